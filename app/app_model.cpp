@@ -1,0 +1,464 @@
+#include "app/app_model.h"
+
+#include "core/error.h"
+#include "core/keychain_store.h"
+#include "core/sample_data.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+
+namespace quillmere {
+
+namespace {
+
+const QString onboardingDoneKey = QStringLiteral("onboardingDone");
+constexpr int saveDelayMilliseconds = 400;
+
+QString normalisedAddress(const QString& email) { return email.trimmed().toLower(); }
+
+} // namespace
+
+AppModel::AppModel(Dependencies dependencies, QObject* parent)
+    : QObject(parent)
+    , m_store(dependencies.store ? std::move(dependencies.store)
+                                 : std::make_shared<LibraryStore>())
+    , m_credentials(dependencies.credentials ? std::move(dependencies.credentials)
+                                             : std::make_shared<KeychainStore>())
+    , m_settings(dependencies.settings
+                     ? std::move(dependencies.settings)
+                     : std::make_shared<QSettings>(QStringLiteral("Quillmere"),
+                                                   QStringLiteral("Quillmere")))
+    , m_arguments(dependencies.arguments ? *dependencies.arguments
+                                         : QCoreApplication::arguments())
+    , m_now(dependencies.now ? std::move(dependencies.now)
+                             : [] { return QDateTime::currentDateTimeUtc(); }) {
+    m_onboardingDone = m_settings->value(onboardingDoneKey, false).toBool();
+    m_saveTimer.setSingleShot(true);
+    m_saveTimer.setInterval(saveDelayMilliseconds);
+    connect(&m_saveTimer, &QTimer::timeout, this, &AppModel::saveNowInBackground);
+}
+
+AppModel::~AppModel() = default;
+
+// MARK: start-up
+
+QCoro::Task<void> AppModel::start() {
+    QPointer<AppModel> self(this);
+    const QStringList arguments = m_arguments;
+    if (arguments.contains(QStringLiteral("-demo"))) {
+        enterDemo();
+    } else {
+        try {
+            Library loaded = co_await m_store->load();
+            if (!self) {
+                co_return;
+            }
+            replaceLibrary(std::move(loaded));
+        } catch (const std::exception& error) {
+            if (!self) {
+                co_return;
+            }
+            // The empty library stays; the unreadable file is kept aside before anything can
+            // replace it, and the writer is told where.
+            const QString kept = m_store->unreadableBackupPath().value_or(m_store->path());
+            showStatus(QStringLiteral("Could not read your library: %1. It is kept as %2, and "
+                                      "a new library starts here.")
+                           .arg(errorText(error), kept));
+        }
+    }
+    refreshKeyPresence();
+    applyLaunchArguments(arguments);
+}
+
+void AppModel::applyLaunchArguments(const QStringList& arguments) {
+    const auto following = [&arguments](const QString& flag) -> std::optional<QString> {
+        const qsizetype index = arguments.indexOf(flag);
+        if (index < 0 || index + 1 >= arguments.size()) {
+            return std::nullopt;
+        }
+        return arguments.at(index + 1);
+    };
+
+    if (arguments.contains(QStringLiteral("-onboarding"))) {
+        setOnboardingDone(false);
+        if (const auto name = following(QStringLiteral("-onboarding"))) {
+            if (const auto step = fromRaw<OnboardingStep>(*name)) {
+                setOnboardingStartStep(*step);
+            }
+        }
+    }
+    if (const auto name = following(QStringLiteral("-section"))) {
+        if (const auto section = fromRaw<AppSection>(*name)) {
+            setSelection(*section);
+        }
+    }
+    if (!m_selectedNewsletterID) {
+        selectFirstIssue();
+    }
+    if (arguments.contains(QStringLiteral("-showSend"))) {
+        for (const Newsletter& issue : std::as_const(m_library.newsletters)) {
+            if (issue.status == CampaignStatus::draft) {
+                setSelectedNewsletterID(issue.id);
+                setShowSendOnLaunch(true);
+                break;
+            }
+        }
+    }
+}
+
+// MARK: state
+
+void AppModel::setProfile(const SenderProfile& profile) {
+    if (m_library.profile == profile) {
+        return;
+    }
+    m_library.profile = profile;
+    libraryEdited(profilePart);
+}
+
+void AppModel::setSelection(std::optional<AppSection> section) {
+    if (m_selection != section) {
+        m_selection = section;
+        Q_EMIT selectionChanged();
+    }
+}
+
+void AppModel::setSelectedNewsletterID(std::optional<QUuid> id) {
+    if (m_selectedNewsletterID != id) {
+        m_selectedNewsletterID = id;
+        Q_EMIT selectedNewsletterIDChanged();
+    }
+}
+
+std::optional<Newsletter> AppModel::selectedNewsletter() const {
+    if (!m_selectedNewsletterID) {
+        return std::nullopt;
+    }
+    for (const Newsletter& issue : m_library.newsletters) {
+        if (issue.id == *m_selectedNewsletterID) {
+            return issue;
+        }
+    }
+    return std::nullopt;
+}
+
+void AppModel::setOnboardingDone(bool done) {
+    if (m_onboardingDone != done) {
+        m_onboardingDone = done;
+        Q_EMIT onboardingDoneChanged();
+    }
+}
+
+void AppModel::setOnboardingStartStep(std::optional<OnboardingStep> step) {
+    if (m_onboardingStartStep != step) {
+        m_onboardingStartStep = step;
+        Q_EMIT onboardingStartStepChanged();
+    }
+}
+
+void AppModel::setShowSendOnLaunch(bool show) {
+    if (m_showSendOnLaunch != show) {
+        m_showSendOnLaunch = show;
+        Q_EMIT showSendOnLaunchChanged();
+    }
+}
+
+void AppModel::setStatusMessage(std::optional<QString> message) {
+    if (m_statusMessage != message) {
+        m_statusMessage = std::move(message);
+        Q_EMIT statusMessageChanged();
+    }
+}
+
+void AppModel::setAccount(std::optional<SESAccount> account) {
+    if (m_account != account) {
+        m_account = std::move(account);
+        Q_EMIT accountChanged();
+    }
+}
+
+void AppModel::setIdentity(std::optional<SESIdentity> identity) {
+    if (m_identity != identity) {
+        m_identity = std::move(identity);
+        Q_EMIT identityChanged();
+    }
+}
+
+void AppModel::setSESError(std::optional<QString> error) {
+    if (m_sesError != error) {
+        m_sesError = std::move(error);
+        Q_EMIT sesErrorChanged();
+    }
+}
+
+void AppModel::setBusy(bool busy) {
+    if (m_isBusy != busy) {
+        m_isBusy = busy;
+        Q_EMIT isBusyChanged();
+    }
+}
+
+void AppModel::selectFirstIssue() {
+    setSelectedNewsletterID(m_library.newsletters.isEmpty()
+                                ? std::nullopt
+                                : std::optional<QUuid>(m_library.newsletters.first().id));
+}
+
+void AppModel::refreshKeyPresence() {
+    const auto present = [this](const QString& account) {
+        const auto value = m_credentials->get(account);
+        return value && !value->isEmpty();
+    };
+    m_hasAWSKeys = !m_isDemo && present(CredentialStore::Key::awsAccessKeyID) &&
+                   present(CredentialStore::Key::awsSecretAccessKey);
+}
+
+void AppModel::libraryEdited(int parts, bool save) {
+    if (parts & profilePart) {
+        Q_EMIT profileChanged();
+    }
+    if (parts & subscribersPart) {
+        Q_EMIT subscribersChanged();
+    }
+    if (parts & newslettersPart) {
+        Q_EMIT newslettersChanged();
+    }
+    Q_EMIT libraryChanged();
+    if (save) {
+        scheduleSave();
+    }
+}
+
+void AppModel::replaceLibrary(Library library) {
+    m_library = std::move(library);
+    libraryEdited(profilePart | subscribersPart | newslettersPart | syncPart, false);
+}
+
+// MARK: onboarding
+
+void AppModel::finishOnboarding() {
+    setOnboardingDone(true);
+    if (!m_isDemo) {
+        m_settings->setValue(onboardingDoneKey, true);
+        m_settings->sync();
+    }
+    if (m_library.newsletters.isEmpty()) {
+        setSelection(AppSection::newsletters);
+        newIssue();
+    }
+}
+
+bool AppModel::isComplete(OnboardingStep step) const {
+    const SenderProfile& p = m_library.profile;
+    switch (step) {
+    case OnboardingStep::welcome:
+        return true;
+    case OnboardingStep::amazon:
+        return (m_isDemo || m_hasAWSKeys) && m_account.has_value();
+    case OnboardingStep::sender:
+        return !p.fromName.isEmpty() && !p.fromEmail.isEmpty() && !p.postalAddress.isEmpty();
+    case OnboardingStep::domain:
+        return m_identity && m_identity->verifiedForSending;
+    case OnboardingStep::signup:
+        return !p.workerBaseURL.isEmpty();
+    case OnboardingStep::readers:
+        return !m_library.subscribers.isEmpty();
+    case OnboardingStep::done:
+        return completedSteps().size() == qsizetype(workingSteps.size());
+    }
+    return false;
+}
+
+QList<OnboardingStep> AppModel::completedSteps() const {
+    QList<OnboardingStep> done;
+    for (OnboardingStep step : workingSteps) {
+        if (isComplete(step)) {
+            done.append(step);
+        }
+    }
+    return done;
+}
+
+OnboardingStep AppModel::firstIncompleteStep() const {
+    for (OnboardingStep step : workingSteps) {
+        if (!isComplete(step)) {
+            return step;
+        }
+    }
+    return OnboardingStep::welcome;
+}
+
+// MARK: issues
+
+void AppModel::newIssue() {
+    Newsletter issue;
+    issue.id = QUuid::createUuid();
+    issue.subject = QStringLiteral("New issue");
+    issue.markdown = QStringLiteral("# Hello {{name}}\n\nWrite something worth reading.\n");
+    issue.emailTemplate = EmailTemplate::editorial;
+    issue.status = CampaignStatus::draft;
+    issue.createdAt = now();
+    m_library.newsletters.prepend(issue);
+    libraryEdited(newslettersPart);
+    setSelectedNewsletterID(issue.id);
+    setSelection(AppSection::newsletters);
+}
+
+void AppModel::updateIssue(const Newsletter& issue) {
+    for (Newsletter& stored : m_library.newsletters) {
+        if (stored.id == issue.id) {
+            if (!(stored == issue)) {
+                stored = issue;
+                libraryEdited(newslettersPart);
+            }
+            return;
+        }
+    }
+}
+
+void AppModel::deleteIssue(const QUuid& id) {
+    m_library.newsletters.removeIf([&id](const Newsletter& n) { return n.id == id; });
+    if (m_selectedNewsletterID == id) {
+        selectFirstIssue();
+    }
+    libraryEdited(newslettersPart);
+}
+
+// MARK: subscribers
+
+void AppModel::addSubscriber(const QString& email, const QString& name) {
+    const QString address = normalisedAddress(email);
+    for (const Subscriber& s : std::as_const(m_library.subscribers)) {
+        if (s.email == address) {
+            return;
+        }
+    }
+    Subscriber subscriber;
+    subscriber.id = QUuid::createUuid();
+    subscriber.email = address;
+    subscriber.name = name;
+    subscriber.status =
+        m_library.profile.doubleOptIn ? SubscriberStatus::pending : SubscriberStatus::active;
+    subscriber.source = QStringLiteral("manual");
+    subscriber.createdAt = now();
+    subscriber.updatedAt = subscriber.createdAt;
+    m_library.subscribers.prepend(subscriber);
+    libraryEdited(subscribersPart);
+}
+
+void AppModel::setStatus(SubscriberStatus status, const QSet<QUuid>& ids) {
+    const QDateTime time = now();
+    for (Subscriber& s : m_library.subscribers) {
+        if (ids.contains(s.id)) {
+            s.status = status;
+            s.updatedAt = time;
+        }
+    }
+    libraryEdited(subscribersPart);
+}
+
+void AppModel::deleteSubscribers(const QSet<QUuid>& ids) {
+    m_library.subscribers.removeIf([&ids](const Subscriber& s) { return ids.contains(s.id); });
+    libraryEdited(subscribersPart);
+}
+
+qsizetype AppModel::count(SubscriberStatus status) const {
+    return std::count_if(m_library.subscribers.cbegin(), m_library.subscribers.cend(),
+                         [status](const Subscriber& s) { return s.status == status; });
+}
+
+// MARK: demo mode
+
+void AppModel::enterDemo() {
+    // Edits still waiting for their debounced save belong to the writer's own library: write
+    // them now, before the sample takes its place.
+    if (m_saveTimer.isActive()) {
+        m_saveTimer.stop();
+        saveNowInBackground();
+    }
+    if (!m_isDemo) {
+        m_isDemo = true;
+        Q_EMIT isDemoChanged();
+    }
+    replaceLibrary(SampleData::library());
+    SESAccount simulated;
+    simulated.productionAccessEnabled = false;
+    simulated.sendingEnabled = true;
+    simulated.max24HourSend = 200;
+    simulated.maxSendRate = 1;
+    simulated.sentLast24Hours = 3;
+    simulated.enforcementStatus = QStringLiteral("HEALTHY");
+    setAccount(simulated);
+    selectFirstIssue();
+    setSelection(AppSection::newsletters);
+    setOnboardingDone(true);
+}
+
+QCoro::Task<void> AppModel::leaveDemo() {
+    QPointer<AppModel> self(this);
+    if (m_isDemo) {
+        m_isDemo = false;
+        Q_EMIT isDemoChanged();
+    }
+    setAccount(std::nullopt);
+    setIdentity(std::nullopt);
+    Library loaded;
+    try {
+        loaded = co_await m_store->load();
+    } catch (const std::exception&) {
+        loaded = Library{};
+    }
+    if (!self) {
+        co_return;
+    }
+    replaceLibrary(std::move(loaded));
+    refreshKeyPresence();
+    selectFirstIssue();
+    setOnboardingStartStep(firstIncompleteStep());
+    setOnboardingDone(false);
+}
+
+// MARK: saving
+
+void AppModel::scheduleSave() {
+    if (m_isDemo) {
+        return;
+    }
+    m_saveTimer.start(); // restarting drops the pending one: the last change wins
+}
+
+void AppModel::saveNowInBackground() {
+    if (m_isDemo) {
+        return;
+    }
+    runSave(m_library);
+}
+
+QCoro::Task<void> AppModel::runSave(Library library) {
+    try {
+        co_await m_store->save(std::move(library));
+    } catch (const std::exception&) {
+        // The previous file stays intact; the next change writes again.
+    }
+}
+
+// MARK: errors
+
+QString AppModel::errorText(const std::exception& error) {
+    if (const auto* known = dynamic_cast<const Error*>(&error)) {
+        return known->description();
+    }
+    return QString::fromLocal8Bit(error.what());
+}
+
+QString AppModel::errorText(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(std::move(error));
+    } catch (const std::exception& e) {
+        return errorText(e);
+    } catch (...) {
+        return QStringLiteral("Unknown error");
+    }
+}
+
+} // namespace quillmere

@@ -1,0 +1,9 @@
+#include "core/error.h"
+
+namespace quillmere {
+
+Error::Error(QString description)
+    : m_description(std::move(description))
+    , m_utf8(m_description.toUtf8()) {}
+
+} // namespace quillmere

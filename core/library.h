@@ -1,0 +1,28 @@
+#pragma once
+
+#include "core/newsletter.h"
+#include "core/sender_profile.h"
+#include "core/subscriber.h"
+
+#include <QList>
+
+namespace quillmere {
+
+// The writer's whole document. Lists are implicitly shared, so a copy handed to the store costs
+// nothing until one side changes.
+struct Library {
+    SenderProfile profile;
+    QList<Subscriber> subscribers;  // in stored order
+    QList<Newsletter> newsletters;  // newest first
+    std::optional<QDateTime> lastSync;
+
+    QJsonObject toJson() const;
+    // Lenient at this level only: missing keys give the defaults; present values are strict.
+    static Library fromJson(const QJsonValue& value);
+
+    bool operator==(const Library&) const = default;
+};
+
+size_t qHash(const Library& library, size_t seed = 0);
+
+} // namespace quillmere

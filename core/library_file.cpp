@@ -1,0 +1,67 @@
+#include "core/library_file.h"
+
+#include "core/decoding_error.h"
+#include "core/file_error.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QSaveFile>
+
+namespace quillmere::LibraryFile {
+
+QByteArray encode(const Library& library) {
+    return QJsonDocument(library.toJson()).toJson(QJsonDocument::Indented);
+}
+
+Library decode(const QByteArray& bytes) {
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError) {
+        throw DecodingError(QStringLiteral("Library"), QString(), QString(),
+                            QStringLiteral("not valid JSON (%1 at byte %2)")
+                                .arg(error.errorString())
+                                .arg(error.offset));
+    }
+    if (!document.isObject()) {
+        throw DecodingError(QStringLiteral("Library"), QString(), QString(),
+                            QStringLiteral("the document is not a JSON object"));
+    }
+    return Library::fromJson(document.object());
+}
+
+Library read(const QString& path) {
+    QFile file(path);
+    if (!file.exists()) {
+        return Library{};
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        throw FileError(path, QStringLiteral("read"), file.errorString());
+    }
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        throw FileError(path, QStringLiteral("read"), file.errorString());
+    }
+    return decode(bytes);
+}
+
+void write(const QString& path, const Library& library) {
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!QDir().mkpath(folder)) {
+        throw FileError(folder, QStringLiteral("create the folder"),
+                        QStringLiteral("permission denied or not a folder"));
+    }
+    const QByteArray bytes = encode(library);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        throw FileError(path, QStringLiteral("write"), file.errorString());
+    }
+    if (file.write(bytes) != bytes.size() || !file.commit()) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        throw FileError(path, QStringLiteral("write"), reason);
+    }
+}
+
+} // namespace quillmere::LibraryFile

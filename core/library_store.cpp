@@ -1,0 +1,145 @@
+#include "core/library_store.h"
+
+#include "core/file_error.h"
+#include "core/library_file.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QMutex>
+#include <QStandardPaths>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
+#include <qcoro/qcorofuture.h>
+
+#include <atomic>
+#include <exception>
+
+namespace quillmere {
+
+struct LibraryStore::Shared {
+    QThreadPool pool; // one thread: jobs run in submission order
+    QMutex fileMutex; // orders the blocking calls with the background jobs
+    QMutex stateMutex;
+    std::optional<QString> backupPending;
+    std::atomic<int> saves{0};
+
+    Library load(const QString& path) {
+        QMutexLocker lock(&fileMutex);
+        try {
+            return LibraryFile::read(path);
+        } catch (const std::exception&) {
+            // Whatever the file holds must survive the next save: remember to keep it aside.
+            QMutexLocker state(&stateMutex);
+            if (!backupPending && QFile::exists(path)) {
+                backupPending = path + QStringLiteral(".unreadable-") +
+                                QDateTime::currentDateTimeUtc().toString(
+                                    QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
+            }
+            throw;
+        }
+    }
+
+    void save(const QString& path, const Library& library) {
+        QMutexLocker lock(&fileMutex);
+        std::optional<QString> backup;
+        {
+            QMutexLocker state(&stateMutex);
+            backup = backupPending;
+        }
+        if (backup && QFile::exists(path)) {
+            QFile::remove(*backup);
+            if (!QFile::copy(path, *backup)) {
+                throw FileError(*backup, QStringLiteral("keep the unreadable library as"),
+                                QStringLiteral("the copy failed"));
+            }
+        }
+        LibraryFile::write(path, library);
+        {
+            QMutexLocker state(&stateMutex);
+            backupPending.reset();
+        }
+        ++saves;
+    }
+};
+
+namespace {
+
+template <class T>
+struct Outcome {
+    std::optional<T> value;
+    std::exception_ptr error;
+};
+struct Nothing {};
+
+} // namespace
+
+LibraryStore::LibraryStore(QString path)
+    : m_path(std::move(path))
+    , m_shared(std::make_shared<Shared>()) {
+    m_shared->pool.setMaxThreadCount(1);
+}
+
+LibraryStore::~LibraryStore() { m_shared->pool.waitForDone(); }
+
+QString LibraryStore::defaultPath() {
+    QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (base.isEmpty()) {
+        base = QDir::homePath() + QStringLiteral("/Library/Application Support");
+    }
+    return base + QStringLiteral("/Postwick/library.json");
+}
+
+QCoro::Task<Library> LibraryStore::load() {
+    auto shared = m_shared;
+    const QString path = m_path;
+    // Named before awaiting: g++ 12 destroys a lambda temporary of a co_await expression twice.
+    auto job = [shared, path] {
+        Outcome<Library> o;
+        try {
+            o.value = shared->load(path);
+        } catch (...) {
+            o.error = std::current_exception();
+        }
+        return o;
+    };
+    auto future = QtConcurrent::run(&shared->pool, std::move(job));
+    Outcome<Library> outcome = co_await future;
+    if (outcome.error) {
+        std::rethrow_exception(outcome.error);
+    }
+    co_return std::move(*outcome.value);
+}
+
+QCoro::Task<void> LibraryStore::save(Library library) {
+    auto shared = m_shared;
+    const QString path = m_path;
+    auto job = [shared, path, library = std::move(library)] {
+        Outcome<Nothing> o;
+        try {
+            shared->save(path, library);
+            o.value = Nothing{};
+        } catch (...) {
+            o.error = std::current_exception();
+        }
+        return o;
+    };
+    auto future = QtConcurrent::run(&shared->pool, std::move(job));
+    Outcome<Nothing> outcome = co_await future;
+    if (outcome.error) {
+        std::rethrow_exception(outcome.error);
+    }
+}
+
+Library LibraryStore::loadNow() { return m_shared->load(m_path); }
+
+void LibraryStore::saveNow(const Library& library) { m_shared->save(m_path, library); }
+
+std::optional<QString> LibraryStore::unreadableBackupPath() const {
+    QMutexLocker state(&m_shared->stateMutex);
+    return m_shared->backupPending;
+}
+
+int LibraryStore::saveCount() const { return m_shared->saves.load(); }
+
+} // namespace quillmere

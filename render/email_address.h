@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+namespace quillmere::EmailAddress {
+
+// The one address check of the system: a plain local part of the usual characters and an
+// ASCII domain of at least two labels ending in letters. Surrounding white space is ignored.
+bool isValid(QStringView address);
+
+// The lower-cased part after "@", when the trimmed text splits into exactly two non-empty pieces.
+std::optional<QString> domain(QStringView address);
+
+} // namespace quillmere::EmailAddress
