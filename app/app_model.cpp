@@ -14,22 +14,21 @@ namespace {
 const QString onboardingDoneKey = QStringLiteral("onboardingDone");
 constexpr int saveDelayMilliseconds = 400;
 
-QString normalisedAddress(const QString& email) { return email.trimmed().toLower(); }
+QString normalisedAddress(const QString& email) {
+    return email.trimmed().toLower();
+}
 
 } // namespace
 
 AppModel::AppModel(Dependencies dependencies, QObject* parent)
     : QObject(parent)
-    , m_store(dependencies.store ? std::move(dependencies.store)
-                                 : std::make_shared<LibraryStore>())
+    , m_store(dependencies.store ? std::move(dependencies.store) : std::make_shared<LibraryStore>())
     , m_credentials(dependencies.credentials ? std::move(dependencies.credentials)
                                              : std::make_shared<KeychainStore>())
-    , m_settings(dependencies.settings
-                     ? std::move(dependencies.settings)
-                     : std::make_shared<QSettings>(QStringLiteral("Quillmere"),
-                                                   QStringLiteral("Quillmere")))
-    , m_arguments(dependencies.arguments ? *dependencies.arguments
-                                         : QCoreApplication::arguments())
+    , m_settings(dependencies.settings ? std::move(dependencies.settings)
+                                       : std::make_shared<QSettings>(QStringLiteral("Quillmere"),
+                                                                     QStringLiteral("Quillmere")))
+    , m_arguments(dependencies.arguments ? *dependencies.arguments : QCoreApplication::arguments())
     , m_now(dependencies.now ? std::move(dependencies.now)
                              : [] { return QDateTime::currentDateTimeUtc(); }) {
     m_onboardingDone = m_settings->value(onboardingDoneKey, false).toBool();

@@ -10,9 +10,12 @@ enum class OnboardingStep { welcome, amazon, sender, domain, signup, readers, do
 template <>
 struct EnumTraits<OnboardingStep> {
     static constexpr std::array cases{
-        std::pair{OnboardingStep::welcome, "welcome"}, std::pair{OnboardingStep::amazon, "amazon"},
-        std::pair{OnboardingStep::sender, "sender"},   std::pair{OnboardingStep::domain, "domain"},
-        std::pair{OnboardingStep::signup, "signup"},   std::pair{OnboardingStep::readers, "readers"},
+        std::pair{OnboardingStep::welcome, "welcome"},
+        std::pair{OnboardingStep::amazon, "amazon"},
+        std::pair{OnboardingStep::sender, "sender"},
+        std::pair{OnboardingStep::domain, "domain"},
+        std::pair{OnboardingStep::signup, "signup"},
+        std::pair{OnboardingStep::readers, "readers"},
         std::pair{OnboardingStep::done, "done"},
     };
 };
@@ -22,7 +25,7 @@ QString title(OnboardingStep step);
 
 // The five steps that setup progress counts, in order.
 inline constexpr std::array<OnboardingStep, 5> workingSteps{
-    OnboardingStep::amazon, OnboardingStep::sender, OnboardingStep::domain,
-    OnboardingStep::signup, OnboardingStep::readers};
+    OnboardingStep::amazon, OnboardingStep::sender, OnboardingStep::domain, OnboardingStep::signup,
+    OnboardingStep::readers};
 
 } // namespace quillmere

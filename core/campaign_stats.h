@@ -7,9 +7,9 @@ namespace quillmere {
 
 // Per-issue counters.
 struct CampaignStats {
-    qint64 recipients = 0;   // delivered plus queued in the current send
-    qint64 sent = 0;         // equals the size of the issue's deliveredIDs
-    qint64 failed = 0;       // from the last progress of the bulk sender
+    qint64 recipients = 0; // delivered plus queued in the current send
+    qint64 sent = 0;       // equals the size of the issue's deliveredIDs
+    qint64 failed = 0;     // from the last progress of the bulk sender
     qint64 bounced = 0;
     qint64 complained = 0;
     qint64 unsubscribed = 0;

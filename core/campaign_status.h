@@ -9,10 +9,8 @@ enum class CampaignStatus { draft, sending, paused, sent, failed };
 template <>
 struct EnumTraits<CampaignStatus> {
     static constexpr std::array cases{
-        std::pair{CampaignStatus::draft, "draft"},
-        std::pair{CampaignStatus::sending, "sending"},
-        std::pair{CampaignStatus::paused, "paused"},
-        std::pair{CampaignStatus::sent, "sent"},
+        std::pair{CampaignStatus::draft, "draft"},   std::pair{CampaignStatus::sending, "sending"},
+        std::pair{CampaignStatus::paused, "paused"}, std::pair{CampaignStatus::sent, "sent"},
         std::pair{CampaignStatus::failed, "failed"},
     };
 };

@@ -1,7 +1,5 @@
 #include "core/iso_date.h"
 
-
-
 namespace quillmere::IsoDate {
 
 namespace {
@@ -55,17 +53,20 @@ QString formatImpl(const QDateTime& date, bool withMilliseconds) {
 
 } // namespace
 
-QString format(const QDateTime& date) { return formatImpl(date, true); }
+QString format(const QDateTime& date) {
+    return formatImpl(date, true);
+}
 
-QString formatSeconds(const QDateTime& date) { return formatImpl(date, false); }
+QString formatSeconds(const QDateTime& date) {
+    return formatImpl(date, false);
+}
 
 std::optional<QDateTime> parse(QStringView s) {
     // Shape: YYYY-MM-DDTHH:MM:SS[.fraction](Z|+HH:MM|-HH:MM|+HHMM|-HHMM)
     int year, month, day, hour, minute, second;
     if (s.size() < 20 || !digits(s, 0, 4, year) || s[4] != u'-' || !digits(s, 5, 2, month) ||
         s[7] != u'-' || !digits(s, 8, 2, day) || s[10] != u'T' || !digits(s, 11, 2, hour) ||
-        s[13] != u':' || !digits(s, 14, 2, minute) || s[16] != u':' ||
-        !digits(s, 17, 2, second)) {
+        s[13] != u':' || !digits(s, 14, 2, minute) || s[16] != u':' || !digits(s, 17, 2, second)) {
         return std::nullopt;
     }
     qsizetype i = 19;

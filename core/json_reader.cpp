@@ -47,8 +47,9 @@ void JsonReader::fail(QLatin1String key, const QString& reason) const {
 }
 
 void JsonReader::wrongType(QLatin1String key, const char* expected, const QJsonValue& v) const {
-    fail(key, QStringLiteral("expected %1, found %2")
-                  .arg(QLatin1String(expected), describeJsonValue(v)));
+    fail(
+        key,
+        QStringLiteral("expected %1, found %2").arg(QLatin1String(expected), describeJsonValue(v)));
 }
 
 QJsonValue JsonReader::required(QLatin1String key) const {
@@ -59,7 +60,9 @@ QJsonValue JsonReader::required(QLatin1String key) const {
     return *it;
 }
 
-QJsonValue JsonReader::value(QLatin1String key) const { return required(key); }
+QJsonValue JsonReader::value(QLatin1String key) const {
+    return required(key);
+}
 
 QString JsonReader::string(QLatin1String key) const {
     const QJsonValue v = required(key);
@@ -124,8 +127,7 @@ QUuid JsonReader::uuid(QLatin1String key) const {
     return id;
 }
 
-QUuid JsonReader::uuidElement(const QJsonValue& element, QLatin1String key,
-                              qsizetype index) const {
+QUuid JsonReader::uuidElement(const QJsonValue& element, QLatin1String key, qsizetype index) const {
     const QString text = element.toString();
     const QUuid id = QUuid::fromString(text);
     if (!element.isString() ||

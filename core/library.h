@@ -12,8 +12,8 @@ namespace quillmere {
 // nothing until one side changes.
 struct Library {
     SenderProfile profile;
-    QList<Subscriber> subscribers;  // in stored order
-    QList<Newsletter> newsletters;  // newest first
+    QList<Subscriber> subscribers; // in stored order
+    QList<Newsletter> newsletters; // newest first
     std::optional<QDateTime> lastSync;
 
     QJsonObject toJson() const;

@@ -80,7 +80,9 @@ LibraryStore::LibraryStore(QString path)
     m_shared->pool.setMaxThreadCount(1);
 }
 
-LibraryStore::~LibraryStore() { m_shared->pool.waitForDone(); }
+LibraryStore::~LibraryStore() {
+    m_shared->pool.waitForDone();
+}
 
 QString LibraryStore::defaultPath() {
     QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
@@ -131,15 +133,21 @@ QCoro::Task<void> LibraryStore::save(Library library) {
     }
 }
 
-Library LibraryStore::loadNow() { return m_shared->load(m_path); }
+Library LibraryStore::loadNow() {
+    return m_shared->load(m_path);
+}
 
-void LibraryStore::saveNow(const Library& library) { m_shared->save(m_path, library); }
+void LibraryStore::saveNow(const Library& library) {
+    m_shared->save(m_path, library);
+}
 
 std::optional<QString> LibraryStore::unreadableBackupPath() const {
     QMutexLocker state(&m_shared->stateMutex);
     return m_shared->backupPending;
 }
 
-int LibraryStore::saveCount() const { return m_shared->saves.load(); }
+int LibraryStore::saveCount() const {
+    return m_shared->saves.load();
+}
 
 } // namespace quillmere

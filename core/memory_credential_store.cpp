@@ -19,6 +19,8 @@ void MemoryCredentialStore::set(const QString& value, const QString& account) {
     m_values.insert(account, value);
 }
 
-void MemoryCredentialStore::remove(const QString& account) { m_values.remove(account); }
+void MemoryCredentialStore::remove(const QString& account) {
+    m_values.remove(account);
+}
 
 } // namespace quillmere

@@ -109,7 +109,8 @@ Newsletter Newsletter::fromJson(const QJsonValue& value, const QString& path) {
     n.status = r.enumeration<CampaignStatus>(QLatin1String("status"));
     n.createdAt = r.date(QLatin1String("createdAt"));
     n.sentAt = r.optionalDate(QLatin1String("sentAt"));
-    n.stats = CampaignStats::fromJson(r.value(QLatin1String("stats")), path + QStringLiteral(".stats"));
+    n.stats =
+        CampaignStats::fromJson(r.value(QLatin1String("stats")), path + QStringLiteral(".stats"));
     const QLatin1String deliveredKey("deliveredIDs");
     const QJsonArray delivered = r.array(deliveredKey);
     n.deliveredIDs.reserve(delivered.size());

@@ -51,7 +51,8 @@ constexpr SampleReader readers[] = {
 const char* const body101 =
     "Hi {{name}},\n"
     "\n"
-    "This week I want to praise the tools nobody writes launch posts about. The *boring* ones. The ones that still open your files from 2014.\n"
+    "This week I want to praise the tools nobody writes launch posts about. The *boring* ones. The "
+    "ones that still open your files from 2014.\n"
     "\n"
     "### What makes a tool dependable\n"
     "\n"
@@ -60,7 +61,8 @@ const char* const body101 =
     "- It changes slowly, and tells you when it does.\n"
     "- It works offline, on an old laptop, on a train.\n"
     "\n"
-    "A dependable tool earns trust by being *predictable*, not by being clever. When it breaks, it breaks loudly and early, before it costs you.\n"
+    "A dependable tool earns trust by being *predictable*, not by being clever. When it breaks, it "
+    "breaks loudly and early, before it costs you.\n"
     "\n"
     "Until next week,\n"
     "Mara\n";
@@ -86,11 +88,13 @@ const char* const body103 =
     "\n"
     "Hello {{name}},\n"
     "\n"
-    "Some software feels like a quiet room. Other software feels like a train station at rush hour. This issue is a small field guide to the first kind.\n"
+    "Some software feels like a quiet room. Other software feels like a train station at rush "
+    "hour. This issue is a small field guide to the first kind.\n"
     "\n"
     "### 1. It waits for you\n"
     "\n"
-    "A calm interface does not interrupt. It keeps a **badge** instead of a banner, and a banner instead of a sound. It assumes you are busy with something more important than it is.\n"
+    "A calm interface does not interrupt. It keeps a **badge** instead of a banner, and a banner "
+    "instead of a sound. It assumes you are busy with something more important than it is.\n"
     "\n"
     "### 2. It says one thing at a time\n"
     "\n"
@@ -100,11 +104,13 @@ const char* const body103 =
     "\n"
     "### 3. It remembers where you were\n"
     "\n"
-    "Closing a window should never cost you your place. The calm tools reopen exactly where you left them, scroll position and all.\n"
+    "Closing a window should never cost you your place. The calm tools reopen exactly where you "
+    "left them, scroll position and all.\n"
     "\n"
     "### 4. It is honest about progress\n"
     "\n"
-    "A progress bar that moves steadily is kinder than a spinner that never ends. If something will take a while, a calm tool says **how long**, and lets you leave.\n"
+    "A progress bar that moves steadily is kinder than a spinner that never ends. If something "
+    "will take a while, a calm tool says **how long**, and lets you leave.\n"
     "\n"
     "### 5. It keeps your data yours\n"
     "\n"
@@ -114,11 +120,14 @@ const char* const body103 =
     "\n"
     "### 6. It gets out of the way\n"
     "\n"
-    "The best compliment an interface can receive is that nobody mentions it. People talk about what they *made* with it instead.\n"
+    "The best compliment an interface can receive is that nobody mentions it. People talk about "
+    "what they *made* with it instead.\n"
     "\n"
     "### Homework\n"
     "\n"
-    "Pick one tool you use every day and watch how often it asks for your attention. Count the interruptions for a single morning, then a whole day. Then decide which ones you actually *wanted*.\n"
+    "Pick one tool you use every day and watch how often it asks for your attention. Count the "
+    "interruptions for a single morning, then a whole day. Then decide which ones you actually "
+    "*wanted*.\n"
     "\n"
     "If you try it, hit reply and tell me the number. I read every answer, and I share the best.\n"
     "\n"
@@ -179,16 +188,18 @@ Library makeLibrary() {
         library.subscribers.append(s);
     }
 
-    Newsletter sent = makeIssue(101, "Issue 12: In praise of boring tools",
-                                "The best tools vanish into the work. Here are the ones I rely on now.",
-                                body101, EmailTemplate::editorial, CampaignStatus::sent, 16);
+    Newsletter sent =
+        makeIssue(101, "Issue 12: In praise of boring tools",
+                  "The best tools vanish into the work. Here are the ones I rely on now.", body101,
+                  EmailTemplate::editorial, CampaignStatus::sent, 16);
     sent.sentAt = daysBefore(14);
     sent.stats = CampaignStats{18, 18, 0, 1, 0, 1};
     deliverTo(sent, 1, 18);
 
-    Newsletter paused = makeIssue(102, "Issue 13: Notes from a week without notifications",
-                                  "I switched every alert off for seven days. Here is what came back on.",
-                                  body102, EmailTemplate::letter, CampaignStatus::paused, 3);
+    Newsletter paused =
+        makeIssue(102, "Issue 13: Notes from a week without notifications",
+                  "I switched every alert off for seven days. Here is what came back on.", body102,
+                  EmailTemplate::letter, CampaignStatus::paused, 3);
     paused.stats = CampaignStats{18, 7, 1, 0, 0, 0};
     deliverTo(paused, 1, 7);
 
@@ -203,10 +214,13 @@ Library makeLibrary() {
 
 } // namespace
 
-QDateTime referenceDate() { return QDateTime::fromSecsSinceEpoch(1790000000, Qt::UTC); }
+QDateTime referenceDate() {
+    return QDateTime::fromSecsSinceEpoch(1790000000, Qt::UTC);
+}
 
 QUuid sampleID(int number) {
-    return QUuid::fromString(QStringLiteral("5A3D0000-0000-4000-8000-%1").arg(number, 12, 10, QLatin1Char('0')));
+    return QUuid::fromString(
+        QStringLiteral("5A3D0000-0000-4000-8000-%1").arg(number, 12, 10, QLatin1Char('0')));
 }
 
 const SenderProfile& profile() {

@@ -25,8 +25,8 @@ struct SenderProfile {
 };
 
 inline size_t qHash(const SenderProfile& p, size_t seed = 0) {
-    return qHashMulti(seed, p.publicationName, p.fromName, p.fromEmail, p.replyTo,
-                      p.postalAddress, p.region, p.domain, p.workerBaseURL, p.doubleOptIn);
+    return qHashMulti(seed, p.publicationName, p.fromName, p.fromEmail, p.replyTo, p.postalAddress,
+                      p.region, p.domain, p.workerBaseURL, p.doubleOptIn);
 }
 
 } // namespace quillmere

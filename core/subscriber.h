@@ -26,8 +26,7 @@ struct Subscriber {
 };
 
 inline size_t qHash(const Subscriber& s, size_t seed = 0) {
-    return qHashMulti(seed, s.id, s.email, s.name, s.status, s.source, s.createdAt,
-                      s.updatedAt);
+    return qHashMulti(seed, s.id, s.email, s.name, s.status, s.source, s.createdAt, s.updatedAt);
 }
 
 } // namespace quillmere

@@ -18,6 +18,8 @@ struct EnumTraits<SubscriberStatus> {
 };
 
 // Only active readers ever receive an issue.
-constexpr bool isSendable(SubscriberStatus status) { return status == SubscriberStatus::active; }
+constexpr bool isSendable(SubscriberStatus status) {
+    return status == SubscriberStatus::active;
+}
 
 } // namespace quillmere

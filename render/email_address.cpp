@@ -11,17 +11,38 @@ bool isLocalChar(char16_t c) {
         return true;
     }
     switch (c) {
-    case u'.': case u'!': case u'#': case u'$': case u'%': case u'&': case u'\'':
-    case u'*': case u'+': case u'/': case u'=': case u'?': case u'^': case u'_':
-    case u'`': case u'{': case u'|': case u'}': case u'~': case u'-':
+    case u'.':
+    case u'!':
+    case u'#':
+    case u'$':
+    case u'%':
+    case u'&':
+    case u'\'':
+    case u'*':
+    case u'+':
+    case u'/':
+    case u'=':
+    case u'?':
+    case u'^':
+    case u'_':
+    case u'`':
+    case u'{':
+    case u'|':
+    case u'}':
+    case u'~':
+    case u'-':
         return true;
     default:
         return false;
     }
 }
 
-bool isAsciiLetter(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
-bool isLabelChar(char16_t c) { return isAsciiLetter(c) || (c >= u'0' && c <= u'9') || c == u'-'; }
+bool isAsciiLetter(char16_t c) {
+    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+}
+bool isLabelChar(char16_t c) {
+    return isAsciiLetter(c) || (c >= u'0' && c <= u'9') || c == u'-';
+}
 
 } // namespace
 
@@ -53,7 +74,8 @@ bool isValid(QStringView address) {
         return false;
     }
     for (QStringView label : labels) {
-        if (label.isEmpty() || label.size() > 63 || label.startsWith(u'-') || label.endsWith(u'-')) {
+        if (label.isEmpty() || label.size() > 63 || label.startsWith(u'-') ||
+            label.endsWith(u'-')) {
             return false;
         }
         for (QChar c : label) {

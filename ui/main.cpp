@@ -16,10 +16,11 @@ QCoro::Task<void> run(AppModel& model) {
     out << "Library: " << model.store().path() << "\n";
     out << "Publication: "
         << (library.profile.publicationName.isEmpty() ? QStringLiteral("(not named yet)")
-                                                       : library.profile.publicationName)
+                                                      : library.profile.publicationName)
         << "\n";
-    out << "Subscribers: " << library.subscribers.size() << " (" << model.count(SubscriberStatus::active)
-        << " active, " << model.count(SubscriberStatus::pending) << " pending)\n";
+    out << "Subscribers: " << library.subscribers.size() << " ("
+        << model.count(SubscriberStatus::active) << " active, "
+        << model.count(SubscriberStatus::pending) << " pending)\n";
     out << "Issues: " << library.newsletters.size() << "\n";
     for (const Newsletter& issue : library.newsletters) {
         out << "  [" << rawValue(issue.status) << "] " << issue.subject << "\n";
