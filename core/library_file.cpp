@@ -2,6 +2,7 @@
 
 #include "core/decoding_error.h"
 #include "core/file_error.h"
+#include "core/library_json.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,10 +13,15 @@
 namespace quillmere::LibraryFile {
 
 QByteArray encode(const Library& library) {
-    return QJsonDocument(library.toJson()).toJson(QJsonDocument::Indented);
+    return LibraryJSON::write(library);
 }
 
 Library decode(const QByteArray& bytes) {
+    if (auto library = LibraryJSON::readFast(bytes)) {
+        return std::move(*library);
+    }
+    // Anything out of the ordinary, including every damaged file, goes through the strict
+    // reader, which names what failed.
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
     if (error.error != QJsonParseError::NoError) {
