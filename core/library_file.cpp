@@ -12,6 +12,21 @@
 
 namespace quillmere::LibraryFile {
 
+namespace {
+
+// Takes away what group and others may do; never grants the owner anything.
+void restrictToOwner(const QString& path) {
+    const QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                               QFileDevice::ExeOwner | QFileDevice::ReadUser |
+                                               QFileDevice::WriteUser | QFileDevice::ExeUser;
+    const QFileDevice::Permissions current = QFile::permissions(path);
+    if (current & ~ownerOnly) {
+        QFile::setPermissions(path, current & ownerOnly);
+    }
+}
+
+} // namespace
+
 QByteArray encode(const Library& library) {
     return LibraryJSON::write(library);
 }
@@ -53,16 +68,20 @@ Library read(const QString& path) {
 }
 
 void write(const QString& path, const Library& library) {
+    // The file holds personal data of every reader: only the owner may enter the folder or
+    // read the file.
     const QString folder = QFileInfo(path).absolutePath();
     if (!QDir().mkpath(folder)) {
         throw FileError(folder, QStringLiteral("create the folder"),
                         QStringLiteral("permission denied or not a folder"));
     }
+    restrictToOwner(folder);
     const QByteArray bytes = encode(library);
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         throw FileError(path, QStringLiteral("write"), file.errorString());
     }
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     if (file.write(bytes) != bytes.size() || !file.commit()) {
         const QString reason = file.errorString();
         file.cancelWriting();

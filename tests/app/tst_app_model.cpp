@@ -4,6 +4,7 @@
 #include "core/memory_credential_store.h"
 #include "core/sample_data.h"
 #include "support/run_task.h"
+#include "support/unprivileged.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -276,6 +277,50 @@ private Q_SLOTS:
         QCOMPARE(readAll(kept), damaged); // the old file, byte for byte
         QCOMPARE(LibraryFile::read(libraryPath()).subscribers.first().email,
                  QStringLiteral("new@example.com"));
+    }
+
+    void failedSaveIsReportedOnceAndRecovers() {
+        auto model = started();
+        model->addSubscriber(QStringLiteral("first@example.com"), QString());
+        settle(*model);
+        const QString folder = QFileInfo(libraryPath()).absolutePath();
+        QFile::setPermissions(m_dir->path(), QFileDevice::Permissions(0x7711));
+        QFile::setPermissions(folder, QFileDevice::Permissions(0x5511)); // read-only
+        {
+            const test::Unprivileged unprivileged;
+            model->addSubscriber(QStringLiteral("second@example.com"), QString());
+            QTRY_VERIFY_WITH_TIMEOUT(model->statusMessage().has_value(), 3000);
+            QVERIFY2(
+                model->statusMessage()->startsWith(QStringLiteral("Could not save your library: ")),
+                qPrintable(*model->statusMessage()));
+            model->setStatusMessage(std::nullopt);
+            model->addSubscriber(QStringLiteral("third@example.com"), QString());
+            QTest::qWait(700);
+            QCOMPARE(model->statusMessage(), std::nullopt); // said once, not on every change
+        }
+        QFile::setPermissions(folder, QFileDevice::Permissions(0x7700));
+        model->addSubscriber(QStringLiteral("fourth@example.com"), QString());
+        settle(*model);
+        QCOMPARE(LibraryFile::read(libraryPath()).subscribers.size(), 4); // nothing was lost
+        QCOMPARE(model->statusMessage(), std::nullopt);
+
+        // A new failure after a success is reported again.
+        QFile::setPermissions(folder, QFileDevice::Permissions(0x5511));
+        const test::Unprivileged unprivileged;
+        model->addSubscriber(QStringLiteral("fifth@example.com"), QString());
+        QTRY_VERIFY_WITH_TIMEOUT(model->statusMessage().has_value(), 3000);
+        QFile::setPermissions(folder, QFileDevice::Permissions(0x7700));
+    }
+
+    void flushWritesAtOnce() {
+        auto model = started();
+        model->addSubscriber(QStringLiteral("late@example.com"), QString());
+        QVERIFY(model->hasPendingSave());
+        model->flushPendingSave();
+        QVERIFY(!model->hasPendingSave());
+        QCOMPARE(LibraryFile::read(libraryPath()).subscribers.size(), 1);
+        QTest::qWait(500);
+        QCOMPARE(model->store().saveCount(), 1); // the debounced save does not follow
     }
 
     void setupCompletion() {

@@ -5,6 +5,7 @@
 #include "core/library_store.h"
 #include "core/sample_data.h"
 #include "support/run_task.h"
+#include "support/unprivileged.h"
 
 #include <QDir>
 #include <QFile>
@@ -31,21 +32,6 @@ void writeAll(const QString& path, const QByteArray& bytes) {
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write(bytes);
 }
-
-// While alive, file permissions apply to this process even when it runs as root.
-struct Unprivileged {
-    const bool wasRoot = ::geteuid() == 0;
-    Unprivileged() {
-        if (wasRoot && ::seteuid(65534) != 0) {
-            qFatal("cannot drop privileges");
-        }
-    }
-    ~Unprivileged() {
-        if (wasRoot && ::seteuid(0) != 0) {
-            qFatal("cannot restore privileges");
-        }
-    }
-};
 
 template <class T>
 T await(QCoro::Task<T>&& task) {
@@ -169,13 +155,57 @@ private Q_SLOTS:
         Library changed = original;
         changed.profile.publicationName = QStringLiteral("Changed");
         {
-            const Unprivileged unprivileged; // root ignores folder permissions
+            const test::Unprivileged unprivileged; // root ignores folder permissions
             QVERIFY_THROWS_EXCEPTION(FileError, await(store.save(changed)));
         }
         QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                           QFileDevice::ExeOwner);
         QCOMPARE(readAll(path()), before);
         QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("library.json")});
+    }
+
+    void onlyTheOwnerMayReadTheLibrary() {
+        const QString folder = QFileInfo(path()).absolutePath();
+        QDir().mkpath(folder);
+        QFile::setPermissions(folder,
+                              QFileDevice::Permissions(0x7755)); // as an old version left it
+        writeAll(path(), "{\"lastSync\": \"broken\"}");
+        LibraryStore store(path());
+        QVERIFY_THROWS_EXCEPTION(DecodingError, await(store.load()));
+        await(store.save(Library()));
+        const auto mode = [](const QString& p) {
+            struct stat info {};
+            ::stat(QFile::encodeName(p).constData(), &info);
+            return info.st_mode & 0777;
+        };
+        QCOMPARE(mode(folder), 0700u);
+        QCOMPARE(mode(path()), 0600u);
+        QCOMPARE(
+            mode(QDir(folder).entryInfoList({QStringLiteral("*.unreadable-*")}).first().filePath()),
+            0600u);
+
+        // A fresh folder is created owner-only too.
+        LibraryStore fresh(m_dir.filePath(QStringLiteral("new/Postwick/library.json")));
+        await(fresh.save(Library()));
+        QCOMPARE(mode(m_dir.filePath(QStringLiteral("new/Postwick"))), 0700u);
+    }
+
+    void aBlockingSaveIsNeverOvertakenByAnOlderQueuedOne() {
+        LibraryStore store(path());
+        std::vector<QCoro::Task<void>> queued;
+        for (int i = 0; i < 5; ++i) {
+            Library older;
+            older.profile.publicationName = QStringLiteral("older %1").arg(i);
+            queued.push_back(store.save(older));
+        }
+        Library newest;
+        newest.profile.publicationName = QStringLiteral("newest");
+        store.saveNow(newest);
+        for (auto& save : queued) {
+            await(std::move(save));
+        }
+        store.waitForIdle();
+        QCOMPARE(LibraryFile::read(path()).profile.publicationName, QStringLiteral("newest"));
     }
 
     void overlappingSavesRunInCallOrder() {
