@@ -13,6 +13,10 @@ namespace quillmere {
 
 namespace {
 
+// Marks a reply aborted by the destructor, as opposed to one ended by the transfer time-out:
+// Qt reports both as "Operation canceled".
+constexpr const char* abortedProperty = "quillmere.aborted";
+
 struct DeleteLater {
     void operator()(QObject* object) const { object->deleteLater(); }
 };
@@ -54,18 +58,32 @@ QString headerText(const QByteArray& bytes) {
     return text;
 }
 
-// Errors of the connection, the proxy or the protocol mean no complete HTTP answer arrived;
-// content and server error codes only restate an HTTP status, which the caller judges.
-bool isTransportFailure(QNetworkReply::NetworkError code, bool hasStatus) {
-    if (code == QNetworkReply::NoError) {
+// Qt turns an HTTP error status into one of these codes; with a status present they only
+// restate it, and the caller judges the status. Any other code (connection, time-out, a
+// truncated answer, a protocol failure) means no complete HTTP answer arrived.
+bool restatesStatus(QNetworkReply::NetworkError code) {
+    switch (code) {
+    case QNetworkReply::ProtocolInvalidOperationError:     // 400, 418
+    case QNetworkReply::AuthenticationRequiredError:       // 401
+    case QNetworkReply::ContentAccessDenied:               // 403
+    case QNetworkReply::ContentNotFoundError:              // 404
+    case QNetworkReply::ContentOperationNotPermittedError: // 405
+    case QNetworkReply::ProxyAuthenticationRequiredError:  // 407
+    case QNetworkReply::ContentConflictError:              // 409
+    case QNetworkReply::ContentGoneError:                  // 410
+    case QNetworkReply::UnknownContentError:               // other 4xx
+    case QNetworkReply::InternalServerError:               // 500
+    case QNetworkReply::OperationNotImplementedError:      // 501
+    case QNetworkReply::ServiceUnavailableError:           // 503
+    case QNetworkReply::UnknownServerError:                // other 5xx
+        return true;
+    default:
         return false;
     }
-    if (!hasStatus) {
-        return true;
-    }
-    const int n = int(code);
-    const bool restatesStatus = (n >= 200 && n < 300) || (n >= 400 && n < 500);
-    return !restatesStatus;
+}
+
+bool isTransportFailure(QNetworkReply::NetworkError code, bool hasStatus) {
+    return code != QNetworkReply::NoError && !(hasStatus && restatesStatus(code));
 }
 
 } // namespace
@@ -80,6 +98,7 @@ NetworkTransport::~NetworkTransport() {
     // Aborting finishes each reply at once, so no awaiting coroutine is left suspended forever.
     const auto replies = m_manager->findChildren<QNetworkReply*>();
     for (QNetworkReply* reply : replies) {
+        reply->setProperty(abortedProperty, true);
         reply->abort();
     }
 }
@@ -106,11 +125,20 @@ QCoro::Task<HTTPResponse> NetworkTransport::send(HTTPRequest request) {
     }
 
     const QByteArray method = request.method.toLatin1();
-    // Without a data argument Qt sends no body and no Content-Length; with any QByteArray,
-    // even an empty one, it sends "Content-Length: 0".
-    QNetworkReply* sent = request.body.isEmpty()
-                              ? m_manager->sendCustomRequest(platformRequest, method)
-                              : m_manager->sendCustomRequest(platformRequest, method, request.body);
+    QNetworkReply* sent = nullptr;
+    if (request.body.isEmpty() && method == "GET") {
+        // Also serves the non-HTTP schemes Qt knows (data:, file:), which custom verbs do not.
+        sent = m_manager->get(platformRequest);
+    } else if (request.body.isEmpty() && method == "HEAD") {
+        // As a custom verb Qt would wait for the body a HEAD answer announces but never sends.
+        sent = m_manager->head(platformRequest);
+    } else if (request.body.isEmpty()) {
+        // Without a data argument Qt sends no body and no Content-Length; with any QByteArray,
+        // even an empty one, it sends "Content-Length: 0".
+        sent = m_manager->sendCustomRequest(platformRequest, method);
+    } else {
+        sent = m_manager->sendCustomRequest(platformRequest, method, request.body);
+    }
     std::unique_ptr<QNetworkReply, DeleteLater> reply(sent);
     const QPointer<QNetworkReply> watched(sent);
     co_await sent;
@@ -122,6 +150,10 @@ QCoro::Task<HTTPResponse> NetworkTransport::send(HTTPRequest request) {
 
     const QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     const bool hasStatus = statusAttribute.isValid();
+    if (reply->error() == QNetworkReply::OperationCanceledError &&
+        !reply->property(abortedProperty).toBool()) {
+        throw TransportError(QStringLiteral("The request timed out."), QNetworkReply::TimeoutError);
+    }
     if (isTransportFailure(reply->error(), hasStatus)) {
         throw TransportError(reply->errorString(), reply->error());
     }

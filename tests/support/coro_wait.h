@@ -30,14 +30,19 @@ QCoro::Task<Settled<T>> settle(QCoro::Task<T> task) {
     co_return out;
 }
 
-inline QCoro::Task<std::exception_ptr> settleVoid(QCoro::Task<void> task) {
+// A task cannot carry a bare exception_ptr as its value (QCoro keeps its own in a variant).
+struct SettledVoid {
     std::exception_ptr error;
+};
+
+inline QCoro::Task<SettledVoid> settleVoid(QCoro::Task<void> task) {
+    SettledVoid out;
     try {
         co_await task;
     } catch (...) {
-        error = std::current_exception();
+        out.error = std::current_exception();
     }
-    co_return error;
+    co_return out;
 }
 
 } // namespace detail
@@ -45,7 +50,7 @@ inline QCoro::Task<std::exception_ptr> settleVoid(QCoro::Task<void> task) {
 template <class T>
 T wait(QCoro::Task<T> task) {
     if constexpr (std::is_void_v<T>) {
-        if (std::exception_ptr error = QCoro::waitFor(detail::settleVoid(std::move(task)))) {
+        if (std::exception_ptr error = QCoro::waitFor(detail::settleVoid(std::move(task))).error) {
             std::rethrow_exception(error);
         }
     } else {
