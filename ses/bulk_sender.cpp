@@ -49,6 +49,7 @@ struct BulkSender::State {
     // The default sleep: one precise timer, reused, whose sleeper cancel() can wake early.
     std::unique_ptr<QTimer> timer;
     std::coroutine_handle<> sleepContinuation;
+    nanoseconds sleepDebt{0}; // how much longer than asked the sleeps so far have been
 };
 
 namespace {
@@ -57,16 +58,27 @@ using State = BulkSender::State;
 
 QCoro::Task<void> timerSleep(std::weak_ptr<State> weak, nanoseconds duration) {
     const std::shared_ptr<State> state = weak.lock();
-    if (!state || state->cancelled) {
+    if (!state || state->cancelled || duration <= nanoseconds(0)) {
         co_return;
     }
-    // QTimer counts whole milliseconds; rounding up keeps sends at least 1/rate apart.
-    // Waits beyond what a timer can hold (weeks) are clamped.
-    const auto limit = std::chrono::milliseconds(std::numeric_limits<int>::max());
-    const auto ms =
-        std::chrono::ceil<std::chrono::milliseconds>(std::min<nanoseconds>(duration, limit));
-    state->timer->start(std::max(ms, std::chrono::milliseconds(0)));
+    // Timers wake late (scheduling) and count whole milliseconds, and the bucket never credits
+    // a sleep that ran long, so every late wake-up would slow the send for good. The lateness
+    // of earlier sleeps is therefore taken off this one, at most a tenth of it: on average the
+    // sleeps are as long as asked, and no two sends come more than a tenth closer than the
+    // rate allows. Waits beyond what a timer holds (weeks) are clamped.
+    const nanoseconds allowance = duration / 10;
+    const nanoseconds target =
+        std::min<nanoseconds>(duration - std::clamp(state->sleepDebt, -allowance, allowance),
+                              std::chrono::milliseconds(std::numeric_limits<int>::max()));
+    const auto started = std::chrono::steady_clock::now();
+    state->timer->start(std::max(std::chrono::round<std::chrono::milliseconds>(target),
+                                 std::chrono::milliseconds(0)));
     co_await Park{&state->sleepContinuation};
+    if (!state->cancelled) {
+        const nanoseconds late = std::chrono::steady_clock::now() - started - duration;
+        // A long stall (a suspended laptop) is not paid back with a burst.
+        state->sleepDebt = std::clamp(state->sleepDebt + late, -2 * duration, 2 * duration);
+    }
 }
 
 QCoro::Task<void> waitWhilePaused(std::shared_ptr<State> state) {
@@ -116,6 +128,7 @@ QCoro::Task<SendProgress> sendLoop(std::shared_ptr<State> state, QList<Subscribe
     state->running = true;
     state->tokens = 1.0;
     state->lastRefill.reset();
+    state->sleepDebt = nanoseconds(0);
     SendProgress::State end = SendProgress::State::finished();
 
     const SendProgress start{0, 0, total, SendProgress::State::running()};

@@ -34,6 +34,12 @@ QByteArray compactJson(const QJsonObject& object) {
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 
+// One JSON string literal, quotes included, escaped as QJsonDocument escapes.
+QByteArray jsonString(const QString& text) {
+    const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+    return array.mid(1, array.size() - 2);
+}
+
 // Strict reading of one answer: every key optional (absent or null), a present key of the
 // wrong type fails the decoding with a readable reason.
 class WireReader {
@@ -205,19 +211,22 @@ QCoro::Task<SESIdentity> SESClient::getIdentity(QString domain) const {
 
 QCoro::Task<QString> SESClient::sendRaw(QByteArray raw, QString from, QString to,
                                         std::optional<QString> configurationSet) const {
-    QJsonObject request{
-        {QStringLiteral("FromEmailAddress"), from},
-        {QStringLiteral("Destination"),
-         QJsonObject{{QStringLiteral("ToAddresses"), QJsonArray{to}}}},
-        {QStringLiteral("Content"),
-         QJsonObject{{QStringLiteral("Raw"),
-                      QJsonObject{{QStringLiteral("Data"), QString::fromLatin1(raw.toBase64())}}}}},
-    };
+    // The compact JSON with sorted keys, written directly: the message is by far the largest
+    // part and its Base64 needs no escaping, while a JSON document would copy and scan it
+    // several times (about a millisecond for a 30 KB message). The short texts are escaped by
+    // QJsonDocument itself.
+    QByteArray request;
+    request.reserve(raw.size() * 4 / 3 + 256);
+    request += '{';
     if (configurationSet && !configurationSet->isEmpty()) {
-        request.insert(QStringLiteral("ConfigurationSetName"), *configurationSet);
+        request += "\"ConfigurationSetName\":" + jsonString(*configurationSet) + ',';
     }
-    const QByteArray body = co_await perform(
-        QStringLiteral("POST"), QStringLiteral("/v2/email/outbound-emails"), compactJson(request));
+    request += "\"Content\":{\"Raw\":{\"Data\":\"";
+    request += raw.toBase64();
+    request += "\"}},\"Destination\":{\"ToAddresses\":[" + jsonString(to) +
+               "]},\"FromEmailAddress\":" + jsonString(from) + '}';
+    const QByteArray body = co_await perform(QStringLiteral("POST"),
+                                             QStringLiteral("/v2/email/outbound-emails"), request);
     const WireReader answer(body, QStringLiteral("SendEmail"));
     const std::optional<QString> messageID = answer.string(QLatin1String("MessageId"));
     if (!messageID) {

@@ -326,7 +326,8 @@ void TestBulkSender::cancelCutsARealSleepShort() {
              progress(1, 0, 3, SendProgress::State::cancelled()));
     QVERIFY2(elapsed.elapsed() < 20000, "cancel() must not wait for the sleep to run out");
 
-    // And it really paces: two readers at 20 per second are at least 50 ms apart.
+    // And it really paces: two readers at 20 per second are 50 ms apart (a sleep may be cut by
+    // a tenth to make up for earlier late wake-ups; the first one has none to make up).
     BulkSender quick(20.0, BounceGuard{});
     QElapsedTimer paced;
     paced.start();

@@ -6,6 +6,9 @@
 #include "support/coro_wait.h"
 #include "support/scripted_transport.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTest>
 
 using namespace quillmere;
@@ -96,9 +99,14 @@ void TestSESClient::requests() {
                                 QStringLiteral("reader@example.org"), QString()));
     test::wait(f.client.sendRaw(raw, QStringLiteral("a@example.com"),
                                 QStringLiteral("reader@example.org"), QStringLiteral("tracking")));
+    f.transport->enqueue(200, R"({"MessageId":"m4"})");
+    const QString oddFrom = QStringLiteral("\"Quo\\ted\"@caf\u00e9.example/\u2028");
+    const QString oddTo = QStringLiteral("tab\there@example.org");
+    const QString oddSet = QStringLiteral("set\u0001");
+    test::wait(f.client.sendRaw(raw, oddFrom, oddTo, oddSet));
 
     const QList<HTTPRequest>& sent = f.transport->requests();
-    QCOMPARE(sent.size(), 6);
+    QCOMPARE(sent.size(), 7);
     const QString base = QStringLiteral("https://email.eu-west-1.amazonaws.com");
     QCOMPARE(sent[0].method, QStringLiteral("GET"));
     QCOMPARE(sent[0].url, QUrl(base + QStringLiteral("/v2/email/account")));
@@ -144,6 +152,17 @@ void TestSESClient::requests() {
                  data +
                  QStringLiteral(R"("}},"Destination":{"ToAddresses":["reader@example.org"]},)"
                                 R"("FromEmailAddress":"a@example.com"})"));
+    // Texts that need escaping come out as a JSON document would write them.
+    const QJsonObject odd{
+        {QStringLiteral("ConfigurationSetName"), oddSet},
+        {QStringLiteral("Content"),
+         QJsonObject{{QStringLiteral("Raw"), QJsonObject{{QStringLiteral("Data"), data}}}}},
+        {QStringLiteral("Destination"),
+         QJsonObject{{QStringLiteral("ToAddresses"), QJsonArray{oddTo}}}},
+        {QStringLiteral("FromEmailAddress"), oddFrom},
+    };
+    QCOMPARE(sent[6].body, QJsonDocument(odd).toJson(QJsonDocument::Compact));
+    QCOMPARE(QJsonDocument::fromJson(sent[6].body).object(), odd);
 }
 
 void TestSESClient::account() {
