@@ -76,8 +76,9 @@ QCoro::Task<void> timerSleep(std::weak_ptr<State> weak, nanoseconds duration) {
     co_await Park{&state->sleepContinuation};
     if (!state->cancelled) {
         const nanoseconds late = std::chrono::steady_clock::now() - started - duration;
-        // A long stall (a suspended laptop) is not paid back with a burst.
-        state->sleepDebt = std::clamp(state->sleepDebt + late, -2 * duration, 2 * duration);
+        // A long stall (a suspended laptop) is not paid back with a burst: at most one sleep is
+        // carried.
+        state->sleepDebt = std::clamp(state->sleepDebt + late, -duration, duration);
     }
 }
 
@@ -99,8 +100,9 @@ QCoro::Task<void> acquireToken(std::shared_ptr<State> state) {
         state->tokens -= 1.0;
         co_return;
     }
-    const auto wait = nanoseconds(static_cast<nanoseconds::rep>(
-        std::ceil((1.0 - state->tokens) / state->ratePerSecond * 1e9)));
+    // Clamped to about 30 years, so that an absurdly small rate cannot overflow the count.
+    const double waitNanoseconds = std::ceil((1.0 - state->tokens) / state->ratePerSecond * 1e9);
+    const auto wait = nanoseconds(static_cast<nanoseconds::rep>(std::min(waitNanoseconds, 1e18)));
     co_await state->sleep(wait);
     state->tokens = 1.0;
     state->lastRefill = state->clock();
@@ -214,7 +216,9 @@ BulkSender::BulkSender(double ratePerSecond, BounceGuard bounceGuard, Sleep slee
                        QObject* parent)
     : QObject(parent)
     , m_state(std::make_shared<State>()) {
-    m_state->ratePerSecond = ratePerSecond > 0 ? ratePerSecond : 1.0;
+    // Not above 0, or not a number at all (NaN, infinity): one per second.
+    m_state->ratePerSecond =
+        ratePerSecond > 0 && std::isfinite(ratePerSecond) ? ratePerSecond : 1.0;
     m_state->bounceGuard = bounceGuard;
     m_state->clock =
         clock ? std::move(clock) : Clock([] { return std::chrono::steady_clock::now(); });

@@ -9,6 +9,9 @@
 #include <QTest>
 #include <QTimer>
 
+#include <cmath>
+#include <limits>
+
 using namespace quillmere;
 using namespace std::chrono_literals;
 using Kind = SendProgress::State::Kind;
@@ -119,7 +122,7 @@ void TestBulkSender::pacing() {
 }
 
 void TestBulkSender::rateFloorAndSlowCallers() {
-    for (const double rate : {0.0, -3.0}) {
+    for (const double rate : {0.0, -3.0, std::nan(""), std::numeric_limits<double>::infinity()}) {
         Harness h;
         BulkSender sender(rate, BounceGuard{}, h.sleep(), h.clock());
         QCOMPARE(sender.ratePerSecond(), 1.0);

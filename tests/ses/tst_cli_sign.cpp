@@ -154,14 +154,6 @@ void TestCliSign::badArguments_data() {
     QTest::newRow("header without colon")
         << replaced(QStringLiteral("--header"), QStringLiteral("Accept")) << true
         << QStringLiteral("--header must be \"Name: value\"");
-    QTest::newRow("missing region") << listUsers.mid(0, 8) + listUsers.mid(10) << true
-                                    << QStringLiteral("--region is required");
-    QTest::newRow("unknown option") << listUsers + QStringList{QStringLiteral("--bogus")} << true
-                                    << QStringLiteral("unknown option --bogus");
-    QTest::newRow("missing body file")
-        << listUsers +
-               QStringList{QStringLiteral("--body-file"), QStringLiteral("/nonexistent/body")}
-        << true << QStringLiteral("cannot read /nonexistent/body");
 }
 
 void TestCliSign::badArguments() {

@@ -245,20 +245,13 @@ void TestSigV4Signer::sesRequest() {
                             "x-amz-security-token:session-token\n\n"
                             "accept;content-type;host;x-amz-date;x-amz-security-token\n") +
                  SigV4Signer::hexSHA256(body));
-    const QString canonical = signer.canonicalRequest(signedRequest, amzDate);
-    QCOMPARE(signer.stringToSign(canonical, amzDate),
-             QStringLiteral(
-                 "AWS4-HMAC-SHA256\n20150830T123600Z\n20150830/us-east-1/ses/aws4_request\n") +
-                 SigV4Signer::hexSHA256(canonical.toUtf8()));
-    const QString signature =
-        signer.signature(signer.stringToSign(canonical, amzDate), QStringLiteral("20150830"));
+    // The value botocore computes for the same request (frozen here so this test needs no
+    // Python).
     QCOMPARE(signedRequest.headers.value(QStringLiteral("Authorization")),
              QStringLiteral(
                  "AWS4-HMAC-SHA256 Credential=AKIDEXAMPLE/20150830/us-east-1/ses/aws4_request, "
                  "SignedHeaders=accept;content-type;host;x-amz-date;x-amz-security-token, "
-                 "Signature=") +
-                 signature);
-    QCOMPARE(signature.size(), 64);
+                 "Signature=596042bc4089b6eb3765172ab75e2d2584dfdbdb04dc3e036a0e826c85be6a49"));
 }
 
 void TestSigV4Signer::resigningAndTokens() {
