@@ -5,6 +5,7 @@ namespace quillmere::cli {
 // Each command lives in its own command_<name>.cpp.
 int runToken(const QStringList& arguments);
 int runVerify(const QStringList& arguments);
+int runSign(const QStringList& arguments);
 
 const QList<Command>& commands() {
     static const QList<Command> all = {
@@ -18,6 +19,16 @@ const QList<Command>& commands() {
                         "--secret S\n\nPrints the address the token was made for; exits 1 when "
                         "the token is not valid for that purpose and secret.\n"),
          runVerify},
+        {QStringLiteral("sign"), QStringLiteral("sign an HTTP request with AWS Signature V4"),
+         QStringLiteral(
+             "Usage: quillmere-cli sign --method M --url URL [--header \"Name: value\"]... "
+             "[--body-file F] --date YYYYMMDDTHHMMSSZ --region R --service S [--verbose]\n\n"
+             "Signs the request with the credentials in AWS_ACCESS_KEY_ID, "
+             "AWS_SECRET_ACCESS_KEY and, when set, AWS_SESSION_TOKEN, and prints the headers of "
+             "the signed request, one \"Name: value\" a line, sorted by lower-cased name. "
+             "--body-file - reads the body from standard input. --verbose also prints the "
+             "canonical request and the string to sign.\n"),
+         runSign},
     };
     return all;
 }
