@@ -3,7 +3,7 @@
 
 #include "ses/bulk_sender.h"
 #include "ses/ses_error.h"
-#include "support/coro_wait.h"
+#include "support/run_task.h"
 
 #include <QElapsedTimer>
 #include <QTest>
@@ -104,7 +104,7 @@ private Q_SLOTS:
 void TestBulkSender::pacing() {
     Harness h;
     BulkSender sender(2.0, BounceGuard{}, h.sleep(), h.clock());
-    const SendProgress result = test::wait(h.run(sender, readers(5)));
+    const SendProgress result = test::runTask(h.run(sender, readers(5)));
 
     QCOMPARE(result, progress(5, 0, 5, SendProgress::State::finished()));
     QCOMPARE(h.deliveredAt, (QList<double>{0.0, 0.5, 1.0, 1.5, 2.0}));
@@ -126,7 +126,7 @@ void TestBulkSender::rateFloorAndSlowCallers() {
         Harness h;
         BulkSender sender(rate, BounceGuard{}, h.sleep(), h.clock());
         QCOMPARE(sender.ratePerSecond(), 1.0);
-        test::wait(h.run(sender, readers(3)));
+        test::runTask(h.run(sender, readers(3)));
         QCOMPARE(h.deliveredAt, (QList<double>{0.0, 1.0, 2.0}));
     }
 
@@ -134,14 +134,14 @@ void TestBulkSender::rateFloorAndSlowCallers() {
     Harness slow;
     slow.onDeliver = [&slow](const Subscriber&) { slow.now += 700ms; };
     BulkSender sender(2.0, BounceGuard{}, slow.sleep(), slow.clock());
-    test::wait(slow.run(sender, readers(4)));
+    test::runTask(slow.run(sender, readers(4)));
     QVERIFY(slow.sleeps.isEmpty());
 
     // Partial refills count: 0.3 s of work at 2 per second leaves 0.2 s to wait.
     Harness partial;
     partial.onDeliver = [&partial](const Subscriber&) { partial.now += 300ms; };
     BulkSender paced(2.0, BounceGuard{}, partial.sleep(), partial.clock());
-    test::wait(partial.run(paced, readers(3)));
+    test::runTask(partial.run(paced, readers(3)));
     QCOMPARE(partial.sleeps, QList<std::chrono::nanoseconds>(2, 200ms));
     QCOMPARE(partial.deliveredAt, (QList<double>{0.0, 0.5, 1.0}));
 }
@@ -149,7 +149,7 @@ void TestBulkSender::rateFloorAndSlowCallers() {
 void TestBulkSender::emptyList() {
     Harness h;
     BulkSender sender(2.0, BounceGuard{}, h.sleep(), h.clock());
-    QCOMPARE(test::wait(h.run(sender, {})), progress(0, 0, 0, SendProgress::State::finished()));
+    QCOMPARE(test::runTask(h.run(sender, {})), progress(0, 0, 0, SendProgress::State::finished()));
     QCOMPARE(h.reports, (QList<SendProgress>{progress(0, 0, 0, SendProgress::State::running()),
                                              progress(0, 0, 0, SendProgress::State::finished())}));
     QVERIFY(h.delivered.isEmpty());
@@ -176,7 +176,7 @@ void TestBulkSender::pauseAndResume() {
     sender.resume();
     sender.resume(); // a second wake finds nobody parked
     QVERIFY(run.isReady());
-    QCOMPARE(test::wait(std::move(run)), progress(5, 0, 5, SendProgress::State::finished()));
+    QCOMPARE(test::runTask(std::move(run)), progress(5, 0, 5, SendProgress::State::finished()));
     QCOMPARE(h.delivered.size(), 5);
     QCOMPARE(QSet<QString>(h.delivered.begin(), h.delivered.end()).size(), 5); // nobody twice
     QCOMPARE(h.deliveredAt[2], 10.5); // at once: 0.5 s, then 10 s paused
@@ -201,7 +201,7 @@ void TestBulkSender::cancelDuringPause() {
     QVERIFY(!run.isReady());
     sender.cancel();
     QVERIFY(run.isReady());
-    QCOMPARE(test::wait(std::move(run)), progress(1, 0, 4, SendProgress::State::cancelled()));
+    QCOMPARE(test::runTask(std::move(run)), progress(1, 0, 4, SendProgress::State::cancelled()));
     QCOMPARE(h.delivered.size(), 1);
     QCOMPARE(h.reports.last(), progress(1, 0, 4, SendProgress::State::cancelled()));
     QCOMPARE(h.reports[h.reports.size() - 2].state.kind, Kind::paused);
@@ -216,7 +216,7 @@ void TestBulkSender::bounceGuardHalts() {
         h.stats.bounced = h.delivered.size() >= 30 ? 3 : 0;
     };
     BulkSender sender(1000.0, BounceGuard{0.05, 0.001, 50}, h.sleep(), h.clock());
-    const SendProgress result = test::wait(h.run(sender, readers(100)));
+    const SendProgress result = test::runTask(h.run(sender, readers(100)));
     const QString reason = QStringLiteral(
         "Bounce rate 6.00% is above the 5.00% limit (3 of 50 sent). Sending paused to protect "
         "your SES reputation.");
@@ -244,7 +244,7 @@ void TestBulkSender::failedDeliveriesAreCounted() {
         co_return;
     };
     const SendProgress result =
-        test::wait(sender.run(readers(10), deliver, h.currentStats(), h.onProgress()));
+        test::runTask(sender.run(readers(10), deliver, h.currentStats(), h.onProgress()));
     QCOMPARE(result, progress(7, 3, 10, SendProgress::State::finished()));
     QCOMPARE(call, 10);
     QCOMPARE(h.reports[2], progress(1, 1, 10, SendProgress::State::running()));
@@ -259,7 +259,7 @@ void TestBulkSender::failingStepsEndTheRunCancelled() {
         co_return;
     };
     BulkSender sender(2.0, BounceGuard{}, failingSleep, h.clock());
-    QCOMPARE(test::wait(h.run(sender, readers(3))),
+    QCOMPARE(test::runTask(h.run(sender, readers(3))),
              progress(1, 0, 3, SendProgress::State::cancelled()));
 
     // Without statistics the guard cannot judge: stop rather than send blind.
@@ -269,7 +269,7 @@ void TestBulkSender::failingStepsEndTheRunCancelled() {
         throw std::runtime_error("library gone");
         co_return CampaignStats{};
     };
-    QCOMPARE(test::wait(second.run(readers(3), blind.deliver(), failingStats, blind.onProgress())),
+    QCOMPARE(test::runTask(second.run(readers(3), blind.deliver(), failingStats, blind.onProgress())),
              progress(0, 0, 3, SendProgress::State::cancelled()));
     QVERIFY(blind.delivered.isEmpty());
 
@@ -281,7 +281,7 @@ void TestBulkSender::failingStepsEndTheRunCancelled() {
         co_return;
     };
     QCOMPARE(
-        test::wait(third.run(readers(3), noisy.deliver(), noisy.currentStats(), failingProgress)),
+        test::runTask(third.run(readers(3), noisy.deliver(), noisy.currentStats(), failingProgress)),
         progress(3, 0, 3, SendProgress::State::finished()));
 }
 
@@ -293,7 +293,7 @@ void TestBulkSender::runsAgainAfterCancel() {
             sender.cancel();
         }
     };
-    QCOMPARE(test::wait(h.run(sender, readers(5))),
+    QCOMPARE(test::runTask(h.run(sender, readers(5))),
              progress(2, 0, 5, SendProgress::State::cancelled()));
     QVERIFY(!sender.isCancelled());
     QVERIFY(!sender.isRunning());
@@ -302,7 +302,7 @@ void TestBulkSender::runsAgainAfterCancel() {
     h.onDeliver = nullptr;
     h.deliveredAt.clear();
     const double start = std::chrono::duration<double>(h.now.time_since_epoch()).count();
-    QCOMPARE(test::wait(h.run(sender, readers(3))),
+    QCOMPARE(test::runTask(h.run(sender, readers(3))),
              progress(3, 0, 3, SendProgress::State::finished()));
     QCOMPARE(h.deliveredAt, (QList<double>{start, start + 0.5, start + 1.0}));
 
@@ -310,11 +310,11 @@ void TestBulkSender::runsAgainAfterCancel() {
     h.onDeliver = [&](const Subscriber&) { sender.pause(); };
     QCoro::Task<SendProgress> first = h.run(sender, readers(2));
     QVERIFY(!first.isReady());
-    QCOMPARE(test::wait(h.run(sender, readers(7))),
+    QCOMPARE(test::runTask(h.run(sender, readers(7))),
              progress(0, 0, 7, SendProgress::State::cancelled()));
     h.onDeliver = nullptr;
     sender.resume();
-    QCOMPARE(test::wait(std::move(first)), progress(2, 0, 2, SendProgress::State::finished()));
+    QCOMPARE(test::runTask(std::move(first)), progress(2, 0, 2, SendProgress::State::finished()));
 }
 
 void TestBulkSender::cancelCutsARealSleepShort() {
@@ -325,7 +325,7 @@ void TestBulkSender::cancelCutsARealSleepShort() {
     QTimer::singleShot(50ms, &sender, [&sender] { sender.cancel(); });
     QElapsedTimer elapsed;
     elapsed.start();
-    QCOMPARE(test::wait(h.run(sender, readers(3))),
+    QCOMPARE(test::runTask(h.run(sender, readers(3))),
              progress(1, 0, 3, SendProgress::State::cancelled()));
     QVERIFY2(elapsed.elapsed() < 20000, "cancel() must not wait for the sleep to run out");
 
@@ -334,7 +334,7 @@ void TestBulkSender::cancelCutsARealSleepShort() {
     BulkSender quick(20.0, BounceGuard{});
     QElapsedTimer paced;
     paced.start();
-    QCOMPARE(test::wait(h.run(quick, readers(2))).sent, 2);
+    QCOMPARE(test::runTask(h.run(quick, readers(2))).sent, 2);
     QVERIFY(paced.elapsed() >= 50);
 }
 
@@ -347,7 +347,7 @@ void TestBulkSender::destroyedWhileParked() {
     QVERIFY(!run.isReady());
     sender.reset();
     QVERIFY(run.isReady());
-    QCOMPARE(test::wait(std::move(run)), progress(1, 0, 3, SendProgress::State::cancelled()));
+    QCOMPARE(test::runTask(std::move(run)), progress(1, 0, 3, SendProgress::State::cancelled()));
 }
 
 QTEST_GUILESS_MAIN(TestBulkSender)

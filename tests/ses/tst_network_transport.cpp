@@ -2,7 +2,7 @@
 
 #include "ses/network_transport.h"
 #include "ses/transport_error.h"
-#include "support/coro_wait.h"
+#include "support/run_task.h"
 
 #include <QElapsedTimer>
 #include <QTcpServer>
@@ -99,7 +99,7 @@ void TestNetworkTransport::requestOnTheWire() {
                      {{QStringLiteral("X-Mixed-CASE-Header"), QStringLiteral("Value  kept")},
                       {QStringLiteral("authorization"), QStringLiteral("AWS4-HMAC-SHA256 x")}},
                      {}};
-    const HTTPResponse response = test::wait(transport.send(post));
+    const HTTPResponse response = test::runTask(transport.send(post));
     QCOMPARE(response.status, 200);
     QCOMPARE(response.body, QByteArray("{}"));
     QCOMPARE(response.headerValue(QStringLiteral("x-amzn-errortype")), QStringLiteral("none"));
@@ -120,7 +120,7 @@ void TestNetworkTransport::requestOnTheWire() {
     // A body goes out byte for byte, with its length; the method is sent as given.
     const QByteArray body("\x00\x01 {\"k\":\"\xc3\xa9\"}", 12);
     HTTPRequest put{QStringLiteral("PUT"), QUrl(server.url(QStringLiteral("/b"))), {}, body};
-    QCOMPARE(test::wait(transport.send(put)).status, 200);
+    QCOMPARE(test::runTask(transport.send(put)).status, 200);
     const QByteArray withBody = server.requests()[1];
     QVERIFY(withBody.startsWith("PUT /b HTTP/1.1\r\n"));
     QVERIFY(headerBlock(withBody).contains("Content-Length: 12\r\n"));
@@ -131,14 +131,14 @@ void TestNetworkTransport::requestOnTheWire() {
                           QUrl(server.url(QStringLiteral("/"))),
                           {{QStringLiteral("X-Token"), QStringLiteral("a\r\nX-Evil: 1")}},
                           {}};
-    QVERIFY_THROWS_EXCEPTION(TransportError, test::wait(transport.send(smuggling)));
+    QVERIFY_THROWS_EXCEPTION(TransportError, test::runTask(transport.send(smuggling)));
     HTTPRequest badMethod{QStringLiteral("GET /x"), QUrl(server.url(QStringLiteral("/"))), {}, {}};
-    QVERIFY_THROWS_EXCEPTION(TransportError, test::wait(transport.send(badMethod)));
+    QVERIFY_THROWS_EXCEPTION(TransportError, test::runTask(transport.send(badMethod)));
     QCOMPARE(server.requests().size(), 2);
 
     // HEAD: the announced length of a body that never comes is not waited for.
     LoopbackServer headServer("HTTP/1.1 200 OK\r\nContent-Length: 5\r\nConnection: close\r\n\r\n");
-    const HTTPResponse head = test::wait(transport.send(
+    const HTTPResponse head = test::runTask(transport.send(
         {QStringLiteral("HEAD"), QUrl(headServer.url(QStringLiteral("/h"))), {}, {}}));
     QCOMPARE(head.status, 200);
     QVERIFY(head.body.isEmpty());
@@ -170,7 +170,7 @@ void TestNetworkTransport::statusesPassThrough() {
                                  extraHeaders + "x-amzn-ErrorType: Throttling:extra\r\n",
                                  "{\"message\":\"m\"}"));
     NetworkTransport transport;
-    const HTTPResponse response = test::wait(
+    const HTTPResponse response = test::runTask(
         transport.send({QStringLiteral("GET"), QUrl(server.url(QStringLiteral("/"))), {}, {}}));
     QCOMPARE(response.status, status);
     QCOMPARE(response.body, QByteArray("{\"message\":\"m\"}"));
@@ -190,7 +190,7 @@ void TestNetworkTransport::transportFailures() {
     NetworkTransport transport;
     const QUrl refusedURL(QStringLiteral("http://127.0.0.1:%1/").arg(closedPort));
     try {
-        test::wait(transport.send({QStringLiteral("GET"), refusedURL, {}, {}}));
+        test::runTask(transport.send({QStringLiteral("GET"), refusedURL, {}, {}}));
         QFAIL("a refused connection must raise");
     } catch (const TransportError& error) {
         QCOMPARE(error.code(), QNetworkReply::ConnectionRefusedError);
@@ -204,7 +204,7 @@ void TestNetworkTransport::transportFailures() {
     QElapsedTimer clock;
     clock.start();
     try {
-        test::wait(impatient.send(
+        test::runTask(impatient.send(
             {QStringLiteral("POST"), QUrl(silent.url(QStringLiteral("/"))), {}, "x"}));
         QFAIL("a silent server must time out");
     } catch (const TransportError& error) {
@@ -224,7 +224,7 @@ void TestNetworkTransport::transportFailures() {
     doomed.reset();
     QVERIFY(pending.isReady());
     try {
-        test::wait(std::move(pending));
+        test::runTask(std::move(pending));
         QFAIL("an aborted request must raise");
     } catch (const TransportError& error) {
         QCOMPARE(error.code(), QNetworkReply::OperationCanceledError);
@@ -233,7 +233,7 @@ void TestNetworkTransport::transportFailures() {
 
 void TestNetworkTransport::nonHTTPAnswer() {
     NetworkTransport transport;
-    const HTTPResponse response = test::wait(transport.send(
+    const HTTPResponse response = test::runTask(transport.send(
         {QStringLiteral("GET"), QUrl(QStringLiteral("data:text/plain,hello%20there")), {}, {}}));
     QCOMPARE(response.status, 0);
     QVERIFY(response.headers.isEmpty());

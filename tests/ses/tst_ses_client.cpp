@@ -3,7 +3,7 @@
 
 #include "ses/ses_client.h"
 #include "ses/transport_error.h"
-#include "support/coro_wait.h"
+#include "support/run_task.h"
 #include "support/scripted_transport.h"
 
 #include <QJsonArray>
@@ -89,21 +89,21 @@ void TestSESClient::requests() {
     f.transport->enqueue(200, R"({"MessageId":"m2"})");
     f.transport->enqueue(200, R"({"MessageId":"m3"})");
 
-    test::wait(f.client.getAccount());
-    test::wait(f.client.createDomainIdentity(QStringLiteral("example.com")));
-    test::wait(f.client.getIdentity(QStringLiteral("mail.example.com")));
+    test::runTask(f.client.getAccount());
+    test::runTask(f.client.createDomainIdentity(QStringLiteral("example.com")));
+    test::runTask(f.client.getIdentity(QStringLiteral("mail.example.com")));
     const QByteArray raw = "From: a@example.com\r\n\r\nbody \xe2\x98\x83\r\n";
-    test::wait(f.client.sendRaw(raw, QStringLiteral("a@example.com"),
+    test::runTask(f.client.sendRaw(raw, QStringLiteral("a@example.com"),
                                 QStringLiteral("reader@example.org")));
-    test::wait(f.client.sendRaw(raw, QStringLiteral("a@example.com"),
+    test::runTask(f.client.sendRaw(raw, QStringLiteral("a@example.com"),
                                 QStringLiteral("reader@example.org"), QString()));
-    test::wait(f.client.sendRaw(raw, QStringLiteral("a@example.com"),
+    test::runTask(f.client.sendRaw(raw, QStringLiteral("a@example.com"),
                                 QStringLiteral("reader@example.org"), QStringLiteral("tracking")));
     f.transport->enqueue(200, R"({"MessageId":"m4"})");
     const QString oddFrom = QStringLiteral("\"Quo\\ted\"@caf\u00e9.example/\u2028");
     const QString oddTo = QStringLiteral("tab\there@example.org");
     const QString oddSet = QStringLiteral("set\u0001");
-    test::wait(f.client.sendRaw(raw, oddFrom, oddTo, oddSet));
+    test::runTask(f.client.sendRaw(raw, oddFrom, oddTo, oddSet));
 
     const QList<HTTPRequest>& sent = f.transport->requests();
     QCOMPARE(sent.size(), 7);
@@ -173,27 +173,27 @@ void TestSESClient::account() {
     f.transport->enqueue(200, R"({"SendingEnabled":false})");
     f.transport->enqueue(200, R"({"SendQuota":{"MaxSendRate":1},"EnforcementStatus":null})");
 
-    QCOMPARE(test::wait(f.client.getAccount()),
+    QCOMPARE(test::runTask(f.client.getAccount()),
              (SESAccount{true, true, 50000, 14, 12.5, QStringLiteral("HEALTHY")}));
-    QCOMPARE(test::wait(f.client.getAccount()), SESAccount{});
-    QCOMPARE(test::wait(f.client.getAccount()), (SESAccount{false, false, 0, 1, 0, QString()}));
+    QCOMPARE(test::runTask(f.client.getAccount()), SESAccount{});
+    QCOMPARE(test::runTask(f.client.getAccount()), (SESAccount{false, false, 0, 1, 0, QString()}));
 
     // A 2xx answer that cannot be read is a decoding failure, naming what was wrong.
     f.transport->enqueue(200, "<html>");
     f.transport->enqueue(200, "[1,2]");
     f.transport->enqueue(200, R"({"SendingEnabled":"yes"})");
     f.transport->enqueue(200, QByteArray());
-    const SESError notJson = sesErrorOf([&] { test::wait(f.client.getAccount()); });
+    const SESError notJson = sesErrorOf([&] { test::runTask(f.client.getAccount()); });
     QCOMPARE(notJson.kind(), SESError::Kind::decoding);
     QVERIFY2(notJson.text().startsWith(QStringLiteral("GetAccount response is not valid JSON: ")),
              qPrintable(notJson.text()));
-    QCOMPARE(sesErrorOf([&] { test::wait(f.client.getAccount()); }),
+    QCOMPARE(sesErrorOf([&] { test::runTask(f.client.getAccount()); }),
              SESError::decoding(QStringLiteral("GetAccount response is not a JSON object")));
-    const SESError wrongType = sesErrorOf([&] { test::wait(f.client.getAccount()); });
+    const SESError wrongType = sesErrorOf([&] { test::runTask(f.client.getAccount()); });
     QCOMPARE(wrongType.text(), QStringLiteral("GetAccount response: \"SendingEnabled\" should be a "
                                               "boolean, found text \"yes\""));
     QCOMPARE(wrongType.description(), wrongType.text());
-    QCOMPARE(sesErrorOf([&] { test::wait(f.client.getAccount()); }).kind(),
+    QCOMPARE(sesErrorOf([&] { test::runTask(f.client.getAccount()); }).kind(),
              SESError::Kind::decoding);
 }
 
@@ -206,19 +206,19 @@ void TestSESClient::identities() {
     f.transport->enqueue(200, R"({"DkimAttributes":{"Status":"TEMPORARY_FAILURE","Tokens":[]}})");
     f.transport->enqueue(200, R"({"DkimAttributes":{"Tokens":["a",2]}})");
 
-    QCOMPARE(test::wait(f.client.createDomainIdentity(QStringLiteral("Example.COM"))),
+    QCOMPARE(test::runTask(f.client.createDomainIdentity(QStringLiteral("Example.COM"))),
              (SESIdentity{QStringLiteral("Example.COM"),
                           true,
                           DKIMStatus::success,
                           {QStringLiteral("zz1"), QStringLiteral("aa2"), QStringLiteral("mm3")}}));
-    QCOMPARE(test::wait(f.client.getIdentity(QStringLiteral("example.com"))),
+    QCOMPARE(test::runTask(f.client.getIdentity(QStringLiteral("example.com"))),
              (SESIdentity{QStringLiteral("example.com"), false, DKIMStatus::notStarted, {}}));
-    QCOMPARE(test::wait(f.client.getIdentity(QStringLiteral("example.com"))),
+    QCOMPARE(test::runTask(f.client.getIdentity(QStringLiteral("example.com"))),
              (SESIdentity{QStringLiteral("example.com"), false, DKIMStatus::notStarted, {}}));
-    QCOMPARE(test::wait(f.client.getIdentity(QStringLiteral("example.com"))).dkimStatus,
+    QCOMPARE(test::runTask(f.client.getIdentity(QStringLiteral("example.com"))).dkimStatus,
              DKIMStatus::temporaryFailure);
     QCOMPARE(
-        sesErrorOf([&] { test::wait(f.client.getIdentity(QStringLiteral("example.com"))); }).text(),
+        sesErrorOf([&] { test::runTask(f.client.getIdentity(QStringLiteral("example.com"))); }).text(),
         QStringLiteral("GetEmailIdentity response: \"Tokens\" should be a list of text, "
                        "found number 2"));
 
@@ -226,7 +226,7 @@ void TestSESClient::identities() {
     f.transport->enqueue(
         404, R"({"message":"Email identity example.org does not exist."})",
         {{QStringLiteral("x-amzn-ErrorType"), QStringLiteral("NotFoundException:")}});
-    QCOMPARE(sesErrorOf([&] { test::wait(f.client.getIdentity(QStringLiteral("example.org"))); }),
+    QCOMPARE(sesErrorOf([&] { test::runTask(f.client.getIdentity(QStringLiteral("example.org"))); }),
              SESError::http(404, QStringLiteral("NotFoundException"),
                             QStringLiteral("Email identity example.org does not exist.")));
 }
@@ -236,15 +236,15 @@ void TestSESClient::sendRawAnswers() {
     f.transport->enqueue(200, R"({"MessageId":"0100018e-abc"})");
     f.transport->enqueue(200, R"({"Other":"x"})");
     f.transport->enqueue(200, R"({"MessageId":7})");
-    QCOMPARE(test::wait(f.client.sendRaw("x", QStringLiteral("a@b.co"), QStringLiteral("c@d.co"))),
+    QCOMPARE(test::runTask(f.client.sendRaw("x", QStringLiteral("a@b.co"), QStringLiteral("c@d.co"))),
              QStringLiteral("0100018e-abc"));
     const SESError missing = sesErrorOf([&] {
-        test::wait(f.client.sendRaw("x", QStringLiteral("a@b.co"), QStringLiteral("c@d.co")));
+        test::runTask(f.client.sendRaw("x", QStringLiteral("a@b.co"), QStringLiteral("c@d.co")));
     });
     QCOMPARE(missing, SESError::decoding(QStringLiteral("SendEmail response has no MessageId")));
     QCOMPARE(missing.description(), QStringLiteral("SendEmail response has no MessageId"));
     QCOMPARE(sesErrorOf([&] {
-                 test::wait(
+                 test::runTask(
                      f.client.sendRaw("x", QStringLiteral("a@b.co"), QStringLiteral("c@d.co")));
              }).kind(),
              SESError::Kind::decoding);
@@ -321,12 +321,12 @@ void TestSESClient::failuresReachTheCaller() {
     f.transport->enqueue(301, "{}");
 
     const SESError rejected = sesErrorOf([&] {
-        test::wait(f.client.sendRaw("x", QStringLiteral("a@b.co"), QStringLiteral("c@d.co")));
+        test::runTask(f.client.sendRaw("x", QStringLiteral("a@b.co"), QStringLiteral("c@d.co")));
     });
     QCOMPARE(rejected.description(),
              QStringLiteral("SES 400 MessageRejected: Email address is not verified."));
     try {
-        test::wait(f.client.getAccount());
+        test::runTask(f.client.getAccount());
         QFAIL("the transport failure must reach the caller");
     } catch (const TransportError& error) {
         QCOMPARE(error.code(), QNetworkReply::HostNotFoundError);
@@ -334,7 +334,7 @@ void TestSESClient::failuresReachTheCaller() {
                  QStringLiteral("Host email.eu-west-1.amazonaws.com not found"));
     }
     // Anything outside 200-299 is an error, a redirect included.
-    QCOMPARE(sesErrorOf([&] { test::wait(f.client.getAccount()); }),
+    QCOMPARE(sesErrorOf([&] { test::runTask(f.client.getAccount()); }),
              SESError::http(301, QStringLiteral("HTTP301"), QStringLiteral("{}")));
     QCOMPARE(f.transport->pending(), 0);
 }

@@ -3,7 +3,7 @@
 
 #include "ses/network_transport.h"
 #include "ses/ses_client.h"
-#include "support/coro_wait.h"
+#include "support/run_task.h"
 #include "support/ses_emulator.h"
 
 #include <QJsonArray>
@@ -64,7 +64,7 @@ QByteArray handmadeMessage(const QString& subject, const QString& text, const QS
 }
 
 QJsonObject getJson(NetworkTransport& transport, const QUrl& url) {
-    const HTTPResponse response = test::wait(transport.send({QStringLiteral("GET"), url, {}, {}}));
+    const HTTPResponse response = test::runTask(transport.send({QStringLiteral("GET"), url, {}, {}}));
     if (response.status != 200) {
         return {};
     }
@@ -102,13 +102,13 @@ void TestSESEmulator::accountAndRawSend() {
         QStringLiteral("us-east-1"), transport);
     QCOMPARE(client.endpoint(), m_emulator->url());
 
-    QCOMPARE(test::wait(client.getAccount()),
+    QCOMPARE(test::runTask(client.getAccount()),
              (SESAccount{true, true, 50000, 14, 12, QStringLiteral("HEALTHY")}));
 
     const QString subject = QStringLiteral("Caf\u00e9 notes \u2615 #12");
     const QString text = QStringLiteral("Hello reader,\n\nThis week: caf\u00e9s.\n");
     const QString html = QStringLiteral("<p>Hello reader,</p><p>This week: <b>caf\u00e9s</b>.</p>");
-    const QString messageID = test::wait(client.sendRaw(handmadeMessage(subject, text, html),
+    const QString messageID = test::runTask(client.sendRaw(handmadeMessage(subject, text, html),
                                                         QStringLiteral("letter@example.com"),
                                                         QStringLiteral("reader@example.org")));
     QVERIFY(!messageID.isEmpty());
@@ -135,7 +135,7 @@ void TestSESEmulator::accountAndRawSend() {
 
     // The emulator's own error shape: a body with a message and no type.
     try {
-        test::wait(client.sendRaw("Subject: no sender\r\n\r\nx\r\n",
+        test::runTask(client.sendRaw("Subject: no sender\r\n\r\nx\r\n",
                                   QStringLiteral("letter@example.com"),
                                   QStringLiteral("reader@example.org")));
         QFAIL("a raw message without From must be rejected");
