@@ -6,7 +6,6 @@
 
 #include <QDate>
 #include <QSet>
-#include <QStringDecoder>
 #include <QTime>
 #include <QUuid>
 
@@ -89,6 +88,9 @@ constexpr std::array statusWords{
 constexpr std::array truthyWords{QLatin1StringView("true"), QLatin1StringView("yes"),
                                  QLatin1StringView("1"), QLatin1StringView("y"),
                                  QLatin1StringView("t")};
+
+// Records read before the list's size is estimated from their average length.
+constexpr qsizetype sampleRecords = 1000;
 
 // Longer than every word of the tables above.
 constexpr qsizetype maxWordLength = 32;
@@ -364,13 +366,11 @@ QList<QStringList> parseRows(QStringView text) {
 }
 
 QString decodeFile(const QByteArray& bytes) {
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = utf8.decode(bytes);
-    if (!utf8.hasError()) {
-        return text;
+    if (QByteArrayView(bytes).isValidUtf8()) {
+        return QString::fromUtf8(bytes);
     }
-    // A UTF-8 byte order mark in front of Latin-1 text is a mixed file's mark, not three
-    // letters of the first column name.
+    // A UTF-8 byte order mark before Latin-1 text is a mixed file's mark, not three letters of
+    // the first column name.
     QByteArrayView latin1(bytes);
     if (latin1.startsWith("\xEF\xBB\xBF")) {
         latin1 = latin1.sliced(3);
@@ -426,8 +426,20 @@ CSVImportResult importCSV(QStringView text, const QString& source, const QDateTi
     const QDateTime importTime = now.toUTC();
     const QString missingEmail = QStringLiteral("Missing email");
     QSet<QString> seen;
+    const qsizetype dataStart = scanner.position();
+    qsizetype records = 0;
 
     while (scanner.next()) {
+        if (++records == sampleRecords) {
+            // Room for the whole list at once spares the list and the address set repeated
+            // regrowth (each a fresh copy of everything so far). Capacity that stays unused is
+            // never touched, so an estimate on the high side costs address space only.
+            const double perRecord = double(scanner.position() - dataStart) / double(records);
+            const auto expected =
+                qsizetype(double(scanner.size() - scanner.position()) / perRecord * 1.25) + records;
+            result.subscribers.reserve(expected);
+            seen.reserve(expected);
+        }
         const auto& fields = scanner.fields();
         if (isBlankRecord(fields)) {
             continue;

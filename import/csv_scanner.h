@@ -29,6 +29,9 @@ public:
     // Physical line on which the current record starts.
     qsizetype line() const { return m_recordLine; }
     const QVarLengthArray<QStringView, 32>& fields() const { return m_fields; }
+    // Code units of the text read so far, and in all.
+    qsizetype position() const { return m_pos; }
+    qsizetype size() const { return m_size; }
 
 private:
     void readRecord();
