@@ -264,23 +264,7 @@ std::optional<QDateTime> parseFixedPattern(QStringView s) {
     return QDateTime(date, QTime(hour, minute, second, msec), Qt::UTC);
 }
 
-} // namespace
-
-std::optional<SubscriberStatus> mapStatus(QStringView value) {
-    std::array<char, maxWordLength> buffer;
-    QLatin1StringView word;
-    if (!foldWord(trimSpacesAndTabs(value), true, buffer, word)) {
-        return std::nullopt;
-    }
-    for (const StatusWord& entry : statusWords) {
-        if (word == entry.word) {
-            return entry.status;
-        }
-    }
-    return std::nullopt;
-}
-
-std::optional<QDateTime> parseDate(QStringView value) {
+std::optional<QDateTime> parseDateUnchecked(QStringView value) {
     QStringView s = trimSpacesAndTabs(value);
     if (s.isEmpty()) {
         return std::nullopt;
@@ -298,6 +282,32 @@ std::optional<QDateTime> parseDate(QStringView value) {
         }
     }
     return parseFixedPattern(s);
+}
+
+} // namespace
+
+std::optional<SubscriberStatus> mapStatus(QStringView value) {
+    std::array<char, maxWordLength> buffer;
+    QLatin1StringView word;
+    if (!foldWord(trimSpacesAndTabs(value), true, buffer, word)) {
+        return std::nullopt;
+    }
+    for (const StatusWord& entry : statusWords) {
+        if (word == entry.word) {
+            return entry.status;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<QDateTime> parseDate(QStringView value) {
+    const std::optional<QDateTime> date = parseDateUnchecked(value);
+    // The library writes four-digit years: an offset that carries a date past either end of
+    // that range would be stored as text no load can read back.
+    if (!date || date->date().year() < 1 || date->date().year() > 9999) {
+        return std::nullopt;
+    }
+    return date;
 }
 
 std::optional<qsizetype> columnIndex(const QStringList& candidates, const QStringList& header) {

@@ -182,6 +182,10 @@ void TestCSVImporter::parseDate_data() {
     add("2024-01-31T10:00:00.Z", std::nullopt);
     add("2024-01-31x", std::nullopt);
     add("yesterday", std::nullopt);
+    // Offsets never carry a date out of the four-digit years the library writes.
+    add("9999-12-31T23:59:59Z", utc(9999, 12, 31, 23, 59, 59));
+    add("9999-12-31T23:59:59-00:01", std::nullopt);
+    add("0001-01-01T00:00:00+23:59", std::nullopt);
 }
 
 void TestCSVImporter::parseDate() {
