@@ -3,40 +3,97 @@
 #include "import/csv_importer.h"
 
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 
 namespace quillmere::cli {
 
 namespace {
 
-QJsonObject resultJson(const CSVImportResult& result) {
-    QJsonArray subscribers;
-    for (const Subscriber& s : result.subscribers) {
-        subscribers.append(QJsonObject{
-            {QLatin1String("email"), s.email},
-            {QLatin1String("name"), s.name},
-            {QLatin1String("status"), rawValue(s.status)},
-            {QLatin1String("source"), s.source},
-            {QLatin1String("createdAt"), IsoDate::format(s.createdAt)},
-        });
+// The result is written as it is walked, in pieces, rather than built as one JSON document
+// first: a list of a million readers would otherwise take gigabytes.
+class JsonOutput {
+public:
+    ~JsonOutput() { flush(); }
+
+    JsonOutput& raw(const char* text) {
+        m_buffer += text;
+        return *this;
     }
-    QJsonArray skipped;
+    JsonOutput& number(qint64 value) {
+        m_buffer += QByteArray::number(value);
+        return *this;
+    }
+    JsonOutput& string(const QString& text) {
+        m_buffer += '"';
+        for (const char c : text.toUtf8()) {
+            switch (c) {
+            case '"':
+                m_buffer += "\\\"";
+                break;
+            case '\\':
+                m_buffer += "\\\\";
+                break;
+            case '\n':
+                m_buffer += "\\n";
+                break;
+            case '\r':
+                m_buffer += "\\r";
+                break;
+            case '\t':
+                m_buffer += "\\t";
+                break;
+            default:
+                if (static_cast<unsigned char>(c) < 0x20) {
+                    m_buffer += "\\u00";
+                    m_buffer += QByteArray::number(static_cast<unsigned char>(c), 16)
+                                    .rightJustified(2, '0');
+                } else {
+                    m_buffer += c;
+                }
+            }
+        }
+        m_buffer += '"';
+        if (m_buffer.size() > (1 << 20)) {
+            flush();
+        }
+        return *this;
+    }
+    void flush() {
+        writeOut(m_buffer);
+        m_buffer.clear();
+    }
+
+private:
+    QByteArray m_buffer;
+};
+
+// Indented JSON with sorted keys, as QJsonDocument writes it.
+void writeResult(const CSVImportResult& result) {
+    JsonOutput out;
+    out.raw("{\n    \"assumedActive\": ").number(result.assumedActive);
+    out.raw(",\n    \"confirmedElsewhere\": ").number(result.confirmedElsewhere);
+    out.raw(",\n    \"duplicates\": ").number(result.duplicates);
+    out.raw(",\n    \"format\": ").string(rawValue(result.format));
+    out.raw(",\n    \"skipped\": [");
+    const char* separator = "\n";
     for (const SkippedRow& row : result.skipped) {
-        skipped.append(QJsonObject{
-            {QLatin1String("line"), qint64(row.line)},
-            {QLatin1String("reason"), row.reason},
-        });
+        out.raw(separator).raw("        {\n            \"line\": ").number(row.line);
+        out.raw(",\n            \"reason\": ").string(row.reason).raw("\n        }");
+        separator = ",\n";
     }
-    return QJsonObject{
-        {QLatin1String("format"), rawValue(result.format)},
-        {QLatin1String("subscribers"), subscribers},
-        {QLatin1String("skipped"), skipped},
-        {QLatin1String("duplicates"), qint64(result.duplicates)},
-        {QLatin1String("confirmedElsewhere"), qint64(result.confirmedElsewhere)},
-        {QLatin1String("assumedActive"), qint64(result.assumedActive)},
-    };
+    out.raw("\n    ]");
+    out.raw(",\n    \"subscribers\": [");
+    separator = "\n";
+    for (const Subscriber& s : result.subscribers) {
+        out.raw(separator).raw("        {\n            \"createdAt\": ");
+        out.string(IsoDate::format(s.createdAt));
+        out.raw(",\n            \"email\": ").string(s.email);
+        out.raw(",\n            \"name\": ").string(s.name);
+        out.raw(",\n            \"source\": ").string(s.source);
+        out.raw(",\n            \"status\": ").string(rawValue(s.status)).raw("\n        }");
+        separator = ",\n";
+    }
+    out.raw("\n    ]");
+    out.raw("\n}\n");
 }
 
 } // namespace
@@ -50,12 +107,14 @@ int runImport(const QStringList& arguments) {
     }
     const QString& path = files.first();
     const bool fromStdin = path == QLatin1String("-");
-    const QByteArray bytes = readFileOrStdin(fromStdin ? std::nullopt : std::optional(path));
+    QString text =
+        CSVImporter::decodeFile(readFileOrStdin(fromStdin ? std::nullopt : std::optional(path)));
     // Like the application: the file's name without its extension labels the subscribers.
     const QString label =
         source.value_or(fromStdin ? QStringLiteral("import") : QFileInfo(path).completeBaseName());
-    const CSVImportResult result = CSVImporter::importCSV(CSVImporter::decodeFile(bytes), label);
-    writeOut(QJsonDocument(resultJson(result)).toJson(QJsonDocument::Indented));
+    const CSVImportResult result = CSVImporter::importCSV(text, label);
+    text.clear();
+    writeResult(result);
     return exitSuccess;
 }
 

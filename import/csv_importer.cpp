@@ -11,6 +11,7 @@
 
 #include <array>
 #include <initializer_list>
+#include <new>
 
 namespace quillmere::CSVImporter {
 
@@ -89,8 +90,10 @@ constexpr std::array truthyWords{QLatin1StringView("true"), QLatin1StringView("y
                                  QLatin1StringView("1"), QLatin1StringView("y"),
                                  QLatin1StringView("t")};
 
-// Records read before the list's size is estimated from their average length.
+// Records read before the list's size is estimated from their average length, and the least
+// average length (in code units) the estimate is trusted for.
 constexpr qsizetype sampleRecords = 1000;
+constexpr double minimumSampledRecordLength = 16;
 
 // Longer than every word of the tables above.
 constexpr qsizetype maxWordLength = 32;
@@ -443,12 +446,20 @@ CSVImportResult importCSV(QStringView text, const QString& source, const QDateTi
         if (++records == sampleRecords) {
             // Room for the whole list at once spares the list and the address set repeated
             // regrowth (each a fresh copy of everything so far). Capacity that stays unused is
-            // never touched, so an estimate on the high side costs address space only.
+            // never touched, so an estimate on the high side costs address space only; a sample
+            // of records shorter than any real export's is no basis for one.
             const double perRecord = double(scanner.position() - dataStart) / double(records);
-            const auto expected =
-                qsizetype(double(scanner.size() - scanner.position()) / perRecord * 1.25) + records;
-            result.subscribers.reserve(expected);
-            seen.reserve(expected);
+            if (perRecord >= minimumSampledRecordLength) {
+                const auto expected =
+                    qsizetype(double(scanner.size() - scanner.position()) / perRecord * 1.25) +
+                    records;
+                try {
+                    result.subscribers.reserve(expected);
+                    seen.reserve(expected);
+                } catch (const std::bad_alloc&) {
+                    // Growing as the rows come works as well.
+                }
+            }
         }
         const auto& fields = scanner.fields();
         if (isBlankRecord(fields)) {
