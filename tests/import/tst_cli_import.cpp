@@ -84,11 +84,15 @@ void TestCliImport::sourceDefaultsToFileName() {
 }
 
 void TestCliImport::readsStandardInput() {
-    const Outcome outcome = runCli({QStringLiteral("-")}, "email\nAnn@Example.com\n");
+    // The name needs every kind of JSON escape.
+    const Outcome outcome =
+        runCli({QStringLiteral("-")},
+               "email,name\nAnn@Example.com,\"A \"\"B\"\" \\ \x01\tC\n\xC3\xA9\"\n");
     QCOMPARE(outcome.exitCode, 0);
     const QJsonObject result = parse(outcome.out);
     const QJsonObject ann = result[QLatin1String("subscribers")].toArray().first().toObject();
     QCOMPARE(ann[QLatin1String("email")].toString(), QStringLiteral("ann@example.com"));
+    QCOMPARE(ann[QLatin1String("name")].toString(), QStringLiteral("A \"B\" \\ \x01\tC\né"));
     QCOMPARE(ann[QLatin1String("source")].toString(), QStringLiteral("import:generic"));
     QCOMPARE(result[QLatin1String("assumedActive")].toInteger(), 1);
 }
