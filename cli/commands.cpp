@@ -3,6 +3,7 @@
 namespace quillmere::cli {
 
 // Each command lives in its own command_<name>.cpp.
+int runImport(const QStringList& arguments);
 int runToken(const QStringList& arguments);
 int runVerify(const QStringList& arguments);
 int runSign(const QStringList& arguments);
@@ -29,6 +30,23 @@ const QList<Command>& commands() {
              "--body-file - reads the body from standard input. --verbose also prints the "
              "canonical request and the string to sign.\n"),
          runSign},
+        {QStringLiteral("import"), QStringLiteral("read a subscriber CSV export"),
+         QStringLiteral(
+             "Usage: quillmere-cli import FILE [--source S]\n\n"
+             "Reads a CSV export of Substack, Beehiiv, Mailchimp or any file with an email "
+             "column (UTF-8, else Latin-1; FILE \"-\" is standard input) and prints the "
+             "result as indented JSON with sorted keys:\n"
+             "  format              substack, beehiiv, mailchimp or generic\n"
+             "  subscribers         [{email, name, status, source, createdAt}] in file order\n"
+             "  skipped             [{line, reason}] rejected rows and their physical lines\n"
+             "  duplicates          rows repeating an earlier address\n"
+             "  confirmedElsewhere  rows made active because the export says so\n"
+             "  assumedActive       rows made active for want of a status\n\n"
+             "--source labels the subscribers (default: the file's name without its "
+             "extension, \"import\" for standard input); \"import\" becomes \"import:\" and "
+             "the format. createdAt is ISO 8601 in UTC with milliseconds. Exits 2 when the "
+             "file cannot be read or the arguments are wrong.\n"),
+         runImport},
     };
     return all;
 }
