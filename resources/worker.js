@@ -141,8 +141,10 @@ ol.issues li { padding: .6rem 0; border-bottom: 1px solid color-mix(in srgb, var
 ol.issues time { display: block; color: var(--muted); font-size: .9rem; }
 `;
 
+// Control characters never reach a page title or a mail header.
 function publicationName(env) {
-    const name = typeof env.PUBLICATION_NAME === "string" ? env.PUBLICATION_NAME.trim() : "";
+    const name = typeof env.PUBLICATION_NAME === "string"
+        ? env.PUBLICATION_NAME.replace(/[\u0000-\u001f\u007f]+/g, " ").trim() : "";
     return name || "Newsletter";
 }
 

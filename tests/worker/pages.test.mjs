@@ -158,6 +158,24 @@ describe("signup form", () => {
         assert.equal((await mailsTo(worker, "gone@example.org")).length, 0);
     });
 
+    test("a publication name with other scripts or line breaks reaches the mail as encoded words, never as headers", async () => {
+        const named = await startWorker({ bindings: defaultBindings({ PUBLICATION_NAME: "Café Zürich — 日本語の手紙\r\nBcc: x@evil.example" }) });
+        try {
+            await signup(named, { email: "encoded@example.org" });
+            const [mail] = await mailsTo(named, "encoded@example.org");
+            const from = JSON.parse(mail.body).FromEmailAddress;
+            assert.doesNotMatch(from, /[\r\n]/);
+            const match = /^((?:=\?UTF-8\?B\?[A-Za-z0-9+/=]+\?= ?)+) <letters@quill\.example>$/.exec(from);
+            assert.ok(match, from);
+            const words = match[1].trim().split(" ");
+            assert.ok(words.every((w) => w.length <= 75), "each encoded word within RFC 2047's 75 characters");
+            const decoded = Buffer.concat(words.map((w) => Buffer.from(w.slice(10, -2), "base64"))).toString("utf8");
+            assert.equal(decoded, "Café Zürich — 日本語の手紙 Bcc: x@evil.example");
+        } finally {
+            await named.close();
+        }
+    });
+
     test("a failed SES send gives the slot back, so the next signup sends again", async () => {
         const email = "ses-down@example.org";
         let calls = 0;
