@@ -423,6 +423,7 @@ void AppModel::scheduleSave() {
     if (m_isDemo) {
         return;
     }
+    m_unsaved = true;
     m_saveTimer.start(); // restarting drops the pending one: the last change wins
 }
 
@@ -430,15 +431,44 @@ void AppModel::saveNowInBackground() {
     if (m_isDemo) {
         return;
     }
+    m_unsaved = false;
     runSave(m_library);
 }
 
 QCoro::Task<void> AppModel::runSave(Library library) {
+    QPointer<AppModel> self(this);
     try {
         co_await m_store->save(std::move(library));
-    } catch (const std::exception&) {
-        // The previous file stays intact; the next change writes again.
+        if (self) {
+            m_saveFailureShown = false;
+        }
+    } catch (const std::exception& error) {
+        // The previous file stays intact. Say so once, not on every keystroke; the next
+        // change (or quitting) tries again.
+        if (self) {
+            m_unsaved = true;
+            if (!m_saveFailureShown) {
+                m_saveFailureShown = true;
+                showStatus(QStringLiteral("Could not save your library: ") + errorText(error));
+            }
+        }
     }
+}
+
+void AppModel::flushPendingSave() {
+    if (m_isDemo) {
+        return;
+    }
+    m_saveTimer.stop();
+    if (m_unsaved) {
+        m_unsaved = false;
+        try {
+            m_store->saveNow(m_library); // ordered after, and never overtaken by, queued saves
+        } catch (const std::exception&) {
+            m_unsaved = true;
+        }
+    }
+    m_store->waitForIdle();
 }
 
 // MARK: errors

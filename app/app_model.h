@@ -99,6 +99,9 @@ public:
     // Saving: every change schedules one write 0.4 s after the last change.
     void scheduleSave();
     bool hasPendingSave() const { return m_saveTimer.isActive(); }
+    // Writes whatever is not on disk yet, now, and waits for a save already running: for the
+    // last moments of the process (quit, logout, SIGTERM), when a debounced save would be lost.
+    void flushPendingSave();
 
     // The one-line text shown for a failed workflow step.
     static QString errorText(const std::exception& error);
@@ -162,6 +165,8 @@ private:
     std::optional<QString> m_sesError;
     std::optional<QString> m_statusMessage;
     bool m_hasAWSKeys = false;
+    bool m_unsaved = false;          // changes not yet handed to the store
+    bool m_saveFailureShown = false; // a failed save was reported and no save has worked since
 
     QTimer m_saveTimer;
 };

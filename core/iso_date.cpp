@@ -27,7 +27,8 @@ void appendPadded(QString& out, int value, int width) {
 }
 
 QString formatImpl(const QDateTime& date, bool withMilliseconds) {
-    const QDateTime utc = date.toUTC();
+    // An unset date is written as the epoch, so every written file reads back.
+    const QDateTime utc = date.isValid() ? date.toUTC() : epoch();
     const QDate d = utc.date();
     const QTime t = utc.time();
     QString out;

@@ -7,6 +7,11 @@
 
 namespace quillmere::IsoDate {
 
+// The instant records hold until they are given a date of their own.
+inline QDateTime epoch() {
+    return QDateTime::fromMSecsSinceEpoch(0, Qt::UTC);
+}
+
 // "2025-03-14T09:26:53.589Z": ISO 8601 extended form in UTC with milliseconds.
 QString format(const QDateTime& date);
 

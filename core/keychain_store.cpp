@@ -22,6 +22,8 @@ struct JobResult {
 
 } // namespace
 
+// One keychain thread for the whole process: the Secret Service client binds itself to the
+// thread that first used it, so a second thread after the first has gone never hears back.
 struct KeychainStore::Worker {
     QThread thread;
     QObject context; // lives in `thread`; jobs are created and finish there
@@ -31,9 +33,11 @@ struct KeychainStore::Worker {
         context.moveToThread(&thread);
         thread.start();
     }
-    ~Worker() {
-        thread.quit();
-        thread.wait();
+
+    static Worker& shared() {
+        // Deliberately never destroyed: the thread serves every store until the process ends.
+        static Worker* worker = new Worker;
+        return *worker;
     }
 
     // Starts the job made by `make` on the keychain thread and waits for it at most `timeout`.
@@ -65,7 +69,7 @@ struct KeychainStore::Worker {
 KeychainStore::KeychainStore(std::chrono::milliseconds timeout, QString service)
     : m_service(std::move(service))
     , m_timeout(timeout)
-    , m_worker(std::make_unique<Worker>()) {}
+    , m_worker(&Worker::shared()) {}
 
 KeychainStore::~KeychainStore() = default;
 

@@ -31,7 +31,7 @@ private:
     struct Worker;
     QString m_service;
     std::chrono::milliseconds m_timeout;
-    std::unique_ptr<Worker> m_worker;
+    Worker* m_worker; // shared by every store, see keychain_store.cpp
 };
 
 } // namespace quillmere

@@ -2,6 +2,7 @@
 
 #include "core/decoding_error.h"
 #include "core/file_error.h"
+#include "core/library_json.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,11 +12,31 @@
 
 namespace quillmere::LibraryFile {
 
+namespace {
+
+// Takes away what group and others may do; never grants the owner anything.
+void restrictToOwner(const QString& path) {
+    const QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                               QFileDevice::ExeOwner | QFileDevice::ReadUser |
+                                               QFileDevice::WriteUser | QFileDevice::ExeUser;
+    const QFileDevice::Permissions current = QFile::permissions(path);
+    if (current & ~ownerOnly) {
+        QFile::setPermissions(path, current & ownerOnly);
+    }
+}
+
+} // namespace
+
 QByteArray encode(const Library& library) {
-    return QJsonDocument(library.toJson()).toJson(QJsonDocument::Indented);
+    return LibraryJSON::write(library);
 }
 
 Library decode(const QByteArray& bytes) {
+    if (auto library = LibraryJSON::readFast(bytes)) {
+        return std::move(*library);
+    }
+    // Anything out of the ordinary, including every damaged file, goes through the strict
+    // reader, which names what failed.
     QJsonParseError error{};
     const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
     if (error.error != QJsonParseError::NoError) {
@@ -47,16 +68,20 @@ Library read(const QString& path) {
 }
 
 void write(const QString& path, const Library& library) {
+    // The file holds personal data of every reader: only the owner may enter the folder or
+    // read the file.
     const QString folder = QFileInfo(path).absolutePath();
     if (!QDir().mkpath(folder)) {
         throw FileError(folder, QStringLiteral("create the folder"),
                         QStringLiteral("permission denied or not a folder"));
     }
+    restrictToOwner(folder);
     const QByteArray bytes = encode(library);
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         throw FileError(path, QStringLiteral("write"), file.errorString());
     }
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     if (file.write(bytes) != bytes.size() || !file.commit()) {
         const QString reason = file.errorString();
         file.cancelWriting();

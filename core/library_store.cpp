@@ -23,6 +23,8 @@ struct LibraryStore::Shared {
     QMutex stateMutex;
     std::optional<QString> backupPending;
     std::atomic<int> saves{0};
+    std::atomic<quint64> nextSequence{0};
+    quint64 writtenSequence = 0; // under fileMutex
 
     Library load(const QString& path) {
         QMutexLocker lock(&fileMutex);
@@ -40,8 +42,13 @@ struct LibraryStore::Shared {
         }
     }
 
-    void save(const QString& path, const Library& library) {
+    // `sequence` orders the calls: a save handed over earlier never replaces a newer one that
+    // got to the disk first (a blocking save at exit overtakes the queue).
+    void save(const QString& path, const Library& library, quint64 sequence) {
         QMutexLocker lock(&fileMutex);
+        if (sequence < writtenSequence) {
+            return;
+        }
         std::optional<QString> backup;
         {
             QMutexLocker state(&stateMutex);
@@ -53,8 +60,10 @@ struct LibraryStore::Shared {
                 throw FileError(*backup, QStringLiteral("keep the unreadable library as"),
                                 QStringLiteral("the copy failed"));
             }
+            QFile::setPermissions(*backup, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         }
         LibraryFile::write(path, library);
+        writtenSequence = sequence;
         {
             QMutexLocker state(&stateMutex);
             backupPending.reset();
@@ -116,10 +125,11 @@ QCoro::Task<Library> LibraryStore::load() {
 QCoro::Task<void> LibraryStore::save(Library library) {
     auto shared = m_shared;
     const QString path = m_path;
-    auto job = [shared, path, library = std::move(library)] {
+    const quint64 sequence = ++shared->nextSequence;
+    auto job = [shared, path, library = std::move(library), sequence] {
         Outcome<Nothing> o;
         try {
-            shared->save(path, library);
+            shared->save(path, library, sequence);
             o.value = Nothing{};
         } catch (...) {
             o.error = std::current_exception();
@@ -138,12 +148,16 @@ Library LibraryStore::loadNow() {
 }
 
 void LibraryStore::saveNow(const Library& library) {
-    m_shared->save(m_path, library);
+    m_shared->save(m_path, library, ++m_shared->nextSequence);
 }
 
 std::optional<QString> LibraryStore::unreadableBackupPath() const {
     QMutexLocker state(&m_shared->stateMutex);
     return m_shared->backupPending;
+}
+
+void LibraryStore::waitForIdle() {
+    m_shared->pool.waitForDone();
 }
 
 int LibraryStore::saveCount() const {

@@ -35,6 +35,9 @@ public:
     // Where the file that failed to load is (or will be) kept, until a save has kept it.
     std::optional<QString> unreadableBackupPath() const;
 
+    // Blocks until every load and save handed to the background thread has finished.
+    void waitForIdle();
+
     // Number of completed writes, for tests and benchmarks.
     int saveCount() const;
 

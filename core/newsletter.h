@@ -3,6 +3,7 @@
 #include "core/campaign_stats.h"
 #include "core/campaign_status.h"
 #include "core/email_template.h"
+#include "core/iso_date.h"
 
 #include <QDateTime>
 #include <QJsonObject>
@@ -21,7 +22,7 @@ struct Newsletter {
     QString markdown; // may hold the merge tags {{name}} and {{email}}
     EmailTemplate emailTemplate = EmailTemplate::editorial;
     CampaignStatus status = CampaignStatus::draft;
-    QDateTime createdAt;
+    QDateTime createdAt = IsoDate::epoch();
     std::optional<QDateTime> sentAt; // set when a list send finishes
     CampaignStats stats;
     QSet<QUuid> deliveredIDs; // readers already reached; a resumed send skips them

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/iso_date.h"
 #include "core/subscriber_status.h"
 
 #include <QDateTime>
@@ -16,8 +17,8 @@ struct Subscriber {
     QString name; // may be empty
     SubscriberStatus status = SubscriberStatus::pending;
     QString source; // "manual", "import:substack", "signup-form", "worker", ...
-    QDateTime createdAt;
-    QDateTime updatedAt;
+    QDateTime createdAt = IsoDate::epoch();
+    QDateTime updatedAt = IsoDate::epoch();
 
     QJsonObject toJson() const;
     static Subscriber fromJson(const QJsonValue& value, const QString& path);

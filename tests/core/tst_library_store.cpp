@@ -1,0 +1,228 @@
+#include "core/decoding_error.h"
+#include "core/file_error.h"
+#include "core/iso_date.h"
+#include "core/library_file.h"
+#include "core/library_store.h"
+#include "core/sample_data.h"
+#include "support/run_task.h"
+#include "support/unprivileged.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <qcoro/qcorotask.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace quillmere;
+
+namespace {
+
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeAll(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+template <class T>
+T await(QCoro::Task<T>&& task) {
+    return test::runTask(std::move(task));
+}
+
+} // namespace
+
+class TestLibraryStore : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString path(const QString& name = QStringLiteral("Postwick/library.json")) const {
+        return m_dir.filePath(name);
+    }
+
+private Q_SLOTS:
+    void init() { QVERIFY(QDir(m_dir.path()).removeRecursively() && QDir().mkpath(m_dir.path())); }
+
+    void defaultLocationIsTheUserDataFolder() {
+        // Tests run with XDG_DATA_HOME pointing into the build tree.
+        const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+        QCOMPARE(LibraryStore::defaultPath(), base + QStringLiteral("/Postwick/library.json"));
+    }
+
+    void missingFileIsTheEmptyLibraryAndCreatesNothing() {
+        LibraryStore store(path());
+        const Library library = await(store.load());
+        QCOMPARE(library, Library());
+        QCOMPARE(library.profile.region, QStringLiteral("us-east-1"));
+        QVERIFY(library.profile.doubleOptIn);
+        QVERIFY(!QDir(m_dir.filePath(QStringLiteral("Postwick"))).exists());
+
+        await(store.save(library));
+        QVERIFY(QFile::exists(path()));
+    }
+
+    void savedFileLoadsBackEqualAndIsStable() {
+        LibraryStore store(path());
+        Library library = SampleData::library();
+        library.subscribers[0].createdAt = *IsoDate::parse(u"2025-03-14T09:26:53.589Z");
+        await(store.save(library));
+        const QByteArray first = readAll(path());
+        QCOMPARE(await(store.load()), library);
+
+        // Same value, same bytes, however the delivered set was built.
+        Library rebuilt = library;
+        QSet<QUuid> reordered;
+        const QList<QUuid> ids(library.newsletters[0].deliveredIDs.cbegin(),
+                               library.newsletters[0].deliveredIDs.cend());
+        for (auto it = ids.crbegin(); it != ids.crend(); ++it) {
+            reordered.insert(*it);
+        }
+        rebuilt.newsletters[0].deliveredIDs = reordered;
+        await(store.save(rebuilt));
+        QCOMPARE(readAll(path()), first);
+
+        // Indented, keys sorted, dates with milliseconds in UTC.
+        QVERIFY(first.startsWith("{\n  \"lastSync\""));
+        QVERIFY(first.contains("\"createdAt\": \"2025-03-14T09:26:53.589Z\""));
+        QVERIFY(first.indexOf("\"newsletters\"") < first.indexOf("\"profile\""));
+        QVERIFY(first.indexOf("\"profile\"") < first.indexOf("\"subscribers\""));
+    }
+
+    void datesWithoutFractionsLoad() {
+        writeAll(path(), R"({"lastSync": "2025-03-14T09:26:53Z"})");
+        LibraryStore store(path());
+        QCOMPARE(await(store.load()).lastSync, *IsoDate::parse(u"2025-03-14T09:26:53.000Z"));
+    }
+
+    void badDateFailsWithTheOffendingText() {
+        writeAll(path(), R"({"subscribers": [{"id": "5A3D0000-0000-4000-8000-000000000007",
+            "email": "a@b.co", "name": "", "status": "active", "source": "manual",
+            "createdAt": "yesterday", "updatedAt": "2025-03-14T09:26:53Z"}]})");
+        const QByteArray before = readAll(path());
+        LibraryStore store(path());
+        try {
+            await(store.load());
+            QFAIL("a bad date must fail the load");
+        } catch (const DecodingError& error) {
+            QCOMPARE(error.reason(), QStringLiteral("Invalid ISO8601 date: yesterday"));
+            QVERIFY(error.description().contains(QStringLiteral("subscribers[0]")));
+        }
+        QCOMPARE(readAll(path()), before); // the file is left untouched
+    }
+
+    void unreadableFileIsKeptBeforeTheNextSave() {
+        const QByteArray damaged = "{\"subscribers\": [ {\"email\": \"precious@example.com\"";
+        writeAll(path(), damaged);
+        LibraryStore store(path());
+        QVERIFY_THROWS_EXCEPTION(DecodingError, await(store.load()));
+        const auto kept = store.unreadableBackupPath();
+        QVERIFY(kept);
+        QVERIFY(kept->startsWith(path() + QStringLiteral(".unreadable-")));
+        QVERIFY(!QFile::exists(*kept)); // nothing happens until something would replace it
+
+        Library edited;
+        edited.profile.publicationName = QStringLiteral("Fresh start");
+        await(store.save(edited));
+        QCOMPARE(readAll(*kept), damaged);
+        QCOMPARE(await(store.load()), edited);
+        QCOMPARE(store.unreadableBackupPath(), std::nullopt);
+
+        // Later saves do not make more copies.
+        await(store.save(Library()));
+        QCOMPARE(QDir(QFileInfo(path()).absolutePath()).entryList(QDir::Files).size(), 2);
+    }
+
+    void failedWriteLeavesThePreviousFileIntact() {
+        LibraryStore store(path());
+        Library original;
+        original.profile.publicationName = QStringLiteral("Original");
+        await(store.save(original));
+        const QByteArray before = readAll(path());
+        const QString folder = QFileInfo(path()).absolutePath();
+        QVERIFY(
+            QFile::setPermissions(m_dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                    QFileDevice::ExeOwner | QFileDevice::ExeOther));
+        QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner |
+                                                  QFileDevice::ExeOther));
+        Library changed = original;
+        changed.profile.publicationName = QStringLiteral("Changed");
+        {
+            const test::Unprivileged unprivileged; // root ignores folder permissions
+            QVERIFY_THROWS_EXCEPTION(FileError, await(store.save(changed)));
+        }
+        QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                          QFileDevice::ExeOwner);
+        QCOMPARE(readAll(path()), before);
+        QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("library.json")});
+    }
+
+    void onlyTheOwnerMayReadTheLibrary() {
+        const QString folder = QFileInfo(path()).absolutePath();
+        QDir().mkpath(folder);
+        QFile::setPermissions(folder,
+                              QFileDevice::Permissions(0x7755)); // as an old version left it
+        writeAll(path(), "{\"lastSync\": \"broken\"}");
+        LibraryStore store(path());
+        QVERIFY_THROWS_EXCEPTION(DecodingError, await(store.load()));
+        await(store.save(Library()));
+        const auto mode = [](const QString& p) {
+            struct stat info {};
+            ::stat(QFile::encodeName(p).constData(), &info);
+            return info.st_mode & 0777;
+        };
+        QCOMPARE(mode(folder), 0700u);
+        QCOMPARE(mode(path()), 0600u);
+        QCOMPARE(
+            mode(QDir(folder).entryInfoList({QStringLiteral("*.unreadable-*")}).first().filePath()),
+            0600u);
+
+        // A fresh folder is created owner-only too.
+        LibraryStore fresh(m_dir.filePath(QStringLiteral("new/Postwick/library.json")));
+        await(fresh.save(Library()));
+        QCOMPARE(mode(m_dir.filePath(QStringLiteral("new/Postwick"))), 0700u);
+    }
+
+    void aBlockingSaveIsNeverOvertakenByAnOlderQueuedOne() {
+        LibraryStore store(path());
+        std::vector<QCoro::Task<void>> queued;
+        for (int i = 0; i < 5; ++i) {
+            Library older;
+            older.profile.publicationName = QStringLiteral("older %1").arg(i);
+            queued.push_back(store.save(older));
+        }
+        Library newest;
+        newest.profile.publicationName = QStringLiteral("newest");
+        store.saveNow(newest);
+        for (auto& save : queued) {
+            await(std::move(save));
+        }
+        store.waitForIdle();
+        QCOMPARE(LibraryFile::read(path()).profile.publicationName, QStringLiteral("newest"));
+    }
+
+    void overlappingSavesRunInCallOrder() {
+        LibraryStore store(path());
+        std::vector<QCoro::Task<void>> saves;
+        for (int i = 0; i < 20; ++i) {
+            Library library;
+            library.profile.publicationName = QString::number(i);
+            saves.push_back(store.save(library));
+        }
+        for (auto& save : saves) {
+            await(std::move(save));
+        }
+        QCOMPARE(await(store.load()).profile.publicationName, QStringLiteral("19"));
+        QCOMPARE(store.saveCount(), 20);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLibraryStore)
+#include "tst_library_store.moc"
