@@ -5,11 +5,11 @@
 // secrets we passed.
 
 #include "render/reader_links.h"
+#include "support/run_task.h"
 #include "worker/cloudflare_deployer.h"
 #include "worker/cloudflare_error.h"
 #include "worker/loopback_transport.h"
 #include "worker/node_peer.h"
-#include "worker/run_task.h"
 #include "worker/worker_client.h"
 #include "worker/worker_resources.h"
 

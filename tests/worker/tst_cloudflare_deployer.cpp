@@ -2,9 +2,9 @@
 // answers Cloudflare's API can give (the whole deployment runs against a fake Cloudflare and
 // Miniflare in tst_cloudflare_deploy_live).
 
+#include "support/run_task.h"
 #include "worker/cloudflare_deployer.h"
 #include "worker/cloudflare_error.h"
-#include "worker/run_task.h"
 #include "worker/scripted_transport.h"
 
 #include <QJsonDocument>

@@ -1,7 +1,7 @@
 // WorkerClient against a scripted transport: the request shapes and the odd answers a real
 // worker is never made to give (the live worker is exercised in tst_worker_client_live).
 
-#include "worker/run_task.h"
+#include "support/run_task.h"
 #include "worker/scripted_transport.h"
 #include "worker/worker_client.h"
 #include "worker/worker_client_error.h"

@@ -2,9 +2,9 @@
 // loopback.
 
 #include "render/reader_links.h"
+#include "support/run_task.h"
 #include "worker/loopback_transport.h"
 #include "worker/node_peer.h"
-#include "worker/run_task.h"
 #include "worker/worker_client.h"
 #include "worker/worker_client_error.h"
 
