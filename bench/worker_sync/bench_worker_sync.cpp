@@ -6,8 +6,8 @@
 
 #include "bench/support/bench_util.h"
 #include "render/reader_links.h"
+#include "ses/network_transport.h"
 #include "support/run_task.h"
-#include "worker/loopback_transport.h"
 #include "worker/node_peer.h"
 #include "worker/worker_client.h"
 
@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
         QStringLiteral("worker_server.mjs"),
         {QString::fromUtf8(QJsonDocument(bindings).toJson(QJsonDocument::Compact))});
     const WorkerClient client(QUrl(worker.value(QStringLiteral("url"))), token,
-                              std::make_shared<test::LoopbackTransport>());
+                              std::make_shared<NetworkTransport>());
 
     const QDateTime start = QDateTime::fromSecsSinceEpoch(1700000000, Qt::UTC);
     QList<Subscriber> list;

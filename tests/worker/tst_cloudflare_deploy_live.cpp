@@ -5,10 +5,10 @@
 // secrets we passed.
 
 #include "render/reader_links.h"
+#include "ses/network_transport.h"
 #include "support/run_task.h"
 #include "worker/cloudflare_deployer.h"
 #include "worker/cloudflare_error.h"
-#include "worker/loopback_transport.h"
 #include "worker/node_peer.h"
 #include "worker/worker_client.h"
 #include "worker/worker_resources.h"
@@ -74,7 +74,7 @@ private:
     QUrl deployNow(const QMap<QString, QString>& secrets);
 
     std::unique_ptr<NodePeer> m_cloudflare;
-    std::shared_ptr<LoopbackTransport> m_transport = std::make_shared<LoopbackTransport>();
+    std::shared_ptr<NetworkTransport> m_transport = std::make_shared<NetworkTransport>();
     QString m_apiToken = ReaderLinks::randomSecret();
     QString m_signingSecret = ReaderLinks::randomSecret();
     QString m_databaseID;

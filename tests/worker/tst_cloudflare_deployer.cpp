@@ -2,10 +2,11 @@
 // answers Cloudflare's API can give (the whole deployment runs against a fake Cloudflare and
 // Miniflare in tst_cloudflare_deploy_live).
 
+#include "ses/transport_error.h"
 #include "support/run_task.h"
+#include "support/scripted_transport.h"
 #include "worker/cloudflare_deployer.h"
 #include "worker/cloudflare_error.h"
-#include "worker/scripted_transport.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -14,7 +15,6 @@
 
 using namespace quillmere;
 using quillmere::test::ScriptedTransport;
-using quillmere::test::ScriptedTransportFailure;
 
 namespace {
 
@@ -54,16 +54,16 @@ QMap<QString, QString> secrets() {
 // subdomain.
 void scriptAfterDatabase(ScriptedTransport& t, bool schema) {
     if (schema) {
-        t.answerJson(200, R"({"success":true,"result":[{"results":[],"success":true}]})");
+        t.enqueue(200, R"({"success":true,"result":[{"results":[],"success":true}]})");
     }
-    t.answerJson(200, R"({"success":true,"result":{"id":"postwick"}})");
-    t.answerJson(200, R"({"success":true,"result":{"enabled":true}})");
-    t.answerJson(200, R"({"success":true,"result":{"subdomain":"quill-writer"}})");
+    t.enqueue(200, R"({"success":true,"result":{"id":"postwick"}})");
+    t.enqueue(200, R"({"success":true,"result":{"enabled":true}})");
+    t.enqueue(200, R"({"success":true,"result":{"subdomain":"quill-writer"}})");
 }
 
 // A whole deployment that finds its database in the given list.
 void scriptDeployment(ScriptedTransport& t, const char* databases, bool schema = true) {
-    t.answerJson(200, databases);
+    t.enqueue(200, databases);
     scriptAfterDatabase(t, schema);
 }
 
@@ -101,9 +101,9 @@ void TestCloudflareDeployer::apiBaseAndBoundary() {
         run(deployer.deploy(QStringLiteral("acc"), QStringLiteral("postwick"), QStringLiteral("js"),
                             QString(), {}, {}));
         const QString type =
-            transport->requests.last().headers.value(QStringLiteral("Content-Type"));
+            transport->requests().last().headers.value(QStringLiteral("Content-Type"));
         QVERIFY(type.isEmpty()); // the last request is the subdomain GET
-        const HTTPRequest& upload = transport->requests[transport->requests.size() - 3];
+        const HTTPRequest& upload = transport->requests()[transport->requests().size() - 3];
         const auto match =
             QRegularExpression(
                 QStringLiteral("^multipart/form-data; boundary=(Postwick-[0-9A-F]{8}-[0-9A-F]{4}-"
@@ -128,7 +128,7 @@ void TestCloudflareDeployer::deploymentSendsEachStepInOrder() {
         QStringLiteral("CREATE TABLE t (x);"), vars(), secrets()));
     QCOMPARE(result, QUrl(QStringLiteral("https://postwick.quill-writer.workers.dev")));
 
-    const auto& r = transport->requests;
+    const auto& r = transport->requests();
     QCOMPARE(r.size(), 5);
     const QStringList expected{
         QStringLiteral("GET ") + base +
@@ -182,16 +182,16 @@ void TestCloudflareDeployer::databaseMatchingAndCreation() {
         auto transport = std::make_shared<ScriptedTransport>();
         const CloudflareDeployer deployer(QStringLiteral("t"), transport,
                                           [] { return QStringLiteral("B"); });
-        transport->answerJson(200, c.list);
+        transport->enqueue(200, c.list);
         if (c.creates) {
-            transport->answerJson(
+            transport->enqueue(
                 200, R"({"success":true,"result":{"uuid":"new-db","name":"postwick-db"}})");
         }
         scriptAfterDatabase(*transport, true);
         run(deployer.deploy(QStringLiteral("a"), QStringLiteral("postwick"), QStringLiteral("js"),
                             QStringLiteral("SELECT 1;"), {}, {}));
         QCOMPARE(transport->pending(), qsizetype(0));
-        const auto& r = transport->requests;
+        const auto& r = transport->requests();
         QCOMPARE(r[1].method + QLatin1Char(' ') + url(r[1]),
                  c.creates
                      ? QStringLiteral("POST ") + base + QStringLiteral("/accounts/a/d1/database")
@@ -207,14 +207,14 @@ void TestCloudflareDeployer::databaseMatchingAndCreation() {
     auto transport = std::make_shared<ScriptedTransport>();
     const CloudflareDeployer deployer(QStringLiteral("t"), transport,
                                       [] { return QStringLiteral("B"); });
-    transport->answerJson(200, R"({"success":true,"result":[]})");
-    transport->answerJson(200, R"({"success":true,"result":{"uuid":12}})");
+    transport->enqueue(200, R"({"success":true,"result":[]})");
+    transport->enqueue(200, R"({"success":true,"result":{"uuid":12}})");
     const auto error = expectCloudflareError([&] {
         run(deployer.deploy(QStringLiteral("a"), QStringLiteral("postwick"), QStringLiteral("js"),
                             QString(), {}, {}));
     });
     QCOMPARE(error, CloudflareError::decoding(QStringLiteral("D1 response has no uuid")));
-    QCOMPARE(transport->requests.size(), 2);
+    QCOMPARE(transport->requests().size(), 2);
 }
 
 void TestCloudflareDeployer::schemaIsSentUnlessBlank() {
@@ -223,19 +223,19 @@ void TestCloudflareDeployer::schemaIsSentUnlessBlank() {
         auto transport = std::make_shared<ScriptedTransport>();
         const CloudflareDeployer deployer(QStringLiteral("t"), transport,
                                           [] { return QStringLiteral("B"); });
-        transport->answerJson(200, R"({"success":true,"result":[{"name":"w-db","uuid":"d"}]})");
+        transport->enqueue(200, R"({"success":true,"result":[{"name":"w-db","uuid":"d"}]})");
         if (!schema.trimmed().isEmpty()) {
-            transport->answerJson(200, R"({"success":true,"result":[]})");
+            transport->enqueue(200, R"({"success":true,"result":[]})");
         }
-        transport->answerJson(200, R"({"success":true,"result":{}})");
-        transport->answerJson(200, R"({"success":true,"result":null})");
-        transport->answerJson(200, R"({"success":true,"result":{"subdomain":"s"}})");
+        transport->enqueue(200, R"({"success":true,"result":{}})");
+        transport->enqueue(200, R"({"success":true,"result":null})");
+        transport->enqueue(200, R"({"success":true,"result":{"subdomain":"s"}})");
         run(deployer.deploy(QStringLiteral("a"), QStringLiteral("w"), QStringLiteral("js"), schema,
                             {}, {}));
-        const bool sent = transport->requests.size() == 5;
+        const bool sent = transport->requests().size() == 5;
         QCOMPARE(sent, !schema.trimmed().isEmpty());
         if (sent) {
-            QCOMPARE(transport->requests[1].body,
+            QCOMPARE(transport->requests()[1].body,
                      QByteArray(R"({"sql":"\n  CREATE TABLE x (y);\n"})"));
         }
     }
@@ -277,18 +277,18 @@ void TestCloudflareDeployer::namesArePercentEncodedInPaths() {
     auto transport = std::make_shared<ScriptedTransport>();
     const CloudflareDeployer deployer(QStringLiteral("t"), transport,
                                       [] { return QStringLiteral("B"); });
-    transport->answerJson(
+    transport->enqueue(
         200, R"({"success":true,"result":[{"name":"my worker-db","uuid":"id/with+odd"}]})");
-    transport->answerJson(200, R"({"success":true,"result":{}})");
-    transport->answerJson(200, R"({"success":true,"result":{}})");
-    transport->answerJson(200, R"({"success":true,"result":{}})");
-    transport->answerJson(200, R"({"success":true,"result":{"subdomain":"sub"}})");
+    transport->enqueue(200, R"({"success":true,"result":{}})");
+    transport->enqueue(200, R"({"success":true,"result":{}})");
+    transport->enqueue(200, R"({"success":true,"result":{}})");
+    transport->enqueue(200, R"({"success":true,"result":{"subdomain":"sub"}})");
     // Cloudflare refuses such a script name; what matters here is that nothing leaks into the path.
     const auto error = expectCloudflareError([&] {
         run(deployer.deploy(QStringLiteral("acc/é~._-"), QStringLiteral("my worker"),
                             QStringLiteral("js"), QStringLiteral("SELECT 1"), {}, {}));
     });
-    const auto& r = transport->requests;
+    const auto& r = transport->requests();
     QCOMPARE(url(r[0]),
              base + QStringLiteral("/accounts/acc%2F%C3%A9~._-/d1/database?name=my%20worker-db"));
     QCOMPARE(url(r[1]),
@@ -309,15 +309,15 @@ void TestCloudflareDeployer::failuresCarryCloudflaresMessages() {
                                       [] { return QStringLiteral("B"); });
     const auto verify = [&] { run(deployer.verifyToken()); };
 
-    transport->answer(500, {});
+    transport->enqueue(500, {});
     QCOMPARE(expectCloudflareError(verify), CloudflareError::api(500, {QString()}));
-    transport->answer(502, QByteArray("\xff\xfe", 2));
+    transport->enqueue(502, QByteArray("\xff\xfe", 2));
     QCOMPARE(expectCloudflareError(verify),
              CloudflareError::api(502, {QStringLiteral("HTTP 502")}));
-    transport->answerJson(403, "<html>denied</html>");
+    transport->enqueue(403, "<html>denied</html>");
     QCOMPARE(expectCloudflareError(verify),
              CloudflareError::api(403, {QStringLiteral("<html>denied</html>")}));
-    transport->answerJson(
+    transport->enqueue(
         403,
         R"({"success":false,"errors":[{"code":9109,"message":"Invalid access token"},)"
         R"({"code":10000},{"message":"Second"},{"message":"Third","code":"x7"},"junk"],"result":null})");
@@ -329,40 +329,40 @@ void TestCloudflareDeployer::failuresCarryCloudflaresMessages() {
              QStringLiteral(
                  "Cloudflare API error 403: Invalid access token (9109); Second; Third (x7)"));
     // "success": false wins over a 200; errors that are not a list fall back to the body.
-    transport->answerJson(200, R"({"success":false,"errors":{"message":"odd"}})");
+    transport->enqueue(200, R"({"success":false,"errors":{"message":"odd"}})");
     QCOMPARE(expectCloudflareError(verify),
              CloudflareError::api(
                  200, {QStringLiteral(R"({"success":false,"errors":{"message":"odd"}})")}));
-    transport->answerJson(200, "[]");
+    transport->enqueue(200, "[]");
     error = expectCloudflareError(verify);
     QCOMPARE(error, CloudflareError::decoding(QStringLiteral("response is not a JSON object")));
     QCOMPARE(error.description(), QStringLiteral("response is not a JSON object"));
     // Without a boolean "success" a 2xx is a success and an error status is not.
-    transport->answerJson(200, R"({"result":{"status":"active"}})");
+    transport->enqueue(200, R"({"result":{"status":"active"}})");
     QVERIFY(run(deployer.verifyToken()));
-    transport->answerJson(
+    transport->enqueue(
         404, R"({"result":{"status":"active"},"errors":[{"message":"Not found","code":7003}]})");
     QCOMPARE(expectCloudflareError(verify),
              CloudflareError::api(404, {QStringLiteral("Not found (7003)")}));
 
     // The first failure ends a deployment; the transport's own error passes through unchanged.
-    transport->requests.clear();
-    transport->answerJson(200, R"({"success":true,"result":[{"name":"p-db","uuid":"d"}]})");
-    transport->fail();
+    const qsizetype before = transport->requests().size();
+    transport->enqueue(200, R"({"success":true,"result":[{"name":"p-db","uuid":"d"}]})");
+    transport->enqueueFailure(TransportError(QStringLiteral("Connection refused")));
     QVERIFY_THROWS_EXCEPTION(
-        ScriptedTransportFailure,
+        TransportError,
         run(deployer.deploy(QStringLiteral("a"), QStringLiteral("p"), QStringLiteral("js"),
                             QStringLiteral("SELECT 1"), {}, {})));
-    QCOMPARE(transport->requests.size(), 2);
+    QCOMPARE(transport->requests().size() - before, 2);
+    QCOMPARE(transport->pending(), 0);
 
     for (const char* subdomain :
          {R"({"success":true,"result":{"subdomain":""}})", R"({"success":true,"result":{}})",
           R"({"success":true})", R"({"success":true,"result":{"subdomain":"bad host!"}})"}) {
-        transport->requests.clear();
-        transport->answerJson(200, R"({"success":true,"result":[{"name":"p-db","uuid":"d"}]})");
-        transport->answerJson(200, R"({"success":true,"result":{}})");
-        transport->answerJson(200, R"({"success":true,"result":{}})");
-        transport->answerJson(200, subdomain);
+        transport->enqueue(200, R"({"success":true,"result":[{"name":"p-db","uuid":"d"}]})");
+        transport->enqueue(200, R"({"success":true,"result":{}})");
+        transport->enqueue(200, R"({"success":true,"result":{}})");
+        transport->enqueue(200, subdomain);
         error = expectCloudflareError([&] {
             run(deployer.deploy(QStringLiteral("a"), QStringLiteral("p"), QStringLiteral("js"),
                                 QString(), {}, {}));
@@ -375,19 +375,19 @@ void TestCloudflareDeployer::failuresCarryCloudflaresMessages() {
 void TestCloudflareDeployer::tokenCheckAndAccounts() {
     auto transport = std::make_shared<ScriptedTransport>();
     const CloudflareDeployer deployer(QStringLiteral("tok"), transport);
-    transport->answerJson(200, R"({"success":true,"result":{"id":"x","status":"active"}})");
+    transport->enqueue(200, R"({"success":true,"result":{"id":"x","status":"active"}})");
     QVERIFY(run(deployer.verifyToken()));
-    QCOMPARE(url(transport->requests.last()), base + QStringLiteral("/user/tokens/verify"));
-    QCOMPARE(transport->requests.last().method, QStringLiteral("GET"));
+    QCOMPARE(url(transport->requests().last()), base + QStringLiteral("/user/tokens/verify"));
+    QCOMPARE(transport->requests().last().method, QStringLiteral("GET"));
     for (const char* answer :
          {R"({"success":true,"result":{"status":"Active"}})",
           R"({"success":true,"result":{"status":"disabled"}})", R"({"success":true,"result":{}})",
           R"({"success":true,"result":"active"})", R"({"success":true})"}) {
-        transport->answerJson(200, answer);
+        transport->enqueue(200, answer);
         QVERIFY2(!run(deployer.verifyToken()), answer);
     }
 
-    transport->answerJson(
+    transport->enqueue(
         200,
         R"({"success":true,"result":[{"id":"a1","name":"Writer"},{"id":"a2"},{"name":"no id"},)"
         R"({"id":3,"name":"numeric id"},{"id":"a4","name":null}]})");
@@ -395,9 +395,9 @@ void TestCloudflareDeployer::tokenCheckAndAccounts() {
              (QList<CloudflareAccount>{{QStringLiteral("a1"), QStringLiteral("Writer")},
                                        {QStringLiteral("a2"), QStringLiteral("a2")},
                                        {QStringLiteral("a4"), QStringLiteral("a4")}}));
-    QCOMPARE(url(transport->requests.last()), base + QStringLiteral("/accounts"));
+    QCOMPARE(url(transport->requests().last()), base + QStringLiteral("/accounts"));
     for (const char* answer : {R"({"success":true,"result":{}})", R"({"success":true})"}) {
-        transport->answerJson(200, answer);
+        transport->enqueue(200, answer);
         QCOMPARE(expectCloudflareError([&] { run(deployer.listAccounts()); }),
                  CloudflareError::decoding(QStringLiteral("accounts result is not a list")));
     }

@@ -1,8 +1,9 @@
 // WorkerClient against a scripted transport: the request shapes and the odd answers a real
 // worker is never made to give (the live worker is exercised in tst_worker_client_live).
 
+#include "ses/transport_error.h"
 #include "support/run_task.h"
-#include "worker/scripted_transport.h"
+#include "support/scripted_transport.h"
 #include "worker/worker_client.h"
 #include "worker/worker_client_error.h"
 
@@ -12,7 +13,6 @@
 
 using namespace quillmere;
 using quillmere::test::ScriptedTransport;
-using quillmere::test::ScriptedTransportFailure;
 
 namespace {
 
@@ -64,11 +64,11 @@ void TestWorkerClient::requestsHaveTheWireShape() {
     auto transport = std::make_shared<ScriptedTransport>();
     const WorkerClient client(QUrl(QStringLiteral("https://postwick.writer.workers.dev//")),
                               QStringLiteral("tok"), transport);
-    transport->answerJson(200, R"({"subscribers":[]})");
-    transport->answerJson(200, R"({"subscribers":[]})");
-    transport->answerJson(200, R"({"upserted":1})");
-    transport->answerJson(201, "");
-    transport->answerJson(200, R"({"ok":true})");
+    transport->enqueue(200, R"({"subscribers":[]})");
+    transport->enqueue(200, R"({"subscribers":[]})");
+    transport->enqueue(200, R"({"upserted":1})");
+    transport->enqueue(201, "");
+    transport->enqueue(200, R"({"ok":true})");
 
     QVERIFY(run(client.fetchSubscribers(std::nullopt)).isEmpty());
     QVERIFY(run(client.fetchSubscribers(utc("2025-03-01T09:30:00.750Z"))).isEmpty());
@@ -78,7 +78,7 @@ void TestWorkerClient::requestsHaveTheWireShape() {
                             utc("2025-03-03T08:00:00.500Z")));
     QVERIFY(run(client.health()));
 
-    const auto& r = transport->requests;
+    const auto& r = transport->requests();
     QCOMPARE(r.size(), 5);
     const QMap<QString, QString> plain{
         {QStringLiteral("Authorization"), QStringLiteral("Bearer tok")},
@@ -134,8 +134,8 @@ void TestWorkerClient::pulledObjectsAreNormalised() {
          "status":"bounced","source":"sns","created_at":"2025-03-01T09:30:00Z","updated_at":"2025-03-05T00:00:00Z"},
         {"id":"{5a3d00c1-2b4e-4f60-9a1b-0c2d3e4f5a6b}","email":"c@example.com","name":7,"source":null}
     ]})";
-    transport->answerJson(200, body);
-    transport->answerJson(200, body);
+    transport->enqueue(200, body);
+    transport->enqueue(200, body);
     const auto first = run(client.fetchSubscribers(std::nullopt));
     const auto second = run(client.fetchSubscribers(std::nullopt));
 
@@ -199,30 +199,30 @@ void TestWorkerClient::errorAnswersCarryTheWorkersMessage() {
                               transport);
     const auto pull = [&] { run(client.fetchSubscribers(std::nullopt)); };
 
-    transport->answerJson(500, R"({"error":"database unavailable","message":"ignored"})");
+    transport->enqueue(500, R"({"error":"database unavailable","message":"ignored"})");
     auto error = expectClientError(pull);
     QCOMPARE(error, WorkerClientError::http(500, QStringLiteral("database unavailable")));
     QCOMPARE(error.description(), QStringLiteral("Worker error 500: database unavailable"));
 
-    transport->answerJson(404, "<html><body>Not here</body></html>");
+    transport->enqueue(404, "<html><body>Not here</body></html>");
     QCOMPARE(expectClientError(pull),
              WorkerClientError::http(404, QStringLiteral("<html><body>Not here</body></html>")));
 
-    transport->answerJson(400, R"({"error":5,"message":"fallback"})");
+    transport->enqueue(400, R"({"error":5,"message":"fallback"})");
     QCOMPARE(expectClientError(pull), WorkerClientError::http(400, QStringLiteral("fallback")));
 
-    transport->answerJson(400, R"({"error":5})");
+    transport->enqueue(400, R"({"error":5})");
     QCOMPARE(expectClientError(pull),
              WorkerClientError::http(400, QStringLiteral(R"({"error":5})")));
 
-    transport->answer(502, QByteArray("\xff\xfe bad", 6));
+    transport->enqueue(502, QByteArray("\xff\xfe bad", 6));
     QCOMPARE(expectClientError(pull), WorkerClientError::http(502, QString()));
 
     // The transport's own failure passes through unchanged.
-    transport->fail();
-    QVERIFY_THROWS_EXCEPTION(ScriptedTransportFailure, pull());
-    transport->fail();
-    QVERIFY_THROWS_EXCEPTION(ScriptedTransportFailure, run(client.upsertSubscribers({sample()})));
+    transport->enqueueFailure(TransportError(QStringLiteral("Connection refused")));
+    QVERIFY_THROWS_EXCEPTION(TransportError, pull());
+    transport->enqueueFailure(TransportError(QStringLiteral("Connection refused")));
+    QVERIFY_THROWS_EXCEPTION(TransportError, run(client.upsertSubscribers({sample()})));
 }
 
 void TestWorkerClient::answersOfTheWrongShapeAreDecodingErrors() {
@@ -233,7 +233,7 @@ void TestWorkerClient::answersOfTheWrongShapeAreDecodingErrors() {
         WorkerClientError::decoding(QStringLiteral("expected {subscribers:[...]}"));
     for (const char* body : {"not json", "[]", R"({"subscribers":{}})", R"({"subscribers":[1]})",
                              R"({"subscribers":[{"email":"a@b.c"},"x"]})", R"({"other":[]})"}) {
-        transport->answerJson(200, body);
+        transport->enqueue(200, body);
         const auto error = expectClientError([&] { run(client.fetchSubscribers(std::nullopt)); });
         QCOMPARE(error, expectedList);
         QCOMPARE(error.description(), QStringLiteral("expected {subscribers:[...]}"));
@@ -241,14 +241,14 @@ void TestWorkerClient::answersOfTheWrongShapeAreDecodingErrors() {
     const auto expectedCount = WorkerClientError::decoding(QStringLiteral("expected {upserted:n}"));
     for (const char* body :
          {R"({"upserted":"3"})", R"({"count":3})", "3", "", R"({"upserted":null})"}) {
-        transport->answerJson(200, body);
+        transport->enqueue(200, body);
         QCOMPARE(expectClientError([&] { run(client.upsertSubscribers({sample()})); }),
                  expectedCount);
     }
-    transport->answerJson(200, R"({"upserted":3.0})");
+    transport->enqueue(200, R"({"upserted":3.0})");
     QCOMPARE(run(client.upsertSubscribers({sample()})), 3);
     // Publishing takes any 2xx answer.
-    transport->answerJson(204, "");
+    transport->enqueue(204, "");
     run(client.publishIssue(QStringLiteral("s"), QStringLiteral("S"), QStringLiteral("<p/>"),
                             QDateTime::currentDateTimeUtc()));
 }
@@ -257,13 +257,13 @@ void TestWorkerClient::healthIsFalseOnAnyFailure() {
     auto transport = std::make_shared<ScriptedTransport>();
     const WorkerClient client(QUrl(QStringLiteral("https://w.example")), QStringLiteral("t"),
                               transport);
-    transport->answerJson(200, R"({"ok":"true"})");
-    transport->answerJson(200, R"({"ok":false})");
-    transport->answerJson(200, R"({})");
-    transport->answerJson(200, "[true]");
-    transport->answerJson(503, R"({"ok":true})");
-    transport->fail();
-    transport->answerJson(200, R"({"ok":true})");
+    transport->enqueue(200, R"({"ok":"true"})");
+    transport->enqueue(200, R"({"ok":false})");
+    transport->enqueue(200, R"({})");
+    transport->enqueue(200, "[true]");
+    transport->enqueue(503, R"({"ok":true})");
+    transport->enqueueFailure(TransportError(QStringLiteral("Connection refused")));
+    transport->enqueue(200, R"({"ok":true})");
     for (int i = 0; i < 6; ++i) {
         QVERIFY2(!run(client.health()), qPrintable(QString::number(i)));
     }
@@ -281,13 +281,13 @@ void TestWorkerClient::largePushesGoOutInBatches() {
         s.email = QStringLiteral("reader%1@example.com").arg(i);
         many.append(s);
     }
-    transport->answerJson(200, R"({"upserted":2000})");
-    transport->answerJson(200, R"({"upserted":1999})");
-    transport->answerJson(200, R"({"upserted":500})");
+    transport->enqueue(200, R"({"upserted":2000})");
+    transport->enqueue(200, R"({"upserted":1999})");
+    transport->enqueue(200, R"({"upserted":500})");
     QCOMPARE(run(client.upsertSubscribers(many)), 4499);
-    QCOMPARE(transport->requests.size(), 3);
+    QCOMPARE(transport->requests().size(), 3);
     QStringList emails;
-    for (const HTTPRequest& request : std::as_const(transport->requests)) {
+    for (const HTTPRequest& request : std::as_const(transport->requests())) {
         const QJsonArray list =
             QJsonDocument::fromJson(request.body).object()[QStringLiteral("subscribers")].toArray();
         for (const QJsonValue& v : list) {
@@ -299,12 +299,12 @@ void TestWorkerClient::largePushesGoOutInBatches() {
     QCOMPARE(emails.last(), QStringLiteral("reader4499@example.com"));
 
     // A failing batch ends the push with its error.
-    transport->requests.clear();
-    transport->answerJson(200, R"({"upserted":2000})");
-    transport->answerJson(401, R"({"error":"The API token is missing or wrong."})");
+    const qsizetype before = transport->requests().size();
+    transport->enqueue(200, R"({"upserted":2000})");
+    transport->enqueue(401, R"({"error":"The API token is missing or wrong."})");
     QCOMPARE(expectClientError([&] { run(client.upsertSubscribers(many)); }),
              WorkerClientError::http(401, QStringLiteral("The API token is missing or wrong.")));
-    QCOMPARE(transport->requests.size(), 2);
+    QCOMPARE(transport->requests().size() - before, 2);
 }
 
 QTEST_GUILESS_MAIN(TestWorkerClient)

@@ -2,8 +2,8 @@
 // loopback.
 
 #include "render/reader_links.h"
+#include "ses/network_transport.h"
 #include "support/run_task.h"
-#include "worker/loopback_transport.h"
 #include "worker/node_peer.h"
 #include "worker/worker_client.h"
 #include "worker/worker_client_error.h"
@@ -63,7 +63,7 @@ private:
     HTTPResponse post(const QUrl& url, const QByteArray& form);
 
     std::unique_ptr<NodePeer> m_worker;
-    std::shared_ptr<LoopbackTransport> m_transport = std::make_shared<LoopbackTransport>();
+    std::shared_ptr<NetworkTransport> m_transport = std::make_shared<NetworkTransport>();
     QString m_token = ReaderLinks::randomSecret();
     QString m_secret = ReaderLinks::randomSecret();
     QUrl m_base;
