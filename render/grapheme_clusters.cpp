@@ -1,0 +1,80 @@
+#include "render/grapheme_clusters.h"
+
+#include <QTextBoundaryFinder>
+
+namespace quillmere::GraphemeClusters {
+
+namespace {
+
+void appendFinderBoundaries(QStringView text, int from, int to, std::vector<int>& out) {
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text.data() + from, to - from);
+    finder.toStart();
+    qsizetype p;
+    while ((p = finder.toNextBoundary()) != -1) {
+        const int absolute = from + int(p);
+        if (absolute >= to) {
+            break;
+        }
+        if (absolute > from) {
+            out.push_back(absolute);
+        }
+    }
+}
+
+} // namespace
+
+std::vector<int> boundaries(QStringView text) {
+    const int n = int(text.size());
+    const char16_t* u = text.utf16();
+    std::vector<int> out;
+    out.reserve(size_t(n) + 1);
+    int i = 0;
+    while (i < n) {
+        if (u[i] < 0x80) {
+            if (i == 0 || !(u[i - 1] == u'\r' && u[i] == u'\n')) {
+                out.push_back(i);
+            }
+            ++i;
+            continue;
+        }
+        // A stretch of non-ASCII code units, with one ASCII neighbour on each side: the break
+        // rules only ever look at adjacent pairs across an ASCII character, so the boundaries
+        // found here are those of the whole text.
+        const int a = i;
+        int z = a;
+        while (z < n && u[z] >= 0x80) {
+            ++z;
+        }
+        const int from = a > 0 ? a - 1 : 0;
+        const int to = z < n ? z + 1 : n;
+        if (a == 0) {
+            out.push_back(0);
+        }
+        appendFinderBoundaries(text, from, to, out);
+        i = to;
+    }
+    out.push_back(n);
+    return out;
+}
+
+std::vector<int> boundariesByFinder(QStringView text) {
+    std::vector<int> out;
+    out.push_back(0);
+    if (text.isEmpty()) {
+        return out;
+    }
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text.data(), text.size());
+    finder.toStart();
+    qsizetype p;
+    while ((p = finder.toNextBoundary()) != -1) {
+        if (p > 0) {
+            out.push_back(int(p));
+        }
+    }
+    if (out.back() != int(text.size())) {
+        out.push_back(int(text.size()));
+    }
+    return out;
+}
+
+} // namespace quillmere::GraphemeClusters
