@@ -21,11 +21,38 @@ void appendFinderBoundaries(QStringView text, int from, int to, std::vector<int>
     }
 }
 
+// Scripts whose clusters Qt may tailor by run; any of them sends the text through the finder.
+bool hasTailoredScript(QStringView text) {
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        char32_t c = text[i].unicode();
+        if (c < 0x80) {
+            continue;
+        }
+        if (QChar::isHighSurrogate(c) && i + 1 < n && text[i + 1].isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(char16_t(c), text[i + 1].unicode());
+            ++i;
+        }
+        const QChar::Script script = QChar::script(c);
+        if (script >= QChar::Script_Greek && script <= QChar::Script_Khmer) {
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 std::vector<int> boundaries(QStringView text) {
     const int n = int(text.size());
     const char16_t* u = text.utf16();
+    bool ascii = true;
+    for (int i = 0; i < n && ascii; ++i) {
+        ascii = u[i] < 0x80;
+    }
+    if (!ascii && hasTailoredScript(text)) {
+        return boundariesByFinder(text);
+    }
     std::vector<int> out;
     out.reserve(size_t(n) + 1);
     int i = 0;

@@ -7,10 +7,12 @@
 namespace quillmere::GraphemeClusters {
 
 // Start offsets (in UTF-16 code units) of every grapheme cluster of `text`, followed by
-// text.size(); an empty text gives {0}. Runs of ASCII are split without consulting the Unicode
-// tables (two ASCII characters always form separate clusters, except CR LF); only the stretches
-// around non-ASCII characters go through QTextBoundaryFinder, which gives the same boundaries as
-// running it over the whole text.
+// text.size(); an empty text gives {0}. The boundaries are those QTextBoundaryFinder finds over
+// the whole text, computed faster: two ASCII characters always form separate clusters (except
+// CR LF), so only the stretches around non-ASCII characters go through the finder. That holds
+// for the default rules, which look at neighbours only; Qt tailors the rules for some scripts
+// (Indic, Thai, Tibetan, Myanmar, Khmer, ...) by whole script runs, so a text holding any of
+// those goes through the finder whole.
 std::vector<int> boundaries(QStringView text);
 
 // The same, computed by QTextBoundaryFinder over the whole text: the reference for the above.

@@ -84,6 +84,33 @@ MDBlock::~MDBlock() {
     }
 }
 
+bool sameBlocks(const QList<MDBlock>& a, const QList<MDBlock>& b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        if (!(a[i] == b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool MDBlock::operator==(const MDBlock& other) const {
+    if (kind != other.kind || level != other.level || language != other.language ||
+        text != other.text || ordered != other.ordered || start != other.start ||
+        tight != other.tight || items.size() != other.items.size() ||
+        !sameInlines(inlines, other.inlines) || !sameBlocks(children, other.children)) {
+        return false;
+    }
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        if (!sameBlocks(items[i], other.items[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
 namespace {
 
 QString quoted(const QString& s) {

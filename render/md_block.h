@@ -40,8 +40,11 @@ struct MDBlock {
     // Quotes and lists nest as deep as the input does; this takes them apart without recursion.
     ~MDBlock();
 
-    bool operator==(const MDBlock&) const = default;
+    bool operator==(const MDBlock& other) const;
+    bool operator!=(const MDBlock& other) const { return !(*this == other); }
 };
+
+bool sameBlocks(const QList<MDBlock>& a, const QList<MDBlock>& b);
 
 QString debugString(const QList<MDBlock>& blocks);
 

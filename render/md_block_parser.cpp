@@ -147,6 +147,7 @@ private:
     QString atxText(const Line& l, int level);
     bool isThematicBreak(const Line& l);
     std::optional<ListMarker> listMarker(const Line& l) const;
+    std::optional<ListMarker> siblingMarker(const Line& l);
     bool startsBlock(const Line& l);
 
     void flush(Frame& f);
@@ -453,6 +454,15 @@ std::optional<ListMarker> BlockParser::listMarker(const Line& l) const {
     return m;
 }
 
+// A line like "* * *" or "- - -" is a thematic break wherever it stands, so it never starts a
+// sibling item (which would turn a rule under a list into nested empty lists).
+std::optional<ListMarker> BlockParser::siblingMarker(const Line& l) {
+    if (isThematicBreak(l)) {
+        return std::nullopt;
+    }
+    return listMarker(l);
+}
+
 bool BlockParser::startsBlock(const Line& l) {
     return isBlank(l) || openingFence(l) || atxLevel(l) > 0 || isThematicBreak(l) ||
            listMarker(l) || beginsQuote(l);
@@ -593,7 +603,7 @@ BlockParser::collectList(int i, int end, const ListMarker& first, int& listEnd) 
             }
             const Line& n = m_lines[size_t(next)];
             if (leadingSpaces(n) < indent + 2) {
-                const auto marker = listMarker(n);
+                const auto marker = siblingMarker(n);
                 if (!marker || marker->ordered != list->ordered) {
                     break;
                 }
@@ -616,7 +626,7 @@ BlockParser::collectList(int i, int end, const ListMarker& first, int& listEnd) 
             ++j;
             continue;
         }
-        if (const auto marker = listMarker(l)) {
+        if (const auto marker = siblingMarker(l)) {
             if (marker->ordered != list->ordered) {
                 break;
             }

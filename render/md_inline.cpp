@@ -89,6 +89,23 @@ MDInline::~MDInline() {
     }
 }
 
+bool sameInlines(const QList<MDInline>& a, const QList<MDInline>& b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        if (!(a[i] == b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool MDInline::operator==(const MDInline& other) const {
+    return kind == other.kind && text == other.text && url == other.url &&
+           sameInlines(children, other.children);
+}
+
 namespace {
 
 QString quoted(const QString& s) {

@@ -42,8 +42,13 @@ struct MDInline {
     // stack when its nodes go away.
     ~MDInline();
 
-    bool operator==(const MDInline&) const = default;
+    // Compared field by field, children element by element (QList's own comparison cannot be
+    // used on a type that holds a list of itself).
+    bool operator==(const MDInline& other) const;
+    bool operator!=(const MDInline& other) const { return !(*this == other); }
 };
+
+bool sameInlines(const QList<MDInline>& a, const QList<MDInline>& b);
 
 // A readable one-line form for test failures and debugging, e.g.
 // [text("a "), emphasis[text("b")], link(https://x)[text("c")]].
