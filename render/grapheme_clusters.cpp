@@ -53,23 +53,24 @@ std::vector<int> boundaries(QStringView text) {
     if (!ascii && hasTailoredScript(text)) {
         return boundariesByFinder(text);
     }
+    auto isSimple = [](char16_t c) { return c < 0x80 || isStandalone(c); };
     std::vector<int> out;
     out.reserve(size_t(n) + 1);
     int i = 0;
     while (i < n) {
-        if (u[i] < 0x80) {
+        if (isSimple(u[i])) {
             if (i == 0 || !(u[i - 1] == u'\r' && u[i] == u'\n')) {
                 out.push_back(i);
             }
             ++i;
             continue;
         }
-        // A stretch of non-ASCII code units, with one ASCII neighbour on each side: the break
-        // rules only ever look at adjacent pairs across an ASCII character, so the boundaries
-        // found here are those of the whole text.
+        // A stretch of other code units, with one simple neighbour on each side: the break rules
+        // only ever look at adjacent pairs across such a character, so the boundaries found here
+        // are those of the whole text.
         const int a = i;
         int z = a;
-        while (z < n && u[z] >= 0x80) {
+        while (z < n && !isSimple(u[z])) {
             ++z;
         }
         const int from = a > 0 ? a - 1 : 0;

@@ -15,6 +15,15 @@ namespace quillmere::GraphemeClusters {
 // those goes through the finder whole.
 std::vector<int> boundaries(QStringView text);
 
+// True for code units that always form a cluster of their own next to ASCII or to one another:
+// Latin-1 and Latin Extended letters, general punctuation (dashes, curly quotes) and currency
+// signs. None of them extends, joins or pairs with a neighbour, so a text made of ASCII and
+// these needs no boundary search at all.
+constexpr bool isStandalone(char16_t u) {
+    return (u >= 0x00A0 && u <= 0x024F) || (u >= 0x2010 && u <= 0x2027) ||
+           (u >= 0x2030 && u <= 0x205E) || (u >= 0x20A0 && u <= 0x20CF);
+}
+
 // The same, computed by QTextBoundaryFinder over the whole text: the reference for the above.
 std::vector<int> boundariesByFinder(QStringView text);
 

@@ -17,10 +17,10 @@ void appendInline(QString& out, const QList<MDInline>& nodes) {
     struct Level {
         const QList<MDInline>* list;
         qsizetype index;
-        QLatin1String closing;
+        QStringView closing;
     };
     std::vector<Level> stack;
-    stack.push_back({&nodes, 0, QLatin1String()});
+    stack.push_back({&nodes, 0, QStringView()});
     while (!stack.empty()) {
         Level& top = stack.back();
         if (top.index == top.list->size()) {
@@ -34,45 +34,45 @@ void appendInline(QString& out, const QList<MDInline>& nodes) {
             appendEscapedHTML(out, n.text);
             break;
         case MDInline::Kind::code:
-            out += QLatin1String("<code>");
+            out += QStringView(u"<code>");
             appendEscapedHTML(out, n.text);
-            out += QLatin1String("</code>");
+            out += QStringView(u"</code>");
             break;
         case MDInline::Kind::strong:
-            out += QLatin1String("<strong>");
-            stack.push_back({&n.children, 0, QLatin1String("</strong>")});
+            out += QStringView(u"<strong>");
+            stack.push_back({&n.children, 0, QStringView(u"</strong>")});
             break;
         case MDInline::Kind::emphasis:
-            out += QLatin1String("<em>");
-            stack.push_back({&n.children, 0, QLatin1String("</em>")});
+            out += QStringView(u"<em>");
+            stack.push_back({&n.children, 0, QStringView(u"</em>")});
             break;
         case MDInline::Kind::strike:
-            out += QLatin1String("<del>");
-            stack.push_back({&n.children, 0, QLatin1String("</del>")});
+            out += QStringView(u"<del>");
+            stack.push_back({&n.children, 0, QStringView(u"</del>")});
             break;
         case MDInline::Kind::link:
             if (n.url) {
-                out += QLatin1String("<a href=\"");
+                out += QStringView(u"<a href=\"");
                 appendEscapedHTML(out, *n.url);
-                out += QLatin1String("\">");
-                stack.push_back({&n.children, 0, QLatin1String("</a>")});
+                out += QStringView(u"\">");
+                stack.push_back({&n.children, 0, QStringView(u"</a>")});
             } else {
-                stack.push_back({&n.children, 0, QLatin1String()});
+                stack.push_back({&n.children, 0, QStringView()});
             }
             break;
         case MDInline::Kind::image:
             if (n.url) {
-                out += QLatin1String("<img src=\"");
+                out += QStringView(u"<img src=\"");
                 appendEscapedHTML(out, *n.url);
-                out += QLatin1String("\" alt=\"");
+                out += QStringView(u"\" alt=\"");
                 appendEscapedHTML(out, n.text);
-                out += QLatin1String("\">");
+                out += QStringView(u"\">");
             } else {
                 appendEscapedHTML(out, n.text);
             }
             break;
         case MDInline::Kind::lineBreak:
-            out += QLatin1String("<br>\n");
+            out += QStringView(u"<br>\n");
             break;
         case MDInline::Kind::softBreak:
             out += u'\n';
@@ -82,30 +82,32 @@ void appendInline(QString& out, const QList<MDInline>& nodes) {
 }
 
 void appendCode(QString& out, const MDBlock& b) {
-    out += QLatin1String("<pre><code");
+    out += QStringView(u"<pre><code");
     if (b.language) {
-        out += QLatin1String(" class=\"language-");
+        out += QStringView(u" class=\"language-");
         appendEscapedHTML(out, *b.language);
         out += u'"';
     }
     out += u'>';
     appendEscapedHTML(out, b.text);
-    out += QLatin1String("</code></pre>");
+    out += QStringView(u"</code></pre>");
 }
 
 void appendListOpening(QString& out, const MDBlock& b) {
     if (!b.ordered) {
-        out += QLatin1String("<ul>\n");
+        out += QStringView(u"<ul>\n");
     } else if (b.start == 1) {
-        out += QLatin1String("<ol>\n");
+        out += QStringView(u"<ol>\n");
     } else {
-        out += QLatin1String("<ol start=\"") + QString::number(b.start) + QLatin1String("\">\n");
+        out += QStringView(u"<ol start=\"");
+        out += QString::number(b.start);
+        out += QStringView(u"\">\n");
     }
 }
 
 // Quotes and lists nest as deep as the input; an explicit stack keeps rendering off the call
 // stack.
-QString renderHTML(const QList<MDBlock>& blocks) {
+QString renderHTML(const QList<MDBlock>& blocks, qsizetype sourceSize) {
     struct Task {
         const QList<MDBlock>* blocks = nullptr; // a sequence of blocks...
         const MDBlock* list = nullptr;          // ...or the items of a list
@@ -114,6 +116,8 @@ QString renderHTML(const QList<MDBlock>& blocks) {
         QString suffix;     // written when the task ends
     };
     QString out;
+    // The fragment is usually a little longer than its Markdown.
+    out.reserve(sourceSize + sourceSize / 4);
     std::vector<Task> stack;
     stack.push_back({&blocks, nullptr, 0, false, QString()});
     while (!stack.empty()) {
@@ -130,10 +134,10 @@ QString renderHTML(const QList<MDBlock>& blocks) {
             }
             const QList<MDBlock>* item = &l.items[top.index++];
             if (l.tight) {
-                out += QLatin1String("<li>");
+                out += QStringView(u"<li>");
                 stack.push_back({item, nullptr, 0, true, QStringLiteral("</li>")});
             } else {
-                out += QLatin1String("<li>\n");
+                out += QStringView(u"<li>\n");
                 stack.push_back({item, nullptr, 0, false, QStringLiteral("\n</li>")});
             }
             continue;
@@ -159,25 +163,32 @@ QString renderHTML(const QList<MDBlock>& blocks) {
         switch (b.kind) {
         case MDBlock::Kind::heading: {
             const QString level = QString::number(b.level);
-            out += QLatin1String("<h") + level + u'>';
+            out += QStringView(u"<h");
+            out += level;
+            out += u'>';
             appendInline(out, b.inlines);
-            out += QLatin1String("</h") + level + u'>' + after;
+            out += QStringView(u"</h");
+            out += level;
+            out += u'>';
+            out += after;
             break;
         }
         case MDBlock::Kind::paragraph:
-            out += QLatin1String("<p>");
+            out += QStringView(u"<p>");
             appendInline(out, b.inlines);
-            out += QLatin1String("</p>") + after;
+            out += QStringView(u"</p>");
+            out += after;
             break;
         case MDBlock::Kind::code:
             appendCode(out, b);
             out += after;
             break;
         case MDBlock::Kind::rule:
-            out += QLatin1String("<hr>") + after;
+            out += QStringView(u"<hr>");
+            out += after;
             break;
         case MDBlock::Kind::quote:
-            out += QLatin1String("<blockquote>\n");
+            out += QStringView(u"<blockquote>\n");
             stack.push_back(
                 {&b.children, nullptr, 0, false, QStringLiteral("\n</blockquote>") + after});
             break;
@@ -370,11 +381,11 @@ QString renderPlain(const QList<MDBlock>& blocks) {
 } // namespace
 
 QString html(const QString& markdown) {
-    return renderHTML(MDBlockParser::parse(markdown));
+    return renderHTML(MDBlockParser::parse(markdown), markdown.size());
 }
 
 QString html(const QList<MDBlock>& blocks) {
-    return renderHTML(blocks);
+    return renderHTML(blocks, 0);
 }
 
 QString plainText(const QString& markdown) {
@@ -396,25 +407,26 @@ void appendEscapedHTML(QString& out, QStringView s) {
     const qsizetype n = s.size();
     qsizetype from = 0;
     for (qsizetype i = 0; i < n; ++i) {
-        if (!needsEscape(u[i])) {
+        // '&' is the lowest of the five, '>' the highest below 0x80 except "'" and '"'.
+        if (u[i] > u'>' || !needsEscape(u[i])) {
             continue;
         }
         out.append(s.mid(from, i - from));
         switch (u[i]) {
         case u'&':
-            out += QLatin1String("&amp;");
+            out += QStringView(u"&amp;");
             break;
         case u'<':
-            out += QLatin1String("&lt;");
+            out += QStringView(u"&lt;");
             break;
         case u'>':
-            out += QLatin1String("&gt;");
+            out += QStringView(u"&gt;");
             break;
         case u'"':
-            out += QLatin1String("&quot;");
+            out += QStringView(u"&quot;");
             break;
         default:
-            out += QLatin1String("&#39;");
+            out += QStringView(u"&#39;");
             break;
         }
         from = i + 1;

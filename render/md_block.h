@@ -49,3 +49,6 @@ bool sameBlocks(const QList<MDBlock>& a, const QList<MDBlock>& b);
 QString debugString(const QList<MDBlock>& blocks);
 
 } // namespace quillmere
+
+// Moving one in memory is moving its implicitly shared members, so lists may relocate them.
+Q_DECLARE_TYPEINFO(quillmere::MDBlock, Q_RELOCATABLE_TYPE);

@@ -55,3 +55,6 @@ bool sameInlines(const QList<MDInline>& a, const QList<MDInline>& b);
 QString debugString(const QList<MDInline>& nodes);
 
 } // namespace quillmere
+
+// Moving one in memory is moving its implicitly shared members, so lists may relocate them.
+Q_DECLARE_TYPEINFO(quillmere::MDInline, Q_RELOCATABLE_TYPE);

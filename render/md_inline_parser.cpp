@@ -54,11 +54,47 @@ constexpr std::array<WalkSpec, 7> kWalks{{{u'*', 1, false},
                                           {u'~', 2, true}}};
 constexpr int kStrikeWalk = 6;
 
-// Memo of a scan over the whole text: one slot per cluster.
+// One slot per cluster, stamped with the parse it was written in: a new paragraph starts with
+// every slot unknown without clearing anything.
+class Memo {
+public:
+    void prepare(int n, quint32 generation) {
+        if (m_generation == generation) {
+            return;
+        }
+        m_generation = generation;
+        if (m_slots.size() < size_t(n)) {
+            m_slots.resize(size_t(n), 0);
+        }
+    }
+    bool prepared(quint32 generation) const { return m_generation == generation; }
+    int get(int k) const {
+        const quint64 v = m_slots[size_t(k)];
+        return quint32(v >> 32) == m_generation ? int(quint32(v)) : kUnknown;
+    }
+    void set(int k, int v) { m_slots[size_t(k)] = (quint64(m_generation) << 32) | quint32(v); }
+    // After the generation counter wraps, old stamps could look current.
+    void wipe() {
+        std::fill(m_slots.begin(), m_slots.end(), 0);
+        m_generation = 0;
+    }
+    void trim(size_t keep) {
+        if (m_slots.capacity() > keep) {
+            std::vector<quint64>().swap(m_slots);
+            m_generation = 0;
+        }
+    }
+
+private:
+    std::vector<quint64> m_slots;
+    quint32 m_generation = 0;
+};
+
+// Memo of a scan over the whole text.
 struct ArrayMemo {
-    std::vector<int>* slots;
-    int get(int k) const { return (*slots)[size_t(k)]; }
-    void set(int k, int v) { (*slots)[size_t(k)] = v; }
+    Memo* slots;
+    int get(int k) const { return slots->get(k); }
+    void set(int k, int v) { slots->set(k, v); }
 };
 
 // Memo of a scan bounded by the end of an inner range: only for the rare ranges where the
@@ -72,9 +108,12 @@ struct MapMemo {
     void set(int k, int v) { (*slots)[k] = v; }
 };
 
+// One parser per thread is reused from paragraph to paragraph: its scratch vectors and maps keep
+// their capacity, so a document of many paragraphs does not allocate them again each time.
 class Parser {
 public:
-    explicit Parser(const QString& text);
+    void reset(const QString& text);
+    void release();
     QList<MDInline> run(bool allowLinks);
 
 private:
@@ -93,8 +132,6 @@ private:
         int continueAt = 0;
         std::optional<QString> url;
         int acc = -1;
-        QList<MDInline> out;
-        QString buf;
     };
 
     struct Closer {
@@ -165,8 +202,14 @@ private:
     const char16_t* m_keys = nullptr;
     int m_n = 0;
 
-    std::vector<int> m_runStart;
-    std::vector<int> m_runEnd;
+    quint32 m_generation = 0;
+    Memo& memo(Memo& m) {
+        m.prepare(m_n, m_generation);
+        return m;
+    }
+
+    Memo m_runStart;
+    Memo m_runEnd;
 
     bool m_backtickIndexBuilt = false;
     std::unordered_map<int, std::vector<int>> m_backtickRuns; // length -> starts of whole runs
@@ -175,27 +218,68 @@ private:
     int m_straddleLeaves = 0;
     std::unordered_map<int, int> m_lastStraddle;
 
-    std::array<std::vector<int>, kWalks.size()> m_walkMemo;
+    std::array<Memo, kWalks.size()> m_walkMemo;
     std::unordered_map<qint64, std::unordered_map<int, int>> m_boundedMemo;
-    std::vector<int> m_matchMemo;
-    std::vector<int> m_destMemo;
-    std::array<std::vector<int>, 3> m_titleMemo;
-    std::vector<int> m_spaceMemo;
-    std::vector<int> m_angleMemo;
+    Memo m_matchMemo;
+    Memo m_destMemo;
+    std::array<Memo, 3> m_titleMemo;
+    Memo m_spaceMemo;
+    Memo m_angleMemo;
     std::unordered_map<int, LinkTail> m_tails;
     std::vector<int> m_path;
 
     std::vector<Frame> m_frames;
     std::vector<QString> m_acc;
+    // Nodes of the frame at each depth, and the literal text of the top frame not yet made a
+    // node: scratch space kept from paragraph to paragraph, so that nodes and their texts are
+    // allocated once at their final size.
+    std::vector<std::vector<MDInline>> m_outs;
+    QString m_buf;
 };
 
-Parser::Parser(const QString& text)
-    : m_text(text) {
+void Parser::reset(const QString& text) {
+    m_text = text;
+    m_starts = nullptr;
+    if (++m_generation == 0) {
+        for (Memo* m :
+             {&m_runStart, &m_runEnd, &m_matchMemo, &m_destMemo, &m_spaceMemo, &m_angleMemo}) {
+            m->wipe();
+        }
+        for (Memo& m : m_walkMemo) {
+            m.wipe();
+        }
+        for (Memo& m : m_titleMemo) {
+            m.wipe();
+        }
+        m_generation = 1;
+    }
+    m_backtickIndexBuilt = false;
+    if (!m_backtickRuns.empty()) {
+        m_backtickRuns.clear();
+    }
+    m_backticks.clear();
+    m_straddleTree.clear();
+    m_straddleLeaves = 0;
+    if (!m_lastStraddle.empty()) {
+        m_lastStraddle.clear();
+    }
+    if (!m_boundedMemo.empty()) {
+        m_boundedMemo.clear();
+    }
+    if (!m_tails.empty()) {
+        m_tails.clear();
+    }
+    m_path.clear();
+    m_frames.clear();
+    m_acc.clear();
+    m_buf.truncate(0);
+
     m_units = reinterpret_cast<const char16_t*>(m_text.utf16());
     const int units = int(m_text.size());
     bool simple = true;
     for (int i = 0; i < units; ++i) {
-        if (m_units[i] >= 0x80 || m_units[i] == u'\r') {
+        const char16_t u = m_units[i];
+        if ((u >= 0x80 && !GraphemeClusters::isStandalone(u)) || u == u'\r') {
             simple = false;
             break;
         }
@@ -214,6 +298,44 @@ Parser::Parser(const QString& text)
     }
     m_starts = m_startStore.data();
     m_keys = m_keyStore.data();
+}
+
+// Drops the text and gives back memory a very large paragraph made the scratch space take.
+void Parser::release() {
+    m_text = QString();
+    constexpr size_t kKeep = 1 << 16;
+    auto trim = [](auto& v) {
+        if (v.capacity() > kKeep) {
+            std::decay_t<decltype(v)>().swap(v);
+        }
+    };
+    trim(m_startStore);
+    trim(m_keyStore);
+    trim(m_backticks);
+    trim(m_straddleTree);
+    for (Memo* m :
+         {&m_runStart, &m_runEnd, &m_matchMemo, &m_destMemo, &m_spaceMemo, &m_angleMemo}) {
+        m->trim(kKeep);
+    }
+    for (Memo& m : m_walkMemo) {
+        m.trim(kKeep);
+    }
+    for (Memo& m : m_titleMemo) {
+        m.trim(kKeep);
+    }
+    trim(m_path);
+    if (m_buf.capacity() > qsizetype(kKeep)) {
+        m_buf = QString();
+    }
+    if (m_outs.size() > 64) {
+        m_outs.resize(64);
+    }
+    if (m_boundedMemo.size() > kKeep || m_tails.size() > kKeep || m_lastStraddle.size() > kKeep) {
+        m_boundedMemo = {};
+        m_tails = {};
+        m_lastStraddle = {};
+        m_backtickRuns = {};
+    }
 }
 
 char32_t Parser::firstCodePoint(int i) const {
@@ -249,10 +371,8 @@ bool Parser::isNewline(int i) const {
 }
 
 void Parser::fillRun(int k) {
-    if (m_runEnd.empty()) {
-        m_runEnd.assign(size_t(m_n), 0);
-        m_runStart.assign(size_t(m_n), 0);
-    }
+    Memo& starts = memo(m_runStart);
+    Memo& ends = memo(m_runEnd);
     const char16_t ch = key(k);
     int st = k;
     while (st > 0 && key(st - 1) == ch) {
@@ -263,23 +383,25 @@ void Parser::fillRun(int k) {
         ++en;
     }
     for (int x = st; x < en; ++x) {
-        m_runStart[size_t(x)] = st;
-        m_runEnd[size_t(x)] = en;
+        starts.set(x, st);
+        ends.set(x, en);
     }
 }
 
 int Parser::runEnd(int k) {
-    if (m_runEnd.empty() || m_runEnd[size_t(k)] == 0) {
-        fillRun(k);
+    const int known = memo(m_runEnd).get(k);
+    if (known != kUnknown) {
+        return known;
     }
-    return m_runEnd[size_t(k)];
+    fillRun(k);
+    return m_runEnd.get(k);
 }
 
 int Parser::runStart(int k) {
-    if (m_runEnd.empty() || m_runEnd[size_t(k)] == 0) {
+    if (memo(m_runEnd).get(k) == kUnknown) {
         fillRun(k);
     }
-    return m_runStart[size_t(k)];
+    return memo(m_runStart).get(k);
 }
 
 void Parser::buildBacktickIndex() {
@@ -443,11 +565,7 @@ int Parser::walk(int which, int start, int bound, Memo memo) {
 }
 
 Parser::Closer Parser::closer(int which, int s, int hi) {
-    std::vector<int>& slots = m_walkMemo[size_t(which)];
-    if (slots.empty()) {
-        slots.assign(size_t(m_n), kUnknown);
-    }
-    const int q = walk(which, s, m_n, ArrayMemo{&slots});
+    const int q = walk(which, s, m_n, ArrayMemo{&memo(m_walkMemo[size_t(which)])});
     if (q >= 0 && q < hi) {
         // Everything the scan passed before q lies inside the range, so q stands; only the
         // closing run itself may be cut by the end of the range.
@@ -529,10 +647,7 @@ int Parser::match(int p, int bound, Memo memo) {
 }
 
 int Parser::bracketClose(int p, int hi) {
-    if (m_matchMemo.empty()) {
-        m_matchMemo.assign(size_t(m_n), kUnknown);
-    }
-    const int q = match(p, m_n, ArrayMemo{&m_matchMemo});
+    const int q = match(p, m_n, ArrayMemo{&memo(m_matchMemo)});
     if (q >= 0 && q < hi) {
         return q;
     }
@@ -546,9 +661,7 @@ int Parser::bracketClose(int p, int hi) {
 // End of a plain destination starting at x: the first space, newline or control character, or
 // the ")" that is not balanced by an earlier "(".
 int Parser::destEnd(int x, int bound) {
-    if (m_destMemo.empty()) {
-        m_destMemo.assign(size_t(m_n), kUnknown);
-    }
+    Memo& destMemo = memo(m_destMemo);
     // One list of visited positions per open parenthesis; each list shares one answer.
     std::vector<std::vector<int>> levels(1);
     int k = x;
@@ -556,7 +669,7 @@ int Parser::destEnd(int x, int bound) {
     auto finishAll = [&](int r) {
         for (const auto& level : levels) {
             for (int node : level) {
-                m_destMemo[size_t(node)] = r;
+                destMemo.set(node, r);
             }
         }
         levels.clear();
@@ -568,7 +681,7 @@ int Parser::destEnd(int x, int bound) {
             finishAll(m_n);
             break;
         }
-        const int known = m_destMemo[size_t(k)];
+        const int known = destMemo.get(k);
         if (known != kUnknown) {
             r = known;
         } else {
@@ -592,7 +705,7 @@ int Parser::destEnd(int x, int bound) {
             }
         }
         for (int node : levels.back()) {
-            m_destMemo[size_t(node)] = r;
+            destMemo.set(node, r);
         }
         levels.pop_back();
         if (levels.empty()) {
@@ -607,10 +720,7 @@ int Parser::destEnd(int x, int bound) {
 }
 
 template <class Step>
-static int memoisedScan(std::vector<int>& memo, int n, int x, std::vector<int>& path, Step step) {
-    if (memo.empty()) {
-        memo.assign(size_t(n), kUnknown);
-    }
+static int memoisedScan(Memo& memo, int n, int x, std::vector<int>& path, Step step) {
     path.clear();
     int k = x;
     int result;
@@ -619,8 +729,9 @@ static int memoisedScan(std::vector<int>& memo, int n, int x, std::vector<int>& 
             result = kNone;
             break;
         }
-        if (memo[size_t(k)] != kUnknown) {
-            result = memo[size_t(k)];
+        const int known = memo.get(k);
+        if (known != kUnknown) {
+            result = known;
             break;
         }
         path.push_back(k);
@@ -632,14 +743,14 @@ static int memoisedScan(std::vector<int>& memo, int n, int x, std::vector<int>& 
         k = next;
     }
     for (int p : path) {
-        memo[size_t(p)] = result;
+        memo.set(p, result);
     }
     return result;
 }
 
 int Parser::titleClose(char16_t close, int x, int bound) {
     const size_t slot = close == u'"' ? 0 : close == u'\'' ? 1 : 2;
-    const int r = memoisedScan(m_titleMemo[slot], m_n, x, m_path, [&](int k) {
+    const int r = memoisedScan(memo(m_titleMemo[slot]), m_n, x, m_path, [&](int k) {
         const char16_t ch = key(k);
         if (ch == close) {
             return -1;
@@ -650,13 +761,13 @@ int Parser::titleClose(char16_t close, int x, int bound) {
 }
 
 int Parser::skipSpaces(int x, int bound) {
-    const int r = memoisedScan(m_spaceMemo, m_n, x, m_path,
+    const int r = memoisedScan(memo(m_spaceMemo), m_n, x, m_path,
                                [&](int k) { return key(k) == u' ' || isNewline(k) ? k + 1 : -1; });
     return r < 0 ? bound : std::min(r, bound);
 }
 
 int Parser::nextAngle(int x, int bound) {
-    const int r = memoisedScan(m_angleMemo, m_n, x, m_path,
+    const int r = memoisedScan(memo(m_angleMemo), m_n, x, m_path,
                                [&](int k) { return key(k) == u'>' || isNewline(k) ? -1 : k + 1; });
     return r >= 0 && r < bound ? r : kNone;
 }
@@ -733,7 +844,7 @@ std::optional<LinkParts> Parser::linkParts(int p, int hi) {
         return std::nullopt;
     }
     LinkTail t;
-    if (q == m_matchMemo[size_t(p)]) {
+    if (q == m_matchMemo.get(p)) {
         // The same bracket as over the whole text: what follows it does not depend on the range
         // except that it must end inside it.
         auto it = m_tails.find(p);
@@ -757,20 +868,23 @@ void Parser::literal(Frame& f, QStringView s) {
     if (f.plain) {
         m_acc[size_t(f.acc)] += s;
     } else {
-        f.buf += s;
+        m_buf += s;
     }
 }
 
+// Only the frame on top collects literal text; a frame is flushed before a nested one starts.
 void Parser::flush(Frame& f) {
-    if (f.buf.isEmpty()) {
+    Q_UNUSED(f);
+    if (m_buf.isEmpty()) {
         return;
     }
-    if (!f.out.isEmpty() && f.out.last().kind == MDInline::Kind::text) {
-        f.out.last().text += f.buf;
+    std::vector<MDInline>& out = m_outs[m_frames.size() - 1];
+    if (!out.empty() && out.back().kind == MDInline::Kind::text) {
+        out.back().text += m_buf;
     } else {
-        f.out.append(MDInline::makeText(f.buf));
+        out.push_back(MDInline::makeText(QString(m_buf.constData(), m_buf.size())));
     }
-    f.buf.clear();
+    m_buf.truncate(0);
 }
 
 void Parser::emit(Frame& f, MDInline node) {
@@ -792,11 +906,12 @@ void Parser::emit(Frame& f, MDInline node) {
         return;
     }
     flush(f);
-    if (node.kind == MDInline::Kind::text && !f.out.isEmpty() &&
-        f.out.last().kind == MDInline::Kind::text) {
-        f.out.last().text += node.text;
+    std::vector<MDInline>& out = m_outs[m_frames.size() - 1];
+    if (node.kind == MDInline::Kind::text && !out.empty() &&
+        out.back().kind == MDInline::Kind::text) {
+        out.back().text += node.text;
     } else {
-        f.out.append(std::move(node));
+        out.push_back(std::move(node));
     }
 }
 
@@ -869,9 +984,14 @@ void Parser::push(size_t fi, Frame child) {
     if (parent.plain) {
         child.plain = true;
         child.acc = parent.acc;
+    } else {
+        flush(parent);
     }
     child.i = child.lo;
     m_frames.push_back(std::move(child));
+    if (m_outs.size() < m_frames.size()) {
+        m_outs.resize(m_frames.size());
+    }
 }
 
 bool Parser::delimiter(size_t fi) {
@@ -1026,35 +1146,45 @@ QList<MDInline> Parser::run(bool allowLinks) {
     root.hi = m_n;
     root.allowLinks = allowLinks;
     m_frames.push_back(std::move(root));
+    if (m_outs.empty()) {
+        m_outs.resize(1);
+    }
     while (true) {
         if (advance(m_frames.size() - 1)) {
             continue;
         }
+        QList<MDInline> out;
+        if (!m_frames.back().plain) {
+            flush(m_frames.back());
+            std::vector<MDInline>& nodes = m_outs[m_frames.size() - 1];
+            out.reserve(qsizetype(nodes.size()));
+            for (MDInline& node : nodes) {
+                out.append(std::move(node));
+            }
+            nodes.clear();
+        }
         Frame done = std::move(m_frames.back());
         m_frames.pop_back();
-        if (!done.plain) {
-            flush(done);
-        }
         if (m_frames.empty()) {
-            return std::move(done.out);
+            return out;
         }
         Frame& parent = m_frames.back();
         if (!parent.plain) {
             switch (done.then) {
             case Then::emphasis:
-                emit(parent, MDInline::makeEmphasis(std::move(done.out)));
+                emit(parent, MDInline::makeEmphasis(std::move(out)));
                 break;
             case Then::strong:
-                emit(parent, MDInline::makeStrong(std::move(done.out)));
+                emit(parent, MDInline::makeStrong(std::move(out)));
                 break;
             case Then::strongEmphasis:
-                emit(parent, MDInline::makeStrong({MDInline::makeEmphasis(std::move(done.out))}));
+                emit(parent, MDInline::makeStrong({MDInline::makeEmphasis(std::move(out))}));
                 break;
             case Then::strike:
-                emit(parent, MDInline::makeStrike(std::move(done.out)));
+                emit(parent, MDInline::makeStrike(std::move(out)));
                 break;
             case Then::link:
-                emit(parent, MDInline::makeLink(std::move(done.url), std::move(done.out)));
+                emit(parent, MDInline::makeLink(std::move(done.url), std::move(out)));
                 break;
             case Then::image:
                 emit(parent, MDInline::makeImage(std::move(m_acc.back()), std::move(done.url)));
@@ -1088,8 +1218,19 @@ QList<MDInline> parse(const QString& text, bool allowLinks) {
     if (text.isEmpty()) {
         return {};
     }
-    Parser parser(text);
-    return parser.run(allowLinks);
+    thread_local Parser shared;
+    thread_local bool busy = false;
+    if (busy) {
+        Parser own;
+        own.reset(text);
+        return own.run(allowLinks);
+    }
+    busy = true;
+    shared.reset(text);
+    QList<MDInline> result = shared.run(allowLinks);
+    shared.release();
+    busy = false;
+    return result;
 }
 
 QString plainText(const QList<MDInline>& nodes) {

@@ -83,7 +83,8 @@ QString inlineHTML(const QList<MDInline>& nodes) {
             out += QStringLiteral("<code>") + escapeHTML(n.text) + QStringLiteral("</code>");
             break;
         case MDInline::Kind::strong:
-            out += QStringLiteral("<strong>") + inlineHTML(n.children) + QStringLiteral("</strong>");
+            out +=
+                QStringLiteral("<strong>") + inlineHTML(n.children) + QStringLiteral("</strong>");
             break;
         case MDInline::Kind::emphasis:
             out += QStringLiteral("<em>") + inlineHTML(n.children) + QStringLiteral("</em>");
@@ -92,13 +93,15 @@ QString inlineHTML(const QList<MDInline>& nodes) {
             out += QStringLiteral("<del>") + inlineHTML(n.children) + QStringLiteral("</del>");
             break;
         case MDInline::Kind::link:
-            out += n.url ? QStringLiteral("<a href=\"") + escapeHTML(*n.url) + QStringLiteral("\">") +
-                               inlineHTML(n.children) + QStringLiteral("</a>")
-                         : inlineHTML(n.children);
+            out += n.url
+                       ? QStringLiteral("<a href=\"") + escapeHTML(*n.url) + QStringLiteral("\">") +
+                             inlineHTML(n.children) + QStringLiteral("</a>")
+                       : inlineHTML(n.children);
             break;
         case MDInline::Kind::image:
             out += n.url ? QStringLiteral("<img src=\"") + escapeHTML(*n.url) +
-                               QStringLiteral("\" alt=\"") + escapeHTML(n.text) + QStringLiteral("\">")
+                               QStringLiteral("\" alt=\"") + escapeHTML(n.text) +
+                               QStringLiteral("\">")
                          : escapeHTML(n.text);
             break;
         case MDInline::Kind::lineBreak:
@@ -791,8 +794,8 @@ QList<MDBlock> blocksOf(const QStringList& lines) {
             i = j < lines.size() ? j + 1 : j;
         } else if (const auto heading = atxHeading(line)) {
             flush();
-            blocks.append(
-                MDBlock::makeHeading(heading->first, reference::parseInline(heading->second, true)));
+            blocks.append(MDBlock::makeHeading(heading->first,
+                                               reference::parseInline(heading->second, true)));
             ++i;
         } else if (thematicBreak(line)) {
             flush();
@@ -872,11 +875,12 @@ QString blockHTML(const MDBlock& b) {
                 QString s = QStringLiteral("<li>");
                 for (const MDBlock& x : item) {
                     s += x.kind == MDBlock::Kind::paragraph ? inlineHTML(x.inlines)
-                                                           : u'\n' + blockHTML(x) + u'\n';
+                                                            : u'\n' + blockHTML(x) + u'\n';
                 }
                 items.append(s + QStringLiteral("</li>"));
             } else {
-                items.append(QStringLiteral("<li>\n") + blocksHTML(item) + QStringLiteral("\n</li>"));
+                items.append(QStringLiteral("<li>\n") + blocksHTML(item) +
+                             QStringLiteral("\n</li>"));
             }
         }
         const QString open = !b.ordered     ? QStringLiteral("<ul>")
@@ -917,8 +921,8 @@ QString blockPlain(const MDBlock& b) {
     case MDBlock::Kind::list: {
         QStringList items;
         for (qsizetype k = 0; k < b.items.size(); ++k) {
-            const QString marker =
-                b.ordered ? QString::number(b.start + k) + QStringLiteral(". ") : QStringLiteral("- ");
+            const QString marker = b.ordered ? QString::number(b.start + k) + QStringLiteral(". ")
+                                             : QStringLiteral("- ");
             QStringList parts;
             for (const MDBlock& x : b.items[k]) {
                 parts.append(blockPlain(x));

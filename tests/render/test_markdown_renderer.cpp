@@ -23,7 +23,8 @@ private Q_SLOTS:
         QTest::newRow("heading") << u"# Hi *there*"_qs << u"<h1>Hi <em>there</em></h1>"_qs;
         QTest::newRow("level six") << u"###### x"_qs << u"<h6>x</h6>"_qs;
         QTest::newRow("code with language")
-            << u"```c++\n<b>\n```"_qs << u"<pre><code class=\"language-c++\">&lt;b&gt;</code></pre>"_qs;
+            << u"```c++\n<b>\n```"_qs
+            << u"<pre><code class=\"language-c++\">&lt;b&gt;</code></pre>"_qs;
         QTest::newRow("code without language")
             << u"```\na & b\n```"_qs << u"<pre><code>a &amp; b</code></pre>"_qs;
         QTest::newRow("language is escaped")
@@ -31,7 +32,8 @@ private Q_SLOTS:
         QTest::newRow("tight list") << u"- a\n- b"_qs << u"<ul>\n<li>a</li>\n<li>b</li>\n</ul>"_qs;
         QTest::newRow("loose list")
             << u"- a\n\n- b"_qs << u"<ul>\n<li>\n<p>a</p>\n</li>\n<li>\n<p>b</p>\n</li>\n</ul>"_qs;
-        QTest::newRow("ordered from three") << u"3. x"_qs << u"<ol start=\"3\">\n<li>x</li>\n</ol>"_qs;
+        QTest::newRow("ordered from three")
+            << u"3. x"_qs << u"<ol start=\"3\">\n<li>x</li>\n</ol>"_qs;
         QTest::newRow("ordered from one") << u"1. x"_qs << u"<ol>\n<li>x</li>\n</ol>"_qs;
         QTest::newRow("tight item with a nested list")
             << u"- a\n  - b"_qs << u"<ul>\n<li>a\n<ul>\n<li>b</li>\n</ul>\n</li>\n</ul>"_qs;
@@ -76,8 +78,8 @@ private Q_SLOTS:
         QTest::newRow("blocks joined with an empty line")
             << u"# T\n\npara *x*\n\n- a\n- b"_qs << u"T\n\npara x\n\n- a\n- b"_qs;
         QTest::newRow("loose list") << u"1. a\n\n2. b"_qs << u"1. a\n\n2. b"_qs;
-        QTest::newRow("counting from the start") << u"7. a\n8. b\n9. c\n10. d"_qs
-                                                  << u"7. a\n8. b\n9. c\n10. d"_qs;
+        QTest::newRow("counting from the start")
+            << u"7. a\n8. b\n9. c\n10. d"_qs << u"7. a\n8. b\n9. c\n10. d"_qs;
         QTest::newRow("marker width indents") << u"10. a\n    b"_qs << u"10. a\n    b"_qs;
         QTest::newRow("nested list") << u"- a\n  - b\n    c"_qs << u"- a\n  - b\n    c"_qs;
         QTest::newRow("quote with two paragraphs") << u"> a\n>\n> b"_qs << u"> a\n>\n> b"_qs;
@@ -85,9 +87,8 @@ private Q_SLOTS:
         QTest::newRow("quote in an item") << u"- > a\n  >\n  > b"_qs << u"- > a\n  >\n  > b"_qs;
         QTest::newRow("empty item") << u"-"_qs << u"- "_qs;
         QTest::newRow("empty quote") << u">"_qs << u">"_qs;
-        QTest::newRow("links show their address")
-            << u"[site](https://x.com) <a@b.co> [t](/rel)"_qs
-            << u"site (https://x.com) a@b.co t"_qs;
+        QTest::newRow("links show their address") << u"[site](https://x.com) <a@b.co> [t](/rel)"_qs
+                                                  << u"site (https://x.com) a@b.co t"_qs;
         QTest::newRow("hard break") << u"a\\\nb"_qs << u"a\nb"_qs;
         QTest::newRow("nothing escaped") << u"<b>&"_qs << u"<b>&"_qs;
         QTest::newRow("loose item with code")

@@ -111,9 +111,11 @@ private Q_SLOTS:
 
     void quotes_data() {
         columns();
-        row("lazy continuation", u"> a\nb"_qs, {quote({para({text(u"a"_qs), soft(), text(u"b"_qs)})})});
+        row("lazy continuation", u"> a\nb"_qs,
+            {quote({para({text(u"a"_qs), soft(), text(u"b"_qs)})})});
         row("blank line ends", u"> a\n\nb"_qs, {quote({para(u"a"_qs)}), para(u"b"_qs)});
-        row("empty quote line stops laziness", u"> a\n>\nb"_qs, {quote({para(u"a"_qs)}), para(u"b"_qs)});
+        row("empty quote line stops laziness", u"> a\n>\nb"_qs,
+            {quote({para(u"a"_qs)}), para(u"b"_qs)});
         row("nested", u"> > x"_qs, {quote({quote({para(u"x"_qs)})})});
         row("holds a heading and a list", u"> # h\n> - a"_qs,
             {quote({heading(1, {text(u"h"_qs)}), bullets({{para(u"a"_qs)}})})});
@@ -150,20 +152,25 @@ private Q_SLOTS:
             {bullets({{para(u"a"_qs)}, {para(u"b"_qs)}, {para(u"c"_qs)}})});
         row("dot and parenthesis may differ", u"1. a\n2) b"_qs,
             {numbers(1, {{para(u"a"_qs)}, {para(u"b"_qs)}})});
-        row("lazy continuation", u"- a\nb"_qs, {bullets({{para({text(u"a"_qs), soft(), text(u"b"_qs)})}})});
+        row("lazy continuation", u"- a\nb"_qs,
+            {bullets({{para({text(u"a"_qs), soft(), text(u"b"_qs)})}})});
         row("continuation after a blank is loose", u"- a\n\n  b"_qs,
             {bullets({{para(u"a"_qs), para(u"b"_qs)}}, false)});
-        row("unindented text after a blank ends", u"- a\n\nb"_qs, {bullets({{para(u"a"_qs)}}), para(u"b"_qs)});
+        row("unindented text after a blank ends", u"- a\n\nb"_qs,
+            {bullets({{para(u"a"_qs)}}), para(u"b"_qs)});
         row("other kind after a blank ends", u"- a\n\n1. b"_qs,
             {bullets({{para(u"a"_qs)}}), numbers(1, {{para(u"b"_qs)}})});
-        row("several blank lines", u"- a\n\n\n- b"_qs, {bullets({{para(u"a"_qs)}, {para(u"b"_qs)}}, false)});
+        row("several blank lines", u"- a\n\n\n- b"_qs,
+            {bullets({{para(u"a"_qs)}, {para(u"b"_qs)}}, false)});
         row("empty item", u"-"_qs, {bullets({{}})});
         row("marker needs a space", u"-x"_qs, {para(u"-x"_qs)});
         row("number needs a space", u"1.5"_qs, {para(u"1.5"_qs)});
-        row("interrupts a paragraph", u"a\n2. b"_qs, {para(u"a"_qs), numbers(2, {{para(u"b"_qs)}})});
+        row("interrupts a paragraph", u"a\n2. b"_qs,
+            {para(u"a"_qs), numbers(2, {{para(u"b"_qs)}})});
         row("heading ends the lazy text", u"- a\n# h"_qs,
             {bullets({{para(u"a"_qs)}}), heading(1, {text(u"h"_qs)})});
-        row("code inside an item", u"- ```\n  x\n  ```"_qs, {bullets({{codeBlock(std::nullopt, u"x"_qs)}})});
+        row("code inside an item", u"- ```\n  x\n  ```"_qs,
+            {bullets({{codeBlock(std::nullopt, u"x"_qs)}})});
         row("tab after the marker", u"-\tx"_qs, {bullets({{para(u"x"_qs)}})});
         row("deeper item after shallower one", u"- a\n - b"_qs,
             {bullets({{para(u"a"_qs)}, {para(u"b"_qs)}})});

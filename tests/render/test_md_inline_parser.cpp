@@ -68,8 +68,7 @@ private Q_SLOTS:
         addRow("strong emphasis", u"***a***"_qs, {strong({em({text(u"a"_qs)})})});
         addRow("surplus opener", u"**a*"_qs, {text(u"*"_qs), em({text(u"a"_qs)})});
         addRow("surplus of three", u"***a*"_qs, {text(u"**"_qs), em({text(u"a"_qs)})});
-        addRow("longer closer keeps its surplus inside", u"*a***"_qs,
-               {em({text(u"a**"_qs)})});
+        addRow("longer closer keeps its surplus inside", u"*a***"_qs, {em({text(u"a**"_qs)})});
         addRow("opener before a space", u"* a*"_qs, {text(u"* a*"_qs)});
         addRow("lone star", u"a * b"_qs, {text(u"a * b"_qs)});
         addRow("closer after a space", u"*a *"_qs, {text(u"*a *"_qs)});
@@ -82,8 +81,7 @@ private Q_SLOTS:
         addRow("run alone", u"**"_qs, {text(u"**"_qs)});
         addRow("cluster with a mark is no delimiter", u"*\u0301a*"_qs, {text(u"*\u0301a*"_qs)});
         addRow("decomposed letter inside", u"*e\u0301*"_qs, {em({text(u"e\u0301"_qs)})});
-        addRow("emoji sequence inside",
-               u"**\U0001F468\u200D\U0001F469\u200D\U0001F467**"_qs,
+        addRow("emoji sequence inside", u"**\U0001F468\u200D\U0001F469\u200D\U0001F467**"_qs,
                {strong({text(u"\U0001F468\u200D\U0001F469\u200D\U0001F467"_qs)})});
     }
     void emphasis() { check(); }
@@ -115,7 +113,8 @@ private Q_SLOTS:
     void links_data() {
         columns();
         addRow("https", u"[t](https://x.com)"_qs, {link(u"https://x.com"_qs, {text(u"t"_qs)})});
-        addRow("script refused", u"[t](javascript:alert(1))"_qs, {link(std::nullopt, {text(u"t"_qs)})});
+        addRow("script refused", u"[t](javascript:alert(1))"_qs,
+               {link(std::nullopt, {text(u"t"_qs)})});
         addRow("relative refused", u"[t](/relative)"_qs, {link(std::nullopt, {text(u"t"_qs)})});
         addRow("angle destination with a space is read whole, then refused",
                u"[t](<https://x.com/a b>)"_qs, {link(std::nullopt, {text(u"t"_qs)})});
@@ -174,7 +173,8 @@ private Q_SLOTS:
 
     void autolinks_data() {
         columns();
-        addRow("https", u"<https://x.y/z>"_qs, {link(u"https://x.y/z"_qs, {text(u"https://x.y/z"_qs)})});
+        addRow("https", u"<https://x.y/z>"_qs,
+               {link(u"https://x.y/z"_qs, {text(u"https://x.y/z"_qs)})});
         addRow("mailto shows the address", u"<mailto:a@b.co>"_qs,
                {link(u"mailto:a@b.co"_qs, {text(u"a@b.co"_qs)})});
         addRow("MAILTO any case", u"<MAILTO:a@b.co>"_qs,
@@ -201,12 +201,18 @@ private Q_SLOTS:
         QCOMPARE(safeURL(u"HTTP://X.COM"_qs, false), u"HTTP://X.COM"_qs);
         QCOMPARE(safeURL(u"http://x"_qs, false), u"http://x"_qs);
         QCOMPARE(safeURL(u"mailto:a"_qs, true), u"mailto:a"_qs);
-        const QString refused[] = {u"https://"_qs,         u"http://"_qs,
-                                   u"mailto:"_qs,          u"https://a b"_qs,
-                                   u"https://a\u007fb"_qs, u"https://a\nb"_qs,
-                                   u"javascript:alert(1)"_qs, u"data:text/html,x"_qs,
-                                   u"ftp://x"_qs,          u"//x.com"_qs,
-                                   u"x.com"_qs,            u"/path"_qs,
+        const QString refused[] = {u"https://"_qs,
+                                   u"http://"_qs,
+                                   u"mailto:"_qs,
+                                   u"https://a b"_qs,
+                                   u"https://a\u007fb"_qs,
+                                   u"https://a\nb"_qs,
+                                   u"javascript:alert(1)"_qs,
+                                   u"data:text/html,x"_qs,
+                                   u"ftp://x"_qs,
+                                   u"//x.com"_qs,
+                                   u"x.com"_qs,
+                                   u"/path"_qs,
                                    QString()};
         for (const QString& url : refused) {
             QVERIFY2(!safeURL(url, true), qPrintable(url));
@@ -254,14 +260,15 @@ private Q_SLOTS:
 
     void clusterBoundariesMatchTheFinder() {
         QRandomGenerator rng(7);
-        const QStringList pieces = {u"a"_qs,      u"\r"_qs,      u"\n"_qs,      u"\u0301"_qs,
-                                    u"\u00e9"_qs, u"\U0001F44D"_qs, u"\U0001F3FD"_qs, u"\u200d"_qs,
-                                    u"\U0001F1E9"_qs, u"\U0001F1EA"_qs, u"\u0600"_qs, u"1"_qs,
-                                    u"\u1100"_qs, u"\u1161"_qs, u"\u11a8"_qs, u"*"_qs,
-                                    u"\u0915"_qs, u"\u094d"_qs, u"\u0937"_qs, u" "_qs,
-                                    u"\u0e01"_qs, u"\u0e31"_qs, u"\u03b1"_qs, u"\u0430"_qs,
-                                    u"\u05d0"_qs, u"\u05b8"_qs, u"\u0644"_qs, u"\u064e"_qs,
-                                    u"\u4e2d"_qs, u"\u3042"_qs, u"\u0308"_qs, u"\ufe0f"_qs};
+        const QStringList pieces = {
+            u"a"_qs,          u"\r"_qs,         u"\n"_qs,     u"\u0301"_qs,     u"\u00e9"_qs,
+            u"\U0001F44D"_qs, u"\U0001F3FD"_qs, u"\u200d"_qs, u"\U0001F1E9"_qs, u"\U0001F1EA"_qs,
+            u"\u0600"_qs,     u"1"_qs,          u"\u1100"_qs, u"\u1161"_qs,     u"\u11a8"_qs,
+            u"*"_qs,          u"\u0915"_qs,     u"\u094d"_qs, u"\u0937"_qs,     u" "_qs,
+            u"\u0e01"_qs,     u"\u0e31"_qs,     u"\u03b1"_qs, u"\u0430"_qs,     u"\u05d0"_qs,
+            u"\u05b8"_qs,     u"\u0644"_qs,     u"\u064e"_qs, u"\u4e2d"_qs,     u"\u3042"_qs,
+            u"\u0308"_qs,     u"\ufe0f"_qs,     u"\u2019"_qs, u"\u00a0"_qs,     u"\u20ac"_qs,
+            u"\u0141"_qs,     u"\u00ad"_qs,     u"\u00a9"_qs, u"\u200d"_qs,     u"\u2014"_qs};
         for (int round = 0; round < 20000; ++round) {
             QString s;
             const int n = rng.bounded(24);
