@@ -193,6 +193,15 @@ QString formatAddress(QStringView name, QStringView email) {
     }
     const qsizetype line = 6 + n.size() + 4 + e.size(); // "From: " + name + ' <' + '>' + quotes
     if (needsEncoding(n, line)) {
+        // One encoded word when it fits the line: Python's email package keeps the folding
+        // space between adjacent encoded words of a display name (RFC 2047 says to drop it, as
+        // other readers do), so a name split into words would come back with spaces inside.
+        const QByteArray bytes = n.toUtf8();
+        const qsizetype single = 12 + (bytes.size() + 2) / 3 * 4;
+        if (6 + single + 3 + e.size() <= kMaxLine) {
+            return QStringLiteral("=?UTF-8?B?") + QString::fromLatin1(bytes.toBase64()) +
+                   QStringLiteral("?= <") + e + u'>';
+        }
         return encodedWords(n) + QStringLiteral(" <") + e + u'>';
     }
     static const QString specials = QStringLiteral("()<>[]:;@\\,.\"");

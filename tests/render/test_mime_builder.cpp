@@ -69,8 +69,13 @@ void verifyStructure(const QByteArray& message) {
     for (const QByteArray& line : message.split('\n')) {
         QVERIFY(line.size() <= 999);
     }
-    QCOMPARE(message.count("--B0UND\r\n"), 2);
-    QVERIFY(message.endsWith("\r\n--B0UND--\r\n"));
+    const QByteArray boundary = message.mid(message.indexOf("boundary=\"") + 10).split('"').first();
+    qsizetype delimiters = 0;
+    for (const QByteArray& line : message.split('\n')) {
+        delimiters += line == "--" + boundary + "\r" ? 1 : 0;
+    }
+    QCOMPARE(delimiters, 2);
+    QVERIFY(message.endsWith("\r\n--" + boundary + "--\r\n"));
 }
 
 } // namespace
@@ -318,6 +323,13 @@ private Q_SLOTS:
         verifyStructure(big);
         QVERIFY(header(big, "Subject").startsWith("=?UTF-8?B?"));
         QVERIFY(header(big, "From").startsWith("=?UTF-8?B?"));
+
+        // Found by fuzzing: a one-character boundary whose closing line holds the delimiter.
+        const QByteArray dash =
+            MIMEBuilder::build(email(u"S"_qs), u"m@q.news"_qs, QString(), u"a@x.co"_qs,
+                               std::nullopt, kUnsubscribe, std::nullopt, kDate, u"-"_qs);
+        verifyStructure(dash);
+        QVERIFY(dash.endsWith("\r\n-----\r\n"));
 
         const QByteArray edges = build(email(u" padded "_qs));
         QVERIFY(header(edges, "Subject").startsWith("=?UTF-8?B?"));
