@@ -112,20 +112,24 @@ QString renderHTML(const QList<MDBlock>& blocks, qsizetype sourceSize) {
         const QList<MDBlock>* blocks = nullptr; // a sequence of blocks...
         const MDBlock* list = nullptr;          // ...or the items of a list
         qsizetype index = 0;
-        bool tight = false; // the blocks of a tight list item
-        QString suffix;     // written when the task ends
+        bool tight = false;   // the blocks of a tight list item
+        QStringView suffix;   // written when the task ends,
+        bool newline = false; // followed by a line end inside a tight item
     };
     QString out;
     // The fragment is usually a little longer than its Markdown.
     out.reserve(sourceSize + sourceSize / 4);
     std::vector<Task> stack;
-    stack.push_back({&blocks, nullptr, 0, false, QString()});
+    stack.push_back({&blocks, nullptr, 0, false, QStringView(), false});
     while (!stack.empty()) {
         Task& top = stack.back();
         if (top.list) {
             const MDBlock& l = *top.list;
             if (top.index == l.items.size()) {
                 out += top.suffix;
+                if (top.newline) {
+                    out += u'\n';
+                }
                 stack.pop_back();
                 continue;
             }
@@ -135,15 +139,18 @@ QString renderHTML(const QList<MDBlock>& blocks, qsizetype sourceSize) {
             const QList<MDBlock>* item = &l.items[top.index++];
             if (l.tight) {
                 out += QStringView(u"<li>");
-                stack.push_back({item, nullptr, 0, true, QStringLiteral("</li>")});
+                stack.push_back({item, nullptr, 0, true, QStringView(u"</li>"), false});
             } else {
                 out += QStringView(u"<li>\n");
-                stack.push_back({item, nullptr, 0, false, QStringLiteral("\n</li>")});
+                stack.push_back({item, nullptr, 0, false, QStringView(u"\n</li>"), false});
             }
             continue;
         }
         if (top.index == top.blocks->size()) {
             out += top.suffix;
+            if (top.newline) {
+                out += u'\n';
+            }
             stack.pop_back();
             continue;
         }
@@ -159,7 +166,7 @@ QString renderHTML(const QList<MDBlock>& blocks, qsizetype sourceSize) {
         if (tight) {
             out += u'\n';
         }
-        const QString after = tight ? QStringLiteral("\n") : QString();
+        const QStringView after = tight ? QStringView(u"\n") : QStringView();
         switch (b.kind) {
         case MDBlock::Kind::heading: {
             const QString level = QString::number(b.level);
@@ -190,13 +197,12 @@ QString renderHTML(const QList<MDBlock>& blocks, qsizetype sourceSize) {
         case MDBlock::Kind::quote:
             out += QStringView(u"<blockquote>\n");
             stack.push_back(
-                {&b.children, nullptr, 0, false, QStringLiteral("\n</blockquote>") + after});
+                {&b.children, nullptr, 0, false, QStringView(u"\n</blockquote>"), tight});
             break;
         case MDBlock::Kind::list:
             appendListOpening(out, b);
-            stack.push_back(
-                {nullptr, &b, 0, false,
-                 (b.ordered ? QStringLiteral("\n</ol>") : QStringLiteral("\n</ul>")) + after});
+            stack.push_back({nullptr, &b, 0, false,
+                             b.ordered ? QStringView(u"\n</ol>") : QStringView(u"\n</ul>"), tight});
             break;
         }
     }

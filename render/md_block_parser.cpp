@@ -6,6 +6,7 @@
 
 #include <array>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 namespace quillmere::MDBlockParser {
@@ -80,6 +81,12 @@ struct Root {
     int lastBacktick = kUnknown;
     int runPos = -1;
     int runEnd = -1;
+};
+
+// For a long line that may be a thematic break made of one of "*", "-", "_": the last position
+// holding anything else (up to the line's end, and up to its end without trailing white space)
+// and the position of the third-last occurrence of the character.
+struct BreakScan {
     std::array<int, 3> lastBadAll{kUnknown, kUnknown, kUnknown};
     std::array<int, 3> lastBadTrim{kUnknown, kUnknown, kUnknown};
     std::array<int, 3> thirdLast{kUnknown, kUnknown, kUnknown};
@@ -161,6 +168,7 @@ private:
     const char16_t* m_u = nullptr;
     std::vector<Root> m_roots;
     std::vector<Line> m_lines;
+    std::unordered_map<int, BreakScan> m_breakScans;
     std::vector<Frame> m_frames;
 };
 
@@ -168,6 +176,9 @@ BlockParser::BlockParser(const QString& markdown)
     : m_text(prepare(markdown)) {
     m_u = reinterpret_cast<const char16_t*>(m_text.utf16());
     const int n = int(m_text.size());
+    const size_t lines = size_t(m_text.count(u'\n')) + 1;
+    m_roots.reserve(lines);
+    m_lines.reserve(lines);
     int start = 0;
     while (true) {
         int end = start;
@@ -373,7 +384,8 @@ bool BlockParser::isThematicBreak(const Line& l) {
         return count >= 3;
     }
     // Long lines are met again at every nesting level: answer from the whole line once.
-    if (r.thirdLast[size_t(xi)] == kUnknown) {
+    BreakScan& scan = m_breakScans[l.root];
+    if (scan.thirdLast[size_t(xi)] == kUnknown) {
         int badAll = -1;
         int badTrim = -1;
         int seen = 0;
@@ -393,12 +405,12 @@ bool BlockParser::isThematicBreak(const Line& l) {
                 }
             }
         }
-        r.lastBadAll[size_t(xi)] = badAll;
-        r.lastBadTrim[size_t(xi)] = badTrim;
-        r.thirdLast[size_t(xi)] = third;
+        scan.lastBadAll[size_t(xi)] = badAll;
+        scan.lastBadTrim[size_t(xi)] = badTrim;
+        scan.thirdLast[size_t(xi)] = third;
     }
-    const int bad = l.end == r.end ? r.lastBadAll[size_t(xi)] : r.lastBadTrim[size_t(xi)];
-    return bad < f && r.thirdLast[size_t(xi)] >= f;
+    const int bad = l.end == r.end ? scan.lastBadAll[size_t(xi)] : scan.lastBadTrim[size_t(xi)];
+    return bad < f && scan.thirdLast[size_t(xi)] >= f;
 }
 
 std::optional<ListMarker> BlockParser::listMarker(const Line& l) const {
