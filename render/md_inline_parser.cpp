@@ -330,6 +330,11 @@ void Parser::release() {
     if (m_outs.size() > 64) {
         m_outs.resize(64);
     }
+    for (std::vector<MDInline>& nodes : m_outs) {
+        if (nodes.capacity() > 1024) {
+            std::vector<MDInline>().swap(nodes);
+        }
+    }
     if (m_boundedMemo.size() > kKeep || m_tails.size() > kKeep || m_lastStraddle.size() > kKeep) {
         m_boundedMemo = {};
         m_tails = {};
