@@ -2,6 +2,8 @@
 
 #include <QTextBoundaryFinder>
 
+#include <algorithm>
+
 namespace quillmere::GraphemeClusters {
 
 namespace {
@@ -41,6 +43,17 @@ bool hasTailoredScript(QStringView text) {
     return false;
 }
 
+// Qt's tailoring for some scripts works on code units and can report a boundary between the
+// two halves of a surrogate pair; a character is never split, so such boundaries are dropped.
+std::vector<int> keepPairsWhole(QStringView text, std::vector<int> b) {
+    const auto inside = [&](int p) {
+        return p > 0 && p < text.size() && text[p - 1].isHighSurrogate() &&
+               text[p].isLowSurrogate();
+    };
+    b.erase(std::remove_if(b.begin(), b.end(), inside), b.end());
+    return b;
+}
+
 } // namespace
 
 std::vector<int> boundaries(QStringView text) {
@@ -53,6 +66,7 @@ std::vector<int> boundaries(QStringView text) {
     if (!ascii && hasTailoredScript(text)) {
         return boundariesByFinder(text);
     }
+    // Below, the finder only ever runs on untailored stretches, which keep pairs whole.
     auto isSimple = [](char16_t c) { return c < 0x80 || isStandalone(c); };
     std::vector<int> out;
     out.reserve(size_t(n) + 1);
@@ -102,7 +116,7 @@ std::vector<int> boundariesByFinder(QStringView text) {
     if (out.back() != int(text.size())) {
         out.push_back(int(text.size()));
     }
-    return out;
+    return keepPairsWhole(text, std::move(out));
 }
 
 } // namespace quillmere::GraphemeClusters

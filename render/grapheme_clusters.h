@@ -25,6 +25,8 @@ constexpr bool isStandalone(char16_t u) {
 }
 
 // The same, computed by QTextBoundaryFinder over the whole text: the reference for the above.
+// Both never report a boundary inside a surrogate pair, which Qt's tailored rules for some
+// scripts would.
 std::vector<int> boundariesByFinder(QStringView text);
 
 } // namespace quillmere::GraphemeClusters
