@@ -67,7 +67,6 @@ public:
             m_slots.resize(size_t(n), 0);
         }
     }
-    bool prepared(quint32 generation) const { return m_generation == generation; }
     int get(int k) const {
         const quint64 v = m_slots[size_t(k)];
         return quint32(v >> 32) == m_generation ? int(quint32(v)) : kUnknown;
@@ -170,12 +169,12 @@ private:
 
     // Scans, each memoised over the whole text and reused for an inner range whenever the
     // answer cannot differ there.
-    template <class Memo>
-    int walk(int which, int start, int bound, Memo memo);
+    template <class Slots>
+    int walk(int which, int start, int bound, Slots memo);
     bool qualifies(int which, int k, int e, int bound) const;
     Closer closer(int which, int s, int hi);
-    template <class Memo>
-    int match(int p, int bound, Memo memo);
+    template <class Slots>
+    int match(int p, int bound, Slots memo);
     int bracketClose(int p, int hi);
     int destEnd(int x, int bound);
     int titleClose(char16_t close, int x, int bound);
@@ -187,7 +186,7 @@ private:
     // The main loop.
     bool advance(size_t fi);
     void literal(Frame& f, QStringView s);
-    void flush(Frame& f);
+    void flush();
     void emit(Frame& f, MDInline node);
     void codeSpan(Frame& f);
     bool autolink(Frame& f);
@@ -526,8 +525,8 @@ bool Parser::qualifies(int which, int k, int e, int bound) const {
 
 // The first closer for `which` on the scan from `start`: backslashes skip two characters, code
 // spans are skipped whole, runs of the delimiter that do not close are skipped whole.
-template <class Memo>
-int Parser::walk(int which, int start, int bound, Memo memo) {
+template <class Slots>
+int Parser::walk(int which, int start, int bound, Slots memo) {
     const char16_t d = kWalks[size_t(which)].d;
     m_path.clear();
     int k = start;
@@ -600,8 +599,8 @@ Parser::Closer Parser::closer(int which, int s, int hi) {
 
 // The "]" that closes the "[" at p: brackets nest, backslashes skip two characters and code
 // spans are skipped whole.
-template <class Memo>
-int Parser::match(int p, int bound, Memo memo) {
+template <class Slots>
+int Parser::match(int p, int bound, Slots memo) {
     const int known = memo.get(p);
     if (known != kUnknown) {
         return known;
@@ -878,8 +877,7 @@ void Parser::literal(Frame& f, QStringView s) {
 }
 
 // Only the frame on top collects literal text; a frame is flushed before a nested one starts.
-void Parser::flush(Frame& f) {
-    Q_UNUSED(f);
+void Parser::flush() {
     if (m_buf.isEmpty()) {
         return;
     }
@@ -910,7 +908,7 @@ void Parser::emit(Frame& f, MDInline node) {
         }
         return;
     }
-    flush(f);
+    flush();
     std::vector<MDInline>& out = m_outs[m_frames.size() - 1];
     if (node.kind == MDInline::Kind::text && !out.empty() &&
         out.back().kind == MDInline::Kind::text) {
@@ -990,7 +988,7 @@ void Parser::push(size_t fi, Frame child) {
         child.plain = true;
         child.acc = parent.acc;
     } else {
-        flush(parent);
+        flush();
     }
     child.i = child.lo;
     m_frames.push_back(std::move(child));
@@ -1160,7 +1158,7 @@ QList<MDInline> Parser::run(bool allowLinks) {
         }
         QList<MDInline> out;
         if (!m_frames.back().plain) {
-            flush(m_frames.back());
+            flush();
             std::vector<MDInline>& nodes = m_outs[m_frames.size() - 1];
             out.reserve(qsizetype(nodes.size()));
             for (MDInline& node : nodes) {

@@ -426,10 +426,32 @@ QString styleHTML(const QString& fragment, const Theme& t) {
         {QStringLiteral("<hr>"), QStringLiteral("<hr style=\"border:0;border-top:1px solid ") +
                                      t.rule + QStringLiteral(";margin:28px 0;\">")},
     };
-    QString out = fragment;
-    for (const auto& [find, replacement] : rules) {
-        out.replace(find, replacement);
+    // One pass from tag to tag, trying the rules in their order at each "<". It gives what
+    // replacing each rule everywhere in turn would: the fragment's text is escaped, and no
+    // replacement holds the start of a later rule's tag.
+    QString out;
+    out.reserve(fragment.size() * 2);
+    const QStringView in(fragment);
+    qsizetype copied = 0;
+    qsizetype at = 0;
+    while ((at = in.indexOf(u'<', at)) >= 0) {
+        const QStringView rest = in.mid(at);
+        bool replaced = false;
+        for (const auto& [find, replacement] : rules) {
+            if (rest.startsWith(find)) {
+                out += in.mid(copied, at - copied);
+                out += replacement;
+                at += find.size();
+                copied = at;
+                replaced = true;
+                break;
+            }
+        }
+        if (!replaced) {
+            ++at;
+        }
     }
+    out += in.mid(copied);
     return out;
 }
 

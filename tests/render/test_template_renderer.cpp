@@ -342,6 +342,60 @@ private Q_SLOTS:
         QCOMPARE(TemplateRenderer::styleHTML(fragment, t), expected);
     }
 
+    // Styling is one pass over the fragment; replacing each rule everywhere in turn, as the
+    // rules are written, must give the same on every rendering.
+    void stylingInOnePassEqualsRuleByRule() {
+        const QString fragment = MarkdownRenderer::html(
+            u"# a\n## b\n### c\n#### d\n##### e\n###### f\n\npara `code` [l](https://x) "
+            "![i](https://i) <https://auto>\n\n```c\n<pre><code>\n```\n\n```\nx\n```\n\n> q\n\n- "
+            "a\n\n"
+            "- b\n\n1. c\n\n3. d\n\n---\n\n&lt;p&gt; <p> <li> \\<hr>"_qs);
+        for (EmailTemplate look :
+             {EmailTemplate::plain, EmailTemplate::editorial, EmailTemplate::letter}) {
+            const Theme& t = TemplateRenderer::theme(look);
+            const QString h = u"font-family:"_qs + t.headingFont + u";color:"_qs + t.text +
+                              u";line-height:1.3;margin:28px 0 12px;"_qs;
+            QString expected = fragment;
+            expected.replace(u"<pre><code"_qs,
+                             u"<pre style=\"background:"_qs + t.codeBG +
+                                 u";border-radius:6px;padding:14px 16px;overflow-x:auto;"
+                                 "margin:0 0 18px;font-size:14px;line-height:1.5;\">"
+                                 "<code style=\"font-family:Menlo,Consolas,monospace;"
+                                 "color:"_qs +
+                                 t.text + u";\""_qs);
+            expected.replace(u"<code>"_qs, u"<code style=\"font-family:Menlo,Consolas,monospace;"
+                                           "font-size:0.9em;background:"_qs +
+                                               t.codeBG +
+                                               u";border-radius:4px;padding:1px 5px;\">"_qs);
+            expected.replace(u"<p>"_qs, u"<p style=\"margin:0 0 18px;\">"_qs);
+            const char* sizes[] = {"30px;", "24px;",
+                                   "20px;", "18px;",
+                                   "16px;", "14px;text-transform:uppercase;letter-spacing:0.05em;"};
+            for (int level = 1; level <= 6; ++level) {
+                expected.replace(u"<h%1>"_qs.arg(level),
+                                 u"<h%1 style=\""_qs.arg(level) + h + u"font-size:"_qs +
+                                     QLatin1String(sizes[level - 1]) + u"\">"_qs);
+            }
+            expected.replace(u"<a href="_qs, u"<a class=\"pw-link\" style=\"color:"_qs + t.accent +
+                                                 u";text-decoration:underline;\" href="_qs);
+            expected.replace(u"<img "_qs,
+                             u"<img style=\"max-width:100%;height:auto;border:0;"
+                             "display:block;margin:0 auto 18px;border-radius:4px;\" "_qs);
+            expected.replace(u"<blockquote>"_qs,
+                             u"<blockquote style=\"margin:0 0 18px;padding:4px 0 4px "
+                             "18px;border-left:3px solid "_qs +
+                                 t.accent + u";color:"_qs + t.muted + u";font-style:italic;\">"_qs);
+            expected.replace(u"<ul>"_qs, u"<ul style=\"margin:0 0 18px;padding-left:24px;\">"_qs);
+            expected.replace(u"<ol>"_qs, u"<ol style=\"margin:0 0 18px;padding-left:24px;\">"_qs);
+            expected.replace(u"<ol start="_qs,
+                             u"<ol style=\"margin:0 0 18px;padding-left:24px;\" start="_qs);
+            expected.replace(u"<li>"_qs, u"<li style=\"margin:0 0 6px;\">"_qs);
+            expected.replace(u"<hr>"_qs, u"<hr style=\"border:0;border-top:1px solid "_qs + t.rule +
+                                             u";margin:28px 0;\">"_qs);
+            QCOMPARE(TemplateRenderer::styleHTML(fragment, t), expected);
+        }
+    }
+
     void themes() {
         const Theme plain{u"#ffffff"_qs,
                           u"#ffffff"_qs,
