@@ -7,6 +7,7 @@
 #include "render/markdown_renderer.h"
 #include "render/md_block_parser.h"
 #include "render/md_inline_parser.h"
+#include "render/template_renderer.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -89,5 +90,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     Q_UNUSED(inlinePlain);
+
+    // The issue-level preparation gives a reader exactly the straight rendering, whatever the
+    // issue and the reader's name hold.
+    if (text.size() <= kReferenceLimit) {
+        Newsletter issue;
+        issue.subject = text.left(40);
+        issue.previewText = text.mid(40, 20);
+        issue.markdown = text;
+        issue.emailTemplate = static_cast<EmailTemplate>(size % 3);
+        issue.createdAt = QDateTime::fromSecsSinceEpoch(1741079100, Qt::UTC);
+        SenderProfile profile;
+        profile.publicationName = text.right(10);
+        profile.fromName = text.mid(5, 10);
+        profile.postalAddress = text.mid(10, 30);
+        Subscriber reader;
+        reader.name = text.right(15);
+        reader.email = text.mid(20, 15);
+        const QUrl unsubscribe(QStringLiteral("https://w.example.dev/unsubscribe?t=x"));
+        const std::optional<QUrl> archive =
+            size % 2 ? std::optional<QUrl>(QUrl(QStringLiteral("https://w.example.dev/a")))
+                     : std::nullopt;
+        const RenderContext context{issue, profile, reader, unsubscribe, archive};
+        const TemplateRenderer::PreparedIssue prepared(issue, profile, archive);
+        if (!(prepared.render(reader, unsubscribe) == TemplateRenderer::render(context))) {
+            mismatch("prepared issue", text);
+        }
+    }
     return 0;
 }
