@@ -21,6 +21,9 @@ QString normalisedAddress(const QString& email) {
 
 } // namespace
 
+AppModel::AppModel()
+    : AppModel(Dependencies{}) {}
+
 AppModel::AppModel(Dependencies dependencies, QObject* parent)
     : QObject(parent)
     , m_store(dependencies.store ? std::move(dependencies.store) : std::make_shared<LibraryStore>())

@@ -63,7 +63,8 @@ public:
         std::chrono::milliseconds deliverySaveInterval{2000};
     };
 
-    explicit AppModel(Dependencies dependencies = {}, QObject* parent = nullptr);
+    AppModel();
+    explicit AppModel(Dependencies dependencies, QObject* parent = nullptr);
     ~AppModel() override;
 
     // Start-up: load the library (or the sample one with -demo) and apply launch arguments.
@@ -213,6 +214,8 @@ private:
     // `quiet`) when the worker could not be reached.
     QCoro::Task<bool> pushAndPull(bool quiet);
     void mergeFetched(const QList<Subscriber>& fetched);
+    // Counts readers of the running send who bounced, complained or left against its issue.
+    void attributeToSend(const QList<std::pair<QUuid, SubscriberStatus>>& changes);
     void applyLaunchArguments(const QStringList& arguments);
 
     std::shared_ptr<LibraryStore> m_store;
@@ -249,8 +252,8 @@ private:
     std::unique_ptr<BulkSender> m_sender;
     std::shared_ptr<SendRun> m_sendRun;
     std::optional<QString> m_signingSecret; // read once per process
-    QTimer m_deliverySaveTimer;              // the delivered set on disk during a send
-    QTimer m_pullTimer;                      // the worker's news during a send
+    QTimer m_deliverySaveTimer;             // the delivered set on disk during a send
+    QTimer m_pullTimer;                     // the worker's news during a send
     bool m_pulling = false;
 };
 

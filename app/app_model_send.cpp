@@ -1,7 +1,6 @@
 // Sending an issue: the test send, the whole-list send through the bulk sender, the reader
 // links every email carries, and publishing to the archive once the list has been reached.
 #include "app/app_model.h"
-
 #include "render/reader_links.h"
 #include "render/reader_message.h"
 #include "ses/compliance.h"
@@ -133,8 +132,8 @@ QCoro::Task<void> AppModel::sendTest(Newsletter issue, QString address) {
         if (!self) {
             co_return;
         }
-        showStatus(QStringLiteral("Test sent to %1 (message %2).")
-                       .arg(reader.email, messageID.left(12)));
+        showStatus(
+            QStringLiteral("Test sent to %1 (message %2).").arg(reader.email, messageID.left(12)));
     } catch (const std::exception& error) {
         if (!self) {
             co_return;
@@ -184,8 +183,8 @@ void AppModel::sendToList(const Newsletter& requested) {
     issue.status = CampaignStatus::sending;
     issue.stats.recipients = issue.deliveredIDs.size() + recipients.size();
     updateIssue(issue);
-    setSendSession(SendSession{issue.id, 0, 0, recipients.size(), QStringLiteral("Sending"),
-                               false, false});
+    setSendSession(
+        SendSession{issue.id, 0, 0, recipients.size(), QStringLiteral("Sending"), false, false});
 
     auto run = std::make_shared<SendRun>();
     run->issueID = issue.id;
@@ -203,7 +202,8 @@ void AppModel::sendToList(const Newsletter& requested) {
     runListSend(std::move(run), std::move(recipients));
 }
 
-QCoro::Task<void> AppModel::runListSend(std::shared_ptr<SendRun> run, QList<Subscriber> recipients) {
+QCoro::Task<void> AppModel::runListSend(std::shared_ptr<SendRun> run,
+                                        QList<Subscriber> recipients) {
     QPointer<AppModel> self(this);
     BulkSender* sender = m_sender.get();
     // Named before the co_await (see CONTRIBUTING.md); each callback re-checks the model.
@@ -423,6 +423,39 @@ QCoro::Task<void> AppModel::publish(Newsletter issue) {
 }
 
 // MARK: the worker's news during a send
+
+void AppModel::attributeToSend(const QList<std::pair<QUuid, SubscriberStatus>>& changes) {
+    // While a list send runs (and at its last pull), a reader it reached who bounces,
+    // complains or leaves counts against the issue once, so the bounce guard and the stats
+    // see real numbers.
+    if (!m_sendRun || changes.isEmpty()) {
+        return;
+    }
+    for (Newsletter& issue : m_library.newsletters) {
+        if (issue.id != m_sendRun->issueID) {
+            continue;
+        }
+        bool counted = false;
+        for (const auto& [reader, status] : changes) {
+            if (!issue.deliveredIDs.contains(reader) || m_sendRun->attributed.contains(reader)) {
+                continue;
+            }
+            qint64* counter = status == SubscriberStatus::bounced        ? &issue.stats.bounced
+                              : status == SubscriberStatus::complained   ? &issue.stats.complained
+                              : status == SubscriberStatus::unsubscribed ? &issue.stats.unsubscribed
+                                                                         : nullptr;
+            if (counter) {
+                ++*counter;
+                m_sendRun->attributed.insert(reader);
+                counted = true;
+            }
+        }
+        if (counted) {
+            libraryEdited(newslettersPart, false);
+        }
+        return;
+    }
+}
 
 QCoro::Task<void> AppModel::pullDuringSend() {
     if (m_pulling || !m_sendRun || m_sendRun->finished) {

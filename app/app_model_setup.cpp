@@ -1,14 +1,13 @@
 // The workflows that connect the writer's accounts and keep the list in step: AWS keys, the SES
 // account and domain, DNS records, the worker's deployment, synchronisation and CSV import.
 #include "app/app_model.h"
-
 #include "core/keychain_error.h"
 #include "import/csv_importer.h"
 #include "render/reader_links.h"
-#include "worker/cloudflare_deployer.h"
-#include "worker/worker_resources.h"
 #include "ses/dns_records.h"
 #include "ses/ses_client.h"
+#include "worker/cloudflare_deployer.h"
+#include "worker/worker_resources.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -159,9 +158,8 @@ QList<DNSRecord> AppModel::dnsRecords() const {
     QList<DNSRecord> records =
         DNSRecords::dkim(profile.domain, m_identity ? m_identity->dkimTokens : QStringList());
     records.append(DNSRecords::spf(profile.domain));
-    records.append(DNSRecords::dmarc(profile.domain, profile.replyTo.isEmpty()
-                                                         ? std::nullopt
-                                                         : std::optional(profile.replyTo)));
+    records.append(DNSRecords::dmarc(
+        profile.domain, profile.replyTo.isEmpty() ? std::nullopt : std::optional(profile.replyTo)));
     return records;
 }
 
@@ -203,8 +201,8 @@ QCoro::Task<void> AppModel::deployWorker(QString cloudflareToken, QString accoun
     };
     const CloudflareDeployer deployer(cloudflareToken, m_transport);
     try {
-        auto deployment = deployer.deploy(accountID, QStringLiteral("postwick"), *script, *schema,
-                                          vars, secrets);
+        auto deployment =
+            deployer.deploy(accountID, QStringLiteral("postwick"), *script, *schema, vars, secrets);
         const QUrl url = co_await deployment;
         if (!self) {
             co_return;
@@ -286,18 +284,7 @@ void AppModel::mergeFetched(const QList<Subscriber>& fetched) {
     for (qsizetype i = 0; i < m_library.subscribers.size(); ++i) {
         byAddress.insert(m_library.subscribers[i].email, i);
     }
-    // While a list send runs (and for its last pull), a reader it reached who bounces,
-    // complains or leaves counts against the issue once, so the bounce guard and the stats
-    // see real numbers.
-    Newsletter* sending = nullptr;
-    if (m_sendRun) {
-        for (Newsletter& issue : m_library.newsletters) {
-            if (issue.id == m_sendRun->issueID) {
-                sending = &issue;
-            }
-        }
-    }
-    bool statsChanged = false;
+    QList<std::pair<QUuid, SubscriberStatus>> changes;
     for (const Subscriber& remote : fetched) {
         const auto found = byAddress.constFind(remote.email);
         if (found == byAddress.constEnd()) {
@@ -306,35 +293,13 @@ void AppModel::mergeFetched(const QList<Subscriber>& fetched) {
             continue;
         }
         Subscriber& local = m_library.subscribers[*found];
-        const SubscriberStatus before = local.status;
+        if (local.status != remote.status) {
+            changes.append({local.id, remote.status});
+        }
         local.status = remote.status; // the worker's state wins
         local.updatedAt = remote.updatedAt;
-        if (sending && before != remote.status && sending->deliveredIDs.contains(local.id) &&
-            !m_sendRun->attributed.contains(local.id)) {
-            qint64* counter = nullptr;
-            switch (remote.status) {
-            case SubscriberStatus::bounced:
-                counter = &sending->stats.bounced;
-                break;
-            case SubscriberStatus::complained:
-                counter = &sending->stats.complained;
-                break;
-            case SubscriberStatus::unsubscribed:
-                counter = &sending->stats.unsubscribed;
-                break;
-            default:
-                break;
-            }
-            if (counter) {
-                ++*counter;
-                m_sendRun->attributed.insert(local.id);
-                statsChanged = true;
-            }
-        }
     }
-    if (statsChanged) {
-        libraryEdited(newslettersPart, false);
-    }
+    attributeToSend(changes);
 }
 
 QCoro::Task<void> AppModel::pushImported(QList<Subscriber> added) {
@@ -347,9 +312,8 @@ QCoro::Task<void> AppModel::pushImported(QList<Subscriber> added) {
     try {
         const qint64 pushed = co_await client->upsertSubscribers(std::move(added));
         if (self) {
-            showStatus(QStringLiteral("Imported %1 and pushed %2 to your worker.")
-                           .arg(count)
-                           .arg(pushed));
+            showStatus(
+                QStringLiteral("Imported %1 and pushed %2 to your worker.").arg(count).arg(pushed));
         }
     } catch (const std::exception& error) {
         if (self) {
