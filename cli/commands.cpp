@@ -3,6 +3,7 @@
 namespace quillmere::cli {
 
 // Each command lives in its own command_<name>.cpp.
+int runCheck(const QStringList& arguments);
 int runImport(const QStringList& arguments);
 int runToken(const QStringList& arguments);
 int runVerify(const QStringList& arguments);
@@ -93,6 +94,14 @@ const QList<Command>& commands() {
              "Exit status: 0 on success, 2 when the file cannot be read, the issue or reader is\n"
              "not in it, or an argument is wrong.\n"),
          runEmail},
+        {QStringLiteral("check"), QStringLiteral("list what stands in the way of sending an issue"),
+         QStringLiteral("Usage: quillmere-cli check --library FILE --issue ID\n\n"
+                        "Checks issue ID (its UUID, or \"first\" for the newest) of the library "
+                        "FILE and the publication's settings before a list send. Prints one line "
+                        "per finding, \"blocking <id>: <message>\" or \"advisory <id>: "
+                        "<message>\", nothing when all is well. Exits 1 when a finding blocks "
+                        "the send, 2 when the file or the arguments are wrong.\n"),
+         runCheck},
     };
     return all;
 }
