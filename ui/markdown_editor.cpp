@@ -97,10 +97,7 @@ QString MarkdownEditor::text() const {
 }
 
 void MarkdownEditor::setText(const QString& text) {
-    if (text == this->text()) {
-        return;
-    }
-    {
+    if (text != this->text()) {
         Loading loading(m_loading);
         m_area->setPlainText(text);
     }

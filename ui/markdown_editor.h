@@ -21,8 +21,7 @@ public:
     explicit MarkdownEditor(QWidget* parent = nullptr);
 
     QString text() const;
-    // Loads text from outside (another issue, or the model); the selection is forgotten. The
-    // same text again changes nothing, so the caret survives the model echoing an edit back.
+    // Loads the text of an issue being opened; the selection is forgotten.
     void setText(const QString& text);
 
     bool isDisabled() const { return m_disabled; }

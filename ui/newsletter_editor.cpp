@@ -1,6 +1,7 @@
 #include "ui/newsletter_editor.h"
 
 #include "app/app_model.h"
+#include "ses/compliance.h"
 #include "ui/html_preview.h"
 #include "ui/icons.h"
 #include "ui/markdown_editor.h"
@@ -196,7 +197,15 @@ void NewsletterEditor::refreshActions() {
     const bool sent = m_issue && m_issue->status == CampaignStatus::sent;
     m_sendToList->setText(sent ? QStringLiteral("Sent") : QStringLiteral("Send to List"));
     m_sendToList->setEnabled(m_issue && !sent);
-    m_fix->hide();
+    qsizetype blocking = 0;
+    if (m_issue) {
+        const QList<ComplianceIssue> findings =
+            Compliance::check(m_model.library().profile, *m_issue);
+        blocking = std::count_if(findings.cbegin(), findings.cend(),
+                                 [](const ComplianceIssue& finding) { return finding.blocking; });
+    }
+    m_fixLabel->setText(QStringLiteral("%1 to fix").arg(blocking));
+    m_fix->setVisible(blocking > 0);
 }
 
 void NewsletterEditor::refreshPreview() {}
