@@ -1,5 +1,7 @@
 #include "core/iso_date.h"
 
+#include <algorithm>
+
 namespace quillmere::IsoDate {
 
 namespace {
@@ -27,8 +29,7 @@ void appendPadded(QString& out, int value, int width) {
 }
 
 QString formatImpl(const QDateTime& date, bool withMilliseconds) {
-    // An unset date is written as the epoch, so every written file reads back.
-    const QDateTime utc = date.isValid() ? date.toUTC() : epoch();
+    const QDateTime utc = writable(date);
     const QDate d = utc.date();
     const QTime t = utc.time();
     QString out;
@@ -53,6 +54,15 @@ QString formatImpl(const QDateTime& date, bool withMilliseconds) {
 }
 
 } // namespace
+
+QDateTime writable(const QDateTime& date) {
+    if (!date.isValid()) {
+        return epoch();
+    }
+    static const QDateTime first(QDate(1, 1, 1), QTime(0, 0), Qt::UTC);
+    static const QDateTime last(QDate(9999, 12, 31), QTime(23, 59, 59, 999), Qt::UTC);
+    return std::clamp(date.toUTC(), first, last);
+}
 
 QString format(const QDateTime& date) {
     return formatImpl(date, true);

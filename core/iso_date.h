@@ -12,6 +12,11 @@ inline QDateTime epoch() {
     return QDateTime::fromMSecsSinceEpoch(0, Qt::UTC);
 }
 
+// The date brought into the range the four-digit form can hold (years 1 to 9999), in UTC;
+// an unset date becomes the epoch. Every written date goes through this, so every file reads
+// back whatever odd instant a peer or an import produced.
+QDateTime writable(const QDateTime& date);
+
 // "2025-03-14T09:26:53.589Z": ISO 8601 extended form in UTC with milliseconds.
 QString format(const QDateTime& date);
 

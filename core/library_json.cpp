@@ -148,8 +148,7 @@ public:
     }
 
     void date(const QDateTime& value) {
-        const QDateTime utc =
-            value.isValid() ? value.toUTC() : QDateTime::fromMSecsSinceEpoch(0, Qt::UTC);
+        const QDateTime utc = IsoDate::writable(value);
         const QDate d = utc.date();
         const QTime t = utc.time();
         reserve(26);

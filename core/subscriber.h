@@ -31,3 +31,6 @@ inline size_t qHash(const Subscriber& s, size_t seed = 0) {
 }
 
 } // namespace quillmere
+
+// Every member moves by memcpy, so lists of a million readers grow without copying.
+Q_DECLARE_TYPEINFO(quillmere::Subscriber, Q_RELOCATABLE_TYPE);

@@ -217,6 +217,12 @@ private Q_SLOTS:
                  QStringLiteral("2025-03-14T09:26:53.500Z"));
         QCOMPARE(IsoDate::formatSeconds(at("2025-03-01T09:30:00.999Z")),
                  QStringLiteral("2025-03-01T09:30:00Z"));
+        // Instants beyond four-digit years are written at the edge, so the file still reads.
+        QCOMPARE(IsoDate::format(QDateTime(QDate(10000, 1, 1), QTime(0, 0), Qt::UTC)),
+                 QStringLiteral("9999-12-31T23:59:59.999Z"));
+        QCOMPARE(IsoDate::format(QDateTime(QDate(-40, 1, 1), QTime(0, 0), Qt::UTC)),
+                 QStringLiteral("0001-01-01T00:00:00.000Z"));
+        QCOMPARE(IsoDate::format(QDateTime()), QStringLiteral("1970-01-01T00:00:00.000Z"));
         for (const char* bad :
              {"yesterday", "2025-03-14", "2025-03-14T09:26:53", "2025-02-30T00:00:00Z",
               "2025-03-14T24:00:00Z", "2025-03-14T09:26:53.Z", "2025-03-14T09:26:53Zjunk", "",
