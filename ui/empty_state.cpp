@@ -28,7 +28,9 @@ EmptyState::EmptyState(const QString& symbol, const QString& title, const QStrin
     text->setObjectName(QStringLiteral("emptyDescription"));
     text->setWordWrap(true);
     text->setAlignment(Qt::AlignCenter);
-    text->setMaximumWidth(420);
+    // A fixed width lets the wrapped text take the height it needs.
+    text->setFixedWidth(420);
+    text->setMinimumHeight(text->heightForWidth(420));
     Style::setTextColor(text, secondary);
 
     m_buttons->setSpacing(10);

@@ -106,20 +106,20 @@ int main(int argc, char** argv) {
 
     const QList<Shot> shots{
         {QStringLiteral("newsletters"),
-         {QStringLiteral("-section"), QStringLiteral("newsletters")},
+         {QStringLiteral("-demo"), QStringLiteral("-section"), QStringLiteral("newsletters")},
          [](MainWindow& window) -> QWidget* {
              waitForPreview(window);
              return nullptr;
          }},
         {QStringLiteral("subscribers"),
-         {QStringLiteral("-section"), QStringLiteral("subscribers")},
+         {QStringLiteral("-demo"), QStringLiteral("-section"), QStringLiteral("subscribers")},
          [](MainWindow& window) -> QWidget* {
              auto* view = qobject_cast<SubscribersView*>(window.screen(AppSection::subscribers));
              view->table()->selectRow(2);
              return nullptr;
          }},
         {QStringLiteral("subscribers-add"),
-         {QStringLiteral("-section"), QStringLiteral("subscribers")},
+         {QStringLiteral("-demo"), QStringLiteral("-section"), QStringLiteral("subscribers")},
          [](MainWindow& window) -> QWidget* {
              auto* view = qobject_cast<SubscribersView*>(window.screen(AppSection::subscribers));
              view->openAddSheet();
@@ -129,7 +129,20 @@ int main(int argc, char** argv) {
              return view->addSheet();
          }},
         {QStringLiteral("stats"),
-         {QStringLiteral("-section"), QStringLiteral("stats")},
+         {QStringLiteral("-demo"), QStringLiteral("-section"), QStringLiteral("stats")},
+         [](MainWindow&) -> QWidget* { return nullptr; }},
+        {QStringLiteral("toast"),
+         {QStringLiteral("-demo"), QStringLiteral("-section"), QStringLiteral("subscribers")},
+         [](MainWindow& window) -> QWidget* {
+             window.model().showStatus(QStringLiteral("Deploy the worker first."));
+             return nullptr;
+         }},
+        // A writer's own, still empty library.
+        {QStringLiteral("first-issue"),
+         {QStringLiteral("-section"), QStringLiteral("newsletters")},
+         [](MainWindow&) -> QWidget* { return nullptr; }},
+        {QStringLiteral("no-readers"),
+         {QStringLiteral("-section"), QStringLiteral("subscribers")},
          [](MainWindow&) -> QWidget* { return nullptr; }},
     };
 
@@ -144,8 +157,10 @@ int main(int argc, char** argv) {
         dependencies.credentials = std::make_shared<MemoryCredentialStore>();
         dependencies.settings = std::make_shared<QSettings>(
             scratch.filePath(shot.name + QStringLiteral(".ini")), QSettings::IniFormat);
-        dependencies.arguments =
-            QStringList{QStringLiteral("quillmere"), QStringLiteral("-demo")} + shot.arguments;
+        dependencies.arguments = QStringList{QStringLiteral("quillmere")} + shot.arguments;
+        if (!shot.arguments.contains(QStringLiteral("-demo"))) {
+            dependencies.settings->setValue(QStringLiteral("onboardingDone"), true);
+        }
         AppModel model(std::move(dependencies));
         MainWindow window(model);
         window.show();
