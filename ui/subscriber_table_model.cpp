@@ -265,9 +265,16 @@ void SubscriberProxyModel::sortAll() {
             return statusRank(rows.at(a).status) < statusRank(rows.at(b).status);
         });
         break;
-    case SubscriberTableModel::JoinedColumn:
-        sortBy([&](int a, int b) { return rows.at(a).createdAt < rows.at(b).createdAt; });
+    case SubscriberTableModel::JoinedColumn: {
+        // Plain numbers compare far faster than dates.
+        std::vector<qint64> keys;
+        keys.reserve(rows.size());
+        for (const Subscriber& s : rows) {
+            keys.push_back(s.createdAt.toMSecsSinceEpoch());
+        }
+        sortBy([&](int a, int b) { return keys[a] < keys[b]; });
         break;
+    }
     default: {
         // Locale-aware text order through collation keys: one key per row, then byte compares.
         std::vector<QCollatorSortKey> keys;
