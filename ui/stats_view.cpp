@@ -2,6 +2,7 @@
 
 #include "app/app_model.h"
 #include "ui/formatting.h"
+#include "ui/section_header.h"
 #include "ui/stat_tile.h"
 #include "ui/style.h"
 
@@ -27,12 +28,6 @@ constexpr double bounceWarning = 0.05;
 constexpr double complaintWarning = 0.001;
 
 constexpr int statusCount = 5;
-
-QLabel* heading(const QString& text, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setFont(Style::title(label, 1.25));
-    return label;
-}
 
 } // namespace
 
@@ -85,7 +80,7 @@ StatsView::StatsView(AppModel& model, QWidget* parent)
 
     // The audience: one bar per status, each in its own colour. A stacked series with one set per
     // status (zero outside its own row) gives every bar its own colour at full height.
-    layout->addWidget(heading(QStringLiteral("Audience"), content));
+    layout->addWidget(new SectionHeader(QStringLiteral("Audience"), content));
     const QStringList labels{QStringLiteral("Pending"), QStringLiteral("Active"),
                              QStringLiteral("Unsubscribed"), QStringLiteral("Bounced"),
                              QStringLiteral("Complained")};
@@ -140,7 +135,7 @@ StatsView::StatsView(AppModel& model, QWidget* parent)
     m_chartView->setStyleSheet(QStringLiteral("background: transparent"));
     layout->addWidget(m_chartView);
 
-    layout->addWidget(heading(QStringLiteral("Per issue"), content));
+    layout->addWidget(new SectionHeader(QStringLiteral("Per issue"), content));
     m_issues->setContentsMargins(0, 0, 0, 0);
     m_issues->setHorizontalSpacing(24);
     m_issues->setVerticalSpacing(8);
