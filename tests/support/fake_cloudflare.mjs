@@ -1,0 +1,300 @@
+#!/usr/bin/env node
+// A local stand-in for the part of the Cloudflare v4 API that a deployment uses, on loopback.
+// It answers like Cloudflare (the {success, errors, messages, result} envelope, its error codes
+// for a bad token and unknown routes), records every request, runs the SQL sent to a D1
+// database's query endpoint on a real D1 database (Miniflare, persisted in a folder), and on a
+// script upload serves the uploaded module in Miniflare with the uploaded bindings, on its own
+// loopback port. So a test can prove that what was deployed serves the API with the secrets
+// that were passed.
+//
+//   node fake_cloudflare.mjs '{"token": "...", "accountId": "...", "accountName": "...",
+//                              "subdomain": "..."}'
+// prints {"api": "http://127.0.0.1:PORT/client/v4", "control": "http://127.0.0.1:PORT/__fake"}
+// and stops when its standard input closes. Control endpoints: GET /__fake/requests (every API
+// request: method, path, query, headers, body in base64), GET /__fake/scripts/<name> (where the
+// script is served and with which bindings).
+
+import crypto from "node:crypto";
+import fs from "node:fs";
+import http from "node:http";
+import os from "node:os";
+import path from "node:path";
+
+import { Miniflare } from "miniflare";
+
+import { applySql } from "./d1_sql.mjs";
+
+const config = {
+    token: "test-token",
+    accountId: "0123456789abcdef0123456789abcdef",
+    accountName: "Writer's account",
+    subdomain: "quill-writer",
+    ...JSON.parse(process.argv[2] ?? "{}"),
+};
+
+const persistDir = fs.mkdtempSync(path.join(os.tmpdir(), "quillmere-fake-cloudflare-"));
+const requests = [];
+const databases = new Map(); // uuid -> { uuid, name, created_at }
+const databaseRuntimes = new Map(); // uuid -> Miniflare that only holds the database
+const scripts = new Map(); // name -> { mf, url, bindings, metadata, routeEnabled }
+
+function envelope(status, result, errors = []) {
+    return { status, body: { success: errors.length === 0, errors, messages: [], result } };
+}
+
+function failure(status, code, message) {
+    return { status, body: { success: false, errors: [{ code, message }], messages: [], result: null } };
+}
+
+// A database is served by the script bound to it when there is one, so the two never open the
+// same files at once; otherwise by a Miniflare of its own.
+async function d1For(uuid) {
+    for (const script of scripts.values()) {
+        if (script.databaseId === uuid) {
+            return script.mf.getD1Database(script.databaseBinding);
+        }
+    }
+    let mf = databaseRuntimes.get(uuid);
+    if (!mf) {
+        mf = new Miniflare({
+            modules: true,
+            script: "export default { fetch() { return new Response(null, { status: 404 }); } }",
+            compatibilityDate: "2025-09-01",
+            d1Databases: { DB: uuid },
+            d1Persist: persistDir,
+            host: "127.0.0.1",
+            port: 0,
+        });
+        databaseRuntimes.set(uuid, mf);
+    }
+    return mf.getD1Database("DB");
+}
+
+async function uploadScript(name, request, bodyBytes) {
+    const type = request.headers["content-type"] ?? "";
+    if (!type.startsWith("multipart/form-data")) {
+        return failure(400, 10021, "Expected a multipart/form-data upload");
+    }
+    let form;
+    try {
+        form = await new Response(bodyBytes, { headers: { "Content-Type": type } }).formData();
+    } catch (error) {
+        return failure(400, 10021, `Could not parse the multipart body: ${error.message}`);
+    }
+    let metadata;
+    try {
+        const part = form.get("metadata");
+        metadata = JSON.parse(typeof part === "string" ? part : await part.text());
+    } catch {
+        return failure(400, 10021, "The metadata part is missing or not JSON");
+    }
+    const mainPart = form.get(metadata.main_module);
+    if (!metadata.main_module || !mainPart || typeof mainPart === "string") {
+        return failure(400, 10021, `No module named ${metadata.main_module} was uploaded`);
+    }
+    if (mainPart.type !== "application/javascript+module") {
+        return failure(400, 10021, `The main module has content type ${mainPart.type}`);
+    }
+    const source = await mainPart.text();
+    const previous = scripts.get(name);
+    const plain = {};
+    const secrets = {};
+    const d1 = {};
+    for (const binding of metadata.bindings ?? []) {
+        if (binding.type === "d1") {
+            if (!databases.has(binding.id)) {
+                return failure(400, 10021, `binding ${binding.name} refers to an unknown D1 database ${binding.id}`);
+            }
+            d1[binding.name] = binding.id;
+        } else if (binding.type === "plain_text") {
+            plain[binding.name] = binding.text;
+        } else if (binding.type === "secret_text") {
+            secrets[binding.name] = binding.text;
+        } else {
+            return failure(400, 10021, `unsupported binding type ${binding.type}`);
+        }
+    }
+    if ((metadata.keep_bindings ?? []).includes("secret_text") && previous) {
+        for (const [key, value] of Object.entries(previous.secrets)) {
+            if (!(key in secrets)) {
+                secrets[key] = value;
+            }
+        }
+    }
+    const [databaseBinding, databaseId] = Object.entries(d1)[0] ?? [];
+    // Hand the database over from whoever serves it now to the new script.
+    if (previous) {
+        scripts.delete(name);
+        await previous.mf.dispose();
+    }
+    if (databaseId && databaseRuntimes.has(databaseId)) {
+        await databaseRuntimes.get(databaseId).dispose();
+        databaseRuntimes.delete(databaseId);
+    }
+    const mf = new Miniflare({
+        modules: [{ type: "ESModule", path: path.join(persistDir, metadata.main_module), contents: source }],
+        modulesRoot: persistDir,
+        compatibilityDate: metadata.compatibility_date,
+        d1Databases: d1,
+        d1Persist: persistDir,
+        bindings: { ...plain, ...secrets },
+        // Only loopback in tests: the deployed worker reaches nothing outside.
+        outboundService: () => new Response("no network in tests", { status: 502 }),
+        host: "127.0.0.1",
+        port: 0,
+    });
+    const url = (await mf.ready).href.replace(/\/$/, "");
+    scripts.set(name, { mf, url, metadata, plain, secrets, databaseBinding, databaseId, routeEnabled: previous?.routeEnabled ?? false });
+    return envelope(200, {
+        id: name,
+        etag: crypto.createHash("sha256").update(source).digest("hex"),
+        handlers: ["fetch"],
+        compatibility_date: metadata.compatibility_date,
+        modified_on: new Date().toISOString(),
+    });
+}
+
+async function api(method, parts, query, request, bodyBytes) {
+    const authorised = request.headers.authorization === `Bearer ${config.token}`;
+    const route = parts.join("/");
+    if (method === "GET" && route === "user/tokens/verify") {
+        return authorised
+            ? envelope(200, { id: "fake-token-id", status: "active" })
+            : failure(401, 1000, "Invalid API Token");
+    }
+    if (!authorised) {
+        return failure(403, 10000, "Authentication error");
+    }
+    if (method === "GET" && route === "accounts") {
+        return envelope(200, [{ id: config.accountId, name: config.accountName, type: "standard" }]);
+    }
+    if (parts[0] !== "accounts" || parts[1] !== config.accountId) {
+        return failure(404, 7003, `Could not route to /${route}, perhaps your object identifier is invalid?`);
+    }
+    const rest = parts.slice(2);
+    const json = () => JSON.parse(Buffer.from(bodyBytes).toString("utf8") || "null");
+    if (rest[0] === "d1" && rest[1] === "database") {
+        if (rest.length === 2 && method === "GET") {
+            const name = query.get("name") ?? "";
+            // Cloudflare's filter matches parts of names too.
+            return envelope(200, [...databases.values()].filter((d) => d.name.includes(name)));
+        }
+        if (rest.length === 2 && method === "POST") {
+            const { name } = json() ?? {};
+            if (typeof name !== "string" || name === "") {
+                return failure(400, 7400, "The request is malformed: name is required");
+            }
+            if ([...databases.values()].some((d) => d.name === name)) {
+                return failure(400, 7502, "A database with that name already exists");
+            }
+            const database = { uuid: crypto.randomUUID(), name, version: "production", created_at: new Date().toISOString() };
+            databases.set(database.uuid, database);
+            return envelope(200, database);
+        }
+        if (rest.length === 4 && rest[3] === "query" && method === "POST") {
+            if (!databases.has(rest[2])) {
+                return failure(404, 7404, `The database ${rest[2]} could not be found`);
+            }
+            const { sql } = json() ?? {};
+            try {
+                const results = await applySql(await d1For(rest[2]), sql ?? "");
+                return envelope(200, results.map((r) => ({ results: r.results ?? [], success: true, meta: r.meta ?? {} })));
+            } catch (error) {
+                return failure(400, 7500, String(error.message ?? error));
+            }
+        }
+    }
+    if (rest[0] === "workers" && rest[1] === "scripts" && rest.length === 3 && method === "PUT") {
+        return uploadScript(rest[2], request, bodyBytes);
+    }
+    if (rest[0] === "workers" && rest[1] === "scripts" && rest[3] === "subdomain" && rest.length === 4 && method === "POST") {
+        const script = scripts.get(rest[2]);
+        if (!script) {
+            return failure(404, 10007, `This Worker (${rest[2]}) does not exist on your account.`);
+        }
+        script.routeEnabled = Boolean((json() ?? {}).enabled);
+        return envelope(200, { enabled: script.routeEnabled, previews_enabled: false });
+    }
+    if (rest[0] === "workers" && rest[1] === "subdomain" && rest.length === 2 && method === "GET") {
+        return envelope(200, { subdomain: config.subdomain });
+    }
+    return failure(404, 7003, `Could not route to /${route}, perhaps your object identifier is invalid?`);
+}
+
+function control(parts) {
+    if (parts[0] === "requests") {
+        return { status: 200, body: requests };
+    }
+    if (parts[0] === "scripts" && scripts.has(parts[1])) {
+        const s = scripts.get(parts[1]);
+        return { status: 200, body: { url: s.url, routeEnabled: s.routeEnabled, databaseId: s.databaseId, plain: s.plain, secrets: s.secrets, metadata: s.metadata } };
+    }
+    if (parts[0] === "databases") {
+        return { status: 200, body: [...databases.values()] };
+    }
+    return { status: 404, body: { error: "unknown control path" } };
+}
+
+// One request at a time, as the deployment makes them; it keeps database hand-overs simple.
+let queue = Promise.resolve();
+
+const server = http.createServer((request, response) => {
+    const chunks = [];
+    request.on("data", (chunk) => chunks.push(chunk));
+    request.on("end", () => {
+        queue = queue.then(async () => {
+            const bodyBytes = Buffer.concat(chunks);
+            const url = new URL(request.url, "http://127.0.0.1");
+            let answer;
+            try {
+                if (url.pathname.startsWith("/__fake/")) {
+                    answer = control(url.pathname.slice("/__fake/".length).split("/").map(decodeURIComponent));
+                } else if (url.pathname.startsWith("/client/v4/")) {
+                    requests.push({
+                        method: request.method,
+                        path: url.pathname,
+                        query: url.search,
+                        headers: request.headers,
+                        body: bodyBytes.toString("base64"),
+                    });
+                    const parts = url.pathname.slice("/client/v4/".length).split("/").map(decodeURIComponent);
+                    answer = await api(request.method, parts, url.searchParams, request, bodyBytes);
+                } else {
+                    answer = failure(404, 7000, "No route for that URI");
+                }
+            } catch (error) {
+                answer = failure(500, 10013, `fake Cloudflare failed: ${error.stack ?? error}`);
+            }
+            const text = JSON.stringify(answer.body);
+            response.writeHead(answer.status, { "Content-Type": "application/json", "Content-Length": Buffer.byteLength(text) });
+            response.end(text);
+        });
+    });
+});
+
+server.listen(0, "127.0.0.1", () => {
+    const { port } = server.address();
+    process.stdout.write(`${JSON.stringify({ api: `http://127.0.0.1:${port}/client/v4`, control: `http://127.0.0.1:${port}/__fake` })}\n`);
+});
+
+let stopping = false;
+async function stop() {
+    if (stopping) {
+        return;
+    }
+    stopping = true;
+    server.close();
+    for (const script of scripts.values()) {
+        await script.mf.dispose();
+    }
+    for (const mf of databaseRuntimes.values()) {
+        await mf.dispose();
+    }
+    fs.rmSync(persistDir, { recursive: true, force: true });
+    process.exit(0);
+}
+process.stdin.on("end", stop);
+process.stdin.on("error", stop);
+process.stdin.resume();
+process.on("SIGTERM", stop);
+process.on("SIGINT", stop);

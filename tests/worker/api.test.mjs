@@ -1,0 +1,266 @@
+// The token-protected sync API of the worker, in workerd with a real D1 database.
+
+import assert from "node:assert/strict";
+import { after, before, describe, test } from "node:test";
+
+import { defaultBindings, postForm, cliToken, randomHex, startWorker } from "./harness.mjs";
+
+let worker;
+before(async () => {
+    worker = await startWorker({ bindings: defaultBindings() });
+});
+after(async () => {
+    await worker?.close();
+});
+
+function subscriber(email, overrides = {}) {
+    return {
+        id: crypto.randomUUID(),
+        email,
+        name: "",
+        status: "active",
+        source: "manual",
+        created_at: "2025-03-01T09:30:00Z",
+        updated_at: "2025-03-01T09:30:00Z",
+        ...overrides,
+    };
+}
+
+async function push(list) {
+    const response = await worker.api("/api/subscribers", {
+        method: "POST",
+        headers: { "Content-Type": "application/json" },
+        body: JSON.stringify({ subscribers: list }),
+    });
+    return { status: response.status, body: await response.json() };
+}
+
+async function pull(since) {
+    const query = since === undefined ? "" : `?since=${encodeURIComponent(since)}`;
+    const response = await worker.api(`/api/subscribers${query}`);
+    const text = await response.text();
+    return { status: response.status, type: response.headers.get("content-type"), body: JSON.parse(text) };
+}
+
+describe("authentication", () => {
+    test("every endpoint refuses a missing, wrong or differently shaped token with 401 and a text error", async () => {
+        const attempts = [
+            {},
+            { Authorization: `Bearer ${randomHex()}` },
+            { Authorization: `Bearer ${worker.bindings.API_TOKEN}x` },
+            { Authorization: `Bearer ${worker.bindings.API_TOKEN.slice(0, -1)}` },
+            { Authorization: `Basic ${worker.bindings.API_TOKEN}` },
+            { Authorization: "Bearer " },
+        ];
+        for (const path of ["/api/health", "/api/subscribers", "/api/issues", "/api/nothing"]) {
+            for (const headers of attempts) {
+                const response = await worker.fetch(path, { headers });
+                assert.equal(response.status, 401, `${path} ${JSON.stringify(headers)}`);
+                const body = await response.json();
+                assert.equal(typeof body.error, "string");
+                assert.match(body.error, /token/);
+            }
+        }
+    });
+
+    test("a worker deployed without an API token answers 503 rather than accept an empty bearer", async () => {
+        const bare = await startWorker({ bindings: defaultBindings({ API_TOKEN: "" }) });
+        try {
+            const response = await bare.fetch("/api/health", { headers: { Authorization: "Bearer " } });
+            assert.equal(response.status, 503);
+            assert.equal(typeof (await response.json()).error, "string");
+        } finally {
+            await bare.close();
+        }
+    });
+
+    test("health answers ok:true with the right token", async () => {
+        const response = await worker.api("/api/health");
+        assert.equal(response.status, 200);
+        assert.deepEqual(await response.json(), { ok: true });
+    });
+
+    test("unknown endpoints and wrong methods are JSON errors", async () => {
+        let response = await worker.api("/api/elsewhere");
+        assert.equal(response.status, 404);
+        assert.equal(typeof (await response.json()).error, "string");
+        response = await worker.api("/api/subscribers", { method: "DELETE" });
+        assert.equal(response.status, 405);
+        assert.equal(response.headers.get("allow"), "GET, POST");
+        assert.equal(typeof (await response.json()).error, "string");
+        response = await worker.api("/api/issues");
+        assert.equal(response.status, 405);
+    });
+});
+
+describe("push and pull", () => {
+    test("pushed records come back in the wire form: lower-case ids, normalised addresses, whole-second dates", async () => {
+        const id = crypto.randomUUID().toUpperCase();
+        const result = await push([
+            subscriber("  Wire.Form@Example.COM ", { id, name: "Ada", status: "pending", source: "import:substack",
+                created_at: "2025-03-01T09:30:00.750Z", updated_at: "2025-03-02T11:00:00+02:00" }),
+        ]);
+        assert.deepEqual(result, { status: 200, body: { upserted: 1 } });
+        const { status, type, body } = await pull("2025-03-02T09:00:00Z");
+        assert.equal(status, 200);
+        assert.match(type, /^application\/json/);
+        const record = body.subscribers.find((s) => s.email === "wire.form@example.com");
+        assert.deepEqual(record, {
+            id: id.toLowerCase(),
+            email: "wire.form@example.com",
+            name: "Ada",
+            status: "pending",
+            source: "import:substack",
+            created_at: "2025-03-01T09:30:00Z",
+            updated_at: "2025-03-02T09:00:00Z",
+        });
+    });
+
+    test("since returns exactly the records changed at or after the instant, in any offset", async () => {
+        await push([
+            subscriber("since-before@example.com", { updated_at: "2030-01-01T11:59:59Z" }),
+            subscriber("since-exact@example.com", { updated_at: "2030-01-01T12:00:00Z" }),
+            subscriber("since-after@example.com", { updated_at: "2030-01-01T12:00:01Z" }),
+        ]);
+        const emails = (body) => body.subscribers.map((s) => s.email).filter((e) => e.startsWith("since-"));
+        assert.deepEqual(emails((await pull("2030-01-01T12:00:00Z")).body), ["since-exact@example.com", "since-after@example.com"]);
+        // The client writes "+" as %2B so an offset survives the query.
+        assert.deepEqual(emails((await pull("2030-01-01T14:00:00+02:00")).body), ["since-exact@example.com", "since-after@example.com"]);
+        assert.deepEqual(emails((await pull("2030-01-01T12:00:00.500Z")).body), ["since-after@example.com"]);
+        assert.deepEqual(emails((await pull()).body), ["since-before@example.com", "since-exact@example.com", "since-after@example.com"]);
+        const bad = await worker.api("/api/subscribers?since=yesterday");
+        assert.equal(bad.status, 400);
+        assert.match((await bad.json()).error, /since/);
+    });
+
+    test("a pull after a push loses nothing the worker changed since the last sync", async () => {
+        const email = "left-meanwhile@example.com";
+        await push([subscriber(email, { updated_at: "2025-01-01T00:00:00Z" })]);
+        const lastSync = new Date(Date.now() - 2000).toISOString().replace(/\.\d{3}Z$/, "Z");
+        // The reader unsubscribes on the worker...
+        const token = cliToken("unsubscribe", email, worker.bindings.SIGNING_SECRET);
+        assert.equal((await postForm(worker, `/unsubscribe?t=${token}`, { "List-Unsubscribe": "One-Click" })).status, 200);
+        // ...while the application still holds an older local edit of the same reader.
+        const stale = await push([subscriber(email, { name: "Renamed", updated_at: lastSync })]);
+        assert.equal(stale.body.upserted, 0);
+        const { body } = await pull(lastSync);
+        const record = body.subscribers.find((s) => s.email === email);
+        assert.equal(record.status, "unsubscribed");
+        // A newer local change does win, and comes back on the pull.
+        const newer = await push([subscriber(email, { status: "active", updated_at: new Date(Date.now() + 5000).toISOString() })]);
+        assert.equal(newer.body.upserted, 1);
+        assert.equal((await worker.row(email)).status, "active");
+    });
+
+    test("a push keeps the worker's id for a known address and the earlier creation date", async () => {
+        const email = "known-id@example.com";
+        const first = subscriber(email, { created_at: "2024-05-05T05:05:05Z", updated_at: "2024-05-05T05:05:05Z" });
+        await push([first]);
+        await push([subscriber(email, { created_at: "2025-01-01T00:00:00Z", updated_at: "2025-01-02T00:00:00Z", name: "New" })]);
+        const row = await worker.row(email);
+        assert.equal(row.id, first.id);
+        assert.equal(row.name, "New");
+        assert.equal(row.created_at, Date.parse("2024-05-05T05:05:05Z"));
+    });
+
+    test("an invalid record refuses the whole push with a message naming it, and stores nothing", async () => {
+        const cases = [
+            [subscriber("ok-1@example.com"), subscriber("bad-status@example.com", { status: "vip" })],
+            [subscriber("ok-2@example.com"), subscriber("", {})],
+            [subscriber("ok-3@example.com"), subscriber("bad-id@example.com", { id: "not-a-uuid" })],
+            [subscriber("ok-4@example.com"), subscriber("bad-date@example.com", { updated_at: "2025-03-01 09:30:00" })],
+            [subscriber("ok-5@example.com"), subscriber("bad-name@example.com", { name: 42 })],
+            [subscriber("ok-6@example.com"), "nope"],
+        ];
+        for (const list of cases) {
+            const result = await push(list);
+            assert.equal(result.status, 400, JSON.stringify(list[1]));
+            assert.match(result.body.error, /^subscribers\[1\]/);
+            assert.equal(await worker.row(list[0].email), null);
+        }
+        for (const body of ["not json", "[]", '{"subscribers": {}}', "{}"]) {
+            const response = await worker.api("/api/subscribers", { method: "POST", body });
+            assert.equal(response.status, 400, body);
+            assert.equal(typeof (await response.json()).error, "string");
+        }
+    });
+
+    test("ten thousand pushed readers come back complete, each once, in update order", async () => {
+        const isolated = await startWorker({ bindings: defaultBindings() });
+        try {
+            const list = [];
+            for (let i = 0; i < 10000; i++) {
+                const second = String(i % 60).padStart(2, "0");
+                const minute = String(Math.floor(i / 60) % 60).padStart(2, "0");
+                list.push(subscriber(`reader${i}@bulk.example`, {
+                    name: `Reader ${i} ${"x".repeat(40)}`,
+                    updated_at: `2025-06-0${1 + Math.floor(i / 3600)}T10:${minute}:${second}Z`,
+                }));
+            }
+            const response = await isolated.api("/api/subscribers", {
+                method: "POST", headers: { "Content-Type": "application/json" }, body: JSON.stringify({ subscribers: list }),
+            });
+            assert.deepEqual(await response.json(), { upserted: 10000 });
+            const pulled = await (await isolated.api("/api/subscribers")).json();
+            assert.equal(pulled.subscribers.length, 10000);
+            assert.equal(new Set(pulled.subscribers.map((s) => s.email)).size, 10000);
+            const keys = pulled.subscribers.map((s) => `${s.updated_at} ${s.email}`);
+            assert.deepEqual(keys, [...keys].sort());
+        } finally {
+            await isolated.close();
+        }
+    });
+});
+
+describe("issues", () => {
+    test("publishing stores the issue; publishing the same slug again replaces it", async () => {
+        const publish = (body) => worker.api("/api/issues", {
+            method: "POST", headers: { "Content-Type": "application/json" }, body: JSON.stringify(body),
+        });
+        let response = await publish({ slug: "api-issue-abc123", subject: "First", html: "<p>one</p>", published_at: "2025-03-01T09:30:00Z" });
+        assert.equal(response.status, 200);
+        response = await publish({ slug: "api-issue-abc123", subject: "First, fixed", html: "<p>two</p>", published_at: "2025-03-01T09:30:00Z" });
+        assert.equal(response.status, 200);
+        const stored = await worker.db.prepare("SELECT * FROM issues WHERE slug = ?1").bind("api-issue-abc123").first();
+        assert.equal(stored.subject, "First, fixed");
+        assert.equal(stored.html, "<p>two</p>");
+        assert.equal(stored.published_at, Date.parse("2025-03-01T09:30:00Z"));
+    });
+
+    test("bad issues are refused with a text error", async () => {
+        const good = { slug: "fine-abc123", subject: "S", html: "<p>x</p>", published_at: "2025-03-01T09:30:00Z" };
+        const cases = [
+            [{ ...good, slug: "../etc" }, 400],
+            [{ ...good, slug: "Upper-Case" }, 400],
+            [{ ...good, slug: "" }, 400],
+            [{ ...good, subject: 7 }, 400],
+            [{ ...good, html: null }, 400],
+            [{ ...good, published_at: "soon" }, 400],
+            [{ ...good, html: "x".repeat(1_900_000) }, 413],
+        ];
+        for (const [body, status] of cases) {
+            const response = await worker.api("/api/issues", { method: "POST", body: JSON.stringify(body) });
+            assert.equal(response.status, status, JSON.stringify(body).slice(0, 80));
+            assert.equal(typeof (await response.json()).error, "string");
+        }
+    });
+
+    test("bodies over the API limit are refused, whether declared or streamed", async () => {
+        const chunk = new Uint8Array(1024 * 1024).fill(0x20);
+        let sent = 0;
+        const body = new ReadableStream({
+            pull(controller) {
+                if (sent++ < 40) {
+                    controller.enqueue(chunk);
+                } else {
+                    controller.close();
+                }
+            },
+        });
+        let response = await worker.api("/api/subscribers", { method: "POST", body, duplex: "half" });
+        assert.equal(response.status, 413);
+        assert.match((await response.json()).error, /larger than/);
+        response = await worker.api("/api/subscribers", { method: "POST", body: new Uint8Array(33 * 1024 * 1024).fill(0x20) });
+        assert.equal(response.status, 413);
+    });
+});

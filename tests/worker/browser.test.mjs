@@ -1,0 +1,121 @@
+// The public pages in a real browser with JavaScript switched off: Debian's chromium driven by
+// playwright-core against the worker served by Miniflare on loopback. A screenshot of every page
+// is kept as a test artifact.
+
+import assert from "node:assert/strict";
+import fs from "node:fs";
+import os from "node:os";
+import path from "node:path";
+import { after, before, test } from "node:test";
+
+import { chromium } from "playwright-core";
+
+import { ROOT, cliToken, defaultBindings, startWorker } from "./harness.mjs";
+
+const CHROMIUM = process.env.QUILLMERE_CHROMIUM || "/usr/bin/chromium";
+const ARTIFACTS = process.env.QUILLMERE_ARTIFACTS || path.join(ROOT, "build/test-artifacts/worker");
+
+let worker;
+let context;
+let profile;
+let page;
+
+before(async () => {
+    fs.mkdirSync(ARTIFACTS, { recursive: true });
+    worker = await startWorker({ bindings: defaultBindings({ PUBLICATION_NAME: "The Quill Weekly" }) });
+    profile = fs.mkdtempSync(path.join(os.tmpdir(), "quillmere-chromium-"));
+    // A fresh profile every run; JavaScript off, because the pages must work without it.
+    context = await chromium.launchPersistentContext(profile, {
+        executablePath: CHROMIUM,
+        headless: true,
+        args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+            "--disable-background-networking", "--disable-component-update", "--disable-sync"],
+        javaScriptEnabled: false,
+        viewport: { width: 800, height: 640 },
+    });
+    page = await context.newPage();
+});
+
+after(async () => {
+    await context?.close();
+    await worker?.close();
+    if (profile) {
+        fs.rmSync(profile, { recursive: true, force: true });
+    }
+});
+
+async function shoot(name) {
+    const file = path.join(ARTIFACTS, `${name}.png`);
+    await page.screenshot({ path: file, fullPage: true });
+    console.log(`screenshot: ${file}`);
+}
+
+test("signup, confirmation and unsubscribe work by keyboard and button alone", async () => {
+    await page.goto(`${worker.base}/`);
+    assert.equal(await page.title(), "Subscribe to The Quill Weekly · The Quill Weekly");
+    await shoot("signup");
+
+    // The honeypot is neither in the accessibility tree nor in the tab order.
+    const tree = await page.locator("main").ariaSnapshot();
+    assert.match(tree, /textbox "Email address"/);
+    assert.doesNotMatch(tree, /Leave this field empty/);
+    await page.getByLabel("Email address").focus();
+    await page.keyboard.press("Tab");
+    assert.equal(await page.evaluate(() => document.activeElement.textContent), "Subscribe");
+
+    // An address the browser accepts but the worker does not: the form comes back with a message.
+    await page.getByLabel("Email address").fill("reader@localhost");
+    await page.keyboard.press("Enter");
+    await page.waitForLoadState();
+    assert.match(await page.getByRole("alert").textContent(), /does not look like an email address/);
+    assert.equal(await page.getByLabel("Email address").inputValue(), "reader@localhost");
+    await shoot("signup-invalid");
+
+    await page.getByLabel("Email address").fill("browser.reader@example.org");
+    await page.getByRole("button", { name: "Subscribe" }).click();
+    await page.waitForLoadState();
+    assert.equal(await page.getByRole("heading", { level: 1 }).textContent(), "Check your inbox");
+    await shoot("signup-done");
+
+    const [mail] = await worker.outbound.waitFor(
+        (r) => r.url.includes("/v2/email/outbound-emails") && r.body.includes("browser.reader@example.org"), "the confirmation mail");
+    const link = /(http:\/\/\S+\/confirm\?t=\S+)/.exec(JSON.parse(mail.body).Content.Simple.Body.Text.Data)[1];
+    await page.goto(link);
+    assert.equal(await page.getByRole("heading", { level: 1 }).textContent(), "Confirm your subscription");
+    await shoot("confirm");
+    assert.equal((await worker.row("browser.reader@example.org")).status, "pending");
+    await page.getByRole("button", { name: "Confirm my subscription" }).click();
+    await page.waitForLoadState();
+    assert.equal(await page.getByRole("heading", { level: 1 }).textContent(), "You are subscribed");
+    await shoot("confirm-done");
+    assert.equal((await worker.row("browser.reader@example.org")).status, "active");
+
+    const token = cliToken("unsubscribe", "browser.reader@example.org", worker.bindings.SIGNING_SECRET);
+    await page.goto(`${worker.base}/unsubscribe?t=${token}`);
+    assert.equal(await page.getByRole("heading", { level: 1 }).textContent(), "Unsubscribe");
+    await shoot("unsubscribe");
+    assert.equal((await worker.row("browser.reader@example.org")).status, "active");
+    await page.getByRole("button", { name: "Unsubscribe" }).click();
+    await page.waitForLoadState();
+    assert.equal(await page.getByRole("heading", { level: 1 }).textContent(), "You are unsubscribed");
+    await shoot("unsubscribe-done");
+    assert.equal((await worker.row("browser.reader@example.org")).status, "unsubscribed");
+
+    await page.goto(`${worker.base}/unsubscribe?t=${token.slice(0, -2)}`);
+    assert.equal(await page.getByRole("heading", { level: 1 }).textContent(), "This link does not work");
+    await shoot("unsubscribe-invalid");
+});
+
+test("the archive lists issues and opens one", async () => {
+    await worker.api("/api/issues", {
+        method: "POST",
+        body: JSON.stringify({ slug: "hello-world-5a3d00", subject: "Hello, World!", published_at: "2025-03-01T09:30:00Z",
+            html: "<!doctype html><html><body><h1>Hello, World!</h1><p>The first issue.</p></body></html>" }),
+    });
+    await page.goto(`${worker.base}/archive`);
+    await shoot("archive");
+    await page.getByRole("link", { name: "Hello, World!" }).click();
+    await page.waitForLoadState();
+    assert.equal(await page.getByRole("heading", { level: 1 }).textContent(), "Hello, World!");
+    assert.equal(new URL(page.url()).pathname, "/archive/hello-world-5a3d00");
+});

@@ -1,0 +1,200 @@
+// Runs resources/worker.js in Miniflare (the workerd runtime) with a real D1 database made from
+// resources/schema.sql, and captures every fetch the worker makes to the outside (SES, STS,
+// SNS certificates and subscription URLs) so tests can answer and inspect them.
+
+import { execFileSync } from "node:child_process";
+import crypto from "node:crypto";
+import fs from "node:fs";
+import os from "node:os";
+import path from "node:path";
+import { fileURLToPath } from "node:url";
+
+import { Miniflare } from "miniflare";
+
+import { applySql } from "../support/d1_sql.mjs";
+
+export const ROOT = path.resolve(path.dirname(fileURLToPath(import.meta.url)), "../..");
+export const WORKER_JS = fs.readFileSync(path.join(ROOT, "resources/worker.js"), "utf8");
+export const SCHEMA_SQL = fs.readFileSync(path.join(ROOT, "resources/schema.sql"), "utf8");
+
+export function randomHex(bytes = 32) {
+    return crypto.randomBytes(bytes).toString("hex");
+}
+
+// An override of undefined leaves the binding out.
+export function defaultBindings(overrides = {}) {
+    const bindings = {
+        PUBLICATION_NAME: "The Quill & <Ink> Weekly",
+        FROM_EMAIL: "letters@quill.example",
+        AWS_REGION: "eu-west-1",
+        DOUBLE_OPT_IN: "true",
+        API_TOKEN: randomHex(),
+        SIGNING_SECRET: randomHex(),
+        AWS_ACCESS_KEY_ID: "AKIDQUILLMERETEST",
+        AWS_SECRET_ACCESS_KEY: "wJalrXUtnFEMI/K7MDENG/bPxRfiCYQUILLMERE",
+        ...overrides,
+    };
+    for (const key of Object.keys(bindings)) {
+        if (bindings[key] === undefined) {
+            delete bindings[key];
+        }
+    }
+    return bindings;
+}
+
+export const TEST_ACCOUNT = "123456789012";
+
+// Every outbound request is recorded; the newest matching handler answers it.
+export class Outbound {
+    constructor() {
+        this.requests = [];
+        this.handlers = [];
+        // The worker learns the writer's AWS account from STS.
+        this.on((url) => /^sts\.[a-z0-9-]+\.amazonaws\.com$/.test(url.host), () => new Response(
+            `<GetCallerIdentityResponse xmlns="https://sts.amazonaws.com/doc/2011-06-15/"><GetCallerIdentityResult>` +
+            `<Arn>arn:aws:iam::${TEST_ACCOUNT}:user/quillmere</Arn><UserId>AIDAQUILLMERE</UserId>` +
+            `<Account>${TEST_ACCOUNT}</Account></GetCallerIdentityResult></GetCallerIdentityResponse>`,
+            { headers: { "Content-Type": "text/xml" } }));
+        this.on((url) => /^email\.[a-z0-9-]+\.amazonaws\.com$/.test(url.host),
+            () => Response.json({ MessageId: `0100-${randomHex(8)}` }));
+    }
+
+    on(match, respond) {
+        this.handlers.push({ match, respond });
+    }
+
+    async handle(request) {
+        const hasBody = request.method !== "GET" && request.method !== "HEAD";
+        const record = {
+            url: request.url,
+            method: request.method,
+            headers: Object.fromEntries(request.headers),
+            body: hasBody ? await request.text() : "",
+        };
+        this.requests.push(record);
+        const url = new URL(request.url);
+        for (let i = this.handlers.length - 1; i >= 0; i--) {
+            if (this.handlers[i].match(url, record)) {
+                return this.handlers[i].respond(record, url);
+            }
+        }
+        return new Response(`no outbound mock for ${request.url}`, { status: 502 });
+    }
+
+    to(host) {
+        return this.requests.filter((r) => new URL(r.url).host === host);
+    }
+
+    sesMails() {
+        return this.requests.filter((r) => /^email\.[a-z0-9-]+\.amazonaws\.com$/.test(new URL(r.url).host));
+    }
+
+    async waitFor(predicate, what, timeoutMs = 5000) {
+        const deadline = Date.now() + timeoutMs;
+        for (;;) {
+            const found = this.requests.filter(predicate);
+            if (found.length > 0) {
+                return found;
+            }
+            if (Date.now() > deadline) {
+                throw new Error(`timed out waiting for ${what}`);
+            }
+            await new Promise((resolve) => setTimeout(resolve, 20));
+        }
+    }
+}
+
+export async function startWorker({ bindings = defaultBindings(), outbound = new Outbound() } = {}) {
+    const mf = new Miniflare({
+        modules: true,
+        script: WORKER_JS,
+        compatibilityDate: "2025-09-01",
+        d1Databases: { DB: "quillmere-test-db" },
+        bindings,
+        outboundService: (request) => outbound.handle(request),
+        host: "127.0.0.1",
+        port: 0,
+    });
+    const url = await mf.ready;
+    const db = await mf.getD1Database("DB");
+    // Deployment applies the schema every time: twice must be as good as once.
+    await applySql(db, SCHEMA_SQL);
+    await applySql(db, SCHEMA_SQL);
+    const base = url.href.replace(/\/$/, "");
+    return {
+        mf,
+        base,
+        db,
+        outbound,
+        bindings,
+        fetch: (pathAndQuery, init) => mf.dispatchFetch(base + pathAndQuery, { redirect: "manual", ...init }),
+        api: (pathAndQuery, init = {}) => mf.dispatchFetch(base + pathAndQuery, {
+            ...init,
+            headers: { Authorization: `Bearer ${bindings.API_TOKEN}`, Accept: "application/json", ...(init.headers ?? {}) },
+        }),
+        row: (email) => db.prepare("SELECT * FROM subscribers WHERE email = ?1").bind(email).first(),
+        close: () => mf.dispose(),
+    };
+}
+
+export function postForm(worker, pathAndQuery, fields, { multipart = false } = {}) {
+    if (multipart) {
+        const form = new FormData();
+        for (const [k, v] of Object.entries(fields)) {
+            form.append(k, v);
+        }
+        return worker.fetch(pathAndQuery, { method: "POST", body: form });
+    }
+    return worker.fetch(pathAndQuery, {
+        method: "POST",
+        headers: { "Content-Type": "application/x-www-form-urlencoded" },
+        body: new URLSearchParams(fields).toString(),
+    });
+}
+
+// Tokens come from the C++ code (quillmere-cli), so the worker and the application provably
+// agree on them.
+function cliBinary() {
+    const bin = process.env.QUILLMERE_CLI;
+    if (!bin || !fs.existsSync(bin)) {
+        throw new Error("QUILLMERE_CLI must name the built quillmere-cli (CTest sets it)");
+    }
+    return bin;
+}
+
+export function cliToken(purpose, email, secret) {
+    return execFileSync(cliBinary(), ["token", "--purpose", purpose, "--email", email, "--secret", secret],
+        { encoding: "utf8" }).trim();
+}
+
+export function cliVerify(purpose, token, secret) {
+    try {
+        return execFileSync(cliBinary(), ["verify", "--purpose", purpose, "--token", token, "--secret", secret],
+            { encoding: "utf8", stdio: ["ignore", "pipe", "pipe"] }).trim();
+    } catch (error) {
+        if (error.status === 1) {
+            return null;
+        }
+        throw error;
+    }
+}
+
+// A throwaway RSA key and self-signed certificate, made by the openssl command line.
+export function makeCertificate(commonName = "sns.amazonaws.com") {
+    const dir = fs.mkdtempSync(path.join(os.tmpdir(), "quillmere-sns-"));
+    try {
+        execFileSync("openssl", ["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256", "-days", "2",
+            "-subj", `/CN=${commonName}`, "-keyout", path.join(dir, "key.pem"), "-out", path.join(dir, "cert.pem")],
+            { stdio: "ignore" });
+        return {
+            keyPem: fs.readFileSync(path.join(dir, "key.pem"), "utf8"),
+            certPem: fs.readFileSync(path.join(dir, "cert.pem"), "utf8"),
+        };
+    } finally {
+        fs.rmSync(dir, { recursive: true, force: true });
+    }
+}
+
+export function wireDateNow(offsetSeconds = 0) {
+    return new Date(Math.floor(Date.now() / 1000) * 1000 + offsetSeconds * 1000).toISOString().replace(/\.\d{3}Z$/, "Z");
+}

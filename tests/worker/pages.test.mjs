@@ -1,0 +1,349 @@
+// The worker's public pages: signup in both opt-in modes with the confirmation mail sent through
+// SES, confirm and unsubscribe with tokens made by the C++ code, and the archive.
+
+import assert from "node:assert/strict";
+import { execFileSync } from "node:child_process";
+import path from "node:path";
+import { after, before, describe, test } from "node:test";
+
+import { ROOT, cliToken, cliVerify, defaultBindings, postForm, startWorker } from "./harness.mjs";
+
+let worker;
+before(async () => {
+    worker = await startWorker({ bindings: defaultBindings() });
+});
+after(async () => {
+    await worker?.close();
+});
+
+function signup(w, fields, options) {
+    return postForm(w, "/", fields, options);
+}
+
+async function mailsTo(w, email) {
+    // Sent after the answer (waitUntil): give it a moment.
+    await new Promise((resolve) => setTimeout(resolve, 150));
+    return w.outbound.sesMails().filter((r) => JSON.parse(r.body).Destination.ToAddresses.includes(email));
+}
+
+function confirmLink(mail) {
+    const text = JSON.parse(mail.body).Content.Simple.Body.Text.Data;
+    const match = /(http:\/\/\S+\/confirm\?t=\S+)/.exec(text);
+    assert.ok(match, `no confirm link in: ${text}`);
+    return new URL(match[1]);
+}
+
+describe("signup form", () => {
+    test("the form names the publication, escaped, and has an email field and a hidden honeypot", async () => {
+        const response = await worker.fetch("/");
+        assert.equal(response.status, 200);
+        assert.match(response.headers.get("content-type"), /^text\/html/);
+        assert.match(response.headers.get("content-security-policy"), /default-src 'none'/);
+        assert.equal(response.headers.get("referrer-policy"), "no-referrer");
+        const html = await response.text();
+        assert.ok(html.includes("The Quill &amp; &lt;Ink&gt; Weekly"));
+        assert.ok(!html.includes("<Ink>"));
+        assert.match(html, /<input id="email" name="email" type="email"[^>]*required/);
+        assert.match(html, /<label for="email">/);
+        assert.match(html, /<div class="hp" aria-hidden="true">[\s\S]*name="website"[^>]*tabindex="-1"/);
+        assert.ok(!/<script/i.test(html));
+        const head = await worker.fetch("/", { method: "HEAD" });
+        assert.equal(head.status, 200);
+        assert.equal(await head.text(), "");
+    });
+
+    test("invalid input gets the form again with a message, the value escaped", async () => {
+        for (const value of ["", "not-an-address", "a@b", "\"><script>alert(1)</script>@x.com"]) {
+            const response = await signup(worker, { email: value });
+            assert.equal(response.status, 400);
+            const html = await response.text();
+            assert.match(html, /<p id="email-error" class="error" role="alert">/);
+            assert.match(html, /aria-invalid="true"/);
+            assert.ok(!html.includes("<script>"), "no markup from the input");
+        }
+        const html = await (await signup(worker, { email: "\"><script>alert(1)</script>@x.com" })).text();
+        assert.ok(html.includes('value="&quot;&gt;&lt;script&gt;alert(1)&lt;/script&gt;@x.com"'));
+    });
+
+    test("a filled honeypot gets the usual answer and changes nothing", async () => {
+        const before = worker.outbound.requests.length;
+        const response = await signup(worker, { email: "bot@spam.example", website: "http://spam.example" });
+        assert.equal(response.status, 200);
+        assert.match(await response.text(), /Check your inbox/);
+        assert.equal(await worker.row("bot@spam.example"), null);
+        await new Promise((resolve) => setTimeout(resolve, 150));
+        assert.equal(worker.outbound.requests.length, before);
+    });
+
+    test("double opt-in: pending, one signed confirmation mail, a link that GET shows and POST confirms", async () => {
+        const email = "new.reader@example.org";
+        const response = await signup(worker, { email: "  New.Reader@Example.ORG " });
+        assert.equal(response.status, 200);
+        const row = await worker.row(email);
+        assert.equal(row.status, "pending");
+        assert.equal(row.source, "signup-form");
+        assert.match(row.id, /^[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}$/);
+
+        const [mail, ...more] = await mailsTo(worker, email);
+        assert.equal(more.length, 0);
+        assert.equal(mail.url, "https://email.eu-west-1.amazonaws.com/v2/email/outbound-emails");
+        assert.equal(mail.method, "POST");
+        const sent = JSON.parse(mail.body);
+        assert.deepEqual(sent.Destination, { ToAddresses: [email] });
+        assert.equal(sent.FromEmailAddress, '"The Quill & <Ink> Weekly" <letters@quill.example>');
+        assert.match(sent.Content.Simple.Subject.Data, /Confirm your subscription to The Quill & <Ink> Weekly/);
+        assert.ok(sent.Content.Simple.Body.Html.Data.includes("The Quill &amp; &lt;Ink&gt; Weekly"));
+
+        // Signature Version 4, as botocore computes it for the same request.
+        const reference = execFileSync("/usr/bin/python3", [path.join(ROOT, "tests/support/sigv4_reference.py")], {
+            input: JSON.stringify({ method: mail.method, url: mail.url, headers: mail.headers, body: mail.body,
+                access_key: worker.bindings.AWS_ACCESS_KEY_ID, secret_key: worker.bindings.AWS_SECRET_ACCESS_KEY,
+                region: "eu-west-1", service: "ses" }),
+            encoding: "utf8",
+        }).trim();
+        assert.equal(mail.headers.authorization, reference);
+        assert.match(reference, /SignedHeaders=content-type;host;x-amz-date,/);
+
+        // The link carries exactly the token the application makes.
+        const link = confirmLink(mail);
+        const token = link.searchParams.get("t");
+        assert.equal(token, cliToken("confirm", email, worker.bindings.SIGNING_SECRET));
+        assert.equal(cliVerify("confirm", token, worker.bindings.SIGNING_SECRET), email);
+        assert.equal(link.origin, worker.base);
+
+        const page = await worker.fetch(link.pathname + link.search);
+        assert.equal(page.status, 200);
+        const html = await page.text();
+        assert.match(html, /<form method="post" action="\/confirm\?t=[^"]+">/);
+        assert.equal((await worker.row(email)).status, "pending", "a GET confirms nobody");
+
+        const done = await postForm(worker, link.pathname + link.search, {});
+        assert.equal(done.status, 200);
+        assert.match(await done.text(), /You are subscribed/);
+        const confirmed = await worker.row(email);
+        assert.equal(confirmed.status, "active");
+        assert.ok(confirmed.updated_at > row.updated_at);
+        // Idempotent.
+        assert.equal((await postForm(worker, link.pathname + link.search, {})).status, 200);
+        assert.equal((await worker.row(email)).updated_at, confirmed.updated_at);
+    });
+
+    test("signing up again never downgrades, never tells who is on the list, and never floods an inbox", async () => {
+        const fresh = await (await signup(worker, { email: "fresh-one@example.org" })).text();
+        // Active: same page, nothing sent, still active.
+        const active = "already-active@example.org";
+        await postForm(worker, `/confirm?t=${cliToken("confirm", active, worker.bindings.SIGNING_SECRET)}`, {});
+        assert.equal((await worker.row(active)).status, "active");
+        const again = await (await signup(worker, { email: active })).text();
+        assert.equal(again, fresh);
+        assert.equal((await worker.row(active)).status, "active");
+        assert.equal((await mailsTo(worker, active)).length, 0);
+        // Pending again within minutes: the same page, but no second mail.
+        assert.equal(await (await signup(worker, { email: "fresh-one@example.org" })).text(), fresh);
+        assert.equal((await mailsTo(worker, "fresh-one@example.org")).length, 1);
+        // Unsubscribed: stays unsubscribed until the owner confirms, and gets a mail to do so.
+        const left = "came-back@example.org";
+        await postForm(worker, `/unsubscribe?t=${cliToken("unsubscribe", left, worker.bindings.SIGNING_SECRET)}`, {});
+        assert.equal(await (await signup(worker, { email: left })).text(), fresh);
+        assert.equal((await worker.row(left)).status, "unsubscribed");
+        const [mail] = await mailsTo(worker, left);
+        const link = confirmLink(mail);
+        await postForm(worker, link.pathname + link.search, {});
+        assert.equal((await worker.row(left)).status, "active");
+        // Bounced: nothing is sent to an address that bounced.
+        await worker.db.prepare("INSERT INTO subscribers VALUES ('gone@example.org', ?1, '', 'bounced', 'sns', 1, 1)")
+            .bind(crypto.randomUUID()).run();
+        assert.equal(await (await signup(worker, { email: "gone@example.org" })).text(), fresh);
+        assert.equal((await worker.row("gone@example.org")).status, "bounced");
+        assert.equal((await mailsTo(worker, "gone@example.org")).length, 0);
+    });
+
+    test("a publication name with other scripts or line breaks reaches the mail as encoded words, never as headers", async () => {
+        const named = await startWorker({ bindings: defaultBindings({ PUBLICATION_NAME: "Café Zürich — 日本語の手紙\r\nBcc: x@evil.example" }) });
+        try {
+            await signup(named, { email: "encoded@example.org" });
+            const [mail] = await mailsTo(named, "encoded@example.org");
+            const from = JSON.parse(mail.body).FromEmailAddress;
+            assert.doesNotMatch(from, /[\r\n]/);
+            const match = /^((?:=\?UTF-8\?B\?[A-Za-z0-9+/=]+\?= ?)+) <letters@quill\.example>$/.exec(from);
+            assert.ok(match, from);
+            const words = match[1].trim().split(" ");
+            assert.ok(words.every((w) => w.length <= 75), "each encoded word within RFC 2047's 75 characters");
+            const decoded = Buffer.concat(words.map((w) => Buffer.from(w.slice(10, -2), "base64"))).toString("utf8");
+            assert.equal(decoded, "Café Zürich — 日本語の手紙 Bcc: x@evil.example");
+        } finally {
+            await named.close();
+        }
+    });
+
+    test("a failed SES send gives the slot back, so the next signup sends again", async () => {
+        const email = "ses-down@example.org";
+        let calls = 0;
+        worker.outbound.on((url, r) => url.host.startsWith("email.") && r.body.includes(email), () => {
+            calls++;
+            return calls === 1 ? Response.json({ message: "throttled" }, { status: 500 }) : Response.json({ MessageId: "x" });
+        });
+        await signup(worker, { email });
+        await mailsTo(worker, email);
+        await signup(worker, { email });
+        assert.equal((await mailsTo(worker, email)).length, 2);
+        assert.equal(calls, 2);
+    });
+
+    test("double opt-in without AWS keys stores pending and says confirmation mail is not configured", async () => {
+        const bare = await startWorker({ bindings: defaultBindings({ AWS_ACCESS_KEY_ID: undefined, AWS_SECRET_ACCESS_KEY: undefined }) });
+        try {
+            const response = await signup(bare, { email: "no-mail@example.org" });
+            assert.equal(response.status, 200);
+            assert.match(await response.text(), /confirmation mail is not configured/);
+            assert.equal((await bare.row("no-mail@example.org")).status, "pending");
+            await new Promise((resolve) => setTimeout(resolve, 150));
+            assert.equal(bare.outbound.requests.length, 0);
+        } finally {
+            await bare.close();
+        }
+    });
+
+    test("single opt-in stores active, brings back the unsubscribed, leaves bounced alone, sends nothing", async () => {
+        const single = await startWorker({ bindings: defaultBindings({ DOUBLE_OPT_IN: "false" }) });
+        try {
+            const response = await signup(single, { email: "direct@example.org" });
+            assert.equal(response.status, 200);
+            assert.match(await response.text(), /recorded/);
+            assert.equal((await single.row("direct@example.org")).status, "active");
+            await single.db.prepare("INSERT INTO subscribers VALUES ('was-gone@example.org', ?1, '', 'unsubscribed', 'x', 1, 1), ('hard@example.org', ?2, '', 'bounced', 'x', 1, 1)")
+                .bind(crypto.randomUUID(), crypto.randomUUID()).run();
+            await signup(single, { email: "was-gone@example.org" });
+            await signup(single, { email: "hard@example.org" });
+            assert.equal((await single.row("was-gone@example.org")).status, "active");
+            assert.equal((await single.row("hard@example.org")).status, "bounced");
+            await new Promise((resolve) => setTimeout(resolve, 150));
+            assert.equal(single.outbound.requests.length, 0);
+        } finally {
+            await single.close();
+        }
+    });
+
+    test("an oversized form is refused", async () => {
+        const response = await signup(worker, { email: "big@example.org", website: "", filler: "x".repeat(20000) });
+        assert.equal(response.status, 413);
+        assert.equal(await worker.row("big@example.org"), null);
+    });
+});
+
+describe("confirm and unsubscribe links", () => {
+    test("invalid, tampered, wrong-purpose and wrong-secret tokens get a 400 page on GET and POST", async () => {
+        const email = "tamper@example.org";
+        const secret = worker.bindings.SIGNING_SECRET;
+        const good = cliToken("confirm", email, secret);
+        const [encoded, code] = good.split(".");
+        const flipped = code.slice(0, -1) + (code.endsWith("0") ? "1" : "0");
+        const tokens = [
+            "",
+            "garbage",
+            `${encoded}.${flipped}`,
+            `${Buffer.from("other@example.org").toString("base64url")}.${code}`,
+            `${encoded}.${code}.${code}`,
+            cliToken("unsubscribe", email, secret),
+            cliToken("confirm", email, "another-secret"),
+            `${encoded}.${code.toUpperCase()}`,
+            `${encoded}=.${code}`,
+        ];
+        for (const token of tokens) {
+            for (const purpose of ["confirm"]) {
+                const get = await worker.fetch(`/${purpose}?t=${encodeURIComponent(token)}`);
+                assert.equal(get.status, 400, token);
+                assert.match(await get.text(), /not valid/);
+                const post = await postForm(worker, `/${purpose}?t=${encodeURIComponent(token)}`, {});
+                assert.equal(post.status, 400, token);
+            }
+        }
+        const wrongPurpose = await postForm(worker, `/unsubscribe?t=${good}`, { "List-Unsubscribe": "One-Click" });
+        assert.equal(wrongPurpose.status, 400);
+        assert.equal(await worker.row(email), null);
+        assert.equal((await worker.fetch("/confirm")).status, 400);
+    });
+
+    test("unsubscribe: a GET (a link scanner) changes nothing and shows one button that POSTs", async () => {
+        const email = "scanned@example.org";
+        await postForm(worker, `/confirm?t=${cliToken("confirm", email, worker.bindings.SIGNING_SECRET)}`, {});
+        const token = cliToken("unsubscribe", email, worker.bindings.SIGNING_SECRET);
+        for (let i = 0; i < 3; i++) {
+            const page = await worker.fetch(`/unsubscribe?t=${token}`);
+            assert.equal(page.status, 200);
+            const html = await page.text();
+            assert.equal((html.match(/<form /g) || []).length, 1);
+            assert.match(html, /<form method="post" action="\/unsubscribe\?t=[^"]+">\s*<input type="hidden" name="List-Unsubscribe" value="One-Click">\s*<button type="submit">Unsubscribe<\/button>/);
+            assert.ok(html.includes(email));
+            assert.equal(page.headers.get("cache-control"), "no-store");
+            await worker.fetch(`/unsubscribe?t=${token}`, { method: "HEAD" });
+        }
+        assert.equal((await worker.row(email)).status, "active");
+    });
+
+    test("unsubscribe: the RFC 8058 one-click POST, urlencoded or multipart, answers 200 and is idempotent", async () => {
+        const secret = worker.bindings.SIGNING_SECRET;
+        for (const [email, multipart] of [["one-click@example.org", false], ["multi-part@example.org", true]]) {
+            await postForm(worker, `/confirm?t=${cliToken("confirm", email, secret)}`, {});
+            const before = await worker.row(email);
+            const token = cliToken("unsubscribe", email, secret);
+            const response = await postForm(worker, `/unsubscribe?t=${token}`, { "List-Unsubscribe": "One-Click" }, { multipart });
+            assert.equal(response.status, 200);
+            assert.match(await response.text(), /You are unsubscribed/);
+            const after = await worker.row(email);
+            assert.equal(after.status, "unsubscribed");
+            assert.ok(after.updated_at > before.updated_at);
+            assert.equal(after.id, before.id);
+            const again = await postForm(worker, `/unsubscribe?t=${token}`, { "List-Unsubscribe": "One-Click" }, { multipart });
+            assert.equal(again.status, 200);
+            assert.deepEqual(await worker.row(email), after);
+        }
+    });
+
+    test("unsubscribe: a reader the worker never heard of is recorded; bounced and complained stay", async () => {
+        const secret = worker.bindings.SIGNING_SECRET;
+        const response = await postForm(worker, `/unsubscribe?t=${cliToken("unsubscribe", "Only.Local@Example.org", secret)}`, {});
+        assert.equal(response.status, 200);
+        const row = await worker.row("only.local@example.org");
+        assert.equal(row.status, "unsubscribed");
+        await worker.db.prepare("INSERT INTO subscribers VALUES ('complainer@example.org', ?1, '', 'complained', 'sns', 1, 1)")
+            .bind(crypto.randomUUID()).run();
+        await postForm(worker, `/unsubscribe?t=${cliToken("unsubscribe", "complainer@example.org", secret)}`, {});
+        assert.equal((await worker.row("complainer@example.org")).status, "complained");
+    });
+
+    test("token pages escape the address they show", async () => {
+        const email = "o'brien+<b>@example.org";
+        const page = await (await worker.fetch(`/unsubscribe?t=${cliToken("unsubscribe", email, worker.bindings.SIGNING_SECRET)}`)).text();
+        assert.ok(page.includes("o&#39;brien+&lt;b&gt;@example.org"));
+        assert.ok(!page.includes("<b>@"));
+    });
+});
+
+describe("archive", () => {
+    test("lists published issues newest first, serves each issue's HTML, 404 otherwise", async () => {
+        const publish = (slug, subject, html, date) => worker.api("/api/issues", {
+            method: "POST", body: JSON.stringify({ slug, subject, html, published_at: date }),
+        });
+        let list = await (await worker.fetch("/archive")).text();
+        assert.match(list, /No issues have been published yet/);
+        await publish("older-aaaaaa", "Older <one>", "<html><body><p>old</p></body></html>", "2025-01-01T08:00:00Z");
+        await publish("newer-bbbbbb", "Newer & better", "<html><body><p>new</p></body></html>", "2025-02-01T08:00:00Z");
+        list = await (await worker.fetch("/archive")).text();
+        const newer = list.indexOf('href="/archive/newer-bbbbbb"');
+        const older = list.indexOf('href="/archive/older-aaaaaa"');
+        assert.ok(newer > 0 && older > newer, "newest first");
+        assert.ok(list.includes("Older &lt;one&gt;") && list.includes("Newer &amp; better"));
+        assert.ok(list.includes('<time datetime="2025-02-01T08:00:00Z">2025-02-01</time>'));
+        assert.equal((await worker.fetch("/archive/")).status, 200);
+
+        const issue = await worker.fetch("/archive/newer-bbbbbb");
+        assert.equal(issue.status, 200);
+        assert.equal(await issue.text(), "<html><body><p>new</p></body></html>");
+        assert.match(issue.headers.get("content-security-policy"), /^sandbox/);
+        for (const missing of ["/archive/unknown-cccccc", "/archive/../etc", "/archive/UPPER", "/archive/newer-bbbbbb/x", "/nowhere"]) {
+            assert.equal((await worker.fetch(missing)).status, 404, missing);
+        }
+        assert.equal((await worker.fetch("/archive", { method: "POST" })).status, 405);
+    });
+});

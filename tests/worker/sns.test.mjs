@@ -1,0 +1,252 @@
+// Amazon SNS notifications: only messages whose signature verifies against a certificate from
+// sns.<region>.amazonaws.com (served here through the outbound mock) change anything.
+
+import assert from "node:assert/strict";
+import crypto from "node:crypto";
+import { after, before, describe, test } from "node:test";
+
+import { TEST_ACCOUNT, defaultBindings, makeCertificate, startWorker } from "./harness.mjs";
+
+const REGION = "eu-west-1";
+const TOPIC = `arn:aws:sns:${REGION}:${TEST_ACCOUNT}:quillmere-ses-events`;
+const CERT_URL = `https://sns.${REGION}.amazonaws.com/SimpleNotificationService-0000000000000000000000.pem`;
+const SUBSCRIBE_URL = `https://sns.${REGION}.amazonaws.com/?Action=ConfirmSubscription&TopicArn=${encodeURIComponent(TOPIC)}&Token=2336412f37`;
+
+let worker;
+let amazon; // the certificate the worker should trust
+let attacker; // a key pair of somebody else's
+const served = new Map();
+
+before(async () => {
+    amazon = makeCertificate();
+    attacker = makeCertificate();
+    worker = await startWorker({ bindings: defaultBindings() });
+    served.set(CERT_URL, amazon.certPem);
+    worker.outbound.on((url) => served.has(url.href), (record) => new Response(served.get(record.url)));
+    worker.outbound.on((url) => url.href.startsWith(`https://sns.${REGION}.amazonaws.com/?Action=ConfirmSubscription`),
+        () => new Response("<ConfirmSubscriptionResponse/>", { headers: { "Content-Type": "text/xml" } }));
+});
+after(async () => {
+    await worker?.close();
+});
+
+// The text Amazon signs, written from its documentation independently of the worker.
+function stringToSign(m) {
+    const keys = m.Type === "Notification"
+        ? ["Message", "MessageId", "Subject", "Timestamp", "TopicArn", "Type"]
+        : ["Message", "MessageId", "SubscribeURL", "Timestamp", "Token", "TopicArn", "Type"];
+    return keys.filter((k) => m[k] !== undefined).map((k) => `${k}\n${m[k]}\n`).join("");
+}
+
+function sign(message, { key = amazon.keyPem, version = "2", certUrl = CERT_URL } = {}) {
+    const m = { ...message, SignatureVersion: version, SigningCertURL: certUrl };
+    m.Signature = crypto.sign(version === "1" ? "sha1" : "sha256", Buffer.from(stringToSign(m)), key).toString("base64");
+    return m;
+}
+
+function notification(ses, extra = {}) {
+    return {
+        Type: "Notification",
+        MessageId: crypto.randomUUID(),
+        TopicArn: TOPIC,
+        Message: JSON.stringify(ses),
+        Timestamp: new Date().toISOString(),
+        UnsubscribeURL: `https://sns.${REGION}.amazonaws.com/?Action=Unsubscribe`,
+        ...extra,
+    };
+}
+
+function bounce(emails, bounceType = "Permanent") {
+    return notification({
+        notificationType: "Bounce",
+        bounce: { bounceType, bounceSubType: "General", bouncedRecipients: emails.map((emailAddress) => ({ emailAddress })) },
+        mail: { source: "letters@quill.example", destination: emails },
+    });
+}
+
+function complaint(emails) {
+    return notification({
+        notificationType: "Complaint",
+        complaint: { complainedRecipients: emails.map((emailAddress) => ({ emailAddress })), complaintFeedbackType: "abuse" },
+        mail: { source: "letters@quill.example", destination: emails },
+    });
+}
+
+function post(message, headers = {}) {
+    return worker.fetch("/sns", {
+        method: "POST",
+        headers: { "Content-Type": "text/plain; charset=UTF-8", "x-amz-sns-message-type": message.Type ?? "Notification", ...headers },
+        body: JSON.stringify(message),
+    });
+}
+
+async function addActive(...emails) {
+    for (const email of emails) {
+        await worker.db.prepare("INSERT INTO subscribers VALUES (?1, ?2, '', 'active', 'manual', 1000, 1000)")
+            .bind(email, crypto.randomUUID()).run();
+    }
+}
+
+async function snapshot() {
+    return (await worker.db.prepare("SELECT * FROM subscribers ORDER BY email").all()).results;
+}
+
+describe("signed notifications", () => {
+    test("a permanent bounce (SignatureVersion 2) marks the recipients bounced, strangers included", async () => {
+        await addActive("bounce-a@example.org", "bounce-b@example.org");
+        const response = await post(sign(bounce(["Bounce-A@Example.org", "Someone <bounce-b@example.org>", "stranger@example.org"])));
+        assert.equal(response.status, 200);
+        for (const email of ["bounce-a@example.org", "bounce-b@example.org", "stranger@example.org"]) {
+            const row = await worker.row(email);
+            assert.equal(row.status, "bounced", email);
+            assert.ok(row.updated_at > 1000);
+        }
+    });
+
+    test("a complaint (SignatureVersion 1, with a Subject) marks complained; a later bounce does not undo it", async () => {
+        await addActive("complains@example.org");
+        const message = complaint(["complains@example.org"]);
+        message.Subject = "Amazon SES Email Event Notification";
+        assert.equal((await post(sign(message, { version: "1" }))).status, 200);
+        assert.equal((await worker.row("complains@example.org")).status, "complained");
+        assert.equal((await post(sign(bounce(["complains@example.org"])))).status, 200);
+        assert.equal((await worker.row("complains@example.org")).status, "complained");
+    });
+
+    test("transient bounces and deliveries change nothing", async () => {
+        await addActive("soft@example.org");
+        const before = await snapshot();
+        assert.equal((await post(sign(bounce(["soft@example.org"], "Transient")))).status, 200);
+        assert.equal((await post(sign(bounce(["soft@example.org"], "Undetermined")))).status, 200);
+        assert.equal((await post(sign(notification({ notificationType: "Delivery", delivery: { recipients: ["soft@example.org"] } })))).status, 200);
+        assert.equal((await post(sign(notification("not json at all")))).status, 200);
+        assert.deepEqual(await snapshot(), before);
+    });
+
+    test("SES event publishing (eventType) is understood as well", async () => {
+        await addActive("event@example.org");
+        const message = notification({ eventType: "Bounce", bounce: { bounceType: "Permanent", bouncedRecipients: [{ emailAddress: "event@example.org" }] } });
+        assert.equal((await post(sign(message))).status, 200);
+        assert.equal((await worker.row("event@example.org")).status, "bounced");
+    });
+
+    test("the signing certificate is fetched once and then cached", async () => {
+        const fetched = worker.outbound.requests.filter((r) => r.url === CERT_URL).length;
+        assert.equal(fetched, 1);
+    });
+});
+
+describe("subscription confirmation", () => {
+    test("a signed SubscriptionConfirmation is confirmed by fetching its SubscribeURL", async () => {
+        const message = sign({
+            Type: "SubscriptionConfirmation",
+            MessageId: crypto.randomUUID(),
+            Token: "2336412f37",
+            TopicArn: TOPIC,
+            Message: `You have chosen to subscribe to the topic ${TOPIC}.`,
+            SubscribeURL: SUBSCRIBE_URL,
+            Timestamp: new Date().toISOString(),
+        }, { version: "1" });
+        const response = await post(message);
+        assert.equal(response.status, 200);
+        assert.equal(worker.outbound.requests.filter((r) => r.url === SUBSCRIBE_URL && r.method === "GET").length, 1);
+    });
+});
+
+describe("refused with 403, nothing changed, nothing fetched from elsewhere", () => {
+    test("forged, tampered, unsigned, wrong-host and foreign-topic messages", async () => {
+        await addActive("victim@example.org");
+        const evilCert = "https://sns.eu-west-1.amazonaws.com.evil.example/cert.pem";
+        served.set(evilCert, attacker.certPem);
+        served.set("http://sns.eu-west-1.amazonaws.com/cert.pem", attacker.certPem);
+        served.set("https://evil.example/sns.eu-west-1.amazonaws.com/cert.pem", attacker.certPem);
+        served.set("https://sns.us-east-1.amazonaws.com/elsewhere.pem", attacker.certPem);
+        const victim = () => bounce(["victim@example.org"]);
+        const tampered = sign(victim());
+        tampered.Message = tampered.Message.replace("General", "Suppressed");
+        const unsigned = { ...victim(), SignatureVersion: "2", SigningCertURL: CERT_URL };
+        const versionThree = sign(victim());
+        versionThree.SignatureVersion = "3";
+        const cases = {
+            "signed with another key": sign(victim(), { key: attacker.keyPem }),
+            "tampered after signing": tampered,
+            "unsigned": unsigned,
+            "empty signature": { ...unsigned, Signature: "" },
+            "signature version 3": versionThree,
+            "certificate on a look-alike host": sign(victim(), { key: attacker.keyPem, certUrl: evilCert }),
+            "certificate over http": sign(victim(), { key: attacker.keyPem, certUrl: "http://sns.eu-west-1.amazonaws.com/cert.pem" }),
+            "certificate host only in the path": sign(victim(), { key: attacker.keyPem, certUrl: "https://evil.example/sns.eu-west-1.amazonaws.com/cert.pem" }),
+            "certificate from another region than the topic": sign(victim(), { key: attacker.keyPem, certUrl: "https://sns.us-east-1.amazonaws.com/elsewhere.pem" }),
+            "certificate with a port": sign(victim(), { certUrl: CERT_URL.replace(".com/", ".com:8443/") }),
+            "a topic of another AWS account": sign({ ...victim(), TopicArn: `arn:aws:sns:${REGION}:999999999999:attacker` }),
+            "header type differs from the body": sign(victim()),
+        };
+        const before = await snapshot();
+        const requestsBefore = worker.outbound.requests.length;
+        for (const [name, message] of Object.entries(cases)) {
+            const headers = name.startsWith("header") ? { "x-amz-sns-message-type": "SubscriptionConfirmation" } : {};
+            const response = await post(message, headers);
+            assert.equal(response.status, 403, name);
+        }
+        assert.deepEqual(await snapshot(), before);
+        const contacted = worker.outbound.requests.slice(requestsBefore).map((r) => r.url);
+        assert.deepEqual(contacted.filter((u) => !u.startsWith(`https://sns.${REGION}.amazonaws.com/`)), []);
+    });
+
+    test("a confirmation whose SubscribeURL is elsewhere, or from a foreign topic, is not followed", async () => {
+        const base = {
+            Type: "SubscriptionConfirmation",
+            MessageId: crypto.randomUUID(),
+            Token: "t",
+            TopicArn: TOPIC,
+            Message: "subscribe",
+            Timestamp: new Date().toISOString(),
+        };
+        const requestsBefore = worker.outbound.requests.length;
+        for (const message of [
+            sign({ ...base, SubscribeURL: "https://evil.example/?Action=ConfirmSubscription" }),
+            sign({ ...base, SubscribeURL: "http://sns.eu-west-1.amazonaws.com/?Action=ConfirmSubscription" }),
+            sign({ ...base, TopicArn: `arn:aws:sns:${REGION}:999999999999:attacker`, SubscribeURL: SUBSCRIBE_URL }),
+        ]) {
+            assert.equal((await post(message)).status, 403);
+        }
+        const contacted = worker.outbound.requests.slice(requestsBefore).map((r) => r.url);
+        assert.ok(!contacted.some((u) => u.includes("ConfirmSubscription")), contacted.join(" "));
+    });
+
+    test("bodies that are not JSON are 400; other methods 405", async () => {
+        const response = await worker.fetch("/sns", { method: "POST", body: "{not json" });
+        assert.equal(response.status, 400);
+        assert.equal((await worker.fetch("/sns")).status, 405);
+    });
+});
+
+describe("availability", () => {
+    test("a certificate Amazon cannot serve right now gives 503, so SNS delivers again", async () => {
+        const flaky = `https://sns.${REGION}.amazonaws.com/SimpleNotificationService-flaky.pem`;
+        let attempts = 0;
+        worker.outbound.on((url) => url.href === flaky, () => {
+            attempts++;
+            return attempts === 1 ? new Response("busy", { status: 503 }) : new Response(amazon.certPem);
+        });
+        await addActive("retry@example.org");
+        const message = sign(bounce(["retry@example.org"]), { certUrl: flaky });
+        assert.equal((await post(message)).status, 503);
+        assert.equal((await worker.row("retry@example.org")).status, "active");
+        assert.equal((await post(message)).status, 200);
+        assert.equal((await worker.row("retry@example.org")).status, "bounced");
+    });
+
+    test("without AWS keys the account cannot be learnt, and a valid signature is enough", async () => {
+        const bare = await startWorker({ bindings: defaultBindings({ AWS_ACCESS_KEY_ID: undefined, AWS_SECRET_ACCESS_KEY: undefined }) });
+        try {
+            bare.outbound.on((url) => url.href === CERT_URL, () => new Response(amazon.certPem));
+            const response = await bare.fetch("/sns", { method: "POST", body: JSON.stringify(sign(complaint(["keyless@example.org"]))) });
+            assert.equal(response.status, 200);
+            assert.equal((await bare.row("keyless@example.org")).status, "complained");
+            assert.ok(!bare.outbound.requests.some((r) => r.url.includes("sts.")));
+        } finally {
+            await bare.close();
+        }
+    });
+});
