@@ -3,6 +3,7 @@
 #include "core/error.h"
 #include "core/keychain_store.h"
 #include "core/sample_data.h"
+#include "ses/network_transport.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -20,6 +21,9 @@ QString normalisedAddress(const QString& email) {
 
 } // namespace
 
+AppModel::AppModel()
+    : AppModel(Dependencies{}) {}
+
 AppModel::AppModel(Dependencies dependencies, QObject* parent)
     : QObject(parent)
     , m_store(dependencies.store ? std::move(dependencies.store) : std::make_shared<LibraryStore>())
@@ -30,11 +34,27 @@ AppModel::AppModel(Dependencies dependencies, QObject* parent)
                                                                      QStringLiteral("Quillmere")))
     , m_arguments(dependencies.arguments ? *dependencies.arguments : QCoreApplication::arguments())
     , m_now(dependencies.now ? std::move(dependencies.now)
-                             : [] { return QDateTime::currentDateTimeUtc(); }) {
+                             : [] { return QDateTime::currentDateTimeUtc(); })
+    , m_transport(dependencies.transport ? std::move(dependencies.transport)
+                                         : std::make_shared<NetworkTransport>())
+    , m_sleep(std::move(dependencies.sleep))
+    , m_clock(std::move(dependencies.clock))
+    , m_demoDeliveryDelay(dependencies.demoDeliveryDelay)
+    , m_workerPullInterval(dependencies.workerPullInterval)
+    , m_deliverySaveInterval(dependencies.deliverySaveInterval) {
     m_onboardingDone = m_settings->value(onboardingDoneKey, false).toBool();
     m_saveTimer.setSingleShot(true);
     m_saveTimer.setInterval(saveDelayMilliseconds);
     connect(&m_saveTimer, &QTimer::timeout, this, &AppModel::saveNowInBackground);
+    m_deliverySaveTimer.setSingleShot(true);
+    m_deliverySaveTimer.setInterval(int(m_deliverySaveInterval.count()));
+    connect(&m_deliverySaveTimer, &QTimer::timeout, this, [this] {
+        if (!m_saveTimer.isActive()) {
+            saveNowInBackground();
+        }
+    });
+    m_pullTimer.setInterval(int(m_workerPullInterval.count()));
+    connect(&m_pullTimer, &QTimer::timeout, this, [this] { pullDuringSend(); });
 }
 
 AppModel::~AppModel() = default;
@@ -67,6 +87,9 @@ QCoro::Task<void> AppModel::start() {
     }
     refreshKeyPresence();
     applyLaunchArguments(arguments);
+    if (!m_isDemo && m_hasAWSKeys) {
+        refreshSESAndIdentity(); // in the background; the window does not wait for Amazon
+    }
 }
 
 void AppModel::applyLaunchArguments(const QStringList& arguments) {
@@ -99,6 +122,9 @@ void AppModel::applyLaunchArguments(const QStringList& arguments) {
             if (issue.status == CampaignStatus::draft) {
                 setSelectedNewsletterID(issue.id);
                 setShowSendOnLaunch(true);
+                if (arguments.contains(QStringLiteral("-autoSend"))) {
+                    sendToList(issue);
+                }
                 break;
             }
         }
@@ -190,9 +216,14 @@ void AppModel::setSESError(std::optional<QString> error) {
     }
 }
 
-void AppModel::setBusy(bool busy) {
-    if (m_isBusy != busy) {
-        m_isBusy = busy;
+void AppModel::beginBusy() {
+    if (++m_busyCount == 1) {
+        Q_EMIT isBusyChanged();
+    }
+}
+
+void AppModel::endBusy() {
+    if (--m_busyCount == 0) {
         Q_EMIT isBusyChanged();
     }
 }

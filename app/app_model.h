@@ -2,11 +2,20 @@
 
 #include "app/app_section.h"
 #include "app/onboarding_step.h"
+#include "app/send_session.h"
+#include "core/aws_credentials.h"
 #include "core/credential_store.h"
 #include "core/library.h"
 #include "core/library_store.h"
+#include "render/render_context.h"
+#include "render/rendered_email.h"
+#include "ses/bulk_sender.h"
+#include "ses/compliance_issue.h"
+#include "ses/dns_record.h"
+#include "ses/http_transport.h"
 #include "ses/ses_account.h"
 #include "ses/ses_identity.h"
+#include "worker/worker_client.h"
 
 #include <QObject>
 #include <QSettings>
@@ -14,6 +23,7 @@
 #include <QTimer>
 #include <qcoro/qcorotask.h>
 
+#include <chrono>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -42,9 +52,19 @@ public:
         std::shared_ptr<QSettings> settings;          // the user defaults of the application
         std::optional<QStringList> arguments;         // the process's launch arguments
         std::function<QDateTime()> now;               // wall clock in UTC
+        std::shared_ptr<HTTPTransport> transport;     // every network call; NetworkTransport
+        BulkSender::Sleep sleep;                      // the bulk sender's pacing
+        BulkSender::Clock clock;
+        std::chrono::milliseconds demoDeliveryDelay{40};
+        // During a list send: how often the worker's changes are pulled (bounces, complaints,
+        // unsubscribes reach the bounce guard) and how far behind the delivered set may be on
+        // disk.
+        std::chrono::milliseconds workerPullInterval{60000};
+        std::chrono::milliseconds deliverySaveInterval{2000};
     };
 
-    explicit AppModel(Dependencies dependencies = {}, QObject* parent = nullptr);
+    AppModel();
+    explicit AppModel(Dependencies dependencies, QObject* parent = nullptr);
     ~AppModel() override;
 
     // Start-up: load the library (or the sample one with -demo) and apply launch arguments.
@@ -61,7 +81,7 @@ public:
     void setSelectedNewsletterID(std::optional<QUuid> id);
     std::optional<Newsletter> selectedNewsletter() const;
     bool isDemo() const { return m_isDemo; }
-    bool isBusy() const { return m_isBusy; }
+    bool isBusy() const { return m_busyCount > 0; }
     bool onboardingDone() const { return m_onboardingDone; }
     void setOnboardingDone(bool done);
     std::optional<OnboardingStep> onboardingStartStep() const { return m_onboardingStartStep; }
@@ -110,6 +130,38 @@ public:
     // Whether both AWS keys are stored (as last read from the credential store).
     bool hasAWSKeys() const { return m_hasAWSKeys; }
 
+    // MARK: setup workflows (app_model_setup.cpp)
+    std::optional<AWSCredentials> loadCredentials() const;
+    void saveAWSKeys(const QString& accessKey, const QString& secretKey);
+    QCoro::Task<void> refreshSES();
+    QCoro::Task<void> refreshIdentity();
+    QCoro::Task<void> verifyDomain();
+    QList<DNSRecord> dnsRecords() const;
+    QCoro::Task<void> deployWorker(QString cloudflareToken, QString accountID);
+    QCoro::Task<void> syncSubscribers();
+    void importCSV(const QString& path);
+
+    // MARK: send workflow (app_model_send.cpp)
+    // The link-signing secret shared with the worker: from the credential store, made and kept
+    // there on first use; a fixed one in demo mode.
+    QString signingSecret();
+    RenderContext renderContext(const Newsletter& issue, const std::optional<Subscriber>& reader);
+    // The issue as the sample reader sees it (the editor's preview).
+    RenderedEmail previewEmail(const Newsletter& issue);
+    QByteArray buildMessage(const Newsletter& issue, const Subscriber& reader);
+    QList<ComplianceIssue> complianceIssues(const Newsletter& issue) const;
+    // Messages per second of a list send: 80 % of the account's rate, at least 0.5; 0.8 while
+    // no account status is known.
+    double sendRate() const;
+    QCoro::Task<void> sendTest(Newsletter issue, QString address);
+    void sendToList(const Newsletter& issue);
+    QCoro::Task<void> pauseSend();
+    QCoro::Task<void> resumeSend();
+    const std::optional<SendSession>& sendSession() const { return m_sendSession; }
+    std::optional<WorkerClient> makeWorkerClient() const;
+
+    static inline const QString demoSigningSecret = QStringLiteral("quietsample");
+
     QDateTime now() const { return m_now(); }
     LibraryStore& store() const { return *m_store; }
     CredentialStore& credentials() const { return *m_credentials; }
@@ -130,6 +182,7 @@ Q_SIGNALS:
     void identityChanged();
     void sesErrorChanged();
     void statusMessageChanged();
+    void sendSessionChanged();
 
 private:
     // Which parts of the library a change touched; drives the change signals.
@@ -139,11 +192,30 @@ private:
     void setAccount(std::optional<SESAccount> account);
     void setIdentity(std::optional<SESIdentity> identity);
     void setSESError(std::optional<QString> error);
-    void setBusy(bool busy);
+    void beginBusy();
+    void endBusy();
     void selectFirstIssue();
     void refreshKeyPresence();
     void saveNowInBackground();
     QCoro::Task<void> runSave(Library library);
+    QCoro::Task<void> refreshSESAndIdentity();
+    QCoro::Task<void> pushImported(QList<Subscriber> added);
+
+    // A list send in progress (app_model_send.cpp).
+    struct SendRun;
+    QCoro::Task<void> runListSend(std::shared_ptr<SendRun> run, QList<Subscriber> recipients);
+    QCoro::Task<void> deliver(std::shared_ptr<SendRun> run, Subscriber reader);
+    void countDelivered(const QUuid& issueID, const QUuid& readerID);
+    void applyProgress(const SendProgress& progress, const QUuid& issueID);
+    void setSendSession(std::optional<SendSession> session);
+    QCoro::Task<void> publish(Newsletter issue);
+    QCoro::Task<void> pullDuringSend();
+    // Pulls the worker's changes and merges them; returns false (with the reason shown unless
+    // `quiet`) when the worker could not be reached.
+    QCoro::Task<bool> pushAndPull(bool quiet);
+    void mergeFetched(const QList<Subscriber>& fetched);
+    // Counts readers of the running send who bounced, complained or left against its issue.
+    void attributeToSend(const QList<std::pair<QUuid, SubscriberStatus>>& changes);
     void applyLaunchArguments(const QStringList& arguments);
 
     std::shared_ptr<LibraryStore> m_store;
@@ -151,12 +223,18 @@ private:
     std::shared_ptr<QSettings> m_settings;
     QStringList m_arguments;
     std::function<QDateTime()> m_now;
+    std::shared_ptr<HTTPTransport> m_transport;
+    BulkSender::Sleep m_sleep;
+    BulkSender::Clock m_clock;
+    std::chrono::milliseconds m_demoDeliveryDelay;
+    std::chrono::milliseconds m_workerPullInterval;
+    std::chrono::milliseconds m_deliverySaveInterval;
 
     Library m_library;
     std::optional<AppSection> m_selection = AppSection::newsletters;
     std::optional<QUuid> m_selectedNewsletterID;
     bool m_isDemo = false;
-    bool m_isBusy = false;
+    int m_busyCount = 0; // workflows may run alongside each other
     bool m_onboardingDone = false;
     std::optional<OnboardingStep> m_onboardingStartStep;
     bool m_showSendOnLaunch = false;
@@ -169,6 +247,14 @@ private:
     bool m_saveFailureShown = false; // a failed save was reported and no save has worked since
 
     QTimer m_saveTimer;
+
+    std::optional<SendSession> m_sendSession;
+    std::unique_ptr<BulkSender> m_sender;
+    std::shared_ptr<SendRun> m_sendRun;
+    std::optional<QString> m_signingSecret; // read once per process
+    QTimer m_deliverySaveTimer;             // the delivered set on disk during a send
+    QTimer m_pullTimer;                     // the worker's news during a send
+    bool m_pulling = false;
 };
 
 } // namespace quillmere

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/library.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -54,5 +56,10 @@ private:
 };
 
 QByteArray readFileOrStdin(const std::optional<QString>& path);
+
+// A library file, or a UsageError naming why it cannot be read.
+Library readLibrary(const QString& path);
+// The issue with that id, or the word "first" for the newest; a UsageError otherwise.
+const Newsletter& findIssue(const Library& library, const QString& id);
 
 } // namespace quillmere::cli

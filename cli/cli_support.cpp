@@ -1,6 +1,9 @@
 #include "cli/cli_command.h"
+#include "core/error.h"
+#include "core/library_file.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <cstdio>
 
@@ -83,6 +86,41 @@ QByteArray readFileOrStdin(const std::optional<QString>& path) {
         }
     }
     return file.readAll();
+}
+
+Library readLibrary(const QString& path) {
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        throw UsageError(QStringLiteral("cannot read %1: no such file").arg(path));
+    }
+    if (!info.isFile() || !info.isReadable()) {
+        throw UsageError(QStringLiteral("cannot read %1: not a readable file").arg(path));
+    }
+    try {
+        return LibraryFile::read(path);
+    } catch (const Error& error) {
+        throw UsageError(error.description());
+    }
+}
+
+const Newsletter& findIssue(const Library& library, const QString& id) {
+    if (id == QLatin1String("first")) {
+        if (library.newsletters.isEmpty()) {
+            throw UsageError(QStringLiteral("the library has no issues"));
+        }
+        return library.newsletters.first();
+    }
+    const QUuid uuid = QUuid::fromString(id.trimmed());
+    if (uuid.isNull()) {
+        throw UsageError(
+            QStringLiteral("--issue must be an issue id or \"first\", not \"%1\"").arg(id));
+    }
+    for (const Newsletter& n : library.newsletters) {
+        if (n.id == uuid) {
+            return n;
+        }
+    }
+    throw UsageError(QStringLiteral("no issue with id %1 in the library").arg(id));
 }
 
 } // namespace quillmere::cli

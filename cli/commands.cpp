@@ -3,10 +3,13 @@
 namespace quillmere::cli {
 
 // Each command lives in its own command_<name>.cpp.
+int runCheck(const QStringList& arguments);
 int runImport(const QStringList& arguments);
 int runToken(const QStringList& arguments);
 int runVerify(const QStringList& arguments);
 int runSign(const QStringList& arguments);
+int runRender(const QStringList& arguments);
+int runEmail(const QStringList& arguments);
 
 const QList<Command>& commands() {
     static const QList<Command> all = {
@@ -47,6 +50,58 @@ const QList<Command>& commands() {
              "the format. createdAt is ISO 8601 in UTC with milliseconds. Exits 2 when the "
              "file cannot be read or the arguments are wrong.\n"),
          runImport},
+        {QStringLiteral("render"), QStringLiteral("render Markdown to HTML or plain text"),
+         QStringLiteral(
+             "Usage: quillmere-cli render [--text] [FILE]\n\n"
+             "Renders the Markdown in FILE (standard input when FILE is absent or \"-\") and\n"
+             "writes the result to standard output exactly as the renderer returns it, with no\n"
+             "newline added.\n\n"
+             "Options:\n"
+             "  --text    the plain-text rendering instead of the HTML fragment\n"
+             "  --help    this text\n\n"
+             "Exit status: 0 on success, 2 when FILE cannot be read or an argument is wrong.\n"),
+         runRender},
+        {QStringLiteral("email"), QStringLiteral("render an issue's email for one reader"),
+         QStringLiteral(
+             "Usage: quillmere-cli email --library FILE --issue ID [--to ADDRESS] [--secret S]\n"
+             "                           [--part subject|html|text|mime] [--date ISO8601]\n"
+             "                           [--boundary B]\n\n"
+             "Renders one issue of a library file for one reader and prints the requested part\n"
+             "exactly as built, with no newline added.\n\n"
+             "Options:\n"
+             "  --library FILE   the library file (library.json) to read\n"
+             "  --issue ID       the issue's id, or \"first\" for the first issue in the file\n"
+             "                   (the newest)\n"
+             "  --to ADDRESS     the subscriber with this address (letter case and surrounding\n"
+             "                   spaces ignored); without it, the sample preview reader \"Alex\"\n"
+             "                   at the placeholder address reader@example.com\n"
+             "  --secret S       the link-signing secret for the reader's unsubscribe link;\n"
+             "                   the default, \"quillmere-preview-only\", is for previews only:\n"
+             "                   a deployed worker, which has its own secret, refuses links\n"
+             "                   signed with it\n"
+             "  --part PART      subject: the merged subject line\n"
+             "                   html: the HTML document\n"
+             "                   text: the plain-text alternative\n"
+             "                   mime: the raw message as sent, with the From, Reply-To and\n"
+             "                   unsubscribe targets of a send (default)\n"
+             "  --date ISO8601   the Date header of the mime part, e.g. 2025-03-04T09:05:00Z\n"
+             "                   (default: now)\n"
+             "  --boundary B     the multipart boundary of the mime part (default: a fresh\n"
+             "                   random one); 1 to 70 characters allowed by RFC 2046\n"
+             "  --help           this text\n\n"
+             "The reader links use the profile's worker URL, or a placeholder worker address\n"
+             "while none is stored. The Message-ID of the mime part is random on every run.\n\n"
+             "Exit status: 0 on success, 2 when the file cannot be read, the issue or reader is\n"
+             "not in it, or an argument is wrong.\n"),
+         runEmail},
+        {QStringLiteral("check"), QStringLiteral("list what stands in the way of sending an issue"),
+         QStringLiteral("Usage: quillmere-cli check --library FILE --issue ID\n\n"
+                        "Checks issue ID (its UUID, or \"first\" for the newest) of the library "
+                        "FILE and the publication's settings before a list send. Prints one line "
+                        "per finding, \"blocking <id>: <message>\" or \"advisory <id>: "
+                        "<message>\", nothing when all is well. Exits 1 when a finding blocks "
+                        "the send, 2 when the file or the arguments are wrong.\n"),
+         runCheck},
     };
     return all;
 }

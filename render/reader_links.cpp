@@ -13,9 +13,13 @@ QString normalisedAddress(const QString& email) {
     return email.trimmed().toLower();
 }
 
+// Reader links go into href attributes and the List-Unsubscribe header, whose one-click target
+// must be HTTPS: only web addresses with a host qualify.
 bool isAbsoluteURL(const QString& text) {
     const QUrl url(text, QUrl::StrictMode);
-    return url.isValid() && !url.scheme().isEmpty() && !url.isRelative();
+    const QString scheme = url.scheme().toLower();
+    return url.isValid() && (scheme == QLatin1String("https") || scheme == QLatin1String("http")) &&
+           !url.host().isEmpty();
 }
 
 QUrl readerURL(const QString& base, const QString& pathAndQuery) {
@@ -83,7 +87,7 @@ QString normalisedBase(const QString& base) {
 }
 
 QString linkBase(const QString& workerBaseURL) {
-    return workerBaseURL.isEmpty() ? placeholderWorkerBase : workerBaseURL;
+    return workerBaseURL.trimmed().isEmpty() ? placeholderWorkerBase : workerBaseURL;
 }
 
 QUrl unsubscribeURL(const QString& base, const QString& email, const QString& secret) {

@@ -35,12 +35,17 @@ std::optional<QString> verify(const QString& token, const QString& purpose, cons
 
 // Trimmed, without trailing slashes.
 QString normalisedBase(const QString& base);
-// The stored worker URL, or the placeholder while none is deployed.
+// The stored worker URL, or the placeholder while none is deployed (empty or blank).
 QString linkBase(const QString& workerBaseURL);
 
+// The base (normalised) with "/unsubscribe?t=" or "/confirm?t=" and the token. When that is no
+// http(s) address with a host, the same path and query on the reserved fallback host: these
+// links end up in href attributes and in the one-click List-Unsubscribe header, which must be a
+// web address.
 QUrl unsubscribeURL(const QString& base, const QString& email, const QString& secret);
 QUrl confirmURL(const QString& base, const QString& email, const QString& secret);
-// None when the base is empty or the result is not a URL.
+// The normalised base, "/archive/" and the slug; none when the base is empty or the result is
+// no http(s) address with a host.
 std::optional<QUrl> archiveURL(const QString& base, const QString& slug);
 
 // 32 random bytes from the system's cryptographic source, as 64 lower-case hex digits: the

@@ -8,7 +8,7 @@
 #include "render/reader_links.h"
 #include "ses/network_transport.h"
 #include "support/run_task.h"
-#include "worker/node_peer.h"
+#include "support/node_peer.h"
 #include "worker/worker_client.h"
 
 #include <QCoreApplication>

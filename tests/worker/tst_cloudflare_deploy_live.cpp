@@ -9,7 +9,7 @@
 #include "support/run_task.h"
 #include "worker/cloudflare_deployer.h"
 #include "worker/cloudflare_error.h"
-#include "worker/node_peer.h"
+#include "support/node_peer.h"
 #include "worker/worker_client.h"
 #include "worker/worker_resources.h"
 

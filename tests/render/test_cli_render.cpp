@@ -1,0 +1,194 @@
+// quillmere-cli render and email, run as a separate process the way scripts use them.
+
+#include "core/library_file.h"
+#include "core/sample_data.h"
+#include "core/uuid_text.h"
+#include "render/markdown_renderer.h"
+#include "render/reader_links.h"
+#include "render/reader_message.h"
+#include "render/template_renderer.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace quillmere;
+
+namespace {
+
+struct Run {
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+Run cli(const QStringList& arguments, const QByteArray& input = QByteArray()) {
+    QProcess p;
+    p.start(qEnvironmentVariable("QUILLMERE_CLI"), arguments);
+    p.write(input);
+    p.closeWriteChannel();
+    Run r;
+    if (!p.waitForFinished(60000)) {
+        return r;
+    }
+    r.exitCode = p.exitCode();
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+QByteArray withoutMessageID(const QByteArray& message) {
+    static const QRegularExpression id(u"Message-ID: <[^>]*>"_qs);
+    return QString::fromUtf8(message).replace(id, u"Message-ID: <>"_qs).toUtf8();
+}
+
+// Failures are one line on standard error and exit status 2.
+void verifyUsageError(const Run& r, const char* mentions) {
+    QCOMPARE(r.exitCode, 2);
+    QVERIFY(r.out.isEmpty());
+    QCOMPARE(r.err.count('\n'), 1);
+    QVERIFY2(r.err.contains(mentions), r.err.constData());
+}
+
+} // namespace
+
+class TestCLIRender : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString m_library;
+    const QString m_markdown = u"# Hi *there*\n\n- a\n- b & c\n\n> q \u00e9\n"_qs;
+
+private Q_SLOTS:
+    void initTestCase() {
+        QVERIFY(QFile::exists(qEnvironmentVariable("QUILLMERE_CLI")));
+        QVERIFY(m_dir.isValid());
+        m_library = m_dir.filePath(u"library.json"_qs);
+        LibraryFile::write(m_library, SampleData::library());
+        QFile md(m_dir.filePath(u"issue.md"_qs));
+        QVERIFY(md.open(QIODevice::WriteOnly));
+        md.write(m_markdown.toUtf8());
+    }
+
+    void renderWritesExactlyTheRendering() {
+        const Run html = cli({u"render"_qs, m_dir.filePath(u"issue.md"_qs)});
+        QCOMPARE(html.exitCode, 0);
+        QCOMPARE(html.out, MarkdownRenderer::html(m_markdown).toUtf8());
+        const Run text = cli({u"render"_qs, u"--text"_qs}, m_markdown.toUtf8());
+        QCOMPARE(text.exitCode, 0);
+        QCOMPARE(text.out, MarkdownRenderer::plainText(m_markdown).toUtf8());
+        QVERIFY(!text.out.endsWith('\n'));
+        const Run dash = cli({u"render"_qs, u"-"_qs}, m_markdown.toUtf8());
+        QCOMPARE(dash.out, html.out);
+        const Run empty = cli({u"render"_qs});
+        QCOMPARE(empty.exitCode, 0);
+        QCOMPARE(empty.out, QByteArray());
+    }
+
+    void renderErrors() {
+        verifyUsageError(cli({u"render"_qs, m_dir.filePath(u"missing.md"_qs)}), "missing.md");
+        verifyUsageError(cli({u"render"_qs, u"a.md"_qs, u"b.md"_qs}), "at most one");
+        verifyUsageError(cli({u"render"_qs, u"--html"_qs}), "--html");
+        const Run help = cli({u"render"_qs, u"--help"_qs});
+        QCOMPARE(help.exitCode, 0);
+        QVERIFY(help.out.contains("--text"));
+        QVERIFY(help.out.contains("standard input"));
+    }
+
+    void emailParts() {
+        const Library& library = SampleData::library();
+        const Newsletter& issue = library.newsletters.last();
+        const Subscriber& ada = library.subscribers.first();
+        const QStringList base = {u"email"_qs,
+                                  u"--library"_qs,
+                                  m_library,
+                                  u"--issue"_qs,
+                                  uuidUpper(issue.id),
+                                  u"--to"_qs,
+                                  u" ADA.Whitfield@gmail.com "_qs,
+                                  u"--secret"_qs,
+                                  u"k"_qs};
+        const RenderedEmail expected =
+            TemplateRenderer::render(ReaderMessage::context(issue, library.profile, ada, u"k"_qs));
+        const Run subject = cli(base + QStringList{u"--part"_qs, u"subject"_qs});
+        QCOMPARE(subject.exitCode, 0);
+        QCOMPARE(subject.out, expected.subject.toUtf8());
+        QCOMPARE(cli(base + QStringList{u"--part"_qs, u"html"_qs}).out, expected.html.toUtf8());
+        QCOMPARE(cli(base + QStringList{u"--part=text"_qs}).out, expected.text.toUtf8());
+        const QDateTime date(QDate(2025, 3, 4), QTime(9, 5), Qt::UTC);
+        const Run mime = cli(base + QStringList{u"--date"_qs, u"2025-03-04T10:05:00+01:00"_qs,
+                                                u"--boundary"_qs, u"B0UND"_qs});
+        QCOMPARE(mime.exitCode, 0);
+        QCOMPARE(withoutMessageID(mime.out),
+                 withoutMessageID(ReaderMessage::build(issue, library.profile, ada, u"k"_qs, date,
+                                                       u"B0UND"_qs)));
+        QVERIFY(mime.out.contains("\r\nList-Unsubscribe: <https://postwick.quietworkshop."
+                                  "workers.dev/unsubscribe?t="));
+    }
+
+    void emailForThePreviewReader() {
+        const Run html = cli({u"email"_qs, u"--library"_qs, m_library, u"--issue"_qs, u"first"_qs,
+                              u"--part"_qs, u"html"_qs});
+        QCOMPARE(html.exitCode, 0);
+        QVERIFY(html.out.contains(">Hi Alex,</p>"));
+        const QString token = ReaderLinks::unsubscribeToken(ReaderLinks::placeholderReaderAddress,
+                                                            u"quillmere-preview-only"_qs);
+        QVERIFY(html.out.contains(token.toUtf8()));
+        const Run mime = cli({u"email"_qs, u"--library"_qs, m_library, u"--issue"_qs, u"first"_qs});
+        QCOMPARE(mime.exitCode, 0);
+        QVERIFY(mime.out.contains("\r\nTo: reader@example.com\r\n"));
+        QVERIFY(mime.out.contains("boundary=\"=_Postwick_"));
+    }
+
+    void emailErrors() {
+        const QStringList base = {u"email"_qs, u"--library"_qs, m_library, u"--issue"_qs};
+        verifyUsageError(cli({u"email"_qs, u"--issue"_qs, u"first"_qs}), "--library is required");
+        verifyUsageError(cli({u"email"_qs, u"--library"_qs, m_library}), "--issue is required");
+        verifyUsageError(cli(base + QStringList{u"5A3D0000-0000-4000-8000-000000000999"_qs}),
+                         "no issue with id");
+        verifyUsageError(cli(base + QStringList{u"latest"_qs}), "--issue must be");
+        verifyUsageError(cli(base + QStringList{u"first"_qs, u"--to"_qs, u"nobody@x.co"_qs}),
+                         "no subscriber");
+        verifyUsageError(cli(base + QStringList{u"first"_qs, u"--part"_qs, u"pdf"_qs}), "--part");
+        verifyUsageError(cli(base + QStringList{u"first"_qs, u"--date"_qs, u"yesterday"_qs}),
+                         "--date");
+        verifyUsageError(cli(base + QStringList{u"first"_qs, u"--boundary"_qs, u"a\"b"_qs}),
+                         "--boundary");
+        verifyUsageError(cli(base + QStringList{u"first"_qs, u"--bogus"_qs}), "--bogus");
+        verifyUsageError(cli(base + QStringList{u"first"_qs, u"extra"_qs}), "extra");
+        verifyUsageError(cli({u"email"_qs, u"--library"_qs, m_dir.filePath(u"none.json"_qs),
+                              u"--issue"_qs, u"first"_qs}),
+                         "none.json");
+        QFile broken(m_dir.filePath(u"broken.json"_qs));
+        QVERIFY(broken.open(QIODevice::WriteOnly));
+        broken.write("{\"newsletters\": [{\"id\": 5}]}");
+        broken.close();
+        verifyUsageError(
+            cli({u"email"_qs, u"--library"_qs, broken.fileName(), u"--issue"_qs, u"first"_qs}), "");
+        QFile empty(m_dir.filePath(u"empty.json"_qs));
+        QVERIFY(empty.open(QIODevice::WriteOnly));
+        empty.write("{}");
+        empty.close();
+        verifyUsageError(
+            cli({u"email"_qs, u"--library"_qs, empty.fileName(), u"--issue"_qs, u"first"_qs}),
+            "no issues");
+    }
+
+    void emailHelpDocumentsEveryOption() {
+        const Run help = cli({u"email"_qs, u"--help"_qs});
+        QCOMPARE(help.exitCode, 0);
+        for (const char* option :
+             {"--library", "--issue", "--to", "--secret", "--part", "--date", "--boundary",
+              "--help", "first", "previews only", "subject", "html", "text", "mime"}) {
+            QVERIFY2(help.out.contains(option), option);
+        }
+        const Run overview = cli({u"--help"_qs});
+        QVERIFY(overview.out.contains("render"));
+        QVERIFY(overview.out.contains("email"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCLIRender)
+#include "test_cli_render.moc"

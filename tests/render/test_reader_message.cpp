@@ -1,0 +1,149 @@
+#include "core/sample_data.h"
+#include "render/reader_links.h"
+#include "render/reader_message.h"
+#include "render/template_renderer.h"
+
+#include <QRegularExpression>
+#include <QTest>
+
+using namespace quillmere;
+
+namespace {
+
+const QDateTime kDate(QDate(2025, 3, 4), QTime(9, 5), Qt::UTC);
+
+QByteArray withoutMessageID(QByteArray message) {
+    static const QRegularExpression id(u"Message-ID: <[^>]*>"_qs);
+    return QString::fromUtf8(message).replace(id, u"Message-ID: <>"_qs).toUtf8();
+}
+
+QByteArray header(const QByteArray& message, const QByteArray& name) {
+    for (const QByteArray& line : message.left(message.indexOf("\r\n\r\n")).split('\n')) {
+        if (line.startsWith(name + ": ")) {
+            return line.mid(name.size() + 2).trimmed();
+        }
+    }
+    return QByteArray();
+}
+
+const Newsletter& sampleIssue(int number) {
+    for (const Newsletter& n : SampleData::library().newsletters) {
+        if (n.id == SampleData::sampleID(number)) {
+            return n;
+        }
+    }
+    qFatal("no sample issue %d", number);
+}
+
+} // namespace
+
+class TestReaderMessage : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void contextForAReader() {
+        const Library& library = SampleData::library();
+        const Subscriber& ada = library.subscribers.first();
+        const RenderContext c =
+            ReaderMessage::context(sampleIssue(101), library.profile, ada, u"secret"_qs);
+        QCOMPARE(c.recipient, ada);
+        QCOMPARE(c.unsubscribeURL.toString(QUrl::FullyEncoded),
+                 library.profile.workerBaseURL + u"/unsubscribe?t="_qs +
+                     ReaderLinks::unsubscribeToken(ada.email, u"secret"_qs));
+        QCOMPARE(c.archiveURL->toString(QUrl::FullyEncoded),
+                 library.profile.workerBaseURL + u"/archive/"_qs + sampleIssue(101).slug());
+    }
+
+    void contextWithoutReaderOrWorker() {
+        SenderProfile profile = SampleData::profile();
+        profile.workerBaseURL.clear();
+        const RenderContext c =
+            ReaderMessage::context(sampleIssue(103), profile, std::nullopt, u"secret"_qs);
+        QVERIFY(!c.recipient);
+        QVERIFY(!c.archiveURL);
+        QCOMPARE(
+            c.unsubscribeURL.toString(QUrl::FullyEncoded),
+            ReaderLinks::placeholderWorkerBase + u"/unsubscribe?t="_qs +
+                ReaderLinks::unsubscribeToken(ReaderLinks::placeholderReaderAddress, u"secret"_qs));
+        profile.workerBaseURL = u"https://w.example.dev/"_qs;
+        const RenderContext slash =
+            ReaderMessage::context(sampleIssue(103), profile, std::nullopt, u"secret"_qs);
+        QCOMPARE(slash.archiveURL->toString(QUrl::FullyEncoded),
+                 u"https://w.example.dev/archive/"_qs + sampleIssue(103).slug());
+    }
+
+    void previewReader() {
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        const Subscriber s = ReaderMessage::previewReader(now);
+        QVERIFY(!s.id.isNull());
+        QVERIFY(s.id != ReaderMessage::previewReader(now).id);
+        QCOMPARE(s.email, ReaderLinks::placeholderReaderAddress);
+        QCOMPARE(s.name, u"Alex"_qs);
+        QCOMPARE(s.status, SubscriberStatus::active);
+        QCOMPARE(s.source, u"manual"_qs);
+        QCOMPARE(s.createdAt, now);
+        QCOMPARE(s.updatedAt, now);
+    }
+
+    void messageHeaders() {
+        const Library& library = SampleData::library();
+        const Subscriber& tomas = library.subscribers[1];
+        const QByteArray m = ReaderMessage::build(sampleIssue(102), library.profile, tomas,
+                                                  u"secret"_qs, kDate, u"B"_qs);
+        QCOMPARE(header(m, "From"), QByteArray("Mara Ellison <mara@quietworkshop.news>"));
+        QCOMPARE(header(m, "To"), tomas.email.toUtf8());
+        QCOMPARE(header(m, "Reply-To"), QByteArray("letters@quietworkshop.news"));
+        QCOMPARE(header(m, "Date"), QByteArray("Tue, 04 Mar 2025 09:05:00 +0000"));
+        QCOMPARE(header(m, "List-Unsubscribe"),
+                 "<" +
+                     ReaderLinks::unsubscribeURL(library.profile.workerBaseURL, tomas.email,
+                                                 u"secret"_qs)
+                         .toString(QUrl::FullyEncoded)
+                         .toUtf8() +
+                     ">, <mailto:letters@quietworkshop.news?subject=unsubscribe>");
+        SenderProfile noReply = library.profile;
+        noReply.replyTo = u"  "_qs;
+        const QByteArray bare =
+            ReaderMessage::build(sampleIssue(102), noReply, tomas, u"secret"_qs, kDate, u"B"_qs);
+        QVERIFY(!bare.contains("Reply-To:"));
+        QVERIFY(!header(bare, "List-Unsubscribe").contains("mailto:"));
+    }
+
+    // The issue-level batch gives every reader exactly the message of the straight pipeline.
+    void batchMatchesTheStraightPipeline() {
+        const Library& library = SampleData::library();
+        QList<Subscriber> readers = library.subscribers;
+        Subscriber odd = readers.first();
+        odd.name = u"  \u00c9mile \"*x*\" <b> {{email}} PWXPLACEHOLDEREMAILX "_qs;
+        odd.email = u"odd+tag@example.org"_qs;
+        readers.append(odd);
+        readers.append(ReaderMessage::previewReader(kDate));
+        for (EmailTemplate look :
+             {EmailTemplate::plain, EmailTemplate::editorial, EmailTemplate::letter}) {
+            for (const Newsletter& base : library.newsletters) {
+                Newsletter n = base;
+                n.emailTemplate = look;
+                n.subject += u" for {{name}}"_qs;
+                for (const SenderProfile& profile :
+                     {library.profile,
+                      SenderProfile{u"P"_qs, QString(), u"p@x.co"_qs, QString(), QString(),
+                                    u"us-east-1"_qs, QString(), QString(), true}}) {
+                    const ReaderMessage::Batch batch(n, profile, u"secret"_qs);
+                    for (const Subscriber& r : readers) {
+                        QCOMPARE(batch.render(r), TemplateRenderer::render(ReaderMessage::context(
+                                                      n, profile, r, u"secret"_qs)));
+                        QCOMPARE(withoutMessageID(batch.build(r, kDate, u"B"_qs)),
+                                 withoutMessageID(ReaderMessage::build(n, profile, r, u"secret"_qs,
+                                                                       kDate, u"B"_qs)));
+                    }
+                    QCOMPARE(batch.render(std::nullopt),
+                             TemplateRenderer::render(
+                                 ReaderMessage::context(n, profile, std::nullopt, u"secret"_qs)));
+                }
+            }
+        }
+    }
+};
+
+QTEST_APPLESS_MAIN(TestReaderMessage)
+#include "test_reader_message.moc"
