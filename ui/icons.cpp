@@ -12,8 +12,8 @@ namespace quillmere::Icons {
 
 namespace {
 
-// Freedesktop icon names, tried in order, for each symbol. Names outside the naming
-// specification come first where the common themes (Breeze, Adwaita) carry a closer match.
+// Freedesktop icon names, tried in order, for each symbol. Names outside the standard set
+// come first where the common themes (Breeze, Adwaita) carry a closer match.
 const QHash<QString, QStringList>& themeNames() {
     static const QHash<QString, QStringList> names{
         {QStringLiteral("newspaper"), {QStringLiteral("x-office-document")}},
