@@ -151,13 +151,16 @@ private Q_SLOTS:
     void damagedDocumentsFailWithTheStrictMessage_data() {
         QTest::addColumn<QByteArray>("json");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("truncated") << QByteArray(R"({"subscribers": [)") << "not valid JSON";
-        QTest::newRow("trailing garbage") << QByteArray("{} x") << "not valid JSON";
-        QTest::newRow("not an object") << QByteArray("[]") << "the document is not a JSON object";
-        QTest::newRow("duplicate key with a bad value")
-            << QByteArray(R"({"lastSync": "2025-01-01T00:00:00Z", "lastSync": "soon"})")
-            << "Invalid ISO8601 date: soon";
-        QTest::newRow("invalid UTF-8") << QByteArray("{\"profile\": \"\xff\"}") << "not valid JSON";
+        const auto add = [](const char* name, const char* json, const char* reason) {
+            QTest::newRow(name) << QByteArray(json) << QString::fromUtf8(reason);
+        };
+        add("truncated", R"({"subscribers": [)", "not valid JSON");
+        add("trailing garbage", "{} x", "not valid JSON");
+        add("not an object", "[]", "the document is not a JSON object");
+        add("duplicate key with a bad value",
+            R"({"lastSync": "2025-01-01T00:00:00Z", "lastSync": "soon"})",
+            "Invalid ISO8601 date: soon");
+        add("invalid UTF-8", "{\"profile\": \"\xff\"}", "not valid JSON");
     }
 
     void damagedDocumentsFailWithTheStrictMessage() {

@@ -20,25 +20,24 @@ private Q_SLOTS:
     void subscribersCoverEveryStatusAsTabled() {
         const auto& subscribers = SampleData::library().subscribers;
         QCOMPARE(subscribers.size(), 25);
-        QHash<SubscriberStatus, int> statuses;
+        QHash<QString, int> statuses;
         QHash<QString, int> sources;
         const QDateTime reference = SampleData::referenceDate();
         for (const Subscriber& s : subscribers) {
-            ++statuses[s.status];
+            ++statuses[rawValue(s.status)];
             ++sources[s.source];
             QCOMPARE(s.email, s.email.trimmed().toLower());
             QVERIFY2(EmailAddress::isValid(s.email), qPrintable(s.email));
             QVERIFY(s.createdAt <= s.updatedAt);
             QCOMPARE(s.updatedAt, std::max(s.createdAt, reference.addDays(-1)));
         }
-        QCOMPARE(statuses[SubscriberStatus::active], 16);
-        QCOMPARE(statuses[SubscriberStatus::pending], 3);
-        QCOMPARE(statuses[SubscriberStatus::unsubscribed], 3);
-        QCOMPARE(statuses[SubscriberStatus::bounced], 2);
-        QCOMPARE(statuses[SubscriberStatus::complained], 1);
-        QCOMPARE(sources[QStringLiteral("signup-form")], 15);
-        QCOMPARE(sources[QStringLiteral("import:substack")], 8);
-        QCOMPARE(sources[QStringLiteral("manual")], 2);
+        QCOMPARE(statuses, (QHash<QString, int>{{"active", 16},
+                                                {"pending", 3},
+                                                {"unsubscribed", 3},
+                                                {"bounced", 2},
+                                                {"complained", 1}}));
+        QCOMPARE(sources,
+                 (QHash<QString, int>{{"signup-form", 15}, {"import:substack", 8}, {"manual", 2}}));
         QVERIFY(subscribers[11].name.isEmpty());
         QCOMPARE(subscribers[17].createdAt, reference.addSecs(-43200)); // half a day
         QCOMPARE(subscribers[1].createdAt, reference.addDays(-400));
@@ -46,59 +45,39 @@ private Q_SLOTS:
     }
 
     void issuesAreInThreeStates() {
-        const auto& issues = SampleData::library().newsletters;
-        QCOMPARE(issues.size(), 3);
         const QDateTime reference = SampleData::referenceDate();
-        struct Expected {
-            int number, subject, preview, body;
-            EmailTemplate look;
-            CampaignStatus status;
-            int createdDays;
-            CampaignStats stats;
-            int delivered;
-        };
-        const Expected expected[] = {
-            {101,
-             35,
-             69,
-             550,
-             EmailTemplate::editorial,
-             CampaignStatus::sent,
-             16,
-             {18, 18, 0, 1, 0, 1},
-             18},
-            {102,
-             49,
-             69,
-             305,
-             EmailTemplate::letter,
-             CampaignStatus::paused,
-             3,
-             {18, 7, 1, 0, 0, 0},
-             7},
-            {103, 42, 57, 1550, EmailTemplate::editorial, CampaignStatus::draft, 1, {}, 0},
-        };
-        for (int i = 0; i < 3; ++i) {
-            const Newsletter& n = issues[i];
-            const Expected& e = expected[i];
-            QCOMPARE(n.id, SampleData::sampleID(e.number));
-            QCOMPARE(n.subject.size(), e.subject);
-            QCOMPARE(n.previewText.size(), e.preview);
-            QCOMPARE(n.markdown.size(), e.body);
+        const auto& issues = SampleData::library().newsletters;
+        // Subject/preview/body lengths, look, status, age, stats, delivered readers.
+        const QStringList expected{"35/69/550 editorial sent 16d 18,18,0,1,0,1 18",
+                                   "49/69/305 letter paused 3d 18,7,1,0,0,0 7",
+                                   "42/57/1550 editorial draft 1d 0,0,0,0,0,0 0"};
+        QStringList actual;
+        for (const Newsletter& n : issues) {
+            QCOMPARE(n.id, SampleData::sampleID(101 + int(actual.size())));
+            QCOMPARE(n.createdAt.time(), reference.time());
             QVERIFY(n.markdown.contains(QStringLiteral("{{name}}")));
-            QCOMPARE(n.emailTemplate, e.look);
-            QCOMPARE(n.status, e.status);
-            QCOMPARE(n.createdAt, reference.addDays(-e.createdDays));
-            QCOMPARE(n.stats, e.stats);
-            QCOMPARE(n.deliveredIDs.size(), e.delivered);
-            for (int reader = 1; reader <= e.delivered; ++reader) {
+            for (int reader = 1; reader <= n.deliveredIDs.size(); ++reader) {
                 QVERIFY(n.deliveredIDs.contains(SampleData::sampleID(reader)));
             }
+            const CampaignStats& c = n.stats;
+            actual.append(QStringLiteral("%1/%2/%3 %4 %5 %6d ")
+                              .arg(n.subject.size())
+                              .arg(n.previewText.size())
+                              .arg(n.markdown.size())
+                              .arg(rawValue(n.emailTemplate), rawValue(n.status))
+                              .arg(n.createdAt.daysTo(reference)) +
+                          QStringLiteral("%1,%2,%3,%4,%5,%6 %7")
+                              .arg(c.recipients)
+                              .arg(c.sent)
+                              .arg(c.failed)
+                              .arg(c.bounced)
+                              .arg(c.complained)
+                              .arg(c.unsubscribed)
+                              .arg(n.deliveredIDs.size()));
         }
+        QCOMPARE(actual, expected);
         QCOMPARE(issues[0].sentAt, reference.addDays(-14));
         QCOMPARE(issues[1].sentAt, std::nullopt);
-        QCOMPARE(issues[0].stats.bounceRate(), 1.0 / 18.0);
-        QVERIFY(issues[2].markdown.startsWith(QStringLiteral("# ")));
     }
 };
 
