@@ -14,13 +14,17 @@ for (const file of readdirSync(folder).filter((f) => f.endsWith('.eml')).sort())
     const post = mail.headerLines.find((h) => h.key === 'list-unsubscribe-post');
     out.push({
         file,
+        defects: [],
         subject: mail.subject ?? null,
         fromName: from?.name ?? null,
         fromAddress: from?.address ?? null,
         to: mail.to?.value?.[0]?.address ?? null,
         replyTo: mail.replyTo?.value?.[0]?.address ?? null,
-        unsubscribeURL: list.unsubscribe?.url ?? null,
-        unsubscribeMail: list.unsubscribe?.mail ?? null,
+        // Shaped like the Python reader's list, so both answers compare the same way.
+        listUnsubscribe: [
+            list.unsubscribe?.url,
+            list.unsubscribe?.mail && `mailto:${list.unsubscribe.mail}`,
+        ].filter((target) => target),
         listUnsubscribePost: post ? post.line.slice(post.line.indexOf(':') + 1).trim() : '',
         text: mail.text ?? null,
         html: mail.html === false ? null : mail.html,

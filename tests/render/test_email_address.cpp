@@ -17,31 +17,19 @@ private Q_SLOTS:
                                     local64 + u'@' + labels + QString(58, u'c') + u".io"_qs}) {
             QVERIFY2(EmailAddress::isValid(good), qPrintable(good));
         }
-        for (const QString& bad : {local64 + u'@' + labels + QString(59, u'c') + u".io"_qs,
-                                   local64 + u"a@x.io"_qs,
-                                   u"a@"_qs + QString(64, u'b') + u".io"_qs,
-                                   u"a..b@x.co"_qs,
-                                   u".a@x.co"_qs,
-                                   u"a.@x.co"_qs,
-                                   u"a@localhost"_qs,
-                                   u"a@x.c"_qs,
-                                   u"a@-x.co"_qs,
-                                   u"a@x-.co"_qs,
-                                   u"a@x.c0m"_qs,
-                                   u"a b@x.co"_qs,
-                                   u"a@b@x.co"_qs,
-                                   QString(),
-                                   u"@x.co"_qs,
-                                   u"a@"_qs,
-                                   u"a@x..co"_qs,
-                                   u"a@x.co."_qs,
-                                   u"\"a\"@x.co"_qs,
-                                   u"a@[127.0.0.1]"_qs,
-                                   u"a@b\u00fccher.de"_qs,
-                                   u"\u00e4@x.co"_qs,
-                                   u"Ann <a@x.co>"_qs,
-                                   u"a@x.co,b@x.co"_qs}) {
-            QVERIFY2(!EmailAddress::isValid(bad), qPrintable(bad));
+        const QStringList tooLong = {local64 + u'@' + labels + QString(59, u'c') + u".io"_qs,
+                                     local64 + u"a@x.io"_qs,
+                                     u"a@"_qs + QString(64, u'b') + u".io"_qs};
+        // Separated by "|".
+        QStringList rejected =
+            QStringLiteral(
+                "a..b@x.co|.a@x.co|a.@x.co|a@localhost|a@x.c|a@-x.co|a@x-.co|a@x.c0m|a b@x.co|"
+                "a@b@x.co||@x.co|a@|a@x..co|a@x.co.|\"a\"@x.co|a@[127.0.0.1]|a@b\u00fccher.de|"
+                "\u00e4@x.co|Ann <a@x.co>|a@x.co,b@x.co")
+                .split(u'|');
+        rejected += tooLong;
+        for (const QString& address : rejected) {
+            QVERIFY2(!EmailAddress::isValid(address), qPrintable(address));
         }
     }
 

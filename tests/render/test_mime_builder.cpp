@@ -54,6 +54,20 @@ QByteArray header(const QByteArray& message, const QByteArray& name) {
     return value;
 }
 
+// The text of a folded run of encoded words, and whether each word holds whole characters.
+QString decodeWords(const QByteArray& value, bool* whole = nullptr) {
+    QByteArray decoded;
+    for (const QByteArray& w : value.split('\n')) {
+        const QByteArray word = w.trimmed();
+        const QByteArray bytes = QByteArray::fromBase64(word.mid(10, word.size() - 12));
+        if (whole && (bytes.size() > 45 || QString::fromUtf8(bytes).toUtf8() != bytes)) {
+            *whole = false;
+        }
+        decoded += bytes;
+    }
+    return QString::fromUtf8(decoded);
+}
+
 // Every line ends in CR LF, the header section holds only the builder's own lines (with folded
 // continuations), no NUL, nothing longer than 998 characters.
 void verifyStructure(const QByteArray& message) {
@@ -123,15 +137,9 @@ private Q_SLOTS:
             "--B0UND--\r\n";
         QCOMPARE(withoutID, expected);
         QVERIFY(lines76(html.toUtf8()).contains("\r\n"));
-    }
-
-    void sameInputsGiveTheSameBytesButTheID() {
-        QByteArray a = build(email(u"S"_qs));
-        QByteArray b = build(email(u"S"_qs));
-        QVERIFY(a != b);
-        static const QRegularExpression id(u"<[^<>]+@q\\.news>"_qs);
-        QCOMPARE(QString::fromLatin1(a).replace(id, u"X"_qs),
-                 QString::fromLatin1(b).replace(id, u"X"_qs));
+        // Each build has its own Message-ID.
+        QVERIFY(header(m, "Message-ID") !=
+                header(build(email(u"Hello"_qs, u"Hi Ann\n"_qs, html)), "Message-ID"));
     }
 
     void subjects_data() {
@@ -156,16 +164,14 @@ private Q_SLOTS:
     void longNonASCIISubjectIsFolded() {
         const QString subject(100, QChar(0x00e9));
         const QByteArray value = header(build(email(subject)), "Subject");
-        const QByteArrayList words = value.split('\n');
-        QCOMPARE(words.size(), 5);
-        const int sizes[] = {22, 22, 22, 22, 12};
-        for (int i = 0; i < 5; ++i) {
-            const QByteArray w = words[i].trimmed();
-            QVERIFY(w.startsWith("=?UTF-8?B?") && w.endsWith("?="));
-            QCOMPARE(QString::fromUtf8(QByteArray::fromBase64(w.mid(10, w.size() - 12))),
-                     QString(sizes[i], QChar(0x00e9)));
-            QVERIFY(i == 0 || words[i].startsWith(' '));
+        QStringList words;
+        for (const QByteArray& line : value.split('\n')) {
+            QVERIFY(line.trimmed().startsWith("=?UTF-8?B?") && line.endsWith("?="));
+            words.append(decodeWords(line));
         }
+        QCOMPARE(words, (QStringList{QString(22, QChar(0xe9)), QString(22, QChar(0xe9)),
+                                     QString(22, QChar(0xe9)), QString(22, QChar(0xe9)),
+                                     QString(12, QChar(0xe9))}));
         QVERIFY(build(email(subject)).contains("?=\r\n =?UTF-8?B?"));
     }
 
@@ -174,30 +180,14 @@ private Q_SLOTS:
         const QString subject =
             u"\U0001F600"_qs.repeated(20) + u"a"_qs + QString(30, QChar(0x0301));
         const QByteArray value = MIMEBuilder::encodeHeader(subject).toUtf8();
-        QByteArray decoded;
-        for (const QByteArray& w : value.split('\n')) {
-            const QByteArray word = w.trimmed();
-            const QByteArray bytes = QByteArray::fromBase64(word.mid(10, word.size() - 12));
-            QVERIFY(bytes.size() <= 45);
-            QVERIFY(QString::fromUtf8(bytes).toUtf8() == bytes); // whole code points
-            decoded += bytes;
-        }
-        QCOMPARE(QString::fromUtf8(decoded), subject);
-        const QByteArray first = value.split('\n').first();
-        QCOMPARE(QByteArray::fromBase64(first.mid(10, first.size() - 12)),
-                 u"\U0001F600"_qs.repeated(11).toUtf8());
-    }
-
-    // Found by fuzzing: the emoji of a subject holding a Khmer sign came out as "??".
-    void charactersOfTailoredScriptsSurvive() {
-        const QString subject = u"\ufffd\U0001F468\u200d\U0001F469\u200d"_qs +
-                                QString(40, QChar(0xfffd)) + u"\u17d1"_qs;
-        QByteArray decoded;
-        for (const QByteArray& w : MIMEBuilder::encodeHeader(subject).toUtf8().split('\n')) {
-            const QByteArray word = w.trimmed();
-            decoded += QByteArray::fromBase64(word.mid(10, word.size() - 12));
-        }
-        QCOMPARE(QString::fromUtf8(decoded), subject);
+        bool whole = true;
+        QCOMPARE(decodeWords(value, &whole), subject);
+        QVERIFY(whole);
+        QCOMPARE(decodeWords(value.split('\n').first()), u"\U0001F600"_qs.repeated(11));
+        // Found by fuzzing: the emoji of a subject holding a Khmer sign came out as "??".
+        const QString khmer = u"\ufffd\U0001F468\u200d\U0001F469\u200d"_qs +
+                              QString(40, QChar(0xfffd)) + u"\u17d1"_qs;
+        QCOMPARE(decodeWords(MIMEBuilder::encodeHeader(khmer).toUtf8()), khmer);
     }
 
     void addresses_data() {
@@ -291,17 +281,16 @@ private Q_SLOTS:
     }
 
     void messageIDDomain() {
-        auto idOf = [](const QString& from) {
+        for (const auto& [from, domain] : {std::pair{u"m@q.news"_qs, "@q.news>"},
+                                           {u"m@@q.news@"_qs, "@q.news>"},
+                                           {QString(), "@quillmere.invalid>"},
+                                           {u"@"_qs, "@quillmere.invalid>"},
+                                           {u"m@q news>"_qs, "@quillmere.invalid>"}}) {
             const QByteArray m =
                 MIMEBuilder::build(email(u"S"_qs), from, QString(), u"a@x.co"_qs, std::nullopt,
                                    kUnsubscribe, std::nullopt, kDate, u"B0UND"_qs);
-            return header(m, "Message-ID");
-        };
-        QVERIFY(idOf(u"m@q.news"_qs).endsWith("@q.news>"));
-        QVERIFY(idOf(u"m@@q.news@"_qs).endsWith("@q.news>"));
-        QVERIFY(idOf(QString()).endsWith("@quillmere.invalid>"));
-        QVERIFY(idOf(u"@"_qs).endsWith("@quillmere.invalid>"));
-        QVERIFY(idOf(u"m@q news>"_qs).endsWith("@quillmere.invalid>"));
+            QVERIFY2(header(m, "Message-ID").endsWith(domain), qPrintable(from));
+        }
     }
 
     // No value can add a header line or break the structure.
@@ -319,14 +308,9 @@ private Q_SLOTS:
         QCOMPARE(header(m, "Reply-To"), QByteArray("r@q.news X-Evil: 1"));
         QVERIFY(header(m, "List-Unsubscribe")
                     .endsWith(", <mailto:r@q.news%3E,%20%3Chttps://evil%20x>"));
-        const QByteArray subject = header(m, "Subject");
-        QVERIFY(subject.startsWith("=?UTF-8?B?"));
-        QByteArray decoded;
-        for (const QByteArray& w : subject.split('\n')) {
-            const QByteArray word = w.trimmed();
-            decoded += QByteArray::fromBase64(word.mid(10, word.size() - 12));
-        }
-        QCOMPARE(QString::fromUtf8(decoded), u"x Bcc: victim@example.com  --B0UND\u0000\u0007"_qs);
+        QVERIFY(header(m, "Subject").startsWith("=?UTF-8?B?"));
+        QCOMPARE(decodeWords(header(m, "Subject")),
+                 u"x Bcc: victim@example.com  --B0UND\u0000\u0007"_qs);
 
         const QString huge(5000, u'a');
         const QByteArray big =

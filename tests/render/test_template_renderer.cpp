@@ -238,18 +238,14 @@ private Q_SLOTS:
 
     void substitute() {
         using TemplateRenderer::substitute;
-        const QString n = u"Ann"_qs;
-        const QString e = u"a@b.co"_qs;
-        QCOMPARE(substitute(u"{{NAME}} {{ email }} {{ Name }}"_qs, n, e), u"Ann a@b.co Ann"_qs);
-        QCOMPARE(substitute(u"{{unknown}} {{first_name}}"_qs, n, e),
-                 u"{{unknown}} {{first_name}}"_qs);
-        QCOMPARE(substitute(u"Hi {{name"_qs, n, e), u"Hi {{name"_qs);
-        QCOMPARE(substitute(u"{{name}} {{"_qs, n, e), u"Ann {{"_qs);
-        QCOMPARE(substitute(u"{{}}{{name}}"_qs, n, e), u"{{}}Ann"_qs);
-        QCOMPARE(substitute(u"{{{name}}}"_qs, n, e), u"{{{name}}}"_qs);
-        QCOMPARE(substitute(u"no tags"_qs, n, e), u"no tags"_qs);
+        // Tags ignore case and inner spaces; unknown, empty, tripled and unclosed ones stay.
+        QCOMPARE(substitute(u"{{NAME}} {{ email }} {{ Name }} {{unknown}} {{first_name}} {{}}"
+                            "{{name}} {{{name}}} no tags {{name}} {{ Hi {{name"_qs,
+                            u"Ann"_qs, u"a@b.co"_qs),
+                 u"Ann a@b.co Ann {{unknown}} {{first_name}} {{}}Ann {{{name}}} no tags Ann {{ Hi "
+                 "{{name"_qs);
         // Inserted text is not searched again.
-        QCOMPARE(substitute(u"{{name}}"_qs, u"{{email}}"_qs, e), u"{{email}}"_qs);
+        QCOMPARE(substitute(u"{{name}}"_qs, u"{{email}}"_qs, u"e"_qs), u"{{email}}"_qs);
     }
 
     void preheader() {
@@ -261,7 +257,6 @@ private Q_SLOTS:
         const QString html = TemplateRenderer::render(context(n, reader(u"Ann"_qs))).html;
         QVERIFY(html.contains(u"mso-hide:all;\">For Ann &amp; co"_qs +
                               u"&#847;&zwnj;&nbsp;"_qs.repeated(40) + u"</div>"_qs));
-        QCOMPARE(html.count(u"&#847;&zwnj;&nbsp;"_qs), 40);
         n.previewText = u"{{email}}"_qs;
         QVERIFY(!TemplateRenderer::render(context(n, std::nullopt)).html.contains(open));
     }
