@@ -2,6 +2,7 @@
 #include "core/decoding_error.h"
 #include "core/iso_date.h"
 #include "core/library.h"
+#include "core/sample_data.h"
 #include "core/uuid_text.h"
 
 #include <QJsonArray>
@@ -11,10 +12,6 @@
 using namespace quillmere;
 
 namespace {
-
-QJsonObject parse(const char* json) {
-    return QJsonDocument::fromJson(json).object();
-}
 
 QDateTime at(const char* iso) {
     return *IsoDate::parse(QString::fromLatin1(iso));
@@ -27,29 +24,18 @@ Newsletter issueWithSubject(const QString& subject) {
     return n;
 }
 
+// The sample library with the values that are easy to lose on the way: a counter beyond double
+// precision, dates with milliseconds, quotes and non-ASCII text.
 Library richLibrary() {
-    Library library;
+    Library library = SampleData::library();
     library.profile.publicationName = QStringLiteral("Field Notes — Ünïcode");
-    library.profile.fromEmail = QStringLiteral("ann@example.com");
-    library.profile.doubleOptIn = false;
-    Subscriber s;
-    s.id = QUuid::createUuid();
-    s.email = QStringLiteral("reader@example.com");
-    s.name = QStringLiteral("Zoë \"Z\" O'Neil");
-    s.status = SubscriberStatus::complained;
-    s.source = QStringLiteral("import:substack");
-    s.createdAt = at("2025-03-14T09:26:53.589Z");
-    s.updatedAt = at("2025-03-15T00:00:00.001Z");
-    library.subscribers = {s};
-    Newsletter n = issueWithSubject(QStringLiteral("Hello"));
-    n.markdown = QStringLiteral("# Hi {{name}}\n");
+    library.subscribers[0].name = QStringLiteral("Zoë \"Z\" O'Neil");
+    library.subscribers[0].createdAt = at("2025-03-14T09:26:53.589Z");
+    Newsletter& n = library.newsletters[0];
+    n.id = QUuid::fromString(QStringLiteral("5A3D0012-0000-4000-8000-000000000101"));
     n.emailTemplate = EmailTemplate::letter;
     n.status = CampaignStatus::failed;
-    n.createdAt = at("2024-02-29T23:59:59.999Z");
-    n.sentAt = at("2024-03-01T00:00:00.000Z");
-    n.stats = CampaignStats{9007199254740993, 5, 4, 3, 2, 1};
-    n.deliveredIDs = {s.id, QUuid::createUuid(), QUuid::createUuid()};
-    library.newsletters = {n};
+    n.stats.recipients = 9007199254740993;
     library.lastSync = at("2026-01-01T12:00:00.250Z");
     return library;
 }
@@ -100,6 +86,8 @@ private Q_SLOTS:
     }
 
     void optionalKeysAreOmittedAndReadAsAbsent() {
+        // The library itself is lenient: every key may be missing.
+        QCOMPARE(Library::fromJson(QJsonObject()), Library());
         Library library;
         library.newsletters = {issueWithSubject(QStringLiteral("x"))};
         const QJsonObject json = library.toJson();
@@ -113,19 +101,6 @@ private Q_SLOTS:
         QCOMPARE(AWSCredentials::fromJson(keys.toJson()), keys);
         keys.sessionToken = QString();
         QCOMPARE(AWSCredentials::fromJson(keys.toJson()), keys); // empty token is kept, not lost
-    }
-
-    void libraryIsLenientOnlyAtItsOwnLevel() {
-        const Library empty = Library::fromJson(QJsonObject());
-        QCOMPARE(empty, Library());
-        QCOMPARE(empty.profile.region, QStringLiteral("us-east-1"));
-        QVERIFY(empty.profile.doubleOptIn);
-
-        // A present profile is strict: a missing key fails the whole document.
-        const DecodingError missing =
-            decodingFailure(parse(R"({"profile": {"publicationName": "x"}})"));
-        QCOMPARE(missing.kind(), QStringLiteral("SenderProfile"));
-        QCOMPARE(missing.path(), QStringLiteral("profile"));
     }
 
     void strictRecordsNameWhatFailed_data() {
@@ -157,6 +132,9 @@ private Q_SLOTS:
         QTest::newRow("bad delivered id")
             << QByteArray(issue).replace(R"("deliveredIDs": [])", R"("deliveredIDs": [3])")
             << "Newsletter | newsletters[0] | deliveredIDs | element 0 is not a UUID";
+        // A present record is strict: a missing key fails the whole document.
+        QTest::newRow("partial profile") << QByteArray(R"({"profile": {"publicationName": "x"}})")
+                                         << "SenderProfile | profile | ";
         QTest::newRow("subscribers not a list")
             << QByteArray(R"({"subscribers": {}})") << "Library |  | subscribers | expected a list";
     }

@@ -80,7 +80,8 @@ class TestLibraryJSON : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void writesWhatQtWritesForTheSameDocument() {
+    // Our writer gives Qt's bytes; the fast reader agrees with the strict one on every form.
+    void writerAndFastReaderAgreeWithQt() {
         QRandomGenerator random(7);
         const QList<Library> libraries{Library(), SampleData::library(), awkwardLibrary(),
                                        randomLibrary(random), randomLibrary(random)};
@@ -88,27 +89,15 @@ private Q_SLOTS:
             const QByteArray ours = LibraryJSON::write(library);
             QCOMPARE(asQtIndentation(ours), qtBytes(library));
             QVERIFY(ours.endsWith("}\n"));
-        }
-    }
-
-    void fastReaderAgreesWithTheStrictReader() {
-        QRandomGenerator random(11);
-        const QList<Library> libraries{Library(), SampleData::library(), awkwardLibrary(),
-                                       randomLibrary(random)};
-        for (const Library& library : libraries) {
             for (const QByteArray& bytes :
-                 {LibraryJSON::write(library), qtBytes(library),
+                 {ours, qtBytes(library),
                   QJsonDocument(library.toJson()).toJson(QJsonDocument::Compact)}) {
                 const auto fast = LibraryJSON::readFast(bytes);
                 const Library strict = strictRead(bytes);
                 QCOMPARE(strict, library);
                 // Lone surrogates are left to the strict reader; everything else is fast.
-                if (library.profile.publicationName.contains(QChar(0xD800))) {
-                    QVERIFY(!fast || *fast == strict);
-                } else {
-                    QVERIFY(fast);
-                    QCOMPARE(*fast, strict);
-                }
+                QVERIFY(fast || library.profile.publicationName.contains(QChar(0xD800)));
+                QVERIFY(!fast || *fast == strict);
             }
         }
     }

@@ -11,7 +11,6 @@ class TestSampleData : public QObject {
 private Q_SLOTS:
     void isComputedOnceFromTheReferenceInstant() {
         QCOMPARE(SampleData::library(), SampleData::library());
-        QCOMPARE(SampleData::referenceDate().toSecsSinceEpoch(), 1790000000);
         QCOMPARE(SampleData::library().subscribers[6].id,
                  QUuid::fromString(QStringLiteral("5A3D0000-0000-4000-8000-000000000007")));
         QCOMPARE(SampleData::library().lastSync, SampleData::referenceDate().addDays(-1));
@@ -38,10 +37,8 @@ private Q_SLOTS:
                                                 {"complained", 1}}));
         QCOMPARE(sources,
                  (QHash<QString, int>{{"signup-form", 15}, {"import:substack", 8}, {"manual", 2}}));
-        QVERIFY(subscribers[11].name.isEmpty());
         QCOMPARE(subscribers[17].createdAt, reference.addSecs(-43200)); // half a day
         QCOMPARE(subscribers[1].createdAt, reference.addDays(-400));
-        QCOMPARE(subscribers[24].status, SubscriberStatus::active);
     }
 
     void issuesAreInThreeStates() {

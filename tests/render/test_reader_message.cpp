@@ -17,15 +17,6 @@ QByteArray withoutMessageID(QByteArray message) {
     return QString::fromUtf8(message).replace(id, u"Message-ID: <>"_qs).toUtf8();
 }
 
-QByteArray header(const QByteArray& message, const QByteArray& name) {
-    for (const QByteArray& line : message.left(message.indexOf("\r\n\r\n")).split('\n')) {
-        if (line.startsWith(name + ": ")) {
-            return line.mid(name.size() + 2).trimmed();
-        }
-    }
-    return QByteArray();
-}
-
 const Newsletter& sampleIssue(int number) {
     for (const Newsletter& n : SampleData::library().newsletters) {
         if (n.id == SampleData::sampleID(number)) {
@@ -68,30 +59,6 @@ private Q_SLOTS:
         QCOMPARE(preview.email, ReaderLinks::placeholderReaderAddress);
         QCOMPARE(preview.name, u"Alex"_qs);
         QVERIFY(preview.id != ReaderMessage::previewReader(kDate).id);
-    }
-
-    void messageHeaders() {
-        const Library& library = SampleData::library();
-        const Subscriber& tomas = library.subscribers[1];
-        const QByteArray m = ReaderMessage::build(sampleIssue(102), library.profile, tomas,
-                                                  u"secret"_qs, kDate, u"B"_qs);
-        QCOMPARE(header(m, "From"), QByteArray("Mara Ellison <mara@quietworkshop.news>"));
-        QCOMPARE(header(m, "To"), tomas.email.toUtf8());
-        QCOMPARE(header(m, "Reply-To"), QByteArray("letters@quietworkshop.news"));
-        QCOMPARE(header(m, "Date"), QByteArray("Tue, 04 Mar 2025 09:05:00 +0000"));
-        QCOMPARE(header(m, "List-Unsubscribe"),
-                 "<" +
-                     ReaderLinks::unsubscribeURL(library.profile.workerBaseURL, tomas.email,
-                                                 u"secret"_qs)
-                         .toString(QUrl::FullyEncoded)
-                         .toUtf8() +
-                     ">, <mailto:letters@quietworkshop.news?subject=unsubscribe>");
-        SenderProfile noReply = library.profile;
-        noReply.replyTo = u"  "_qs;
-        const QByteArray bare =
-            ReaderMessage::build(sampleIssue(102), noReply, tomas, u"secret"_qs, kDate, u"B"_qs);
-        QVERIFY(!bare.contains("Reply-To:"));
-        QVERIFY(!header(bare, "List-Unsubscribe").contains("mailto:"));
     }
 
     // The issue-level batch gives every reader exactly the message of the straight pipeline.
