@@ -178,6 +178,16 @@ private Q_SLOTS:
             "</td></tr>"_qs));
         QVERIFY(letter.text.contains(u"\n\nWarmly,\nMara Ellison\n\n--\n"_qs));
         QVERIFY(letter.html.contains(u"border:1px solid #e8dfd0;border-radius:8px;"_qs));
+        // Each look's page and card colours, type and spacing.
+        QVERIFY(editorial.contains(u"padding:0;background:#f2f2f0;\">"_qs));
+        QVERIFY(editorial.contains(u"style=\"padding:32px 40px;background:#ffffff;font-family:"_qs +
+                                   kSystem +
+                                   u";font-size:17px;line-height:1.65;color:#1a1a1a;"_qs));
+        QVERIFY(letter.html.contains(u"padding:0;background:#f6f1e7;\">"_qs));
+        QVERIFY(
+            letter.html.contains(u"style=\"padding:44px 48px;background:#fffdf8;font-family:"_qs +
+                                 kSerif + u";font-size:18px;line-height:1.7;color:#2b2622;"_qs));
+        QVERIFY(letter.html.contains(u"style=\"color:#8a4b2a;text-decoration:underline;\""_qs));
 
         const QString plain =
             TemplateRenderer::render(context(issue(EmailTemplate::plain), reader(u"Ann"_qs))).html;
