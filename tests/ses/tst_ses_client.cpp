@@ -250,6 +250,7 @@ void TestSESClient::failuresReachTheCaller() {
         outcome([&] { return test::runTask(f.client.getIdentity(u"example.org"_s)).identity; }),
         u"error: SES 404 NotFoundException: Email identity example.org does "
         "not exist."_s);
+    QCOMPARE(f.transport->requests()[0].url.path(), u"/v2/email/identities/example.org"_s);
     try {
         test::runTask(f.client.getAccount());
         QFAIL("the transport failure must reach the caller");

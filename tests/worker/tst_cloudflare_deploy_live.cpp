@@ -211,6 +211,8 @@ void TestCloudflareDeployLive::redeploymentReusesTheDatabaseAndTheURL() {
     QCOMPARE(sent[1][u"path"_s].toString(), u"/client/v4/accounts/"_s + accountID +
                                                 u"/d1/database/"_s + m_databaseID + u"/query"_s);
     QCOMPARE(control(u"databases"_s).toArray().size(), 1);
+    // A fresh boundary for every upload.
+    QVERIFY(sent[2][u"headers"_s][u"content-type"_s] != sent[7][u"headers"_s][u"content-type"_s]);
     const QByteArray lastMetadata =
         QByteArray::fromBase64(sent[7][u"body"_s].toString().toLatin1());
     QVERIFY(lastMetadata.contains("\"keep_bindings\":[\"secret_text\"]"));
