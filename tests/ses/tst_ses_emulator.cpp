@@ -1,6 +1,7 @@
 // The SES client against the SES v2 emulator (npm aws-ses-v2-local) on the loopback interface,
 // reached the way the AWS SDKs are pointed at a local endpoint: AWS_ENDPOINT_URL_SESV2.
 
+#include "render/mime_builder.h"
 #include "ses/network_transport.h"
 #include "ses/ses_client.h"
 #include "support/run_task.h"
@@ -12,66 +13,7 @@
 #include <QTest>
 
 using namespace quillmere;
-
-namespace {
-
-const QByteArray emulatedAccount = R"({
-  "DedicatedIpAutoWarmupEnabled": false,
-  "Details": {"AdditionalContactEmailAddresses": [], "ContactLanguage": "EN",
-              "MailType": "MARKETING", "ReviewDetails": {"CaseId": "c-1", "Status": "GRANTED"},
-              "UseCaseDescription": "A newsletter.", "WebsiteURL": "https://example.com"},
-  "EnforcementStatus": "HEALTHY", "ProductionAccessEnabled": true, "SendingEnabled": true,
-  "SendQuota": {"Max24HourSend": 50000, "MaxSendRate": 14, "SentLast24Hours": 12},
-  "SuppressionAttributes": {"SuppressedReasons": ["BOUNCE", "COMPLAINT"]}
-})";
-
-// A small multipart/alternative message as a mail client expects it: an RFC 2047 subject,
-// Base64 text and HTML parts, CRLF line ends.
-// TODO(after the MIME builder lands): build this with MIMEBuilder instead of by hand.
-QByteArray handmadeMessage(const QString& subject, const QString& text, const QString& html) {
-    const QByteArray boundary = "=_quillmere_test_boundary_7f3a";
-    const auto wrapped = [](const QByteArray& base64) {
-        QByteArray out;
-        for (qsizetype i = 0; i < base64.size(); i += 76) {
-            out += base64.mid(i, 76) + "\r\n";
-        }
-        return out;
-    };
-    return "From: Test Letter <letter@example.com>\r\n"
-           "To: reader@example.org\r\n"
-           "Subject: =?UTF-8?B?" +
-           subject.toUtf8().toBase64() +
-           "?=\r\n"
-           "Date: Sat, 01 Mar 2025 09:05:02 +0000\r\n"
-           "Message-ID: <test-1@example.com>\r\n"
-           "MIME-Version: 1.0\r\n"
-           "Content-Type: multipart/alternative; boundary=\"" +
-           boundary +
-           "\"\r\n"
-           "\r\n"
-           "--" +
-           boundary +
-           "\r\n"
-           "Content-Type: text/plain; charset=utf-8\r\n"
-           "Content-Transfer-Encoding: base64\r\n"
-           "\r\n" +
-           wrapped(text.toUtf8().toBase64()) + "--" + boundary +
-           "\r\n"
-           "Content-Type: text/html; charset=utf-8\r\n"
-           "Content-Transfer-Encoding: base64\r\n"
-           "\r\n" +
-           wrapped(html.toUtf8().toBase64()) + "--" + boundary + "--\r\n";
-}
-
-QJsonObject getJson(NetworkTransport& transport, const QUrl& url) {
-    const HTTPResponse response = test::runTask(transport.send({QStringLiteral("GET"), url, {}, {}}));
-    if (response.status != 200) {
-        return {};
-    }
-    return QJsonDocument::fromJson(response.body).object();
-}
-
-} // namespace
+using namespace Qt::StringLiterals;
 
 class TestSESEmulator : public QObject {
     Q_OBJECT
@@ -86,6 +28,16 @@ private:
 };
 
 void TestSESEmulator::initTestCase() {
+    // (Defined here, after the class: moc loses its way in a raw string above it.)
+    const QByteArray emulatedAccount = R"({
+  "DedicatedIpAutoWarmupEnabled": false,
+  "Details": {"AdditionalContactEmailAddresses": [], "ContactLanguage": "EN",
+              "MailType": "MARKETING", "ReviewDetails": {"CaseId": "c-1", "Status": "GRANTED"},
+              "UseCaseDescription": "A newsletter.", "WebsiteURL": "https://example.com"},
+  "EnforcementStatus": "HEALTHY", "ProductionAccessEnabled": true, "SendingEnabled": true,
+  "SendQuota": {"Max24HourSend": 50000, "MaxSendRate": 14, "SentLast24Hours": 12},
+  "SuppressionAttributes": {"SuppressedReasons": ["BOUNCE", "COMPLAINT"]}
+})";
     m_emulator = std::make_unique<test::SESEmulator>(emulatedAccount);
     QVERIFY2(m_emulator->isRunning(), qPrintable(m_emulator->error()));
     qputenv("AWS_ENDPOINT_URL_SESV2", m_emulator->url().toString().toUtf8());
@@ -97,51 +49,49 @@ void TestSESEmulator::cleanupTestCase() {
 
 void TestSESEmulator::accountAndRawSend() {
     const auto transport = std::make_shared<NetworkTransport>();
-    const SESClient client(
-        {QStringLiteral("AKIDLOCAL"), QStringLiteral("local-secret"), QStringLiteral("session")},
-        QStringLiteral("us-east-1"), transport);
+    const SESClient client({u"AKIDLOCAL"_s, u"local-secret"_s, u"session"_s}, u"us-east-1"_s,
+                           transport);
     QCOMPARE(client.endpoint(), m_emulator->url());
 
     QCOMPARE(test::runTask(client.getAccount()),
-             (SESAccount{true, true, 50000, 14, 12, QStringLiteral("HEALTHY")}));
+             (SESAccount{true, true, 50000, 14, 12, u"HEALTHY"_s}));
 
-    const QString subject = QStringLiteral("Caf\u00e9 notes \u2615 #12");
-    const QString text = QStringLiteral("Hello reader,\n\nThis week: caf\u00e9s.\n");
-    const QString html = QStringLiteral("<p>Hello reader,</p><p>This week: <b>caf\u00e9s</b>.</p>");
-    const QString messageID = test::runTask(client.sendRaw(handmadeMessage(subject, text, html),
-                                                        QStringLiteral("letter@example.com"),
-                                                        QStringLiteral("reader@example.org")));
+    const QString subject = u"Caf\u00e9 notes \u2615 #12"_s;
+    const QString text = u"Hello reader,\n\nThis week: caf\u00e9s.\n"_s;
+    const QString html = u"<p>Hello reader,</p><p>This week: <b>caf\u00e9s</b>.</p>"_s;
+    const QByteArray raw = MIMEBuilder::build(
+        {html, text, subject}, u"letter@example.com"_s, u"Test Letter"_s, u"reader@example.org"_s,
+        std::nullopt, QUrl(u"https://w.example/unsubscribe?t=x"_s), std::nullopt,
+        QDateTime::currentDateTimeUtc(), std::nullopt);
+    const QString messageID =
+        test::runTask(client.sendRaw(raw, u"letter@example.com"_s, u"reader@example.org"_s));
     QVERIFY(!messageID.isEmpty());
 
     // The emulator parsed the raw message and stored what a mail client would show.
-    const QJsonObject store =
-        getJson(*transport, QUrl(m_emulator->url().toString() + QStringLiteral("/store")));
-    const QJsonArray emails = store.value(QStringLiteral("emails")).toArray();
+    const QUrl storeURL = m_emulator->url().resolved(QUrl(u"/store"_s));
+    const HTTPResponse answer = test::runTask(transport->send({u"GET"_s, storeURL, {}, {}}));
+    const QJsonObject store = QJsonDocument::fromJson(answer.body).object();
+    const QJsonArray emails = store.value(u"emails"_s).toArray();
     QJsonObject stored;
     for (const QJsonValue& email : emails) {
-        if (email[QStringLiteral("messageId")].toString() == messageID) {
+        if (email[u"messageId"_s].toString() == messageID) {
             stored = email.toObject();
         }
     }
     QVERIFY2(!stored.isEmpty(), QJsonDocument(store).toJson().constData());
-    QCOMPARE(stored[QStringLiteral("subject")].toString(), subject);
-    QCOMPARE(stored[QStringLiteral("destination")][QStringLiteral("to")].toArray(),
-             QJsonArray{QStringLiteral("reader@example.org")});
-    QVERIFY(
-        stored[QStringLiteral("from")].toString().contains(QStringLiteral("letter@example.com")));
-    QCOMPARE(stored[QStringLiteral("body")][QStringLiteral("text")].toString().trimmed(),
-             text.trimmed());
-    QCOMPARE(stored[QStringLiteral("body")][QStringLiteral("html")].toString().trimmed(), html);
+    QCOMPARE(stored[u"subject"_s].toString(), subject);
+    QCOMPARE(stored[u"destination"_s][u"to"_s].toArray(), QJsonArray{u"reader@example.org"_s});
+    QVERIFY(stored[u"from"_s].toString().contains(u"letter@example.com"_s));
+    QCOMPARE(stored[u"body"_s][u"text"_s].toString().trimmed(), text.trimmed());
+    QCOMPARE(stored[u"body"_s][u"html"_s].toString().trimmed(), html);
 
     // The emulator's own error shape: a body with a message and no type.
     try {
-        test::runTask(client.sendRaw("Subject: no sender\r\n\r\nx\r\n",
-                                  QStringLiteral("letter@example.com"),
-                                  QStringLiteral("reader@example.org")));
+        test::runTask(client.sendRaw("Subject: no sender\r\n\r\nx\r\n", u"letter@example.com"_s,
+                                     u"reader@example.org"_s));
         QFAIL("a raw message without From must be rejected");
     } catch (const SESError& error) {
-        QCOMPARE(error, SESError::http(400, QStringLiteral("HTTP400"),
-                                       QStringLiteral("Bad Request Exception")));
+        QCOMPARE(error, SESError::http(400, u"HTTP400"_s, u"Bad Request Exception"_s));
     }
 }
 

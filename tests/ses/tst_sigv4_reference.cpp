@@ -11,6 +11,7 @@
 #include <QTest>
 
 using namespace quillmere;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -22,8 +23,13 @@ struct Case {
 };
 
 template <class T, qsizetype N>
-const T& pick(QRandomGenerator& random, const T (&choices)[N]) {
+const T& pickRaw(QRandomGenerator& random, const T (&choices)[N]) {
     return choices[random.bounded(int(N))];
+}
+
+template <qsizetype N>
+QString pick(QRandomGenerator& random, const char* const (&choices)[N]) {
+    return QString::fromUtf8(pickRaw(random, choices));
 }
 
 // Writes a query component with its delimiters escaped and everything else sometimes raw,
@@ -43,82 +49,36 @@ QString queryComponent(QRandomGenerator& random, const QString& text) {
 
 QList<Case> corpus() {
     QRandomGenerator random(20250301);
+    // clang-format off
     // Origins with and without ports; default ports must not be signed.
-    const QString origins[] = {
-        QStringLiteral("https://email.us-east-1.amazonaws.com"),
-        QStringLiteral("https://h.example:443"),
-        QStringLiteral("https://h.example:8443"),
-        QStringLiteral("http://127.0.0.1:4567"),
-        QStringLiteral("http://h.example:80"),
-        QStringLiteral("http://localhost"),
-    };
+    const char* origins[] = {"https://email.us-east-1.amazonaws.com", "https://h.example:443",
+        "https://h.example:8443", "http://127.0.0.1:4567", "http://h.example:80", "http://localhost"};
     // Paths are written without percent escapes and without empty or dot segments. Both cases
     // legitimately differ from botocore, which percent-encodes the path once more for every
     // service but S3 (so "%20" would be signed as "%2520") and removes dot segments and double
     // slashes; our signer encodes each segment exactly once and keeps the path as written.
     // The unit tests pin our behaviour for those cases.
-    const QString paths[] = {
-        QString(),
-        QStringLiteral("/"),
-        QStringLiteral("/v2/email/account"),
-        QStringLiteral("/v2/email/identities/mail-1.example.co.uk"),
-        QStringLiteral("/a b/c d"),
-        QStringLiteral("/x+y/1+1"),
-        QStringLiteral("/caf\u00e9/\u65e5\u672c\u8a9e"),
-        QStringLiteral("/~user/file.name_v2-final.txt"),
-        QStringLiteral("/a:b@c!$'()*,;="),
-        QStringLiteral("/trailing/"),
-        QStringLiteral("/\U0001F600/emoji"),
-    };
-    const QString methods[] = {QStringLiteral("GET"),   QStringLiteral("POST"),
-                               QStringLiteral("put"),   QStringLiteral("DELETE"),
-                               QStringLiteral("PATCH"), QStringLiteral("HEAD")};
-    const QString names[] = {QStringLiteral("Action"),
-                             QStringLiteral("b"),
-                             QStringLiteral("a"),
-                             QStringLiteral("a"),
-                             QStringLiteral("Key With Space"),
-                             QStringLiteral("k+plus"),
-                             QStringLiteral("\u00fcber"),
-                             QStringLiteral("z"),
-                             QStringLiteral("A")};
-    const QString values[] = {QString(),
-                              QStringLiteral("1"),
-                              QStringLiteral("two words"),
-                              QStringLiteral("x+y"),
-                              QStringLiteral("a=b"),
-                              QStringLiteral("caf\u00e9"),
-                              QStringLiteral("%literal"),
-                              QStringLiteral("~tilde"),
-                              QStringLiteral("&amp;"),
-                              QStringLiteral("10")};
+    const char* paths[] = {"", "/", "/v2/email/account", "/v2/email/identities/mail-1.example.co.uk",
+        "/a b/c d", "/x+y/1+1", "/caf\u00e9/\u65e5\u672c\u8a9e", "/~user/file.name_v2-final.txt",
+        "/a:b@c!$'()*,;=", "/trailing/", "/\U0001F600/emoji"};
+    const char* methods[] = {"GET", "POST", "put", "DELETE", "PATCH", "HEAD"};
+    const char* names[] = {"Action", "b", "a", "a", "Key With Space", "k+plus", "\u00fcber", "z", "A"};
+    const char* values[] = {"", "1", "two words", "x+y", "a=b", "caf\u00e9", "%literal", "~tilde",
+        "&amp;", "10"};
     // Header values use spaces and tabs only: botocore collapses every kind of white space,
     // the algorithm only those two.
-    const std::pair<QString, QString> headers[] = {
-        {QStringLiteral("Accept"), QStringLiteral("application/json")},
-        {QStringLiteral("Content-Type"), QStringLiteral("application/json; charset=utf-8")},
-        {QStringLiteral("X-Custom-Spaces"), QStringLiteral("  a   b\t\tc  ")},
-        {QStringLiteral("x-lower"), QStringLiteral("v")},
-        {QStringLiteral("X-Amz-Target"), QStringLiteral("SimpleEmailService_v2.GetAccount")},
-        {QStringLiteral("My-Header"), QStringLiteral("\tleading tab and trailing \t")},
-        {QStringLiteral("X-Empty"), QString()},
-        {QStringLiteral("X-Unicode"), QStringLiteral("caf\u00e9 \u2603")},
-        {QStringLiteral("Authorization"), QStringLiteral("AWS4-HMAC-SHA256 stale")},
-        {QStringLiteral("X-Amz-Date"), QStringLiteral("20000101T000000Z")},
-        {QStringLiteral("Host"), QStringLiteral("override.example")},
-    };
-    const QByteArray bodies[] = {
-        QByteArray(),
-        QByteArray(R"({"EmailIdentity":"example.com"})"),
-        QStringLiteral("unicode \u00e9\u2603 text\n").toUtf8(),
-        QByteArray("\x00\x01\xff\xfe binary", 12),
-    };
-    const QString regions[] = {QStringLiteral("us-east-1"), QStringLiteral("eu-west-2"),
-                               QStringLiteral("ap-southeast-1")};
-    const QString services[] = {QStringLiteral("ses"), QStringLiteral("iam"),
-                                QStringLiteral("execute-api")};
-    const QString secrets[] = {QStringLiteral("wJalrXUtnFEMI/K7MDENG+bPxRfiCYEXAMPLEKEY"),
-                               QStringLiteral("plain-secret"), QStringLiteral("s3cr\u00e9t/+=")};
+    const std::pair<const char*, const char*> headers[] = {{"Accept", "application/json"},
+        {"Content-Type", "application/json; charset=utf-8"}, {"X-Custom-Spaces", "  a   b\t\tc  "},
+        {"x-lower", "v"}, {"X-Amz-Target", "SimpleEmailService_v2.GetAccount"},
+        {"My-Header", "\tleading tab and trailing \t"}, {"X-Empty", ""},
+        {"X-Unicode", "caf\u00e9 \u2603"}, {"Authorization", "AWS4-HMAC-SHA256 stale"},
+        {"X-Amz-Date", "20000101T000000Z"}, {"Host", "override.example"}};
+    const QByteArray bodies[] = {QByteArray(), QByteArray(R"({"EmailIdentity":"example.com"})"),
+        QByteArray("unicode \u00e9\u2603 text\n"), QByteArray("\x00\x01\xff\xfe binary", 12)};
+    const char* regions[] = {"us-east-1", "eu-west-2", "ap-southeast-1"};
+    const char* services[] = {"ses", "iam", "execute-api"};
+    const char* secrets[] = {"wJalrXUtnFEMI/K7MDENG+bPxRfiCYEXAMPLEKEY", "plain-secret", "s3cr\u00e9t/+="};
+    // clang-format on
 
     QList<Case> cases;
     for (int n = 0; n < 400; ++n) {
@@ -143,11 +103,11 @@ QList<Case> corpus() {
             url += QLatin1Char('?') + queryParts.join(QLatin1Char('&'));
         }
 
-        AWSCredentials credentials{QStringLiteral("AKID") + QString::number(n),
-                                   pick(random, secrets), std::nullopt};
+        AWSCredentials credentials{u"AKID"_s + QString::number(n), pick(random, secrets),
+                                   std::nullopt};
         const int token = random.bounded(3);
         if (token == 1) {
-            credentials.sessionToken = QStringLiteral("FwoGZXIvYXdzEJr//////////wEaDH+token=");
+            credentials.sessionToken = u"FwoGZXIvYXdzEJr//////////wEaDH+token="_s;
         } else if (token == 2) {
             credentials.sessionToken = QString(); // empty: no header
         }
@@ -156,37 +116,35 @@ QList<Case> corpus() {
         QJsonObject headerObject;
         const int headerCount = random.bounded(5);
         for (int i = 0; i < headerCount; ++i) {
-            const auto& [name, value] = pick(random, headers);
-            headerMap.insert(name, value);
-            headerObject.insert(name, value);
+            const auto& [name, value] = pickRaw(random, headers);
+            headerMap.insert(QString::fromUtf8(name), QString::fromUtf8(value));
+            headerObject.insert(QString::fromUtf8(name), QString::fromUtf8(value));
         }
         // A stale token is removed by our signer always, by botocore only when it has a token
         // of its own; only the second situation is compared.
         if (token == 1 && random.bounded(3) == 0) {
-            headerMap.insert(QStringLiteral("X-Amz-Security-Token"), QStringLiteral("stale"));
-            headerObject.insert(QStringLiteral("X-Amz-Security-Token"), QStringLiteral("stale"));
+            headerMap.insert(u"X-Amz-Security-Token"_s, u"stale"_s);
+            headerObject.insert(u"X-Amz-Security-Token"_s, u"stale"_s);
         }
 
-        const QByteArray body = pick(random, bodies);
+        const QByteArray body = pickRaw(random, bodies);
         const QDateTime date =
             QDateTime::fromSecsSinceEpoch(946684800 + qint64(random.bounded(1000000000)), Qt::UTC);
 
         c.request = {pick(random, methods), QUrl(url), headerMap, body};
         c.signer = SigV4Signer(credentials, pick(random, regions), pick(random, services));
         c.date = date;
-        c.reference = {
-            {QStringLiteral("method"), c.request.method},
-            {QStringLiteral("url"), origin + path},
-            {QStringLiteral("query"), pairs},
-            {QStringLiteral("headers"), headerObject},
-            {QStringLiteral("body"), QString::fromLatin1(body.toBase64())},
-            {QStringLiteral("accessKeyID"), credentials.accessKeyID},
-            {QStringLiteral("secretAccessKey"), credentials.secretAccessKey},
-            {QStringLiteral("sessionToken"), credentials.sessionToken.value_or(QString())},
-            {QStringLiteral("region"), c.signer.region},
-            {QStringLiteral("service"), c.signer.service},
-            {QStringLiteral("amzDate"), SigV4Signer::amzDate(date)},
-        };
+        c.reference = {{u"method"_s, c.request.method},
+                       {u"url"_s, origin + path},
+                       {u"query"_s, pairs},
+                       {u"headers"_s, headerObject},
+                       {u"body"_s, QString::fromLatin1(body.toBase64())},
+                       {u"accessKeyID"_s, credentials.accessKeyID},
+                       {u"secretAccessKey"_s, credentials.secretAccessKey},
+                       {u"sessionToken"_s, credentials.sessionToken.value_or(QString())},
+                       {u"region"_s, c.signer.region},
+                       {u"service"_s, c.signer.service},
+                       {u"amzDate"_s, SigV4Signer::amzDate(date)}};
         cases.append(c);
     }
     return cases;
@@ -210,7 +168,7 @@ void TestSigV4Reference::matchesBotocore() {
 
     // Debian's interpreter: the python3 on PATH may be a separate build without botocore.
     QProcess python;
-    python.start(QStringLiteral("/usr/bin/python3"),
+    python.start(u"/usr/bin/python3"_s,
                  {QStringLiteral(QUILLMERE_SOURCE_DIR "/tests/support/botocore_sigv4.py")});
     QVERIFY2(python.waitForStarted(), "cannot start /usr/bin/python3 (run scripts/install-deps)");
     python.write(QJsonDocument(input).toJson(QJsonDocument::Compact));
@@ -225,7 +183,7 @@ void TestSigV4Reference::matchesBotocore() {
     for (qsizetype i = 0; i < cases.size(); ++i) {
         const Case& c = cases[i];
         const HTTPRequest signedRequest = c.signer.sign(c.request, c.date);
-        const QString ours = signedRequest.headers.value(QStringLiteral("Authorization"));
+        const QString ours = signedRequest.headers.value(u"Authorization"_s);
         if (ours != expected[i].toString()) {
             const QString amzDate = SigV4Signer::amzDate(c.date);
             qWarning().noquote() << "case" << i << c.request.method << c.request.url.toString()
@@ -233,7 +191,7 @@ void TestSigV4Reference::matchesBotocore() {
                                  << c.signer.canonicalRequest(signedRequest, amzDate);
         }
         QCOMPARE(ours, expected[i].toString());
-        withSessionToken += signedRequest.headers.contains(QStringLiteral("X-Amz-Security-Token"));
+        withSessionToken += signedRequest.headers.contains(u"X-Amz-Security-Token"_s);
         withQuery += !SigV4Signer::canonicalQuery(c.request.url).isEmpty();
     }
     // The corpus really holds the variations it is meant to cover.

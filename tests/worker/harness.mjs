@@ -34,12 +34,7 @@ export function defaultBindings(overrides = {}) {
         AWS_SECRET_ACCESS_KEY: "wJalrXUtnFEMI/K7MDENG/bPxRfiCYQUILLMERE",
         ...overrides,
     };
-    for (const key of Object.keys(bindings)) {
-        if (bindings[key] === undefined) {
-            delete bindings[key];
-        }
-    }
-    return bindings;
+    return Object.fromEntries(Object.entries(bindings).filter(([, v]) => v !== undefined));
 }
 
 export const TEST_ACCOUNT = "123456789012";
@@ -65,12 +60,8 @@ export class Outbound {
 
     async handle(request) {
         const hasBody = request.method !== "GET" && request.method !== "HEAD";
-        const record = {
-            url: request.url,
-            method: request.method,
-            headers: Object.fromEntries(request.headers),
-            body: hasBody ? await request.text() : "",
-        };
+        const record = { url: request.url, method: request.method, headers: Object.fromEntries(request.headers),
+            body: hasBody ? await request.text() : "" };
         this.requests.push(record);
         const url = new URL(request.url);
         for (let i = this.handlers.length - 1; i >= 0; i--) {
@@ -81,52 +72,30 @@ export class Outbound {
         return new Response(`no outbound mock for ${request.url}`, { status: 502 });
     }
 
-    to(host) {
-        return this.requests.filter((r) => new URL(r.url).host === host);
-    }
-
     sesMails() {
         return this.requests.filter((r) => /^email\.[a-z0-9-]+\.amazonaws\.com$/.test(new URL(r.url).host));
     }
 
     async waitFor(predicate, what, timeoutMs = 5000) {
         const deadline = Date.now() + timeoutMs;
-        for (;;) {
-            const found = this.requests.filter(predicate);
-            if (found.length > 0) {
-                return found;
-            }
-            if (Date.now() > deadline) {
-                throw new Error(`timed out waiting for ${what}`);
-            }
-            await new Promise((resolve) => setTimeout(resolve, 20));
+        for (let found = []; ; await new Promise((resolve) => setTimeout(resolve, 20))) {
+            if ((found = this.requests.filter(predicate)).length > 0) return found;
+            if (Date.now() > deadline) throw new Error(`timed out waiting for ${what}`);
         }
     }
 }
 
 export async function startWorker({ bindings = defaultBindings(), outbound = new Outbound() } = {}) {
-    const mf = new Miniflare({
-        modules: true,
-        script: WORKER_JS,
-        compatibilityDate: "2025-09-01",
-        d1Databases: { DB: "quillmere-test-db" },
-        bindings,
-        outboundService: (request) => outbound.handle(request),
-        host: "127.0.0.1",
-        port: 0,
-    });
+    const mf = new Miniflare({ modules: true, script: WORKER_JS, compatibilityDate: "2025-09-01",
+        d1Databases: { DB: "quillmere-test-db" }, bindings, outboundService: (request) => outbound.handle(request),
+        host: "127.0.0.1", port: 0 });
     const url = await mf.ready;
     const db = await mf.getD1Database("DB");
     // Deployment applies the schema every time: twice must be as good as once.
     await applySql(db, SCHEMA_SQL);
     await applySql(db, SCHEMA_SQL);
     const base = url.href.replace(/\/$/, "");
-    return {
-        mf,
-        base,
-        db,
-        outbound,
-        bindings,
+    return { mf, base, db, outbound, bindings,
         fetch: (pathAndQuery, init) => mf.dispatchFetch(base + pathAndQuery, { redirect: "manual", ...init }),
         api: (pathAndQuery, init = {}) => mf.dispatchFetch(base + pathAndQuery, {
             ...init,
@@ -140,16 +109,11 @@ export async function startWorker({ bindings = defaultBindings(), outbound = new
 export function postForm(worker, pathAndQuery, fields, { multipart = false } = {}) {
     if (multipart) {
         const form = new FormData();
-        for (const [k, v] of Object.entries(fields)) {
-            form.append(k, v);
-        }
+        Object.entries(fields).forEach(([k, v]) => form.append(k, v));
         return worker.fetch(pathAndQuery, { method: "POST", body: form });
     }
-    return worker.fetch(pathAndQuery, {
-        method: "POST",
-        headers: { "Content-Type": "application/x-www-form-urlencoded" },
-        body: new URLSearchParams(fields).toString(),
-    });
+    return worker.fetch(pathAndQuery, { method: "POST", headers: { "Content-Type": "application/x-www-form-urlencoded" },
+        body: new URLSearchParams(fields).toString() });
 }
 
 // Tokens come from the C++ code (quillmere-cli), so the worker and the application provably
@@ -172,9 +136,7 @@ export function cliVerify(purpose, token, secret) {
         return execFileSync(cliBinary(), ["verify", "--purpose", purpose, "--token", token, "--secret", secret],
             { encoding: "utf8", stdio: ["ignore", "pipe", "pipe"] }).trim();
     } catch (error) {
-        if (error.status === 1) {
-            return null;
-        }
+        if (error.status === 1) return null;
         throw error;
     }
 }
@@ -193,8 +155,4 @@ export function makeCertificate(commonName = "sns.amazonaws.com") {
     } finally {
         fs.rmSync(dir, { recursive: true, force: true });
     }
-}
-
-export function wireDateNow(offsetSeconds = 0) {
-    return new Date(Math.floor(Date.now() / 1000) * 1000 + offsetSeconds * 1000).toISOString().replace(/\.\d{3}Z$/, "Z");
 }

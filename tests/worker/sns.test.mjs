@@ -45,45 +45,24 @@ function sign(message, { key = amazon.keyPem, version = "2", certUrl = CERT_URL 
 }
 
 function notification(ses, extra = {}) {
-    return {
-        Type: "Notification",
-        MessageId: crypto.randomUUID(),
-        TopicArn: TOPIC,
-        Message: JSON.stringify(ses),
-        Timestamp: new Date().toISOString(),
-        UnsubscribeURL: `https://sns.${REGION}.amazonaws.com/?Action=Unsubscribe`,
-        ...extra,
-    };
+    return { Type: "Notification", MessageId: crypto.randomUUID(), TopicArn: TOPIC, Message: JSON.stringify(ses),
+        Timestamp: new Date().toISOString(), UnsubscribeURL: `https://sns.${REGION}.amazonaws.com/?Action=Unsubscribe`, ...extra };
 }
 
-function bounce(emails, bounceType = "Permanent") {
-    return notification({
-        notificationType: "Bounce",
-        bounce: { bounceType, bounceSubType: "General", bouncedRecipients: emails.map((emailAddress) => ({ emailAddress })) },
-        mail: { source: "letters@quill.example", destination: emails },
-    });
-}
-
-function complaint(emails) {
-    return notification({
-        notificationType: "Complaint",
-        complaint: { complainedRecipients: emails.map((emailAddress) => ({ emailAddress })), complaintFeedbackType: "abuse" },
-        mail: { source: "letters@quill.example", destination: emails },
-    });
-}
+const recipients = (emails) => emails.map((emailAddress) => ({ emailAddress }));
+const bounce = (emails, bounceType = "Permanent") => notification({ notificationType: "Bounce",
+    bounce: { bounceType, bounceSubType: "General", bouncedRecipients: recipients(emails) }, mail: { destination: emails } });
+const complaint = (emails) => notification({ notificationType: "Complaint",
+    complaint: { complainedRecipients: recipients(emails), complaintFeedbackType: "abuse" }, mail: { destination: emails } });
 
 function post(message, headers = {}) {
-    return worker.fetch("/sns", {
-        method: "POST",
-        headers: { "Content-Type": "text/plain; charset=UTF-8", "x-amz-sns-message-type": message.Type ?? "Notification", ...headers },
-        body: JSON.stringify(message),
-    });
+    return worker.fetch("/sns", { method: "POST", body: JSON.stringify(message),
+        headers: { "Content-Type": "text/plain; charset=UTF-8", "x-amz-sns-message-type": message.Type ?? "Notification", ...headers } });
 }
 
 async function addActive(...emails) {
     for (const email of emails) {
-        await worker.db.prepare("INSERT INTO subscribers VALUES (?1, ?2, '', 'active', 'manual', 1000, 1000)")
-            .bind(email, crypto.randomUUID()).run();
+        await worker.db.prepare("INSERT INTO subscribers VALUES (?1, ?2, '', 'active', 'manual', 1000, 1000)").bind(email, crypto.randomUUID()).run();
     }
 }
 
@@ -94,8 +73,7 @@ async function snapshot() {
 describe("signed notifications", () => {
     test("a permanent bounce (SignatureVersion 2) marks the recipients bounced, strangers included", async () => {
         await addActive("bounce-a@example.org", "bounce-b@example.org");
-        const response = await post(sign(bounce(["Bounce-A@Example.org", "Someone <bounce-b@example.org>", "stranger@example.org"])));
-        assert.equal(response.status, 200);
+        assert.equal((await post(sign(bounce(["Bounce-A@Example.org", "Someone <bounce-b@example.org>", "stranger@example.org"])))).status, 200);
         for (const email of ["bounce-a@example.org", "bounce-b@example.org", "stranger@example.org"]) {
             const row = await worker.row(email);
             assert.equal(row.status, "bounced", email);
@@ -130,25 +108,18 @@ describe("signed notifications", () => {
         assert.equal((await worker.row("event@example.org")).status, "bounced");
     });
 
-    test("the signing certificate is fetched once and then cached", async () => {
-        const fetched = worker.outbound.requests.filter((r) => r.url === CERT_URL).length;
-        assert.equal(fetched, 1);
+    test("the signing certificate is fetched once and then cached", () => {
+        assert.equal(worker.outbound.requests.filter((r) => r.url === CERT_URL).length, 1);
     });
 });
 
+const confirmation = () => ({ Type: "SubscriptionConfirmation", MessageId: crypto.randomUUID(), Token: "t", TopicArn: TOPIC,
+    Message: `You have chosen to subscribe to the topic ${TOPIC}.`, Timestamp: new Date().toISOString() });
+
 describe("subscription confirmation", () => {
     test("a signed SubscriptionConfirmation is confirmed by fetching its SubscribeURL", async () => {
-        const message = sign({
-            Type: "SubscriptionConfirmation",
-            MessageId: crypto.randomUUID(),
-            Token: "2336412f37",
-            TopicArn: TOPIC,
-            Message: `You have chosen to subscribe to the topic ${TOPIC}.`,
-            SubscribeURL: SUBSCRIBE_URL,
-            Timestamp: new Date().toISOString(),
-        }, { version: "1" });
-        const response = await post(message);
-        assert.equal(response.status, 200);
+        const message = sign({ ...confirmation(), Token: "2336412f37", SubscribeURL: SUBSCRIBE_URL }, { version: "1" });
+        assert.equal((await post(message)).status, 200);
         assert.equal(worker.outbound.requests.filter((r) => r.url === SUBSCRIBE_URL && r.method === "GET").length, 1);
     });
 });
@@ -185,8 +156,7 @@ describe("refused with 403, nothing changed, nothing fetched from elsewhere", ()
         const requestsBefore = worker.outbound.requests.length;
         for (const [name, message] of Object.entries(cases)) {
             const headers = name.startsWith("header") ? { "x-amz-sns-message-type": "SubscriptionConfirmation" } : {};
-            const response = await post(message, headers);
-            assert.equal(response.status, 403, name);
+            assert.equal((await post(message, headers)).status, 403, name);
         }
         assert.deepEqual(await snapshot(), before);
         const contacted = worker.outbound.requests.slice(requestsBefore).map((r) => r.url);
@@ -194,19 +164,11 @@ describe("refused with 403, nothing changed, nothing fetched from elsewhere", ()
     });
 
     test("a confirmation whose SubscribeURL is elsewhere, or from a foreign topic, is not followed", async () => {
-        const base = {
-            Type: "SubscriptionConfirmation",
-            MessageId: crypto.randomUUID(),
-            Token: "t",
-            TopicArn: TOPIC,
-            Message: "subscribe",
-            Timestamp: new Date().toISOString(),
-        };
         const requestsBefore = worker.outbound.requests.length;
         for (const message of [
-            sign({ ...base, SubscribeURL: "https://evil.example/?Action=ConfirmSubscription" }),
-            sign({ ...base, SubscribeURL: "http://sns.eu-west-1.amazonaws.com/?Action=ConfirmSubscription" }),
-            sign({ ...base, TopicArn: `arn:aws:sns:${REGION}:999999999999:attacker`, SubscribeURL: SUBSCRIBE_URL }),
+            sign({ ...confirmation(), SubscribeURL: "https://evil.example/?Action=ConfirmSubscription" }),
+            sign({ ...confirmation(), SubscribeURL: "http://sns.eu-west-1.amazonaws.com/?Action=ConfirmSubscription" }),
+            sign({ ...confirmation(), TopicArn: `arn:aws:sns:${REGION}:999999999999:attacker`, SubscribeURL: SUBSCRIBE_URL }),
         ]) {
             assert.equal((await post(message)).status, 403);
         }
@@ -215,8 +177,7 @@ describe("refused with 403, nothing changed, nothing fetched from elsewhere", ()
     });
 
     test("bodies that are not JSON are 400; other methods 405", async () => {
-        const response = await worker.fetch("/sns", { method: "POST", body: "{not json" });
-        assert.equal(response.status, 400);
+        assert.equal((await worker.fetch("/sns", { method: "POST", body: "{not json" })).status, 400);
         assert.equal((await worker.fetch("/sns")).status, 405);
     });
 });
@@ -241,8 +202,7 @@ describe("availability", () => {
         const bare = await startWorker({ bindings: defaultBindings({ AWS_ACCESS_KEY_ID: undefined, AWS_SECRET_ACCESS_KEY: undefined }) });
         try {
             bare.outbound.on((url) => url.href === CERT_URL, () => new Response(amazon.certPem));
-            const response = await bare.fetch("/sns", { method: "POST", body: JSON.stringify(sign(complaint(["keyless@example.org"]))) });
-            assert.equal(response.status, 200);
+            assert.equal((await bare.fetch("/sns", { method: "POST", body: JSON.stringify(sign(complaint(["keyless@example.org"]))) })).status, 200);
             assert.equal((await bare.row("keyless@example.org")).status, "complained");
             assert.ok(!bare.outbound.requests.some((r) => r.url.includes("sts.")));
         } finally {
