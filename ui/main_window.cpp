@@ -246,7 +246,7 @@ void MainWindow::showSettings() {
 }
 
 void MainWindow::importFile(const QString& path) {
-    (void)path; // PENDING-MERGE     m_model.importCSV(path);
+    m_model.importCSV(path);
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {

@@ -208,17 +208,42 @@ void NewsletterEditor::refreshActions() {
     m_fix->setVisible(blocking > 0);
 }
 
-void NewsletterEditor::refreshPreview() {}
+void NewsletterEditor::refreshPreview() {
+    m_previewTimer.stop();
+    if (!m_issue) {
+        return;
+    }
+    m_preview->setHTML(m_model.previewEmail(*m_issue).html);
+}
 
-void NewsletterEditor::sendTest() {}
+void NewsletterEditor::sendTest() {
+    if (!m_issue || !m_sendTest->isEnabled()) {
+        return;
+    }
+    // The model reports the outcome itself (toast) and never lets an error escape.
+    m_model.sendTest(*m_issue, m_testAddress->text());
+}
 
-void NewsletterEditor::openSendSheet() {}
+void NewsletterEditor::openSendSheet() {
+    if (!m_issue || m_sheet) {
+        return;
+    }
+    m_sheet = new SendSheet(m_model, m_issue->id, this);
+    m_sheet->setAttribute(Qt::WA_DeleteOnClose);
+    m_sheet->open();
+}
 
 void NewsletterEditor::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     openSheetOnLaunch();
 }
 
-void NewsletterEditor::openSheetOnLaunch() {}
+void NewsletterEditor::openSheetOnLaunch() {
+    // A launch with -showSend opens the sheet for the issue it selected, once.
+    if (m_model.showSendOnLaunch() && isVisible() && m_issue) {
+        m_model.setShowSendOnLaunch(false);
+        openSendSheet();
+    }
+}
 
 } // namespace quillmere

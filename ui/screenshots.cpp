@@ -9,6 +9,7 @@
 #include "ui/main_window.h"
 #include "ui/newsletter_editor.h"
 #include "ui/newsletters_view.h"
+#include "ui/send_sheet.h"
 #include "ui/subscribers_view.h"
 
 #include <QApplication>
@@ -127,6 +128,14 @@ int main(int argc, char** argv) {
              view->addSheet()->nameField()->setText(QStringLiteral("New Reader"));
              settle(200);
              return view->addSheet();
+         }},
+        {QStringLiteral("send"),
+         {QStringLiteral("-demo"), QStringLiteral("-showSend"), QStringLiteral("-autoSend")},
+         [](MainWindow& window) -> QWidget* {
+             waitForPreview(window);
+             auto* view = qobject_cast<NewslettersView*>(window.screen(AppSection::newsletters));
+             settle(4500); // a few deliveries into the list send
+             return view->editor()->sendSheet();
          }},
         {QStringLiteral("stats"),
          {QStringLiteral("-demo"), QStringLiteral("-section"), QStringLiteral("stats")},

@@ -55,8 +55,7 @@ SubscribersView::SubscribersView(AppModel& model, QWidget* parent)
     m_sync->setObjectName(QStringLiteral("sync"));
     connect(m_add, &QAction::triggered, this, &SubscribersView::openAddSheet);
     connect(m_import, &QAction::triggered, this, &SubscribersView::openFileChooser);
-    // PENDING-MERGE     connect(m_sync, &QAction::triggered, this, [this] {
-    // m_model.syncSubscribers(); });
+    connect(m_sync, &QAction::triggered, this, [this] { m_model.syncSubscribers(); });
     connect(&m_model, &AppModel::isBusyChanged, this,
             [this] { m_sync->setEnabled(!m_model.isBusy()); });
     m_sync->setEnabled(!m_model.isBusy());
@@ -261,8 +260,8 @@ void SubscribersView::openFileChooser() {
     m_fileChooser->setAcceptMode(QFileDialog::AcceptOpen);
     m_fileChooser->setNameFilters({QStringLiteral("Comma-separated or plain text (*.csv *.txt)"),
                                    QStringLiteral("All files (*)")});
-    // PENDING-MERGE connect(m_fileChooser, &QFileDialog::fileSelected, this,
-    // PENDING-MERGE [this](const QString& path) { m_model.importCSV(path); });
+    connect(m_fileChooser, &QFileDialog::fileSelected, this,
+            [this](const QString& path) { m_model.importCSV(path); });
     m_fileChooser->open();
 }
 

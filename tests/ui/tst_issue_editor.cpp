@@ -1,5 +1,6 @@
 #include "core/sample_data.h"
 #include "ui/empty_state.h"
+#include "ui/html_preview.h"
 #include "ui/markdown_editor.h"
 #include "ui/newsletter_editor.h"
 #include "ui/newsletter_list.h"
@@ -14,6 +15,8 @@
 #include <QPushButton>
 #include <QToolBar>
 #include <QToolButton>
+#include <QWebEngineSettings>
+#include <QWebEngineView>
 
 using namespace quillmere;
 using namespace quillmere::test;
@@ -25,6 +28,23 @@ struct Select {
     int start = -1; // -1: leave the editor untouched since the issue was loaded
     int end = -1;
 };
+
+// Whether the embedded browser has drawn the email (a grab right after loading is blank).
+bool pageIsPainted(HTMLPreview* preview) {
+    const QImage image = preview->view()->grab().toImage();
+    if (image.isNull()) {
+        return false;
+    }
+    const QRgb first = image.pixel(0, 0);
+    for (int y = 0; y < image.height(); y += 5) {
+        for (int x = 0; x < image.width(); x += 5) {
+            if (image.pixel(x, y) != first) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
 
 } // namespace
 
@@ -315,6 +335,36 @@ private Q_SLOTS:
         f->model->setProfile(profile);
         QCOMPARE(editor()->fixLabel()->text().endsWith(QStringLiteral(" to fix")), true);
         QVERIFY(editor()->fixLabel()->text() != QStringLiteral("1 to fix"));
+    }
+
+    void previewFollowsTheIssue() {
+        f->writeLibrary(SampleData::library());
+        f->open();
+        HTMLPreview* preview = editor()->preview();
+        QVERIFY(!preview->view()->page()->settings()->testAttribute(
+            QWebEngineSettings::JavascriptEnabled));
+        QTRY_VERIFY(preview->loadCount() >= 1);
+        // The email as the sample reader gets it: merge tags are filled in.
+        QVERIFY(preview->last().contains(QStringLiteral("This week I want to praise the tools")));
+        QVERIFY(!preview->last().contains(QStringLiteral("{{name}}")));
+        QTRY_VERIFY_WITH_TIMEOUT(pageIsPainted(preview), 10000);
+
+        // Typing that changes nothing in the email leaves the page alone ...
+        const int loads = preview->loadCount();
+        area()->setFocus();
+        QTest::keyClick(area(), Qt::Key_End, Qt::ControlModifier);
+        QTest::keyClick(area(), Qt::Key_Space);
+        QTest::qWait(500);
+        QCOMPARE(preview->loadCount(), loads);
+        // ... a new word reloads it once.
+        QTest::keyClicks(area(), QStringLiteral("Zebra"));
+        QTRY_COMPARE(preview->loadCount(), loads + 1);
+        QVERIFY(preview->last().contains(QStringLiteral("Zebra")));
+        // So does another template.
+        QComboBox* picker = editor()->templatePicker();
+        picker->setFocus();
+        QTest::keyClick(picker, Qt::Key_Up);
+        QTRY_COMPARE(preview->loadCount(), loads + 2);
     }
 };
 

@@ -7,9 +7,13 @@
 #include "ui_fixture.h"
 
 #include <QCollator>
+#include <QDragEnterEvent>
+#include <QFile>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPushButton>
 #include <QTableView>
 #include <QToolBar>
@@ -267,6 +271,65 @@ private Q_SLOTS:
         QVERIFY(view()->emptyState()->isVisible());
         typeSearch(QString());
         QVERIFY(table()->isVisible());
+    }
+
+    void importFromTheToolbarAndByDrop() {
+        SubscribersView* screen = openSample();
+        const QString csv = f->dir.filePath(QStringLiteral("mailchimp-export.csv"));
+        {
+            QFile file(csv);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("Email Address,First Name,Last Name\n"
+                       "nell@example.com,Nell,Hart\n"
+                       "ada.whitfield@gmail.com,Ada,Whitfield\n");
+        }
+        // "Import CSV" opens the file chooser; the chosen file goes to the model's import.
+        QTest::mouseClick(screen->toolBar()->widgetForAction(screen->importAction()),
+                          Qt::LeftButton);
+        QTRY_VERIFY(screen->fileChooser() && screen->fileChooser()->isVisible());
+        QFileDialog* chooser = screen->fileChooser();
+        // The chooser is the toolkit's own dialog: choosing in it is not what is tested here.
+        chooser->selectFile(csv);
+        static_cast<QDialog*>(chooser)->accept();
+        QTRY_VERIFY(f->model->statusMessage().has_value());
+        QVERIFY2(f->model->library().subscribers.size() == 26,
+                 qPrintable(*f->model->statusMessage()));
+        QVERIFY(f->model->statusMessage()->startsWith(QStringLiteral("Imported 1 from ")));
+        QCOMPARE(screen->chip(std::nullopt)->count(), 26);
+
+        // A CSV file dropped on the window is imported the same way.
+        const QString dropped = f->dir.filePath(QStringLiteral("more.csv"));
+        {
+            QFile file(dropped);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("email\nzed@example.com\n");
+        }
+        f->model->setSelection(AppSection::stats);
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(dropped)});
+        const QPoint at(400, 300);
+        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(f->window.get(), &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(f->window.get(), &drop);
+        QTRY_COMPARE(f->model->library().subscribers.size(), 27);
+        QCOMPARE(f->model->selection(), AppSection::subscribers);
+
+        // Anything but one list file is refused.
+        QMimeData picture;
+        picture.setUrls({QUrl::fromLocalFile(f->dir.filePath(QStringLiteral("photo.png")))});
+        QDragEnterEvent refused(at, Qt::CopyAction, &picture, Qt::LeftButton, {});
+        QApplication::sendEvent(f->window.get(), &refused);
+        QVERIFY(!refused.isAccepted());
+    }
+
+    void syncNeedsAWorker() {
+        f->open(
+            {QStringLiteral("-demo"), QStringLiteral("-section"), QStringLiteral("subscribers")});
+        QTest::mouseClick(view()->toolBar()->widgetForAction(view()->syncAction()), Qt::LeftButton);
+        QTRY_COMPARE(f->model->statusMessage(),
+                     std::optional(QStringLiteral("Deploy the worker first.")));
     }
 };
 
