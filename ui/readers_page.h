@@ -4,7 +4,7 @@
 
 #include <QPointer>
 
-class QFileDialog;
+#include <QFileDialog>
 class QLabel;
 
 namespace quillmere {

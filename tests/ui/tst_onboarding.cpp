@@ -20,6 +20,7 @@
 #include "ui/result_line.h"
 #include "ui/secure_field.h"
 #include "ui/sender_page.h"
+#include "ui/ses_error_label.h"
 #include "ui/sidebar.h"
 #include "ui/sidebar_card.h"
 #include "ui/signup_page.h"
@@ -462,7 +463,13 @@ private Q_SLOTS:
         QVERIFY(chooser);
         QVERIFY(readers->isChooserOpen());
         chooser->selectFile(chosen);
-        chooser->accept();
+        // The file name typed in the chooser, as a writer would, then Open.
+        auto* name = chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        if (name) {
+            name->clear();
+            type(name, chosen);
+        }
+        static_cast<QDialog*>(chooser)->accept();
         QTRY_VERIFY(!readers->isChooserOpen());
         QCOMPARE(f->model->library().subscribers.size(), 2);
         QVERIFY(readers->countLine()->isVisible());

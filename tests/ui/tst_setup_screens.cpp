@@ -115,8 +115,8 @@ class TestSetupScreens : public QObject {
         f->open(arguments);
         f->model->setSelection(section);
         auto* screen = qobject_cast<Screen*>(f->window->screen(section));
-        if (screen) {
-            QTest::qWaitForWindowExposed(screen);
+        if (screen && !QTest::qWaitForWindowExposed(screen)) {
+            qWarning("the screen was not exposed");
         }
         return screen;
     }
