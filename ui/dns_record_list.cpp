@@ -37,6 +37,11 @@ void DNSRecordList::rebuild() {
         for (const DNSRecord& record : records) {
             auto* row = new DNSRecordRow(record, std::nullopt, this);
             m_layout->addWidget(row);
+            // Shown now, not on the next turn of the event loop, so a row is there to copy
+            // from as soon as the domain is typed.
+            if (isVisible()) {
+                row->show();
+            }
             m_rows.append(row);
         }
         // New names to look up; a sample domain is never looked up.
@@ -69,7 +74,7 @@ void DNSRecordList::recheck() {
 void DNSRecordList::showPublished() {
     for (DNSRecordRow* row : std::as_const(m_rows)) {
         row->setPublished(DNSPublishedCheck::checks(row->record()) ? m_check->found(row->record())
-                                                                    : std::nullopt);
+                                                                   : std::nullopt);
     }
 }
 

@@ -2,9 +2,8 @@
 
 #include "ui/guide_page.h"
 
-#include <QPointer>
-
 #include <QFileDialog>
+#include <QPointer>
 class QLabel;
 
 namespace quillmere {

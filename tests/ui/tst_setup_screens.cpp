@@ -64,19 +64,30 @@ QJsonObject account(bool production) {
 }
 
 QByteArray identity(bool verified, const QString& dkim) {
-    return QJsonDocument(
-               QJsonObject{{"IdentityType", "DOMAIN"},
-                           {"VerifiedForSendingStatus", verified},
-                           {"DkimAttributes",
-                            QJsonObject{{"Status", dkim},
-                                        {"Tokens", QJsonArray{"aaaatoken", "bbbbtoken", "cccctoken"}}}}})
+    return QJsonDocument(QJsonObject{{"IdentityType", "DOMAIN"},
+                                     {"VerifiedForSendingStatus", verified},
+                                     {"DkimAttributes",
+                                      QJsonObject{{"Status", dkim},
+                                                  {"Tokens", QJsonArray{"aaaatoken", "bbbbtoken",
+                                                                        "cccctoken"}}}}})
         .toJson();
 }
 
 void click(QAbstractButton* button) {
     QVERIFY2(button->isVisible(), qPrintable(button->text() + QStringLiteral(" is not visible")));
     QVERIFY2(button->isEnabled(), qPrintable(button->text() + QStringLiteral(" is disabled")));
-    QTest::mouseClick(button, Qt::LeftButton);
+    // A row added a moment ago gets its size when the layout next runs.
+    QTRY_VERIFY(!button->size().isEmpty());
+    // Mouse events go to whatever is at that point of the window: scroll the button in first.
+    for (QWidget* up = button->parentWidget(); up; up = up->parentWidget()) {
+        if (auto* scroller = qobject_cast<QScrollArea*>(up)) {
+            scroller->ensureWidgetVisible(button);
+        }
+    }
+    // A toggle takes clicks on its box and label, not on the empty width of its row.
+    const QPoint at = qobject_cast<QCheckBox*>(button) ? QPoint(8, button->height() / 2)
+                                                       : button->rect().center();
+    QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier, at);
 }
 
 void type(QWidget* field, const QString& text) {
@@ -181,12 +192,13 @@ private Q_SLOTS:
         for (int i = 0; i < screen->regionPicker()->count(); ++i) {
             regions.append(screen->regionPicker()->itemText(i));
         }
-        QCOMPARE(regions,
-                 (QStringList{"us-east-1", "us-east-2", "us-west-1", "us-west-2", "ca-central-1",
-                              "eu-west-1", "eu-west-2", "eu-west-3", "eu-central-1", "eu-north-1",
-                              "eu-south-1", "ap-south-1", "ap-southeast-1", "ap-southeast-2",
-                              "ap-northeast-1", "ap-northeast-2", "ap-northeast-3", "sa-east-1",
-                              "me-south-1", "af-south-1"}));
+        QCOMPARE(
+            regions,
+            (QStringList{"us-east-1",      "us-east-2",      "us-west-1",      "us-west-2",
+                         "ca-central-1",   "eu-west-1",      "eu-west-2",      "eu-west-3",
+                         "eu-central-1",   "eu-north-1",     "eu-south-1",     "ap-south-1",
+                         "ap-southeast-1", "ap-southeast-2", "ap-northeast-1", "ap-northeast-2",
+                         "ap-northeast-3", "sa-east-1",      "me-south-1",     "af-south-1"}));
         QCOMPARE(screen->regionPicker()->currentText(), QStringLiteral("us-east-1"));
         QCOMPARE(screen->accessKeyField()->placeholderText(), QStringLiteral("AKIA..."));
         QVERIFY(!screen->keysSavedLabel()->isVisible());
@@ -288,9 +300,9 @@ private Q_SLOTS:
 
         // Refresh Status: SES now reports success (the identity exists, so creating it fails and
         // it is read instead).
-        scripted->enqueue(409, R"({"message":"Identity already exists"})",
-                          {{QStringLiteral("x-amzn-ErrorType"),
-                            QStringLiteral("AlreadyExistsException")}});
+        scripted->enqueue(
+            409, R"({"message":"Identity already exists"})",
+            {{QStringLiteral("x-amzn-ErrorType"), QStringLiteral("AlreadyExistsException")}});
         scripted->enqueue(200, identity(true, QStringLiteral("SUCCESS")));
         click(screen->verifyButton());
         QTRY_COMPARE(screen->dkimValue()->text(), QStringLiteral("SUCCESS"));
@@ -339,16 +351,16 @@ private Q_SLOTS:
 
         publish({{"indicators.example", QJsonArray{"v=spf1 -all"}},
                  {"_dmarc.indicators.example", QJsonArray{"v=DMARC1; p=none"}}});
-        scripted->enqueue(409, R"({"message":"exists"})",
-                          {{QStringLiteral("x-amzn-ErrorType"),
-                            QStringLiteral("AlreadyExistsException")}});
+        scripted->enqueue(
+            409, R"({"message":"exists"})",
+            {{QStringLiteral("x-amzn-ErrorType"), QStringLiteral("AlreadyExistsException")}});
         scripted->enqueue(200, identity(false, QStringLiteral("PENDING")));
         click(screen->verifyButton());
         QTRY_COMPARE_WITH_TIMEOUT(published(QStringLiteral("DMARC")),
                                   QStringLiteral("Found in DNS"), 10000);
         // An SPF policy without the SES include is not the record asked for.
-        QTRY_COMPARE_WITH_TIMEOUT(published(QStringLiteral("SPF")),
-                                  QStringLiteral("Not found yet"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(published(QStringLiteral("SPF")), QStringLiteral("Not found yet"),
+                                  10000);
         QCOMPARE(statusSymbols(screen->records()).last(), QStringLiteral("DMARC circle.dashed"));
     }
 
@@ -360,10 +372,9 @@ private Q_SLOTS:
         auto* screen = open<ProductionAccessView>(AppSection::production);
         QVERIFY(screen);
         const auto expected = [&] {
-            return ProductionAccess::requestText(f->model->library().profile,
-                                                 screen->websiteField()->text(),
-                                                 screen->listSourceField()->toPlainText(),
-                                                 screen->volumeField()->text());
+            return ProductionAccess::requestText(
+                f->model->library().profile, screen->websiteField()->text(),
+                screen->listSourceField()->toPlainText(), screen->volumeField()->text());
         };
         QCOMPARE(screen->listSourceField()->toPlainText(), ProductionAccess::defaultListSource);
         QCOMPARE(screen->volumeField()->text(), ProductionAccess::defaultVolume);
@@ -479,7 +490,8 @@ private Q_SLOTS:
                  QStringLiteral("Ask new readers to confirm (double opt-in)"));
 
         settings->tabs()->setCurrentIndex(1);
-        QCOMPARE(settings->stepRow(OnboardingStep::sender)->title(), QStringLiteral("Who it's from"));
+        QCOMPARE(settings->stepRow(OnboardingStep::sender)->title(),
+                 QStringLiteral("Who it's from"));
         QVERIFY(settings->stepRow(OnboardingStep::sender)->isDone());
         QCOMPARE(settings->stepRow(OnboardingStep::domain)->badgeText(), QStringLiteral("4"));
         QCOMPARE(settings->findChild<QLabel*>(QStringLiteral("setupCaption"))->text(),
