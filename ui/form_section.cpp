@@ -76,4 +76,9 @@ void FormSection::setRowVisible(QWidget* field, bool visible) {
     m_form->setRowVisible(field, visible);
 }
 
+void FormSection::setLabelsAbove(bool above) {
+    m_form->setRowWrapPolicy(above ? QFormLayout::WrapAllRows : QFormLayout::DontWrapRows);
+    m_form->setVerticalSpacing(above ? 6 : 10);
+}
+
 } // namespace quillmere

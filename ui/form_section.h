@@ -29,6 +29,8 @@ public:
     QLabel* addNote(const QString& text);
     // Shows or hides a row by its field (or spanning widget).
     void setRowVisible(QWidget* field, bool visible);
+    // Puts each label above its field, for a section in a narrow pane with long labels.
+    void setLabelsAbove(bool above);
 
 private:
     QLabel* m_title;

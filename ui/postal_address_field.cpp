@@ -16,7 +16,7 @@ void PostalAddressField::setText(const QString& text) {
 }
 
 QSize PostalAddressField::sizeHint() const {
-    const int lines = 3;
+    const int lines = 4; // street, town, postcode, country
     const QMargins margins = contentsMargins();
     const int height = fontMetrics().lineSpacing() * lines + int(document()->documentMargin() * 2) +
                        margins.top() + margins.bottom() + 2;

@@ -29,7 +29,8 @@ ProductionAccessView::ProductionAccessView(AppModel& model, QWidget* parent)
     , m_listSource(new QPlainTextEdit(ProductionAccess::defaultListSource, this))
     , m_volume(new QLineEdit(ProductionAccess::defaultVolume, this))
     , m_request(new QLabel(this))
-    , m_copy(new CopyButton(QStringLiteral("Copy"), [this] { return requestText(); }, this)) {
+    , m_copy(new CopyButton(
+          QStringLiteral("Copy"), [this] { return requestText(); }, this)) {
     auto* title = new QLabel(QStringLiteral("Production Access"), this);
     title->setObjectName(QStringLiteral("screenTitle"));
     title->setFont(Style::title(title, 1.3));
@@ -62,6 +63,7 @@ ProductionAccessView::ProductionAccessView(AppModel& model, QWidget* parent)
     m_listSource->setTabChangesFocus(true);
     m_listSource->setFixedHeight(m_listSource->fontMetrics().lineSpacing() * 4 + 12);
     m_volume->setObjectName(QStringLiteral("volume"));
+    details->setLabelsAbove(true);
     details->addRow(QStringLiteral("Website"), m_website);
     details->addRow(QStringLiteral("Where subscribers come from"), m_listSource);
     details->addRow(QStringLiteral("Expected volume"), m_volume);
