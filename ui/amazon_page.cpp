@@ -46,15 +46,17 @@ QString AmazonPage::policy() {
 }
 
 AmazonPage::AmazonPage(AppModel& model, QWidget* parent)
-    : GuidePage(model, OnboardingStep::amazon, QStringLiteral("Connect your Amazon account"),
-                QStringLiteral("Amazon SES does the actual sending. You create a key that lets this "
-                               "app send email and nothing else."),
-                parent)
+    : GuidePage(
+          model, OnboardingStep::amazon, QStringLiteral("Connect your Amazon account"),
+          QStringLiteral("Amazon SES does the actual sending. You create a key that lets this "
+                         "app send email and nothing else."),
+          parent)
     , m_accessKey(new QLineEdit(this))
     , m_secretKey(new SecureField({}, this))
     , m_region(new RegionPicker(this))
     , m_connect(new ProminentButton(QStringLiteral("Connect"), this))
-    , m_copyPolicy(new CopyButton(QStringLiteral("Copy policy"), [] { return policy(); }, this))
+    , m_copyPolicy(new CopyButton(
+          QStringLiteral("Copy policy"), [] { return policy(); }, this))
     , m_openIAM(new QPushButton(Icons::symbol(QStringLiteral("arrow.up.right.square")),
                                 QStringLiteral("Open AWS IAM"), this))
     , m_result(new ResultLine(this)) {

@@ -41,9 +41,9 @@ CSVDropArea::CSVDropArea(QWidget* parent)
     m_choose->setObjectName(QStringLiteral("chooseCSV"));
 
     auto* icon = new QLabel(this);
-    icon->setPixmap(Icons::tinted(QStringLiteral("square.and.arrow.down.on.square"),
-                                  Style::secondaryText(this))
-                        .pixmap(QSize(40, 40)));
+    icon->setPixmap(
+        Icons::tinted(QStringLiteral("square.and.arrow.down.on.square"), Style::secondaryText(this))
+            .pixmap(QSize(40, 40)));
     icon->setAlignment(Qt::AlignCenter);
     auto* caption = new QLabel(
         QStringLiteral("Substack, Beehiiv, Mailchimp or any file with an email column"), this);

@@ -29,9 +29,8 @@ DNSPublishedCheck::~DNSPublishedCheck() {
 }
 
 bool DNSPublishedCheck::checks(const DNSRecord& record) {
-    return record.type == QLatin1String("TXT") &&
-           (isPurpose(record, QLatin1StringView("SPF")) ||
-            isPurpose(record, QLatin1StringView("DMARC")));
+    return record.type == QLatin1String("TXT") && (isPurpose(record, QLatin1StringView("SPF")) ||
+                                                   isPurpose(record, QLatin1StringView("DMARC")));
 }
 
 bool DNSPublishedCheck::satisfies(const DNSRecord& record, const QString& published) {
@@ -47,9 +46,8 @@ bool DNSPublishedCheck::satisfies(const DNSRecord& record, const QString& publis
         }
         const QString include = QStringLiteral("include:") + DNSRecords::sesMailDomain;
         const QString pass = QStringLiteral("+") + include;
-        return std::any_of(terms.begin() + 1, terms.end(), [&](const QString& term) {
-            return term == include || term == pass;
-        });
+        return std::any_of(terms.begin() + 1, terms.end(),
+                           [&](const QString& term) { return term == include || term == pass; });
     }
     if (isPurpose(record, QLatin1StringView("DMARC"))) {
         // The version tag comes first; any policy counts as published.

@@ -37,7 +37,8 @@ DNSRecordRow::DNSRecordRow(const DNSRecord& record, std::optional<bool> ok, QWid
     , m_record(record)
     , m_status(new QLabel(this))
     , m_published(new QLabel(this))
-    , m_copy(new CopyButton(QStringLiteral("Copy"), [record] { return record.value; }, this)) {
+    , m_copy(new CopyButton(
+          QStringLiteral("Copy"), [record] { return record.value; }, this)) {
     setObjectName(QStringLiteral("dnsRecord-") + record.purpose);
     m_status->setFixedSize(20, 20);
 
@@ -92,9 +93,9 @@ void DNSRecordRow::setOk(std::optional<bool> ok) {
     m_ok = ok;
     const QColor color = ok == true ? Style::green : Style::secondaryText(this);
     m_status->setPixmap(Icons::tinted(statusSymbol(), color).pixmap(QSize(18, 18)));
-    m_status->setToolTip(!ok ? QStringLiteral("Not checked by Amazon")
-                             : (*ok ? QStringLiteral("Verified by Amazon")
-                                    : QStringLiteral("Waiting for Amazon")));
+    m_status->setToolTip(
+        !ok ? QStringLiteral("Not checked by Amazon")
+            : (*ok ? QStringLiteral("Verified by Amazon") : QStringLiteral("Waiting for Amazon")));
 }
 
 void DNSRecordRow::setPublished(std::optional<bool> found) {

@@ -9,8 +9,7 @@
 
 namespace quillmere {
 
-Feature::Feature(const QString& symbol, const QString& title, const QString& text,
-                 QWidget* parent)
+Feature::Feature(const QString& symbol, const QString& title, const QString& text, QWidget* parent)
     : QWidget(parent)
     , m_symbol(symbol)
     , m_title(new QLabel(title, this))

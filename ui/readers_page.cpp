@@ -14,11 +14,12 @@
 namespace quillmere {
 
 ReadersPage::ReadersPage(AppModel& model, QWidget* parent)
-    : GuidePage(model, OnboardingStep::readers, QStringLiteral("Bring your readers"),
-                QStringLiteral("Moving from Substack, Beehiiv or Mailchimp? Export your subscribers "
-                               "as CSV and drop the file here. Unsubscribed and bounced people "
-                               "stay that way."),
-                parent)
+    : GuidePage(
+          model, OnboardingStep::readers, QStringLiteral("Bring your readers"),
+          QStringLiteral("Moving from Substack, Beehiiv or Mailchimp? Export your subscribers "
+                         "as CSV and drop the file here. Unsubscribed and bounced people "
+                         "stay that way."),
+          parent)
     , m_drop(new CSVDropArea(this))
     , m_count(new QLabel(this)) {
     auto* warning = new QWidget(this);

@@ -21,7 +21,8 @@ SenderPage::SenderPage(AppModel& model, QWidget* parent)
     , m_fromEmail(new QLineEdit(this))
     , m_replyTo(new QLineEdit(this))
     , m_postalAddress(new PostalAddressField(this))
-    , m_doubleOptIn(new QCheckBox(QStringLiteral("Ask new readers to confirm (recommended)"), this)) {
+    , m_doubleOptIn(
+          new QCheckBox(QStringLiteral("Ask new readers to confirm (recommended)"), this)) {
     const struct {
         QLineEdit* field;
         const char* name;

@@ -105,8 +105,9 @@ SESSetupView::SESSetupView(AppModel& model, QWidget* parent)
     m_verified->setObjectName(QStringLiteral("verifiedForSending"));
     m_dkim->setObjectName(QStringLiteral("dkimStatus"));
     domain->addRow(m_records);
-    domain->addNote(QStringLiteral("Add these records at your DNS provider. DKIM proves the mail is "
-                                   "yours, SPF and DMARC keep you out of spam folders."));
+    domain->addNote(
+        QStringLiteral("Add these records at your DNS provider. DKIM proves the mail is "
+                       "yours, SPF and DMARC keep you out of spam folders."));
     m_verify->setObjectName(QStringLiteral("verifyDomain"));
     domain->addRow(trailing(m_verify));
 
@@ -191,8 +192,7 @@ void SESSetupView::refresh() {
             value->setText(unknown);
         }
     }
-    m_accountSection->setRowVisible(m_sandboxNote,
-                                    !(account && account->productionAccessEnabled));
+    m_accountSection->setRowVisible(m_sandboxNote, !(account && account->productionAccessEnabled));
     m_checkAccount->setEnabled(!m_model.isBusy());
 
     const auto& identity = m_model.identity();

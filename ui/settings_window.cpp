@@ -45,7 +45,8 @@ QWidget* SettingsWindow::makeGeneral() {
     m_fromEmail = new QLineEdit(form);
     m_replyTo = new QLineEdit(form);
     m_postalAddress = new PostalAddressField(form);
-    m_doubleOptIn = new QCheckBox(QStringLiteral("Ask new readers to confirm (double opt-in)"), form);
+    m_doubleOptIn =
+        new QCheckBox(QStringLiteral("Ask new readers to confirm (double opt-in)"), form);
     m_publicationName->setObjectName(QStringLiteral("publicationName"));
     m_fromName->setObjectName(QStringLiteral("fromName"));
     m_fromEmail->setObjectName(QStringLiteral("fromEmail"));

@@ -10,9 +10,9 @@ namespace quillmere {
 // changed: keys, account, identity, profile, readers, demo mode.
 inline void onSetupStateChange(AppModel& model, QObject* context,
                                const std::function<void()>& changed) {
-    for (auto signal : {&AppModel::awsKeysChanged, &AppModel::accountChanged,
-                        &AppModel::identityChanged, &AppModel::profileChanged,
-                        &AppModel::subscribersChanged, &AppModel::isDemoChanged}) {
+    for (auto signal :
+         {&AppModel::awsKeysChanged, &AppModel::accountChanged, &AppModel::identityChanged,
+          &AppModel::profileChanged, &AppModel::subscribersChanged, &AppModel::isDemoChanged}) {
         QObject::connect(&model, signal, context, changed);
     }
 }

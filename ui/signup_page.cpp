@@ -20,9 +20,9 @@ SignupPage::SignupPage(AppModel& model, QWidget* parent)
                                "signups, confirmations, one click unsubscribes, bounces and your "
                                "public archive. It runs while your computer is asleep."),
                 parent)
-    , m_openTokens(new QPushButton(Icons::tinted(QStringLiteral("arrow.up.right.square"),
-                                                 Style::accent(this)),
-                                   QStringLiteral("Open Cloudflare API Tokens"), this))
+    , m_openTokens(new QPushButton(
+          Icons::tinted(QStringLiteral("arrow.up.right.square"), Style::accent(this)),
+          QStringLiteral("Open Cloudflare API Tokens"), this))
     , m_card(new WorkerDeployCard(model, this)) {
     auto* note = addParagraph(
         QStringLiteral("You can skip this and add it later from Signup Worker in the sidebar. "

@@ -32,7 +32,8 @@ void StepNumber::setDone(bool done) {
 }
 
 QString StepNumber::text() const {
-    return m_done ? QStringLiteral("✓") : QString::asprintf("%lld", static_cast<long long>(m_number));
+    return m_done ? QStringLiteral("✓")
+                  : QString::asprintf("%lld", static_cast<long long>(m_number));
 }
 
 QSize StepNumber::sizeHint() const {

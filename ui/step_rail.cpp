@@ -35,9 +35,7 @@ public:
         update();
     }
 
-    QSize sizeHint() const override {
-        return {200, qMax(fontMetrics().height(), 18) + 14};
-    }
+    QSize sizeHint() const override { return {200, qMax(fontMetrics().height(), 18) + 14}; }
 
 protected:
     void paintEvent(QPaintEvent*) override {

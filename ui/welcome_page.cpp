@@ -11,7 +11,8 @@
 namespace quillmere {
 
 WelcomePage::WelcomePage(AppModel& model, QWidget* parent)
-    : GuidePage(model, OnboardingStep::welcome, QStringLiteral("Your newsletter, on your computer."),
+    : GuidePage(model, OnboardingStep::welcome,
+                QStringLiteral("Your newsletter, on your computer."),
                 QStringLiteral("Write in Markdown, send through your own Amazon account for about "
                                "$1 per 10,000 emails, and keep your list on your computer. No "
                                "monthly plan, no per subscriber pricing."),
