@@ -45,10 +45,14 @@ DomainPage::DomainPage(AppModel& model, QWidget* parent)
     Style::setTextColor(m_spfNote, Style::secondaryText(this));
 
     auto* domainSection = new FormSection({}, m_body);
-    auto* domainRow = new QHBoxLayout;
+    // One field widget for the text field and its button, so the label centres on the row.
+    auto* domainField = new QWidget(domainSection);
+    auto* domainRow = new QHBoxLayout(domainField);
+    domainRow->setContentsMargins(0, 0, 0, 0);
+    domainRow->setSpacing(8);
     domainRow->addWidget(m_domain, 1);
     domainRow->addWidget(m_verify);
-    domainSection->addRow(QStringLiteral("Domain"), domainRow);
+    domainSection->addRow(QStringLiteral("Domain"), domainField);
 
     auto* body = new QVBoxLayout(m_body);
     body->setContentsMargins(0, 0, 0, 0);
