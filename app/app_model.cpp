@@ -239,8 +239,12 @@ void AppModel::refreshKeyPresence() {
         const auto value = m_credentials->get(account);
         return value && !value->isEmpty();
     };
-    m_hasAWSKeys = !m_isDemo && present(CredentialStore::Key::awsAccessKeyID) &&
-                   present(CredentialStore::Key::awsSecretAccessKey);
+    const bool stored = !m_isDemo && present(CredentialStore::Key::awsAccessKeyID) &&
+                        present(CredentialStore::Key::awsSecretAccessKey);
+    if (stored != m_hasAWSKeys) {
+        m_hasAWSKeys = stored;
+        Q_EMIT awsKeysChanged();
+    }
 }
 
 void AppModel::libraryEdited(int parts, bool save) {

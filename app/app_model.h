@@ -129,6 +129,9 @@ public:
 
     // Whether both AWS keys are stored (as last read from the credential store).
     bool hasAWSKeys() const { return m_hasAWSKeys; }
+    // The transport every network call goes through; screens that talk to a service before a
+    // workflow exists for it (the Cloudflare token check) use the same one.
+    std::shared_ptr<HTTPTransport> transport() const { return m_transport; }
 
     // MARK: setup workflows (app_model_setup.cpp)
     std::optional<AWSCredentials> loadCredentials() const;
@@ -179,6 +182,7 @@ Q_SIGNALS:
     void onboardingStartStepChanged();
     void showSendOnLaunchChanged();
     void accountChanged();
+    void awsKeysChanged();
     void identityChanged();
     void sesErrorChanged();
     void statusMessageChanged();

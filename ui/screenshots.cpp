@@ -10,6 +10,7 @@
 #include "ui/newsletter_editor.h"
 #include "ui/newsletters_view.h"
 #include "ui/send_sheet.h"
+#include "ui/settings_window.h"
 #include "ui/subscribers_view.h"
 
 #include <QApplication>
@@ -17,6 +18,7 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPainter>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -35,7 +37,35 @@ struct Shot {
     // Brings the window into the state to capture; returns an extra window (a sheet) to draw
     // over it, if any.
     std::function<QWidget*(MainWindow&)> prepare;
+    // The extra window is pictured on its own rather than over the main window.
+    bool standalone = false;
 };
+
+Shot guidePage(const QString& step, bool demo = true) {
+    QStringList arguments{QStringLiteral("-onboarding"), step};
+    if (demo) {
+        arguments.prepend(QStringLiteral("-demo"));
+    }
+    return {QStringLiteral("guide-") + step, arguments,
+            [](MainWindow&) -> QWidget* { return nullptr; }};
+}
+
+Shot section(const QString& name, const QString& section) {
+    return {name,
+            {QStringLiteral("-demo"), QStringLiteral("-section"), section},
+            [](MainWindow&) -> QWidget* { return nullptr; }};
+}
+
+Shot settingsTab(const QString& name, int tab) {
+    return {name,
+            {QStringLiteral("-demo"), QStringLiteral("-section"), QStringLiteral("newsletters")},
+            [tab](MainWindow& window) -> QWidget* {
+                window.showSettings();
+                window.settingsWindow()->tabs()->setCurrentIndex(tab);
+                return window.settingsWindow();
+            },
+            true};
+}
 
 void settle(int milliseconds) {
     QElapsedTimer clock;
@@ -87,6 +117,50 @@ QImage capture(MainWindow& window, QWidget* sheet) {
     painter.drawRect(QRect(at, front.size()).adjusted(-1, -1, 0, 0));
     painter.drawImage(at, front);
     return image;
+}
+
+// Answers as a new SES account in the sandbox would, with a domain whose DKIM records are not
+// yet seen by Amazon; any other call is refused. Keeps the pictures of a writer's own library
+// off the network.
+class PicturedSES : public HTTPTransport {
+public:
+    QCoro::Task<HTTPResponse> send(HTTPRequest request) override {
+        const QString path = request.url.path();
+        HTTPResponse response;
+        response.status = 200;
+        response.headers.insert(QStringLiteral("Content-Type"), QStringLiteral("application/json"));
+        if (path.endsWith(QLatin1String("/v2/email/account"))) {
+            response.body = R"({"EnforcementStatus":"HEALTHY","ProductionAccessEnabled":false,
+                "SendingEnabled":true,"SendQuota":{"Max24HourSend":200,"MaxSendRate":1,
+                "SentLast24Hours":2}})";
+        } else if (path.contains(QLatin1String("/v2/email/identities"))) {
+            response.body = R"({"IdentityType":"DOMAIN","VerifiedForSendingStatus":false,
+                "DkimAttributes":{"Status":"PENDING","SigningEnabled":true,
+                "Tokens":["k7q2xw5tbnz4fhm3","p9d4rvc8ya2lsue6","w3nj6gx1omt5qzk8"]}})";
+        } else {
+            response.status = 404;
+            response.body = R"({"message":"Not pictured"})";
+        }
+        co_return response;
+    }
+};
+
+// A writer's own library part way through setup: keys stored, sender filled in, a domain whose
+// records are being published.
+Shot ownDomain(const QString& name, const QStringList& arguments) {
+    return {name, arguments, [](MainWindow& window) -> QWidget* {
+                AppModel& model = window.model();
+                SenderProfile profile = model.library().profile;
+                profile.publicationName = QStringLiteral("The Quiet Workshop");
+                profile.fromName = QStringLiteral("Mara Ellison");
+                profile.fromEmail = QStringLiteral("mara@quietworkshop.news");
+                profile.postalAddress = QStringLiteral("12 Harbour Lane, Falmouth, TR11 3AA, UK");
+                profile.domain = QStringLiteral("quietworkshop.news");
+                model.setProfile(profile);
+                model.verifyDomain();
+                settle(1500);
+                return nullptr;
+            }};
 }
 
 } // namespace
@@ -153,6 +227,23 @@ int main(int argc, char** argv) {
         {QStringLiteral("no-readers"),
          {QStringLiteral("-section"), QStringLiteral("subscribers")},
          [](MainWindow&) -> QWidget* { return nullptr; }},
+        // The guided setup: its welcome on a first launch, the other pages on the sample data
+        // (with keys in the in-memory store, so the domain page shows its records).
+        guidePage(QStringLiteral("welcome"), false),
+        guidePage(QStringLiteral("amazon")),
+        guidePage(QStringLiteral("sender")),
+        ownDomain(QStringLiteral("guide-domain"),
+                  {QStringLiteral("-onboarding"), QStringLiteral("domain")}),
+        guidePage(QStringLiteral("signup")),
+        guidePage(QStringLiteral("readers")),
+        guidePage(QStringLiteral("done")),
+        section(QStringLiteral("ses"), QStringLiteral("setup")),
+        ownDomain(QStringLiteral("ses-domain"),
+                  {QStringLiteral("-section"), QStringLiteral("setup")}),
+        section(QStringLiteral("worker"), QStringLiteral("worker")),
+        section(QStringLiteral("production"), QStringLiteral("production")),
+        settingsTab(QStringLiteral("settings-general"), 0),
+        settingsTab(QStringLiteral("settings-setup"), 1),
     };
 
     int written = 0;
@@ -163,11 +254,22 @@ int main(int argc, char** argv) {
         AppModel::Dependencies dependencies;
         dependencies.store = std::make_shared<LibraryStore>(
             scratch.filePath(shot.name + QStringLiteral("/library.json")));
-        dependencies.credentials = std::make_shared<MemoryCredentialStore>();
+        auto credentials = std::make_shared<MemoryCredentialStore>();
+        const bool demo = shot.arguments.contains(QStringLiteral("-demo"));
+        if (shot.name.contains(QLatin1String("domain"))) {
+            dependencies.transport = std::make_shared<PicturedSES>();
+        }
+        if (demo || dependencies.transport) {
+            // Never sent anywhere: demo mode and the pictured SES reach no service.
+            credentials->set(QStringLiteral("AKIASAMPLEKEY"), CredentialStore::Key::awsAccessKeyID);
+            credentials->set(QStringLiteral("sample-secret"),
+                             CredentialStore::Key::awsSecretAccessKey);
+        }
+        dependencies.credentials = credentials;
         dependencies.settings = std::make_shared<QSettings>(
             scratch.filePath(shot.name + QStringLiteral(".ini")), QSettings::IniFormat);
         dependencies.arguments = QStringList{QStringLiteral("quillmere")} + shot.arguments;
-        if (!shot.arguments.contains(QStringLiteral("-demo"))) {
+        if (!demo && !shot.arguments.contains(QStringLiteral("-onboarding"))) {
             dependencies.settings->setValue(QStringLiteral("onboardingDone"), true);
         }
         AppModel model(std::move(dependencies));
@@ -182,7 +284,9 @@ int main(int argc, char** argv) {
         QWidget* sheet = shot.prepare(window);
         settle(300);
         const QString path = output.filePath(shot.name + QStringLiteral(".png"));
-        if (!capture(window, sheet).save(path)) {
+        const QImage image =
+            shot.standalone && sheet ? sheet->grab().toImage() : capture(window, sheet);
+        if (!image.save(path)) {
             std::fprintf(stderr, "could not write %s\n", qPrintable(path));
             return 1;
         }

@@ -8,7 +8,8 @@
 // that were passed.
 //
 //   node fake_cloudflare.mjs '{"token": "...", "accountId": "...", "accountName": "...",
-//                              "subdomain": "..."}'
+//                              "subdomain": "...", "limitedTokens": {"<token>": {"status":
+//                              "disabled", "accounts": []}}}'
 // prints {"api": "http://127.0.0.1:PORT/client/v4", "control": "http://127.0.0.1:PORT/__fake"}
 // and stops when its standard input closes. Control endpoints: GET /__fake/requests (every API
 // request: method, path, query, headers, body in base64), GET /__fake/scripts/<name> (where the
@@ -157,6 +158,15 @@ async function uploadScript(name, request, bodyBytes) {
 async function api(method, parts, query, request, bodyBytes) {
     const authorised = request.headers.authorization === `Bearer ${config.token}`;
     const route = parts.join("/");
+    // Tokens Cloudflare knows but that cannot deploy: not active, or seeing fewer accounts.
+    const bearer = (request.headers.authorization ?? "").replace(/^Bearer /, "");
+    const limited = Object.hasOwn(config.limitedTokens ?? {}, bearer) ? config.limitedTokens[bearer] : null;
+    if (limited && method === "GET" && route === "user/tokens/verify") {
+        return envelope(200, { id: "fake-limited-token", status: limited.status ?? "active" });
+    }
+    if (limited && method === "GET" && route === "accounts") {
+        return envelope(200, limited.accounts ?? []);
+    }
     if (method === "GET" && route === "user/tokens/verify") {
         return authorised
             ? envelope(200, { id: "fake-token-id", status: "active" })

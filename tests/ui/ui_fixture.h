@@ -30,6 +30,8 @@ public:
     std::unique_ptr<AppModel> model;
     std::unique_ptr<MainWindow> window;
     QList<QUrl> opened; // addresses the window asked the desktop to open
+    // Every network call of the model; the real NetworkTransport when left empty.
+    std::shared_ptr<HTTPTransport> transport;
 
     UIFixture()
         : settings(std::make_shared<QSettings>(dir.filePath(QStringLiteral("settings.ini")),
@@ -55,6 +57,7 @@ public:
         d.credentials = credentials;
         d.settings = settings;
         d.arguments = QStringList{QStringLiteral("quillmere")} + arguments;
+        d.transport = transport;
         model = std::make_unique<AppModel>(std::move(d));
         if (!options.openURL) {
             options.openURL = [this](const QUrl& url) { opened.append(url); };

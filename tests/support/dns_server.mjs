@@ -1,0 +1,96 @@
+#!/usr/bin/env node
+// A tiny authoritative name server on loopback for tests that look records up in DNS. It binds
+// UDP port 53 (the port QDnsLookup asks; binding it needs root) on a random address in
+// 127.0.0.0/8, so it never meets the system's resolver or another test's server.
+//
+//   node dns_server.mjs RECORDS.json
+// RECORDS.json maps lower-case names (no trailing dot) to their TXT strings:
+//   {"example.com": ["v=spf1 include:amazonses.com ~all"], "_dmarc.example.com": [...]}
+// and is read again for every query, so a test can change what DNS answers. Prints
+// {"address": "127.x.y.z"} when ready, or {"error": "..."}, and stops when standard input closes.
+
+import dgram from "node:dgram";
+import fs from "node:fs";
+
+const recordsFile = process.argv[2];
+
+function readName(packet, offset) {
+    const labels = [];
+    while (offset < packet.length) {
+        const length = packet[offset];
+        offset += 1;
+        if (length === 0) {
+            return { name: labels.join(".").toLowerCase(), offset };
+        }
+        labels.push(packet.subarray(offset, offset + length).toString("latin1"));
+        offset += length;
+    }
+    throw new Error("truncated name");
+}
+
+function records() {
+    try {
+        return JSON.parse(fs.readFileSync(recordsFile, "utf8"));
+    } catch {
+        return {};
+    }
+}
+
+function answer(query) {
+    const { name, offset } = readName(query, 12);
+    const type = query.readUInt16BE(offset);
+    const question = query.subarray(12, offset + 4);
+    const known = records();
+    const exists = Object.hasOwn(known, name);
+    const texts = exists && type === 16 ? known[name] : [];
+    const answers = texts.map((text) => {
+        const bytes = Buffer.from(text, "utf8");
+        const chunks = [];
+        for (let i = 0; i < bytes.length || i === 0; i += 255) {
+            const chunk = bytes.subarray(i, i + 255);
+            chunks.push(Buffer.from([chunk.length]), chunk);
+        }
+        const data = Buffer.concat(chunks);
+        const head = Buffer.alloc(12);
+        head.writeUInt16BE(0xc00c, 0); // the name, pointing at the question
+        head.writeUInt16BE(16, 2); // TXT
+        head.writeUInt16BE(1, 4); // IN
+        head.writeUInt32BE(60, 6);
+        head.writeUInt16BE(data.length, 10);
+        return Buffer.concat([head, data]);
+    });
+    const header = Buffer.alloc(12);
+    header.writeUInt16BE(query.readUInt16BE(0), 0);
+    const recursionDesired = query[2] & 0x01;
+    header[2] = 0x84 | recursionDesired; // response, authoritative
+    header[3] = 0x80 | (exists ? 0 : 3); // recursion available; NXDOMAIN for unknown names
+    header.writeUInt16BE(1, 4);
+    header.writeUInt16BE(answers.length, 6);
+    return Buffer.concat([header, question, ...answers]);
+}
+
+function tryBind(attempt) {
+    const address = `127.${100 + Math.floor(Math.random() * 150)}.${Math.floor(Math.random() * 256)}.${1 + Math.floor(Math.random() * 250)}`;
+    const socket = dgram.createSocket("udp4");
+    socket.on("error", (error) => {
+        socket.close();
+        if (attempt < 10 && error.code === "EADDRINUSE") {
+            tryBind(attempt + 1);
+        } else {
+            console.log(JSON.stringify({ error: `${error.code ?? ""} ${error.message}` }));
+            process.exit(0);
+        }
+    });
+    socket.on("message", (message, remote) => {
+        try {
+            socket.send(answer(message), remote.port, remote.address);
+        } catch {
+            // A malformed query gets no answer, as from a real server that drops it.
+        }
+    });
+    socket.bind(53, address, () => console.log(JSON.stringify({ address })));
+}
+
+process.stdin.on("end", () => process.exit(0));
+process.stdin.resume();
+tryBind(0);

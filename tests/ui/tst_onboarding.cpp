@@ -1,0 +1,589 @@
+// The guided setup driven through its real widgets: the rail and the navigation bar, each page
+// against real peers on loopback (the SES emulator for Amazon, the fake Cloudflare API with
+// Miniflare for the signup worker), a CSV import through the file chooser and by a drop, and
+// the summary.
+#include "support/node_peer.h"
+#include "support/scripted_transport.h"
+#include "support/ses_emulator.h"
+#include "ui/amazon_page.h"
+#include "ui/csv_drop_area.h"
+#include "ui/dns_record_list.h"
+#include "ui/dns_record_row.h"
+#include "ui/domain_page.h"
+#include "ui/done_page.h"
+#include "ui/feature.h"
+#include "ui/onboarding_view.h"
+#include "ui/page_header.h"
+#include "ui/postal_address_field.h"
+#include "ui/readers_page.h"
+#include "ui/region_picker.h"
+#include "ui/result_line.h"
+#include "ui/secure_field.h"
+#include "ui/sender_page.h"
+#include "ui/ses_error_label.h"
+#include "ui/sidebar.h"
+#include "ui/sidebar_card.h"
+#include "ui/signup_page.h"
+#include "ui/step_rail.h"
+#include "ui/welcome_page.h"
+#include "ui/worker_deploy_card.h"
+#include "ui_fixture.h"
+
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QStackedWidget>
+
+using namespace quillmere;
+using namespace quillmere::test;
+
+namespace {
+
+const QString cloudflareToken = QStringLiteral("cf-guide-token");
+const QString accountID = QStringLiteral("4a3b2c1d0e9f8a7b6c5d4e3f2a1b0c9d");
+const QString noAccountToken = QStringLiteral("cf-token-without-accounts");
+
+QJsonObject sandboxAccount() {
+    return QJsonObject{
+        {"DedicatedIpAutoWarmupEnabled", false},
+        {"Details",
+         QJsonObject{{"AdditionalContactEmailAddresses", QJsonArray()},
+                     {"ContactLanguage", "EN"},
+                     {"MailType", "MARKETING"},
+                     {"ReviewDetails", QJsonObject{{"CaseId", "c-1"}, {"Status", "PENDING"}}},
+                     {"UseCaseDescription", "A newsletter."},
+                     {"WebsiteURL", "https://guide.example"}}},
+        {"EnforcementStatus", "HEALTHY"},
+        {"ProductionAccessEnabled", false},
+        {"SendingEnabled", true},
+        {"SendQuota",
+         QJsonObject{{"Max24HourSend", 200}, {"MaxSendRate", 1}, {"SentLast24Hours", 0}}},
+        {"SuppressionAttributes", QJsonObject{{"SuppressedReasons", QJsonArray()}}}};
+}
+
+// Receives the addresses the guide asks the desktop to open.
+class URLCatcher : public QObject {
+    Q_OBJECT
+
+public:
+    QList<QUrl> opened;
+
+public Q_SLOTS:
+    void open(const QUrl& url) { opened.append(url); }
+};
+
+void click(QAbstractButton* button) {
+    QVERIFY2(button->isVisible(), qPrintable(button->text() + QStringLiteral(" is not visible")));
+    QVERIFY2(button->isEnabled(), qPrintable(button->text() + QStringLiteral(" is disabled")));
+    // A row added a moment ago gets its size when the layout next runs.
+    QTRY_VERIFY(!button->size().isEmpty());
+    // Mouse events go to whatever is at that point of the window: scroll the button in first.
+    for (QWidget* up = button->parentWidget(); up; up = up->parentWidget()) {
+        if (auto* scroller = qobject_cast<QScrollArea*>(up)) {
+            scroller->ensureWidgetVisible(button);
+        }
+    }
+    // A toggle takes clicks on its box and label, not on the empty width of its row.
+    const QPoint at = qobject_cast<QCheckBox*>(button) ? QPoint(8, button->height() / 2)
+                                                       : button->rect().center();
+    QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier, at);
+}
+
+void type(QWidget* field, const QString& text) {
+    field->setFocus();
+    QTest::keyClicks(field, text);
+}
+
+} // namespace
+
+class TestOnboarding : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<UIFixture> f;
+    std::unique_ptr<SESEmulator> m_ses;
+    std::unique_ptr<NodePeer> m_cloudflare;
+    URLCatcher m_urls;
+
+    OnboardingView* guide() const {
+        auto* stack = f->window->findChild<QStackedWidget*>();
+        return qobject_cast<OnboardingView*>(stack->currentWidget());
+    }
+
+    template <class Page>
+    Page* page() const {
+        return guide()->page<Page>();
+    }
+
+    void writeCSV(const QString& path, const QString& content) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content.toUtf8());
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        // Any lookup of a domain in DNS stays on loopback.
+        if (qEnvironmentVariableIsEmpty("QUILLMERE_DNS_SERVER")) {
+            qputenv("QUILLMERE_DNS_SERVER", "127.0.0.1");
+        }
+        m_ses = std::make_unique<SESEmulator>(
+            QJsonDocument(sandboxAccount()).toJson(QJsonDocument::Compact));
+        QVERIFY2(m_ses->isRunning(), qPrintable(m_ses->error()));
+        qputenv("AWS_ENDPOINT_URL_SESV2", m_ses->url().toString().toUtf8());
+
+        const QJsonObject config{
+            {"token", cloudflareToken},
+            {"accountId", accountID},
+            {"accountName", "Guide's account"},
+            {"subdomain", "guide-writer"},
+            {"limitedTokens",
+             QJsonObject{{noAccountToken, QJsonObject{{"accounts", QJsonArray()}}}}}};
+        m_cloudflare = std::make_unique<NodePeer>(
+            QStringLiteral("fake_cloudflare.mjs"),
+            QStringList{QString::fromUtf8(QJsonDocument(config).toJson(QJsonDocument::Compact))});
+        const QString api = m_cloudflare->value(QStringLiteral("api"));
+        QVERIFY(api.startsWith(QStringLiteral("http://127.0.0.1:")));
+        qputenv("CLOUDFLARE_API_BASE_URL", api.toUtf8());
+
+        QDesktopServices::setUrlHandler(QStringLiteral("https"), &m_urls, "open");
+    }
+
+    void cleanupTestCase() {
+        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+        m_cloudflare.reset();
+        m_ses.reset();
+    }
+
+    void init() { f = std::make_unique<UIFixture>(); }
+    void cleanup() { f.reset(); }
+
+    void firstLaunchShowsTheGuideOnItsWelcome() {
+        f->open();
+        QVERIFY(guide());
+        QVERIFY(guide()->isVisible());
+        QVERIFY(!f->window->findChild<QWidget*>(QStringLiteral("workspace"))->isVisible());
+        QCOMPARE(guide()->currentStep(), OnboardingStep::welcome);
+        QVERIFY(!guide()->navigationBar()->isVisible());
+
+        auto* welcome = page<WelcomePage>();
+        QCOMPARE(welcome->header()->title(), QStringLiteral("Your newsletter, on your computer."));
+        QVERIFY(welcome->header()->subtitle().endsWith(
+            QStringLiteral("keep your list on your computer. No monthly plan, no per subscriber "
+                           "pricing.")));
+        QStringList features;
+        for (const Feature* feature : welcome->features()) {
+            features.append(feature->symbol() + QLatin1Char(' ') + feature->title());
+        }
+        QCOMPARE(features,
+                 (QStringList{QStringLiteral("dollarsign.circle Pay Amazon, not a platform"),
+                              QStringLiteral("lock.shield Your list stays yours"),
+                              QStringLiteral("checkmark.seal Compliant by default")}));
+
+        // The rail: every step in order, the note below.
+        StepRail* rail = guide()->rail();
+        QStringList titles;
+        for (OnboardingStep step : allCases<OnboardingStep>()) {
+            titles.append(rail->row(step)->text());
+        }
+        QCOMPARE(titles,
+                 (QStringList{"Welcome", "Connect Amazon", "Who it's from", "Prove your domain",
+                              "Signup and unsubscribe", "Bring your readers", "Ready"}));
+        QCOMPARE(rail->note(),
+                 QStringLiteral("About 15 minutes, plus a day or so for Amazon to approve your "
+                                "account."));
+    }
+
+    void walkingTheGuideWithContinueBackAndSkip() {
+        f->open();
+        OnboardingView* view = guide();
+        StepRail* rail = view->rail();
+        // Return on the welcome page sets up sending.
+        QTest::keyClick(view, Qt::Key_Return);
+        QCOMPARE(view->currentStep(), OnboardingStep::amazon);
+        QCOMPARE(rail->symbol(OnboardingStep::amazon), QStringLiteral("circle.inset.filled"));
+        QCOMPARE(rail->symbol(OnboardingStep::sender), QStringLiteral("circle"));
+        QCOMPARE(rail->symbol(OnboardingStep::welcome), QStringLiteral("checkmark.circle.fill"));
+
+        const QList<OnboardingStep> forward{OnboardingStep::sender, OnboardingStep::domain,
+                                            OnboardingStep::signup, OnboardingStep::readers,
+                                            OnboardingStep::done};
+        for (OnboardingStep expected : forward) {
+            QVERIFY(view->navigationBar()->isVisible());
+            QVERIFY(view->backButton()->isVisible());
+            const bool skippable = view->currentStep() == OnboardingStep::signup ||
+                                   view->currentStep() == OnboardingStep::readers;
+            QCOMPARE(view->skipButton()->isVisible(), skippable);
+            QCOMPARE(view->primaryButton()->text(), QStringLiteral("Continue"));
+            // Continue and Skip both go to the next step, complete or not.
+            click(skippable ? view->skipButton() : view->primaryButton());
+            QCOMPARE(view->currentStep(), expected);
+        }
+        QCOMPARE(view->primaryButton()->text(), QStringLiteral("Open Quillmere"));
+        QVERIFY(!view->skipButton()->isVisible());
+
+        click(view->backButton());
+        QCOMPARE(view->currentStep(), OnboardingStep::readers);
+        click(view->backButton());
+        click(view->backButton());
+        click(view->backButton());
+        click(view->backButton());
+        QCOMPARE(view->currentStep(), OnboardingStep::amazon);
+        click(view->backButton());
+        QCOMPARE(view->currentStep(), OnboardingStep::welcome);
+        QVERIFY(!view->navigationBar()->isVisible());
+
+        // Choosing a row of the rail opens that page; Return in a field continues.
+        click(rail->row(OnboardingStep::sender));
+        QCOMPARE(view->currentStep(), OnboardingStep::sender);
+        QCOMPARE(rail->symbol(OnboardingStep::sender), QStringLiteral("circle.inset.filled"));
+        page<SenderPage>()->fromNameField()->setFocus();
+        QTest::keyClick(page<SenderPage>()->fromNameField(), Qt::Key_Return);
+        QCOMPARE(view->currentStep(), OnboardingStep::domain);
+
+        // "Open Quillmere" finishes: the workspace with a first issue, remembered for next time.
+        click(rail->row(OnboardingStep::done));
+        click(view->primaryButton());
+        QVERIFY(f->model->onboardingDone());
+        QVERIFY(f->window->findChild<QWidget*>(QStringLiteral("workspace"))->isVisible());
+        QCOMPARE(f->model->library().newsletters.size(), 1);
+        QCOMPARE(f->settings->value(QStringLiteral("onboardingDone")).toBool(), true);
+    }
+
+    void sampleDataAndBackToTheGuide() {
+        f->open();
+        click(page<WelcomePage>()->demoButton());
+        QVERIFY(f->model->isDemo());
+        QVERIFY(f->model->onboardingDone());
+        QVERIFY(f->window->findChild<QWidget*>(QStringLiteral("workspace"))->isVisible());
+        QVERIFY(!f->model->library().subscribers.isEmpty());
+
+        // "Start for real" returns to the guide at the first step not done on the writer's own
+        // library, here still empty: Amazon.
+        click(f->window->sidebar()->card()->actionButton());
+        QTRY_VERIFY(!f->model->isDemo());
+        QTRY_VERIFY(guide());
+        QCOMPARE(guide()->currentStep(), OnboardingStep::amazon);
+        QVERIFY(f->model->library().subscribers.isEmpty());
+    }
+
+    void amazonPageConnectsToSES() {
+        f->open({QStringLiteral("-onboarding"), QStringLiteral("amazon")});
+        QCOMPARE(guide()->currentStep(), OnboardingStep::amazon);
+        AmazonPage* amazon = page<AmazonPage>();
+        QCOMPARE(amazon->header()->title(), QStringLiteral("Connect your Amazon account"));
+        QCOMPARE(amazon->accessKeyField()->placeholderText(), QStringLiteral("AKIA..."));
+        QCOMPARE(amazon->regionPicker()->count(), 20);
+        QVERIFY(!amazon->resultLine()->isVisible());
+
+        // The policy: the five SES actions, nothing else, and its two buttons.
+        const QJsonObject policy = QJsonDocument::fromJson(AmazonPage::policy().toUtf8()).object();
+        QCOMPARE(policy[QStringLiteral("Version")].toString(), QStringLiteral("2012-10-17"));
+        const QJsonObject statement = policy[QStringLiteral("Statement")].toArray()[0].toObject();
+        QCOMPARE(statement[QStringLiteral("Effect")].toString(), QStringLiteral("Allow"));
+        QCOMPARE(statement[QStringLiteral("Resource")].toString(), QStringLiteral("*"));
+        QCOMPARE(statement[QStringLiteral("Action")].toArray().toVariantList(),
+                 (QVariantList{"ses:SendEmail", "ses:SendRawEmail", "ses:GetAccount",
+                               "ses:CreateEmailIdentity", "ses:GetEmailIdentity"}));
+        click(amazon->copyPolicyButton());
+        QCOMPARE(QGuiApplication::clipboard()->text(), AmazonPage::policy());
+        m_urls.opened.clear();
+        click(amazon->openIAMButton());
+        QCOMPARE(m_urls.opened.size(), 1);
+        QCOMPARE(m_urls.opened.first().host(), QStringLiteral("console.aws.amazon.com"));
+
+        // Connect waits for both keys; the region writes through to the profile.
+        QVERIFY(!amazon->connectButton()->isEnabled());
+        type(amazon->accessKeyField(), QStringLiteral("  AKIAGUIDEKEY"));
+        QVERIFY(!amazon->connectButton()->isEnabled());
+        type(amazon->secretKeyField(), QStringLiteral("guide-secret\t"));
+        amazon->regionPicker()->setFocus();
+        QTest::keyClick(amazon->regionPicker(), Qt::Key_Down);
+        QCOMPARE(f->model->library().profile.region, QStringLiteral("us-east-2"));
+        click(amazon->connectButton());
+
+        QTRY_VERIFY(amazon->resultLine()->isVisible());
+        QVERIFY(amazon->resultLine()->ok());
+        QCOMPARE(amazon->resultLine()->text(),
+                 QStringLiteral("Connected, in sandbox mode. You can send tests now. Request "
+                                "production access to email your list (we write the request for "
+                                "you)."));
+        QCOMPARE(f->credentials->get(CredentialStore::Key::awsAccessKeyID),
+                 std::optional(QStringLiteral("AKIAGUIDEKEY")));
+        QCOMPARE(f->credentials->get(CredentialStore::Key::awsSecretAccessKey),
+                 std::optional(QStringLiteral("guide-secret")));
+        QVERIFY(amazon->accessKeyField()->text().isEmpty());
+        QVERIFY(amazon->secretKeyField()->text().isEmpty());
+        QCOMPARE(guide()->rail()->symbol(OnboardingStep::amazon),
+                 QStringLiteral("checkmark.circle.fill"));
+        // With keys stored and nothing typed, Connect checks again without touching the keys.
+        QVERIFY(amazon->connectButton()->isEnabled());
+
+        // The domain page now offers the domain, the records and the SPF advice.
+        click(guide()->primaryButton());
+        click(guide()->primaryButton());
+        DomainPage* domain = page<DomainPage>();
+        QVERIFY(!domain->keysFirstLabel()->isVisible());
+        QVERIFY(domain->domainField()->isVisible());
+        QCOMPARE(domain->verifyButton()->text(), QStringLiteral("Get my records"));
+        QVERIFY(!domain->verifyButton()->isEnabled());
+        type(domain->domainField(), QStringLiteral("guide.example"));
+        QVERIFY(domain->verifyButton()->isEnabled());
+        QCOMPARE(f->model->library().profile.domain, QStringLiteral("guide.example"));
+        QCOMPARE(domain->spfNote()->text(),
+                 QStringLiteral("If you already have an SPF record, add include:amazonses.com to "
+                                "it instead of creating a second one. DNS changes can take up to "
+                                "an hour."));
+        QCOMPARE(domain->statusLine()->text(),
+                 QStringLiteral("Waiting for the records to show up. Check again in a few "
+                                "minutes."));
+        // Before an identity: SPF and DMARC only (no DKIM tokens yet), each with the dashed
+        // circle.
+        const QList<DNSRecordRow*> rows = domain->records()->rows();
+        QCOMPARE(rows.size(), 2);
+        for (const DNSRecordRow* row : rows) {
+            QCOMPARE(row->statusSymbol(), QStringLiteral("circle.dashed"));
+        }
+        QCOMPARE(rows.first()->record().purpose, QStringLiteral("SPF"));
+        click(rows.first()->copyButton());
+        QCOMPARE(QGuiApplication::clipboard()->text(),
+                 QStringLiteral("v=spf1 include:amazonses.com ~all"));
+        // The emulator knows no identities: the failure shows, nothing pretends to work.
+        click(domain->verifyButton());
+        QTRY_VERIFY(domain->errorLabel()->isVisible());
+        QVERIFY(!f->model->identity());
+        QCOMPARE(domain->verifyButton()->text(), QStringLiteral("Get my records"));
+    }
+
+    void domainPageWantsKeysFirst() {
+        f->open({QStringLiteral("-onboarding"), QStringLiteral("domain")});
+        DomainPage* domain = page<DomainPage>();
+        QVERIFY(domain->isVisible());
+        QVERIFY(domain->keysFirstLabel()->isVisible());
+        QCOMPARE(domain->keysFirstLabel()->text(),
+                 QStringLiteral("Connect your Amazon account first."));
+        QVERIFY(!domain->domainField()->isVisible());
+        QVERIFY(!domain->verifyButton()->isVisible());
+    }
+
+    void senderPageWritesTheProfile() {
+        f->open({QStringLiteral("-onboarding"), QStringLiteral("sender")});
+        SenderPage* sender = page<SenderPage>();
+        QCOMPARE(sender->postalAddressField()->placeholderText(),
+                 QStringLiteral("Street, city, postcode, country"));
+        QVERIFY(sender->doubleOptInToggle()->isChecked());
+        QCOMPARE(sender->doubleOptInToggle()->text(),
+                 QStringLiteral("Ask new readers to confirm (recommended)"));
+        type(sender->publicationNameField(), QStringLiteral("The Guide Letter"));
+        type(sender->fromNameField(), QStringLiteral("Gil Guide"));
+        type(sender->fromEmailField(), QStringLiteral("gil@guide.example"));
+        type(sender->replyToField(), QStringLiteral("letters@guide.example"));
+        QVERIFY(!f->model->isComplete(OnboardingStep::sender));
+        type(sender->postalAddressField(), QStringLiteral("1 Guide Way"));
+        QTest::keyClick(sender->postalAddressField(), Qt::Key_Return);
+        type(sender->postalAddressField(), QStringLiteral("Springfield"));
+        // Return in the address is a new line, not Continue.
+        QCOMPARE(guide()->currentStep(), OnboardingStep::sender);
+        click(sender->doubleOptInToggle());
+
+        const SenderProfile& profile = f->model->library().profile;
+        QCOMPARE(profile.publicationName, QStringLiteral("The Guide Letter"));
+        QCOMPARE(profile.fromName, QStringLiteral("Gil Guide"));
+        QCOMPARE(profile.fromEmail, QStringLiteral("gil@guide.example"));
+        QCOMPARE(profile.replyTo, QStringLiteral("letters@guide.example"));
+        QCOMPARE(profile.postalAddress, QStringLiteral("1 Guide Way\nSpringfield"));
+        QVERIFY(!profile.doubleOptIn);
+        QCOMPARE(guide()->rail()->symbol(OnboardingStep::sender),
+                 QStringLiteral("checkmark.circle.fill"));
+        // Saved like every other edit.
+        QTRY_VERIFY(QFile::exists(f->libraryPath()));
+    }
+
+    void signupPageDeploysTheWorker() {
+        f->open({QStringLiteral("-onboarding"), QStringLiteral("signup")});
+        SignupPage* signup = page<SignupPage>();
+        WorkerDeployCard* card = signup->deployCard();
+        m_urls.opened.clear();
+        click(signup->openTokensButton());
+        QCOMPARE(m_urls.opened.size(), 1);
+        QCOMPARE(m_urls.opened.first().host(), QStringLiteral("dash.cloudflare.com"));
+
+        QVERIFY(!card->connectButton()->isEnabled());
+        QVERIFY(!card->accountPicker()->isVisible());
+        QVERIFY(card->liveText().isEmpty());
+
+        // A token Cloudflare does not know.
+        type(card->tokenField(), QStringLiteral("not-a-token"));
+        click(card->connectButton());
+        QTRY_VERIFY(!card->isConnecting());
+        QCOMPARE(card->error(),
+                 QStringLiteral("Cloudflare API error 401: Invalid API Token (1000)"));
+        QVERIFY(!card->accountPicker()->isVisible());
+
+        // A token that sees no account.
+        card->tokenField()->clear();
+        type(card->tokenField(), noAccountToken);
+        click(card->connectButton());
+        QTRY_VERIFY(!card->isConnecting());
+        QCOMPARE(card->error(),
+                 QStringLiteral("This token can't see any account. Add Account Settings: Read."));
+        QVERIFY(!card->accountPicker()->isVisible());
+        QVERIFY(!card->deployButton()->isVisible());
+
+        // The right token: its account is chosen, and Deploy puts the worker live.
+        card->tokenField()->clear();
+        type(card->tokenField(), cloudflareToken);
+        click(card->connectButton());
+        QTRY_VERIFY(!card->isConnecting());
+        QCOMPARE(card->error(), QString());
+        QVERIFY(card->accountPicker()->isVisible());
+        QCOMPARE(card->accountPicker()->currentText(), QStringLiteral("Guide's account"));
+        QCOMPARE(card->accountID(), accountID);
+        click(card->deployButton());
+        QVERIFY(f->model->isBusy());
+        QVERIFY(!card->deployButton()->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(!f->model->isBusy(), 60000);
+        QCOMPARE(f->model->library().profile.workerBaseURL,
+                 QStringLiteral("https://postwick.guide-writer.workers.dev"));
+        QCOMPARE(card->liveText(),
+                 QStringLiteral("Live at https://postwick.guide-writer.workers.dev"));
+        QCOMPARE(guide()->rail()->symbol(OnboardingStep::signup),
+                 QStringLiteral("checkmark.circle.fill"));
+        QCOMPARE(f->credentials->get(CredentialStore::Key::cloudflareAPIToken),
+                 std::optional(cloudflareToken));
+    }
+
+    void readersPageImportsACSV() {
+        f->open({QStringLiteral("-onboarding"), QStringLiteral("readers")});
+        ReadersPage* readers = page<ReadersPage>();
+        QVERIFY(!readers->countLine()->isVisible());
+
+        const QString chosen = f->dir.filePath(QStringLiteral("substack_export.csv"));
+        writeCSV(chosen, QStringLiteral("email,name,active_subscription\n"
+                                        "ann@example.com,Ann,true\n"
+                                        "bob@example.com,Bob,true\n"
+                                        "not an address,,true\n"));
+        click(readers->dropArea()->chooseButton());
+        QFileDialog* chooser = readers->fileChooser();
+        QVERIFY(chooser);
+        QVERIFY(readers->isChooserOpen());
+        // In the export's folder, the file name typed as a writer would, then Return.
+        chooser->setDirectory(f->dir.path());
+        auto* name = chooser->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        QVERIFY(name);
+        QTRY_VERIFY(name->isVisible());
+        type(name, QStringLiteral("substack_export.csv"));
+        QTest::keyClick(name, Qt::Key_Return);
+        QTRY_VERIFY(!readers->isChooserOpen());
+        QCOMPARE(f->model->library().subscribers.size(), 2);
+        QVERIFY(readers->countLine()->isVisible());
+        QCOMPARE(readers->countLine()->text(),
+                 QStringLiteral("2 active readers ready, 0 waiting to confirm."));
+
+        // A file dropped on the area goes the same way; a document of another kind does not.
+        const QString dropped = f->dir.filePath(QStringLiteral("more.csv"));
+        writeCSV(dropped, QStringLiteral("Email\ncy@example.com\nann@example.com\n"));
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(f->dir.filePath(QStringLiteral("photo.png")))});
+        CSVDropArea* area = readers->dropArea();
+        const QPoint middle = area->rect().center();
+        QDragEnterEvent refused(middle, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(area, &refused);
+        QVERIFY(!refused.isAccepted());
+        data.setUrls({QUrl::fromLocalFile(dropped)});
+        QDragEnterEvent enter(middle, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(area, &enter);
+        QVERIFY(enter.isAccepted());
+        QVERIFY(area->isHighlighted());
+        QDropEvent drop(middle, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(area, &drop);
+        QVERIFY(!area->isHighlighted());
+        QCOMPARE(f->model->library().subscribers.size(), 3);
+        QCOMPARE(readers->countLine()->text(),
+                 QStringLiteral("3 active readers ready, 0 waiting to confirm."));
+        QCOMPARE(*f->model->statusMessage(),
+                 QStringLiteral("Imported 1 from Generic export. Skipped 0, duplicates 1."));
+        QCOMPARE(guide()->rail()->symbol(OnboardingStep::readers),
+                 QStringLiteral("checkmark.circle.fill"));
+    }
+
+    void summaryListsWhatIsLeft() {
+        f->open({QStringLiteral("-onboarding"), QStringLiteral("done")});
+        DonePage* done = page<DonePage>();
+        QCOMPARE(done->line(OnboardingStep::amazon)->text(),
+                 QStringLiteral("Connect Amazon: not done yet"));
+        QCOMPARE(done->line(OnboardingStep::readers)->symbol(),
+                 QStringLiteral("exclamationmark.circle.fill"));
+        QVERIFY(done->productionBox()->isVisible());
+        QCOMPARE(guide()->rail()->symbol(OnboardingStep::done),
+                 QStringLiteral("circle.inset.filled"));
+    }
+
+    // Everything done, with an account in production: five ticks and no reminder. SES is
+    // scripted here: the emulator has no domain identities to report as verified.
+    void summaryWithEverythingDone() {
+        auto scripted = std::make_shared<ScriptedTransport>();
+        QJsonObject account = sandboxAccount();
+        account[QStringLiteral("ProductionAccessEnabled")] = true;
+        scripted->enqueue(200, QJsonDocument(account).toJson());
+        scripted->enqueue(
+            200, QJsonDocument(QJsonObject{{"VerifiedForSendingStatus", true},
+                                           {"DkimAttributes",
+                                            QJsonObject{{"Status", "SUCCESS"},
+                                                        {"Tokens", QJsonArray{"tok1", "tok2"}}}}})
+                     .toJson());
+        f->transport = scripted;
+        f->credentials->set(QStringLiteral("AKIADONE"), CredentialStore::Key::awsAccessKeyID);
+        f->credentials->set(QStringLiteral("done-secret"),
+                            CredentialStore::Key::awsSecretAccessKey);
+        Library library;
+        library.profile.fromName = QStringLiteral("Dee Done");
+        library.profile.fromEmail = QStringLiteral("dee@done.example");
+        library.profile.postalAddress = QStringLiteral("1 Done Rd");
+        library.profile.domain = QStringLiteral("done.example");
+        library.profile.workerBaseURL = QStringLiteral("https://postwick.done.workers.dev");
+        Subscriber reader;
+        reader.id = QUuid::createUuid();
+        reader.email = QStringLiteral("reader@done.example");
+        reader.status = SubscriberStatus::active;
+        reader.createdAt = reader.updatedAt = QDateTime::currentDateTimeUtc();
+        library.subscribers.append(reader);
+        f->writeLibrary(library);
+
+        f->open({QStringLiteral("-onboarding"), QStringLiteral("done")});
+        QTRY_VERIFY(f->model->identity().has_value());
+        DonePage* done = page<DonePage>();
+        for (OnboardingStep step : workingSteps) {
+            QVERIFY(done->line(step)->ok());
+            QCOMPARE(done->line(step)->text(), title(step));
+        }
+        QVERIFY(!done->productionBox()->isVisible());
+        QCOMPARE(guide()->rail()->symbol(OnboardingStep::done),
+                 QStringLiteral("checkmark.circle.fill"));
+
+        // The domain page agrees: verified, DKIM rows ticked, SPF and DMARC not judged by SES.
+        click(guide()->rail()->row(OnboardingStep::domain));
+        DomainPage* domain = page<DomainPage>();
+        QCOMPARE(domain->statusLine()->text(),
+                 QStringLiteral("Verified. Amazon will sign your emails for done.example."));
+        QCOMPARE(domain->verifyButton()->text(), QStringLiteral("Check again"));
+        QStringList symbols;
+        for (const DNSRecordRow* row : domain->records()->rows()) {
+            symbols.append(row->record().purpose + QLatin1Char(' ') + row->statusSymbol());
+        }
+        QCOMPARE(symbols, (QStringList{"DKIM checkmark.circle.fill", "DKIM checkmark.circle.fill",
+                                       "SPF circle.dashed", "DMARC circle.dashed"}));
+    }
+};
+
+QUILLMERE_UI_TEST_MAIN(TestOnboarding)
+#include "tst_onboarding.moc"

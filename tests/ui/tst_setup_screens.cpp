@@ -1,0 +1,533 @@
+// The setup screens of the workspace driven through their real widgets: Amazon SES against the
+// SES emulator (and a scripted SES for domain identities, which the emulator lacks), the DNS
+// indicators against a name server on loopback, Production Access, the Signup Worker screen
+// against the fake Cloudflare API with Miniflare, and the settings window.
+#include "app/production_access.h"
+#include "support/node_peer.h"
+#include "support/scripted_transport.h"
+#include "support/ses_emulator.h"
+#include "ui/dns_record_list.h"
+#include "ui/dns_record_row.h"
+#include "ui/onboarding_view.h"
+#include "ui/postal_address_field.h"
+#include "ui/production_access_view.h"
+#include "ui/region_picker.h"
+#include "ui/secure_field.h"
+#include "ui/ses_error_label.h"
+#include "ui/ses_setup_view.h"
+#include "ui/settings_window.h"
+#include "ui/setup_step.h"
+#include "ui/toast.h"
+#include "ui/worker_setup_view.h"
+#include "ui_fixture.h"
+
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QStackedWidget>
+#include <QTabWidget>
+
+using namespace quillmere;
+using namespace quillmere::test;
+
+namespace {
+
+const QString cloudflareToken = QStringLiteral("cf-screen-token");
+const QString accountID = QStringLiteral("0f1e2d3c4b5a69788796a5b4c3d2e1f0");
+const QString disabledToken = QStringLiteral("cf-disabled-token");
+const QString noAccountToken = QStringLiteral("cf-no-account-token");
+
+QJsonObject account(bool production) {
+    return QJsonObject{
+        {"DedicatedIpAutoWarmupEnabled", false},
+        {"Details",
+         QJsonObject{{"AdditionalContactEmailAddresses", QJsonArray()},
+                     {"ContactLanguage", "EN"},
+                     {"MailType", "MARKETING"},
+                     {"ReviewDetails", QJsonObject{{"CaseId", "c-2"}, {"Status", "GRANTED"}}},
+                     {"UseCaseDescription", "A newsletter."},
+                     {"WebsiteURL", "https://screens.example"}}},
+        {"EnforcementStatus", "HEALTHY"},
+        {"ProductionAccessEnabled", production},
+        {"SendingEnabled", true},
+        {"SendQuota",
+         QJsonObject{{"Max24HourSend", 50000}, {"MaxSendRate", 14}, {"SentLast24Hours", 1234}}},
+        {"SuppressionAttributes", QJsonObject{{"SuppressedReasons", QJsonArray()}}}};
+}
+
+QByteArray identity(bool verified, const QString& dkim) {
+    return QJsonDocument(QJsonObject{{"IdentityType", "DOMAIN"},
+                                     {"VerifiedForSendingStatus", verified},
+                                     {"DkimAttributes",
+                                      QJsonObject{{"Status", dkim},
+                                                  {"Tokens", QJsonArray{"aaaatoken", "bbbbtoken",
+                                                                        "cccctoken"}}}}})
+        .toJson();
+}
+
+void click(QAbstractButton* button) {
+    QVERIFY2(button->isVisible(), qPrintable(button->text() + QStringLiteral(" is not visible")));
+    QVERIFY2(button->isEnabled(), qPrintable(button->text() + QStringLiteral(" is disabled")));
+    // A row added a moment ago gets its size when the layout next runs.
+    QTRY_VERIFY(!button->size().isEmpty());
+    // Mouse events go to whatever is at that point of the window: scroll the button in first.
+    for (QWidget* up = button->parentWidget(); up; up = up->parentWidget()) {
+        if (auto* scroller = qobject_cast<QScrollArea*>(up)) {
+            scroller->ensureWidgetVisible(button);
+        }
+    }
+    // A toggle takes clicks on its box and label, not on the empty width of its row.
+    const QPoint at = qobject_cast<QCheckBox*>(button) ? QPoint(8, button->height() / 2)
+                                                       : button->rect().center();
+    QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier, at);
+}
+
+void type(QWidget* field, const QString& text) {
+    field->setFocus();
+    QTest::keyClicks(field, text);
+}
+
+void retype(QLineEdit* field, const QString& text) {
+    field->clear();
+    type(field, text);
+}
+
+QStringList statusSymbols(const DNSRecordList* list) {
+    QStringList out;
+    for (const DNSRecordRow* row : list->rows()) {
+        out.append(row->record().purpose + QLatin1Char(' ') + row->statusSymbol());
+    }
+    return out;
+}
+
+} // namespace
+
+class TestSetupScreens : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<UIFixture> f;
+    std::unique_ptr<SESEmulator> m_ses;
+    std::unique_ptr<NodePeer> m_cloudflare;
+    std::unique_ptr<NodePeer> m_dns;
+    QString m_dnsError;
+    QTemporaryDir m_scratch;
+
+    template <class Screen>
+    Screen* open(AppSection section, const QStringList& arguments = {}) {
+        f->onboarded();
+        f->open(arguments);
+        f->model->setSelection(section);
+        auto* screen = qobject_cast<Screen*>(f->window->screen(section));
+        if (screen && !QTest::qWaitForWindowExposed(screen)) {
+            qWarning("the screen was not exposed");
+        }
+        return screen;
+    }
+
+    QString dnsRecordsFile() const { return m_scratch.filePath(QStringLiteral("dns.json")); }
+
+    void publish(const QJsonObject& records) {
+        QFile file(dnsRecordsFile());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QJsonDocument(records).toJson());
+    }
+
+    void storeKeys() {
+        f->credentials->set(QStringLiteral("AKIASCREENS"), CredentialStore::Key::awsAccessKeyID);
+        f->credentials->set(QStringLiteral("screens-secret"),
+                            CredentialStore::Key::awsSecretAccessKey);
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        m_ses = std::make_unique<SESEmulator>(
+            QJsonDocument(account(true)).toJson(QJsonDocument::Compact));
+        QVERIFY2(m_ses->isRunning(), qPrintable(m_ses->error()));
+        qputenv("AWS_ENDPOINT_URL_SESV2", m_ses->url().toString().toUtf8());
+
+        const QJsonObject config{
+            {"token", cloudflareToken},
+            {"accountId", accountID},
+            {"accountName", "Screens account"},
+            {"subdomain", "screens-writer"},
+            {"limitedTokens",
+             QJsonObject{{disabledToken, QJsonObject{{"status", "disabled"}}},
+                         {noAccountToken, QJsonObject{{"accounts", QJsonArray()}}}}}};
+        m_cloudflare = std::make_unique<NodePeer>(
+            QStringLiteral("fake_cloudflare.mjs"),
+            QStringList{QString::fromUtf8(QJsonDocument(config).toJson(QJsonDocument::Compact))});
+        qputenv("CLOUDFLARE_API_BASE_URL", m_cloudflare->value(QStringLiteral("api")).toUtf8());
+
+        // A name server of our own; every lookup of these tests goes to it.
+        publish({});
+        m_dns = std::make_unique<NodePeer>(QStringLiteral("dns_server.mjs"),
+                                           QStringList{dnsRecordsFile()});
+        const QString address = m_dns->value(QStringLiteral("address"));
+        m_dnsError = m_dns->value(QStringLiteral("error"));
+        qputenv("QUILLMERE_DNS_SERVER", address.isEmpty() ? "127.0.0.1" : address.toUtf8());
+    }
+
+    void cleanupTestCase() {
+        m_dns.reset();
+        m_cloudflare.reset();
+        m_ses.reset();
+    }
+
+    void init() { f = std::make_unique<UIFixture>(); }
+    void cleanup() { f.reset(); }
+
+    void sesKeysAccountAndDomain() {
+        auto* screen = open<SESSetupView>(AppSection::setup);
+        QVERIFY(screen && screen->isVisible());
+        QCOMPARE(screen->regionPicker()->count(), 20);
+        QStringList regions;
+        for (int i = 0; i < screen->regionPicker()->count(); ++i) {
+            regions.append(screen->regionPicker()->itemText(i));
+        }
+        QCOMPARE(
+            regions,
+            (QStringList{"us-east-1",      "us-east-2",      "us-west-1",      "us-west-2",
+                         "ca-central-1",   "eu-west-1",      "eu-west-2",      "eu-west-3",
+                         "eu-central-1",   "eu-north-1",     "eu-south-1",     "ap-south-1",
+                         "ap-southeast-1", "ap-southeast-2", "ap-northeast-1", "ap-northeast-2",
+                         "ap-northeast-3", "sa-east-1",      "me-south-1",     "af-south-1"}));
+        QCOMPARE(screen->regionPicker()->currentText(), QStringLiteral("us-east-1"));
+        QCOMPARE(screen->accessKeyField()->placeholderText(), QStringLiteral("AKIA..."));
+        QVERIFY(!screen->keysSavedLabel()->isVisible());
+        QCOMPARE(screen->modeValue()->text(), QStringLiteral("—"));
+        QVERIFY(screen->sandboxNote()->isVisible());
+
+        // Save Keys needs both keys.
+        QVERIFY(!screen->saveKeysButton()->isEnabled());
+        type(screen->accessKeyField(), QStringLiteral(" AKIASAVED "));
+        QVERIFY(!screen->saveKeysButton()->isEnabled());
+        type(screen->secretKeyField(), QStringLiteral("saved-secret"));
+        QVERIFY(screen->saveKeysButton()->isEnabled());
+        screen->accessKeyField()->clear();
+        QVERIFY(!screen->saveKeysButton()->isEnabled());
+        type(screen->accessKeyField(), QStringLiteral(" AKIASAVED "));
+        click(screen->saveKeysButton());
+        QCOMPARE(f->credentials->get(CredentialStore::Key::awsAccessKeyID),
+                 std::optional(QStringLiteral("AKIASAVED")));
+        QVERIFY(screen->accessKeyField()->text().isEmpty());
+        QVERIFY(screen->secretKeyField()->text().isEmpty());
+        QVERIFY(screen->keysSavedLabel()->isVisible());
+        QCOMPARE(screen->keysSavedLabel()->text(), QStringLiteral("Saved in your system keychain"));
+        QVERIFY(screen->accessKeyField()->placeholderText().isEmpty());
+
+        // The account from the emulator: production, so no sandbox note.
+        QTRY_COMPARE(screen->modeValue()->text(), QStringLiteral("Production"));
+        QCOMPARE(screen->quotaValue()->text(), QStringLiteral("1234 of 50000 used"));
+        QCOMPARE(screen->rateValue()->text(), QStringLiteral("14 emails per second"));
+        QCOMPARE(screen->enforcementValue()->text(), QStringLiteral("HEALTHY"));
+        QVERIFY(!screen->sandboxNote()->isVisible());
+        QTRY_VERIFY(screen->checkAccountButton()->isEnabled());
+        click(screen->checkAccountButton());
+        QVERIFY(!screen->checkAccountButton()->isEnabled()); // busy while it asks
+        QTRY_VERIFY(screen->checkAccountButton()->isEnabled());
+
+        // No identity yet: dashed circles and "Verify Domain"; the emulator has no identities,
+        // so verifying shows SES's error in red.
+        QVERIFY(screen->records()->rows().isEmpty());
+        type(screen->domainField(), QStringLiteral("screens.example"));
+        type(screen->replyToField(), QStringLiteral("letters@screens.example"));
+        QCOMPARE(statusSymbols(screen->records()),
+                 (QStringList{"SPF circle.dashed", "DMARC circle.dashed"}));
+        QCOMPARE(screen->verifiedValue()->text(), QStringLiteral("Not yet"));
+        QCOMPARE(screen->verifyButton()->text(), QStringLiteral("Verify Domain"));
+        QVERIFY(!screen->errorLabel()->isVisible());
+        click(screen->verifyButton());
+        QTRY_VERIFY(screen->errorLabel()->isVisible());
+        QVERIFY(screen->errorLabel()->text().startsWith(QStringLiteral("SES ")));
+        QCOMPARE(screen->verifyButton()->text(), QStringLiteral("Verify Domain"));
+
+        // Sender fields write through to the profile.
+        type(screen->fromNameField(), QStringLiteral("Sam Screens"));
+        type(screen->fromEmailField(), QStringLiteral("sam@screens.example"));
+        type(screen->postalAddressField(), QStringLiteral("2 Screen St"));
+        click(screen->doubleOptInToggle());
+        const SenderProfile& profile = f->model->library().profile;
+        QCOMPARE(profile.fromName, QStringLiteral("Sam Screens"));
+        QCOMPARE(profile.fromEmail, QStringLiteral("sam@screens.example"));
+        QCOMPARE(profile.replyTo, QStringLiteral("letters@screens.example"));
+        QCOMPARE(profile.postalAddress, QStringLiteral("2 Screen St"));
+        QCOMPARE(profile.domain, QStringLiteral("screens.example"));
+        QVERIFY(!profile.doubleOptIn);
+
+        // Key fields start empty on every visit.
+        type(screen->accessKeyField(), QStringLiteral("half typed"));
+        f->model->setSelection(AppSection::stats);
+        f->model->setSelection(AppSection::setup);
+        QVERIFY(screen->accessKeyField()->text().isEmpty());
+    }
+
+    // DKIM PENDING: clocks on the DKIM rows, dashed circles on SPF and DMARC. SES is scripted
+    // (the emulator has no domain identities).
+    void sesPendingDomain() {
+        auto scripted = std::make_shared<ScriptedTransport>();
+        scripted->enqueue(200, QJsonDocument(account(false)).toJson());
+        scripted->enqueue(200, identity(false, QStringLiteral("PENDING")));
+        f->transport = scripted;
+        storeKeys();
+        Library library;
+        library.profile.domain = QStringLiteral("pending.example");
+        library.profile.replyTo = QStringLiteral("letters@pending.example");
+        f->writeLibrary(library);
+        auto* screen = open<SESSetupView>(AppSection::setup);
+        QTRY_VERIFY(f->model->identity().has_value());
+        QCOMPARE(screen->modeValue()->text(), QStringLiteral("Sandbox"));
+        QVERIFY(screen->sandboxNote()->isVisible());
+        QVERIFY(screen->keysSavedLabel()->isVisible());
+        QCOMPARE(screen->verifiedValue()->text(), QStringLiteral("Not yet"));
+        QCOMPARE(screen->dkimValue()->text(), QStringLiteral("PENDING"));
+        QCOMPARE(screen->verifyButton()->text(), QStringLiteral("Refresh Status"));
+        QCOMPARE(statusSymbols(screen->records()),
+                 (QStringList{"DKIM clock", "DKIM clock", "DKIM clock", "SPF circle.dashed",
+                              "DMARC circle.dashed"}));
+        const DNSRecordRow* dkim = screen->records()->rows().first();
+        QCOMPARE(dkim->record().name, QStringLiteral("aaaatoken._domainkey.pending.example"));
+        click(dkim->copyButton());
+        QCOMPARE(QGuiApplication::clipboard()->text(),
+                 QStringLiteral("aaaatoken.dkim.amazonses.com"));
+
+        // Refresh Status: SES now reports success (the identity exists, so creating it fails and
+        // it is read instead).
+        scripted->enqueue(
+            409, R"({"message":"Identity already exists"})",
+            {{QStringLiteral("x-amzn-ErrorType"), QStringLiteral("AlreadyExistsException")}});
+        scripted->enqueue(200, identity(true, QStringLiteral("SUCCESS")));
+        click(screen->verifyButton());
+        QTRY_COMPARE(screen->dkimValue()->text(), QStringLiteral("SUCCESS"));
+        QCOMPARE(screen->verifiedValue()->text(), QStringLiteral("Yes"));
+        QCOMPARE(statusSymbols(screen->records()),
+                 (QStringList{"DKIM checkmark.circle.fill", "DKIM checkmark.circle.fill",
+                              "DKIM checkmark.circle.fill", "SPF circle.dashed",
+                              "DMARC circle.dashed"}));
+        QVERIFY(!screen->errorLabel()->isVisible());
+    }
+
+    // Beside SPF and DMARC, what DNS says, from a lookup at our own name server; refreshed with
+    // "Refresh Status". The rows' own symbols do not change with it.
+    void dnsIndicatorsFollowLookups() {
+        if (!m_dnsError.isEmpty()) {
+            QSKIP(qPrintable(QStringLiteral("no name server on port 53: ") + m_dnsError));
+        }
+        publish({{"indicators.example",
+                  QJsonArray{"google-site-verification=abc",
+                             "v=spf1 include:_spf.example.net include:amazonses.com ~all"}}});
+        auto scripted = std::make_shared<ScriptedTransport>();
+        scripted->enqueue(200, QJsonDocument(account(false)).toJson());
+        scripted->enqueue(200, identity(false, QStringLiteral("PENDING")));
+        f->transport = scripted;
+        storeKeys();
+        Library library;
+        library.profile.domain = QStringLiteral("indicators.example");
+        f->writeLibrary(library);
+        auto* screen = open<SESSetupView>(AppSection::setup);
+        QTRY_VERIFY(f->model->identity().has_value());
+
+        const auto published = [screen](const QString& purpose) {
+            for (const DNSRecordRow* row : screen->records()->rows()) {
+                if (row->record().purpose == purpose) {
+                    return row->publishedText();
+                }
+            }
+            return QStringLiteral("(no row)");
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(published(QStringLiteral("SPF")), QStringLiteral("Found in DNS"),
+                                  10000);
+        QTRY_COMPARE_WITH_TIMEOUT(published(QStringLiteral("DMARC")),
+                                  QStringLiteral("Not found yet"), 10000);
+        QCOMPARE(published(QStringLiteral("DKIM")), QString());
+        QCOMPARE(statusSymbols(screen->records()).last(), QStringLiteral("DMARC circle.dashed"));
+
+        publish({{"indicators.example", QJsonArray{"v=spf1 -all"}},
+                 {"_dmarc.indicators.example", QJsonArray{"v=DMARC1; p=none"}}});
+        scripted->enqueue(
+            409, R"({"message":"exists"})",
+            {{QStringLiteral("x-amzn-ErrorType"), QStringLiteral("AlreadyExistsException")}});
+        scripted->enqueue(200, identity(false, QStringLiteral("PENDING")));
+        click(screen->verifyButton());
+        QTRY_COMPARE_WITH_TIMEOUT(published(QStringLiteral("DMARC")),
+                                  QStringLiteral("Found in DNS"), 10000);
+        // An SPF policy without the SES include is not the record asked for.
+        QTRY_COMPARE_WITH_TIMEOUT(published(QStringLiteral("SPF")), QStringLiteral("Not found yet"),
+                                  10000);
+        QCOMPARE(statusSymbols(screen->records()).last(), QStringLiteral("DMARC circle.dashed"));
+    }
+
+    void productionAccessRequestFollowsTyping() {
+        Library library;
+        library.profile.publicationName = QStringLiteral("Screen Notes");
+        library.profile.domain = QStringLiteral("notes.example");
+        f->writeLibrary(library);
+        auto* screen = open<ProductionAccessView>(AppSection::production);
+        QVERIFY(screen);
+        const auto expected = [&] {
+            return ProductionAccess::requestText(
+                f->model->library().profile, screen->websiteField()->text(),
+                screen->listSourceField()->toPlainText(), screen->volumeField()->text());
+        };
+        QCOMPARE(screen->listSourceField()->toPlainText(), ProductionAccess::defaultListSource);
+        QCOMPARE(screen->volumeField()->text(), ProductionAccess::defaultVolume);
+        QVERIFY(screen->requestLabel()->text().startsWith(
+            QStringLiteral("I publish Screen Notes, an editorial newsletter at "
+                           "https://notes.example. ")));
+        QCOMPARE(screen->requestLabel()->text(), expected());
+
+        type(screen->websiteField(), QStringLiteral("https://notes.example/join/"));
+        QVERIFY(screen->requestLabel()->text().endsWith(
+            QStringLiteral("available at https://notes.example/join//archive.")));
+        screen->volumeField()->selectAll();
+        type(screen->volumeField(), QStringLiteral("about 400 emails per month"));
+        screen->listSourceField()->selectAll();
+        type(screen->listSourceField(), QStringLiteral("readers of my blog"));
+        QCOMPARE(screen->requestLabel()->text(), expected());
+        QVERIFY(screen->requestLabel()->text().contains(
+            QStringLiteral("the list is made only of readers of my blog. Every new signup")));
+
+        // The two panes side by side, each at least 380 wide.
+        auto* pane = screen->findChild<QScrollArea*>(QStringLiteral("requestPane"));
+        QVERIFY(pane->width() >= 380);
+        QVERIFY(pane->x() >= 380);
+
+        click(screen->copyButton());
+        QCOMPARE(QGuiApplication::clipboard()->text(), expected());
+        QCOMPARE(f->window->toast()->message(),
+                 QStringLiteral("Request copied. Paste it into the SES console."));
+    }
+
+    void workerScreenConnectsAndDeploys() {
+        auto* screen = open<WorkerSetupView>(AppSection::worker);
+        QVERIFY(screen);
+        QVERIFY(!screen->connectButton()->isEnabled());
+        QVERIFY(!screen->accountPicker()->isVisible());
+        QVERIFY(!screen->workerURLValue()->isVisible());
+        QVERIFY(!screen->deployButton()->isEnabled());
+        QVERIFY(screen->findChild<QLabel*>(QStringLiteral("bounceRouting"))
+                    ->text()
+                    .startsWith(QStringLiteral("In the SNS console create a topic")));
+
+        // A token Cloudflare reports as not active.
+        type(screen->tokenField(), disabledToken);
+        click(screen->connectButton());
+        QTRY_VERIFY(!screen->isConnecting());
+        QCOMPARE(screen->errorLabel()->text(), QStringLiteral("Cloudflare rejected this token."));
+        QVERIFY(screen->errorLabel()->isVisible());
+        QVERIFY(screen->accounts().isEmpty());
+
+        // A token that sees no account: no picker, nothing to deploy into.
+        retype(screen->tokenField(), noAccountToken);
+        click(screen->connectButton());
+        QTRY_VERIFY(!screen->isConnecting());
+        QVERIFY(!screen->error());
+        QVERIFY(!screen->accountPicker()->isVisible());
+        QVERIFY(!screen->deployButton()->isEnabled());
+
+        // The right token: the first account is chosen and Deploy Worker is ready.
+        retype(screen->tokenField(), cloudflareToken);
+        click(screen->connectButton());
+        QTRY_VERIFY(!screen->isConnecting());
+        QVERIFY(screen->accountPicker()->isVisible());
+        QCOMPARE(screen->accountPicker()->currentText(), QStringLiteral("Screens account"));
+        QCOMPARE(screen->accounts(),
+                 (QList<CloudflareAccountChoice>{{accountID, QStringLiteral("Screens account")}}));
+        QVERIFY(screen->deployButton()->isEnabled());
+
+        // Rejected again: the list found before stays.
+        retype(screen->tokenField(), disabledToken);
+        click(screen->connectButton());
+        QTRY_VERIFY(!screen->isConnecting());
+        QCOMPARE(screen->errorLabel()->text(), QStringLiteral("Cloudflare rejected this token."));
+        QCOMPARE(screen->accounts().size(), 1);
+        QVERIFY(screen->accountPicker()->isVisible());
+
+        retype(screen->tokenField(), cloudflareToken);
+        click(screen->deployButton());
+        QVERIFY(!screen->deployButton()->isEnabled()); // busy
+        QTRY_VERIFY_WITH_TIMEOUT(!f->model->isBusy(), 60000);
+        const QString url = QStringLiteral("https://postwick.screens-writer.workers.dev");
+        QCOMPARE(*f->model->statusMessage(), QStringLiteral("Worker live at ") + url);
+        QVERIFY(screen->workerURLValue()->isVisible());
+        QCOMPARE(screen->workerURLValue()->text(), url);
+        QCOMPARE(screen->signupFormValue()->text(), url + QStringLiteral("/"));
+        QCOMPARE(screen->snsEndpointValue()->text(), url + QStringLiteral("/sns"));
+        QVERIFY(screen->deployButton()->isEnabled());
+
+        // A stored URL ending in "/" is shown as it will be used.
+        SenderProfile profile = f->model->library().profile;
+        profile.workerBaseURL = QStringLiteral("https://signup.example/");
+        f->model->setProfile(profile);
+        QCOMPARE(screen->signupFormValue()->text(), QStringLiteral("https://signup.example//"));
+        QCOMPARE(screen->snsEndpointValue()->text(), QStringLiteral("https://signup.example//sns"));
+    }
+
+    void settingsEditTheProfileAndReopenTheGuide() {
+        Library library;
+        library.profile.fromName = QStringLiteral("Set Tings");
+        library.profile.fromEmail = QStringLiteral("set@tings.example");
+        library.profile.postalAddress = QStringLiteral("3 Settings Sq");
+        f->writeLibrary(library);
+        f->onboarded();
+        MainWindow& window = f->open();
+        QTest::keyClick(&window, Qt::Key_Comma, Qt::ControlModifier);
+        QTRY_VERIFY(window.settingsWindow() && window.settingsWindow()->isVisible());
+        SettingsWindow* settings = window.settingsWindow();
+        QCOMPARE(settings->tabs()->count(), 2);
+        QCOMPARE(settings->tabs()->tabText(0), QStringLiteral("General"));
+        QCOMPARE(settings->tabs()->tabText(1), QStringLiteral("Setup"));
+        QVERIFY(!settings->tabs()->tabIcon(0).isNull());
+        QCOMPARE(settings->fromEmailField()->text(), QStringLiteral("set@tings.example"));
+        QCOMPARE(settings->doubleOptInToggle()->text(),
+                 QStringLiteral("Ask new readers to confirm (double opt-in)"));
+
+        settings->tabs()->setCurrentIndex(1);
+        QCOMPARE(settings->stepRow(OnboardingStep::sender)->title(),
+                 QStringLiteral("Who it's from"));
+        QVERIFY(settings->stepRow(OnboardingStep::sender)->isDone());
+        QCOMPARE(settings->stepRow(OnboardingStep::domain)->badgeText(), QStringLiteral("4"));
+        QCOMPARE(settings->findChild<QLabel*>(QStringLiteral("setupCaption"))->text(),
+                 QStringLiteral("Reopens the guided setup at that step."));
+
+        // The From address edited here is the sender of the next send, and the guide's sender
+        // step follows it.
+        settings->tabs()->setCurrentIndex(0);
+        settings->fromEmailField()->selectAll();
+        type(settings->fromEmailField(), QStringLiteral("news@tings.example"));
+        QCOMPARE(f->model->library().profile.fromEmail, QStringLiteral("news@tings.example"));
+        settings->fromEmailField()->selectAll();
+        QTest::keyClick(settings->fromEmailField(), Qt::Key_Backspace);
+        QVERIFY(f->model->library().profile.fromEmail.isEmpty());
+        QVERIFY(!f->model->isComplete(OnboardingStep::sender));
+        QVERIFY(!settings->stepRow(OnboardingStep::sender)->isDone());
+        QCOMPARE(settings->stepRow(OnboardingStep::sender)->badgeText(), QStringLiteral("3"));
+        type(settings->fromEmailField(), QStringLiteral("news@tings.example"));
+        QVERIFY(settings->stepRow(OnboardingStep::sender)->isDone());
+
+        // "Open" on the done step brings back the guide on its summary.
+        settings->tabs()->setCurrentIndex(1);
+        click(settings->openButton(OnboardingStep::done));
+        QVERIFY(!f->model->onboardingDone());
+        QTRY_VERIFY(window.onboarding() && window.onboarding()->isVisible());
+        QCOMPARE(window.onboarding()->currentStep(), OnboardingStep::done);
+        QTRY_VERIFY(!window.settingsWindow() || !window.settingsWindow()->isVisible());
+
+        // And again from the guide itself, at another step.
+        window.showSettings();
+        QTRY_VERIFY(window.settingsWindow() && window.settingsWindow()->isVisible());
+        window.settingsWindow()->tabs()->setCurrentIndex(1);
+        click(window.settingsWindow()->openButton(OnboardingStep::amazon));
+        QCOMPARE(window.onboarding()->currentStep(), OnboardingStep::amazon);
+    }
+};
+
+QUILLMERE_UI_TEST_MAIN(TestSetupScreens)
+#include "tst_setup_screens.moc"
