@@ -40,12 +40,12 @@ bool isSpecial(char16_t u) {
 }
 
 // The closer scans, one per delimiter and length: "*" for n = 1, 2, 3, "_" likewise, and "~~".
-struct WalkSpec {
+struct DelimiterWalk {
     char16_t d;
     int n;
     bool strike;
 };
-constexpr std::array<WalkSpec, 7> kWalks{{{u'*', 1, false},
+constexpr std::array<DelimiterWalk, 7> kWalks{{{u'*', 1, false},
                                           {u'*', 2, false},
                                           {u'*', 3, false},
                                           {u'_', 1, false},
@@ -509,18 +509,18 @@ int Parser::lastStraddle(int hi) {
 }
 
 bool Parser::qualifies(int which, int k, int e, int bound) const {
-    const WalkSpec& spec = kWalks[size_t(which)];
+    const DelimiterWalk& walk = kWalks[size_t(which)];
     const int length = e - k;
     if (isWhitespace(k - 1)) {
         return false;
     }
-    if (spec.strike) {
+    if (walk.strike) {
         return length >= 2;
     }
-    if (spec.d == u'_' && e < bound && isAlnum(e)) {
+    if (walk.d == u'_' && e < bound && isAlnum(e)) {
         return false;
     }
-    return length == spec.n || (length >= 3 && length >= spec.n);
+    return length == walk.n || (length >= 3 && length >= walk.n);
 }
 
 // The first closer for `which` on the scan from `start`: backslashes skip two characters, code

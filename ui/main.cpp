@@ -1,44 +1,31 @@
 #include "app/app_model.h"
+#include "app/shutdown.h"
+#include "ui/icons.h"
+#include "ui/main_window.h"
+#include "ui/update_settings.h"
 
-#include <QCoreApplication>
-#include <QTextStream>
-#include <qcoro/qcorotask.h>
+#include <QApplication>
+#include <QSettings>
 
 using namespace quillmere;
 
-namespace {
-
-QCoro::Task<void> run(AppModel& model) {
-    co_await model.start();
-    QTextStream out(stdout);
-    const Library& library = model.library();
-    out << "Quillmere" << (model.isDemo() ? " (sample data)" : "") << "\n";
-    out << "Library: " << model.store().path() << "\n";
-    out << "Publication: "
-        << (library.profile.publicationName.isEmpty() ? QStringLiteral("(not named yet)")
-                                                      : library.profile.publicationName)
-        << "\n";
-    out << "Subscribers: " << library.subscribers.size() << " ("
-        << model.count(SubscriberStatus::active) << " active, "
-        << model.count(SubscriberStatus::pending) << " pending)\n";
-    out << "Issues: " << library.newsletters.size() << "\n";
-    for (const Newsletter& issue : library.newsletters) {
-        out << "  [" << rawValue(issue.status) << "] " << issue.subject << "\n";
-    }
-    out << "Setup: " << model.completedSteps().size() << " of 5 steps done\n";
-    if (model.statusMessage()) {
-        out << *model.statusMessage() << "\n";
-    }
-    out.flush();
-    QCoreApplication::quit();
-}
-
-} // namespace
-
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("Quillmere"));
+    // The email preview's browser shares its graphics context with the window.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Quillmere"));
+    QApplication::setOrganizationName(QStringLiteral("Quillmere"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Quillmere"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("quillmere"));
+    QApplication::setWindowIcon(Icons::application());
+
     AppModel model;
-    auto task = run(model);
-    return app.exec();
+    flushOnShutdown(application, model);
+
+    QSettings settings(QStringLiteral("Quillmere"), QStringLiteral("Quillmere"));
+    MainWindow::Options options;
+    options.updates = UpdateSettings::read(settings);
+    MainWindow window(model, std::move(options));
+    window.show();
+    return application.exec();
 }

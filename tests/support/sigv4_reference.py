@@ -17,14 +17,14 @@ from botocore.credentials import Credentials
 
 
 def main():
-    spec = json.load(sys.stdin)
-    headers = {k.lower(): v for k, v in spec["headers"].items()}
+    captured = json.load(sys.stdin)
+    headers = {k.lower(): v for k, v in captured["headers"].items()}
     signed = headers["authorization"].split("SignedHeaders=")[1].split(",")[0].split(";")
     amz_date = headers["x-amz-date"]
     request = AWSRequest(
-        method=spec["method"],
-        url=spec["url"],
-        data=spec["body"].encode("utf-8"),
+        method=captured["method"],
+        url=captured["url"],
+        data=captured["body"].encode("utf-8"),
         headers={name: headers[name] for name in signed if name not in ("host", "x-amz-date")},
     )
     moment = datetime.datetime.strptime(amz_date, "%Y%m%dT%H%M%SZ")
@@ -32,7 +32,7 @@ def main():
         fake.datetime.utcnow.return_value = moment
         fake.datetime.now.return_value = moment
         fake.datetime.strptime = datetime.datetime.strptime
-        SigV4Auth(Credentials(spec["access_key"], spec["secret_key"]), spec["service"], spec["region"]).add_auth(request)
+        SigV4Auth(Credentials(captured["access_key"], captured["secret_key"]), captured["service"], captured["region"]).add_auth(request)
     print(request.headers["Authorization"])
 
 

@@ -1,0 +1,372 @@
+#include "core/sample_data.h"
+#include "ui/empty_state.h"
+#include "ui/html_preview.h"
+#include "ui/markdown_editor.h"
+#include "ui/newsletter_editor.h"
+#include "ui/newsletter_list.h"
+#include "ui/newsletters_view.h"
+#include "ui_fixture.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QToolBar>
+#include <QToolButton>
+#include <QWebEngineSettings>
+#include <QWebEngineView>
+
+using namespace quillmere;
+using namespace quillmere::test;
+
+namespace {
+
+// How the test puts the selection before pressing a toolbar button.
+struct Select {
+    int start = -1; // -1: leave the editor untouched since the issue was loaded
+    int end = -1;
+};
+
+// Whether the embedded browser has drawn the email (a grab right after loading is blank).
+bool pageIsPainted(HTMLPreview* preview) {
+    const QImage image = preview->view()->grab().toImage();
+    if (image.isNull()) {
+        return false;
+    }
+    const QRgb first = image.pixel(0, 0);
+    for (int y = 0; y < image.height(); y += 5) {
+        for (int x = 0; x < image.width(); x += 5) {
+            if (image.pixel(x, y) != first) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Select)
+
+class TestIssueEditor : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<UIFixture> f;
+
+    NewslettersView* view() const {
+        return qobject_cast<NewslettersView*>(f->window->screen(AppSection::newsletters));
+    }
+    NewsletterEditor* editor() const { return view()->editor(); }
+    QPlainTextEdit* area() const { return editor()->markdownEditor()->textArea(); }
+
+    // Replaces the issue's Markdown by typing it, then reloads the issue so the editor has no
+    // selection of its own, as when the writer has just opened it.
+    void typeAndReload(const QString& text) {
+        area()->setFocus();
+        QTest::keyClick(area(), Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(area(), Qt::Key_Delete);
+        for (const QString& line : text.split(QLatin1Char('\n'))) {
+            if (area()->textCursor().position() > 0 || !area()->toPlainText().isEmpty()) {
+                QTest::keyClick(area(), Qt::Key_Return);
+            }
+            QTest::keyClicks(area(), line);
+        }
+        QCOMPARE(area()->toPlainText(), text);
+        QCOMPARE(f->model->selectedNewsletter()->markdown, text);
+        const QUuid id = *f->model->selectedNewsletterID();
+        f->model->setSelectedNewsletterID(std::nullopt);
+        f->model->setSelectedNewsletterID(id);
+    }
+
+    // Puts the caret at `start` and extends to `end` with the keyboard.
+    void selectByKeyboard(int start, int end) {
+        area()->setFocus();
+        QTest::keyClick(area(), Qt::Key_Home, Qt::ControlModifier);
+        for (int i = 0; i < start; ++i) {
+            QTest::keyClick(area(), Qt::Key_Right);
+        }
+        for (int i = start; i < end; ++i) {
+            QTest::keyClick(area(), Qt::Key_Right, Qt::ShiftModifier);
+        }
+    }
+
+    void press(const QString& label) {
+        QAction* action = editor()->markdownEditor()->action(label);
+        QVERIFY2(action, qPrintable(label));
+        QWidget* button = editor()->markdownEditor()->toolBar()->widgetForAction(action);
+        QVERIFY(button && button->isVisible());
+        QTest::mouseClick(button, Qt::LeftButton);
+    }
+
+private Q_SLOTS:
+    void init() {
+        f = std::make_unique<UIFixture>();
+        f->onboarded();
+    }
+    void cleanup() { f.reset(); }
+
+    void listRowsAndDelete() {
+        f->writeLibrary(SampleData::library());
+        f->open();
+        QListView* list = view()->list();
+        const auto& issues = f->model->library().newsletters;
+        QCOMPARE(list->model()->rowCount(), issues.size());
+        for (int row = 0; row < issues.size(); ++row) {
+            const QModelIndex index = list->model()->index(row, 0);
+            QCOMPARE(index.data().toString(), issues.at(row).subject);
+            QCOMPARE(index.data(NewsletterListModel::ShowsSentRole).toBool(),
+                     issues.at(row).status == CampaignStatus::sent ||
+                         issues.at(row).stats.sent > 0);
+        }
+        // The first issue is selected at start-up and shown in the editor.
+        QCOMPARE(list->currentIndex().row(), 0);
+        QCOMPARE(editor()->subjectField()->text(), issues.first().subject);
+
+        // Clicking another row selects that issue.
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          list->visualRect(list->model()->index(2, 0)).center());
+        QCOMPARE(f->model->selectedNewsletterID(), issues.at(2).id);
+        QCOMPARE(editor()->subjectField()->text(), issues.at(2).subject);
+
+        // Context "Delete" removes the row under the pointer.
+        const QUuid second = issues.at(1).id;
+        chooseFromContextMenu(list->viewport(),
+                              list->visualRect(list->model()->index(1, 0)).center(),
+                              QStringLiteral("Delete"));
+        QCOMPARE(f->model->library().newsletters.size(), 2);
+        QVERIFY(std::none_of(issues.cbegin(), issues.cend(),
+                             [&](const Newsletter& n) { return n.id == second; }));
+        QCOMPARE(list->model()->rowCount(), 2);
+    }
+
+    void emptyStateAndNoSelection() {
+        f->open();
+        EmptyState* empty = view()->emptyState();
+        QVERIFY(empty->isVisible());
+        QCOMPARE(child<QLabel>(empty, QStringLiteral("emptyTitle"))->text(),
+                 QStringLiteral("No issues yet"));
+        QCOMPARE(child<QLabel>(empty, QStringLiteral("emptyDescription"))->text(),
+                 QStringLiteral("Write in Markdown and see the email as readers will."));
+        QTest::mouseClick(child<QPushButton>(empty, QStringLiteral("writeFirstIssue")),
+                          Qt::LeftButton);
+        QCOMPARE(f->model->library().newsletters.size(), 1);
+        QVERIFY(!empty->isVisible());
+        QCOMPARE(editor()->subjectField()->text(), QStringLiteral("New issue"));
+
+        f->model->setSelectedNewsletterID(std::nullopt);
+        QVERIFY(view()->noSelection()->isVisible());
+        QVERIFY(!editor()->isVisible());
+    }
+
+    void editsReachTheModel() {
+        f->open();
+        QTest::mouseClick(view()->newButton(), Qt::LeftButton);
+        QLineEdit* subject = editor()->subjectField();
+        subject->setFocus();
+        QTest::keyClick(subject, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(subject, QStringLiteral("Issue 1: Hello"));
+        QTest::keyClicks(editor()->previewTextField(), QStringLiteral("First words"));
+        QComboBox* picker = editor()->templatePicker();
+        QCOMPARE(picker->count(), 3);
+        QCOMPARE(picker->itemText(0), QStringLiteral("Plain"));
+        QCOMPARE(picker->itemText(2), QStringLiteral("Letter"));
+        picker->setFocus();
+        QTest::keyClick(picker, Qt::Key_Down); // Editorial -> Letter
+        const Newsletter stored = *f->model->selectedNewsletter();
+        QCOMPARE(stored.subject, QStringLiteral("Issue 1: Hello"));
+        QCOMPARE(stored.previewText, QStringLiteral("First words"));
+        QCOMPARE(stored.emailTemplate, EmailTemplate::letter);
+        // The list row follows the subject as it is typed.
+        QCOMPARE(view()->list()->model()->index(0, 0).data().toString(),
+                 QStringLiteral("Issue 1: Hello"));
+    }
+
+    void editingDuringASendKeepsItsProgress() {
+        f->open();
+        f->model->newIssue();
+        // The model moves the stored issue on (as a running send does) ...
+        Newsletter moving = *f->model->selectedNewsletter();
+        moving.status = CampaignStatus::sending;
+        moving.stats.sent = 40;
+        moving.deliveredIDs = {QUuid::createUuid()};
+        f->model->updateIssue(moving);
+        // ... while the writer edits the subject in the editor's copy.
+        editor()->subjectField()->setFocus();
+        QTest::keyClicks(editor()->subjectField(), QStringLiteral("!"));
+        const Newsletter stored = *f->model->selectedNewsletter();
+        QCOMPARE(stored.subject, QStringLiteral("New issue!"));
+        QCOMPARE(stored.stats.sent, 40);
+        QCOMPARE(stored.deliveredIDs, moving.deliveredIDs);
+        QCOMPARE(stored.status, CampaignStatus::sending);
+        // The messages of a running send are built already: the body is not editable.
+        QVERIFY(area()->isReadOnly());
+    }
+
+    void toolbar_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<Select>("selection");
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<int>("selectionStart");
+        QTest::addColumn<int>("selectionEnd");
+        const Select none;
+        QTest::newRow("bold, nothing selected") << "Hello" << none << "Bold"
+                                                << "Hello**bold text**" << 7 << 16;
+        QTest::newRow("bold, word selected") << "a word here" << Select{2, 6} << "Bold"
+                                             << "a **word** here" << 4 << 8;
+        QTest::newRow("italic at the caret") << "ab" << Select{1, 1} << "Italic"
+                                             << "a*italic text*b" << 2 << 13;
+        QTest::newRow("link around a selection") << "see docs" << Select{4, 8} << "Link"
+                                                 << "see [docs](https://)" << 5 << 9;
+        QTest::newRow("image, nothing selected") << "" << none << "Image"
+                                                 << "![describe the image](https://)" << 2 << 20;
+        QTest::newRow("heading on the second line") << "a\nb" << Select{3, 3} << "Heading"
+                                                    << "a\n## b" << 5 << 5;
+        QTest::newRow("heading, nothing selected: last line") << "a\nb" << none << "Heading"
+                                                              << "a\n## b" << 5 << 5;
+        QTest::newRow("bulleted list from mid-line")
+            << "one\ntwo" << Select{5, 6} << "Bulleted list"
+            << "one\n- two" << 6 << 6;
+        QTest::newRow("numbered list on the first line")
+            << "one\ntwo" << Select{2, 2} << "Numbered list"
+            << "1. one\ntwo" << 3 << 3;
+        QTest::newRow("quote a selection spanning lines") << "x\nyy\nz" << Select{3, 6} << "Quote"
+                                                          << "x\n> yy\nz" << 4 << 4;
+        QTest::newRow("divider at the end") << "Intro" << none << "Divider"
+                                            << "Intro\n\n---\n\n"
+                                            << 12 << 12;
+        QTest::newRow("divider replaces a selection") << "a-b" << Select{1, 2} << "Divider"
+                                                      << "a\n\n---\n\nb" << 8 << 8;
+        QTest::newRow("reader's name at the caret") << "Hi ," << Select{3, 3} << "Reader's name"
+                                                    << "Hi {{name}}," << 11 << 11;
+    }
+
+    void toolbar() {
+        QFETCH(QString, text);
+        QFETCH(Select, selection);
+        QFETCH(QString, action);
+        QFETCH(QString, expected);
+        QFETCH(int, selectionStart);
+        QFETCH(int, selectionEnd);
+        if (!f->window) {
+            f->open();
+            f->model->newIssue();
+        }
+        typeAndReload(text);
+        QCOMPARE(editor()->markdownEditor()->selection(), std::nullopt);
+        if (selection.start >= 0) {
+            selectByKeyboard(selection.start, selection.end);
+        }
+        press(action);
+        QCOMPARE(area()->toPlainText(), expected);
+        QCOMPARE(f->model->selectedNewsletter()->markdown, expected);
+        const QTextCursor cursor = area()->textCursor();
+        QCOMPARE(cursor.selectionStart(), selectionStart);
+        QCOMPARE(cursor.selectionEnd(), selectionEnd);
+        // One undo takes the whole action back.
+        QTest::keyClick(area(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(area()->toPlainText(), text);
+    }
+
+    void toolbarLabelsAndHelp() {
+        f->open();
+        f->model->newIssue();
+        MarkdownEditor* markdown = editor()->markdownEditor();
+        QStringList labels;
+        for (QAction* action : markdown->toolBar()->actions()) {
+            labels << action->text();
+        }
+        QCOMPARE(labels,
+                 (QStringList{"Heading", "Bold", "Italic", "Link", "Bulleted list", "Numbered list",
+                              "Quote", "Image", "Divider", "Reader's name"}));
+        QCOMPARE(markdown->action(QStringLiteral("Reader's name"))->toolTip(),
+                 QStringLiteral("Inserts {{name}}, replaced with each reader's first name (or "
+                                "\"there\")"));
+        const QFont font = area()->font();
+        QVERIFY(QFontInfo(font).fixedPitch());
+    }
+
+    void sendTestEnablement() {
+        f->open();
+        f->model->newIssue();
+        QPushButton* sendTest = editor()->sendTestButton();
+        QLineEdit* address = editor()->testAddressField();
+        QCOMPARE(address->placeholderText(), QStringLiteral("Test address"));
+        QVERIFY(!sendTest->isEnabled());
+        address->setFocus();
+        QTest::keyClicks(address, QStringLiteral("reader"));
+        QVERIFY(!sendTest->isEnabled());
+        QTest::keyClicks(address, QStringLiteral("@"));
+        QVERIFY(sendTest->isEnabled());
+        QTest::keyClick(address, Qt::Key_Backspace);
+        QVERIFY(!sendTest->isEnabled());
+    }
+
+    void sendToListFollowsStatus() {
+        f->writeLibrary(SampleData::library());
+        f->open();
+        QPushButton* send = editor()->sendToListButton();
+        for (const Newsletter& issue : f->model->library().newsletters) {
+            f->model->setSelectedNewsletterID(issue.id);
+            const bool sent = issue.status == CampaignStatus::sent;
+            QCOMPARE(send->text(), sent ? QStringLiteral("Sent") : QStringLiteral("Send to List"));
+            QCOMPARE(send->isEnabled(), !sent);
+        }
+    }
+
+    void blockingFindingsAreCounted() {
+        Library library = SampleData::library();
+        f->writeLibrary(library);
+        f->open();
+        // The sample profile is complete: nothing to fix.
+        QVERIFY(!editor()->fixLabel()->isVisible());
+        // Without a postal address every issue has one blocking finding.
+        SenderProfile profile = f->model->library().profile;
+        profile.postalAddress.clear();
+        f->model->setProfile(profile);
+        QVERIFY(editor()->fixLabel()->isVisible());
+        QCOMPARE(editor()->fixLabel()->text(), QStringLiteral("1 to fix"));
+        // Findings never disable "Send to List": the sheet restates them.
+        f->model->setSelectedNewsletterID(library.newsletters.last().id);
+        QVERIFY(editor()->sendToListButton()->isEnabled());
+        profile.fromEmail.clear();
+        f->model->setProfile(profile);
+        QCOMPARE(editor()->fixLabel()->text().endsWith(QStringLiteral(" to fix")), true);
+        QVERIFY(editor()->fixLabel()->text() != QStringLiteral("1 to fix"));
+    }
+
+    void previewFollowsTheIssue() {
+        f->writeLibrary(SampleData::library());
+        f->open();
+        HTMLPreview* preview = editor()->preview();
+        QVERIFY(!preview->view()->page()->settings()->testAttribute(
+            QWebEngineSettings::JavascriptEnabled));
+        QTRY_VERIFY(preview->loadCount() >= 1);
+        // The email as the sample reader gets it: merge tags are filled in.
+        QVERIFY(preview->last().contains(QStringLiteral("This week I want to praise the tools")));
+        QVERIFY(!preview->last().contains(QStringLiteral("{{name}}")));
+        QTRY_VERIFY_WITH_TIMEOUT(pageIsPainted(preview), 10000);
+
+        // Typing that changes nothing in the email leaves the page alone ...
+        const int loads = preview->loadCount();
+        area()->setFocus();
+        QTest::keyClick(area(), Qt::Key_End, Qt::ControlModifier);
+        QTest::keyClick(area(), Qt::Key_Space);
+        QTest::qWait(500);
+        QCOMPARE(preview->loadCount(), loads);
+        // ... a new word reloads it once.
+        QTest::keyClicks(area(), QStringLiteral("Zebra"));
+        QTRY_COMPARE(preview->loadCount(), loads + 1);
+        QVERIFY(preview->last().contains(QStringLiteral("Zebra")));
+        // So does another template.
+        QComboBox* picker = editor()->templatePicker();
+        picker->setFocus();
+        QTest::keyClick(picker, Qt::Key_Up);
+        QTRY_COMPARE(preview->loadCount(), loads + 2);
+    }
+};
+
+QUILLMERE_UI_TEST_MAIN(TestIssueEditor)
+#include "tst_issue_editor.moc"

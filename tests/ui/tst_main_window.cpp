@@ -1,0 +1,246 @@
+#include "core/sample_data.h"
+#include "ui/newsletter_editor.h"
+#include "ui/newsletters_view.h"
+#include "ui/onboarding_view.h"
+#include "ui/settings_window.h"
+#include "ui/sidebar.h"
+#include "ui/sidebar_card.h"
+#include "ui/stats_view.h"
+#include "ui/toast.h"
+#include "ui_fixture.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QToolButton>
+#include <QTreeWidget>
+
+using namespace quillmere;
+using namespace quillmere::test;
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<UIFixture> f;
+
+    // A library in which three of the five setup steps are complete: sender, signup, readers.
+    static Library threeStepsDone() {
+        Library library;
+        library.profile.fromName = QStringLiteral("Mara Quill");
+        library.profile.fromEmail = QStringLiteral("mara@quill.example");
+        library.profile.postalAddress = QStringLiteral("1 Harbour Lane, Portsmouth");
+        library.profile.workerBaseURL = QStringLiteral("https://postwick.mara.workers.dev");
+        Subscriber reader;
+        reader.id = QUuid::createUuid();
+        reader.email = QStringLiteral("ada@example.com");
+        reader.status = SubscriberStatus::active;
+        library.subscribers.append(reader);
+        return library;
+    }
+
+    QWidget* content() const { return f->window->centralWidget(); }
+    bool showsOnboarding() const {
+        auto* stack = qobject_cast<QStackedWidget*>(content());
+        return qobject_cast<OnboardingView*>(stack->currentWidget()) != nullptr;
+    }
+
+private Q_SLOTS:
+    void init() { f = std::make_unique<UIFixture>(); }
+    void cleanup() { f.reset(); }
+
+    void windowFrame() {
+        MainWindow& window = f->open();
+        QCOMPARE(window.windowTitle(), QStringLiteral("Quillmere"));
+        QCOMPARE(window.size(), QSize(1360, 840));
+        // A first launch shows the guided setup, not the workspace.
+        QVERIFY(showsOnboarding());
+        QVERIFY(!f->model->onboardingDone());
+        f->model->finishOnboarding();
+        QVERIFY(!showsOnboarding());
+        QCOMPARE(window.sidebar()->width() >= 200, true);
+    }
+
+    void sidebarGroupsAndSelection() {
+        f->onboarded();
+        MainWindow& window = f->open();
+        QTreeWidget* list = window.sidebar()->list();
+        QCOMPARE(list->topLevelItemCount(), 2);
+        QStringList shown;
+        for (int g = 0; g < 2; ++g) {
+            QTreeWidgetItem* group = list->topLevelItem(g);
+            shown << group->text(0);
+            for (int i = 0; i < group->childCount(); ++i) {
+                shown << group->child(i)->text(0);
+                QVERIFY(!group->child(i)->icon(0).isNull());
+            }
+        }
+        QCOMPARE(shown, (QStringList{"Publish", "Newsletters", "Subscribers", "Stats", "Setup",
+                                     "Amazon SES", "Signup Worker", "Production Access"}));
+
+        // Clicking a section shows its screen; the model's selection follows and back.
+        QTreeWidgetItem* stats = list->topLevelItem(0)->child(2);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          list->visualItemRect(stats).center());
+        QCOMPARE(f->model->selection(), AppSection::stats);
+        QVERIFY(qobject_cast<StatsView*>(window.screen(AppSection::stats)));
+        QVERIFY(window.screen(AppSection::stats)->isVisible());
+        f->model->setSelection(AppSection::subscribers);
+        QCOMPARE(list->currentItem()->text(0), QStringLiteral("Subscribers"));
+    }
+
+    void newNewsletterShortcut() {
+        f->onboarded();
+        f->writeLibrary(SampleData::library());
+        MainWindow& window = f->open();
+        f->model->setSelection(AppSection::stats);
+        const qsizetype before = f->model->library().newsletters.size();
+
+        QTest::keyClick(&window, Qt::Key_N, Qt::ControlModifier);
+
+        QCOMPARE(f->model->library().newsletters.size(), before + 1);
+        const Newsletter& created = f->model->library().newsletters.first();
+        QCOMPARE(created.subject, QStringLiteral("New issue"));
+        QCOMPARE(f->model->selection(), AppSection::newsletters);
+        auto* view = qobject_cast<NewslettersView*>(window.screen(AppSection::newsletters));
+        QVERIFY(view && view->isVisible());
+        QCOMPARE(view->list()->currentIndex().row(), 0);
+        QCOMPARE(view->editor()->subjectField()->text(), QStringLiteral("New issue"));
+        QVERIFY(view->editor()->isVisible());
+    }
+
+    void setupCardCountsSteps() {
+        f->onboarded();
+        f->writeLibrary(threeStepsDone());
+        MainWindow& window = f->open();
+        SidebarCard* card = window.sidebar()->card();
+        QVERIFY(card->isVisible());
+        QCOMPARE(card->title(), QStringLiteral("Finish setup"));
+        QCOMPARE(card->detail(), QStringLiteral("3 of 5 steps done"));
+        QCOMPARE(card->progress(), std::optional(0.6));
+        QCOMPARE(card->actionButton()->text(), QStringLiteral("Continue"));
+
+        QTest::mouseClick(card->actionButton(), Qt::LeftButton);
+        QVERIFY(!f->model->onboardingDone());
+        QCOMPARE(f->model->onboardingStartStep(), std::optional(OnboardingStep::amazon));
+        QVERIFY(showsOnboarding());
+        QCOMPARE(child<QLabel>(window.onboarding(), QStringLiteral("onboardingTitle"))->text(),
+                 QStringLiteral("Connect Amazon"));
+    }
+
+    void demoCardAndBadge() {
+        MainWindow& window = f->open({QStringLiteral("-demo")});
+        SidebarCard* card = window.sidebar()->card();
+        QCOMPARE(card->title(), QStringLiteral("Sample data"));
+        QCOMPARE(card->detail(), QStringLiteral("Nothing is saved or sent."));
+        QCOMPARE(card->progress(), std::nullopt);
+        QCOMPARE(window.sidebar()->badge()->headline(), QStringLiteral("SES sandbox"));
+        QCOMPARE(window.sidebar()->badge()->detail(), QStringLiteral("3 of 200 today, 1/s"));
+
+        // "Start for real" returns to the writer's own (here: no) library and its guide.
+        QCOMPARE(card->actionButton()->text(), QStringLiteral("Start for real"));
+        QTest::mouseClick(card->actionButton(), Qt::LeftButton);
+        QTRY_VERIFY(!f->model->isDemo());
+        QTRY_VERIFY(showsOnboarding());
+        QVERIFY(f->model->library().newsletters.isEmpty());
+        QCOMPARE(window.sidebar()->badge()->headline(), QStringLiteral("Not connected"));
+        QCOMPARE(card->title(), QStringLiteral("Finish setup"));
+        QCOMPARE(card->detail(), QStringLiteral("0 of 5 steps done"));
+    }
+
+    void toastClearsItselfOrOnDismiss() {
+        MainWindowOptions options;
+        options.toastInterval = std::chrono::milliseconds(300);
+        MainWindow& window = f->open({QStringLiteral("-demo")}, std::move(options));
+        Toast* toast = window.toast();
+        QVERIFY(!toast->isVisible());
+
+        f->model->showStatus(QStringLiteral("Test sent to ada@example.com (message 0100018c9f)."));
+        QVERIFY(toast->isVisible());
+        QCOMPARE(toast->message(),
+                 QStringLiteral("Test sent to ada@example.com (message 0100018c9f)."));
+        QTest::qWait(150);
+        QVERIFY(f->model->statusMessage().has_value());
+        QTRY_COMPARE_WITH_TIMEOUT(f->model->statusMessage(), std::nullopt, 1000);
+        QVERIFY(!toast->isVisible());
+
+        // A new message restarts the interval; "Dismiss" clears it at once.
+        f->model->showStatus(QStringLiteral("Synced 3 changes from the worker."));
+        QTest::mouseClick(child<QToolButton>(toast, QStringLiteral("toastDismiss")),
+                          Qt::LeftButton);
+        QCOMPARE(f->model->statusMessage(), std::nullopt);
+        QVERIFY(!toast->isVisible());
+    }
+
+    void toastWaitsSixSecondsByDefault() {
+        QCOMPARE(MainWindowOptions().toastInterval, std::chrono::milliseconds(6000));
+        MainWindow& window = f->open({QStringLiteral("-demo")});
+        QCOMPARE(window.toast()->interval(), std::chrono::milliseconds(6000));
+    }
+
+    void updatesCommand_data() {
+        QTest::addColumn<QString>("signingKey");
+        QTest::addColumn<QString>("feed");
+        QTest::addColumn<bool>("enabled");
+        QTest::newRow("absent") << QString() << QString() << false;
+        QTest::newRow("template key") << "REPLACE_WITH_PUBLIC_KEY"
+                                      << "https://quill.example/appcast.xml" << false;
+        QTest::newRow("no key") << ""
+                                << "https://quill.example/appcast.xml" << false;
+        QTest::newRow("plain http feed") << "pfQ3tE8gYk1Ve6mWm2K0"
+                                         << "http://quill.example/a.xml" << false;
+        QTest::newRow("not an address") << "pfQ3tE8gYk1Ve6mWm2K0"
+                                        << "appcast.xml" << false;
+        QTest::newRow("configured") << "pfQ3tE8gYk1Ve6mWm2K0"
+                                    << "https://quill.example/a.xml" << true;
+    }
+
+    void updatesCommand() {
+        QFETCH(QString, signingKey);
+        QFETCH(QString, feed);
+        QFETCH(bool, enabled);
+        if (!signingKey.isNull()) {
+            f->settings->setValue(QStringLiteral("updates/signingKey"), signingKey);
+            f->settings->setValue(QStringLiteral("updates/feed"), feed);
+        }
+        MainWindowOptions options;
+        options.updates = UpdateSettings::read(*f->settings);
+        MainWindow& window = f->open({QStringLiteral("-demo")}, std::move(options));
+        QAction* check = window.command(QStringLiteral("Check for Updates…"));
+        QVERIFY(check);
+        QCOMPARE(check->isEnabled(), enabled);
+        check->trigger();
+        QCOMPARE(f->opened.size(), enabled ? 1 : 0);
+        if (enabled) {
+            QCOMPARE(f->opened.first(), QUrl(feed));
+        }
+    }
+
+    void helpCommands() {
+        MainWindow& window = f->open({QStringLiteral("-demo")});
+        window.command(QStringLiteral("Quillmere Help"))->trigger();
+        window.command(QStringLiteral("Contact Support"))->trigger();
+        QCOMPARE(f->opened.size(), 2);
+        QCOMPARE(f->opened.at(0).scheme(), QStringLiteral("https"));
+        QCOMPARE(f->opened.at(1).scheme(), QStringLiteral("mailto"));
+
+        // "Guided Setup" brings the guide back where the setup stands.
+        window.command(QStringLiteral("Guided Setup"))->trigger();
+        QVERIFY(!f->model->onboardingDone());
+        QCOMPARE(f->model->onboardingStartStep(), f->model->firstIncompleteStep());
+        QVERIFY(showsOnboarding());
+    }
+
+    void settingsShortcut() {
+        MainWindow& window = f->open({QStringLiteral("-demo")});
+        QVERIFY(!window.settingsWindow());
+        QTest::keyClick(&window, Qt::Key_Comma, Qt::ControlModifier);
+        QVERIFY(window.settingsWindow());
+        QTRY_VERIFY(window.settingsWindow()->isVisible());
+    }
+};
+
+QUILLMERE_UI_TEST_MAIN(TestMainWindow)
+#include "tst_main_window.moc"

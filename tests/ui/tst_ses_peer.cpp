@@ -1,0 +1,116 @@
+#include "core/sample_data.h"
+#include "support/ses_emulator.h"
+#include "ui/newsletter_editor.h"
+#include "ui/newsletters_view.h"
+#include "ui/send_sheet.h"
+#include "ui/sidebar.h"
+#include "ui/sidebar_card.h"
+#include "ui_fixture.h"
+
+#include <QEventLoop>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPushButton>
+
+// The window against the SES v2 emulator on the loopback interface: the account it reports
+// and a real test send.
+
+using namespace quillmere;
+using namespace quillmere::test;
+
+namespace {
+
+// (Plain literals: moc does not follow raw strings across lines.)
+const QByteArray productionAccount =
+    "{\"DedicatedIpAutoWarmupEnabled\": false,"
+    " \"Details\": {\"AdditionalContactEmailAddresses\": [], \"ContactLanguage\": \"EN\","
+    " \"MailType\": \"MARKETING\", \"ReviewDetails\": {\"CaseId\": \"c-1\","
+    " \"Status\": \"GRANTED\"}, \"UseCaseDescription\": \"A newsletter.\","
+    " \"WebsiteURL\": \"https://example.com\"},"
+    " \"EnforcementStatus\": \"HEALTHY\", \"ProductionAccessEnabled\": true,"
+    " \"SendingEnabled\": true,"
+    " \"SendQuota\": {\"Max24HourSend\": 50000, \"MaxSendRate\": 14,"
+    " \"SentLast24Hours\": 12},"
+    " \"SuppressionAttributes\": {\"SuppressedReasons\": [\"BOUNCE\", \"COMPLAINT\"]}}";
+
+QJsonArray storedMessages(const QUrl& emulator) {
+    QNetworkAccessManager network;
+    QNetworkReply* reply = network.get(QNetworkRequest(emulator.resolved(QUrl("/store"))));
+    QEventLoop loop;
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    loop.exec();
+    const QJsonObject store = QJsonDocument::fromJson(reply->readAll()).object();
+    reply->deleteLater();
+    return store.value(QStringLiteral("emails")).toArray();
+}
+
+} // namespace
+
+class TestSESPeer : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<SESEmulator> m_emulator;
+    std::unique_ptr<UIFixture> f;
+
+private Q_SLOTS:
+    void initTestCase() {
+        m_emulator = std::make_unique<SESEmulator>(productionAccount);
+        QVERIFY2(m_emulator->isRunning(), qPrintable(m_emulator->error()));
+        qputenv("AWS_ENDPOINT_URL_SESV2", m_emulator->url().toString().toUtf8());
+    }
+
+    void init() {
+        f = std::make_unique<UIFixture>();
+        f->onboarded();
+        f->writeLibrary(SampleData::library());
+        f->credentials->set(QStringLiteral("AKIDEXAMPLE"), CredentialStore::Key::awsAccessKeyID);
+        f->credentials->set(QStringLiteral("wJalrXUtnFEMI/K7MDENG"),
+                            CredentialStore::Key::awsSecretAccessKey);
+    }
+    void cleanup() { f.reset(); }
+
+    void accountOnTheBadgeAndTheSheet() {
+        MainWindow& window = f->open();
+        QTRY_VERIFY_WITH_TIMEOUT(f->model->account() || f->model->sesError(), 10000);
+        QVERIFY2(f->model->account(), qPrintable(f->model->sesError().value_or(QString())));
+        QCOMPARE(window.sidebar()->badge()->headline(), QStringLiteral("SES production"));
+        QCOMPARE(window.sidebar()->badge()->detail(), QStringLiteral("12 of 50000 today, 14/s"));
+        auto* view = qobject_cast<NewslettersView*>(window.screen(AppSection::newsletters));
+        f->model->setSelectedNewsletterID(SampleData::sampleID(103));
+        view->editor()->openSendSheet();
+        QCOMPARE(view->editor()->sendSheet()->rateLabel()->text(),
+                 QStringLiteral("Throttled to 80% of your SES rate (11.2 per second)"));
+    }
+
+    void sendTest() {
+        MainWindow& window = f->open();
+        auto* view = qobject_cast<NewslettersView*>(window.screen(AppSection::newsletters));
+        NewsletterEditor* editor = view->editor();
+        f->model->setSelectedNewsletterID(SampleData::sampleID(103));
+        const int before = storedMessages(m_emulator->url()).size();
+        QTest::keyClicks(editor->testAddressField(), QStringLiteral("Proof.Reader@example.org"));
+        QTest::mouseClick(editor->sendTestButton(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(f->model->statusMessage().has_value(), 20000);
+        QVERIFY2(f->model->statusMessage()->startsWith(
+                     QStringLiteral("Test sent to proof.reader@example.org (message ")),
+                 qPrintable(*f->model->statusMessage()));
+        QVERIFY(editor->sendTestButton()->isEnabled());
+        const QJsonArray messages = storedMessages(m_emulator->url());
+        QCOMPARE(messages.size(), before + 1);
+        QVERIFY(messages.last()
+                    .toObject()
+                    .value(QStringLiteral("subject"))
+                    .toString()
+                    .startsWith(QStringLiteral("[Test] Issue 14")));
+        // A test send changes nothing in the library.
+        QCOMPARE(f->model->selectedNewsletter()->stats.sent, 0);
+    }
+};
+
+QUILLMERE_UI_TEST_MAIN(TestSESPeer)
+#include "tst_ses_peer.moc"

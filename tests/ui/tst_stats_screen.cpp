@@ -1,0 +1,148 @@
+#include "core/sample_data.h"
+#include "ui/stat_tile.h"
+#include "ui/stats_view.h"
+#include "ui_fixture.h"
+
+#include <QGridLayout>
+#include <QLabel>
+
+using namespace quillmere;
+using namespace quillmere::test;
+
+namespace {
+
+Newsletter sentIssue(const QString& subject, qint64 sent, qint64 bounced, qint64 complained,
+                     qint64 unsubscribed) {
+    Newsletter issue;
+    issue.id = QUuid::createUuid();
+    issue.subject = subject;
+    issue.status = sent > 0 ? CampaignStatus::sent : CampaignStatus::draft;
+    issue.stats.sent = sent;
+    issue.stats.bounced = bounced;
+    issue.stats.complained = complained;
+    issue.stats.unsubscribed = unsubscribed;
+    return issue;
+}
+
+Subscriber reader(SubscriberStatus status) {
+    Subscriber s;
+    s.id = QUuid::createUuid();
+    s.email = s.id.toString(QUuid::WithoutBraces) + QStringLiteral("@example.com");
+    s.status = status;
+    return s;
+}
+
+} // namespace
+
+class TestStatsScreen : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<UIFixture> f;
+
+    StatsView* openWith(const Library& library) {
+        f->onboarded();
+        f->writeLibrary(library);
+        f->open({QStringLiteral("-section"), QStringLiteral("stats")});
+        return qobject_cast<StatsView*>(f->window->screen(AppSection::stats));
+    }
+
+    static QStringList tableRow(QGridLayout* grid, int row) {
+        QStringList texts;
+        for (int column = 0; column < grid->columnCount(); ++column) {
+            QLayoutItem* item = grid->itemAtPosition(row, column);
+            texts << (item ? qobject_cast<QLabel*>(item->widget())->text() : QString());
+        }
+        return texts;
+    }
+
+private Q_SLOTS:
+    void init() { f = std::make_unique<UIFixture>(); }
+    void cleanup() { f.reset(); }
+
+    void tiles_data() {
+        QTest::addColumn<QList<Newsletter>>("issues");
+        QTest::addColumn<QStringList>("values");
+        QTest::addColumn<QList<bool>>("warnings");
+        QTest::newRow("no sends yet")
+            << QList<Newsletter>{sentIssue("Draft", 0, 0, 0, 0)}
+            << QStringList{"0", "0", "0.00%", "0.00%"} << QList<bool>{false, false, false, false};
+        QTest::newRow("6 of 100 bounced")
+            << QList<Newsletter>{sentIssue("One", 100, 6, 0, 0)}
+            << QStringList{"0", "100", "6.00%", "0.00%"} << QList<bool>{false, false, true, false};
+        QTest::newRow("exactly at the bounce limit")
+            << QList<Newsletter>{sentIssue("One", 100, 5, 0, 0)}
+            << QStringList{"0", "100", "5.00%", "0.00%"} << QList<bool>{false, false, false, false};
+        QTest::newRow("1 complaint in 1000") << QList<Newsletter>{sentIssue("One", 1000, 0, 1, 0)}
+                                             << QStringList{"0", "1,000", "0.00%", "0.10%"}
+                                             << QList<bool>{false, false, false, false};
+        QTest::newRow("2 complaints in 1000 over two issues")
+            << QList<Newsletter>{sentIssue("One", 600, 0, 1, 0), sentIssue("Two", 400, 0, 1, 0)}
+            << QStringList{"0", "1,000", "0.00%", "0.20%"}
+            << QList<bool>{false, false, false, true};
+    }
+
+    void tiles() {
+        QFETCH(QList<Newsletter>, issues);
+        QFETCH(QStringList, values);
+        QFETCH(QList<bool>, warnings);
+        Library library;
+        library.newsletters = issues;
+        StatsView* stats = openWith(library);
+        const QStringList titles{"Active subscribers", "Emails sent", "Bounce rate",
+                                 "Complaint rate"};
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(stats->tile(i)->title(), titles.at(i));
+            QCOMPARE(stats->tile(i)->value(), values.at(i));
+            QCOMPARE(stats->tile(i)->warning(), warnings.at(i));
+            const QColor shown = stats->tile(i)
+                                     ->findChild<QLabel*>(QStringLiteral("tileValue"))
+                                     ->palette()
+                                     .color(QPalette::WindowText);
+            QCOMPARE(shown == QColor(230, 55, 45), warnings.at(i));
+        }
+    }
+
+    void perIssueTableAndAudience() {
+        Library library;
+        library.newsletters = {sentIssue("Issue 2", 1200, 3, 1, 4), sentIssue("Unsent", 0, 0, 0, 0),
+                               sentIssue("Issue 1", 40, 0, 0, 2)};
+        for (auto [status, count] :
+             {std::pair{SubscriberStatus::pending, 2}, std::pair{SubscriberStatus::active, 7},
+              std::pair{SubscriberStatus::bounced, 1}}) {
+            for (int i = 0; i < count; ++i) {
+                library.subscribers.append(reader(status));
+            }
+        }
+        StatsView* stats = openWith(library);
+        QCOMPARE(stats->tile(0)->value(), QStringLiteral("7"));
+        QCOMPARE(stats->tile(1)->value(), QStringLiteral("1,240"));
+        QVERIFY(!stats->noSendsNote()->isVisible());
+        QGridLayout* grid = stats->issueTable();
+        QCOMPARE(tableRow(grid, 0),
+                 (QStringList{"Issue", "Sent", "Bounced", "Complaints", "Unsubscribed"}));
+        QCOMPARE(tableRow(grid, 1), (QStringList{"Issue 2", "1200", "3", "1", "4"}));
+        QCOMPARE(tableRow(grid, 2), (QStringList{"Issue 1", "40", "0", "0", "2"}));
+        QCOMPARE(grid->rowCount(), 3);
+        QCOMPARE(stats->barLabels(), (QStringList{"2", "7", "0", "1", "0"}));
+
+        // A change to the library shows at once.
+        f->model->setStatus(SubscriberStatus::complained,
+                            {f->model->library().subscribers.first().id});
+        QCOMPARE(stats->barLabels(), (QStringList{"1", "7", "0", "1", "1"}));
+    }
+
+    void nothingSentYet() {
+        StatsView* stats = openWith(SampleData::library());
+        f->model->deleteIssue(f->model->library().newsletters.at(0).id);
+        f->model->deleteIssue(f->model->library().newsletters.at(0).id);
+        QVERIFY(stats->noSendsNote()->isVisible());
+        QCOMPARE(stats->noSendsNote()->text(),
+                 QStringLiteral("Stats appear after your first send."));
+        QCOMPARE(child<QLabel>(stats, QStringLiteral("footnote"))->text(),
+                 QStringLiteral("Quillmere does not track opens or clicks. Bounces, complaints and "
+                                "unsubscribes arrive from your worker through Amazon SNS."));
+    }
+};
+
+QUILLMERE_UI_TEST_MAIN(TestStatsScreen)
+#include "tst_stats_screen.moc"

@@ -1,0 +1,337 @@
+#include "core/sample_data.h"
+#include "ui/add_subscriber_sheet.h"
+#include "ui/empty_state.h"
+#include "ui/filter_chip.h"
+#include "ui/subscriber_table_model.h"
+#include "ui/subscribers_view.h"
+#include "ui_fixture.h"
+
+#include <QCollator>
+#include <QDragEnterEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTableView>
+#include <QToolBar>
+
+using namespace quillmere;
+using namespace quillmere::test;
+
+class TestSubscribersScreen : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<UIFixture> f;
+
+    SubscribersView* view() const {
+        return qobject_cast<SubscribersView*>(f->window->screen(AppSection::subscribers));
+    }
+    QTableView* table() const { return view()->table(); }
+
+    SubscribersView* openSample() {
+        f->onboarded();
+        f->writeLibrary(SampleData::library());
+        f->open({QStringLiteral("-section"), QStringLiteral("subscribers")});
+        return view();
+    }
+
+    QStringList shownEmails() const {
+        QStringList emails;
+        for (int row = 0; row < table()->model()->rowCount(); ++row) {
+            emails << table()
+                          ->model()
+                          ->index(row, SubscriberTableModel::EmailColumn)
+                          .data()
+                          .toString();
+        }
+        return emails;
+    }
+
+    void clickChip(std::optional<SubscriberStatus> status) {
+        QTest::mouseClick(view()->chip(status), Qt::LeftButton);
+    }
+
+    void typeSearch(const QString& text) {
+        QLineEdit* search = view()->searchField();
+        search->setFocus();
+        QTest::keyClick(search, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(search, Qt::Key_Backspace);
+        QTest::keyClicks(search, text);
+    }
+
+    void clickRow(int row, Qt::KeyboardModifiers modifiers = {}) {
+        const QRect cell = table()->visualRect(table()->model()->index(row, 0));
+        QTest::mouseClick(table()->viewport(), Qt::LeftButton, modifiers, cell.center());
+    }
+
+private Q_SLOTS:
+    void init() { f = std::make_unique<UIFixture>(); }
+    void cleanup() { f.reset(); }
+
+    void chipsCountAndFilter() {
+        SubscribersView* screen = openSample();
+        QStringList titles{screen->chip(std::nullopt)->title()};
+        for (SubscriberStatus status : allCases<SubscriberStatus>()) {
+            titles << screen->chip(status)->title();
+        }
+        QCOMPARE(titles, (QStringList{"All", "Pending", "Active", "Unsubscribed", "Bounced",
+                                      "Complained"}));
+        QCOMPARE(screen->chip(std::nullopt)->count(), 25);
+        QCOMPARE(screen->chip(SubscriberStatus::pending)->count(), 3);
+        QCOMPARE(screen->chip(SubscriberStatus::active)->count(), 16);
+        QCOMPARE(screen->chip(SubscriberStatus::unsubscribed)->count(), 3);
+        QCOMPARE(screen->chip(SubscriberStatus::bounced)->count(), 2);
+        QCOMPARE(screen->chip(SubscriberStatus::complained)->count(), 1);
+        QVERIFY(screen->chip(std::nullopt)->isSelected());
+        QCOMPARE(table()->model()->rowCount(), 25);
+
+        clickChip(SubscriberStatus::pending);
+        QCOMPARE(screen->filter(), SubscriberStatus::pending);
+        QVERIFY(screen->chip(SubscriberStatus::pending)->isSelected());
+        QVERIFY(!screen->chip(std::nullopt)->isSelected());
+        QCOMPARE(table()->model()->rowCount(), 3);
+        clickChip(SubscriberStatus::pending); // pressing a selected chip keeps it
+        QCOMPARE(screen->filter(), SubscriberStatus::pending);
+        clickChip(std::nullopt);
+        QCOMPARE(screen->filter(), std::nullopt);
+        QCOMPARE(table()->model()->rowCount(), 25);
+    }
+
+    void searchWithinAFilter() {
+        openSample();
+        // A search for part of a name finds readers whose address does not contain it.
+        typeSearch(QStringLiteral("Walter"));
+        QCOMPARE(shownEmails(), QStringList{"wpruitt@compuserve.com"});
+        // Case and accents are ignored: "martin" finds "Rosa Martín".
+        typeSearch(QStringLiteral("MARTIN"));
+        QCOMPARE(shownEmails(), QStringList{"rosa.martin@gmail.com"});
+        typeSearch(QStringLiteral("gmail"));
+        const int allGmail = table()->model()->rowCount();
+        QVERIFY(allGmail > 3);
+        clickChip(SubscriberStatus::active);
+        for (int row = 0; row < table()->model()->rowCount(); ++row) {
+            QCOMPARE(
+                table()->model()->index(row, SubscriberTableModel::StatusColumn).data().toString(),
+                QStringLiteral("Active"));
+            QVERIFY(shownEmails().at(row).contains(QStringLiteral("gmail")));
+        }
+        const int activeGmail = table()->model()->rowCount();
+        QVERIFY(activeGmail < allGmail);
+        // "All" clears the filter and keeps the search.
+        clickChip(std::nullopt);
+        QCOMPARE(view()->searchField()->text(), QStringLiteral("gmail"));
+        QCOMPARE(table()->model()->rowCount(), allGmail);
+        // A search that narrows keystroke by keystroke gives the same rows as typed at once.
+        typeSearch(QStringLiteral("gmail.c"));
+        const QStringList narrowed = shownEmails();
+        view()->searchField()->clear();
+        view()->searchField()->setText(QStringLiteral("gmail.c"));
+        QCOMPARE(shownEmails(), narrowed);
+    }
+
+    void sortingByColumns() {
+        openSample();
+        QHeaderView* header = table()->horizontalHeader();
+        // Newest first by default.
+        QCOMPARE(header->sortIndicatorSection(), int(SubscriberTableModel::JoinedColumn));
+        QCOMPARE(header->sortIndicatorOrder(), Qt::DescendingOrder);
+        QCOMPARE(shownEmails().first(), QStringLiteral(" daniel.kim@outlook.com ").trimmed());
+        // Clicking "Email" sorts by address, ignoring case.
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                          QPoint(header->sectionViewportPosition(0) + 20, header->height() / 2));
+        const QStringList emails = shownEmails();
+        QStringList sorted = emails;
+        QCollator collator;
+        collator.setCaseSensitivity(Qt::CaseInsensitive);
+        std::stable_sort(sorted.begin(), sorted.end(), collator);
+        if (header->sortIndicatorOrder() == Qt::DescendingOrder) {
+            std::reverse(sorted.begin(), sorted.end());
+        }
+        QCOMPARE(emails, sorted);
+        QCOMPARE(header->sortIndicatorSection(), 0);
+    }
+
+    void markingSeveralRowsAtOnce() {
+        SubscribersView* screen = openSample();
+        clickChip(SubscriberStatus::pending);
+        QCOMPARE(table()->model()->rowCount(), 3);
+        clickRow(0);
+        clickRow(2, Qt::ControlModifier);
+        QCOMPARE(screen->selection().size(), 2);
+        const QSet<QUuid> chosen = screen->selection();
+
+        chooseFromContextMenu(table()->viewport(),
+                              table()->visualRect(table()->model()->index(2, 0)).center(),
+                              QStringLiteral("Mark Active"));
+        for (const Subscriber& s : f->model->library().subscribers) {
+            if (chosen.contains(s.id)) {
+                QCOMPARE(s.status, SubscriberStatus::active);
+            }
+        }
+        QCOMPARE(screen->chip(SubscriberStatus::pending)->count(), 1);
+        QCOMPARE(screen->chip(SubscriberStatus::active)->count(), 18);
+        QCOMPARE(table()->model()->rowCount(), 1); // they left the "Pending" filter
+
+        // Remove works on a shift-extended selection.
+        clickChip(SubscriberStatus::active);
+        clickRow(0);
+        clickRow(3, Qt::ShiftModifier);
+        QCOMPARE(screen->selection().size(), 4);
+        chooseFromContextMenu(table()->viewport(),
+                              table()->visualRect(table()->model()->index(1, 0)).center(),
+                              QStringLiteral("Remove"));
+        QCOMPARE(f->model->library().subscribers.size(), 21);
+        QCOMPARE(screen->chip(std::nullopt)->count(), 21);
+        QCOMPARE(screen->chip(SubscriberStatus::active)->count(), 14);
+        QCOMPARE(table()->model()->rowCount(), 14);
+    }
+
+    void selectionSurvivesSearch() {
+        SubscribersView* screen = openSample();
+        typeSearch(QStringLiteral("yahoo"));
+        clickRow(0);
+        const QSet<QUuid> chosen = screen->selection();
+        QCOMPARE(chosen.size(), 1);
+        typeSearch(QStringLiteral("o"));
+        QCOMPARE(screen->selection(), chosen);
+    }
+
+    void addSheet_data() {
+        QTest::addColumn<bool>("doubleOptIn");
+        QTest::addColumn<QString>("note");
+        QTest::addColumn<SubscriberStatus>("status");
+        QTest::newRow("double opt-in on")
+            << true
+            << "Added as pending. They become active after confirming via the double opt-in email."
+            << SubscriberStatus::pending;
+        QTest::newRow("double opt-in off")
+            << false
+            << "Double opt-in is off, so this address is added as active. Only add people who "
+               "asked to subscribe."
+            << SubscriberStatus::active;
+    }
+
+    void addSheet() {
+        QFETCH(bool, doubleOptIn);
+        QFETCH(QString, note);
+        QFETCH(SubscriberStatus, status);
+        f->onboarded();
+        Library library;
+        library.profile.doubleOptIn = doubleOptIn;
+        f->writeLibrary(library);
+        f->open({QStringLiteral("-section"), QStringLiteral("subscribers")});
+
+        // The empty state offers both ways in.
+        EmptyState* empty = view()->emptyState();
+        QVERIFY(empty->isVisible());
+        QCOMPARE(child<QLabel>(empty, QStringLiteral("emptyTitle"))->text(),
+                 QStringLiteral("No readers yet"));
+        QCOMPARE(child<QPushButton>(empty, QStringLiteral("emptyImport"))->text(),
+                 QStringLiteral("Import CSV"));
+        QTest::mouseClick(child<QPushButton>(empty, QStringLiteral("emptyAdd")), Qt::LeftButton);
+        AddSubscriberSheet* sheet = view()->addSheet();
+        QVERIFY(sheet);
+        QTRY_VERIFY(sheet->isVisible());
+        QCOMPARE(sheet->note()->text(), note);
+
+        QTest::keyClicks(sheet->emailField(), QStringLiteral("  Ada.Whitfield"));
+        QVERIFY(!sheet->addButton()->isEnabled());
+        QTest::keyClick(sheet->emailField(), Qt::Key_Return); // nothing happens yet
+        QVERIFY(f->model->library().subscribers.isEmpty());
+        QTest::keyClicks(sheet->emailField(), QStringLiteral("@Example.COM "));
+        QVERIFY(sheet->addButton()->isEnabled());
+        QTest::keyClicks(sheet->nameField(), QStringLiteral("Ada Whitfield"));
+        QTest::mouseClick(sheet->addButton(), Qt::LeftButton);
+
+        QCOMPARE(f->model->library().subscribers.size(), 1);
+        const Subscriber added = f->model->library().subscribers.first();
+        QCOMPARE(added.email, QStringLiteral("ada.whitfield@example.com"));
+        QCOMPARE(added.name, QStringLiteral("Ada Whitfield"));
+        QCOMPARE(added.status, status);
+        QCOMPARE(added.source, QStringLiteral("manual"));
+        QTRY_VERIFY(!view()->addSheet());
+        QVERIFY(!empty->isVisible());
+        QCOMPARE(table()->model()->rowCount(), 1);
+
+        // The toolbar's "Add" opens the sheet too; "Cancel" closes it without adding.
+        QTest::mouseClick(view()->toolBar()->widgetForAction(view()->addAction()), Qt::LeftButton);
+        QTRY_VERIFY(view()->addSheet() && view()->addSheet()->isVisible());
+        QTest::keyClicks(view()->addSheet()->emailField(), QStringLiteral("b@example.com"));
+        QTest::mouseClick(view()->addSheet()->cancelButton(), Qt::LeftButton);
+        QTRY_VERIFY(!view()->addSheet());
+        QCOMPARE(f->model->library().subscribers.size(), 1);
+    }
+
+    void searchWithNoMatchShowsTheEmptyState() {
+        openSample();
+        typeSearch(QStringLiteral("nobody-by-this-name"));
+        QVERIFY(view()->emptyState()->isVisible());
+        typeSearch(QString());
+        QVERIFY(table()->isVisible());
+    }
+
+    void importFromTheToolbarAndByDrop() {
+        SubscribersView* screen = openSample();
+        const QString csv = f->dir.filePath(QStringLiteral("mailchimp-export.csv"));
+        {
+            QFile file(csv);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("Email Address,First Name,Last Name\n"
+                       "nell@example.com,Nell,Hart\n"
+                       "ada.whitfield@gmail.com,Ada,Whitfield\n");
+        }
+        // "Import CSV" opens the file chooser; the chosen file goes to the model's import.
+        QTest::mouseClick(screen->toolBar()->widgetForAction(screen->importAction()),
+                          Qt::LeftButton);
+        QTRY_VERIFY(screen->fileChooser() && screen->fileChooser()->isVisible());
+        QFileDialog* chooser = screen->fileChooser();
+        // The chooser is the toolkit's own dialog: choosing in it is not what is tested here.
+        chooser->selectFile(csv);
+        static_cast<QDialog*>(chooser)->accept();
+        QTRY_VERIFY(f->model->statusMessage().has_value());
+        QVERIFY2(f->model->library().subscribers.size() == 26,
+                 qPrintable(*f->model->statusMessage()));
+        QVERIFY(f->model->statusMessage()->startsWith(QStringLiteral("Imported 1 from ")));
+        QCOMPARE(screen->chip(std::nullopt)->count(), 26);
+
+        // A CSV file dropped on the window is imported the same way.
+        const QString dropped = f->dir.filePath(QStringLiteral("more.csv"));
+        {
+            QFile file(dropped);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("email\nzed@example.com\n");
+        }
+        f->model->setSelection(AppSection::stats);
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(dropped)});
+        const QPoint at(400, 300);
+        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(f->window.get(), &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(f->window.get(), &drop);
+        QTRY_COMPARE(f->model->library().subscribers.size(), 27);
+        QCOMPARE(f->model->selection(), AppSection::subscribers);
+
+        // Anything but one list file is refused.
+        QMimeData picture;
+        picture.setUrls({QUrl::fromLocalFile(f->dir.filePath(QStringLiteral("photo.png")))});
+        QDragEnterEvent refused(at, Qt::CopyAction, &picture, Qt::LeftButton, {});
+        QApplication::sendEvent(f->window.get(), &refused);
+        QVERIFY(!refused.isAccepted());
+    }
+
+    void syncNeedsAWorker() {
+        f->open(
+            {QStringLiteral("-demo"), QStringLiteral("-section"), QStringLiteral("subscribers")});
+        QTest::mouseClick(view()->toolBar()->widgetForAction(view()->syncAction()), Qt::LeftButton);
+        QTRY_COMPARE(f->model->statusMessage(),
+                     std::optional(QStringLiteral("Deploy the worker first.")));
+    }
+};
+
+QUILLMERE_UI_TEST_MAIN(TestSubscribersScreen)
+#include "tst_subscribers_screen.moc"

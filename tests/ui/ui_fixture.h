@@ -1,0 +1,131 @@
+#pragma once
+
+// One application window over a model with everything injected: a library file in a temporary
+// folder, in-memory secrets, throw-away settings, chosen launch arguments. Interface tests
+// drive it with real key and mouse events.
+
+#include "app/app_model.h"
+#include "core/library_store.h"
+#include "core/memory_credential_store.h"
+#include "ui/main_window.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+namespace quillmere::test {
+
+class UIFixture {
+public:
+    QTemporaryDir dir;
+    std::shared_ptr<MemoryCredentialStore> credentials = std::make_shared<MemoryCredentialStore>();
+    std::shared_ptr<QSettings> settings;
+    std::unique_ptr<AppModel> model;
+    std::unique_ptr<MainWindow> window;
+    QList<QUrl> opened; // addresses the window asked the desktop to open
+
+    UIFixture()
+        : settings(std::make_shared<QSettings>(dir.filePath(QStringLiteral("settings.ini")),
+                                               QSettings::IniFormat)) {}
+
+    ~UIFixture() { close(); }
+
+    QString libraryPath() const { return dir.filePath(QStringLiteral("Postwick/library.json")); }
+
+    void writeLibrary(const Library& library) { LibraryStore(libraryPath()).saveNow(library); }
+
+    // Marks the guided setup as done, as a returning writer's settings would.
+    void onboarded() {
+        settings->setValue(QStringLiteral("onboardingDone"), true);
+        settings->sync();
+    }
+
+    // Builds the model and the window, shows it and waits for the model's start-up.
+    MainWindow& open(const QStringList& arguments = {}, MainWindowOptions options = {}) {
+        close();
+        AppModel::Dependencies d;
+        d.store = std::make_shared<LibraryStore>(libraryPath());
+        d.credentials = credentials;
+        d.settings = settings;
+        d.arguments = QStringList{QStringLiteral("quillmere")} + arguments;
+        model = std::make_unique<AppModel>(std::move(d));
+        if (!options.openURL) {
+            options.openURL = [this](const QUrl& url) { opened.append(url); };
+        }
+        window = std::make_unique<MainWindow>(*model, std::move(options));
+        window->show();
+        if (!QTest::qWaitForWindowExposed(window.get())) {
+            qWarning("window not exposed");
+        }
+        window->activateWindow();
+        if (!QTest::qWaitForWindowActive(window.get(), 1000)) {
+            // Xvfb has no window manager to hand over the focus every time; shortcuts only
+            // need Qt to see the window as the active one.
+            QApplication::setActiveWindow(window.get());
+        }
+        if (!QTest::qWaitFor([this] { return window->isStarted(); }, 10000)) {
+            qWarning("the model did not finish starting");
+        }
+        return *window;
+    }
+
+    void close() {
+        window.reset();
+        model.reset();
+    }
+};
+
+// Finds a child by object name and type, or fails the test.
+template <class T>
+T* child(QObject* parent, const QString& name = {}) {
+    T* found = parent->findChild<T*>(name);
+    if (!found) {
+        qFatal("no %s named '%s'", T::staticMetaObject.className(), qPrintable(name));
+    }
+    return found;
+}
+
+// Opens the context menu of a widget at a point, as a right click does, and clicks the menu
+// item with that text once the menu shows.
+inline void chooseFromContextMenu(QWidget* widget, const QPoint& at, const QString& item) {
+    bool chosen = false;
+    QTimer::singleShot(50, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu) {
+            return;
+        }
+        for (QAction* action : menu->actions()) {
+            if (action->text() == item) {
+                QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(action).center());
+                chosen = true;
+                return;
+            }
+        }
+        menu->close();
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, widget->mapToGlobal(at));
+    QApplication::sendEvent(widget, &event);
+    QTest::qWait(20);
+    QVERIFY2(chosen, qPrintable(QStringLiteral("no menu item '%1'").arg(item)));
+}
+
+} // namespace quillmere::test
+
+// Interface tests need a QApplication made after the attribute that the email preview's
+// browser requires, and a fixed locale so dates and numbers read the same everywhere.
+#define QUILLMERE_UI_TEST_MAIN(TestClass)                                                          \
+    int main(int argc, char** argv) {                                                              \
+        QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);                                \
+        QApplication application(argc, argv);                                                      \
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));                     \
+        TestClass test;                                                                            \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                 \
+        return QTest::qExec(&test, argc, argv);                                                    \
+    }

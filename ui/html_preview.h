@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QWidget>
+
+class QWebEngineView;
+
+namespace quillmere {
+
+// The rendered email in an embedded browser with scripts off. It reloads only when the HTML
+// differs from what it last loaded, so redraws that change nothing keep the scroll position.
+class HTMLPreview : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit HTMLPreview(QWidget* parent = nullptr);
+
+    void setHTML(const QString& html);
+    // The HTML most recently loaded.
+    const QString& last() const { return m_last; }
+    // How many times a page was loaded.
+    int loadCount() const { return m_loads; }
+    QWebEngineView* view() const { return m_view; }
+
+Q_SIGNALS:
+    void loadFinished(bool ok);
+
+private:
+    QWebEngineView* m_view;
+    QString m_last;
+    int m_loads = 0;
+};
+
+} // namespace quillmere
