@@ -113,8 +113,8 @@ private Q_SLOTS:
         m_cloudflare = std::make_unique<test::NodePeer>(
             QStringLiteral("fake_cloudflare.mjs"),
             QStringList{QString::fromUtf8(QJsonDocument(config).toJson(QJsonDocument::Compact))});
-        QVERIFY(m_cloudflare->value(QStringLiteral("api")).startsWith(
-            QStringLiteral("http://127.0.0.1:")));
+        QVERIFY(m_cloudflare->value(QStringLiteral("api"))
+                    .startsWith(QStringLiteral("http://127.0.0.1:")));
         const QJsonObject account{
             {"EnforcementStatus", "HEALTHY"},
             {"ProductionAccessEnabled", true},
@@ -163,12 +163,12 @@ private Q_SLOTS:
                  qPrintable(m_statuses.join(QLatin1Char('\n'))));
 
         // The deployed script answers on loopback; the writer's profile points there.
-        const HTTPResponse script = test::runTask(m_http->send(
-            HTTPRequest{QStringLiteral("GET"),
-                        QUrl(m_cloudflare->value(QStringLiteral("control")) +
-                             QStringLiteral("/scripts/postwick")),
-                        {},
-                        {}}));
+        const HTTPResponse script = test::runTask(
+            m_http->send(HTTPRequest{QStringLiteral("GET"),
+                                     QUrl(m_cloudflare->value(QStringLiteral("control")) +
+                                          QStringLiteral("/scripts/postwick")),
+                                     {},
+                                     {}}));
         const QString workerURL =
             QJsonDocument::fromJson(script.body).object()[QLatin1String("url")].toString();
         QVERIFY(workerURL.startsWith(QStringLiteral("http://127.0.0.1:")));

@@ -53,7 +53,8 @@ class TestSendShutdown : public QObject {
         environment.insert(QStringLiteral("AWS_ENDPOINT_URL_SESV2"), m_ses->url().toString());
         host.setProcessEnvironment(environment);
         host.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        QStringList arguments{QStringLiteral("--library"), libraryPath(name),
+        QStringList arguments{QStringLiteral("--library"),
+                              libraryPath(name),
                               QStringLiteral("--settings"),
                               m_dir.filePath(name + QStringLiteral("/settings.ini")),
                               QStringLiteral("--memory-credentials"),
@@ -77,8 +78,8 @@ class TestSendShutdown : public QObject {
              {QJsonArray{"credential", "aws.accessKeyID", "AKIDSTOP"},
               QJsonArray{"credential", "aws.secretAccessKey", "stop-secret"},
               QJsonArray{"refreshSES"}, QJsonArray{"profile", profile},
-              QJsonArray{"readers", readers, "stop.example"},
-              QJsonArray{"issue", run.issueSubject}, QJsonArray{"flush"}, QJsonArray{"send"}}) {
+              QJsonArray{"readers", readers, "stop.example"}, QJsonArray{"issue", run.issueSubject},
+              QJsonArray{"flush"}, QJsonArray{"send"}}) {
             host.write(line(command));
         }
 

@@ -33,6 +33,7 @@
 
 #include <cstdio>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <unistd.h>
 
@@ -108,7 +109,12 @@ private:
         while (self && !m_commands.empty()) {
             const QJsonArray command = m_commands.front();
             m_commands.pop_front();
-            co_await run(command);
+            try {
+                co_await run(command);
+            } catch (const std::exception& error) {
+                // A command that fails must not silently stall the driver.
+                report({{"error", QString::fromUtf8(error.what())}});
+            }
             if (self) {
                 report({{"done", command.at(0).toString()}});
             }
@@ -129,13 +135,20 @@ private:
         if (name == QLatin1String("credential")) {
             m_model.credentials().set(command.at(2).toString(), command.at(1).toString());
         } else if (name == QLatin1String("profile")) {
-            m_model.setProfile(SenderProfile::fromJson(command.at(1), QStringLiteral("profile")));
+            // The given fields over the current profile, so a command names only what it changes.
+            QJsonObject fields = m_model.library().profile.toJson();
+            const QJsonObject given = command.at(1).toObject();
+            for (auto it = given.begin(); it != given.end(); ++it) {
+                fields.insert(it.key(), it.value());
+            }
+            m_model.setProfile(SenderProfile::fromJson(fields, QStringLiteral("profile")));
         } else if (name == QLatin1String("readers")) {
             // Through the CSV import, as a writer brings a list of this size.
             QString csv = QStringLiteral("email,name\n");
             const int count = command.at(1).toInt();
             for (int i = 0; i < count; ++i) {
-                csv += QStringLiteral("reader%1@%2,Reader %1\n").arg(i).arg(command.at(2).toString());
+                csv +=
+                    QStringLiteral("reader%1@%2,Reader %1\n").arg(i).arg(command.at(2).toString());
             }
             QTemporaryDir folder;
             const QString path = folder.filePath(QStringLiteral("readers.csv"));
