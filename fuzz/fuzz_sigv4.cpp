@@ -58,9 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool encodedURL = data[0] & 1;
     const QList<QByteArray> fields =
         QByteArray(reinterpret_cast<const char*>(data + 1), qsizetype(size - 1)).split('\xff');
-    const auto field = [&](qsizetype i) {
-        return i < fields.size() ? fields[i] : QByteArray();
-    };
+    const auto field = [&](qsizetype i) { return i < fields.size() ? fields[i] : QByteArray(); };
 
     HTTPRequest request;
     request.url = encodedURL ? QUrl::fromEncoded(field(0), QUrl::TolerantMode)
