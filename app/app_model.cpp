@@ -57,7 +57,13 @@ AppModel::AppModel(Dependencies dependencies, QObject* parent)
     connect(&m_pullTimer, &QTimer::timeout, this, [this] { pullDuringSend(); });
 }
 
-AppModel::~AppModel() = default;
+AppModel::~AppModel() {
+    // Destroying the sender wakes a list send that sleeps between messages or waits in a pause;
+    // it must find the whole model still there, and learn that it is going away rather than
+    // carry on (push to the worker, judge the run, start timers) inside a half-destroyed model.
+    m_closing = true;
+    m_sender.reset();
+}
 
 // MARK: start-up
 

@@ -259,6 +259,7 @@ private:
     QTimer m_deliverySaveTimer;             // the delivered set on disk during a send
     QTimer m_pullTimer;                     // the worker's news during a send
     bool m_pulling = false;
+    bool m_closing = false; // set by the destructor for coroutines that resume during it
 };
 
 } // namespace quillmere

@@ -233,7 +233,7 @@ QCoro::Task<void> AppModel::runListSend(std::shared_ptr<SendRun> run,
     auto sending = sender->run(std::move(recipients), std::move(deliverOne), std::move(stats),
                                std::move(progress));
     const SendProgress final = co_await sending;
-    if (!self) {
+    if (!self || m_closing) {
         co_return;
     }
     run->finished = true;

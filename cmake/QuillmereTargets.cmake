@@ -28,6 +28,10 @@ function(quillmere_test)
     if(NOT ARG_TIMEOUT)
         set(ARG_TIMEOUT 120)
     endif()
+    # In a tree built with the sanitizers (the asan preset) every test is also labelled asan.
+    if(CMAKE_CXX_FLAGS MATCHES "-fsanitize=[^ ]*address")
+        list(APPEND ARG_LABELS asan)
+    endif()
     set_tests_properties(${ARG_NAME} PROPERTIES
         TIMEOUT ${ARG_TIMEOUT}
         LABELS "${ARG_LABELS}"

@@ -1,0 +1,184 @@
+#!/usr/bin/env node
+// Load on the signup worker in Miniflare (workerd with D1), over real HTTP on loopback: a list
+// of readers is pushed, then many concurrent clients unsubscribe them with one click and sign
+// new addresses up (double opt-in, so each signup also sends a confirmation mail through the
+// mocked SES), while the application pushes its stale copy of the same list again and again.
+// Passes when no request failed and the final pull holds exactly the expected statuses: every
+// one-click unsubscribe survived the concurrent stale pushes, every signup is pending.
+// Prints the figures; exits 1 on any failure.
+//
+//   node tests/worker/load.mjs [--unsubscribes N] [--signups N] [--clients N]
+//
+// Defaults: 20000 unsubscribes, 5000 signups, 50 clients. QUILLMERE_CLI, when set, checks the
+// tokens made here against the application's own.
+
+import crypto from "node:crypto";
+import { parseArgs } from "node:util";
+
+import { cliToken, defaultBindings, startWorker } from "./harness.mjs";
+
+const { values: options } = parseArgs({
+    options: {
+        unsubscribes: { type: "string", default: "20000" },
+        signups: { type: "string", default: "5000" },
+        clients: { type: "string", default: "50" },
+    },
+});
+const unsubscribes = Number(options.unsubscribes);
+const signups = Number(options.signups);
+const clients = Number(options.clients);
+
+function token(purpose, email, secret) {
+    const code = crypto.createHmac("sha256", secret).update(`${purpose}:${email}`).digest("hex");
+    return `${Buffer.from(email, "utf8").toString("base64url")}.${code}`;
+}
+
+function fail(message) {
+    console.error(`FAIL: ${message}`);
+    process.exitCode = 1;
+}
+
+const bindings = defaultBindings({ DOUBLE_OPT_IN: "true" });
+const worker = await startWorker({ bindings });
+const api = { Authorization: `Bearer ${bindings.API_TOKEN}`, "Content-Type": "application/json" };
+try {
+    if (process.env.QUILLMERE_CLI) {
+        const sample = "reader0@load.example";
+        if (cliToken("unsubscribe", sample, bindings.SIGNING_SECRET) !== token("unsubscribe", sample, bindings.SIGNING_SECRET)) {
+            throw new Error("the load test's tokens differ from the application's");
+        }
+    }
+
+    // The list as the application last synced it, an hour ago.
+    const syncedAt = new Date(Math.floor(Date.now() / 1000) * 1000 - 3600 * 1000).toISOString().replace(/\.\d{3}Z$/, "Z");
+    const readers = Array.from({ length: unsubscribes }, (_, i) => ({
+        id: crypto.randomUUID(),
+        email: `reader${i}@load.example`,
+        name: `Reader ${i}`,
+        status: "active",
+        source: "import:generic",
+        created_at: syncedAt,
+        updated_at: syncedAt,
+    }));
+    const batches = [];
+    for (let i = 0; i < readers.length; i += 2000) {
+        batches.push(JSON.stringify({ subscribers: readers.slice(i, i + 2000) }));
+    }
+    let seedStarted = performance.now();
+    for (const body of batches) {
+        const response = await fetch(`${worker.base}/api/subscribers`, { method: "POST", headers: api, body });
+        if (response.status !== 200) {
+            throw new Error(`seeding: ${response.status} ${await response.text()}`);
+        }
+    }
+    const seedSeconds = (performance.now() - seedStarted) / 1000;
+
+    // The jobs, interleaved so unsubscribes and signups run side by side.
+    const jobs = [];
+    for (let i = 0, j = 0; i < unsubscribes || j < signups;) {
+        if (i < unsubscribes) {
+            jobs.push({ kind: "unsubscribe", email: readers[i++].email });
+        }
+        if ((i % 4 === 0 || i >= unsubscribes) && j < signups) {
+            jobs.push({ kind: "signup", email: `new${j++}@signup.example` });
+        }
+    }
+    const failures = [];
+    let next = 0;
+    const latencies = [];
+    async function client() {
+        while (next < jobs.length) {
+            const job = jobs[next++];
+            const started = performance.now();
+            let response;
+            try {
+                if (job.kind === "unsubscribe") {
+                    const t = token("unsubscribe", job.email, bindings.SIGNING_SECRET);
+                    response = await fetch(`${worker.base}/unsubscribe?t=${t}`, {
+                        method: "POST",
+                        headers: { "Content-Type": "application/x-www-form-urlencoded" },
+                        body: "List-Unsubscribe=One-Click",
+                    });
+                } else {
+                    response = await fetch(`${worker.base}/`, {
+                        method: "POST",
+                        headers: { "Content-Type": "application/x-www-form-urlencoded" },
+                        body: new URLSearchParams({ email: job.email, website: "" }).toString(),
+                    });
+                }
+                await response.arrayBuffer();
+                if (response.status !== 200) {
+                    failures.push(`${job.kind} ${job.email}: ${response.status}`);
+                }
+            } catch (error) {
+                failures.push(`${job.kind} ${job.email}: ${error.message}`);
+            }
+            latencies.push(performance.now() - started);
+        }
+    }
+    // Meanwhile the application pushes its stale copy of the list: it must not undo anything.
+    let stalePushes = 0;
+    let loadRunning = true;
+    async function staleSync() {
+        for (let k = 0; loadRunning; k = (k + 1) % batches.length) {
+            const response = await fetch(`${worker.base}/api/subscribers`, { method: "POST", headers: api, body: batches[k] });
+            await response.arrayBuffer();
+            if (response.status !== 200) {
+                failures.push(`stale push: ${response.status}`);
+            }
+            stalePushes++;
+            // A sync now and then, as the application makes them, not a flood.
+            await new Promise((resolve) => setTimeout(resolve, 250));
+        }
+    }
+
+    const started = performance.now();
+    const syncing = staleSync();
+    await Promise.all(Array.from({ length: clients }, client));
+    const seconds = (performance.now() - started) / 1000;
+    loadRunning = false;
+    await syncing;
+
+    // Confirmation mails go out after each answer; wait for the last ones.
+    const deadline = Date.now() + 60000;
+    while (worker.outbound.sesMails().length < signups && Date.now() < deadline) {
+        await new Promise((resolve) => setTimeout(resolve, 50));
+    }
+
+    // The final pull, as the application makes it.
+    const pulled = await fetch(`${worker.base}/api/subscribers`, { headers: api });
+    const { subscribers } = await pulled.json();
+    const statuses = new Map(subscribers.map((s) => [s.email, s.status]));
+    let wrong = 0;
+    for (const r of readers) {
+        if (statuses.get(r.email) !== "unsubscribed") {
+            wrong++;
+        }
+    }
+    for (let j = 0; j < signups; j++) {
+        if (statuses.get(`new${j}@signup.example`) !== "pending") {
+            wrong++;
+        }
+    }
+
+    latencies.sort((a, b) => a - b);
+    const at = (q) => latencies[Math.min(latencies.length - 1, Math.floor(q * latencies.length))].toFixed(1);
+    console.log(`seeded ${unsubscribes} readers in ${seedSeconds.toFixed(2)} s`);
+    console.log(`${jobs.length} requests (${unsubscribes} one-click unsubscribes, ${signups} signups) ` +
+                `from ${clients} clients in ${seconds.toFixed(2)} s: ${(jobs.length / seconds).toFixed(0)} requests/s; ` +
+                `latency p50 ${at(0.5)} ms, p99 ${at(0.99)} ms, max ${at(1)} ms`);
+    console.log(`${stalePushes} stale pushes of 2000 readers ran alongside`);
+    console.log(`confirmation mails sent: ${worker.outbound.sesMails().length}`);
+    console.log(`final pull: ${subscribers.length} readers, ${wrong} with the wrong status`);
+    if (failures.length > 0) {
+        fail(`${failures.length} requests failed, first: ${failures.slice(0, 5).join("; ")}`);
+    }
+    if (wrong > 0 || statuses.size !== unsubscribes + signups) {
+        fail(`lost updates: ${wrong} wrong statuses, ${statuses.size} readers in the pull`);
+    }
+    if (worker.outbound.sesMails().length !== signups) {
+        fail(`${worker.outbound.sesMails().length} confirmation mails for ${signups} signups`);
+    }
+} finally {
+    await worker.close();
+}
