@@ -196,9 +196,16 @@ describe("issues", () => {
         const chunk = new Uint8Array(1024 * 1024).fill(0x20);
         let sent = 0;
         const body = new ReadableStream({ pull: (controller) => (sent++ < 40 ? controller.enqueue(chunk) : controller.close()) });
-        let response = await worker.api("/api/subscribers", { method: "POST", body, duplex: "half" });
-        assert.equal(response.status, 413);
-        assert.match((await response.json()).error, /larger than/);
+        // The worker answers before the client has finished streaming; on a busy machine the client
+        // may see the connection end instead of the answer. The request after it shows the worker
+        // is still up and refusing.
+        let response = await worker.api("/api/subscribers", { method: "POST", body, duplex: "half" }).catch((error) => error);
+        if (typeof response?.status === "number") {
+            assert.equal(response.status, 413);
+            assert.match((await response.json()).error, /larger than/);
+        } else {
+            assert.match(String(response.cause ?? response), /terminated|closed|ECONNRESET|EPIPE/);
+        }
         response = await worker.api("/api/subscribers", { method: "POST", body: new Uint8Array(33 * 1024 * 1024).fill(0x20) });
         assert.equal(response.status, 413);
     });
