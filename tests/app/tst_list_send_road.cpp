@@ -8,6 +8,7 @@
 #include "ses/network_transport.h"
 #include "support/node_peer.h"
 #include "support/run_task.h"
+#include "support/ses_account.h"
 #include "support/ses_emulator.h"
 
 #include <QJsonArray>
@@ -100,23 +101,7 @@ class TestListSendRoad : public QObject {
 
 private Q_SLOTS:
     void initTestCase() {
-        const QJsonObject account{
-            {"DedicatedIpAutoWarmupEnabled", false},
-            {"Details",
-             QJsonObject{{"AdditionalContactEmailAddresses", QJsonArray()},
-                         {"ContactLanguage", "EN"},
-                         {"MailType", "MARKETING"},
-                         {"ReviewDetails", QJsonObject{{"CaseId", "c-1"}, {"Status", "GRANTED"}}},
-                         {"UseCaseDescription", "A newsletter."},
-                         {"WebsiteURL", "https://road.example"}}},
-            {"EnforcementStatus", "HEALTHY"},
-            {"ProductionAccessEnabled", true},
-            {"SendingEnabled", true},
-            {"SendQuota",
-             QJsonObject{{"Max24HourSend", 50000}, {"MaxSendRate", 100}, {"SentLast24Hours", 0}}},
-            {"SuppressionAttributes", QJsonObject{{"SuppressedReasons", QJsonArray()}}}};
-        m_ses = std::make_unique<test::SESEmulator>(
-            QJsonDocument(account).toJson(QJsonDocument::Compact));
+        m_ses = std::make_unique<test::SESEmulator>(test::sesAccountJSON(true, 100, 50000, 0));
         QVERIFY2(m_ses->isRunning(), qPrintable(m_ses->error()));
         qputenv("AWS_ENDPOINT_URL_SESV2", m_ses->url().toString().toUtf8());
         const QJsonObject bindings{{"API_TOKEN", apiToken},

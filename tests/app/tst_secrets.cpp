@@ -11,6 +11,7 @@
 #include "ses/network_transport.h"
 #include "support/node_peer.h"
 #include "support/run_task.h"
+#include "support/ses_account.h"
 #include "support/ses_emulator.h"
 
 #include <QDirIterator>
@@ -115,15 +116,7 @@ private Q_SLOTS:
             QStringList{QString::fromUtf8(QJsonDocument(config).toJson(QJsonDocument::Compact))});
         QVERIFY(m_cloudflare->value(QStringLiteral("api"))
                     .startsWith(QStringLiteral("http://127.0.0.1:")));
-        const QJsonObject account{
-            {"EnforcementStatus", "HEALTHY"},
-            {"ProductionAccessEnabled", true},
-            {"SendingEnabled", true},
-            {"SendQuota",
-             QJsonObject{{"Max24HourSend", 50000}, {"MaxSendRate", 100}, {"SentLast24Hours", 0}}},
-            {"Details", QJsonObject{{"MailType", "MARKETING"}}}};
-        m_ses = std::make_unique<test::SESEmulator>(
-            QJsonDocument(account).toJson(QJsonDocument::Compact));
+        m_ses = std::make_unique<test::SESEmulator>(test::sesAccountJSON(true, 100, 50000, 0));
         QVERIFY2(m_ses->isRunning(), qPrintable(m_ses->error()));
     }
 

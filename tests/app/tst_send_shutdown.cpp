@@ -5,6 +5,7 @@
 // out of reach here: only the flush on shutdown can put them there, which the control case
 // (the same run without that flush) shows.
 #include "core/library_file.h"
+#include "support/ses_account.h"
 #include "support/ses_emulator.h"
 
 #include <QJsonArray>
@@ -127,23 +128,7 @@ class TestSendShutdown : public QObject {
 
 private Q_SLOTS:
     void initTestCase() {
-        const QJsonObject account{
-            {"DedicatedIpAutoWarmupEnabled", false},
-            {"Details",
-             QJsonObject{{"AdditionalContactEmailAddresses", QJsonArray()},
-                         {"ContactLanguage", "EN"},
-                         {"MailType", "MARKETING"},
-                         {"ReviewDetails", QJsonObject{{"CaseId", "c-1"}, {"Status", "GRANTED"}}},
-                         {"UseCaseDescription", "A newsletter."},
-                         {"WebsiteURL", "https://stop.example"}}},
-            {"EnforcementStatus", "HEALTHY"},
-            {"ProductionAccessEnabled", true},
-            {"SendingEnabled", true},
-            {"SendQuota",
-             QJsonObject{{"Max24HourSend", 50000}, {"MaxSendRate", 50}, {"SentLast24Hours", 0}}},
-            {"SuppressionAttributes", QJsonObject{{"SuppressedReasons", QJsonArray()}}}};
-        m_ses = std::make_unique<test::SESEmulator>(
-            QJsonDocument(account).toJson(QJsonDocument::Compact));
+        m_ses = std::make_unique<test::SESEmulator>(test::sesAccountJSON(true, 50, 50000, 0));
         QVERIFY2(m_ses->isRunning(), qPrintable(m_ses->error()));
         QVERIFY(m_dir.isValid());
     }

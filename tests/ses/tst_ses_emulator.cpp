@@ -5,6 +5,7 @@
 #include "ses/network_transport.h"
 #include "ses/ses_client.h"
 #include "support/run_task.h"
+#include "support/ses_account.h"
 #include "support/ses_emulator.h"
 
 #include <QJsonArray>
@@ -28,17 +29,7 @@ private:
 };
 
 void TestSESEmulator::initTestCase() {
-    // (Defined here, after the class: moc loses its way in a raw string above it.)
-    const QByteArray emulatedAccount = R"({
-  "DedicatedIpAutoWarmupEnabled": false,
-  "Details": {"AdditionalContactEmailAddresses": [], "ContactLanguage": "EN",
-              "MailType": "MARKETING", "ReviewDetails": {"CaseId": "c-1", "Status": "GRANTED"},
-              "UseCaseDescription": "A newsletter.", "WebsiteURL": "https://example.com"},
-  "EnforcementStatus": "HEALTHY", "ProductionAccessEnabled": true, "SendingEnabled": true,
-  "SendQuota": {"Max24HourSend": 50000, "MaxSendRate": 14, "SentLast24Hours": 12},
-  "SuppressionAttributes": {"SuppressedReasons": ["BOUNCE", "COMPLAINT"]}
-})";
-    m_emulator = std::make_unique<test::SESEmulator>(emulatedAccount);
+    m_emulator = std::make_unique<test::SESEmulator>(test::sesAccountJSON(true, 14, 50000, 12));
     QVERIFY2(m_emulator->isRunning(), qPrintable(m_emulator->error()));
     qputenv("AWS_ENDPOINT_URL_SESV2", m_emulator->url().toString().toUtf8());
 }

@@ -4,6 +4,7 @@
 // the summary.
 #include "support/node_peer.h"
 #include "support/scripted_transport.h"
+#include "support/ses_account.h"
 #include "support/ses_emulator.h"
 #include "ui/amazon_page.h"
 #include "ui/csv_drop_area.h"
@@ -54,21 +55,7 @@ const QString accountID = QStringLiteral("4a3b2c1d0e9f8a7b6c5d4e3f2a1b0c9d");
 const QString noAccountToken = QStringLiteral("cf-token-without-accounts");
 
 QJsonObject sandboxAccount() {
-    return QJsonObject{
-        {"DedicatedIpAutoWarmupEnabled", false},
-        {"Details",
-         QJsonObject{{"AdditionalContactEmailAddresses", QJsonArray()},
-                     {"ContactLanguage", "EN"},
-                     {"MailType", "MARKETING"},
-                     {"ReviewDetails", QJsonObject{{"CaseId", "c-1"}, {"Status", "PENDING"}}},
-                     {"UseCaseDescription", "A newsletter."},
-                     {"WebsiteURL", "https://guide.example"}}},
-        {"EnforcementStatus", "HEALTHY"},
-        {"ProductionAccessEnabled", false},
-        {"SendingEnabled", true},
-        {"SendQuota",
-         QJsonObject{{"Max24HourSend", 200}, {"MaxSendRate", 1}, {"SentLast24Hours", 0}}},
-        {"SuppressionAttributes", QJsonObject{{"SuppressedReasons", QJsonArray()}}}};
+    return sesAccount(false, 1, 200, 0);
 }
 
 // Receives the addresses the guide asks the desktop to open.
@@ -81,28 +68,6 @@ public:
 public Q_SLOTS:
     void open(const QUrl& url) { opened.append(url); }
 };
-
-void click(QAbstractButton* button) {
-    QVERIFY2(button->isVisible(), qPrintable(button->text() + QStringLiteral(" is not visible")));
-    QVERIFY2(button->isEnabled(), qPrintable(button->text() + QStringLiteral(" is disabled")));
-    // A row added a moment ago gets its size when the layout next runs.
-    QTRY_VERIFY(!button->size().isEmpty());
-    // Mouse events go to whatever is at that point of the window: scroll the button in first.
-    for (QWidget* up = button->parentWidget(); up; up = up->parentWidget()) {
-        if (auto* scroller = qobject_cast<QScrollArea*>(up)) {
-            scroller->ensureWidgetVisible(button);
-        }
-    }
-    // A toggle takes clicks on its box and label, not on the empty width of its row.
-    const QPoint at = qobject_cast<QCheckBox*>(button) ? QPoint(8, button->height() / 2)
-                                                       : button->rect().center();
-    QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier, at);
-}
-
-void type(QWidget* field, const QString& text) {
-    field->setFocus();
-    QTest::keyClicks(field, text);
-}
 
 } // namespace
 

@@ -1,4 +1,5 @@
 #include "core/sample_data.h"
+#include "support/ses_account.h"
 #include "support/ses_emulator.h"
 #include "ui/newsletter_editor.h"
 #include "ui/newsletters_view.h"
@@ -25,19 +26,6 @@ using namespace quillmere::test;
 
 namespace {
 
-// (Plain literals: moc does not follow raw strings across lines.)
-const QByteArray productionAccount =
-    "{\"DedicatedIpAutoWarmupEnabled\": false,"
-    " \"Details\": {\"AdditionalContactEmailAddresses\": [], \"ContactLanguage\": \"EN\","
-    " \"MailType\": \"MARKETING\", \"ReviewDetails\": {\"CaseId\": \"c-1\","
-    " \"Status\": \"GRANTED\"}, \"UseCaseDescription\": \"A newsletter.\","
-    " \"WebsiteURL\": \"https://example.com\"},"
-    " \"EnforcementStatus\": \"HEALTHY\", \"ProductionAccessEnabled\": true,"
-    " \"SendingEnabled\": true,"
-    " \"SendQuota\": {\"Max24HourSend\": 50000, \"MaxSendRate\": 14,"
-    " \"SentLast24Hours\": 12},"
-    " \"SuppressionAttributes\": {\"SuppressedReasons\": [\"BOUNCE\", \"COMPLAINT\"]}}";
-
 QJsonArray storedMessages(const QUrl& emulator) {
     QNetworkAccessManager network;
     QNetworkReply* reply = network.get(QNetworkRequest(emulator.resolved(QUrl("/store"))));
@@ -59,7 +47,7 @@ class TestSESPeer : public QObject {
 
 private Q_SLOTS:
     void initTestCase() {
-        m_emulator = std::make_unique<SESEmulator>(productionAccount);
+        m_emulator = std::make_unique<SESEmulator>(sesAccountJSON(true, 14, 50000, 12));
         QVERIFY2(m_emulator->isRunning(), qPrintable(m_emulator->error()));
         qputenv("AWS_ENDPOINT_URL_SESV2", m_emulator->url().toString().toUtf8());
     }

@@ -5,6 +5,7 @@
 #include "app/production_access.h"
 #include "support/node_peer.h"
 #include "support/scripted_transport.h"
+#include "support/ses_account.h"
 #include "support/ses_emulator.h"
 #include "ui/dns_record_list.h"
 #include "ui/dns_record_row.h"
@@ -46,21 +47,7 @@ const QString disabledToken = QStringLiteral("cf-disabled-token");
 const QString noAccountToken = QStringLiteral("cf-no-account-token");
 
 QJsonObject account(bool production) {
-    return QJsonObject{
-        {"DedicatedIpAutoWarmupEnabled", false},
-        {"Details",
-         QJsonObject{{"AdditionalContactEmailAddresses", QJsonArray()},
-                     {"ContactLanguage", "EN"},
-                     {"MailType", "MARKETING"},
-                     {"ReviewDetails", QJsonObject{{"CaseId", "c-2"}, {"Status", "GRANTED"}}},
-                     {"UseCaseDescription", "A newsletter."},
-                     {"WebsiteURL", "https://screens.example"}}},
-        {"EnforcementStatus", "HEALTHY"},
-        {"ProductionAccessEnabled", production},
-        {"SendingEnabled", true},
-        {"SendQuota",
-         QJsonObject{{"Max24HourSend", 50000}, {"MaxSendRate", 14}, {"SentLast24Hours", 1234}}},
-        {"SuppressionAttributes", QJsonObject{{"SuppressedReasons", QJsonArray()}}}};
+    return sesAccount(production, 14, 50000, 1234);
 }
 
 QByteArray identity(bool verified, const QString& dkim) {
@@ -71,28 +58,6 @@ QByteArray identity(bool verified, const QString& dkim) {
                                                   {"Tokens", QJsonArray{"aaaatoken", "bbbbtoken",
                                                                         "cccctoken"}}}}})
         .toJson();
-}
-
-void click(QAbstractButton* button) {
-    QVERIFY2(button->isVisible(), qPrintable(button->text() + QStringLiteral(" is not visible")));
-    QVERIFY2(button->isEnabled(), qPrintable(button->text() + QStringLiteral(" is disabled")));
-    // A row added a moment ago gets its size when the layout next runs.
-    QTRY_VERIFY(!button->size().isEmpty());
-    // Mouse events go to whatever is at that point of the window: scroll the button in first.
-    for (QWidget* up = button->parentWidget(); up; up = up->parentWidget()) {
-        if (auto* scroller = qobject_cast<QScrollArea*>(up)) {
-            scroller->ensureWidgetVisible(button);
-        }
-    }
-    // A toggle takes clicks on its box and label, not on the empty width of its row.
-    const QPoint at = qobject_cast<QCheckBox*>(button) ? QPoint(8, button->height() / 2)
-                                                       : button->rect().center();
-    QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier, at);
-}
-
-void type(QWidget* field, const QString& text) {
-    field->setFocus();
-    QTest::keyClicks(field, text);
 }
 
 void retype(QLineEdit* field, const QString& text) {

@@ -11,8 +11,10 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QContextMenuEvent>
 #include <QMenu>
+#include <QScrollArea>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -117,6 +119,29 @@ inline void chooseFromContextMenu(QWidget* widget, const QPoint& at, const QStri
     QApplication::sendEvent(widget, &event);
     QTest::qWait(20);
     QVERIFY2(chosen, qPrintable(QStringLiteral("no menu item '%1'").arg(item)));
+}
+
+// Clicks as a person would: the button must be visible and enabled, and is scrolled into view.
+inline void click(QAbstractButton* button) {
+    QVERIFY2(button->isVisible(), qPrintable(button->text() + QStringLiteral(" is not visible")));
+    QVERIFY2(button->isEnabled(), qPrintable(button->text() + QStringLiteral(" is disabled")));
+    // A row added a moment ago gets its size when the layout next runs.
+    QTRY_VERIFY(!button->size().isEmpty());
+    // Mouse events go to whatever is at that point of the window: scroll the button in first.
+    for (QWidget* up = button->parentWidget(); up; up = up->parentWidget()) {
+        if (auto* scroller = qobject_cast<QScrollArea*>(up)) {
+            scroller->ensureWidgetVisible(button);
+        }
+    }
+    // A toggle takes clicks on its box and label, not on the empty width of its row.
+    const QPoint at = qobject_cast<QCheckBox*>(button) ? QPoint(8, button->height() / 2)
+                                                       : button->rect().center();
+    QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier, at);
+}
+
+inline void type(QWidget* field, const QString& text) {
+    field->setFocus();
+    QTest::keyClicks(field, text);
 }
 
 } // namespace quillmere::test
