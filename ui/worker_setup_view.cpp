@@ -140,10 +140,7 @@ QCoro::Task<void> WorkerSetupView::connectToken() {
             if (!self) {
                 co_return;
             }
-            m_accounts.clear();
-            for (const CloudflareAccount& account : found) {
-                m_accounts.append(CloudflareAccountChoice::from(account));
-            }
+            m_accounts = accountChoices(found);
             m_accountID = m_accounts.isEmpty() ? QString() : m_accounts.first().id;
             m_error.reset();
         }
@@ -154,11 +151,7 @@ QCoro::Task<void> WorkerSetupView::connectToken() {
         m_error = AppModel::errorText(failure);
     }
     m_connecting = false;
-    m_picker->clear();
-    for (const CloudflareAccountChoice& account : std::as_const(m_accounts)) {
-        m_picker->addItem(account.name, account.id);
-    }
-    m_picker->setCurrentIndex(m_picker->findData(m_accountID));
+    showAccountChoices(m_picker, m_accounts, m_accountID);
     refresh();
     Q_EMIT connectFinished();
 }
