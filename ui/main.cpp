@@ -1,8 +1,8 @@
 #include "app/app_model.h"
 #include "app/shutdown.h"
-#include "ui/icons.h"
 #include "ui/main_window.h"
-#include "ui/update_settings.h"
+#include "ui/setup/update_settings.h"
+#include "ui/widgets/icons.h"
 
 #include <QApplication>
 #include <QSettings>

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "app/app_section.h"
-#include "ui/onboarding_view.h"
-#include "ui/settings_window.h"
-#include "ui/update_settings.h"
+#include "ui/onboarding/onboarding_view.h"
+#include "ui/setup/settings_window.h"
+#include "ui/setup/update_settings.h"
 
 #include <QMainWindow>
 #include <QPointer>

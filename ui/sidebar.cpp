@@ -1,9 +1,9 @@
 #include "ui/sidebar.h"
 
 #include "app/app_model.h"
-#include "ui/icons.h"
 #include "ui/sidebar_card.h"
-#include "ui/style.h"
+#include "ui/widgets/icons.h"
+#include "ui/widgets/style.h"
 
 #include <QHeaderView>
 #include <QTreeWidget>

@@ -1,9 +1,9 @@
 #include "ui/sidebar_card.h"
 
 #include "app/app_model.h"
-#include "ui/formatting.h"
-#include "ui/icons.h"
-#include "ui/style.h"
+#include "ui/widgets/formatting.h"
+#include "ui/widgets/icons.h"
+#include "ui/widgets/style.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -9,7 +9,7 @@
 #include "core/library_store.h"
 #include "core/memory_credential_store.h"
 #include "ui/main_window.h"
-#include "ui/subscribers_view.h"
+#include "ui/subscribers/subscribers_view.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,10 +1,10 @@
 #include "core/sample_data.h"
-#include "ui/empty_state.h"
-#include "ui/html_preview.h"
-#include "ui/markdown_editor.h"
-#include "ui/newsletter_editor.h"
-#include "ui/newsletter_list.h"
-#include "ui/newsletters_view.h"
+#include "ui/issues/html_preview.h"
+#include "ui/issues/markdown_editor.h"
+#include "ui/issues/newsletter_editor.h"
+#include "ui/issues/newsletter_list.h"
+#include "ui/issues/newsletters_view.h"
+#include "ui/widgets/empty_state.h"
 #include "ui_fixture.h"
 
 #include <QComboBox>

@@ -1,12 +1,12 @@
 #include "core/sample_data.h"
-#include "ui/newsletter_editor.h"
-#include "ui/newsletters_view.h"
-#include "ui/onboarding_view.h"
-#include "ui/settings_window.h"
+#include "ui/issues/newsletter_editor.h"
+#include "ui/issues/newsletters_view.h"
+#include "ui/onboarding/onboarding_view.h"
+#include "ui/setup/settings_window.h"
 #include "ui/sidebar.h"
 #include "ui/sidebar_card.h"
-#include "ui/stats_view.h"
-#include "ui/toast.h"
+#include "ui/stats/stats_view.h"
+#include "ui/widgets/toast.h"
 #include "ui_fixture.h"
 
 #include <QLabel>

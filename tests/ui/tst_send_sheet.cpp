@@ -1,7 +1,7 @@
 #include "core/sample_data.h"
-#include "ui/newsletter_editor.h"
-#include "ui/newsletters_view.h"
-#include "ui/send_sheet.h"
+#include "ui/issues/newsletter_editor.h"
+#include "ui/issues/newsletters_view.h"
+#include "ui/issues/send_sheet.h"
 #include "ui_fixture.h"
 
 #include <QLabel>

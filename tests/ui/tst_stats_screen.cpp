@@ -1,6 +1,6 @@
 #include "core/sample_data.h"
-#include "ui/stat_tile.h"
-#include "ui/stats_view.h"
+#include "ui/stats/stat_tile.h"
+#include "ui/stats/stats_view.h"
 #include "ui_fixture.h"
 
 #include <QGridLayout>

@@ -1,9 +1,9 @@
 #include "core/sample_data.h"
-#include "ui/add_subscriber_sheet.h"
-#include "ui/empty_state.h"
-#include "ui/filter_chip.h"
-#include "ui/subscriber_table_model.h"
-#include "ui/subscribers_view.h"
+#include "ui/subscribers/add_subscriber_sheet.h"
+#include "ui/subscribers/filter_chip.h"
+#include "ui/subscribers/subscriber_table_model.h"
+#include "ui/subscribers/subscribers_view.h"
+#include "ui/widgets/empty_state.h"
 #include "ui_fixture.h"
 
 #include <QCollator>

@@ -1,0 +1,164 @@
+#include "ui/issues/markdown_editor.h"
+
+#include "ui/widgets/icons.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFontDatabase>
+#include <QPlainTextEdit>
+#include <QTextBlock>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace quillmere {
+
+namespace {
+
+// Which text is being loaded from outside, so that the editor's own signals are not taken for
+// the writer's edits.
+class Loading {
+public:
+    explicit Loading(bool& flag)
+        : m_flag(flag) {
+        m_flag = true;
+    }
+    ~Loading() { m_flag = false; }
+
+private:
+    bool& m_flag;
+};
+
+} // namespace
+
+MarkdownEditor::MarkdownEditor(QWidget* parent)
+    : QWidget(parent)
+    , m_area(new QPlainTextEdit(this))
+    , m_toolBar(new QToolBar(this)) {
+    m_area->setObjectName(QStringLiteral("markdownText"));
+    QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    mono.setPointSizeF(QApplication::font().pointSizeF());
+    m_area->setFont(mono);
+    m_area->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    m_area->setTabChangesFocus(false);
+
+    m_toolBar->setObjectName(QStringLiteral("markdownToolbar"));
+    m_toolBar->setIconSize(QSize(18, 18));
+    m_toolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+
+    static const Tool tools[] = {
+        {"Heading", "textformat.size", Kind::linePrefix, "## ", "", "", nullptr},
+        {"Bold", "", Kind::wrap, "**", "**", "bold text", nullptr},
+        {"Italic", "", Kind::wrap, "*", "*", "italic text", nullptr},
+        {"Link", "", Kind::wrap, "[", "](https://)", "link text", nullptr},
+        {"Bulleted list", "list.bullet", Kind::linePrefix, "- ", "", "", nullptr},
+        {"Numbered list", "list.number", Kind::linePrefix, "1. ", "", "", nullptr},
+        {"Quote", "text.quote", Kind::linePrefix, "> ", "", "", nullptr},
+        {"Image", "photo", Kind::wrap, "![", "](https://)", "describe the image", nullptr},
+        {"Divider", "minus", Kind::insert, "\n\n---\n\n", "", "", nullptr},
+        {"Reader's name", "person.crop.circle", Kind::insert, "{{name}}", "", "",
+         "Inserts {{name}}, replaced with each reader's first name (or \"there\")"},
+    };
+    for (const Tool& tool : tools) {
+        const QString label = QString::fromUtf8(tool.label);
+        auto* action = new QAction(label, this);
+        action->setObjectName(label);
+        if (*tool.symbol) {
+            action->setIcon(Icons::symbol(QString::fromLatin1(tool.symbol)));
+        }
+        action->setToolTip(tool.help ? QString::fromUtf8(tool.help) : label);
+        connect(action, &QAction::triggered, this, [this, &tool] { run(tool); });
+        m_toolBar->addAction(action);
+        if (!*tool.symbol) {
+            // Text-labelled tools show their word even though the bar shows icons.
+            if (auto* button = m_toolBar->widgetForAction(action)) {
+                static_cast<QToolButton*>(button)->setToolButtonStyle(Qt::ToolButtonTextOnly);
+            }
+        }
+    }
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(m_toolBar);
+    layout->addWidget(m_area, 1);
+
+    connect(m_area, &QPlainTextEdit::textChanged, this, [this] {
+        if (!m_loading) {
+            Q_EMIT textEdited(text());
+        }
+    });
+    connect(m_area, &QPlainTextEdit::cursorPositionChanged, this, &MarkdownEditor::trackSelection);
+    connect(m_area, &QPlainTextEdit::selectionChanged, this, &MarkdownEditor::trackSelection);
+}
+
+QString MarkdownEditor::text() const {
+    return m_area->toPlainText();
+}
+
+void MarkdownEditor::setText(const QString& text) {
+    if (text != this->text()) {
+        Loading loading(m_loading);
+        m_area->setPlainText(text);
+    }
+    m_selection.reset();
+}
+
+void MarkdownEditor::setDisabled(bool disabled) {
+    m_disabled = disabled;
+    m_area->setReadOnly(disabled);
+    m_toolBar->setEnabled(!disabled);
+}
+
+QAction* MarkdownEditor::action(const QString& label) const {
+    return findChild<QAction*>(label, Qt::FindDirectChildrenOnly);
+}
+
+void MarkdownEditor::trackSelection() {
+    if (m_loading) {
+        return;
+    }
+    const QTextCursor cursor = m_area->textCursor();
+    m_selection = MarkdownEditing::Range{cursor.selectionStart(), cursor.selectionEnd()};
+}
+
+void MarkdownEditor::run(const Tool& tool) {
+    if (m_disabled) {
+        return;
+    }
+    const QString current = text();
+    const QString prefix = QString::fromUtf8(tool.prefix);
+    MarkdownEditing::Change change;
+    switch (tool.kind) {
+    case Kind::wrap:
+        change = MarkdownEditing::wrap(current, m_selection, prefix, QString::fromUtf8(tool.suffix),
+                                       QString::fromUtf8(tool.placeholder));
+        break;
+    case Kind::linePrefix:
+        change = MarkdownEditing::linePrefix(current, m_selection, prefix);
+        break;
+    case Kind::insert:
+        change = MarkdownEditing::insert(current, m_selection, prefix);
+        break;
+    }
+    apply(change);
+}
+
+void MarkdownEditor::apply(const MarkdownEditing::Change& change) {
+    // One edit block, so one undo takes the whole action back.
+    QTextCursor cursor(m_area->document());
+    cursor.beginEditBlock();
+    cursor.setPosition(int(change.from));
+    cursor.setPosition(int(change.to), QTextCursor::KeepAnchor);
+    cursor.insertText(change.insertion);
+    cursor.endEditBlock();
+
+    QTextCursor selected(m_area->document());
+    selected.setPosition(int(change.after.start));
+    selected.setPosition(int(change.after.end), QTextCursor::KeepAnchor);
+    m_area->setTextCursor(selected);
+    m_selection = change.after;
+    m_area->setFocus(Qt::OtherFocusReason);
+}
+
+} // namespace quillmere

@@ -1,0 +1,200 @@
+#include "ui/issues/send_sheet.h"
+
+#include "app/app_model.h"
+#include "ses/compliance.h"
+#include "ui/widgets/formatting.h"
+#include "ui/widgets/icons.h"
+#include "ui/widgets/style.h"
+
+#include <QDialogButtonBox>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace quillmere {
+
+namespace {
+
+std::optional<Newsletter> findIssue(const AppModel& model, const QUuid& id) {
+    for (const Newsletter& issue : model.library().newsletters) {
+        if (issue.id == id) {
+            return issue;
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+SendSheet::SendSheet(AppModel& model, const QUuid& issueID, QWidget* parent)
+    : QDialog(parent)
+    , m_model(model)
+    , m_issueID(issueID)
+    , m_title(new QLabel(this))
+    , m_audience(new QLabel(this))
+    , m_progressGroup(new QWidget(this))
+    , m_progress(new QProgressBar(m_progressGroup))
+    , m_progressText(new QLabel(m_progressGroup))
+    , m_rate(new QLabel(this))
+    , m_close(new QPushButton(QStringLiteral("Close"), this))
+    , m_action(new QPushButton(this)) {
+    setObjectName(QStringLiteral("sendSheet"));
+    setWindowTitle(QStringLiteral("Send to List"));
+    setWindowModality(Qt::WindowModal);
+    setMinimumWidth(520);
+
+    m_title->setObjectName(QStringLiteral("sendTitle"));
+    m_title->setFont(Style::title(m_title, 1.4));
+    m_title->setWordWrap(true);
+    m_audience->setObjectName(QStringLiteral("audience"));
+    m_audience->setWordWrap(true);
+    Style::setTextColor(m_audience, Style::secondaryText(this));
+
+    auto* checks = new QGroupBox(QStringLiteral("Compliance checks"), this);
+    auto* checksLayout = new QVBoxLayout(checks);
+    checksLayout->setSpacing(6);
+    for (const char* text :
+         {"Unsubscribe link and List-Unsubscribe one-click headers in every email",
+          "Postal address in footer", "Bounce guard halts above 5% bounces or 0.1% complaints"}) {
+        Line line{new QLabel(checks), new QLabel(QString::fromUtf8(text), checks)};
+        line.text->setWordWrap(true);
+        auto* row = new QHBoxLayout;
+        row->setSpacing(8);
+        row->addWidget(line.icon, 0, Qt::AlignTop);
+        row->addWidget(line.text, 1);
+        checksLayout->addLayout(row);
+        m_lines.append(line);
+    }
+
+    m_progress->setObjectName(QStringLiteral("sendProgress"));
+    m_progress->setTextVisible(false);
+    m_progressText->setObjectName(QStringLiteral("sendState"));
+    QFont callout = Style::monospacedDigits(font());
+    callout.setPointSizeF(callout.pointSizeF() * 0.95);
+    m_progressText->setFont(callout);
+    auto* progressLayout = new QVBoxLayout(m_progressGroup);
+    progressLayout->setContentsMargins(0, 0, 0, 0);
+    progressLayout->setSpacing(4);
+    progressLayout->addWidget(m_progress);
+    progressLayout->addWidget(m_progressText);
+
+    m_rate->setObjectName(QStringLiteral("rate"));
+    m_rate->setFont(Style::caption(m_rate));
+    Style::setTextColor(m_rate, Style::secondaryText(this));
+
+    m_close->setObjectName(QStringLiteral("close"));
+    m_action->setObjectName(QStringLiteral("sendAction"));
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(m_close);
+    buttons->addWidget(m_action);
+    connect(m_close, &QPushButton::clicked, this, &QDialog::reject);
+    connect(m_action, &QPushButton::clicked, this, &SendSheet::act);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(24, 20, 24, 18);
+    layout->setSpacing(14);
+    layout->addWidget(m_title);
+    layout->addWidget(m_audience);
+    layout->addWidget(checks);
+    layout->addWidget(m_progressGroup);
+    layout->addWidget(m_rate);
+    layout->addLayout(buttons);
+
+    // The sheet follows the model live: the send's progress, the list, the profile, the pace.
+    for (auto signal :
+         {&AppModel::sendSessionChanged, &AppModel::subscribersChanged, &AppModel::profileChanged,
+          &AppModel::accountChanged, &AppModel::newslettersChanged}) {
+        connect(&m_model, signal, this, &SendSheet::refresh);
+    }
+    refresh();
+}
+
+void SendSheet::setLine(Line& line, bool ok) {
+    line.ok = ok;
+    const QString symbol =
+        ok ? QStringLiteral("checkmark.circle.fill") : QStringLiteral("xmark.octagon.fill");
+    line.icon->setPixmap(Icons::tinted(symbol, ok ? Style::green : Style::red)
+                             .pixmap(QSize(16, 16), devicePixelRatioF()));
+    Style::setTextColor(line.text, ok ? Style::primaryText(this) : Style::red);
+}
+
+QList<QPair<QString, bool>> SendSheet::complianceLines() const {
+    QList<QPair<QString, bool>> lines;
+    for (const Line& line : m_lines) {
+        lines.append({line.text->text(), line.ok});
+    }
+    return lines;
+}
+
+void SendSheet::refresh() {
+    const std::optional<Newsletter> issue = findIssue(m_model, m_issueID);
+    const QString subject = issue ? issue->subject : QString();
+    m_title->setText(QStringLiteral("Send “") + subject + QStringLiteral("”"));
+    const qsizetype active = m_model.count(SubscriberStatus::active);
+    m_audience->setText(QStringLiteral("%1 active subscribers will receive this issue. Pending, "
+                                       "unsubscribed, bounced and complained addresses are "
+                                       "skipped.")
+                            .arg(active));
+
+    setLine(m_lines[0], true);
+    setLine(m_lines[1], !m_model.library().profile.postalAddress.isEmpty());
+    setLine(m_lines[2], true);
+
+    const std::optional<SendSession>& session = m_model.sendSession();
+    const bool ours = session && session->newsletterID == m_issueID;
+    const bool resize = m_progressGroup->isVisibleTo(this) != ours;
+    m_progressGroup->setVisible(ours);
+    if (ours) {
+        m_progress->setRange(0, int(std::max<qint64>(1, session->total)));
+        m_progress->setValue(int(std::min(session->total, session->sent + session->failed)));
+        m_progressText->setText(QStringLiteral("%1: %2 sent, %3 failed of %4")
+                                    .arg(session->state)
+                                    .arg(session->sent)
+                                    .arg(session->failed)
+                                    .arg(session->total));
+    }
+
+    m_rate->setText(QStringLiteral("Throttled to 80% of your SES rate (") +
+                    Formatting::decimal(m_model.sendRate()) + QStringLiteral(" per second)"));
+
+    if (ours && !session->isFinished) {
+        m_action->setText(session->isPaused ? QStringLiteral("Resume") : QStringLiteral("Pause"));
+        m_action->setDefault(session->isPaused);
+        m_action->setEnabled(true);
+    } else {
+        m_action->setText(QStringLiteral("Start Sending"));
+        m_action->setDefault(true);
+        bool blocked = !issue;
+        if (issue) {
+            const QList<ComplianceIssue> findings =
+                Compliance::check(m_model.library().profile, *issue);
+            blocked = std::any_of(findings.cbegin(), findings.cend(),
+                                  [](const ComplianceIssue& finding) { return finding.blocking; });
+        }
+        m_action->setEnabled(!blocked && active > 0);
+    }
+    if (resize) {
+        adjustSize();
+    }
+}
+
+void SendSheet::act() {
+    const std::optional<SendSession>& session = m_model.sendSession();
+    if (session && session->newsletterID == m_issueID && !session->isFinished) {
+        if (session->isPaused) {
+            m_model.resumeSend();
+        } else {
+            m_model.pauseSend();
+        }
+        return;
+    }
+    if (const std::optional<Newsletter> issue = findIssue(m_model, m_issueID)) {
+        m_model.sendToList(*issue);
+    }
+}
+
+} // namespace quillmere

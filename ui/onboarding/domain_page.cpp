@@ -1,0 +1,97 @@
+#include "ui/onboarding/domain_page.h"
+
+#include "app/app_model.h"
+#include "ses/dns_records.h"
+#include "ui/setup/dns_record_list.h"
+#include "ui/setup/profile_binding.h"
+#include "ui/setup/ses_error_label.h"
+#include "ui/setup/setup_state.h"
+#include "ui/widgets/form_section.h"
+#include "ui/widgets/prominent_button.h"
+#include "ui/widgets/result_line.h"
+#include "ui/widgets/style.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QVBoxLayout>
+
+namespace quillmere {
+
+DomainPage::DomainPage(AppModel& model, QWidget* parent)
+    : GuidePage(model, OnboardingStep::domain, QStringLiteral("Prove the domain is yours"),
+                QStringLiteral("Add a few records where you manage your domain (Cloudflare, "
+                               "Namecheap, GoDaddy and so on). It's copy and paste, and it keeps "
+                               "your issues out of spam."),
+                parent)
+    , m_keysFirst(new QLabel(QStringLiteral("Connect your Amazon account first."), this))
+    , m_body(new QWidget(this))
+    , m_domain(new QLineEdit(m_body))
+    , m_verify(new ProminentButton(QString(), m_body))
+    , m_records(new DNSRecordList(model, m_body))
+    , m_spfNote(new QLabel(m_body))
+    , m_status(new ResultLine(m_body))
+    , m_error(new SESErrorLabel(model, m_body)) {
+    m_keysFirst->setObjectName(QStringLiteral("keysFirst"));
+    m_domain->setObjectName(QStringLiteral("domain"));
+    m_domain->setPlaceholderText(QStringLiteral("tuesdayletter.com"));
+    m_verify->setObjectName(QStringLiteral("verifyDomain"));
+    m_status->setObjectName(QStringLiteral("domainStatus"));
+    m_spfNote->setWordWrap(true);
+    m_spfNote->setText(QStringLiteral("If you already have an SPF record, add ") +
+                       QStringLiteral("include:") + DNSRecords::sesMailDomain +
+                       QStringLiteral(" to it instead of creating a second one. DNS changes can "
+                                      "take up to an hour."));
+    Style::setTextColor(m_spfNote, Style::secondaryText(this));
+
+    auto* domainSection = new FormSection({}, m_body);
+    // One field widget for the text field and its button, so the label centres on the row.
+    auto* domainField = new QWidget(domainSection);
+    auto* domainRow = new QHBoxLayout(domainField);
+    domainRow->setContentsMargins(0, 0, 0, 0);
+    domainRow->setSpacing(8);
+    domainRow->addWidget(m_domain, 1);
+    domainRow->addWidget(m_verify);
+    domainSection->addRow(QStringLiteral("Domain"), domainField);
+
+    auto* body = new QVBoxLayout(m_body);
+    body->setContentsMargins(0, 0, 0, 0);
+    body->setSpacing(14);
+    body->addWidget(domainSection);
+    body->addWidget(m_error);
+    body->addWidget(m_records);
+    body->addWidget(m_spfNote);
+    body->addWidget(m_status);
+    column()->addWidget(m_keysFirst);
+    column()->addWidget(m_body);
+
+    ProfileBinding::bind(m_domain, m_model, &SenderProfile::domain);
+    connect(m_verify, &QPushButton::clicked, this, &DomainPage::verify);
+    connect(&m_model, &AppModel::isBusyChanged, this, &DomainPage::refresh);
+    onSetupStateChange(m_model, this, [this] { refresh(); });
+    refresh();
+}
+
+void DomainPage::verify() {
+    m_model.verifyDomain();
+    m_records->recheck();
+}
+
+void DomainPage::refresh() {
+    const bool keys = m_model.hasAWSKeys();
+    m_keysFirst->setVisible(!keys);
+    m_body->setVisible(keys);
+    const auto& identity = m_model.identity();
+    m_verify->setText(identity ? QStringLiteral("Check again") : QStringLiteral("Get my records"));
+    m_verify->setEnabled(!m_model.library().profile.domain.trimmed().isEmpty() &&
+                         !m_model.isBusy());
+    if (identity && identity->verifiedForSending) {
+        m_status->set(true, QStringLiteral("Verified. Amazon will sign your emails for ") +
+                                identity->identity + QStringLiteral("."));
+    } else {
+        m_status->set(false, QStringLiteral("Waiting for the records to show up. Check again in a "
+                                            "few minutes."));
+    }
+}
+
+} // namespace quillmere

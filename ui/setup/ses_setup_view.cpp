@@ -1,0 +1,207 @@
+#include "ui/setup/ses_setup_view.h"
+
+#include "app/app_model.h"
+#include "ui/setup/dns_record_list.h"
+#include "ui/setup/postal_address_field.h"
+#include "ui/setup/profile_binding.h"
+#include "ui/setup/region_picker.h"
+#include "ui/setup/ses_error_label.h"
+#include "ui/setup/setup_state.h"
+#include "ui/widgets/form_section.h"
+#include "ui/widgets/formatting.h"
+#include "ui/widgets/grouped_form.h"
+#include "ui/widgets/icons.h"
+#include "ui/widgets/secure_field.h"
+#include "ui/widgets/style.h"
+
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace quillmere {
+
+namespace {
+
+QHBoxLayout* trailing(QWidget* button) {
+    auto* row = new QHBoxLayout;
+    row->addStretch(1);
+    row->addWidget(button);
+    return row;
+}
+
+} // namespace
+
+SESSetupView::SESSetupView(AppModel& model, QWidget* parent)
+    : QWidget(parent)
+    , m_model(model)
+    , m_error(new SESErrorLabel(model, this))
+    , m_accessKey(new QLineEdit(this))
+    , m_secretKey(new SecureField({}, this))
+    , m_region(new RegionPicker(this))
+    , m_saved(new QLabel(QStringLiteral("Saved in your system keychain"), this))
+    , m_saveKeys(new QPushButton(QStringLiteral("Save Keys"), this))
+    , m_accountSection(nullptr)
+    , m_checkAccount(new QPushButton(QStringLiteral("Check Account"), this))
+    , m_domain(new QLineEdit(this))
+    , m_records(new DNSRecordList(model, this))
+    , m_verify(new QPushButton(this))
+    , m_fromName(new QLineEdit(this))
+    , m_fromEmail(new QLineEdit(this))
+    , m_replyTo(new QLineEdit(this))
+    , m_postalAddress(new PostalAddressField(this))
+    , m_doubleOptIn(new QCheckBox(QStringLiteral("Double opt-in for new signups"), this)) {
+    auto* form = new GroupedForm(QStringLiteral("Amazon SES"), this);
+    form->addWidget(m_error);
+
+    // 1. Keys and region.
+    FormSection* keys = form->addSection(QStringLiteral("IAM access keys"));
+    m_accessKey->setObjectName(QStringLiteral("accessKey"));
+    m_secretKey->setObjectName(QStringLiteral("secretKey"));
+    m_region->setObjectName(QStringLiteral("region"));
+    m_saved->setObjectName(QStringLiteral("keysSaved"));
+    m_saveKeys->setObjectName(QStringLiteral("saveKeys"));
+    Style::setTextColor(m_saved, Style::green);
+    m_saved->setFont(Style::caption(m_saved));
+    keys->addRow(QStringLiteral("Access key ID"), m_accessKey);
+    keys->addRow(QStringLiteral("Secret access key"), m_secretKey);
+    keys->addRow(QStringLiteral("Region"), m_region);
+    auto* savedRow = new QHBoxLayout;
+    savedRow->addWidget(m_saved);
+    savedRow->addStretch(1);
+    savedRow->addWidget(m_saveKeys);
+    keys->addNote(QStringLiteral(
+        "Create an IAM user with only the ses:SendRawEmail, ses:GetAccount, "
+        "ses:CreateEmailIdentity and ses:GetEmailIdentity permissions. Keys are stored in your "
+        "system keychain, never in files."));
+    keys->addRow(savedRow);
+
+    // 2. Account status.
+    m_accountSection = form->addSection(QStringLiteral("Account status"));
+    m_mode = m_accountSection->addValueRow(QStringLiteral("Mode"));
+    m_quota = m_accountSection->addValueRow(QStringLiteral("Daily quota"));
+    m_rate = m_accountSection->addValueRow(QStringLiteral("Max send rate"));
+    m_enforcement = m_accountSection->addValueRow(QStringLiteral("Enforcement"));
+    m_mode->setObjectName(QStringLiteral("mode"));
+    m_quota->setObjectName(QStringLiteral("dailyQuota"));
+    m_rate->setObjectName(QStringLiteral("maxSendRate"));
+    m_enforcement->setObjectName(QStringLiteral("enforcement"));
+    m_sandboxNote = m_accountSection->addNote(
+        QStringLiteral("New SES accounts start in the sandbox: you can only send to verified "
+                       "addresses, 200 per day."));
+    m_sandboxNote->setObjectName(QStringLiteral("sandboxNote"));
+    m_checkAccount->setObjectName(QStringLiteral("checkAccount"));
+    m_accountSection->addRow(trailing(m_checkAccount));
+
+    // 3. Sending domain.
+    FormSection* domain = form->addSection(QStringLiteral("Sending domain"));
+    m_domain->setObjectName(QStringLiteral("domain"));
+    m_domain->setPlaceholderText(QStringLiteral("tuesdayletter.com"));
+    domain->addRow(QStringLiteral("Domain"), m_domain);
+    m_verified = domain->addValueRow(QStringLiteral("Verified for sending"));
+    m_dkim = domain->addValueRow(QStringLiteral("DKIM"));
+    m_verified->setObjectName(QStringLiteral("verifiedForSending"));
+    m_dkim->setObjectName(QStringLiteral("dkimStatus"));
+    domain->addRow(m_records);
+    domain->addNote(
+        QStringLiteral("Add these records at your DNS provider. DKIM proves the mail is "
+                       "yours, SPF and DMARC keep you out of spam folders."));
+    m_verify->setObjectName(QStringLiteral("verifyDomain"));
+    domain->addRow(trailing(m_verify));
+
+    // 4. Sender and compliance.
+    FormSection* sender = form->addSection(QStringLiteral("Sender and compliance"));
+    m_fromName->setObjectName(QStringLiteral("fromName"));
+    m_fromEmail->setObjectName(QStringLiteral("fromEmail"));
+    m_replyTo->setObjectName(QStringLiteral("replyTo"));
+    m_postalAddress->setObjectName(QStringLiteral("postalAddress"));
+    m_doubleOptIn->setObjectName(QStringLiteral("doubleOptIn"));
+    sender->addRow(QStringLiteral("From name"), m_fromName);
+    sender->addRow(QStringLiteral("From email"), m_fromEmail);
+    sender->addRow(QStringLiteral("Reply-to"), m_replyTo);
+    sender->addRow(QStringLiteral("Postal address"), m_postalAddress);
+    sender->addRow(m_doubleOptIn);
+    sender->addNote(QStringLiteral("Your postal address is printed in every footer (CAN-SPAM). "
+                                   "Double opt-in is on by default."));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(form);
+
+    ProfileBinding::bind(m_region, m_model, &SenderProfile::region);
+    ProfileBinding::bind(m_domain, m_model, &SenderProfile::domain);
+    ProfileBinding::bind(m_fromName, m_model, &SenderProfile::fromName);
+    ProfileBinding::bind(m_fromEmail, m_model, &SenderProfile::fromEmail);
+    ProfileBinding::bind(m_replyTo, m_model, &SenderProfile::replyTo);
+    ProfileBinding::bind(m_postalAddress, m_model, &SenderProfile::postalAddress);
+    ProfileBinding::bind(m_doubleOptIn, m_model, &SenderProfile::doubleOptIn);
+
+    connect(m_accessKey, &QLineEdit::textChanged, this, &SESSetupView::refresh);
+    connect(m_secretKey, &QLineEdit::textChanged, this, &SESSetupView::refresh);
+    connect(m_saveKeys, &QPushButton::clicked, this, &SESSetupView::saveKeys);
+    connect(m_checkAccount, &QPushButton::clicked, this, [this] { m_model.refreshSES(); });
+    connect(m_verify, &QPushButton::clicked, this, &SESSetupView::verify);
+    connect(&m_model, &AppModel::isBusyChanged, this, &SESSetupView::refresh);
+    onSetupStateChange(m_model, this, [this] { refresh(); });
+    refresh();
+}
+
+void SESSetupView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // The secret is never read back: each visit starts with empty key fields.
+    m_accessKey->clear();
+    m_secretKey->clear();
+}
+
+void SESSetupView::saveKeys() {
+    if (!m_saveKeys->isEnabled()) {
+        return;
+    }
+    m_model.saveAWSKeys(m_accessKey->text(), m_secretKey->text());
+    m_accessKey->clear();
+    m_secretKey->clear();
+    m_model.refreshSES();
+}
+
+void SESSetupView::verify() {
+    m_model.verifyDomain();
+    m_records->recheck();
+}
+
+void SESSetupView::refresh() {
+    const bool stored = m_model.hasAWSKeys() && !m_model.isDemo();
+    m_accessKey->setPlaceholderText(stored ? QString() : QStringLiteral("AKIA..."));
+    m_saved->setVisible(stored);
+    m_saveKeys->setEnabled(!m_accessKey->text().isEmpty() && !m_secretKey->text().isEmpty());
+
+    const auto& account = m_model.account();
+    const QString unknown = QStringLiteral("—");
+    if (account) {
+        m_mode->setText(account->productionAccessEnabled ? QStringLiteral("Production")
+                                                         : QStringLiteral("Sandbox"));
+        m_quota->setText(QString::number(qint64(account->sentLast24Hours)) +
+                         QStringLiteral(" of ") + QString::number(qint64(account->max24HourSend)) +
+                         QStringLiteral(" used"));
+        m_rate->setText(Formatting::decimal(account->maxSendRate) +
+                        QStringLiteral(" emails per second"));
+        m_enforcement->setText(account->enforcementStatus);
+    } else {
+        for (QLabel* value : {m_mode, m_quota, m_rate, m_enforcement}) {
+            value->setText(unknown);
+        }
+    }
+    m_accountSection->setRowVisible(m_sandboxNote, !(account && account->productionAccessEnabled));
+    m_checkAccount->setEnabled(!m_model.isBusy());
+
+    const auto& identity = m_model.identity();
+    m_verified->setText(identity && identity->verifiedForSending ? QStringLiteral("Yes")
+                                                                 : QStringLiteral("Not yet"));
+    m_dkim->setText(identity ? rawValue(identity->dkimStatus) : unknown);
+    m_verify->setText(identity ? QStringLiteral("Refresh Status")
+                               : QStringLiteral("Verify Domain"));
+    m_verify->setEnabled(!m_model.isBusy());
+}
+
+} // namespace quillmere

@@ -1,0 +1,119 @@
+#include "ui/setup/settings_window.h"
+
+#include "app/app_model.h"
+#include "ui/onboarding/setup_step.h"
+#include "ui/setup/postal_address_field.h"
+#include "ui/setup/profile_binding.h"
+#include "ui/setup/setup_state.h"
+#include "ui/widgets/form_section.h"
+#include "ui/widgets/grouped_form.h"
+#include "ui/widgets/icons.h"
+#include "ui/widgets/style.h"
+
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace quillmere {
+
+SettingsWindow::SettingsWindow(AppModel& model, QWidget* parent)
+    : QDialog(parent)
+    , m_model(model)
+    , m_tabs(new QTabWidget(this)) {
+    setWindowTitle(QStringLiteral("Settings"));
+    m_tabs->setObjectName(QStringLiteral("settingsTabs"));
+    m_tabs->setDocumentMode(true);
+    m_tabs->addTab(makeGeneral(), Icons::symbol(QStringLiteral("gearshape")),
+                   QStringLiteral("General"));
+    m_tabs->addTab(makeSetup(), Icons::symbol(QStringLiteral("list.bullet.clipboard")),
+                   QStringLiteral("Setup"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 8, 0, 0);
+    layout->addWidget(m_tabs);
+    resize(600, 560);
+}
+
+QWidget* SettingsWindow::makeGeneral() {
+    auto* form = new GroupedForm({}, this);
+    form->setObjectName(QStringLiteral("generalSettings"));
+    m_publicationName = new QLineEdit(form);
+    m_fromName = new QLineEdit(form);
+    m_fromEmail = new QLineEdit(form);
+    m_replyTo = new QLineEdit(form);
+    m_postalAddress = new PostalAddressField(form);
+    m_doubleOptIn =
+        new QCheckBox(QStringLiteral("Ask new readers to confirm (double opt-in)"), form);
+    m_publicationName->setObjectName(QStringLiteral("publicationName"));
+    m_fromName->setObjectName(QStringLiteral("fromName"));
+    m_fromEmail->setObjectName(QStringLiteral("fromEmail"));
+    m_replyTo->setObjectName(QStringLiteral("replyTo"));
+    m_postalAddress->setObjectName(QStringLiteral("postalAddress"));
+    m_doubleOptIn->setObjectName(QStringLiteral("doubleOptIn"));
+
+    FormSection* newsletter = form->addSection(QStringLiteral("Newsletter"));
+    newsletter->addRow(QStringLiteral("Name"), m_publicationName);
+    newsletter->addRow(QStringLiteral("From name"), m_fromName);
+    newsletter->addRow(QStringLiteral("From address"), m_fromEmail);
+    newsletter->addRow(QStringLiteral("Replies go to"), m_replyTo);
+    newsletter->addRow(QStringLiteral("Postal address"), m_postalAddress);
+    FormSection* signups = form->addSection(QStringLiteral("Signups"));
+    signups->addRow(m_doubleOptIn);
+
+    ProfileBinding::bind(m_publicationName, m_model, &SenderProfile::publicationName);
+    ProfileBinding::bind(m_fromName, m_model, &SenderProfile::fromName);
+    ProfileBinding::bind(m_fromEmail, m_model, &SenderProfile::fromEmail);
+    ProfileBinding::bind(m_replyTo, m_model, &SenderProfile::replyTo);
+    ProfileBinding::bind(m_postalAddress, m_model, &SenderProfile::postalAddress);
+    ProfileBinding::bind(m_doubleOptIn, m_model, &SenderProfile::doubleOptIn);
+    return form;
+}
+
+QWidget* SettingsWindow::makeSetup() {
+    auto* form = new GroupedForm({}, this);
+    form->setObjectName(QStringLiteral("setupSettings"));
+    FormSection* steps = form->addSection({});
+    qint64 number = 1;
+    for (OnboardingStep step : allCases<OnboardingStep>()) {
+        auto* row = new SetupStep(number++, title(step), false, {}, steps);
+        row->setObjectName(QStringLiteral("setupStep-") + rawValue(step));
+        auto* open = new QPushButton(QStringLiteral("Open"), steps);
+        open->setObjectName(QStringLiteral("open-") + rawValue(step));
+        connect(open, &QPushButton::clicked, this, [this, step] { reopen(step); });
+        auto* line = new QHBoxLayout;
+        line->addWidget(row, 1);
+        line->addWidget(open, 0, Qt::AlignVCenter);
+        steps->addRow(line);
+        m_steps[step] = row;
+        m_open[step] = open;
+    }
+    auto* caption = new QLabel(QStringLiteral("Reopens the guided setup at that step."), form);
+    caption->setObjectName(QStringLiteral("setupCaption"));
+    caption->setFont(Style::caption(caption));
+    Style::setTextColor(caption, Style::secondaryText(this));
+    form->addWidget(caption);
+    onSetupStateChange(m_model, this, [this] { refreshSteps(); });
+    refreshSteps();
+    return form;
+}
+
+void SettingsWindow::refreshSteps() {
+    for (const auto& [step, row] : m_steps) {
+        row->setDone(m_model.isComplete(step));
+    }
+}
+
+void SettingsWindow::reopen(OnboardingStep step) {
+    // Cleared first, so that choosing the step the guide was last opened at still moves a
+    // guide that is already showing.
+    m_model.setOnboardingStartStep(std::nullopt);
+    m_model.setOnboardingStartStep(step);
+    m_model.setOnboardingDone(false);
+    // The guide takes the main window; this window steps aside.
+    close();
+}
+
+} // namespace quillmere

@@ -1,0 +1,40 @@
+#include "ui/widgets/prominent_button.h"
+
+#include "ui/widgets/style.h"
+
+#include <QEvent>
+
+namespace quillmere {
+
+ProminentButton::ProminentButton(const QString& text, QWidget* parent)
+    : QPushButton(text, parent) {
+    setDefault(true);
+    restyle();
+}
+
+void ProminentButton::changeEvent(QEvent* event) {
+    QPushButton::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) {
+        restyle();
+    }
+}
+
+void ProminentButton::restyle() {
+    const QColor accent = Style::accent(this);
+    const QString sheet = QStringLiteral(
+        "QPushButton { background: %1; color: white; border: 1px solid %2; border-radius: 5px; "
+        "padding: 5px 16px; font-weight: 600; }"
+        "QPushButton:hover { background: %3; }"
+        "QPushButton:pressed { background: %2; }"
+        "QPushButton:focus { border: 1px solid %4; }"
+        "QPushButton:disabled { background: rgba(128, 128, 128, 0.22); color: rgba(0, 0, 0, 0.38); "
+        "border: 1px solid transparent; }");
+    // Set once per palette: changing the sheet itself sends another palette change.
+    const QString styled = sheet.arg(accent.name(), accent.darker(125).name(),
+                                     accent.lighter(110).name(), accent.darker(160).name());
+    if (styleSheet() != styled) {
+        setStyleSheet(styled);
+    }
+}
+
+} // namespace quillmere
