@@ -36,7 +36,7 @@ AppModel::AppModel(Dependencies dependencies, QObject* parent)
     , m_arguments(dependencies.arguments ? *dependencies.arguments : QCoreApplication::arguments())
     , m_now(dependencies.now ? std::move(dependencies.now)
                              : [] { return QDateTime::currentDateTimeUtc(); })
-    , m_transport(dependencies.transport ? std::move(dependencies.transport)
+    , m_transport(dependencies.transport ? dependencies.transport
                                          : std::make_shared<NetworkTransport>())
     , m_sendTransport(dependencies.sendTransport ? std::move(dependencies.sendTransport)
                       : dependencies.transport   ? m_transport
