@@ -41,6 +41,7 @@ public:
     const QString& error() const { return m_error; }
     // http://127.0.0.1:<port>, no trailing slash.
     const QUrl& url() const { return m_url; }
+    qint64 processId() const { return m_process.processId(); }
 
 private:
     static quint16 freePort() {
