@@ -64,6 +64,10 @@ SpellChecker::SpellChecker(QString personalListPath, QString language, QObject* 
     if (language.isEmpty()) {
         language = QLocale::system().name();
     }
+    // An unconfigured system ("C", "POSIX") speaks English.
+    if (language == QLatin1String("C") || language == QLatin1String("POSIX")) {
+        language = QStringLiteral("en_US");
+    }
     setLanguage(language, false);
 }
 

@@ -1,0 +1,155 @@
+// Spelling and highlighting in the real editor, with Enchant and the installed en_US Hunspell
+// dictionary: what is flagged, what never is, and the misspelt word's menu.
+#include "ui/issues/markdown_editor.h"
+#include "ui/issues/markdown_highlighter.h"
+#include "ui/issues/markdown_text_area.h"
+#include "ui/issues/newsletter_editor.h"
+#include "ui/issues/newsletters_view.h"
+#include "ui/issues/spell_checker.h"
+#include "ui/issues/spelling_language_picker.h"
+#include "ui/setup/settings_window.h"
+#include "ui_fixture.h"
+
+#include <QMenu>
+#include <QTabWidget>
+#include <QTextBlock>
+
+using namespace quillmere;
+using namespace quillmere::test;
+
+class TestEditorSpelling : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<UIFixture> f;
+
+    MarkdownTextArea* area() const {
+        auto* view = qobject_cast<NewslettersView*>(f->window->screen(AppSection::newsletters));
+        return static_cast<MarkdownTextArea*>(view->editor()->markdownEditor()->textArea());
+    }
+    void write(const QString& text) {
+        area()->setFocus();
+        QTest::keyClick(area(), Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(area(), text);
+    }
+    // Every word the highlighter underlined, in document order.
+    QStringList flagged() const {
+        QStringList words;
+        for (QTextBlock b = area()->document()->begin(); b.isValid(); b = b.next()) {
+            for (const QTextLayout::FormatRange& r : b.layout()->formats()) {
+                if (r.format.underlineStyle() == QTextCharFormat::SpellCheckUnderline) {
+                    words.append(b.text().mid(r.start, r.length));
+                }
+            }
+        }
+        return words;
+    }
+    QPoint pointOf(const QString& word) const {
+        QTextCursor c(area()->document());
+        c.setPosition(int(area()->toPlainText().indexOf(word)) + 1);
+        return area()->cursorRect(c).center();
+    }
+
+private Q_SLOTS:
+    void init() {
+        f = std::make_unique<UIFixture>();
+        f->onboarded();
+        f->open();
+        f->model->newIssue();
+        QCOMPARE(SpellChecker::shared().language(), u"en_US"_qs);
+    }
+    void cleanup() { f.reset(); }
+
+    void neverFlagged_data() {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QStringList>("words");
+        QTest::newRow("prose") << u"Teh quick fox"_qs << QStringList{"Teh", "quick", "fox"};
+        QTest::newRow("code span") << u"run `xqzt --flg` now"_qs << QStringList{"run", "now"};
+        QTest::newRow("link destination")
+            << u"[the dokumentation](https://exampel.com/pth)"_qs
+            << QStringList{"the", "dokumentation"};
+        QTest::newRow("image destination")
+            << u"![a sunsett](media/0123456789abcdef.jpg)"_qs << QStringList{"sunsett"};
+        QTest::newRow("merge tag") << u"Hi {{naem}}, hi {{ name }}"_qs
+                                   << QStringList{"Hi", "hi"};
+        QTest::newRow("addresses") << u"mail adda@exmple.com or www.exampel.org or "
+                                      "https://qwz.example/abcx <https://zzq.example>"_qs
+                                   << QStringList{"mail", "or", "or"};
+        QTest::newRow("numbers") << u"3rd 10x 4K"_qs << QStringList{};
+    }
+    void neverFlagged() {
+        QFETCH(QString, line);
+        QFETCH(QStringList, words);
+        QStringList found;
+        for (const MarkdownHighlighter::Span& s : MarkdownHighlighter::checkedWords(line)) {
+            found.append(line.mid(s.start, s.length));
+        }
+        QCOMPARE(found, words);
+    }
+
+    void misspeltWordsAreUnderlined() {
+        write(u"# A headng\n\nSome *emphasiss* and **strongg** text.\n\n```\nconst wrng = 1;\n```"
+              "\n\n    indnted code\n\n- a lisst item\n\n  contnued\n\n> a quoot"_qs);
+        QCOMPARE(flagged(),
+                 (QStringList{"headng", "emphasiss", "strongg", "lisst", "contnued", "quoot"}));
+    }
+
+    void menuOffersSuggestionsAddAndIgnore() {
+        write(u"Teh letter and the wrod Quillmere"_qs);
+        QCOMPARE(flagged(), (QStringList{"Teh", "wrod", "Quillmere"}));
+
+        std::unique_ptr<QMenu> menu(area()->contextMenuAt(pointOf(u"Teh"_qs)));
+        const QList<QAction*> actions = menu->actions();
+        QCOMPARE(actions.first()->text(), u"The"_qs);
+        QStringList texts;
+        for (QAction* a : actions) {
+            texts.append(a->text());
+        }
+        QVERIFY(texts.contains(u"Add to Dictionary"_qs) && texts.contains(u"Ignore"_qs));
+        QVERIFY(texts.contains(u"&Copy\tCtrl+C"_qs) || texts.size() > 6); // the standard items
+        actions.first()->trigger();
+        QCOMPARE(area()->toPlainText(), u"The letter and the wrod Quillmere"_qs);
+        QCOMPARE(f->model->selectedNewsletter()->markdown, area()->toPlainText());
+
+        const auto choose = [&](const QString& word, const QString& item) {
+            std::unique_ptr<QMenu> m(area()->contextMenuAt(pointOf(word)));
+            for (QAction* a : m->actions()) {
+                if (a->text() == item) {
+                    a->trigger();
+                    return;
+                }
+            }
+            QFAIL(qPrintable(item));
+        };
+        choose(u"Quillmere"_qs, u"Add to Dictionary"_qs);
+        choose(u"wrod"_qs, u"Ignore"_qs);
+        QCOMPARE(flagged(), QStringList());
+        // Added words are kept in the data folder, ignored ones are not.
+        QFile words(QFileInfo(LibraryStore::defaultPath()).absolutePath() + u"/words.txt"_qs);
+        QVERIFY(words.open(QIODevice::ReadOnly));
+        QCOMPARE(words.readAll(), QByteArray("Quillmere\n"));
+        // A correct word's menu is the standard one.
+        std::unique_ptr<QMenu> plain(area()->contextMenuAt(pointOf(u"letter"_qs)));
+        QVERIFY(plain->actions().first()->text() != u"Add to Dictionary"_qs);
+    }
+
+    void languageFromSettings() {
+        QCOMPARE(SpellChecker::bestMatch(u"en_GB"_qs, {u"de_DE"_qs, u"en_US"_qs}), u"en_US"_qs);
+        QCOMPARE(SpellChecker::bestMatch(u"de-AT"_qs, {u"de_DE"_qs, u"en_US"_qs}), u"de_DE"_qs);
+        QCOMPARE(SpellChecker::bestMatch(u"fr_FR"_qs, {u"de_DE"_qs}), QString());
+
+        write(u"Teh end"_qs);
+        f->window->showSettings();
+        auto* picker = child<SpellingLanguagePicker>(f->window->settingsWindow(),
+                                                     u"spellingLanguage"_qs);
+        QVERIFY(picker->findData(u"en_US"_qs) >= 0);
+        QCOMPARE(picker->currentData().toString(), u"en_US"_qs);
+        // A language without a dictionary checks nothing; the choice is remembered.
+        SpellChecker::shared().setLanguage(u"xx_XX"_qs);
+        QCOMPARE(flagged(), QStringList());
+        SpellChecker::shared().setLanguage(u"en_US"_qs);
+        QCOMPARE(flagged(), QStringList{u"Teh"_qs});
+    }
+};
+
+QUILLMERE_UI_TEST_MAIN(TestEditorSpelling)
+#include "tst_editor_spelling.moc"
