@@ -122,10 +122,12 @@ QCoro::Task<void> AppModel::sendTest(Newsletter issue, QString address) {
     }
     QPointer<AppModel> self(this);
     beginBusy();
-    if (!co_await hostImages(issue)) {
-        if (self) {
-            endBusy();
-        }
+    const bool hosted = co_await hostImages(issue);
+    if (!self) {
+        co_return;
+    }
+    if (!hosted) {
+        endBusy();
         co_return;
     }
     issue.subject = QStringLiteral("[Test] ") + issue.subject;

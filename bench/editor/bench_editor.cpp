@@ -50,7 +50,10 @@ int main(int argc, char** argv) {
     MarkdownTextArea area(&checker);
     area.resize(700, 900);
     area.show();
-    QTest::qWaitForWindowExposed(&area);
+    if (!QTest::qWaitForWindowExposed(&area)) {
+        std::printf("the editor did not show (no display?)\n");
+        return 1;
+    }
 
     QElapsedTimer t;
     t.start();
