@@ -325,6 +325,18 @@ private Q_SLOTS:
                                   10000);
         QVERIFY(QString::fromUtf8(call(QStringLiteral("GET"), archive).body).contains(src));
 
+        // A file too large for the worker is refused here, before any upload.
+        const QByteArray huge(MediaReference::maxHostedBytes + 1, 'x');
+        const QString hugeName = MediaReference::nameFor(huge, QStringLiteral("png"));
+        QFile big(model->mediaFolder() + QLatin1Char('/') + hugeName);
+        QVERIFY(big.open(QIODevice::WriteOnly) && big.write(huge) == huge.size());
+        big.close();
+        Newsletter heavy = issue;
+        heavy.markdown += QStringLiteral("\n![Heavy](media/%1)\n").arg(hugeName);
+        test::runTask(model->sendTest(heavy, QStringLiteral("reader1@road.example")));
+        QCOMPARE(*model->statusMessage(),
+                 QStringLiteral("This image is too large to host; use a smaller one."));
+
         Newsletter missing = writeIssue(*model, QStringLiteral("Road issue lost picture"));
         missing.markdown += QStringLiteral("\n![Gone](media/0000000000000000.jpg)\n");
         model->updateIssue(missing);

@@ -20,7 +20,7 @@ QList<Subscriber> generated(int count) {
         u"Zoë Ørsted-Łukasz"_qs, u"两个 字"_qs, u"multi\nline"_qs, u"=SUM(A1:A2)"_qs,
         u"trailing \"quote\""_qs, u"emoji 📬"_qs};
     QRandomGenerator rng(17);
-    const QList<SubscriberStatus> statuses = allCases<SubscriberStatus>();
+    const auto statuses = allCases<SubscriberStatus>();
     QList<Subscriber> out;
     out.reserve(count);
     for (int i = 0; i < count; ++i) {

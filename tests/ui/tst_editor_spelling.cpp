@@ -30,7 +30,14 @@ class TestEditorSpelling : public QObject {
     void write(const QString& text) {
         area()->setFocus();
         QTest::keyClick(area(), Qt::Key_A, Qt::ControlModifier);
-        QTest::keyClicks(area(), text);
+        QTest::keyClick(area(), Qt::Key_Delete);
+        const QStringList lines = text.split(u'\n');
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            if (i > 0) {
+                QTest::keyClick(area(), Qt::Key_Return);
+            }
+            QTest::keyClicks(area(), lines[i]);
+        }
     }
     // Every word the highlighter underlined, in document order.
     QStringList flagged() const {
@@ -100,20 +107,25 @@ private Q_SLOTS:
         for (int i = 0; i < 6; ++i) {
             coined += QChar(u'a' + QRandomGenerator::global()->bounded(26));
         }
-        write(u"Teh letter and the wrod "_qs + coined);
-        QCOMPARE(flagged(), (QStringList{"Teh", "wrod", coined}));
+        write(u"I recieve the letter and the wrod "_qs + coined);
+        QCOMPARE(flagged(), (QStringList{"recieve", "wrod", coined}));
 
-        std::unique_ptr<QMenu> menu(area()->contextMenuAt(pointOf(u"Teh"_qs)));
-        const QList<QAction*> actions = menu->actions();
-        QCOMPARE(actions.first()->text(), u"The"_qs);
+        std::unique_ptr<QMenu> menu(area()->contextMenuAt(pointOf(u"recieve"_qs)));
+        // Suggestions lead the menu, then the two choices, then the standard items.
         QStringList texts;
-        for (QAction* a : actions) {
+        QAction* the = nullptr;
+        for (QAction* a : menu->actions()) {
             texts.append(a->text());
+            if (a->text() == u"receive"_qs && texts.size() <= 6) {
+                the = a;
+            }
         }
-        QVERIFY(texts.contains(u"Add to Dictionary"_qs) && texts.contains(u"Ignore"_qs));
-        QVERIFY(texts.contains(u"&Copy\tCtrl+C"_qs) || texts.size() > 6); // the standard items
-        actions.first()->trigger();
-        QCOMPARE(area()->toPlainText(), u"The letter and the wrod "_qs + coined);
+        QVERIFY2(the, qPrintable(texts.join(u", "_qs)));
+        const qsizetype add = texts.indexOf(u"Add to Dictionary"_qs);
+        QVERIFY(add > 0 && texts.value(add + 1) == u"Ignore"_qs);
+        QVERIFY(texts.size() > add + 4); // the standard items follow
+        the->trigger();
+        QCOMPARE(area()->toPlainText(), u"I receive the letter and the wrod "_qs + coined);
         QCOMPARE(f->model->selectedNewsletter()->markdown, area()->toPlainText());
 
         const auto choose = [&](const QString& word, const QString& item) {

@@ -129,7 +129,10 @@ test("an archived issue shows its image from the worker", async () => {
     // The archive copy as the application renders it, for a library whose worker is this one.
     const library = JSON.parse(fs.readFileSync(path.join(ROOT, "fuzz/corpus/library/full.json"), "utf8"));
     library.profile.workerBaseURL = worker.base;
-    library.newsletters[0].markdown += `\n\n![A pixel](media/${name})\n`;
+    library.newsletters = [{ id: "5A3D0000-0000-4000-8000-000000000101", subject: "Pictured", previewText: "",
+        markdown: `Hello.\n\n![A pixel](media/${name})\n`, template: "editorial", status: "draft",
+        createdAt: "2025-03-01T08:00:00.000Z", deliveredIDs: [],
+        stats: { bounced: 0, complained: 0, failed: 0, recipients: 0, sent: 0, unsubscribed: 0 } }];
     const dir = fs.mkdtempSync(path.join(os.tmpdir(), "quillmere-library-"));
     const file = path.join(dir, "library.json");
     fs.writeFileSync(file, JSON.stringify(library));
