@@ -20,8 +20,7 @@ int runMedia(const QStringList& arguments) {
     const ImageImport::Prepared image = ImageImport::prepare(file.readAll());
     const QString folder = QFileInfo(libraryPath).absolutePath() + QStringLiteral("/media");
     const QString name = ImageImport::store(image, folder);
-    writeOut(ImageImport::markdown(ImageImport::descriptionOf(rest[1]), name) +
-             QLatin1Char('\n'));
+    writeOut(ImageImport::markdown(ImageImport::descriptionOf(rest[1]), name) + QLatin1Char('\n'));
     return exitSuccess;
 }
 

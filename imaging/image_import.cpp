@@ -66,13 +66,12 @@ Prepared prepare(const QByteArray& bytes) {
         return {bytes, QStringLiteral("gif")};
     }
     if (format.isEmpty() || format == "svg" || format == "svgz") {
-        throw ImageImportError(QStringLiteral(
-            "This file is not a picture Quillmere can use; choose a JPEG, PNG, GIF or WebP image."));
+        throw ImageImportError(QStringLiteral("This file is not a picture Quillmere can use; "
+                                              "choose a JPEG, PNG, GIF or WebP image."));
     }
     QImage image = reader.read();
     if (image.isNull()) {
-        throw ImageImportError(QStringLiteral("Could not read the image: ") +
-                               reader.errorString());
+        throw ImageImportError(QStringLiteral("Could not read the image: ") + reader.errorString());
     }
     return prepare(std::move(image));
 }

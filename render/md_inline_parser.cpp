@@ -47,12 +47,12 @@ struct DelimiterWalk {
     bool strike;
 };
 constexpr std::array<DelimiterWalk, 7> kWalks{{{u'*', 1, false},
-                                          {u'*', 2, false},
-                                          {u'*', 3, false},
-                                          {u'_', 1, false},
-                                          {u'_', 2, false},
-                                          {u'_', 3, false},
-                                          {u'~', 2, true}}};
+                                               {u'*', 2, false},
+                                               {u'*', 3, false},
+                                               {u'_', 1, false},
+                                               {u'_', 2, false},
+                                               {u'_', 3, false},
+                                               {u'~', 2, true}}};
 constexpr int kStrikeWalk = 6;
 
 // One slot per cluster, stamped with the parse it was written in: a new paragraph starts with

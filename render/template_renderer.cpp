@@ -463,10 +463,9 @@ RenderedEmail render(const RenderContext& context) {
     const QString bodyMarkdown = substitute(n.markdown, kNamePlaceholder, kEmailPlaceholder);
 
     const QList<MDBlock> blocks = MDBlockParser::parse(bodyMarkdown);
-    const QString fragment =
-        fillPlaceholders(MarkdownRenderer::html(blocks, context.mediaBase),
-                         MarkdownRenderer::escapeHTML(reader.name),
-                         MarkdownRenderer::escapeHTML(reader.email));
+    const QString fragment = fillPlaceholders(MarkdownRenderer::html(blocks, context.mediaBase),
+                                              MarkdownRenderer::escapeHTML(reader.name),
+                                              MarkdownRenderer::escapeHTML(reader.email));
     const QString plainBody =
         fillPlaceholders(MarkdownRenderer::plainText(blocks), reader.name, reader.email);
 

@@ -17,10 +17,10 @@
 
 #include <QAction>
 #include <QDesktopServices>
-#include <QDragEnterEvent>
-#include <QFileInfo>
 #include <QDir>
+#include <QDragEnterEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QSplitter>

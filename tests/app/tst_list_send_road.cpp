@@ -295,8 +295,9 @@ private Q_SLOTS:
     // archive that show them; an image missing from this computer stops the send.
     void imagesGoUpBeforeTheyGoOut() {
         auto model = makeModel();
-        const QByteArray pixel = QByteArray::fromBase64(
-            "iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8BQDwAEhQGAhKmMIQAAAABJRU5ErkJggg==");
+        const QByteArray pixel =
+            QByteArray::fromBase64("iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8B"
+                                   "QDwAEhQGAhKmMIQAAAABJRU5ErkJggg==");
         const QString name = MediaReference::nameFor(pixel, QStringLiteral("png"));
         QVERIFY(QDir().mkpath(model->mediaFolder()));
         QFile file(model->mediaFolder() + QLatin1Char('/') + name);

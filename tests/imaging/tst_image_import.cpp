@@ -35,8 +35,8 @@ QByteArray encoded(const QImage& image, const char* format) {
     return bytes;
 }
 
-const QByteArray pixelGIF = QByteArray::fromBase64(
-    "R0lGODlhAQABAIAAAAAAAP///yH5BAEAAAAALAAAAAABAAEAAAIBRAA7");
+const QByteArray pixelGIF =
+    QByteArray::fromBase64("R0lGODlhAQABAIAAAAAAAP///yH5BAEAAAAALAAAAAABAAEAAAIBRAA7");
 
 } // namespace
 
@@ -50,17 +50,17 @@ private Q_SLOTS:
         QTest::addColumn<QSize>("size");
         QImage clear = picture(300, 200, QImage::Format_ARGB32);
         clear.fill(Qt::transparent);
-        QTest::newRow("wide photo is scaled to 1600") << encoded(picture(2400, 1200), "png")
-                                                      << u"jpg"_qs << QSize(1600, 800);
-        QTest::newRow("small photo keeps its size") << encoded(picture(640, 480), "jpeg")
-                                                    << u"jpg"_qs << QSize(640, 480);
-        QTest::newRow("transparency stays PNG") << encoded(clear, "png") << u"png"_qs
-                                                << QSize(300, 200);
+        QTest::newRow("wide photo is scaled to 1600")
+            << encoded(picture(2400, 1200), "png") << u"jpg"_qs << QSize(1600, 800);
+        QTest::newRow("small photo keeps its size")
+            << encoded(picture(640, 480), "jpeg") << u"jpg"_qs << QSize(640, 480);
+        QTest::newRow("transparency stays PNG")
+            << encoded(clear, "png") << u"png"_qs << QSize(300, 200);
         QTest::newRow("opaque alpha is a photo")
             << encoded(picture(300, 200, QImage::Format_ARGB32), "png") << u"jpg"_qs
             << QSize(300, 200);
-        QTest::newRow("WebP is re-encoded") << encoded(picture(1700, 100), "webp") << u"jpg"_qs
-                                            << QSize(1600, 94);
+        QTest::newRow("WebP is re-encoded")
+            << encoded(picture(1700, 100), "webp") << u"jpg"_qs << QSize(1600, 94);
         // Its one pixel is transparent.
         QTest::newRow("GIF of a megabyte is re-encoded")
             << pixelGIF + QByteArray(1'000'000, '\0') << u"png"_qs << QSize(1, 1);
@@ -116,10 +116,11 @@ private Q_SLOTS:
         const ImageImport::Prepared p = ImageImport::prepare(encoded(picture(50, 40), "png"));
         const QString folder = dir.filePath(u"media"_qs);
         const QString name = ImageImport::store(p, folder);
-        QCOMPARE(name, QString::fromLatin1(QCryptographicHash::hash(p.bytes, QCryptographicHash::Sha256)
-                                               .toHex()
-                                               .left(16)) +
-                           u".jpg"_qs);
+        QCOMPARE(
+            name,
+            QString::fromLatin1(
+                QCryptographicHash::hash(p.bytes, QCryptographicHash::Sha256).toHex().left(16)) +
+                u".jpg"_qs);
         QVERIFY(MediaReference::isName(name));
         QCOMPARE(ImageImport::store(p, folder), name);
         QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{name});
@@ -135,9 +136,8 @@ private Q_SLOTS:
         const QString source = dir.filePath(u"Sunset at sea.png"_qs);
         QVERIFY(picture(2000, 1000).save(source));
         QProcess cli;
-        cli.start(QStringLiteral(QUILLMERE_CLI),
-                  {u"media"_qs, u"add"_qs, source, u"--library"_qs,
-                   dir.filePath(u"lib/library.json"_qs)});
+        cli.start(QStringLiteral(QUILLMERE_CLI), {u"media"_qs, u"add"_qs, source, u"--library"_qs,
+                                                  dir.filePath(u"lib/library.json"_qs)});
         QVERIFY(cli.waitForFinished(30000));
         QCOMPARE(cli.exitCode(), 0);
         const QString out = QString::fromUtf8(cli.readAllStandardOutput());

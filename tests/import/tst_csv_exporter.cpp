@@ -15,10 +15,16 @@ using namespace quillmere;
 namespace {
 
 QList<Subscriber> generated(int count) {
-    static const QStringList names = {
-        QString(), u"Ada Lovelace"_qs, u"Smith, Jane"_qs, u"Dwayne \"The Rock\" J."_qs,
-        u"Zoë Ørsted-Łukasz"_qs, u"两个 字"_qs, u"multi\nline"_qs, u"=SUM(A1:A2)"_qs,
-        u"trailing \"quote\""_qs, u"emoji 📬"_qs};
+    static const QStringList names = {QString(),
+                                      u"Ada Lovelace"_qs,
+                                      u"Smith, Jane"_qs,
+                                      u"Dwayne \"The Rock\" J."_qs,
+                                      u"Zoë Ørsted-Łukasz"_qs,
+                                      u"两个 字"_qs,
+                                      u"multi\nline"_qs,
+                                      u"=SUM(A1:A2)"_qs,
+                                      u"trailing \"quote\""_qs,
+                                      u"emoji 📬"_qs};
     QRandomGenerator rng(17);
     const auto statuses = allCases<SubscriberStatus>();
     QList<Subscriber> out;

@@ -1,8 +1,8 @@
 #include "markdown_support.h"
 #include "reference_markdown.h"
 #include "render/markdown_renderer.h"
-#include "render/media_reference.h"
 #include "render/md_block_parser.h"
+#include "render/media_reference.h"
 
 #include <QTest>
 
@@ -103,17 +103,17 @@ private Q_SLOTS:
              {u"media/0123456789ABCDEF.png"_qs, u"media/"_qs + name + u".svg"_qs,
               u"./media/"_qs + name + u".png"_qs, u"media/"_qs + name + u"0.png"_qs,
               u"media/../"_qs + name + u".png"_qs}) {
-            QTest::newRow(qPrintable(other)) << u"![a]("_qs + other + u")"_qs << u"<p>a</p>"_qs
-                                             << u"<p>a</p>"_qs;
+            QTest::newRow(qPrintable(other))
+                << u"![a]("_qs + other + u")"_qs << u"<p>a</p>"_qs << u"<p>a</p>"_qs;
         }
         QTest::newRow("link") << u"[a](media/"_qs + name + u".png)"_qs << u"<p>a</p>"_qs
                               << u"<p>a</p>"_qs;
         QTest::newRow("code") << u"`![a](media/"_qs + name + u".png)`"_qs
                               << u"<p><code>![a](media/"_qs + name + u".png)</code></p>"_qs
                               << u"<p><code>![a](media/"_qs + name + u".png)</code></p>"_qs;
-        QTest::newRow("remote image")
-            << u"![a](https://x.com/i.png)"_qs << u"<p><img src=\"https://x.com/i.png\" alt=\"a\"></p>"_qs
-            << u"<p><img src=\"https://x.com/i.png\" alt=\"a\"></p>"_qs;
+        QTest::newRow("remote image") << u"![a](https://x.com/i.png)"_qs
+                                      << u"<p><img src=\"https://x.com/i.png\" alt=\"a\"></p>"_qs
+                                      << u"<p><img src=\"https://x.com/i.png\" alt=\"a\"></p>"_qs;
     }
     void mediaImages() {
         QFETCH(QString, input);
@@ -134,7 +134,8 @@ private Q_SLOTS:
                  (QStringList{u"aaaaaaaaaaaaaaaa.jpg"_qs, u"bbbbbbbbbbbbbbbb.gif"_qs}));
         QCOMPARE(MediaReference::contentType(u"x.jpg"_qs), u"image/jpeg"_qs);
         QCOMPARE(MediaReference::nameFor("abc", u"png"_qs), u"ba7816bf8f01cfea.png"_qs);
-        QCOMPARE(MediaReference::workerMediaBase(u" https://w.example// "_qs), u"https://w.example"_qs);
+        QCOMPARE(MediaReference::workerMediaBase(u" https://w.example// "_qs),
+                 u"https://w.example"_qs);
         QCOMPARE(MediaReference::workerMediaBase(u"not a url"_qs), QString());
     }
 

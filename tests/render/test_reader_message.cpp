@@ -90,8 +90,8 @@ private Q_SLOTS:
                                  withoutMessageID(ReaderMessage::build(n, profile, r, u"secret"_qs,
                                                                        kDate, u"B"_qs)));
                     }
-                    QCOMPARE(batch.render(std::nullopt).html.contains(
-                                 u"/media/0123456789abcdef.jpg\""_qs),
+                    QCOMPARE(batch.render(std::nullopt)
+                                 .html.contains(u"/media/0123456789abcdef.jpg\""_qs),
                              !profile.workerBaseURL.isEmpty());
                     QCOMPARE(batch.render(std::nullopt),
                              TemplateRenderer::render(

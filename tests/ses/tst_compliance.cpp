@@ -107,10 +107,11 @@ void TestCompliance::findings() {
     QCOMPARE(summary(Compliance::check(complete, pictured), {}), QStringList());
     SenderProfile undeployed = complete;
     undeployed.workerBaseURL.clear();
-    QCOMPARE(summary(Compliance::check(undeployed, pictured), {u"a b"_s, u"a b"_s}),
-             (QStringList{u"worker-url: Deploy the Cloudflare Worker first. Without it there is "
-                          "no unsubscribe endpoint."_s,
-                          u"media-worker: Deploy the signup worker to host this issue's images."_s}));
+    QCOMPARE(
+        summary(Compliance::check(undeployed, pictured), {u"a b"_s, u"a b"_s}),
+        (QStringList{u"worker-url: Deploy the Cloudflare Worker first. Without it there is "
+                     "no unsubscribe endpoint."_s,
+                     u"media-worker: Deploy the signup worker to host this issue's images."_s}));
 }
 
 void TestCompliance::bounceGuard() {

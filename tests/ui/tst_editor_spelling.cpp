@@ -72,13 +72,11 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("words");
         QTest::newRow("prose") << u"Teh quick fox"_qs << QStringList{"Teh", "quick", "fox"};
         QTest::newRow("code span") << u"run `xqzt --flg` now"_qs << QStringList{"run", "now"};
-        QTest::newRow("link destination")
-            << u"[the dokumentation](https://exampel.com/pth)"_qs
-            << QStringList{"the", "dokumentation"};
+        QTest::newRow("link destination") << u"[the dokumentation](https://exampel.com/pth)"_qs
+                                          << QStringList{"the", "dokumentation"};
         QTest::newRow("image destination")
             << u"![a sunsett](media/0123456789abcdef.jpg)"_qs << QStringList{"sunsett"};
-        QTest::newRow("merge tag") << u"Hi {{naem}}, hi {{ name }}"_qs
-                                   << QStringList{"Hi", "hi"};
+        QTest::newRow("merge tag") << u"Hi {{naem}}, hi {{ name }}"_qs << QStringList{"Hi", "hi"};
         QTest::newRow("addresses") << u"mail adda@exmple.com or www.exampel.org or "
                                       "https://qwz.example/abcx <https://zzq.example>"_qs
                                    << QStringList{"mail", "or", "or"};
@@ -158,8 +156,8 @@ private Q_SLOTS:
 
         write(u"Teh end"_qs);
         f->window->showSettings();
-        auto* picker = child<SpellingLanguagePicker>(f->window->settingsWindow(),
-                                                     u"spellingLanguage"_qs);
+        auto* picker =
+            child<SpellingLanguagePicker>(f->window->settingsWindow(), u"spellingLanguage"_qs);
         QVERIFY(picker->findData(u"en_US"_qs) >= 0);
         QCOMPARE(picker->currentData().toString(), u"en_US"_qs);
         // A language without a dictionary checks nothing; the choice is remembered.

@@ -1,4 +1,5 @@
 #include "core/sample_data.h"
+#include "render/template_renderer.h"
 #include "ui/issues/html_preview.h"
 #include "ui/issues/markdown_editor.h"
 #include "ui/issues/newsletter_editor.h"
@@ -7,18 +8,16 @@
 #include "ui/widgets/empty_state.h"
 #include "ui_fixture.h"
 
-#include "render/template_renderer.h"
-
 #include <QClipboard>
 #include <QComboBox>
 #include <QDir>
-#include <QMimeData>
-#include <QTemporaryDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QToolBar>
 #include <QToolButton>
 #include <QWebEngineSettings>
@@ -398,13 +397,15 @@ private Q_SLOTS:
         // Every email points at the copy the worker hosts.
         const Newsletter issue = *f->model->selectedNewsletter();
         const QString html =
-            TemplateRenderer::render(f->model->renderContext(issue, f->model->library().subscribers.first()))
+            TemplateRenderer::render(
+                f->model->renderContext(issue, f->model->library().subscribers.first()))
                 .html;
         QVERIFY(html.contains(QStringLiteral("<img style=\"max-width:100%;height:auto;border:0;"
                                              "display:block;margin:0 auto 18px;border-radius:4px;"
                                              "\" src=\"") +
-                              f->model->library().profile.workerBaseURL + QStringLiteral("/media/") +
-                              name + QStringLiteral("\" alt=\"Harbour at dawn\">")));
+                              f->model->library().profile.workerBaseURL +
+                              QStringLiteral("/media/") + name +
+                              QStringLiteral("\" alt=\"Harbour at dawn\">")));
 
         // A picture on the clipboard, pasted; the same file chosen with "Image…" again.
         QImage clear(64, 64, QImage::Format_ARGB32);
@@ -412,9 +413,9 @@ private Q_SLOTS:
         QApplication::clipboard()->setImage(clear);
         QTest::keyClick(area(), Qt::Key_V, Qt::ControlModifier);
         QCOMPARE(media.entryList(QDir::Files).size(), 2);
-        QVERIFY(area()->toPlainText().startsWith(line + QStringLiteral("![describe the image](media/") +
-                                                media.entryList({QStringLiteral("*.png")}).value(0) +
-                                                QStringLiteral(")\n")));
+        QVERIFY(area()->toPlainText().startsWith(
+            line + QStringLiteral("![describe the image](media/") +
+            media.entryList({QStringLiteral("*.png")}).value(0) + QStringLiteral(")\n")));
         editor()->markdownEditor()->setImageChooser([&] { return photo; });
         press(QStringLiteral("Image"));
         QCOMPARE(area()->toPlainText().count(line), 2);
@@ -429,7 +430,8 @@ private Q_SLOTS:
         editor()->markdownEditor()->setImageChooser([&] { return svg; });
         press(QStringLiteral("Image"));
         QCOMPARE(area()->toPlainText(), text);
-        QVERIFY(f->model->statusMessage()->startsWith(QStringLiteral("This file is not a picture")));
+        QVERIFY(
+            f->model->statusMessage()->startsWith(QStringLiteral("This file is not a picture")));
     }
 
     void previewFollowsTheIssue() {

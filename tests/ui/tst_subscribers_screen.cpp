@@ -100,13 +100,11 @@ private Q_SLOTS:
         typeSearch(QStringLiteral("a"));
         QCOMPARE(exported(), shownEmails());
         QVERIFY(shownEmails().size() < all);
-        QCOMPARE(titles.last(), QStringLiteral("Export %1 of %2 Subscribers")
-                                    .arg(shownEmails().size())
-                                    .arg(all));
-        QCOMPARE(*f->model->statusMessage(),
-                 QStringLiteral("Exported %1 subscribers to %2.")
-                     .arg(shownEmails().size())
-                     .arg(dir.filePath(QStringLiteral("readers.csv"))));
+        QCOMPARE(titles.last(),
+                 QStringLiteral("Export %1 of %2 Subscribers").arg(shownEmails().size()).arg(all));
+        QCOMPARE(*f->model->statusMessage(), QStringLiteral("Exported %1 subscribers to %2.")
+                                                 .arg(shownEmails().size())
+                                                 .arg(dir.filePath(QStringLiteral("readers.csv"))));
     }
 
     void init() { f = std::make_unique<UIFixture>(); }

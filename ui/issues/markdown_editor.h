@@ -5,7 +5,6 @@
 #include <QWidget>
 
 #include <functional>
-
 #include <optional>
 
 class QAction;

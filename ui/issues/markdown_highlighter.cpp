@@ -5,6 +5,7 @@
 #include <QRegularExpression>
 #include <QTextBlock>
 #include <QTextBoundaryFinder>
+#include <QTextDocument>
 #include <QTextLayout>
 
 namespace quillmere {
@@ -36,8 +37,9 @@ const QRegularExpression address(
     QStringLiteral("\\b(?:[a-z][a-z0-9+.-]*://|www\\.)\\S+|[^\\s<>()\\[\\]]+@[^\\s<>()\\[\\]]+"),
     QRegularExpression::CaseInsensitiveOption);
 const QRegularExpression strong(QStringLiteral("(\\*\\*|__)(?=\\S)(.+?)(?<=\\S)\\1"));
-const QRegularExpression emphasis(
-    QStringLiteral("(?<![*\\w])\\*(?=[^*\\s])([^*]+?)(?<=\\S)\\*(?!\\*)|(?<!\\w)_(?=[^_\\s])([^_]+?)(?<=\\S)_(?!\\w)"));
+const QRegularExpression
+    emphasis(QStringLiteral("(?<![*\\w])\\*(?=[^*\\s])([^*]+?)(?<=\\S)\\*(?!\\*)|(?<!\\w)_(?=[^_"
+                            "\\s])([^_]+?)(?<=\\S)_(?!\\w)"));
 const QRegularExpression strike(QStringLiteral("~~(?=\\S)(.+?)(?<=\\S)~~"));
 
 bool isIndented(QStringView line) {
@@ -55,6 +57,15 @@ MarkdownHighlighter::MarkdownHighlighter(QTextDocument* document, SpellChecker* 
     , m_checker(checker) {
     if (checker) {
         connect(checker, &SpellChecker::changed, this, &QSyntaxHighlighter::rehighlight);
+        // Checking a whole long issue again takes a noticeable moment; one word needs only the
+        // lines it is on.
+        connect(checker, &SpellChecker::accepted, this, [this](const QString& word) {
+            for (QTextBlock b = this->document()->begin(); b.isValid(); b = b.next()) {
+                if (b.text().contains(word)) {
+                    rehighlightBlock(b);
+                }
+            }
+        });
     }
 }
 
@@ -67,16 +78,14 @@ void MarkdownHighlighter::setDark(bool dark) {
 
 const MarkdownHighlighter::Palette& MarkdownHighlighter::colours() const {
     // Each colour keeps a contrast of at least 4.5:1 against a white or a near-black page.
-    static const Palette light{QColor(0x6e, 0x77, 0x81), QColor(0x0b, 0x4f, 0x9c),
-                               QColor(0x8a, 0x3f, 0x00), QColor(0xf3, 0xf4, 0xf6),
-                               QColor(0x05, 0x5f, 0xc5), QColor(0x57, 0x60, 0x6a),
-                               QColor(0x7a, 0x2e, 0xb8), QColor(0x4d, 0x59, 0x66),
-                               QColor(0xd1, 0x24, 0x2f)};
-    static const Palette dark{QColor(0x9d, 0xa5, 0xb0), QColor(0x79, 0xc0, 0xff),
-                              QColor(0xff, 0xb8, 0x6c), QColor(0x2a, 0x2d, 0x33),
-                              QColor(0x58, 0xa6, 0xff), QColor(0xa0, 0xa8, 0xb3),
-                              QColor(0xd2, 0xa8, 0xff), QColor(0xb1, 0xba, 0xc4),
-                              QColor(0xff, 0x7b, 0x72)};
+    static const Palette light{
+        QColor(0x6e, 0x77, 0x81), QColor(0x0b, 0x4f, 0x9c), QColor(0x8a, 0x3f, 0x00),
+        QColor(0xf3, 0xf4, 0xf6), QColor(0x05, 0x5f, 0xc5), QColor(0x57, 0x60, 0x6a),
+        QColor(0x7a, 0x2e, 0xb8), QColor(0x4d, 0x59, 0x66), QColor(0xd1, 0x24, 0x2f)};
+    static const Palette dark{
+        QColor(0x9d, 0xa5, 0xb0), QColor(0x79, 0xc0, 0xff), QColor(0xff, 0xb8, 0x6c),
+        QColor(0x2a, 0x2d, 0x33), QColor(0x58, 0xa6, 0xff), QColor(0xa0, 0xa8, 0xb3),
+        QColor(0xd2, 0xa8, 0xff), QColor(0xb1, 0xba, 0xc4), QColor(0xff, 0x7b, 0x72)};
     return m_dark ? dark : light;
 }
 
@@ -137,7 +146,8 @@ void MarkdownHighlighter::highlightBlock(const QString& text) {
     if (before & (fenceBackticks | fenceTildes)) {
         setFormat(0, int(text.size()), code);
         const auto m = fence.match(text);
-        const bool closes = m.hasMatch() && m.captured(1).front() == (before & fenceBackticks ? u'`' : u'~') &&
+        const bool closes = m.hasMatch() &&
+                            m.captured(1).front() == (before & fenceBackticks ? u'`' : u'~') &&
                             text.mid(m.capturedEnd()).trimmed().isEmpty();
         setCurrentBlockState(closes ? plain : before & (fenceBackticks | fenceTildes));
         return;

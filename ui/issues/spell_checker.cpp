@@ -111,7 +111,8 @@ void SpellChecker::setLanguage(const QString& language, bool remember) {
     m_enchant->release();
     m_language.clear();
     if (!chosen.isEmpty()) {
-        m_enchant->dict = enchant_broker_request_dict(m_enchant->broker, chosen.toUtf8().constData());
+        m_enchant->dict =
+            enchant_broker_request_dict(m_enchant->broker, chosen.toUtf8().constData());
         if (m_enchant->dict) {
             m_language = chosen;
         }
@@ -178,13 +179,13 @@ void SpellChecker::addToPersonalList(const QString& word) {
         file.write(kept.join(QLatin1Char('\n')).toUtf8() + '\n');
         file.commit();
     }
-    Q_EMIT changed();
+    Q_EMIT accepted(word);
 }
 
 void SpellChecker::ignore(const QString& word) {
     m_accepted.insert(word);
     m_cache.remove(word);
-    Q_EMIT changed();
+    Q_EMIT accepted(word);
 }
 
 } // namespace quillmere

@@ -45,9 +45,10 @@ public:
     static QString bestMatch(const QString& locale, const QStringList& available);
 
 Q_SIGNALS:
-    // The judgement of some words changed (language, added or ignored words): editors check
-    // again.
+    // The language changed: editors check everything again.
     void changed();
+    // A word is accepted from now on: editors check again where it occurs.
+    void accepted(const QString& word);
 
 private:
     struct Enchant;

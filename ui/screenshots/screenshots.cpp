@@ -5,8 +5,8 @@
 #include "app/app_model.h"
 #include "core/memory_credential_store.h"
 #include "imaging/image_import.h"
-#include "ui/issues/markdown_editor.h"
 #include "ui/issues/html_preview.h"
+#include "ui/issues/markdown_editor.h"
 #include "ui/issues/markdown_text_area.h"
 #include "ui/issues/newsletter_editor.h"
 #include "ui/issues/newsletters_view.h"
@@ -235,8 +235,8 @@ int main(int argc, char** argv) {
         {QStringLiteral("issue-image"),
          {QStringLiteral("-demo"), QStringLiteral("-section"), QStringLiteral("newsletters")},
          [](MainWindow& window) -> QWidget* {
-             const QString name = ImageImport::store(ImageImport::prepare(harbour()),
-                                                     window.model().mediaFolder());
+             const QString name =
+                 ImageImport::store(ImageImport::prepare(harbour()), window.model().mediaFolder());
              prepend(window, ImageImport::markdown(QStringLiteral("The harbour at dawn"), name));
              waitForPreview(window);
              return nullptr;

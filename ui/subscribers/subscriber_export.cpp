@@ -49,16 +49,16 @@ void write(AppModel& model, const QList<Subscriber>& subscribers, const QString&
     }
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(CSVExporter::header()) < 0) {
-        model.showStatus(AppModel::errorText(
-            FileError(path, QStringLiteral("write"), file.errorString())));
+        model.showStatus(
+            AppModel::errorText(FileError(path, QStringLiteral("write"), file.errorString())));
         return;
     }
     for (const Subscriber& s : subscribers) {
         file.write(CSVExporter::line(s));
     }
     if (!file.commit()) {
-        model.showStatus(AppModel::errorText(
-            FileError(path, QStringLiteral("write"), file.errorString())));
+        model.showStatus(
+            AppModel::errorText(FileError(path, QStringLiteral("write"), file.errorString())));
         return;
     }
     model.showStatus(QStringLiteral("Exported %1 subscribers to %2.")
