@@ -83,15 +83,6 @@ private Q_SLOTS:
         QCOMPARE(CSVExporter::field(value), written);
     }
 
-    void oneLine() {
-        Subscriber s = generated(3)[2];
-        QCOMPARE(CSVExporter::header(), "email,name,status,source,created_at,updated_at\r\n");
-        QCOMPARE(QString::fromUtf8(CSVExporter::line(s)),
-                 u"reader2@example2.org,\"Smith, Jane\",unsubscribed,signup-form,"_qs +
-                     IsoDate::format(s.createdAt) + u","_qs + IsoDate::format(s.updatedAt) +
-                     u"\r\n"_qs);
-    }
-
     void sampleLibraryRoundTrip() { expectRoundTrip(SampleData::library().subscribers); }
 
     void largeListRoundTrip() { expectRoundTrip(generated(100'000)); }
