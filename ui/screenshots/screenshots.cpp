@@ -237,7 +237,7 @@ int main(int argc, char** argv) {
          [](MainWindow& window) -> QWidget* {
              const QString name =
                  ImageImport::store(ImageImport::prepare(harbour()), window.model().mediaFolder());
-             prepend(window, ImageImport::markdown(QStringLiteral("The harbour at dawn"), name));
+             prepend(window, ImageImport::markdown(QStringLiteral("The harbor at dawn"), name));
              waitForPreview(window);
              return nullptr;
          }},
@@ -251,7 +251,8 @@ int main(int argc, char** argv) {
              word.setPosition(4);
              const QPoint at = area->cursorRect(word).center();
              QMenu* menu = area->contextMenuAt(at);
-             menu->popup(area->viewport()->mapToGlobal(at));
+             // Below the word, so the picture shows which word it is for.
+             menu->popup(area->viewport()->mapToGlobal(at + QPoint(-30, 14)));
              return menu;
          }},
         {QStringLiteral("subscribers"),
