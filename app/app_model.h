@@ -166,8 +166,10 @@ public:
     // no account status is known.
     double sendRate() const;
     QCoro::Task<void> sendTest(Newsletter issue, QString address);
-    // `rate` replaces sendRate() (messages per second) for this send.
-    void sendToList(const Newsletter& issue, std::optional<double> rate = std::nullopt);
+    // `imagesHosted`: the issue's own images were just put on the worker; `rate` replaces
+    // sendRate() (messages per second) for this send.
+    void sendToList(const Newsletter& issue, bool imagesHosted = false,
+                    std::optional<double> rate = std::nullopt);
     // Sends again to the readers SES refused for good (those still active).
     void retryFailed(const Newsletter& issue);
     QCoro::Task<void> pauseSend();
@@ -183,6 +185,13 @@ public:
     // The issue's readers whose message may or may not have arrived.
     QList<Subscriber> uncertainReaders(const QUuid& issueID) const;
     std::optional<WorkerClient> makeWorkerClient() const;
+
+    // MARK: images of issues (app_model_media.cpp)
+    // media/ beside the library file: where the issues' own images are kept.
+    QString mediaFolder() const;
+    // Uploads the images of the issue the worker does not have yet; false (with the reason
+    // shown) when they cannot all be hosted.
+    QCoro::Task<bool> hostImages(Newsletter issue);
 
     static inline const QString demoSigningSecret = QStringLiteral("quietsample");
 
@@ -238,7 +247,8 @@ private:
     QCoro::Task<void> pushImported(QList<Subscriber> added);
 
     // The list send (app_model_send.cpp; the send itself is list_send.cpp).
-    void startListSend(const Newsletter& requested, std::optional<double> rate, bool failedOnly);
+    void startListSend(const Newsletter& requested, std::optional<double> rate, bool failedOnly,
+                       bool imagesHosted);
     void setSendSession(std::optional<SendSession> session);
     QCoro::Task<void> publish(Newsletter issue);
     // Folds the journals of sends cut short into the library just loaded.
@@ -250,6 +260,8 @@ private:
     QCoro::Task<void> publishSent(const Newsletter& issue) override { return publish(issue); }
     void sessionUpdated(const SendSession& session) override { setSendSession(session); }
     void showSendStatus(const QString& text) override { showStatus(text); }
+    QCoro::Task<void> hostImagesThenSend(Newsletter issue, std::optional<double> rate,
+                                         bool failedOnly);
     // Pulls the worker's changes and merges them; returns false (with the reason shown unless
     // `quiet`) when the worker could not be reached. A quiet pull (for a send) saves nothing.
     QCoro::Task<bool> pushAndPull(bool quiet);

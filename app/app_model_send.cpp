@@ -1,12 +1,14 @@
 // Sending an issue: the test send, the whole-list send through the bulk sender, the reader
 // links every email carries, and publishing to the archive once the list has been reached.
 #include "app/app_model.h"
+#include "render/media_reference.h"
 #include "render/reader_links.h"
 #include "render/reader_message.h"
 #include "ses/compliance.h"
 #include "ses/ses_client.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QPointer>
 #include <qcoro/qcorotimer.h>
 
@@ -55,7 +57,10 @@ RenderContext AppModel::renderContext(const Newsletter& issue,
 }
 
 RenderedEmail AppModel::previewEmail(const Newsletter& issue) {
-    return TemplateRenderer::render(renderContext(issue, ReaderMessage::previewReader(now())));
+    RenderContext context = renderContext(issue, ReaderMessage::previewReader(now()));
+    // The writer sees their images from this computer, hosted or not.
+    context.mediaBase = QUrl::fromLocalFile(QFileInfo(mediaFolder()).path()).toString();
+    return TemplateRenderer::render(context);
 }
 
 QByteArray AppModel::buildMessage(const Newsletter& issue, const Subscriber& reader) {
@@ -104,6 +109,10 @@ QCoro::Task<void> AppModel::sendTest(Newsletter issue, QString address) {
     }
     QPointer<AppModel> self(this);
     const BusyScope busy(*this);
+    const bool hosted = co_await hostImages(issue);
+    if (!self || !hosted) {
+        co_return;
+    }
     issue.subject = QStringLiteral("[Test] ") + issue.subject;
     Subscriber reader;
     reader.id = QUuid::createUuid();
@@ -131,16 +140,16 @@ QCoro::Task<void> AppModel::sendTest(Newsletter issue, QString address) {
 
 // MARK: list send
 
-void AppModel::sendToList(const Newsletter& issue, std::optional<double> rate) {
-    startListSend(issue, rate, false);
+void AppModel::sendToList(const Newsletter& issue, bool imagesHosted, std::optional<double> rate) {
+    startListSend(issue, rate, false, imagesHosted);
 }
 
 void AppModel::retryFailed(const Newsletter& issue) {
-    startListSend(issue, std::nullopt, true);
+    startListSend(issue, std::nullopt, true, false);
 }
 
 void AppModel::startListSend(const Newsletter& requested, std::optional<double> rate,
-                             bool failedOnly) {
+                             bool failedOnly, bool imagesHosted) {
     if (m_listSend && m_listSend->isRunning()) {
         return; // one list send at a time
     }
@@ -172,6 +181,10 @@ void AppModel::startListSend(const Newsletter& requested, std::optional<double> 
                 publish(issue);
             }
         }
+        return;
+    }
+    if (!imagesHosted && !m_isDemo && !MediaReference::names(issue.markdown).isEmpty()) {
+        hostImagesThenSend(issue, rate, failedOnly);
         return;
     }
 
@@ -306,11 +319,15 @@ QCoro::Task<void> AppModel::publish(Newsletter issue) {
         co_return;
     }
     QPointer<AppModel> self(this);
+    if (!co_await hostImages(issue) || !self) {
+        co_return;
+    }
     const QString base = ReaderLinks::normalisedBase(m_library.profile.workerBaseURL);
     // The archive copy belongs to nobody: no reader, no personal unsubscribe link.
     RenderContext context;
     context.newsletter = issue;
     context.profile = m_library.profile;
+    context.mediaBase = MediaReference::workerMediaBase(base);
     context.unsubscribeURL = QUrl(base + QLatin1Char('/'), QUrl::StrictMode);
     if (!context.unsubscribeURL.isValid()) {
         context.unsubscribeURL = QUrl(ReaderLinks::placeholderWorkerBase + QLatin1Char('/'));

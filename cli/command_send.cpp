@@ -110,7 +110,7 @@ QCoro::Task<Outcome> send(AppModel& model, QUuid issueID, std::optional<double> 
             writeErr(QStringLiteral("quillmere-cli send: %1\n").arg(*text));
         }
     });
-    model.sendToList(*issue, rate);
+    model.sendToList(*issue, false, rate);
     if (!model.listSend() || !model.listSend()->isRunning()) {
         const Newsletter* after = model.library().issue(issueID);
         co_return Outcome{after && after->status == CampaignStatus::sent

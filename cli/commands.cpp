@@ -11,6 +11,8 @@ int runSign(const QStringList& arguments);
 int runRender(const QStringList& arguments);
 int runEmail(const QStringList& arguments);
 int runSend(const QStringList& arguments);
+int runExport(const QStringList& arguments);
+int runMedia(const QStringList& arguments);
 
 const QList<Command>& commands() {
     static const QList<Command> all = {
@@ -122,7 +124,8 @@ const QList<Command>& commands() {
              "or AWS_ENDPOINT_URL name another endpoint. Progress goes to standard error; one\n"
              "JSON object to standard output, keys sorted:\n"
              "  {\"delivered\": n, \"failed\": n, \"issue\": \"ID\", \"seconds\": x,\n"
-             "   \"skipped\": n, \"state\": \"sent\"|\"paused\"|\"halted\"|\"failed\", \"uncertain\": n}\n"
+             "   \"skipped\": n, \"state\": \"sent\"|\"paused\"|\"halted\"|\"failed\", "
+             "\"uncertain\": n}\n"
              "delivered, failed and uncertain count this run; skipped counts the active readers\n"
              "an earlier run already reached, failed or left uncertain. A bounce-guard halt or\n"
              "a pause (SES refusing messages, the daily quota) ends the run resumable.\n"
@@ -130,6 +133,23 @@ const QList<Command>& commands() {
              "Exit status: 0 sent with no failed or uncertain reader, 3 sent with some, 4 paused,\n"
              "halted or failed, 2 on bad arguments or an unreadable library (nothing written).\n"),
          runSend},
+        {QStringLiteral("export"), QStringLiteral("write the subscribers as CSV"),
+         QStringLiteral("Usage: quillmere-cli export --library FILE [--status S]\n\n"
+                        "Writes the subscribers of the library FILE to standard output as CSV "
+                        "(UTF-8, RFC 4180 quoting, CRLF line ends) with the header "
+                        "email,name,status,source,created_at,updated_at; dates are ISO 8601 in "
+                        "UTC. --status keeps only pending, active, unsubscribed, bounced or "
+                        "complained readers. Exits 2 when the file or the arguments are "
+                        "wrong.\n"),
+         runExport},
+        {QStringLiteral("media"), QStringLiteral("add a picture to a library's images"),
+         QStringLiteral("Usage: quillmere-cli media add FILE --library LIB\n\n"
+                        "Scales the picture in FILE to at most 1,600 pixels wide, re-encodes it "
+                        "(JPEG, or PNG where it is transparent; a GIF under 1 MB stays as it is), "
+                        "stores it in the media folder beside the library file LIB under a name "
+                        "made from its bytes, and prints the Markdown that shows it in an issue. "
+                        "Exits 2 when FILE is not a usable picture or is too large to host.\n"),
+         runMedia},
     };
     return all;
 }

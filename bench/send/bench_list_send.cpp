@@ -143,7 +143,7 @@ Outcome send(int readers, double rate, std::shared_ptr<HTTPTransport> transport)
     });
     const qint64 before = bytesWritten();
     const double cpuBefore = cpuSeconds();
-    model.sendToList(issue, rate);
+    model.sendToList(issue, false, rate);
     if (!QTest::qWaitFor([&] { return model.sendSession() && model.sendSession()->isFinished; },
                          3600000)) {
         std::printf("the send did not finish\n");
