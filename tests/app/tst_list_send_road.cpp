@@ -272,6 +272,7 @@ private Q_SLOTS:
     // archive that show them; an image missing from this computer stops the send.
     void imagesGoUpBeforeTheyGoOut() {
         auto model = makeModel();
+        readersOnBoard(*model, 60);
         const QByteArray pixel =
             QByteArray::fromBase64("iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8B"
                                    "QDwAEhQGAhKmMIQAAAABJRU5ErkJggg==");
