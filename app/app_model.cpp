@@ -3,6 +3,7 @@
 #include "core/error.h"
 #include "core/keychain_store.h"
 #include "core/sample_data.h"
+#include "ses/curl_transport.h"
 #include "ses/network_transport.h"
 
 #include <QCoreApplication>
@@ -35,34 +36,30 @@ AppModel::AppModel(Dependencies dependencies, QObject* parent)
     , m_arguments(dependencies.arguments ? *dependencies.arguments : QCoreApplication::arguments())
     , m_now(dependencies.now ? std::move(dependencies.now)
                              : [] { return QDateTime::currentDateTimeUtc(); })
-    , m_transport(dependencies.transport ? std::move(dependencies.transport)
+    , m_transport(dependencies.transport ? dependencies.transport
                                          : std::make_shared<NetworkTransport>())
+    , m_sendTransport(dependencies.sendTransport ? std::move(dependencies.sendTransport)
+                      : dependencies.transport   ? m_transport
+                                                 : std::make_shared<CurlTransport>())
     , m_sleep(std::move(dependencies.sleep))
     , m_clock(std::move(dependencies.clock))
+    , m_maxInFlight(dependencies.maxInFlight)
     , m_demoDeliveryDelay(dependencies.demoDeliveryDelay)
+    , m_firstWorkerPull(dependencies.firstWorkerPull)
     , m_workerPullInterval(dependencies.workerPullInterval)
-    , m_deliverySaveInterval(dependencies.deliverySaveInterval) {
+    , m_fixedAWSCredentials(std::move(dependencies.awsCredentials)) {
     m_onboardingDone = m_settings->value(onboardingDoneKey, false).toBool();
     m_saveTimer.setSingleShot(true);
     m_saveTimer.setInterval(saveDelayMilliseconds);
     connect(&m_saveTimer, &QTimer::timeout, this, &AppModel::saveNowInBackground);
-    m_deliverySaveTimer.setSingleShot(true);
-    m_deliverySaveTimer.setInterval(int(m_deliverySaveInterval.count()));
-    connect(&m_deliverySaveTimer, &QTimer::timeout, this, [this] {
-        if (!m_saveTimer.isActive()) {
-            saveNowInBackground();
-        }
-    });
-    m_pullTimer.setInterval(int(m_workerPullInterval.count()));
-    connect(&m_pullTimer, &QTimer::timeout, this, [this] { pullDuringSend(); });
 }
 
 AppModel::~AppModel() {
-    // Destroying the sender wakes a list send that sleeps between messages or waits in a pause;
-    // it must find the whole model still there, and learn that it is going away rather than
-    // carry on (push to the worker, judge the run, start timers) inside a half-destroyed model.
+    // Destroying the send wakes a run that sleeps between messages or waits in a pause; it must
+    // find the whole model still there, and learn that it is going away rather than carry on
+    // (push to the worker, judge the run, save) inside a half-destroyed model.
     m_closing = true;
-    m_sender.reset();
+    m_listSend.reset();
 }
 
 // MARK: start-up
@@ -79,6 +76,10 @@ QCoro::Task<void> AppModel::start() {
                 co_return;
             }
             replaceLibrary(std::move(loaded));
+            co_await recoverInterruptedSends();
+            if (!self) {
+                co_return;
+            }
         } catch (const std::exception& error) {
             if (!self) {
                 co_return;
@@ -162,15 +163,9 @@ void AppModel::setSelectedNewsletterID(std::optional<QUuid> id) {
 }
 
 std::optional<Newsletter> AppModel::selectedNewsletter() const {
-    if (!m_selectedNewsletterID) {
-        return std::nullopt;
-    }
-    for (const Newsletter& issue : m_library.newsletters) {
-        if (issue.id == *m_selectedNewsletterID) {
-            return issue;
-        }
-    }
-    return std::nullopt;
+    const Newsletter* issue =
+        m_selectedNewsletterID ? m_library.issue(*m_selectedNewsletterID) : nullptr;
+    return issue ? std::optional<Newsletter>(*issue) : std::nullopt;
 }
 
 void AppModel::setOnboardingDone(bool done) {
@@ -222,15 +217,18 @@ void AppModel::setSESError(std::optional<QString> error) {
     }
 }
 
-void AppModel::beginBusy() {
-    if (++m_busyCount == 1) {
-        Q_EMIT isBusyChanged();
+AppModel::BusyScope::BusyScope(AppModel& model)
+    : m_model(&model) {
+    if (++model.m_busyCount == 1) {
+        Q_EMIT model.isBusyChanged();
     }
 }
 
-void AppModel::endBusy() {
-    if (--m_busyCount == 0) {
-        Q_EMIT isBusyChanged();
+AppModel::BusyScope::~BusyScope() {
+    // A workflow that outlives the model (its coroutine resumed after the model went away)
+    // has nobody left to tell.
+    if (m_model && --m_model->m_busyCount == 0) {
+        Q_EMIT m_model->isBusyChanged();
     }
 }
 
@@ -245,8 +243,9 @@ void AppModel::refreshKeyPresence() {
         const auto value = m_credentials->get(account);
         return value && !value->isEmpty();
     };
-    const bool stored = !m_isDemo && present(CredentialStore::Key::awsAccessKeyID) &&
-                        present(CredentialStore::Key::awsSecretAccessKey);
+    const bool stored =
+        !m_isDemo && (m_fixedAWSCredentials || (present(CredentialStore::Key::awsAccessKeyID) &&
+                                                present(CredentialStore::Key::awsSecretAccessKey)));
     if (stored != m_hasAWSKeys) {
         m_hasAWSKeys = stored;
         Q_EMIT awsKeysChanged();
@@ -345,14 +344,10 @@ void AppModel::newIssue() {
 }
 
 void AppModel::updateIssue(const Newsletter& issue) {
-    for (Newsletter& stored : m_library.newsletters) {
-        if (stored.id == issue.id) {
-            if (!(stored == issue)) {
-                stored = issue;
-                libraryEdited(newslettersPart);
-            }
-            return;
-        }
+    Newsletter* stored = m_library.issue(issue.id);
+    if (stored && !(*stored == issue)) {
+        *stored = issue;
+        libraryEdited(newslettersPart);
     }
 }
 

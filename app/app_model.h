@@ -1,7 +1,9 @@
 #pragma once
 
 #include "app/app_section.h"
+#include "app/list_send.h"
 #include "app/onboarding_step.h"
+#include "app/send_plan.h"
 #include "app/send_session.h"
 #include "core/aws_credentials.h"
 #include "core/credential_store.h"
@@ -18,6 +20,7 @@
 #include "worker/worker_client.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QSettings>
 #include <QStringList>
 #include <QTimer>
@@ -34,7 +37,7 @@ namespace quillmere {
 // The one observable model every screen reads and edits. It owns the Library for the life of
 // the process, saves it 0.4 s after the last change, holds the interface state several screens
 // share and runs every workflow. Everything happens on the interface thread.
-class AppModel : public QObject {
+class AppModel : public QObject, private ListSend::Host {
     Q_OBJECT
     Q_PROPERTY(bool isDemo READ isDemo NOTIFY isDemoChanged)
     Q_PROPERTY(bool isBusy READ isBusy NOTIFY isBusyChanged)
@@ -53,14 +56,20 @@ public:
         std::optional<QStringList> arguments;         // the process's launch arguments
         std::function<QDateTime()> now;               // wall clock in UTC
         std::shared_ptr<HTTPTransport> transport;     // every network call; NetworkTransport
-        BulkSender::Sleep sleep;                      // the bulk sender's pacing
+        // Every message sent through SES (list and test sends): a CurlTransport, or `transport`
+        // when only that is given.
+        std::shared_ptr<HTTPTransport> sendTransport;
+        BulkSender::Sleep sleep; // the bulk sender's pacing
         BulkSender::Clock clock;
+        int maxInFlight = 16;
         std::chrono::milliseconds demoDeliveryDelay{40};
-        // During a list send: how often the worker's changes are pulled (bounces, complaints,
-        // unsubscribes reach the bounce guard) and how far behind the delivered set may be on
-        // disk.
-        std::chrono::milliseconds workerPullInterval{60000};
-        std::chrono::milliseconds deliverySaveInterval{2000};
+        // During a list send the worker's changes are pulled (bounces, complaints and
+        // unsubscribes reach the bounce guard) this long after the start, then at this interval.
+        std::chrono::milliseconds firstWorkerPull{5000};
+        std::chrono::milliseconds workerPullInterval{10000};
+        // AWS keys given by the caller instead of the credential store (the command line takes
+        // them from its environment).
+        std::optional<AWSCredentials> awsCredentials;
     };
 
     AppModel();
@@ -157,11 +166,24 @@ public:
     // no account status is known.
     double sendRate() const;
     QCoro::Task<void> sendTest(Newsletter issue, QString address);
-    // `imagesHosted`: the issue's own images were just put on the worker.
-    void sendToList(const Newsletter& issue, bool imagesHosted = false);
+    // `imagesHosted`: the issue's own images were just put on the worker; `rate` replaces
+    // sendRate() (messages per second) for this send.
+    void sendToList(const Newsletter& issue, bool imagesHosted = false,
+                    std::optional<double> rate = std::nullopt);
+    // Sends again to the readers SES refused for good (those still active).
+    void retryFailed(const Newsletter& issue);
     QCoro::Task<void> pauseSend();
-    QCoro::Task<void> resumeSend();
+    // A send the bounce guard halted resumes only with `confirmHalt` (the writer was asked).
+    QCoro::Task<void> resumeSend(bool confirmHalt = false);
+    // Ends the send: messages in flight complete and are recorded; the issue stays resumable.
+    void cancelSend();
     const std::optional<SendSession>& sendSession() const { return m_sendSession; }
+    // The list send of the current or last run, if any (its messages in flight, its pace).
+    const ListSend* listSend() const { return m_listSend.get(); }
+    // What a send of the issue would do: readers, duration, the day's quota, sandbox.
+    SendPlan sendPlan(const Newsletter& issue) const;
+    // The issue's readers whose message may or may not have arrived.
+    QList<Subscriber> uncertainReaders(const QUuid& issueID) const;
     std::optional<WorkerClient> makeWorkerClient() const;
 
     // MARK: images of issues (app_model_media.cpp)
@@ -195,6 +217,8 @@ Q_SIGNALS:
     void sesErrorChanged();
     void statusMessageChanged();
     void sendSessionChanged();
+    // A list send's run is over: its end saved, the worker pulled, publishing started.
+    void sendEnded();
 
 private:
     // Which parts of the library a change touched; drives the change signals.
@@ -204,8 +228,17 @@ private:
     void setAccount(std::optional<SESAccount> account);
     void setIdentity(std::optional<SESIdentity> identity);
     void setSESError(std::optional<QString> error);
-    void beginBusy();
-    void endBusy();
+    // Marks the model busy while alive; safe across the suspensions of a coroutine.
+    class BusyScope {
+    public:
+        explicit BusyScope(AppModel& model);
+        ~BusyScope();
+        BusyScope(const BusyScope&) = delete;
+        BusyScope& operator=(const BusyScope&) = delete;
+
+    private:
+        QPointer<AppModel> m_model;
+    };
     void selectFirstIssue();
     void refreshKeyPresence();
     void saveNowInBackground();
@@ -213,22 +246,26 @@ private:
     QCoro::Task<void> refreshSESAndIdentity();
     QCoro::Task<void> pushImported(QList<Subscriber> added);
 
-    // A list send in progress (app_model_send.cpp).
-    struct SendRun;
-    QCoro::Task<void> runListSend(std::shared_ptr<SendRun> run, QList<Subscriber> recipients);
-    QCoro::Task<void> deliver(std::shared_ptr<SendRun> run, Subscriber reader);
-    void countDelivered(const QUuid& issueID, const QUuid& readerID);
-    void applyProgress(const SendProgress& progress, const QUuid& issueID);
+    // The list send (app_model_send.cpp; the send itself is list_send.cpp).
+    void startListSend(const Newsletter& requested, std::optional<double> rate, bool failedOnly,
+                       bool imagesHosted);
     void setSendSession(std::optional<SendSession> session);
     QCoro::Task<void> publish(Newsletter issue);
-    QCoro::Task<void> hostImagesThenSend(Newsletter issue);
-    QCoro::Task<void> pullDuringSend();
+    // Folds the journals of sends cut short into the library just loaded.
+    QCoro::Task<void> recoverInterruptedSends();
+    Library& sendLibrary() override { return m_library; }
+    void sendRecorded() override;
+    QCoro::Task<bool> saveSendState() override;
+    QCoro::Task<void> pullWorkerChanges() override;
+    QCoro::Task<void> publishSent(const Newsletter& issue) override { return publish(issue); }
+    void sessionUpdated(const SendSession& session) override { setSendSession(session); }
+    void showSendStatus(const QString& text) override { showStatus(text); }
+    QCoro::Task<void> hostImagesThenSend(Newsletter issue, std::optional<double> rate,
+                                         bool failedOnly);
     // Pulls the worker's changes and merges them; returns false (with the reason shown unless
-    // `quiet`) when the worker could not be reached.
+    // `quiet`) when the worker could not be reached. A quiet pull (for a send) saves nothing.
     QCoro::Task<bool> pushAndPull(bool quiet);
     void mergeFetched(const QList<Subscriber>& fetched);
-    // Counts readers of the running send who bounced, complained or left against its issue.
-    void attributeToSend(const QList<std::pair<QUuid, SubscriberStatus>>& changes);
     void applyLaunchArguments(const QStringList& arguments);
 
     std::shared_ptr<LibraryStore> m_store;
@@ -237,11 +274,14 @@ private:
     QStringList m_arguments;
     std::function<QDateTime()> m_now;
     std::shared_ptr<HTTPTransport> m_transport;
+    std::shared_ptr<HTTPTransport> m_sendTransport;
     BulkSender::Sleep m_sleep;
     BulkSender::Clock m_clock;
+    int m_maxInFlight;
     std::chrono::milliseconds m_demoDeliveryDelay;
+    std::chrono::milliseconds m_firstWorkerPull;
     std::chrono::milliseconds m_workerPullInterval;
-    std::chrono::milliseconds m_deliverySaveInterval;
+    std::optional<AWSCredentials> m_fixedAWSCredentials;
 
     Library m_library;
     std::optional<AppSection> m_selection = AppSection::newsletters;
@@ -262,11 +302,8 @@ private:
     QTimer m_saveTimer;
 
     std::optional<SendSession> m_sendSession;
-    std::unique_ptr<BulkSender> m_sender;
-    std::shared_ptr<SendRun> m_sendRun;
+    std::unique_ptr<ListSend> m_listSend;
     std::optional<QString> m_signingSecret; // read once per process
-    QTimer m_deliverySaveTimer;             // the delivered set on disk during a send
-    QTimer m_pullTimer;                     // the worker's news during a send
     bool m_pulling = false;
     bool m_closing = false; // set by the destructor for coroutines that resume during it
 };

@@ -27,7 +27,7 @@ QCoro::Task<bool> AppModel::hostImages(Newsletter issue) {
     }
     QPointer<AppModel> self(this);
     const QString folder = mediaFolder();
-    beginBusy();
+    const BusyScope busy(*this);
     bool hosted = true;
     try {
         for (const QString& name : names) {
@@ -67,16 +67,14 @@ QCoro::Task<bool> AppModel::hostImages(Newsletter issue) {
             showStatus(QStringLiteral("Could not upload this issue's images: ") + errorText(error));
         }
     }
-    if (self) {
-        endBusy();
-    }
     co_return hosted;
 }
 
-QCoro::Task<void> AppModel::hostImagesThenSend(Newsletter issue) {
+QCoro::Task<void> AppModel::hostImagesThenSend(Newsletter issue, std::optional<double> rate,
+                                               bool failedOnly) {
     QPointer<AppModel> self(this);
     if (co_await hostImages(issue) && self) {
-        sendToList(issue, true);
+        startListSend(issue, rate, failedOnly, true);
     }
 }
 

@@ -38,6 +38,9 @@ QString sendingDomain(const SenderProfile& profile) {
 } // namespace
 
 std::optional<AWSCredentials> AppModel::loadCredentials() const {
+    if (m_fixedAWSCredentials) {
+        return m_fixedAWSCredentials;
+    }
     const auto accessKey = m_credentials->get(CredentialStore::Key::awsAccessKeyID);
     const auto secretKey = m_credentials->get(CredentialStore::Key::awsSecretAccessKey);
     if (!accessKey || accessKey->isEmpty() || !secretKey || secretKey->isEmpty()) {
@@ -64,7 +67,7 @@ QCoro::Task<void> AppModel::refreshSES() {
     }
     QPointer<AppModel> self(this);
     const SESClient client(*keys, m_library.profile.region, m_transport);
-    beginBusy();
+    const BusyScope busy(*this);
     try {
         SESAccount account = co_await client.getAccount();
         if (!self) {
@@ -78,7 +81,6 @@ QCoro::Task<void> AppModel::refreshSES() {
         }
         setSESError(errorText(error));
     }
-    endBusy();
 }
 
 QCoro::Task<void> AppModel::refreshIdentity() {
@@ -120,7 +122,7 @@ QCoro::Task<void> AppModel::verifyDomain() {
     }
     QPointer<AppModel> self(this);
     const SESClient client(*keys, m_library.profile.region, m_transport);
-    beginBusy();
+    const BusyScope busy(*this);
     bool created = false;
     try {
         SESIdentity identity = co_await client.createDomainIdentity(domain);
@@ -147,7 +149,6 @@ QCoro::Task<void> AppModel::verifyDomain() {
             setSESError(errorText(error));
         }
     }
-    endBusy();
 }
 
 QList<DNSRecord> AppModel::dnsRecords() const {
@@ -165,12 +166,11 @@ QList<DNSRecord> AppModel::dnsRecords() const {
 
 QCoro::Task<void> AppModel::deployWorker(QString cloudflareToken, QString accountID) {
     QPointer<AppModel> self(this);
-    beginBusy();
+    const BusyScope busy(*this);
     const auto script = WorkerResources::script();
     const auto schema = WorkerResources::schema();
     if (!script || !schema) {
         showStatus(QStringLiteral("Worker template missing from the app bundle."));
-        endBusy();
         co_return;
     }
     auto apiToken = m_credentials->get(CredentialStore::Key::workerAPIToken);
@@ -217,7 +217,6 @@ QCoro::Task<void> AppModel::deployWorker(QString cloudflareToken, QString accoun
         }
         showStatus(errorText(error));
     }
-    endBusy();
 }
 
 QCoro::Task<void> AppModel::syncSubscribers() {
@@ -225,12 +224,8 @@ QCoro::Task<void> AppModel::syncSubscribers() {
         showStatus(QStringLiteral("Deploy the worker first."));
         co_return;
     }
-    QPointer<AppModel> self(this);
-    beginBusy();
+    const BusyScope busy(*this);
     co_await pushAndPull(false);
-    if (self) {
-        endBusy();
-    }
 }
 
 QCoro::Task<bool> AppModel::pushAndPull(bool quiet) {
@@ -260,7 +255,11 @@ QCoro::Task<bool> AppModel::pushAndPull(bool quiet) {
         }
         mergeFetched(fetched);
         m_library.lastSync = now();
-        libraryEdited(subscribersPart | syncPart);
+        // A send's pulls reach the disk with the send's own saves (pause, end).
+        libraryEdited(subscribersPart | syncPart, !quiet);
+        if (quiet && !m_isDemo) {
+            m_unsaved = true;
+        }
         if (!quiet) {
             showStatus(QStringLiteral("Synced %1 changes from the worker.").arg(fetched.size()));
         }
@@ -299,7 +298,9 @@ void AppModel::mergeFetched(const QList<Subscriber>& fetched) {
         local.status = remote.status; // the worker's state wins
         local.updatedAt = remote.updatedAt;
     }
-    attributeToSend(changes);
+    if (m_listSend && m_listSend->isAttributing()) {
+        m_listSend->attribute(changes);
+    }
 }
 
 QCoro::Task<void> AppModel::pushImported(QList<Subscriber> added) {

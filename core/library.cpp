@@ -7,6 +7,24 @@
 
 namespace quillmere {
 
+Newsletter* Library::issue(const QUuid& id) {
+    for (Newsletter& n : newsletters) {
+        if (n.id == id) {
+            return &n;
+        }
+    }
+    return nullptr;
+}
+
+const Newsletter* Library::issue(const QUuid& id) const {
+    for (const Newsletter& n : newsletters) {
+        if (n.id == id) {
+            return &n;
+        }
+    }
+    return nullptr;
+}
+
 QJsonObject Library::toJson() const {
     QJsonArray subscriberArray;
     for (const Subscriber& s : subscribers) {

@@ -16,6 +16,10 @@ struct Library {
     QList<Newsletter> newsletters; // newest first
     std::optional<QDateTime> lastSync;
 
+    // The issue with that id, or none.
+    Newsletter* issue(const QUuid& id);
+    const Newsletter* issue(const QUuid& id) const;
+
     QJsonObject toJson() const;
     // Lenient at this level only: missing keys give the defaults; present values are strict.
     static Library fromJson(const QJsonValue& value);

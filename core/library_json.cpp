@@ -308,19 +308,26 @@ bool uuidLess(const QUuid& a, const QUuid& b) {
     return std::memcmp(a.data4, b.data4, 8) < 0;
 }
 
-void writeNewsletter(Writer& w, const Newsletter& n) {
-    w.beginObject();
-    w.key("createdAt");
-    w.date(n.createdAt);
-    w.key("deliveredIDs");
+void writeIDs(Writer& w, const char* key, const QSet<QUuid>& set) {
+    w.key(key);
     w.beginArray();
-    std::vector<QUuid> ids(n.deliveredIDs.cbegin(), n.deliveredIDs.cend());
+    std::vector<QUuid> ids(set.cbegin(), set.cend());
     std::sort(ids.begin(), ids.end(), uuidLess); // the order of their canonical texts
     for (const QUuid& id : ids) {
         w.element();
         w.uuid(id);
     }
     w.endArray();
+}
+
+void writeNewsletter(Writer& w, const Newsletter& n) {
+    w.beginObject();
+    w.key("createdAt");
+    w.date(n.createdAt);
+    writeIDs(w, "deliveredIDs", n.deliveredIDs);
+    if (!n.failedIDs.isEmpty()) {
+        writeIDs(w, "failedIDs", n.failedIDs);
+    }
     w.key("id");
     w.uuid(n.id);
     w.key("markdown");
@@ -339,6 +346,9 @@ void writeNewsletter(Writer& w, const Newsletter& n) {
     w.string(n.subject);
     w.key("template");
     w.string(rawValue(n.emailTemplate));
+    if (!n.uncertainIDs.isEmpty()) {
+        writeIDs(w, "uncertainIDs", n.uncertainIDs);
+    }
     w.endObject();
 }
 
@@ -515,6 +525,12 @@ private:
             } else if (key == "deliveredIDs") {
                 once(seen, 2);
                 array([&] { n.deliveredIDs.insert(uuid()); });
+            } else if (key == "failedIDs") {
+                once(seen, 1024);
+                array([&] { n.failedIDs.insert(uuid()); });
+            } else if (key == "uncertainIDs") {
+                once(seen, 2048);
+                array([&] { n.uncertainIDs.insert(uuid()); });
             } else if (key == "id") {
                 once(seen, 4), n.id = uuid();
             } else if (key == "markdown") {
@@ -535,7 +551,7 @@ private:
                 throw NotFast{};
             }
         });
-        require(seen | 32, 1023); // sentAt is optional
+        require((seen | 32) & 1023, 1023); // sentAt, failedIDs and uncertainIDs are optional
         return n;
     }
 

@@ -95,6 +95,14 @@ QJsonObject Newsletter::toJson() const {
     if (sentAt) {
         o.insert(QLatin1String("sentAt"), IsoDate::format(*sentAt));
     }
+    if (!failedIDs.isEmpty()) {
+        o.insert(QLatin1String("failedIDs"),
+                 QJsonArray::fromStringList(sortedUuidTexts(failedIDs)));
+    }
+    if (!uncertainIDs.isEmpty()) {
+        o.insert(QLatin1String("uncertainIDs"),
+                 QJsonArray::fromStringList(sortedUuidTexts(uncertainIDs)));
+    }
     return o;
 }
 
@@ -111,12 +119,19 @@ Newsletter Newsletter::fromJson(const QJsonValue& value, const QString& path) {
     n.sentAt = r.optionalDate(QLatin1String("sentAt"));
     n.stats =
         CampaignStats::fromJson(r.value(QLatin1String("stats")), path + QStringLiteral(".stats"));
-    const QLatin1String deliveredKey("deliveredIDs");
-    const QJsonArray delivered = r.array(deliveredKey);
-    n.deliveredIDs.reserve(delivered.size());
-    qsizetype index = 0;
-    for (const QJsonValue& element : delivered) {
-        n.deliveredIDs.insert(r.uuidElement(element, deliveredKey, index++));
+    const auto readIDs = [&r](QLatin1String key, QSet<QUuid>& into) {
+        const QJsonArray ids = r.array(key);
+        into.reserve(ids.size());
+        qsizetype index = 0;
+        for (const QJsonValue& element : ids) {
+            into.insert(r.uuidElement(element, key, index++));
+        }
+    };
+    readIDs(QLatin1String("deliveredIDs"), n.deliveredIDs);
+    for (const QLatin1String key : {QLatin1String("failedIDs"), QLatin1String("uncertainIDs")}) {
+        if (r.has(key)) {
+            readIDs(key, key == QLatin1String("failedIDs") ? n.failedIDs : n.uncertainIDs);
+        }
     }
     return n;
 }

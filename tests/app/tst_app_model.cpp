@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSignalSpy>
@@ -84,6 +85,7 @@ class TestAppModel : public QObject {
 
     QString writeFile(const QString& name, const QByteArray& bytes) {
         QFile f(m_dir->filePath(name));
+        QDir().mkpath(QFileInfo(f).path());
         f.open(QIODevice::WriteOnly);
         f.write(bytes);
         return f.fileName();
@@ -477,6 +479,45 @@ private Q_SLOTS:
                  QStringLiteral("Test sent to me@example.com (message 0100018c1234)."));
         QVERIFY(m->previewEmail(SampleData::library().newsletters[0])
                     .html.contains(QStringLiteral("Hi Alex,")));
+    }
+
+    // A process that died mid-send left its issue "sending" and a journal (its last line torn):
+    // the next start folds the journal in, pauses the issue and saves. Sending it again when
+    // nobody is left records the end the dead process never reached.
+    void anInterruptedSendIsRecoveredAndEnded() {
+        Library library = SampleData::library();
+        library.newsletters[1].status = CampaignStatus::sending;
+        const QUuid issueID = library.newsletters[1].id;
+        LibraryFile::write(libraryPath(), library);
+        const QString journal = DeliveryJournal::path(libraryPath(), issueID);
+        const auto id = [](int n) {
+            return SampleData::sampleID(n).toByteArray(QUuid::WithoutBraces);
+        };
+        writeFile(QStringLiteral("Postwick/sends/") + QFileInfo(journal).fileName(),
+                  "delivered " + id(8) + "\nfailed " + id(9) + "\nuncertain " + id(10) +
+                      "\ndelivered 5A3D0000-00");
+        auto m = started();
+        const Newsletter recovered = *m->library().issue(issueID);
+        QCOMPARE(recovered.status, CampaignStatus::paused);
+        QCOMPARE(recovered.deliveredIDs.size(), 8);
+        QCOMPARE(recovered.failedIDs, QSet<QUuid>{SampleData::sampleID(9)});
+        QCOMPARE(recovered.uncertainIDs, QSet<QUuid>{SampleData::sampleID(10)});
+        QCOMPARE(recovered.stats.sent, 8);
+        QTRY_VERIFY(!QFile::exists(journal));
+        QCOMPARE(*LibraryFile::read(libraryPath()).issue(issueID), recovered);
+
+        storeKeys();
+        QSet<QUuid> others;
+        for (const Subscriber& s : m->library().subscribers) {
+            if (!recovered.deliveredIDs.contains(s.id)) {
+                others.insert(s.id);
+            }
+        }
+        m->setStatus(SubscriberStatus::unsubscribed, others);
+        m->sendToList(recovered);
+        QCOMPARE(*m->statusMessage(), QStringLiteral("No active subscribers left to send to."));
+        QCOMPARE(m->library().issue(issueID)->status, CampaignStatus::sent);
+        QVERIFY(m->library().issue(issueID)->sentAt);
     }
 
     void demoListSendReachesExactlyTheActiveRest() {

@@ -2,8 +2,7 @@
 // the whole process: how it stops in the middle of a send, and what it leaves behind on disk
 // and in its output. Secrets travel over the pipe, never on the command line.
 //
-//   workflow_host [--library PATH] [--settings PATH] [--memory-credentials]
-//                 [--delivery-save-interval MS] [--no-flush]
+//   workflow_host [--library PATH] [--settings PATH] [--memory-credentials] [--no-flush]
 //
 // Without --library and --settings the model uses its production locations (under the XDG
 // folders of the environment); without --memory-credentials the system keychain. --no-flush
@@ -226,10 +225,6 @@ int main(int argc, char** argv) {
     }
     if (args.contains(QStringLiteral("--memory-credentials"))) {
         d.credentials = std::make_shared<MemoryCredentialStore>();
-    }
-    if (const QString interval = option(args, QStringLiteral("--delivery-save-interval"));
-        !interval.isEmpty()) {
-        d.deliverySaveInterval = std::chrono::milliseconds(interval.toLongLong());
     }
     d.arguments = QStringList{QStringLiteral("workflow_host")};
     AppModel model(std::move(d));

@@ -70,6 +70,8 @@ Library randomLibrary(QRandomGenerator& random) {
     for (int i = 0; i < 200; ++i) {
         library.newsletters[2].deliveredIDs.insert(QUuid::createUuid());
     }
+    library.newsletters[1].failedIDs.insert(QUuid::createUuid());
+    library.newsletters[1].uncertainIDs.insert(QUuid::createUuid());
     library.lastSync.reset();
     return library;
 }

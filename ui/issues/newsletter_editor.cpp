@@ -197,8 +197,12 @@ void NewsletterEditor::refreshActions() {
     m_sendTest->setEnabled(m_issue && m_testAddress->text().contains(QLatin1Char('@')) &&
                            !m_model.isBusy());
     const bool sent = m_issue && m_issue->status == CampaignStatus::sent;
-    m_sendToList->setText(sent ? QStringLiteral("Sent") : QStringLiteral("Send to List"));
-    m_sendToList->setEnabled(m_issue && !sent);
+    // A sent issue with readers SES refused opens the sheet once more, to retry them.
+    const bool failures = sent && !m_issue->failedIDs.isEmpty();
+    m_sendToList->setText(failures ? QStringLiteral("Retry Failed…")
+                          : sent   ? QStringLiteral("Sent")
+                                   : QStringLiteral("Send to List"));
+    m_sendToList->setEnabled(m_issue && (!sent || failures));
     qsizetype blocking = 0;
     if (m_issue) {
         const QList<ComplianceIssue> findings =
