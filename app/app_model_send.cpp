@@ -240,7 +240,7 @@ QCoro::Task<void> AppModel::runListSend(std::shared_ptr<SendRun> run,
     m_pullTimer.stop();
     // The last word from the worker before the run is judged and saved.
     if (makeWorkerClient()) {
-        co_await pushAndPull(true);
+        co_await syncWithWorker(true);
         if (!self) {
             co_return;
         }
@@ -424,7 +424,7 @@ QCoro::Task<void> AppModel::publish(Newsletter issue) {
 
 // MARK: the worker's news during a send
 
-void AppModel::attributeToSend(const QList<std::pair<QUuid, SubscriberStatus>>& changes) {
+void AppModel::attributeToSend(const QList<StatusChange>& changes) {
     // While a list send runs (and at its last pull), a reader it reached who bounces,
     // complains or leaves counts against the issue once, so the bounce guard and the stats
     // see real numbers.
@@ -461,7 +461,7 @@ QCoro::Task<void> AppModel::pullDuringSend() {
     if (m_pulling || !m_sendRun || m_sendRun->finished) {
         co_return;
     }
-    co_await pushAndPull(true);
+    co_await syncWithWorker(true);
 }
 
 } // namespace quillmere

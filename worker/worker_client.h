@@ -2,6 +2,8 @@
 
 #include "core/subscriber.h"
 #include "ses/http_transport.h"
+#include "worker/worker_health.h"
+#include "worker/worker_page.h"
 
 #include <QDateTime>
 #include <QJsonObject>
@@ -29,12 +31,18 @@ public:
     const QUrl& baseURL() const { return m_baseURL; }
     const QString& apiToken() const { return m_apiToken; }
 
+    // One page of the worker's changes at or after `since`, or the page that `next` names.
+    QCoro::Task<WorkerPage> fetchPage(std::optional<QDateTime> since,
+                                      std::optional<QString> next = std::nullopt) const;
+    // Every page, followed to the end.
     QCoro::Task<QList<Subscriber>> fetchSubscribers(std::optional<QDateTime> since) const;
     QCoro::Task<qint64> upsertSubscribers(QList<Subscriber> subscribers) const;
     QCoro::Task<> publishIssue(QString slug, QString subject, QString html,
                                QDateTime publishedAt) const;
     // Never fails: any failure is false.
     QCoro::Task<bool> health() const;
+    // What the worker reports about itself; fails like the other calls.
+    QCoro::Task<WorkerHealth> healthReport() const;
 
     // The wire forms, exposed for tests and tools.
     static QString wireDate(const QDateTime& date);

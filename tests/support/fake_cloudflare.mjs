@@ -258,6 +258,20 @@ async function api(method, parts, query, request, bodyBytes) {
     if (rest[0] === "workers" && rest[1] === "scripts" && rest.length === 3 && method === "PUT") {
         return uploadScript(rest[2], request, bodyBytes);
     }
+    if (rest[0] === "workers" && rest[1] === "scripts" && rest[3] === "settings" && rest.length === 4 && method === "GET") {
+        const script = scripts.get(rest[2]);
+        if (!script) {
+            return failure(404, 10007, `This Worker (${rest[2]}) does not exist on your account.`);
+        }
+        return envelope(200, {
+            compatibility_date: script.metadata.compatibility_date,
+            bindings: [
+                ...Object.entries(script.d1).map(([name, id]) => ({ name, id, type: "d1" })),
+                ...Object.entries(script.plain).map(([name, text]) => ({ name, text, type: "plain_text" })),
+                ...Object.keys(script.secrets).map((name) => ({ name, type: "secret_text" })),
+            ],
+        });
+    }
     if (rest[0] === "workers" && rest[1] === "scripts" && rest[3] === "secrets" && rest.length === 4 && method === "PUT") {
         const script = scripts.get(rest[2]);
         if (!script) {

@@ -62,6 +62,7 @@ private Q_SLOTS:
     void pulledObjectsAreNormalised();
     void workerDatesInEveryForm();
     void largePushesGoOutInBatches();
+    void pagesAndHealthReports();
 };
 
 void TestWorkerClient::requestBytes() {
@@ -203,6 +204,35 @@ void TestWorkerClient::largePushesGoOutInBatches() {
     f.transport->enqueue(401, R"({"error":"The API token is missing or wrong."})");
     QVERIFY_THROWS_EXCEPTION(WorkerClientError, test::runTask(f.client.upsertSubscribers(many)));
     QCOMPARE(f.transport->requests().size(), 5);
+}
+
+void TestWorkerClient::pagesAndHealthReports() {
+    Fixture f;
+    // A pull follows "next" to the end; a page position replaces "since".
+    f.transport->enqueue(200, R"({"subscribers":[{"email":"a@x.example"}],)"
+                              R"("syncedAt":"2026-05-01T12:00:00Z","next":"eyJ+a/"})");
+    f.transport->enqueue(200, R"({"subscribers":[{"email":"b@x.example"}],"syncedAt":"soon"})");
+    QCOMPARE(test::runTask(f.client.fetchSubscribers(utc("2026-05-01T11:00:00Z"))).size(), 2);
+    QCOMPARE(f.transport->requests()[1].url.toString(QUrl::FullyEncoded),
+             u"https://w.example/api/subscribers?next=eyJ%2Ba/"_s);
+    f.transport->enqueue(200, R"({"subscribers":[],"syncedAt":"2026-05-01T12:00:00Z"})");
+    f.transport->enqueue(200, R"({"subscribers":[],"syncedAt":"soon","next":""})");
+    QCOMPARE(test::runTask(f.client.fetchPage(std::nullopt)),
+             (WorkerPage{{}, utc("2026-05-01T12:00:00Z"), std::nullopt}));
+    QCOMPARE(test::runTask(f.client.fetchPage(std::nullopt)), WorkerPage{});
+
+    f.transport->enqueue(200, R"({"ok":true,"awsAccountId":"123456789012","mailConfigured":false,)"
+                              R"("mailFailure":{"at":"2026-05-01T10:00:00Z","message":"SES 403"},)"
+                              R"("snsFailure":null})");
+    f.transport->enqueue(200, R"({"ok":true})");
+    QCOMPARE(
+        test::runTask(f.client.healthReport()),
+        (WorkerHealth{true, u"123456789012"_s, false,
+                      WorkerFailure{utc("2026-05-01T10:00:00Z"), u"SES 403"_s}, std::nullopt}));
+    // A worker of an older version says only that it is up.
+    QCOMPARE(test::runTask(f.client.healthReport()), (WorkerHealth{true, {}, {}, {}, {}}));
+    QCOMPARE(f.answer(200, R"({"up":true})", [&] { return f.client.healthReport(); }),
+             u"expected {ok:boolean}"_s);
 }
 
 QTEST_GUILESS_MAIN(TestWorkerClient)
