@@ -112,7 +112,7 @@ try {
                     failures.push(`${job.kind} ${job.email}: ${response.status}`);
                 }
             } catch (error) {
-                failures.push(`${job.kind} ${job.email}: ${error.message}`);
+                failures.push(`${job.kind} ${job.email}: ${error.message} (${error.cause?.code ?? error.cause?.message ?? "no cause"})`);
             }
             latencies.push(performance.now() - started);
         }
