@@ -24,7 +24,7 @@ class WorkerClient {
 public:
     // Subscribers per push request. Larger lists go out in several requests, so a first sync of
     // a big list stays within the worker's request and CPU limits; the counts are added up.
-    static constexpr qsizetype pushBatchSize = 1000;
+    static constexpr qsizetype pushBatchSize = 500;
 
     WorkerClient(QUrl baseURL, QString apiToken, std::shared_ptr<HTTPTransport> transport);
 

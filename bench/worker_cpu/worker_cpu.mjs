@@ -36,7 +36,7 @@ const { values: options } = parseArgs({
 });
 const readers = Number(options.readers);
 // As WorkerClient::pushBatchSize.
-const PUSH_BATCH = 1000;
+const PUSH_BATCH = 500;
 
 // Replays the worker's pull statements (given in the request body), or parses a saved D1 answer
 // as the binding does (columns and rows into objects), or does nothing.
@@ -81,7 +81,7 @@ const db = {
     prepare: statement,
     async batch(statements) {
         return statements.map((s) => s.sql.includes(" AS now") ? { results: [{ now: Date.now() }] }
-            : s.sql.trimStart().startsWith("SELECT") ? { results: rows.slice() } : { meta: { changes: 1000 } });
+            : s.sql.trimStart().startsWith("SELECT") ? { results: rows.slice() } : { meta: { changes: 500 } });
     },
 };
 export default {
