@@ -149,6 +149,11 @@ QCoro::Task<std::optional<QJsonValue>> send(std::shared_ptr<HTTPTransport> trans
     co_return object.value(QLatin1String("result"));
 }
 
+QString scriptPath(const QString& accountID, const QString& scriptName) {
+    return QStringLiteral("/accounts/") + encodePathSegment(accountID) +
+           QStringLiteral("/workers/scripts/") + encodePathSegment(scriptName);
+}
+
 // https://<script>.<subdomain>.workers.dev, from the account's workers.dev subdomain.
 QCoro::Task<QUrl> workersDevURL(Endpoint endpoint, QString accountPath, QString scriptName) {
     Call subdomainCall{QStringLiteral("GET"), accountPath + QStringLiteral("/workers/subdomain")};
@@ -276,8 +281,7 @@ QCoro::Task<QUrl> CloudflareDeployer::deploy(QString accountID, QString scriptNa
     const Endpoint endpoint{m_apiBase, m_apiToken, m_transport};
     const BoundaryMaker makeBoundary = m_makeBoundary;
     const QString account = QStringLiteral("/accounts/") + encodePathSegment(accountID);
-    const QString scriptPath =
-        account + QStringLiteral("/workers/scripts/") + encodePathSegment(scriptName);
+    const QString script = scriptPath(accountID, scriptName);
     const QString dbname = databaseName(scriptName);
 
     // 1. Find the database by its exact name.
@@ -323,14 +327,14 @@ QCoro::Task<QUrl> CloudflareDeployer::deploy(QString accountID, QString scriptNa
 
     // 4. The script with its bindings.
     const QString boundary = makeBoundary();
-    Call uploadCall{QStringLiteral("PUT"), scriptPath};
+    Call uploadCall{QStringLiteral("PUT"), script};
     uploadCall.body = multipartBody(boundary, metadataJSON(uuid, vars, secrets), workerJS);
     uploadCall.contentType = QStringLiteral("multipart/form-data; boundary=") + boundary;
     HTTPRequest upload = makeRequest(endpoint, uploadCall);
     co_await send(endpoint.transport, std::move(upload));
 
     // 5. The workers.dev route of the script.
-    Call routeCall{QStringLiteral("POST"), scriptPath + QStringLiteral("/subdomain")};
+    Call routeCall{QStringLiteral("POST"), script + QStringLiteral("/subdomain")};
     routeCall.json = QJsonObject{{QLatin1String("enabled"), true}};
     HTTPRequest route = makeRequest(endpoint, routeCall);
     co_await send(endpoint.transport, std::move(route));
@@ -343,10 +347,8 @@ QCoro::Task<QUrl> CloudflareDeployer::deploy(QString accountID, QString scriptNa
 QCoro::Task<> CloudflareDeployer::putSecret(QString accountID, QString scriptName, QString name,
                                             QString text) const {
     const Endpoint endpoint{m_apiBase, m_apiToken, m_transport};
-    Call call{QStringLiteral("PUT"), QStringLiteral("/accounts/") + encodePathSegment(accountID) +
-                                         QStringLiteral("/workers/scripts/") +
-                                         encodePathSegment(scriptName) +
-                                         QStringLiteral("/secrets")};
+    Call call{QStringLiteral("PUT"),
+              scriptPath(accountID, scriptName) + QStringLiteral("/secrets")};
     call.json = QJsonObject{{QLatin1String("name"), name},
                             {QLatin1String("text"), text},
                             {QLatin1String("type"), QLatin1String("secret_text")}};
@@ -357,10 +359,8 @@ QCoro::Task<> CloudflareDeployer::putSecret(QString accountID, QString scriptNam
 QCoro::Task<QMap<QString, QString>> CloudflareDeployer::scriptVars(QString accountID,
                                                                    QString scriptName) const {
     const Endpoint endpoint{m_apiBase, m_apiToken, m_transport};
-    Call call{QStringLiteral("GET"), QStringLiteral("/accounts/") + encodePathSegment(accountID) +
-                                         QStringLiteral("/workers/scripts/") +
-                                         encodePathSegment(scriptName) +
-                                         QStringLiteral("/settings")};
+    Call call{QStringLiteral("GET"),
+              scriptPath(accountID, scriptName) + QStringLiteral("/settings")};
     HTTPRequest request = makeRequest(endpoint, call);
     const auto result = co_await send(endpoint.transport, std::move(request));
     QMap<QString, QString> vars;
