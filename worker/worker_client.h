@@ -44,6 +44,11 @@ public:
     // What the worker reports about itself; fails like the other calls.
     QCoro::Task<WorkerHealth> healthReport() const;
 
+    // The issue's own images: whether the worker serves media/<name> already, and the upload
+    // of one (the type follows from the name).
+    QCoro::Task<bool> hasMedia(QString name) const;
+    QCoro::Task<> uploadMedia(QString name, QByteArray bytes) const;
+
     // The wire forms, exposed for tests and tools.
     static QString wireDate(const QDateTime& date);
     static QJsonObject wireObject(const Subscriber& subscriber);
