@@ -257,6 +257,7 @@ void AppModel::libraryEdited(int parts, bool save) {
         Q_EMIT profileChanged();
     }
     if (parts & subscribersPart) {
+        ++m_subscriberEdits;
         Q_EMIT subscribersChanged();
     }
     if (parts & newslettersPart) {

@@ -5,6 +5,7 @@
 #include "app/onboarding_step.h"
 #include "app/send_plan.h"
 #include "app/send_session.h"
+#include "app/worker_sync.h"
 #include "core/aws_credentials.h"
 #include "core/credential_store.h"
 #include "core/library.h"
@@ -17,6 +18,7 @@
 #include "ses/http_transport.h"
 #include "ses/ses_account.h"
 #include "ses/ses_identity.h"
+#include "worker/cloudflare_deployer.h"
 #include "worker/worker_client.h"
 
 #include <QObject>
@@ -153,6 +155,22 @@ public:
     QCoro::Task<void> syncSubscribers();
     void importCSV(const QString& path);
 
+    // MARK: the signup worker (worker_sync.cpp, worker_deployment.cpp)
+    // Pushes local changes, pulls every page of the worker's changes and merges them (the
+    // worker's status wins) and moves the cursor. Returns the readers whose status changed, or
+    // none when there is no worker or it could not be reached (the reason shown unless
+    // `quiet`). The one entry for anything that needs the worker's news now, a list send too.
+    QCoro::Task<std::optional<QList<StatusChange>>> syncWithWorker(bool quiet);
+    // What the worker last said about itself (GET /api/health); none before it was asked.
+    const std::optional<WorkerHealth>& workerHealth() const { return m_workerHealth; }
+    QCoro::Task<void> refreshWorkerHealth();
+    // The worker's reported failures as lines to show, those after `after` only when given.
+    QStringList workerHealthProblems(const std::optional<QDateTime>& after = std::nullopt) const;
+    // The accounts a Cloudflare token can see; none when Cloudflare rejects the token.
+    QCoro::Task<std::optional<QList<CloudflareAccount>>> cloudflareAccounts(QString token) const;
+    // Gives a deployed worker the AWS keys just stored, through the Cloudflare API.
+    QCoro::Task<void> updateWorkerKeys();
+
     // MARK: send workflow (app_model_send.cpp)
     // The link-signing secret shared with the worker: from the credential store, made and kept
     // there on first use; a fixed one in demo mode.
@@ -219,6 +237,7 @@ Q_SIGNALS:
     void sendSessionChanged();
     // A list send's run is over: its end saved, the worker pulled, publishing started.
     void sendEnded();
+    void workerHealthChanged();
 
 private:
     // Which parts of the library a change touched; drives the change signals.
@@ -262,10 +281,11 @@ private:
     void showSendStatus(const QString& text) override { showStatus(text); }
     QCoro::Task<void> hostImagesThenSend(Newsletter issue, std::optional<double> rate,
                                          bool failedOnly);
-    // Pulls the worker's changes and merges them; returns false (with the reason shown unless
-    // `quiet`) when the worker could not be reached. A quiet pull (for a send) saves nothing.
-    QCoro::Task<bool> pushAndPull(bool quiet);
-    void mergeFetched(const QList<Subscriber>& fetched);
+    // After a sync: the worker's failures since `after` join the status message.
+    QCoro::Task<void> reportWorkerFailures(std::optional<QDateTime> after);
+    // The AWS account of the stored keys (STS); none without keys or when STS fails, with the
+    // reason in `problem`.
+    QCoro::Task<std::optional<QString>> awsAccountID(QString* problem);
     void applyLaunchArguments(const QStringList& arguments);
 
     std::shared_ptr<LibraryStore> m_store;
@@ -305,6 +325,8 @@ private:
     std::unique_ptr<ListSend> m_listSend;
     std::optional<QString> m_signingSecret; // read once per process
     bool m_pulling = false;
+    quint64 m_subscriberEdits = 0; // counts edits of the list, for merges that span awaits
+    std::optional<WorkerHealth> m_workerHealth;
     bool m_closing = false; // set by the destructor for coroutines that resume during it
 };
 

@@ -291,7 +291,7 @@ QCoro::Task<bool> AppModel::saveSendState() {
 
 QCoro::Task<void> AppModel::pullWorkerChanges() {
     if (!m_pulling) {
-        co_await pushAndPull(true);
+        co_await syncWithWorker(true);
     }
 }
 

@@ -1,6 +1,7 @@
 // The workflows that connect the writer's accounts and keep the list in step: AWS keys, the SES
 // account and domain, DNS records, the worker's deployment, synchronisation and CSV import.
 #include "app/app_model.h"
+#include "app/worker_deployment.h"
 #include "core/keychain_error.h"
 #include "import/csv_importer.h"
 #include "render/reader_links.h"
@@ -54,6 +55,7 @@ void AppModel::saveAWSKeys(const QString& accessKey, const QString& secretKey) {
         m_credentials->set(trimSpacesAndTabs(accessKey), CredentialStore::Key::awsAccessKeyID);
         m_credentials->set(trimSpacesAndTabs(secretKey), CredentialStore::Key::awsSecretAccessKey);
         setSESError(std::nullopt);
+        updateWorkerKeys();
     } catch (const KeychainError& error) {
         setSESError(QStringLiteral("Could not save to the system keychain: ") + errorText(error));
     }
@@ -191,18 +193,17 @@ QCoro::Task<void> AppModel::deployWorker(QString cloudflareToken, QString accoun
         secrets.insert(QStringLiteral("AWS_ACCESS_KEY_ID"), keys->accessKeyID);
         secrets.insert(QStringLiteral("AWS_SECRET_ACCESS_KEY"), keys->secretAccessKey);
     }
-    const SenderProfile& profile = m_library.profile;
-    const QMap<QString, QString> vars{
-        {QStringLiteral("PUBLICATION_NAME"), profile.publicationName},
-        {QStringLiteral("FROM_EMAIL"), profile.fromEmail},
-        {QStringLiteral("AWS_REGION"), profile.region},
-        {QStringLiteral("DOUBLE_OPT_IN"),
-         profile.doubleOptIn ? QStringLiteral("true") : QStringLiteral("false")},
-    };
+    // The worker accepts bounces and complaints from the topics of this account only.
+    QString accountProblem;
+    const std::optional<QString> awsAccount = co_await awsAccountID(&accountProblem);
+    if (!self) {
+        co_return;
+    }
+    const QMap<QString, QString> vars = WorkerDeployment::vars(m_library.profile, awsAccount);
     const CloudflareDeployer deployer(cloudflareToken, m_transport);
     try {
-        auto deployment =
-            deployer.deploy(accountID, QStringLiteral("postwick"), *script, *schema, vars, secrets);
+        auto deployment = deployer.deploy(accountID, WorkerDeployment::scriptName, *script, *schema,
+                                          vars, secrets);
         const QUrl url = co_await deployment;
         if (!self) {
             co_return;
@@ -210,7 +211,12 @@ QCoro::Task<void> AppModel::deployWorker(QString cloudflareToken, QString accoun
         SenderProfile updated = m_library.profile;
         updated.workerBaseURL = url.toString();
         setProfile(updated);
-        showStatus(QStringLiteral("Worker live at ") + url.toString());
+        showStatus(QStringLiteral("Worker live at ") + url.toString() +
+                   (accountProblem.isEmpty()
+                        ? QString()
+                        : QStringLiteral(". Bounce routing stays off until your AWS account can "
+                                         "be read: ") +
+                              accountProblem));
     } catch (const std::exception& error) {
         if (!self) {
             co_return;
@@ -225,82 +231,7 @@ QCoro::Task<void> AppModel::syncSubscribers() {
         co_return;
     }
     const BusyScope busy(*this);
-    co_await pushAndPull(false);
-}
-
-QCoro::Task<bool> AppModel::pushAndPull(bool quiet) {
-    const auto client = makeWorkerClient();
-    if (!client) {
-        co_return false;
-    }
-    QPointer<AppModel> self(this);
-    m_pulling = true;
-    const std::optional<QDateTime> since = m_library.lastSync;
-    QList<Subscriber> changed;
-    for (const Subscriber& s : std::as_const(m_library.subscribers)) {
-        if (!since || s.updatedAt > *since) {
-            changed.append(s);
-        }
-    }
-    try {
-        if (!changed.isEmpty()) {
-            co_await client->upsertSubscribers(std::move(changed));
-            if (!self) {
-                co_return false;
-            }
-        }
-        const QList<Subscriber> fetched = co_await client->fetchSubscribers(since);
-        if (!self) {
-            co_return false;
-        }
-        mergeFetched(fetched);
-        m_library.lastSync = now();
-        // A send's pulls reach the disk with the send's own saves (pause, end).
-        libraryEdited(subscribersPart | syncPart, !quiet);
-        if (quiet && !m_isDemo) {
-            m_unsaved = true;
-        }
-        if (!quiet) {
-            showStatus(QStringLiteral("Synced %1 changes from the worker.").arg(fetched.size()));
-        }
-    } catch (const std::exception& error) {
-        if (!self) {
-            co_return false;
-        }
-        m_pulling = false;
-        if (!quiet) {
-            showStatus(errorText(error));
-        }
-        co_return false;
-    }
-    m_pulling = false;
-    co_return true;
-}
-
-void AppModel::mergeFetched(const QList<Subscriber>& fetched) {
-    QHash<QString, qsizetype> byAddress;
-    byAddress.reserve(m_library.subscribers.size());
-    for (qsizetype i = 0; i < m_library.subscribers.size(); ++i) {
-        byAddress.insert(m_library.subscribers[i].email, i);
-    }
-    QList<std::pair<QUuid, SubscriberStatus>> changes;
-    for (const Subscriber& remote : fetched) {
-        const auto found = byAddress.constFind(remote.email);
-        if (found == byAddress.constEnd()) {
-            byAddress.insert(remote.email, m_library.subscribers.size());
-            m_library.subscribers.append(remote);
-            continue;
-        }
-        Subscriber& local = m_library.subscribers[*found];
-        if (local.status != remote.status) {
-            changes.append({local.id, remote.status});
-        }
-        local.status = remote.status; // the worker's state wins
-        local.updatedAt = remote.updatedAt;
-    }
-    if (m_listSend && m_listSend->isAttributing()) {
-        m_listSend->attribute(changes);
-    }
+    co_await syncWithWorker(false);
 }
 
 QCoro::Task<void> AppModel::pushImported(QList<Subscriber> added) {

@@ -298,7 +298,7 @@ CampaignStats ListSend::guardStats() const {
     return window;
 }
 
-void ListSend::attribute(const QList<std::pair<QUuid, SubscriberStatus>>& changes) {
+void ListSend::attribute(const QList<StatusChange>& changes) {
     Newsletter* issue = m_host.sendLibrary().issue(m_setup.issueID);
     if (!issue) {
         return;

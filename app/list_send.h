@@ -2,6 +2,7 @@
 
 #include "app/delivery_journal.h"
 #include "app/send_session.h"
+#include "app/worker_sync.h"
 #include "core/library.h"
 #include "render/reader_message.h"
 #include "ses/bulk_sender.h"
@@ -81,7 +82,7 @@ public:
     int concurrency() const { return m_sender.concurrency(); }
 
     // Readers of this send who bounced, complained or left, as the worker reports them.
-    void attribute(const QList<std::pair<QUuid, SubscriberStatus>>& changes);
+    void attribute(const QList<StatusChange>& changes);
 
     // Who a send of the issue reaches: active readers it has not delivered to, failed or left
     // uncertain; with `failedOnly`, the active readers it failed.

@@ -366,6 +366,9 @@ private Q_SLOTS:
             const auto ok = [](const QJsonValue& result) {
                 return json({{"success", true}, {"errors", QJsonArray()}, {"result", result}});
             };
+            m_net->enqueue(200, "<GetCallerIdentityResponse><GetCallerIdentityResult><Account>"
+                                "123456789012</Account></GetCallerIdentityResult>"
+                                "</GetCallerIdentityResponse>");
             m_net->enqueue(200,
                            ok(QJsonArray{QJsonObject{{"name", "postwick-db"}, {"uuid", "d"}}}));
             m_net->enqueue(200, ok(QJsonArray()));  // schema
@@ -388,7 +391,9 @@ private Q_SLOTS:
         const QByteArray upload = std::find_if(requests.cbegin(), requests.cend(), [](auto& r) {
                                       return r.method == QLatin1String("PUT");
                                   })->body;
-        for (const QString& expected : {*apiToken, secret, QStringLiteral("AKID")}) {
+        for (const QString& expected :
+             {*apiToken, secret, QStringLiteral("AKID"),
+              QStringLiteral(R"("name":"AWS_ACCOUNT_ID","text":"123456789012")")}) {
             QVERIFY(upload.contains(expected.toUtf8()));
         }
         deployOnce();
@@ -424,11 +429,12 @@ private Q_SLOTS:
         QCOMPARE(list[1].source, QStringLiteral("manual"));
         QCOMPARE(list[2].email, QStringLiteral("new@example.com"));
 
-        // Nothing changed locally since: no push, a pull since the last sync.
+        // Nothing changed locally since: no push, a pull since the last sync (each sync then
+        // asks the worker how it is; unanswered here).
         m_net->enqueue(200, R"({"subscribers": []})");
         test::runTask(m->syncSubscribers());
-        QCOMPARE(m_net->requests().size(), 4);
-        QVERIFY(m_net->requests()[3].url.query().startsWith(QStringLiteral("since=")));
+        QCOMPARE(m_net->requests().size(), 6);
+        QVERIFY(m_net->requests()[4].url.query().startsWith(QStringLiteral("since=")));
     }
 
     void importDeduplicatesAndPushes() {

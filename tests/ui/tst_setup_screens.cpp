@@ -3,7 +3,9 @@
 // indicators against a name server on loopback, Production Access, the Signup Worker screen
 // against the fake Cloudflare API with Miniflare, and the settings window.
 #include "app/production_access.h"
+#include "ses/network_transport.h"
 #include "support/node_peer.h"
+#include "support/run_task.h"
 #include "support/scripted_transport.h"
 #include "support/ses_account.h"
 #include "support/ses_emulator.h"
@@ -433,6 +435,45 @@ private Q_SLOTS:
         f->model->setProfile(profile);
         QCOMPARE(screen->signupFormValue()->text(), QStringLiteral("https://signup.example//"));
         QCOMPARE(screen->snsEndpointValue()->text(), QStringLiteral("https://signup.example//sns"));
+    }
+
+    // A worker deployed before the AWS account was known, whose last confirmation mail failed:
+    // the screen says both when it opens.
+    void workerScreenShowsWhatTheWorkerReports() {
+        const QJsonObject bindings{{"API_TOKEN", "screen-api"},
+                                   {"SIGNING_SECRET", "screen-secret"},
+                                   {"FROM_EMAIL", "ann@screens.example"},
+                                   {"AWS_REGION", "eu-west-1"},
+                                   {"AWS_ACCESS_KEY_ID", "AKIDSCREEN"},
+                                   {"AWS_SECRET_ACCESS_KEY", "screen-key"},
+                                   {"DOUBLE_OPT_IN", "true"}};
+        NodePeer worker(
+            QStringLiteral("worker_server.mjs"),
+            {QString::fromUtf8(QJsonDocument(bindings).toJson(QJsonDocument::Compact))});
+        const QString url = worker.value(QStringLiteral("url"));
+        const HTTPRequest signup{
+            QStringLiteral("POST"),
+            QUrl(url + QStringLiteral("/")),
+            {{QStringLiteral("Content-Type"), QStringLiteral("application/x-www-form-urlencoded")}},
+            "email=reader%40screens.example"};
+        QCOMPARE(test::runTask(NetworkTransport().send(signup)).status, 200);
+        Library library;
+        library.profile.workerBaseURL = url;
+        f->writeLibrary(library);
+        f->credentials->set(QStringLiteral("screen-api"), CredentialStore::Key::workerAPIToken);
+        // The mail fails after the answer; the screen asks each time it opens.
+        const WorkerClient client(QUrl(url), QStringLiteral("screen-api"),
+                                  std::make_shared<NetworkTransport>());
+        QTRY_VERIFY_WITH_TIMEOUT(test::runTask(client.healthReport()).mailFailure, 10000);
+        auto* screen = open<WorkerSetupView>(AppSection::worker);
+        QTRY_VERIFY_WITH_TIMEOUT(screen->healthLabel()->isVisible(), 10000);
+        const QString text = screen->healthLabel()->text();
+        QVERIFY2(text.startsWith(QStringLiteral("Bounce routing needs your Amazon account "
+                                                "connected")),
+                 qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("Confirmation mail failed (")) &&
+                     text.contains(QStringLiteral("SES answered 502")),
+                 qPrintable(text));
     }
 
     void settingsEditTheProfileAndReopenTheGuide() {
