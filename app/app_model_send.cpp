@@ -1,6 +1,7 @@
 // Sending an issue: the test send, the whole-list send through the bulk sender, the reader
 // links every email carries, and publishing to the archive once the list has been reached.
 #include "app/app_model.h"
+#include "core/keychain_error.h"
 #include "render/reader_links.h"
 #include "render/reader_message.h"
 #include "ses/compliance.h"
@@ -42,38 +43,22 @@ struct AppModel::SendRun {
 
 // MARK: links and rendering
 
-QString AppModel::signingSecret() {
+QCoro::Task<QString> AppModel::signingSecret() {
     if (m_isDemo) {
-        return demoSigningSecret;
+        co_return m_demoSigningSecret;
     }
-    if (m_signingSecret) {
-        return *m_signingSecret;
-    }
-    auto stored = m_credentials->get(CredentialStore::Key::workerSigningSecret);
-    if (!stored || stored->isEmpty()) {
-        stored = ReaderLinks::randomSecret();
-        try {
-            m_credentials->set(*stored, CredentialStore::Key::workerSigningSecret);
-        } catch (const std::exception&) {
-            // Links still work for this session; the worker gets this secret when deployed.
-        }
-    }
-    m_signingSecret = stored;
-    return *stored;
-}
-
-RenderContext AppModel::renderContext(const Newsletter& issue,
-                                      const std::optional<Subscriber>& reader) {
-    return ReaderMessage::context(issue, m_library.profile, reader, signingSecret());
+    co_return co_await m_keychain->readOrMake(CredentialStore::Key::workerSigningSecret,
+                                              &ReaderLinks::randomSecret);
 }
 
 RenderedEmail AppModel::previewEmail(const Newsletter& issue) {
-    return TemplateRenderer::render(renderContext(issue, ReaderMessage::previewReader(now())));
-}
-
-QByteArray AppModel::buildMessage(const Newsletter& issue, const Subscriber& reader) {
-    return ReaderMessage::build(issue, m_library.profile, reader, signingSecret(), now(),
-                                std::nullopt);
+    QString secret = m_isDemo ? m_demoSigningSecret : m_previewSecret;
+    if (const auto known = m_keychain->known(CredentialStore::Key::workerSigningSecret);
+        !m_isDemo && known) {
+        secret = *known;
+    }
+    return TemplateRenderer::render(ReaderMessage::context(
+        issue, m_library.profile, ReaderMessage::previewReader(now()), secret));
 }
 
 QList<ComplianceIssue> AppModel::complianceIssues(const Newsletter& issue) const {
@@ -95,8 +80,8 @@ std::optional<WorkerClient> AppModel::makeWorkerClient() const {
     if (!base.isValid() || base.scheme().isEmpty() || base.host().isEmpty()) {
         return std::nullopt;
     }
-    const auto token = m_credentials->get(CredentialStore::Key::workerAPIToken);
-    if (!token || token->isEmpty()) {
+    const auto token = m_keychain->known(CredentialStore::Key::workerAPIToken);
+    if (!token) {
         return std::nullopt;
     }
     return WorkerClient(base, *token, m_transport);
@@ -105,7 +90,26 @@ std::optional<WorkerClient> AppModel::makeWorkerClient() const {
 // MARK: test send
 
 QCoro::Task<void> AppModel::sendTest(Newsletter issue, QString address) {
-    const auto keys = loadCredentials();
+    if (refusedInDemo()) {
+        co_return;
+    }
+    QPointer<AppModel> self(this);
+    std::optional<AWSCredentials> keys;
+    QString secret;
+    try {
+        keys = co_await loadCredentials();
+        if (keys) {
+            secret = co_await signingSecret();
+        }
+    } catch (const KeychainError& error) {
+        if (self) {
+            showStatus(error.description());
+        }
+        co_return;
+    }
+    if (!self) {
+        co_return;
+    }
     if (!keys) {
         showStatus(QStringLiteral("Add your IAM access keys in Amazon SES first."));
         co_return;
@@ -115,7 +119,6 @@ QCoro::Task<void> AppModel::sendTest(Newsletter issue, QString address) {
         showStatus(QStringLiteral("Fix first: ") + *blocking);
         co_return;
     }
-    QPointer<AppModel> self(this);
     beginBusy();
     issue.subject = QStringLiteral("[Test] ") + issue.subject;
     Subscriber reader;
@@ -125,7 +128,8 @@ QCoro::Task<void> AppModel::sendTest(Newsletter issue, QString address) {
     reader.status = SubscriberStatus::active;
     reader.source = QStringLiteral("test");
     reader.createdAt = reader.updatedAt = now();
-    const QByteArray raw = buildMessage(issue, reader);
+    const QByteArray raw =
+        ReaderMessage::build(issue, m_library.profile, reader, secret, now(), std::nullopt);
     try {
         const QString messageID =
             co_await client.sendRaw(raw, m_library.profile.fromEmail, reader.email);
@@ -146,27 +150,51 @@ QCoro::Task<void> AppModel::sendTest(Newsletter issue, QString address) {
 // MARK: list send
 
 void AppModel::sendToList(const Newsletter& requested) {
+    startListSend(requested);
+}
+
+QCoro::Task<void> AppModel::startListSend(Newsletter requested) {
+    QPointer<AppModel> self(this);
     if (m_sendSession && !m_sendSession->isFinished) {
-        return; // one list send at a time
+        co_return; // one list send at a time
     }
     // The stored issue is the truth (the caller may hold an older copy of it).
-    Newsletter issue = requested;
-    for (const Newsletter& stored : std::as_const(m_library.newsletters)) {
-        if (stored.id == requested.id) {
-            issue = stored;
+    const auto stored = [this, &requested] {
+        for (const Newsletter& candidate : std::as_const(m_library.newsletters)) {
+            if (candidate.id == requested.id) {
+                return candidate;
+            }
         }
-    }
+        return requested;
+    };
+    Newsletter issue = stored();
     if (const auto blocking = firstBlocking(complianceIssues(issue))) {
         showStatus(QStringLiteral("Fix first: ") + *blocking);
-        return;
+        co_return;
     }
     std::optional<AWSCredentials> keys;
+    QString secret;
     if (!m_isDemo) {
-        keys = loadCredentials();
+        try {
+            keys = co_await loadCredentials();
+            if (keys) {
+                secret = co_await signingSecret();
+                co_await m_keychain->read(CredentialStore::Key::workerAPIToken); // for the archive
+            }
+        } catch (const KeychainError& error) {
+            if (self) {
+                showStatus(error.description());
+            }
+            co_return;
+        }
+        if (!self || (m_sendSession && !m_sendSession->isFinished)) {
+            co_return; // gone, or another send started while the keychain answered
+        }
         if (!keys) {
             showStatus(QStringLiteral("Add your IAM access keys in Amazon SES first."));
-            return;
+            co_return;
         }
+        issue = stored(); // as it stands now
     }
     QList<Subscriber> recipients;
     for (const Subscriber& s : std::as_const(m_library.subscribers)) {
@@ -176,7 +204,7 @@ void AppModel::sendToList(const Newsletter& requested) {
     }
     if (recipients.isEmpty()) {
         showStatus(QStringLiteral("No active subscribers left to send to."));
-        return;
+        co_return;
     }
 
     m_sender = std::make_unique<BulkSender>(sendRate(), listSendGuard, m_sleep, m_clock);
@@ -192,7 +220,7 @@ void AppModel::sendToList(const Newsletter& requested) {
     if (!m_isDemo) {
         run->client.emplace(*keys, m_library.profile.region, m_transport);
         run->from = m_library.profile.fromEmail;
-        run->messages.emplace(issue, m_library.profile, signingSecret());
+        run->messages.emplace(issue, m_library.profile, secret);
     }
     run->startedAt = now();
     m_sendRun = run;
@@ -276,7 +304,7 @@ void AppModel::countDelivered(const QUuid& issueID, const QUuid& readerID) {
             // A crash must not make a resumed send mail these readers again: the delivered
             // set reaches the disk at most a couple of seconds behind.
             if (!m_isDemo) {
-                m_unsaved = true;
+                m_saver->markUnsaved();
                 if (!m_deliverySaveTimer.isActive()) {
                     m_deliverySaveTimer.start();
                 }

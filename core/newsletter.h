@@ -25,7 +25,8 @@ struct Newsletter {
     QDateTime createdAt = IsoDate::epoch();
     std::optional<QDateTime> sentAt; // set when a list send finishes
     CampaignStats stats;
-    QSet<QUuid> deliveredIDs; // readers already reached; a resumed send skips them
+    QSet<QUuid> deliveredIDs;      // readers already reached; a resumed send skips them
+    QJsonObject otherMembers = {}; // kept as read and written back: see Library::otherMembers
 
     // The archive path of the published issue: the subject reduced to ASCII letters and digits
     // joined by hyphens (at most 80 characters, "issue" when nothing is left), a hyphen and the
@@ -41,7 +42,7 @@ struct Newsletter {
 inline size_t qHash(const Newsletter& n, size_t seed = 0) {
     return qHashMulti(seed, n.id, n.subject, n.previewText, n.markdown, n.emailTemplate, n.status,
                       n.createdAt, n.sentAt.value_or(QDateTime()), n.sentAt.has_value(), n.stats,
-                      n.deliveredIDs);
+                      n.deliveredIDs, n.otherMembers);
 }
 
 // Sorted upper-case texts of a set of ids: the stable order in which files hold them.

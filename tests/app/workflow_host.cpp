@@ -133,7 +133,8 @@ private:
     QCoro::Task<void> run(QJsonArray command) {
         const QString name = command.at(0).toString();
         if (name == QLatin1String("credential")) {
-            m_model.credentials().set(command.at(2).toString(), command.at(1).toString());
+            static_cast<MemoryCredentialStore&>(m_model.credentials())
+                .set(command.at(2).toString(), command.at(1).toString());
         } else if (name == QLatin1String("profile")) {
             // The given fields over the current profile, so a command names only what it changes.
             QJsonObject fields = m_model.library().profile.toJson();

@@ -1,6 +1,7 @@
 #include "ui/setup/worker_deploy_card.h"
 
 #include "app/app_model.h"
+#include "ui/widgets/demo_guard.h"
 #include "ui/widgets/prominent_button.h"
 #include "ui/widgets/result_line.h"
 #include "ui/widgets/secure_field.h"
@@ -68,6 +69,7 @@ WorkerDeployCard::WorkerDeployCard(AppModel& model, QWidget* parent)
     });
     connect(m_deploy, &QPushButton::clicked, this, &WorkerDeployCard::deploy);
     connect(&m_model, &AppModel::isBusyChanged, this, &WorkerDeployCard::refresh);
+    connect(&m_model, &AppModel::isDemoChanged, this, &WorkerDeployCard::refresh);
     connect(&m_model, &AppModel::profileChanged, this, &WorkerDeployCard::refresh);
     refresh();
 }
@@ -126,12 +128,12 @@ void WorkerDeployCard::deploy() {
 }
 
 void WorkerDeployCard::refresh() {
-    m_connect->setEnabled(!m_connecting && !m_token->text().isEmpty());
+    DemoGuard::enable(m_connect, m_model, !m_connecting && !m_token->text().isEmpty());
     const bool hasAccounts = !m_accounts.isEmpty();
     m_pickerLabel->setVisible(hasAccounts);
     m_picker->setVisible(hasAccounts);
     m_deploy->setVisible(hasAccounts);
-    m_deploy->setEnabled(!m_accountID.isEmpty() && !m_model.isBusy());
+    DemoGuard::enable(m_deploy, m_model, !m_accountID.isEmpty() && !m_model.isBusy());
     m_error->setText(error());
     m_error->setVisible(m_errorText.has_value());
     const QString& url = m_model.library().profile.workerBaseURL;

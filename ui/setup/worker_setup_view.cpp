@@ -1,6 +1,7 @@
 #include "ui/setup/worker_setup_view.h"
 
 #include "app/app_model.h"
+#include "ui/widgets/demo_guard.h"
 #include "ui/widgets/form_section.h"
 #include "ui/widgets/grouped_form.h"
 #include "ui/widgets/icons.h"
@@ -119,6 +120,7 @@ WorkerSetupView::WorkerSetupView(AppModel& model, QWidget* parent)
         }
     });
     connect(&m_model, &AppModel::isBusyChanged, this, &WorkerSetupView::refresh);
+    connect(&m_model, &AppModel::isDemoChanged, this, &WorkerSetupView::refresh);
     connect(&m_model, &AppModel::profileChanged, this, &WorkerSetupView::refresh);
     refresh();
 }
@@ -157,7 +159,7 @@ QCoro::Task<void> WorkerSetupView::connectToken() {
 }
 
 void WorkerSetupView::refresh() {
-    m_connect->setEnabled(!m_connecting && !m_token->text().isEmpty());
+    DemoGuard::enable(m_connect, m_model, !m_connecting && !m_token->text().isEmpty());
     m_deployment->setRowVisible(m_picker, !m_accounts.isEmpty());
     const QString& url = m_model.library().profile.workerBaseURL;
     // Derived as stored: a URL that ends in "/" shows a double slash, as it will be used.
@@ -167,7 +169,7 @@ void WorkerSetupView::refresh() {
     for (QLabel* row : {m_workerURL, m_signupForm, m_snsEndpoint}) {
         m_deployment->setRowVisible(row, !url.isEmpty());
     }
-    m_deploy->setEnabled(!m_accountID.isEmpty() && !m_model.isBusy());
+    DemoGuard::enable(m_deploy, m_model, !m_accountID.isEmpty() && !m_model.isBusy());
     m_errorLabel->setText(m_error.value_or(QString()));
     m_deployment->setRowVisible(m_errorLabel, m_error.has_value());
 }
