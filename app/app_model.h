@@ -192,12 +192,20 @@ public:
     // no account status is known.
     double sendRate() const;
     QCoro::Task<void> sendTest(Newsletter issue, QString address);
-    void sendToList(const Newsletter& issue);
+    // `imagesHosted`: the issue's own images were just put on the worker.
+    void sendToList(const Newsletter& issue, bool imagesHosted = false);
     QCoro::Task<void> pauseSend();
     QCoro::Task<void> resumeSend();
     const std::optional<SendSession>& sendSession() const { return m_sendSession; }
     // From the worker API token this session has read (see KeychainAccess::known).
     std::optional<WorkerClient> makeWorkerClient() const;
+
+    // MARK: images of issues (app_model_media.cpp)
+    // media/ beside the library file: where the issues' own images are kept.
+    QString mediaFolder() const;
+    // Uploads the images of the issue the worker does not have yet; false (with the reason
+    // shown) when they cannot all be hosted.
+    QCoro::Task<bool> hostImages(Newsletter issue);
 
     const QString& demoSigningSecret() const { return m_demoSigningSecret; }
 
@@ -251,13 +259,14 @@ private:
 
     // A list send in progress (app_model_send.cpp).
     struct SendRun;
-    QCoro::Task<void> startListSend(Newsletter requested);
+    QCoro::Task<void> startListSend(Newsletter requested, bool imagesHosted);
     QCoro::Task<void> runListSend(std::shared_ptr<SendRun> run, QList<Subscriber> recipients);
     QCoro::Task<void> deliver(std::shared_ptr<SendRun> run, Subscriber reader);
     void countDelivered(const QUuid& issueID, const QUuid& readerID);
     void applyProgress(const SendProgress& progress, const QUuid& issueID);
     void setSendSession(std::optional<SendSession> session);
     QCoro::Task<void> publish(Newsletter issue);
+    QCoro::Task<void> hostImagesThenSend(Newsletter issue);
     QCoro::Task<void> pullDuringSend();
     // Pulls the worker's changes and merges them; returns false (with the reason shown unless
     // `quiet`) when the worker could not be reached.

@@ -2,11 +2,13 @@
 // links every email carries, and publishing to the archive once the list has been reached.
 #include "app/app_model.h"
 #include "core/keychain_error.h"
+#include "render/media_reference.h"
 #include "render/reader_links.h"
 #include "render/reader_message.h"
 #include "ses/compliance.h"
 #include "ses/ses_client.h"
 
+#include <QFileInfo>
 #include <QPointer>
 #include <qcoro/qcorotimer.h>
 
@@ -57,8 +59,11 @@ RenderedEmail AppModel::previewEmail(const Newsletter& issue) {
         !m_isDemo && known) {
         secret = *known;
     }
-    return TemplateRenderer::render(ReaderMessage::context(
-        issue, m_library.profile, ReaderMessage::previewReader(now()), secret));
+    RenderContext context = ReaderMessage::context(issue, m_library.profile,
+                                                   ReaderMessage::previewReader(now()), secret);
+    // The writer sees their images from this computer, hosted or not.
+    context.mediaBase = QUrl::fromLocalFile(QFileInfo(mediaFolder()).path()).toString();
+    return TemplateRenderer::render(context);
 }
 
 QList<ComplianceIssue> AppModel::complianceIssues(const Newsletter& issue) const {
@@ -120,6 +125,14 @@ QCoro::Task<void> AppModel::sendTest(Newsletter issue, QString address) {
         co_return;
     }
     beginBusy();
+    const bool hosted = co_await hostImages(issue);
+    if (!self) {
+        co_return;
+    }
+    if (!hosted) {
+        endBusy();
+        co_return;
+    }
     issue.subject = QStringLiteral("[Test] ") + issue.subject;
     Subscriber reader;
     reader.id = QUuid::createUuid();
@@ -149,11 +162,11 @@ QCoro::Task<void> AppModel::sendTest(Newsletter issue, QString address) {
 
 // MARK: list send
 
-void AppModel::sendToList(const Newsletter& requested) {
-    startListSend(requested);
+void AppModel::sendToList(const Newsletter& requested, bool imagesHosted) {
+    startListSend(requested, imagesHosted);
 }
 
-QCoro::Task<void> AppModel::startListSend(Newsletter requested) {
+QCoro::Task<void> AppModel::startListSend(Newsletter requested, bool imagesHosted) {
     QPointer<AppModel> self(this);
     if (m_sendSession && !m_sendSession->isFinished) {
         co_return; // one list send at a time
@@ -204,6 +217,10 @@ QCoro::Task<void> AppModel::startListSend(Newsletter requested) {
     }
     if (recipients.isEmpty()) {
         showStatus(QStringLiteral("No active subscribers left to send to."));
+        co_return;
+    }
+    if (!imagesHosted && !m_isDemo && !MediaReference::names(issue.markdown).isEmpty()) {
+        hostImagesThenSend(issue);
         co_return;
     }
 
@@ -426,11 +443,15 @@ QCoro::Task<void> AppModel::publish(Newsletter issue) {
         co_return;
     }
     QPointer<AppModel> self(this);
+    if (!co_await hostImages(issue) || !self) {
+        co_return;
+    }
     const QString base = ReaderLinks::normalisedBase(m_library.profile.workerBaseURL);
     // The archive copy belongs to nobody: no reader, no personal unsubscribe link.
     RenderContext context;
     context.newsletter = issue;
     context.profile = m_library.profile;
+    context.mediaBase = MediaReference::workerMediaBase(base);
     context.unsubscribeURL = QUrl(base + QLatin1Char('/'), QUrl::StrictMode);
     if (!context.unsubscribeURL.isValid()) {
         context.unsubscribeURL = QUrl(ReaderLinks::placeholderWorkerBase + QLatin1Char('/'));

@@ -157,7 +157,7 @@ private:
             if (file.open(QIODevice::WriteOnly)) {
                 file.write(csv.toUtf8());
                 file.close();
-                m_model.importCSV(path);
+                co_await m_model.importCSV(path);
             }
         } else if (name == QLatin1String("refreshSES")) {
             co_await m_model.refreshSES();

@@ -1,6 +1,7 @@
 #include "core/sample_data.h"
 #include "ui/subscribers/add_subscriber_sheet.h"
 #include "ui/subscribers/filter_chip.h"
+#include "ui/subscribers/import_panel.h"
 #include "ui/subscribers/subscriber_table_model.h"
 #include "ui/subscribers/subscribers_view.h"
 #include "ui/widgets/empty_state.h"
@@ -16,7 +17,9 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QToolBar>
+#include <QTreeWidget>
 
 using namespace quillmere;
 using namespace quillmere::test;
@@ -68,6 +71,44 @@ class TestSubscribersScreen : public QObject {
     }
 
 private Q_SLOTS:
+    // File → Export Subscribers… writes what the screen shows, in the order shown.
+    void exportWritesTheShownReaders() {
+        f->onboarded();
+        f->writeLibrary(SampleData::library());
+        QTemporaryDir dir;
+        QStringList titles;
+        MainWindowOptions options;
+        options.chooseSaveFile = [&](const QString& title, const QString&) {
+            titles.append(title);
+            return dir.filePath(QStringLiteral("readers.csv"));
+        };
+        f->open({QStringLiteral("-section"), QStringLiteral("subscribers")}, std::move(options));
+        const auto exported = [&] {
+            f->window->command(QStringLiteral("Export Subscribers…"))->trigger();
+            QFile file(dir.filePath(QStringLiteral("readers.csv")));
+            file.open(QIODevice::ReadOnly);
+            QStringList emails;
+            for (const QByteArray& line : file.readAll().split('\n').mid(1)) {
+                if (!line.isEmpty()) {
+                    emails.append(QString::fromUtf8(line.left(line.indexOf(','))));
+                }
+            }
+            return emails;
+        };
+        const qsizetype all = f->model->library().subscribers.size();
+        QCOMPARE(exported(), shownEmails());
+        QCOMPARE(exported().size(), all);
+        clickChip(SubscriberStatus::active);
+        typeSearch(QStringLiteral("a"));
+        QCOMPARE(exported(), shownEmails());
+        QVERIFY(shownEmails().size() < all);
+        QCOMPARE(titles.last(),
+                 QStringLiteral("Export %1 of %2 Subscribers").arg(shownEmails().size()).arg(all));
+        QCOMPARE(*f->model->statusMessage(), QStringLiteral("Exported %1 subscribers to %2.")
+                                                 .arg(shownEmails().size())
+                                                 .arg(dir.filePath(QStringLiteral("readers.csv"))));
+    }
+
     void init() { f = std::make_unique<UIFixture>(); }
     void cleanup() { f.reset(); }
 
@@ -302,7 +343,7 @@ private Q_SLOTS:
         {
             QFile file(dropped);
             QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("email\nzed@example.com\n");
+            file.write("email\nzed@example.com\n\"broken,\n");
         }
         f->model->setSelection(AppSection::stats);
         QMimeData data;
@@ -315,6 +356,16 @@ private Q_SLOTS:
         QApplication::sendEvent(f->window.get(), &drop);
         QTRY_COMPARE(f->model->library().subscribers.size(), 27);
         QCOMPARE(f->model->selection(), AppSection::subscribers);
+        // The row it could not read is listed with its line and reason, and saved on request.
+        auto* panel = screen->findChild<ImportPanel*>();
+        QTRY_VERIFY(panel->skippedList()->isVisible());
+        const QString reason = QStringLiteral("Quote opened on line 3 is never closed");
+        QCOMPARE(panel->skippedList()->topLevelItem(0)->text(1), reason);
+        const QString skipped = f->dir.filePath(QStringLiteral("skipped.csv"));
+        QVERIFY(panel->saveSkippedRows(skipped));
+        QFile saved(skipped);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(saved.readAll(), "line,reason\r\n3,\"" + reason.toUtf8() + "\"\r\n");
 
         // Anything but one list file is refused.
         QMimeData picture;
