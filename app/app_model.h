@@ -1,6 +1,8 @@
 #pragma once
 
 #include "app/app_section.h"
+#include "app/keychain_access.h"
+#include "app/library_saver.h"
 #include "app/list_send.h"
 #include "app/onboarding_step.h"
 #include "app/send_plan.h"
@@ -10,6 +12,7 @@
 #include "core/credential_store.h"
 #include "core/library.h"
 #include "core/library_store.h"
+#include "import/skipped_row.h"
 #include "render/render_context.h"
 #include "render/rendered_email.h"
 #include "ses/bulk_sender.h"
@@ -36,6 +39,8 @@
 
 namespace quillmere {
 
+struct ImportJob; // app_model_setup.cpp
+
 // The one observable model every screen reads and edits. It owns the Library for the life of
 // the process, saves it 0.4 s after the last change, holds the interface state several screens
 // share and runs every workflow. Everything happens on the interface thread.
@@ -47,6 +52,7 @@ class AppModel : public QObject, private ListSend::Host {
                    onboardingDoneChanged)
     Q_PROPERTY(bool showSendOnLaunch READ showSendOnLaunch WRITE setShowSendOnLaunch NOTIFY
                    showSendOnLaunchChanged)
+    Q_PROPERTY(bool isKeychainWaiting READ isKeychainWaiting NOTIFY keychainWaitingChanged)
 
 public:
     // Everything that varies is handed in, so tests run the model against temporary files,
@@ -129,7 +135,7 @@ public:
 
     // Saving: every change schedules one write 0.4 s after the last change.
     void scheduleSave();
-    bool hasPendingSave() const { return m_saveTimer.isActive(); }
+    bool hasPendingSave() const { return m_saver->isScheduled(); }
     // Writes whatever is not on disk yet, now, and waits for a save already running: for the
     // last moments of the process (quit, logout, SIGTERM), when a debounced save would be lost.
     void flushPendingSave();
@@ -140,20 +146,48 @@ public:
 
     // Whether both AWS keys are stored (as last read from the credential store).
     bool hasAWSKeys() const { return m_hasAWSKeys; }
+    // A keychain call has been waiting for a moment (an unlock prompt is open, or the keychain
+    // does not answer); cancelling gives up on it, and the workflow says so.
+    bool isKeychainWaiting() const { return m_keychain->isWaiting(); }
+    void cancelKeychainWait() { m_keychain->cancel(); }
+
+    // What every workflow that would reach Amazon, Cloudflare, the worker or the keychain says
+    // in demo mode, and the tooltip of its disabled button.
+    static inline const QString demoRefusal = QStringLiteral("Not available with sample data.");
     // The transport every network call goes through; screens that talk to a service before a
     // workflow exists for it (the Cloudflare token check) use the same one.
     std::shared_ptr<HTTPTransport> transport() const { return m_transport; }
 
     // MARK: setup workflows (app_model_setup.cpp)
-    std::optional<AWSCredentials> loadCredentials() const;
-    void saveAWSKeys(const QString& accessKey, const QString& secretKey);
+    // Both AWS keys, none when either is missing. Raises KeychainError when the keychain cannot
+    // tell.
+    QCoro::Task<std::optional<AWSCredentials>> loadCredentials();
+    // True when both keys are stored; on failure `sesError` says why and nothing is stored.
+    QCoro::Task<bool> saveAWSKeys(QString accessKey, QString secretKey);
     QCoro::Task<void> refreshSES();
     QCoro::Task<void> refreshIdentity();
     QCoro::Task<void> verifyDomain();
     QList<DNSRecord> dnsRecords() const;
     QCoro::Task<void> deployWorker(QString cloudflareToken, QString accountID);
     QCoro::Task<void> syncSubscribers();
-    void importCSV(const QString& path);
+    // Reads, decodes and imports the file on another thread; `importProgress` follows it and
+    // cancelImport() stops it with nothing added. Ends with the counts as the status message and
+    // the skipped rows in `lastImport`.
+    QCoro::Task<void> importCSV(QString path);
+    void cancelImport();
+    struct ImportProgress {
+        QString fileName;
+        double fraction = 0; // of the file read, 0 to 1
+        bool operator==(const ImportProgress&) const = default;
+    };
+    const std::optional<ImportProgress>& importProgress() const { return m_importProgress; }
+    struct ImportReport {
+        QString fileName;
+        QList<SkippedRow> skipped; // every one, in file order
+        bool operator==(const ImportReport&) const = default;
+    };
+    const std::optional<ImportReport>& lastImport() const { return m_lastImport; }
+    void clearLastImport();
 
     // MARK: the signup worker (worker_sync.cpp, worker_deployment.cpp)
     // Pushes local changes, pulls every page of the worker's changes and merges them (the
@@ -173,12 +207,13 @@ public:
 
     // MARK: send workflow (app_model_send.cpp)
     // The link-signing secret shared with the worker: from the credential store, made and kept
-    // there on first use; a fixed one in demo mode.
-    QString signingSecret();
-    RenderContext renderContext(const Newsletter& issue, const std::optional<Subscriber>& reader);
-    // The issue as the sample reader sees it (the editor's preview).
+    // there on first use; a random one for the session in demo mode. Raises KeychainError when
+    // the keychain cannot tell, or cannot keep a new one: a secret it does not hold would sign
+    // links the worker refuses.
+    QCoro::Task<QString> signingSecret();
+    // The issue as the sample reader sees it (the editor's preview). Its links use the signing
+    // secret when this session knows it, else a throwaway one: the preview never waits.
     RenderedEmail previewEmail(const Newsletter& issue);
-    QByteArray buildMessage(const Newsletter& issue, const Subscriber& reader);
     QList<ComplianceIssue> complianceIssues(const Newsletter& issue) const;
     // Messages per second of a list send: 80 % of the account's rate, at least 0.5; 0.8 while
     // no account status is known.
@@ -202,6 +237,7 @@ public:
     SendPlan sendPlan(const Newsletter& issue) const;
     // The issue's readers whose message may or may not have arrived.
     QList<Subscriber> uncertainReaders(const QUuid& issueID) const;
+    // From the worker API token this session has read (see KeychainAccess::known).
     std::optional<WorkerClient> makeWorkerClient() const;
 
     // MARK: images of issues (app_model_media.cpp)
@@ -211,7 +247,7 @@ public:
     // shown) when they cannot all be hosted.
     QCoro::Task<bool> hostImages(Newsletter issue);
 
-    static inline const QString demoSigningSecret = QStringLiteral("quietsample");
+    const QString& demoSigningSecret() const { return m_demoSigningSecret; }
 
     QDateTime now() const { return m_now(); }
     LibraryStore& store() const { return *m_store; }
@@ -238,6 +274,9 @@ Q_SIGNALS:
     // A list send's run is over: its end saved, the worker pulled, publishing started.
     void sendEnded();
     void workerHealthChanged();
+    void keychainWaitingChanged();
+    void importProgressChanged();
+    void lastImportChanged();
 
 private:
     // Which parts of the library a change touched; drives the change signals.
@@ -259,15 +298,20 @@ private:
         QPointer<AppModel> m_model;
     };
     void selectFirstIssue();
-    void refreshKeyPresence();
+    QCoro::Task<void> refreshKeyPresence();
+    // At start-up, in the background: what the keychain holds, then the SES account.
+    QCoro::Task<void> readKeychainThenSES();
+    // Shows `demoRefusal` in demo mode and says so.
+    bool refusedInDemo(bool onSESScreen = false);
     void saveNowInBackground();
-    QCoro::Task<void> runSave(Library library);
+    // Loads the writer's own library, saying what could not be read and where it is kept.
+    QCoro::Task<void> loadOwnLibrary();
     QCoro::Task<void> refreshSESAndIdentity();
     QCoro::Task<void> pushImported(QList<Subscriber> added);
 
     // The list send (app_model_send.cpp; the send itself is list_send.cpp).
-    void startListSend(const Newsletter& requested, std::optional<double> rate, bool failedOnly,
-                       bool imagesHosted);
+    QCoro::Task<void> startListSend(Newsletter requested, std::optional<double> rate,
+                                    bool failedOnly, bool imagesHosted);
     void setSendSession(std::optional<SendSession> session);
     QCoro::Task<void> publish(Newsletter issue);
     // Folds the journals of sends cut short into the library just loaded.
@@ -316,14 +360,16 @@ private:
     std::optional<QString> m_sesError;
     std::optional<QString> m_statusMessage;
     bool m_hasAWSKeys = false;
-    bool m_unsaved = false;          // changes not yet handed to the store
-    bool m_saveFailureShown = false; // a failed save was reported and no save has worked since
-
-    QTimer m_saveTimer;
+    LibrarySaver* m_saver; // a child of the model
 
     std::optional<SendSession> m_sendSession;
     std::unique_ptr<ListSend> m_listSend;
-    std::optional<QString> m_signingSecret; // read once per process
+    KeychainAccess* m_keychain; // a child of the model
+    std::optional<ImportProgress> m_importProgress;
+    std::optional<ImportReport> m_lastImport;
+    std::shared_ptr<ImportJob> m_importJob; // the running import, for cancelImport()
+    const QString m_demoSigningSecret;
+    const QString m_previewSecret; // signs the preview's links until the real one is known
     bool m_pulling = false;
     quint64 m_subscriberEdits = 0; // counts edits of the list, for merges that span awaits
     std::optional<WorkerHealth> m_workerHealth;

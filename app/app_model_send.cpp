@@ -1,6 +1,7 @@
 // Sending an issue: the test send, the whole-list send through the bulk sender, the reader
 // links every email carries, and publishing to the archive once the list has been reached.
 #include "app/app_model.h"
+#include "core/keychain_error.h"
 #include "render/media_reference.h"
 #include "render/reader_links.h"
 #include "render/reader_message.h"
@@ -31,41 +32,25 @@ std::optional<QString> firstBlocking(const QList<ComplianceIssue>& issues) {
 
 // MARK: links and rendering
 
-QString AppModel::signingSecret() {
+QCoro::Task<QString> AppModel::signingSecret() {
     if (m_isDemo) {
-        return demoSigningSecret;
+        co_return m_demoSigningSecret;
     }
-    if (m_signingSecret) {
-        return *m_signingSecret;
-    }
-    auto stored = m_credentials->get(CredentialStore::Key::workerSigningSecret);
-    if (!stored || stored->isEmpty()) {
-        stored = ReaderLinks::randomSecret();
-        try {
-            m_credentials->set(*stored, CredentialStore::Key::workerSigningSecret);
-        } catch (const std::exception&) {
-            // Links still work for this session; the worker gets this secret when deployed.
-        }
-    }
-    m_signingSecret = stored;
-    return *stored;
-}
-
-RenderContext AppModel::renderContext(const Newsletter& issue,
-                                      const std::optional<Subscriber>& reader) {
-    return ReaderMessage::context(issue, m_library.profile, reader, signingSecret());
+    co_return co_await m_keychain->readOrMake(CredentialStore::Key::workerSigningSecret,
+                                              &ReaderLinks::randomSecret);
 }
 
 RenderedEmail AppModel::previewEmail(const Newsletter& issue) {
-    RenderContext context = renderContext(issue, ReaderMessage::previewReader(now()));
+    QString secret = m_isDemo ? m_demoSigningSecret : m_previewSecret;
+    if (const auto known = m_keychain->known(CredentialStore::Key::workerSigningSecret);
+        !m_isDemo && known) {
+        secret = *known;
+    }
+    RenderContext context = ReaderMessage::context(issue, m_library.profile,
+                                                   ReaderMessage::previewReader(now()), secret);
     // The writer sees their images from this computer, hosted or not.
     context.mediaBase = QUrl::fromLocalFile(QFileInfo(mediaFolder()).path()).toString();
     return TemplateRenderer::render(context);
-}
-
-QByteArray AppModel::buildMessage(const Newsletter& issue, const Subscriber& reader) {
-    return ReaderMessage::build(issue, m_library.profile, reader, signingSecret(), now(),
-                                std::nullopt);
 }
 
 QList<ComplianceIssue> AppModel::complianceIssues(const Newsletter& issue) const {
@@ -87,8 +72,8 @@ std::optional<WorkerClient> AppModel::makeWorkerClient() const {
     if (!base.isValid() || base.scheme().isEmpty() || base.host().isEmpty()) {
         return std::nullopt;
     }
-    const auto token = m_credentials->get(CredentialStore::Key::workerAPIToken);
-    if (!token || token->isEmpty()) {
+    const auto token = m_keychain->known(CredentialStore::Key::workerAPIToken);
+    if (!token) {
         return std::nullopt;
     }
     return WorkerClient(base, *token, m_transport);
@@ -97,7 +82,26 @@ std::optional<WorkerClient> AppModel::makeWorkerClient() const {
 // MARK: test send
 
 QCoro::Task<void> AppModel::sendTest(Newsletter issue, QString address) {
-    const auto keys = loadCredentials();
+    if (refusedInDemo()) {
+        co_return;
+    }
+    QPointer<AppModel> self(this);
+    std::optional<AWSCredentials> keys;
+    QString secret;
+    try {
+        keys = co_await loadCredentials();
+        if (keys) {
+            secret = co_await signingSecret();
+        }
+    } catch (const KeychainError& error) {
+        if (self) {
+            showStatus(error.description());
+        }
+        co_return;
+    }
+    if (!self) {
+        co_return;
+    }
     if (!keys) {
         showStatus(QStringLiteral("Add your IAM access keys in Amazon SES first."));
         co_return;
@@ -107,7 +111,6 @@ QCoro::Task<void> AppModel::sendTest(Newsletter issue, QString address) {
         showStatus(QStringLiteral("Fix first: ") + *blocking);
         co_return;
     }
-    QPointer<AppModel> self(this);
     const BusyScope busy(*this);
     const bool hosted = co_await hostImages(issue);
     if (!self || !hosted) {
@@ -121,7 +124,8 @@ QCoro::Task<void> AppModel::sendTest(Newsletter issue, QString address) {
     reader.status = SubscriberStatus::active;
     reader.source = QStringLiteral("test");
     reader.createdAt = reader.updatedAt = now();
-    const QByteArray raw = buildMessage(issue, reader);
+    const QByteArray raw =
+        ReaderMessage::build(issue, m_library.profile, reader, secret, now(), std::nullopt);
     try {
         const QString messageID =
             co_await client.sendRaw(raw, m_library.profile.fromEmail, reader.email);
@@ -148,25 +152,46 @@ void AppModel::retryFailed(const Newsletter& issue) {
     startListSend(issue, std::nullopt, true, false);
 }
 
-void AppModel::startListSend(const Newsletter& requested, std::optional<double> rate,
-                             bool failedOnly, bool imagesHosted) {
-    if (m_listSend && m_listSend->isRunning()) {
-        return; // one list send at a time
+QCoro::Task<void> AppModel::startListSend(Newsletter requested, std::optional<double> rate,
+                                          bool failedOnly, bool imagesHosted) {
+    QPointer<AppModel> self(this);
+    const auto running = [this] { return m_listSend && m_listSend->isRunning(); };
+    if (running()) {
+        co_return; // one list send at a time
     }
     // The stored issue is the truth (the caller may hold an older copy of it).
-    const Newsletter* stored = m_library.issue(requested.id);
-    Newsletter issue = stored ? *stored : requested;
+    const auto stored = [this, &requested] {
+        const Newsletter* found = m_library.issue(requested.id);
+        return found ? *found : requested;
+    };
+    Newsletter issue = stored();
     if (const auto blocking = firstBlocking(complianceIssues(issue))) {
         showStatus(QStringLiteral("Fix first: ") + *blocking);
-        return;
+        co_return;
     }
     std::optional<AWSCredentials> keys;
+    QString secret;
     if (!m_isDemo) {
-        keys = loadCredentials();
+        try {
+            keys = co_await loadCredentials();
+            if (keys) {
+                secret = co_await signingSecret();
+                co_await m_keychain->read(CredentialStore::Key::workerAPIToken); // for the archive
+            }
+        } catch (const KeychainError& error) {
+            if (self) {
+                showStatus(error.description());
+            }
+            co_return;
+        }
+        if (!self || running()) {
+            co_return; // gone, or another send started while the keychain answered
+        }
         if (!keys) {
             showStatus(QStringLiteral("Add your IAM access keys in Amazon SES first."));
-            return;
+            co_return;
         }
+        issue = stored(); // as it stands now
     }
     const QList<Subscriber> recipients = ListSend::recipients(m_library, issue, failedOnly);
     if (recipients.isEmpty()) {
@@ -181,11 +206,11 @@ void AppModel::startListSend(const Newsletter& requested, std::optional<double> 
                 publish(issue);
             }
         }
-        return;
+        co_return;
     }
     if (!imagesHosted && !m_isDemo && !MediaReference::names(issue.markdown).isEmpty()) {
         hostImagesThenSend(issue, rate, failedOnly);
-        return;
+        co_return;
     }
 
     ListSend::Setup setup;
@@ -199,7 +224,7 @@ void AppModel::startListSend(const Newsletter& requested, std::optional<double> 
     if (!m_isDemo) {
         setup.client.emplace(*keys, m_library.profile.region, m_sendTransport);
         setup.from = m_library.profile.fromEmail;
-        setup.messages.emplace(issue, m_library.profile, signingSecret());
+        setup.messages.emplace(issue, m_library.profile, secret);
         setup.journalPath = DeliveryJournal::path(m_store->path(), issue.id);
     }
     setup.demoDelay = m_demoDeliveryDelay;
@@ -212,7 +237,7 @@ void AppModel::startListSend(const Newsletter& requested, std::optional<double> 
         m_listSend = std::make_unique<ListSend>(host, std::move(setup));
     } catch (const std::exception& error) {
         showStatus(QStringLiteral("Could not start the send: ") + errorText(error));
-        return;
+        co_return;
     }
     connect(m_listSend.get(), &ListSend::ended, this, &AppModel::sendEnded);
     issue.status = CampaignStatus::sending;
@@ -267,7 +292,7 @@ QList<Subscriber> AppModel::uncertainReaders(const QUuid& issueID) const {
 void AppModel::sendRecorded() {
     libraryEdited(newslettersPart, false);
     if (!m_isDemo) {
-        m_unsaved = true; // a quit writes it; a crash leaves it to the journal
+        m_saver->markUnsaved(); // a quit writes it; a crash leaves it to the journal
     }
 }
 
@@ -276,13 +301,12 @@ QCoro::Task<bool> AppModel::saveSendState() {
         co_return true;
     }
     QPointer<AppModel> self(this);
-    m_unsaved = false;
     try {
         co_await m_store->save(m_library);
         co_return true;
     } catch (const std::exception& error) {
         if (self) {
-            m_unsaved = true;
+            m_saver->markUnsaved();
             showStatus(QStringLiteral("Could not save your library: ") + errorText(error));
         }
         co_return false;

@@ -13,6 +13,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
+#include <QSet>
+#include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
+#include <qcoro/qcorofuture.h>
+
+#include <atomic>
 
 namespace quillmere {
 
@@ -38,36 +44,70 @@ QString sendingDomain(const SenderProfile& profile) {
 
 } // namespace
 
-std::optional<AWSCredentials> AppModel::loadCredentials() const {
+QCoro::Task<std::optional<AWSCredentials>> AppModel::loadCredentials() {
     if (m_fixedAWSCredentials) {
-        return m_fixedAWSCredentials;
+        co_return m_fixedAWSCredentials;
     }
-    const auto accessKey = m_credentials->get(CredentialStore::Key::awsAccessKeyID);
-    const auto secretKey = m_credentials->get(CredentialStore::Key::awsSecretAccessKey);
-    if (!accessKey || accessKey->isEmpty() || !secretKey || secretKey->isEmpty()) {
-        return std::nullopt;
+    const auto accessKey = co_await m_keychain->read(CredentialStore::Key::awsAccessKeyID);
+    if (!accessKey) {
+        co_return std::nullopt;
     }
-    return AWSCredentials{*accessKey, *secretKey, std::nullopt};
+    const auto secretKey = co_await m_keychain->read(CredentialStore::Key::awsSecretAccessKey);
+    if (!secretKey) {
+        co_return std::nullopt;
+    }
+    co_return AWSCredentials{*accessKey, *secretKey, std::nullopt};
 }
 
-void AppModel::saveAWSKeys(const QString& accessKey, const QString& secretKey) {
+QCoro::Task<bool> AppModel::saveAWSKeys(QString accessKey, QString secretKey) {
+    if (refusedInDemo(true)) {
+        co_return false;
+    }
+    QPointer<AppModel> self(this);
+    const BusyScope busy(*this);
+    bool saved = false;
     try {
-        m_credentials->set(trimSpacesAndTabs(accessKey), CredentialStore::Key::awsAccessKeyID);
-        m_credentials->set(trimSpacesAndTabs(secretKey), CredentialStore::Key::awsSecretAccessKey);
+        co_await m_keychain->write(trimSpacesAndTabs(accessKey),
+                                   CredentialStore::Key::awsAccessKeyID);
+        co_await m_keychain->write(trimSpacesAndTabs(secretKey),
+                                   CredentialStore::Key::awsSecretAccessKey);
+        saved = true;
+    } catch (const KeychainError& error) {
+        if (self) {
+            setSESError(error.isUnavailable()
+                            ? error.description()
+                            : QStringLiteral("Could not save to the system keychain: ") +
+                                  errorText(error));
+        }
+    }
+    if (!self) {
+        co_return false;
+    }
+    if (saved) {
         setSESError(std::nullopt);
         updateWorkerKeys();
-    } catch (const KeychainError& error) {
-        setSESError(QStringLiteral("Could not save to the system keychain: ") + errorText(error));
     }
-    refreshKeyPresence();
+    co_await refreshKeyPresence();
+    co_return saved;
 }
 
 QCoro::Task<void> AppModel::refreshSES() {
-    const auto keys = loadCredentials();
-    if (!keys) {
+    if (refusedInDemo(true)) {
         co_return;
     }
     QPointer<AppModel> self(this);
+    std::optional<AWSCredentials> keys;
+    try {
+        keys = co_await loadCredentials();
+    } catch (const KeychainError& error) {
+        if (self) {
+            setSESError(error.description());
+        }
+        co_return;
+    }
+    if (!self || !keys) {
+        co_return;
+    }
     const SESClient client(*keys, m_library.profile.region, m_transport);
     const BusyScope busy(*this);
     try {
@@ -87,11 +127,19 @@ QCoro::Task<void> AppModel::refreshSES() {
 
 QCoro::Task<void> AppModel::refreshIdentity() {
     const QString domain = sendingDomain(m_library.profile);
-    const auto keys = loadCredentials();
-    if (domain.isEmpty() || !keys) {
+    if (m_isDemo || domain.isEmpty()) {
         co_return;
     }
     QPointer<AppModel> self(this);
+    std::optional<AWSCredentials> keys;
+    try {
+        keys = co_await loadCredentials();
+    } catch (const KeychainError&) {
+        co_return; // a background check: the SES screen says why when asked
+    }
+    if (!self || !keys) {
+        co_return;
+    }
     const SESClient client(*keys, m_library.profile.region, m_transport);
     try {
         SESIdentity identity = co_await client.getIdentity(domain);
@@ -112,17 +160,31 @@ QCoro::Task<void> AppModel::refreshSESAndIdentity() {
 }
 
 QCoro::Task<void> AppModel::verifyDomain() {
+    if (refusedInDemo(true)) {
+        co_return;
+    }
     const QString domain = sendingDomain(m_library.profile);
     if (domain.isEmpty()) {
         setSESError(QStringLiteral("Enter your sending domain."));
         co_return;
     }
-    const auto keys = loadCredentials();
+    QPointer<AppModel> self(this);
+    std::optional<AWSCredentials> keys;
+    try {
+        keys = co_await loadCredentials();
+    } catch (const KeychainError& error) {
+        if (self) {
+            setSESError(error.description());
+        }
+        co_return;
+    }
+    if (!self) {
+        co_return;
+    }
     if (!keys) {
         setSESError(QStringLiteral("Add your IAM access keys first."));
         co_return;
     }
-    QPointer<AppModel> self(this);
     const SESClient client(*keys, m_library.profile.region, m_transport);
     const BusyScope busy(*this);
     bool created = false;
@@ -167,6 +229,9 @@ QList<DNSRecord> AppModel::dnsRecords() const {
 }
 
 QCoro::Task<void> AppModel::deployWorker(QString cloudflareToken, QString accountID) {
+    if (refusedInDemo()) {
+        co_return;
+    }
     QPointer<AppModel> self(this);
     const BusyScope busy(*this);
     const auto script = WorkerResources::script();
@@ -175,21 +240,39 @@ QCoro::Task<void> AppModel::deployWorker(QString cloudflareToken, QString accoun
         showStatus(QStringLiteral("Worker template missing from the app bundle."));
         co_return;
     }
-    auto apiToken = m_credentials->get(CredentialStore::Key::workerAPIToken);
-    if (!apiToken || apiToken->isEmpty()) {
-        apiToken = ReaderLinks::randomSecret();
+    // Everything the worker is handed comes from the keychain, and a new token or secret is kept
+    // there before it is deployed: the app must be able to speak to its worker and sign links
+    // it accepts. A keychain that cannot answer stops the deployment here.
+    std::optional<AWSCredentials> keys;
+    QString apiToken;
+    QString signing;
+    try {
+        keys = co_await loadCredentials();
+        apiToken = co_await m_keychain->readOrMake(CredentialStore::Key::workerAPIToken,
+                                                   &ReaderLinks::randomSecret);
+        signing = co_await signingSecret();
+    } catch (const KeychainError& error) {
+        if (self) {
+            showStatus(error.description());
+        }
+        co_return;
+    }
+    if (!self) {
+        co_return;
     }
     try {
-        m_credentials->set(*apiToken, CredentialStore::Key::workerAPIToken);
-        m_credentials->set(cloudflareToken, CredentialStore::Key::cloudflareAPIToken);
-    } catch (const std::exception&) {
-        // The deployment itself does not need them stored; the next one will try again.
+        co_await m_keychain->write(cloudflareToken, CredentialStore::Key::cloudflareAPIToken);
+    } catch (const KeychainError&) {
+        // The deployment does not need it kept; the next one asks for it again.
+    }
+    if (!self) {
+        co_return;
     }
     QMap<QString, QString> secrets{
-        {QStringLiteral("API_TOKEN"), *apiToken},
-        {QStringLiteral("SIGNING_SECRET"), signingSecret()},
+        {QStringLiteral("API_TOKEN"), apiToken},
+        {QStringLiteral("SIGNING_SECRET"), signing},
     };
-    if (const auto keys = loadCredentials()) {
+    if (keys) {
         secrets.insert(QStringLiteral("AWS_ACCESS_KEY_ID"), keys->accessKeyID);
         secrets.insert(QStringLiteral("AWS_SECRET_ACCESS_KEY"), keys->secretAccessKey);
     }
@@ -226,6 +309,21 @@ QCoro::Task<void> AppModel::deployWorker(QString cloudflareToken, QString accoun
 }
 
 QCoro::Task<void> AppModel::syncSubscribers() {
+    if (refusedInDemo()) {
+        co_return;
+    }
+    QPointer<AppModel> self(this);
+    try {
+        co_await m_keychain->read(CredentialStore::Key::workerAPIToken);
+    } catch (const KeychainError& error) {
+        if (self) {
+            showStatus(error.description());
+        }
+        co_return;
+    }
+    if (!self) {
+        co_return;
+    }
     if (!makeWorkerClient()) {
         showStatus(QStringLiteral("Deploy the worker first."));
         co_return;
@@ -235,11 +333,19 @@ QCoro::Task<void> AppModel::syncSubscribers() {
 }
 
 QCoro::Task<void> AppModel::pushImported(QList<Subscriber> added) {
-    const auto client = makeWorkerClient();
-    if (!client) {
+    if (m_isDemo) {
         co_return;
     }
     QPointer<AppModel> self(this);
+    try {
+        co_await m_keychain->read(CredentialStore::Key::workerAPIToken);
+    } catch (const KeychainError&) {
+        co_return; // the next sync pushes them
+    }
+    const auto client = self ? makeWorkerClient() : std::nullopt;
+    if (!client) {
+        co_return;
+    }
     const qsizetype count = added.size();
     try {
         const qint64 pushed = co_await client->upsertSubscribers(std::move(added));
@@ -255,48 +361,164 @@ QCoro::Task<void> AppModel::pushImported(QList<Subscriber> added) {
     }
 }
 
-void AppModel::importCSV(const QString& path) {
-    const QFileInfo info(path);
+// What the interface thread and a running import share.
+struct ImportJob {
+    std::atomic<qint64> read{0};
+    std::atomic<qint64> size{0};
+    std::atomic<bool> cancelled{false};
+};
+
+namespace {
+
+struct ImportOutcome {
+    enum { imported, unreadable, cancelled } kind = unreadable;
+    CSVImportResult result;   // its subscribers moved into `merged`
+    QList<Subscriber> merged; // the library's list with the new readers after it
+    qsizetype added = 0;
+    qsizetype alreadyThere = 0;
+};
+
+// Everything that takes time, on a thread of the pool: reading, decoding, importing, and
+// leaving out the addresses the library already holds.
+ImportOutcome importOffThread(const QString& path, const QList<Subscriber>& existing,
+                              const QDateTime& now, const std::shared_ptr<ImportJob>& job) {
+    ImportOutcome outcome;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        showStatus(QStringLiteral("Could not read ") + info.fileName() + QStringLiteral("."));
-        return;
+        return outcome;
     }
-    const QByteArray bytes = file.readAll();
+    auto result = CSVImporter::importFile(file, QFileInfo(path).completeBaseName(), now,
+                                          [&job](qint64 read, qint64 size) {
+                                              job->read = read;
+                                              job->size = size;
+                                              return !job->cancelled.load();
+                                          });
+    if (!result) {
+        outcome.kind = ImportOutcome::cancelled;
+        return outcome;
+    }
     if (file.error() != QFileDevice::NoError) {
-        showStatus(QStringLiteral("Could not read ") + info.fileName() + QStringLiteral("."));
-        return;
+        return outcome;
     }
-    const CSVImportResult result =
-        CSVImporter::importCSV(CSVImporter::decodeFile(bytes), info.completeBaseName());
-
     QSet<QString> known;
-    known.reserve(m_library.subscribers.size() + result.subscribers.size());
-    for (const Subscriber& s : std::as_const(m_library.subscribers)) {
+    known.reserve(existing.size() + result->subscribers.size());
+    for (const Subscriber& s : existing) {
         known.insert(s.email);
     }
-    QList<Subscriber> added;
-    qsizetype alreadyThere = 0;
-    for (const Subscriber& s : result.subscribers) {
-        if (known.contains(s.email)) {
-            ++alreadyThere;
-            continue;
+    const qsizetype imported = result->subscribers.size();
+    result->subscribers.removeIf([&known](const Subscriber& s) {
+        const qsizetype before = known.size();
+        known.insert(s.email);
+        return known.size() == before;
+    });
+    outcome.added = result->subscribers.size();
+    outcome.alreadyThere = imported - outcome.added;
+    if (existing.isEmpty()) {
+        outcome.merged = std::move(result->subscribers);
+    } else {
+        outcome.merged = existing;
+        outcome.merged.append(std::move(result->subscribers));
+    }
+    result->subscribers.clear();
+    outcome.result = std::move(*result);
+    outcome.kind = ImportOutcome::imported;
+    return outcome;
+}
+
+} // namespace
+
+void AppModel::cancelImport() {
+    if (m_importJob) {
+        m_importJob->cancelled = true;
+    }
+}
+
+void AppModel::clearLastImport() {
+    if (m_lastImport) {
+        m_lastImport.reset();
+        Q_EMIT lastImportChanged();
+    }
+}
+
+QCoro::Task<void> AppModel::importCSV(QString path) {
+    if (m_importJob) {
+        showStatus(QStringLiteral("An import is running already."));
+        co_return;
+    }
+    QPointer<AppModel> self(this);
+    const QString fileName = QFileInfo(path).fileName();
+    auto job = std::make_shared<ImportJob>();
+    m_importJob = job;
+    const auto setProgress = [this](std::optional<ImportProgress> progress) {
+        if (m_importProgress != progress) {
+            m_importProgress = std::move(progress);
+            Q_EMIT importProgressChanged();
         }
-        known.insert(s.email);
-        added.append(s);
+    };
+    setProgress(ImportProgress{fileName, 0});
+    QTimer poll; // the progress bar follows the import, at the pace of the eye
+    poll.setInterval(100);
+    connect(&poll, &QTimer::timeout, this, [job, fileName, setProgress] {
+        const qint64 size = job->size;
+        setProgress(ImportProgress{fileName, size > 0 ? double(job->read) / double(size) : 0});
+    });
+    poll.start();
+
+    const QList<Subscriber> existing = m_library.subscribers; // shared, not copied
+    auto work = [path, existing, time = now(), job] {
+        return importOffThread(path, existing, time, job);
+    };
+    auto future = QtConcurrent::run(std::move(work));
+    ImportOutcome outcome = co_await future;
+    if (!self) {
+        co_return;
     }
-    m_library.subscribers.append(added);
+    poll.stop();
+    m_importJob.reset();
+    setProgress(std::nullopt);
+    if (outcome.kind == ImportOutcome::unreadable) {
+        showStatus(QStringLiteral("Could not read ") + fileName + QStringLiteral("."));
+        co_return;
+    }
+    if (outcome.kind == ImportOutcome::cancelled) {
+        showStatus(QStringLiteral("Import of %1 cancelled; nothing was added.").arg(fileName));
+        co_return;
+    }
+
+    if (m_library.subscribers.isSharedWith(existing)) {
+        // Nothing changed meanwhile: the list made off the interface thread takes its place.
+        m_library.subscribers = std::move(outcome.merged);
+    } else {
+        // The list changed while the file was read: add the new readers to it as it is now.
+        QSet<QString> known;
+        for (const Subscriber& s : std::as_const(m_library.subscribers)) {
+            known.insert(s.email);
+        }
+        QList<Subscriber> added;
+        for (const Subscriber& s : outcome.merged.sliced(existing.size())) {
+            if (!known.contains(s.email)) {
+                known.insert(s.email);
+                added.append(s);
+            }
+        }
+        outcome.alreadyThere += outcome.added - added.size();
+        outcome.added = added.size();
+        m_library.subscribers.append(added);
+    }
     libraryEdited(subscribersPart);
 
+    const CSVImportResult& result = outcome.result;
     QString format = rawValue(result.format);
     format[0] = format[0].toUpper();
     showStatus(QStringLiteral("Imported %1 from %2 export. Skipped %3, duplicates %4.")
-                   .arg(added.size())
+                   .arg(outcome.added)
                    .arg(format)
                    .arg(result.skipped.size())
-                   .arg(result.duplicates + alreadyThere));
-    if (!added.isEmpty()) {
-        pushImported(std::move(added));
+                   .arg(result.duplicates + outcome.alreadyThere));
+    m_lastImport = ImportReport{fileName, result.skipped};
+    Q_EMIT lastImportChanged();
+    if (outcome.added > 0) {
+        pushImported(m_library.subscribers.sliced(m_library.subscribers.size() - outcome.added));
     }
 }
 

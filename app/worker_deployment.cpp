@@ -3,6 +3,7 @@
 #include "app/worker_deployment.h"
 
 #include "app/app_model.h"
+#include "core/keychain_error.h"
 #include "worker/cloudflare_deployer.h"
 #include "worker/sts_client.h"
 
@@ -102,7 +103,15 @@ AppModel::cloudflareAccounts(QString token) const {
 }
 
 QCoro::Task<std::optional<QString>> AppModel::awsAccountID(QString* problem) {
-    const auto keys = loadCredentials();
+    std::optional<AWSCredentials> keys;
+    try {
+        keys = co_await loadCredentials();
+    } catch (const KeychainError& error) {
+        if (problem) {
+            *problem = error.description();
+        }
+        co_return std::nullopt;
+    }
     if (!keys) {
         co_return std::nullopt;
     }
@@ -118,18 +127,27 @@ QCoro::Task<std::optional<QString>> AppModel::awsAccountID(QString* problem) {
 }
 
 QCoro::Task<void> AppModel::updateWorkerKeys() {
-    const auto keys = loadCredentials();
-    const auto client = makeWorkerClient();
-    const auto cloudflareToken = m_credentials->get(CredentialStore::Key::cloudflareAPIToken);
+    QPointer<AppModel> self(this);
+    std::optional<AWSCredentials> keys;
+    std::optional<QString> cloudflareToken;
+    try {
+        keys = co_await loadCredentials();
+        cloudflareToken = co_await m_keychain->read(CredentialStore::Key::cloudflareAPIToken);
+    } catch (const KeychainError& error) {
+        if (self) {
+            showStatus(error.description());
+        }
+        co_return;
+    }
+    const auto client = self ? makeWorkerClient() : std::nullopt;
     if (!keys || !client) {
         co_return;
     }
-    if (!cloudflareToken || cloudflareToken->isEmpty()) {
+    if (!cloudflareToken) {
         showStatus(QStringLiteral("Deploy the worker again on the Signup Worker screen, so it "
                                   "sends confirmation mail with your new AWS keys."));
         co_return;
     }
-    QPointer<AppModel> self(this);
     const CloudflareDeployer deployer(*cloudflareToken, m_transport);
     const QUrl workerURL = client->baseURL();
     try {

@@ -114,7 +114,7 @@ QCoro::Task<std::optional<QList<StatusChange>>> AppModel::syncWithWorker(bool qu
         m_library.lastSync = WorkerSync::nextCursor(syncedAt, startedAt);
         libraryEdited(subscribersPart | syncPart, !quiet);
         if (quiet && !m_isDemo) {
-            m_unsaved = true;
+            m_saver->markUnsaved();
         }
         if (!quiet) {
             showStatus(QStringLiteral("Synced %1 changes from the worker.").arg(fetched));

@@ -33,16 +33,20 @@ public:
     OverlayCredentials(std::shared_ptr<CredentialStore> below, QHash<QString, QString> given)
         : m_below(std::move(below))
         , m_given(std::move(given)) {}
-    std::optional<QString> get(const QString& account) override {
+    QCoro::Task<std::optional<QString>> read(QString account,
+                                             std::shared_ptr<CancelToken> cancel) override {
         if (const auto found = m_given.constFind(account); found != m_given.cend()) {
-            return *found;
+            co_return *found;
         }
-        return m_below->get(account);
+        co_return co_await m_below->read(std::move(account), std::move(cancel));
     }
-    void set(const QString& value, const QString& account) override {
-        m_below->set(value, account);
+    QCoro::Task<void> write(QString value, QString account,
+                            std::shared_ptr<CancelToken> cancel) override {
+        return m_below->write(std::move(value), std::move(account), std::move(cancel));
     }
-    void remove(const QString& account) override { m_below->remove(account); }
+    QCoro::Task<void> remove(QString account) override {
+        return m_below->remove(std::move(account));
+    }
 
 private:
     std::shared_ptr<CredentialStore> m_below;
@@ -200,8 +204,10 @@ int runSend(const QStringList& arguments) {
     }
     auto credentials =
         std::make_shared<OverlayCredentials>(std::make_shared<KeychainStore>(), given);
-    if (!secret &&
-        credentials->get(CredentialStore::Key::workerSigningSecret).value_or(QString()).isEmpty()) {
+    if (!secret && QCoro::waitFor(credentials->read(CredentialStore::Key::workerSigningSecret,
+                                                    std::make_shared<CancelToken>()))
+                       .value_or(QString())
+                       .isEmpty()) {
         throw UsageError(QStringLiteral("no link-signing secret in the credential store: give "
                                         "--secret (the worker's SIGNING_SECRET)"));
     }

@@ -1,7 +1,7 @@
 #include "core/newsletter.h"
 
 #include "core/iso_date.h"
-#include "core/json_reader.h"
+#include "core/library_json_reader.h"
 #include "core/uuid_text.h"
 
 #include <QJsonArray>
@@ -103,37 +103,11 @@ QJsonObject Newsletter::toJson() const {
         o.insert(QLatin1String("uncertainIDs"),
                  QJsonArray::fromStringList(sortedUuidTexts(uncertainIDs)));
     }
-    return o;
+    return LibraryJSONReader::withOtherMembers(o, otherMembers);
 }
 
 Newsletter Newsletter::fromJson(const QJsonValue& value, const QString& path) {
-    const JsonReader r(value, QStringLiteral("Newsletter"), path);
-    Newsletter n;
-    n.id = r.uuid(QLatin1String("id"));
-    n.subject = r.string(QLatin1String("subject"));
-    n.previewText = r.string(QLatin1String("previewText"));
-    n.markdown = r.string(QLatin1String("markdown"));
-    n.emailTemplate = r.enumeration<EmailTemplate>(QLatin1String("template"));
-    n.status = r.enumeration<CampaignStatus>(QLatin1String("status"));
-    n.createdAt = r.date(QLatin1String("createdAt"));
-    n.sentAt = r.optionalDate(QLatin1String("sentAt"));
-    n.stats =
-        CampaignStats::fromJson(r.value(QLatin1String("stats")), path + QStringLiteral(".stats"));
-    const auto readIDs = [&r](QLatin1String key, QSet<QUuid>& into) {
-        const QJsonArray ids = r.array(key);
-        into.reserve(ids.size());
-        qsizetype index = 0;
-        for (const QJsonValue& element : ids) {
-            into.insert(r.uuidElement(element, key, index++));
-        }
-    };
-    readIDs(QLatin1String("deliveredIDs"), n.deliveredIDs);
-    for (const QLatin1String key : {QLatin1String("failedIDs"), QLatin1String("uncertainIDs")}) {
-        if (r.has(key)) {
-            readIDs(key, key == QLatin1String("failedIDs") ? n.failedIDs : n.uncertainIDs);
-        }
-    }
-    return n;
+    return LibraryJSONReader::readRecord<Newsletter>(LibraryJSONReader::compactJson(value), path);
 }
 
 } // namespace quillmere

@@ -31,6 +31,7 @@ struct Newsletter {
     // again without the writer. Stored only when not empty.
     QSet<QUuid> failedIDs;
     QSet<QUuid> uncertainIDs;
+    QJsonObject otherMembers = {}; // kept as read and written back: see Library::otherMembers
 
     // The archive path of the published issue: the subject reduced to ASCII letters and digits
     // joined by hyphens (at most 80 characters, "issue" when nothing is left), a hyphen and the
@@ -46,7 +47,7 @@ struct Newsletter {
 inline size_t qHash(const Newsletter& n, size_t seed = 0) {
     return qHashMulti(seed, n.id, n.subject, n.previewText, n.markdown, n.emailTemplate, n.status,
                       n.createdAt, n.sentAt.value_or(QDateTime()), n.sentAt.has_value(), n.stats,
-                      n.deliveredIDs, n.failedIDs, n.uncertainIDs);
+                      n.deliveredIDs, n.failedIDs, n.uncertainIDs, n.otherMembers);
 }
 
 // Sorted upper-case texts of a set of ids: the stable order in which files hold them.

@@ -13,6 +13,7 @@
 #include "ui/subscribers/subscribers_view.h"
 #include "ui/widgets/app_links.h"
 #include "ui/widgets/icons.h"
+#include "ui/widgets/keychain_wait_bar.h"
 #include "ui/widgets/toast.h"
 
 #include <QAction>
@@ -99,6 +100,7 @@ MainWindow::MainWindow(AppModel& model, Options options, QWidget* parent)
     connect(&m_model, &AppModel::statusMessageChanged, this,
             [this] { m_toast->setMessage(m_model.statusMessage()); });
     m_toast->setMessage(m_model.statusMessage());
+    new KeychainWaitBar(m_model, m_content);
 
     buildMenus();
     connect(&m_model, &AppModel::onboardingDoneChanged, this, &MainWindow::showContent);

@@ -111,7 +111,7 @@ class TestListSendRoad : public QObject {
             csv.write(QStringLiteral("Reader%1@%2,Reader Number %1\n").arg(i).arg(domain).toUtf8());
         }
         csv.close();
-        model.importCSV(csv.fileName());
+        test::runTask(model.importCSV(csv.fileName()));
         QCOMPARE(model.count(SubscriberStatus::active), count);
         test::runTask(model.syncSubscribers());
     }

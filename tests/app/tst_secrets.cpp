@@ -206,7 +206,7 @@ private Q_SLOTS:
               std::pair{"the Cloudflare token", CredentialStore::Key::cloudflareAPIToken},
               std::pair{"the worker API token", CredentialStore::Key::workerAPIToken},
               std::pair{"the signing secret", CredentialStore::Key::workerSigningSecret}}) {
-            const auto value = keychain.get(account);
+            const auto value = test::runTask(keychain.read(account, {}));
             QVERIFY2(value && value->size() >= 16, name);
             secrets.append({QString::fromLatin1(name), *value});
         }

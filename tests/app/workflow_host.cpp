@@ -132,7 +132,8 @@ private:
     QCoro::Task<void> run(QJsonArray command) {
         const QString name = command.at(0).toString();
         if (name == QLatin1String("credential")) {
-            m_model.credentials().set(command.at(2).toString(), command.at(1).toString());
+            static_cast<MemoryCredentialStore&>(m_model.credentials())
+                .set(command.at(2).toString(), command.at(1).toString());
         } else if (name == QLatin1String("profile")) {
             // The given fields over the current profile, so a command names only what it changes.
             QJsonObject fields = m_model.library().profile.toJson();
@@ -155,7 +156,7 @@ private:
             if (file.open(QIODevice::WriteOnly)) {
                 file.write(csv.toUtf8());
                 file.close();
-                m_model.importCSV(path);
+                co_await m_model.importCSV(path);
             }
         } else if (name == QLatin1String("refreshSES")) {
             co_await m_model.refreshSES();

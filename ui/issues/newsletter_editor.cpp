@@ -4,6 +4,7 @@
 #include "ses/compliance.h"
 #include "ui/issues/html_preview.h"
 #include "ui/issues/markdown_editor.h"
+#include "ui/widgets/demo_guard.h"
 #include "ui/widgets/icons.h"
 #include "ui/widgets/style.h"
 
@@ -131,6 +132,7 @@ NewsletterEditor::NewsletterEditor(AppModel& model, QWidget* parent)
     connect(&m_model, &AppModel::selectedNewsletterIDChanged, this, &NewsletterEditor::load);
     connect(&m_model, &AppModel::newslettersChanged, this, &NewsletterEditor::storedChanged);
     connect(&m_model, &AppModel::isBusyChanged, this, &NewsletterEditor::refreshActions);
+    connect(&m_model, &AppModel::isDemoChanged, this, &NewsletterEditor::refreshActions);
     // Compliance depends on the profile (postal address, sender) as well as the issue.
     connect(&m_model, &AppModel::profileChanged, this, [this] {
         refreshActions();
@@ -194,8 +196,9 @@ void NewsletterEditor::storedChanged() {
 }
 
 void NewsletterEditor::refreshActions() {
-    m_sendTest->setEnabled(m_issue && m_testAddress->text().contains(QLatin1Char('@')) &&
-                           !m_model.isBusy());
+    DemoGuard::enable(m_sendTest, m_model,
+                      m_issue && m_testAddress->text().contains(QLatin1Char('@')) &&
+                          !m_model.isBusy());
     const bool sent = m_issue && m_issue->status == CampaignStatus::sent;
     // A sent issue with readers SES refused opens the sheet once more, to retry them.
     const bool failures = sent && !m_issue->failedIDs.isEmpty();

@@ -6,6 +6,7 @@
 #include "ui/setup/profile_binding.h"
 #include "ui/setup/ses_error_label.h"
 #include "ui/setup/setup_state.h"
+#include "ui/widgets/demo_guard.h"
 #include "ui/widgets/form_section.h"
 #include "ui/widgets/prominent_button.h"
 #include "ui/widgets/result_line.h"
@@ -83,8 +84,8 @@ void DomainPage::refresh() {
     m_body->setVisible(keys);
     const auto& identity = m_model.identity();
     m_verify->setText(identity ? QStringLiteral("Check again") : QStringLiteral("Get my records"));
-    m_verify->setEnabled(!m_model.library().profile.domain.trimmed().isEmpty() &&
-                         !m_model.isBusy());
+    DemoGuard::enable(m_verify, m_model,
+                      !m_model.library().profile.domain.trimmed().isEmpty() && !m_model.isBusy());
     if (identity && identity->verifiedForSending) {
         m_status->set(true, QStringLiteral("Verified. Amazon will sign your emails for ") +
                                 identity->identity + QStringLiteral("."));

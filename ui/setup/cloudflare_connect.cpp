@@ -1,6 +1,7 @@
 #include "ui/setup/cloudflare_connect.h"
 
 #include "app/app_model.h"
+#include "ui/widgets/demo_guard.h"
 #include "ui/widgets/secure_field.h"
 #include "ui/widgets/style.h"
 
@@ -35,6 +36,7 @@ CloudflareConnect::CloudflareConnect(AppModel& model, Words words, QWidget* scre
         }
         refresh();
     });
+    connect(&model, &AppModel::isDemoChanged, this, &CloudflareConnect::refresh);
     refresh();
 }
 
@@ -73,7 +75,7 @@ QCoro::Task<void> CloudflareConnect::connectToken() {
 }
 
 void CloudflareConnect::refresh() {
-    m_connect->setEnabled(!m_connecting && !m_token->text().isEmpty());
+    DemoGuard::enable(m_connect, m_model, !m_connecting && !m_token->text().isEmpty());
     m_errorLabel->setText(m_error.value_or(QString()));
     Q_EMIT changed();
 }

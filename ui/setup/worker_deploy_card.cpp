@@ -1,6 +1,7 @@
 #include "ui/setup/worker_deploy_card.h"
 
 #include "app/app_model.h"
+#include "ui/widgets/demo_guard.h"
 #include "ui/widgets/prominent_button.h"
 #include "ui/widgets/result_line.h"
 #include "ui/widgets/secure_field.h"
@@ -55,6 +56,7 @@ WorkerDeployCard::WorkerDeployCard(AppModel& model, QWidget* parent)
             &WorkerDeployCard::connectFinished);
     connect(m_deploy, &QPushButton::clicked, this, &WorkerDeployCard::deploy);
     connect(&m_model, &AppModel::isBusyChanged, this, &WorkerDeployCard::refresh);
+    connect(&m_model, &AppModel::isDemoChanged, this, &WorkerDeployCard::refresh);
     connect(&m_model, &AppModel::profileChanged, this, &WorkerDeployCard::refresh);
     refresh();
 }
@@ -75,7 +77,7 @@ void WorkerDeployCard::refresh() {
     m_pickerLabel->setVisible(hasAccounts);
     accountPicker()->setVisible(hasAccounts);
     m_deploy->setVisible(hasAccounts);
-    m_deploy->setEnabled(!accountID().isEmpty() && !m_model.isBusy());
+    DemoGuard::enable(m_deploy, m_model, !accountID().isEmpty() && !m_model.isBusy());
     m_cloudflare->errorLabel()->setVisible(m_cloudflare->error().has_value());
     const QString& url = m_model.library().profile.workerBaseURL;
     m_live->set(true, QStringLiteral("Live at ") + url);

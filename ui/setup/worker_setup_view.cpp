@@ -1,6 +1,7 @@
 #include "ui/setup/worker_setup_view.h"
 
 #include "app/app_model.h"
+#include "ui/widgets/demo_guard.h"
 #include "ui/widgets/form_section.h"
 #include "ui/widgets/grouped_form.h"
 #include "ui/widgets/icons.h"
@@ -111,6 +112,7 @@ WorkerSetupView::WorkerSetupView(AppModel& model, QWidget* parent)
         }
     });
     connect(&m_model, &AppModel::isBusyChanged, this, &WorkerSetupView::refresh);
+    connect(&m_model, &AppModel::isDemoChanged, this, &WorkerSetupView::refresh);
     connect(&m_model, &AppModel::profileChanged, this, &WorkerSetupView::refresh);
     connect(&m_model, &AppModel::workerHealthChanged, this, &WorkerSetupView::refresh);
     refresh();
@@ -132,7 +134,7 @@ void WorkerSetupView::refresh() {
     for (QLabel* row : {m_workerURL, m_signupForm, m_snsEndpoint}) {
         m_deployment->setRowVisible(row, !url.isEmpty());
     }
-    m_deploy->setEnabled(!accountID().isEmpty() && !m_model.isBusy());
+    DemoGuard::enable(m_deploy, m_model, !accountID().isEmpty() && !m_model.isBusy());
     m_deployment->setRowVisible(errorLabel(), error().has_value());
 
     QStringList lines;
