@@ -41,9 +41,26 @@ class TestWorkerDeployment : public QObject {
         return QJsonDocument::fromJson(answer.body).object();
     }
 
+    // Keys put in the store behind the app's back: a new session (the model remembers what the
+    // keychain said) on the same library.
     void storeKeys(const QString& accessKey, const QString& secret) {
         m_credentials->set(accessKey, CredentialStore::Key::awsAccessKeyID);
         m_credentials->set(secret, CredentialStore::Key::awsSecretAccessKey);
+        m_model->flushPendingSave();
+        m_model.reset();
+        openModel();
+    }
+
+    void openModel() {
+        AppModel::Dependencies d;
+        d.store = std::make_shared<LibraryStore>(m_dir.filePath(QStringLiteral("library.json")));
+        d.credentials = m_credentials;
+        d.settings = std::make_shared<QSettings>(m_dir.filePath(QStringLiteral("s.ini")),
+                                                 QSettings::IniFormat);
+        d.arguments = QStringList{QStringLiteral("quillmere")};
+        d.transport = m_http;
+        m_model = std::make_unique<AppModel>(std::move(d));
+        test::runTask(m_model->start());
     }
 
 private Q_SLOTS:
@@ -61,15 +78,7 @@ private Q_SLOTS:
         qputenv("AWS_ENDPOINT_URL_STS", m_sts->value(QStringLiteral("url")).toUtf8());
 
         m_credentials = std::make_shared<MemoryCredentialStore>();
-        AppModel::Dependencies d;
-        d.store = std::make_shared<LibraryStore>(m_dir.filePath(QStringLiteral("library.json")));
-        d.credentials = m_credentials;
-        d.settings = std::make_shared<QSettings>(m_dir.filePath(QStringLiteral("s.ini")),
-                                                 QSettings::IniFormat);
-        d.arguments = QStringList{QStringLiteral("quillmere")};
-        d.transport = m_http;
-        m_model = std::make_unique<AppModel>(std::move(d));
-        test::runTask(m_model->start());
+        openModel();
         SenderProfile profile = m_model->library().profile;
         profile.fromEmail = QStringLiteral("ann@deploy.example");
         profile.region = QStringLiteral("eu-west-1");
