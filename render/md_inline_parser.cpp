@@ -2,11 +2,13 @@
 
 #include "render/email_address.h"
 #include "render/grapheme_clusters.h"
+#include "render/md_html_writer.h"
 
 #include <QChar>
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <unordered_map>
 #include <vector>
 
@@ -39,6 +41,35 @@ bool isSpecial(char16_t u) {
     return u < 128 && kSpecial[u];
 }
 
+// True when every code unit is a grapheme cluster of its own (no CR, which pairs with LF). Most
+// text is ASCII: four code units at a time are checked for a high bit or a CR.
+bool eachUnitStandsAlone(const char16_t* u, int n) {
+    auto alone = [](char16_t c) {
+        return c < 0x80 ? c != u'\r' : GraphemeClusters::isStandalone(c);
+    };
+    constexpr quint64 kLow = 0x0001000100010001;
+    constexpr quint64 kHigh = 0x8000800080008000;
+    constexpr quint64 kAbove7F = 0xFF80FF80FF80FF80;
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+        quint64 w;
+        std::memcpy(&w, u + i, sizeof w);
+        const quint64 cr = w ^ (kLow * u'\r');
+        if ((w & kAbove7F) == 0 && ((cr - kLow) & ~cr & kHigh) == 0) {
+            continue;
+        }
+        if (!alone(u[i]) || !alone(u[i + 1]) || !alone(u[i + 2]) || !alone(u[i + 3])) {
+            return false;
+        }
+    }
+    for (; i < n; ++i) {
+        if (!alone(u[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // The closer scans, one per delimiter and length: "*" for n = 1, 2, 3, "_" likewise, and "~~".
 struct DelimiterWalk {
     char16_t d;
@@ -46,12 +77,12 @@ struct DelimiterWalk {
     bool strike;
 };
 constexpr std::array<DelimiterWalk, 7> kWalks{{{u'*', 1, false},
-                                          {u'*', 2, false},
-                                          {u'*', 3, false},
-                                          {u'_', 1, false},
-                                          {u'_', 2, false},
-                                          {u'_', 3, false},
-                                          {u'~', 2, true}}};
+                                               {u'*', 2, false},
+                                               {u'*', 3, false},
+                                               {u'_', 1, false},
+                                               {u'_', 2, false},
+                                               {u'_', 3, false},
+                                               {u'~', 2, true}}};
 constexpr int kStrikeWalk = 6;
 
 // One slot per cluster, stamped with the parse it was written in: a new paragraph starts with
@@ -113,7 +144,8 @@ class Parser {
 public:
     void reset(const QString& text);
     void release();
-    QList<MDInline> run(bool allowLinks);
+    // Builds the nodes; with a writer, writes their HTML instead and returns none.
+    QList<MDInline> run(bool allowLinks, MDHtmlWriter* html = nullptr);
 
 private:
     enum class Then { root, emphasis, strong, strongEmphasis, strike, link, image };
@@ -188,10 +220,13 @@ private:
     void literal(Frame& f, QStringView s);
     void flush();
     void emit(Frame& f, MDInline node);
+    void lineBreak(Frame& f, bool hard);
     void codeSpan(Frame& f);
     bool autolink(Frame& f);
     bool delimiter(size_t fi);
     void push(size_t fi, Frame child);
+    void openHTML(const Frame& child);
+    void closeHTML(Frame& done);
 
     QString m_text;
     const char16_t* m_units = nullptr;
@@ -211,9 +246,9 @@ private:
     Memo m_runEnd;
 
     bool m_backtickIndexBuilt = false;
-    std::unordered_map<int, std::vector<int>> m_backtickRuns; // length -> starts of whole runs
-    std::vector<int> m_backticks;                             // every backtick position
-    std::vector<int> m_straddleTree; // max closer position over backtick positions
+    std::vector<std::pair<int, int>> m_backtickRuns; // (length, start) of whole runs, sorted
+    std::vector<int> m_backticks;                    // every backtick position
+    std::vector<int> m_straddleTree;                 // max closer position over backtick positions
     int m_straddleLeaves = 0;
     std::unordered_map<int, int> m_lastStraddle;
 
@@ -234,6 +269,8 @@ private:
     // allocated once at their final size.
     std::vector<std::vector<MDInline>> m_outs;
     QString m_buf;
+    // Set while writing HTML: literal text and finished nodes go straight to it.
+    MDHtmlWriter* m_html = nullptr;
 };
 
 void Parser::reset(const QString& text) {
@@ -253,9 +290,7 @@ void Parser::reset(const QString& text) {
         m_generation = 1;
     }
     m_backtickIndexBuilt = false;
-    if (!m_backtickRuns.empty()) {
-        m_backtickRuns.clear();
-    }
+    m_backtickRuns.clear();
     m_backticks.clear();
     m_straddleTree.clear();
     m_straddleLeaves = 0;
@@ -275,15 +310,7 @@ void Parser::reset(const QString& text) {
 
     m_units = reinterpret_cast<const char16_t*>(m_text.utf16());
     const int units = int(m_text.size());
-    bool simple = true;
-    for (int i = 0; i < units; ++i) {
-        const char16_t u = m_units[i];
-        if ((u >= 0x80 && !GraphemeClusters::isStandalone(u)) || u == u'\r') {
-            simple = false;
-            break;
-        }
-    }
-    if (simple) {
+    if (eachUnitStandsAlone(m_units, units)) {
         m_n = units;
         m_keys = m_units;
         return;
@@ -311,6 +338,7 @@ void Parser::release() {
     trim(m_startStore);
     trim(m_keyStore);
     trim(m_backticks);
+    trim(m_backtickRuns);
     trim(m_straddleTree);
     for (Memo* m :
          {&m_runStart, &m_runEnd, &m_matchMemo, &m_destMemo, &m_spaceMemo, &m_angleMemo}) {
@@ -338,7 +366,6 @@ void Parser::release() {
         m_boundedMemo = {};
         m_tails = {};
         m_lastStraddle = {};
-        m_backtickRuns = {};
     }
 }
 
@@ -413,15 +440,14 @@ void Parser::buildBacktickIndex() {
         return;
     }
     m_backtickIndexBuilt = true;
-    for (int k = 0; k < m_n; ++k) {
-        if (key(k) != u'`') {
-            continue;
-        }
-        m_backticks.push_back(k);
-        if (k == 0 || key(k - 1) != u'`') {
-            m_backtickRuns[runEnd(k) - k].push_back(k);
+    const QStringView keys(m_keys, m_n);
+    for (qsizetype k = keys.indexOf(u'`'); k >= 0; k = keys.indexOf(u'`', k + 1)) {
+        m_backticks.push_back(int(k));
+        if (k == 0 || key(int(k) - 1) != u'`') {
+            m_backtickRuns.emplace_back(runEnd(int(k)) - int(k), int(k));
         }
     }
+    std::sort(m_backtickRuns.begin(), m_backtickRuns.end());
 }
 
 // The first run of exactly `length` backticks after `from` that ends within the range; `from`
@@ -429,12 +455,10 @@ void Parser::buildBacktickIndex() {
 int Parser::findClosing(int from, int length, int hi) {
     buildBacktickIndex();
     int best = kNone;
-    const auto it = m_backtickRuns.find(length);
-    if (it != m_backtickRuns.end()) {
-        const auto pos = std::lower_bound(it->second.begin(), it->second.end(), from);
-        if (pos != it->second.end() && *pos + length <= hi) {
-            best = *pos;
-        }
+    const auto pos = std::lower_bound(m_backtickRuns.begin(), m_backtickRuns.end(),
+                                      std::pair<int, int>(length, from));
+    if (pos != m_backtickRuns.end() && pos->first == length && pos->second + length <= hi) {
+        best = pos->second;
     }
     if (hi < m_n && hi > 0 && key(hi) == u'`' && key(hi - 1) == u'`') {
         const int st = runStart(hi - 1);
@@ -827,17 +851,16 @@ Parser::LinkTail Parser::tail(int q, int bound) {
     if (angle) {
         t.dest = span(destLo, destHi).toString();
     } else {
+        // Copied in runs between the escapes, which lose their backslash.
         t.dest.reserve(unitStart(destHi) - unitStart(destLo));
-        int k = destLo;
-        while (k < destHi) {
+        int from = destLo;
+        for (int k = destLo; k < destHi; ++k) {
             if (key(k) == u'\\' && k + 1 < destHi && isAsciiPunct(key(k + 1))) {
-                t.dest += QChar(key(k + 1));
-                k += 2;
-            } else {
-                t.dest += span(k, k + 1);
-                ++k;
+                t.dest += span(from, k);
+                from = ++k;
             }
         }
+        t.dest += span(from, destHi);
     }
     return t;
 }
@@ -871,6 +894,8 @@ std::optional<LinkParts> Parser::linkParts(int p, int hi) {
 void Parser::literal(Frame& f, QStringView s) {
     if (f.plain) {
         m_acc[size_t(f.acc)] += s;
+    } else if (m_html) {
+        m_html->text(s);
     } else {
         m_buf += s;
     }
@@ -908,6 +933,17 @@ void Parser::emit(Frame& f, MDInline node) {
         }
         return;
     }
+    if (m_html) {
+        // Only code spans and autolinks come here while writing HTML.
+        if (node.kind == MDInline::Kind::code) {
+            m_html->code(node.text);
+        } else {
+            m_html->open(node.kind, node.url);
+            m_html->text(node.children.front().text);
+            m_html->close(node.kind, node.url);
+        }
+        return;
+    }
     flush();
     std::vector<MDInline>& out = m_outs[m_frames.size() - 1];
     if (node.kind == MDInline::Kind::text && !out.empty() &&
@@ -916,6 +952,18 @@ void Parser::emit(Frame& f, MDInline node) {
     } else {
         out.push_back(std::move(node));
     }
+}
+
+void Parser::lineBreak(Frame& f, bool hard) {
+    if (m_html && !f.plain) {
+        if (hard) {
+            m_html->lineBreak();
+        } else {
+            m_html->softBreak();
+        }
+        return;
+    }
+    emit(f, hard ? MDInline::makeLineBreak() : MDInline::makeSoftBreak());
 }
 
 void Parser::codeSpan(Frame& f) {
@@ -987,6 +1035,8 @@ void Parser::push(size_t fi, Frame child) {
     if (parent.plain) {
         child.plain = true;
         child.acc = parent.acc;
+    } else if (m_html) {
+        openHTML(child);
     } else {
         flush();
     }
@@ -1078,11 +1128,11 @@ bool Parser::advance(size_t fi) {
             }
             break;
         case kHardBreak:
-            emit(f, MDInline::makeLineBreak());
+            lineBreak(f, true);
             f.i = i + 1;
             break;
         case u'\n':
-            emit(f, MDInline::makeSoftBreak());
+            lineBreak(f, false);
             f.i = i + 1;
             break;
         case u'`':
@@ -1143,7 +1193,59 @@ bool Parser::advance(size_t fi) {
     return false;
 }
 
-QList<MDInline> Parser::run(bool allowLinks) {
+void Parser::openHTML(const Frame& child) {
+    switch (child.then) {
+    case Then::emphasis:
+        m_html->open(MDInline::Kind::emphasis);
+        break;
+    case Then::strong:
+        m_html->open(MDInline::Kind::strong);
+        break;
+    case Then::strongEmphasis:
+        m_html->open(MDInline::Kind::strong);
+        m_html->open(MDInline::Kind::emphasis);
+        break;
+    case Then::strike:
+        m_html->open(MDInline::Kind::strike);
+        break;
+    case Then::link:
+        m_html->open(MDInline::Kind::link, child.url);
+        break;
+    case Then::image: // written whole once its alt text is known
+    case Then::root:
+        break;
+    }
+}
+
+void Parser::closeHTML(Frame& done) {
+    switch (done.then) {
+    case Then::emphasis:
+        m_html->close(MDInline::Kind::emphasis);
+        break;
+    case Then::strong:
+        m_html->close(MDInline::Kind::strong);
+        break;
+    case Then::strongEmphasis:
+        m_html->close(MDInline::Kind::emphasis);
+        m_html->close(MDInline::Kind::strong);
+        break;
+    case Then::strike:
+        m_html->close(MDInline::Kind::strike);
+        break;
+    case Then::link:
+        m_html->close(MDInline::Kind::link, done.url);
+        break;
+    case Then::image:
+        m_html->image(m_acc.back(), done.url);
+        m_acc.pop_back();
+        break;
+    case Then::root:
+        break;
+    }
+}
+
+QList<MDInline> Parser::run(bool allowLinks, MDHtmlWriter* html) {
+    m_html = html;
     Frame root;
     root.lo = 0;
     root.hi = m_n;
@@ -1154,6 +1256,19 @@ QList<MDInline> Parser::run(bool allowLinks) {
     }
     while (true) {
         if (advance(m_frames.size() - 1)) {
+            continue;
+        }
+        if (m_html) {
+            Frame done = std::move(m_frames.back());
+            m_frames.pop_back();
+            if (m_frames.empty()) {
+                m_html = nullptr;
+                return {};
+            }
+            if (!m_frames.back().plain) {
+                closeHTML(done);
+            }
+            m_frames.back().i = done.continueAt;
             continue;
         }
         QList<MDInline> out;
@@ -1215,9 +1330,10 @@ QString combineLink(const QString& t, const std::optional<QString>& href) {
     return h;
 }
 
-} // namespace
-
-QList<MDInline> parse(const QString& text, bool allowLinks) {
+// One parser per thread serves one paragraph after another; a parse that starts while it is busy
+// gets its own.
+template <class Use>
+QList<MDInline> withParser(const QString& text, Use use) {
     if (text.isEmpty()) {
         return {};
     }
@@ -1226,14 +1342,24 @@ QList<MDInline> parse(const QString& text, bool allowLinks) {
     if (busy) {
         Parser own;
         own.reset(text);
-        return own.run(allowLinks);
+        return use(own);
     }
     busy = true;
     shared.reset(text);
-    QList<MDInline> result = shared.run(allowLinks);
+    QList<MDInline> result = use(shared);
     shared.release();
     busy = false;
     return result;
+}
+
+} // namespace
+
+QList<MDInline> parse(const QString& text, bool allowLinks) {
+    return withParser(text, [&](Parser& p) { return p.run(allowLinks); });
+}
+
+void writeHTML(MDHtmlWriter& html, const QString& text, bool allowLinks) {
+    withParser(text, [&](Parser& p) { return p.run(allowLinks, &html); });
 }
 
 QString plainText(const QList<MDInline>& nodes) {
