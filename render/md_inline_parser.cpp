@@ -1,3 +1,26 @@
+// The inline parser in outline.
+//
+// Text: the input is cut into grapheme clusters, and each cluster gets a key, its code unit when
+// it has one, else kMulti; every rule looks at keys only. Most text is ASCII and typographic
+// punctuation, where clusters are code units and the keys are the text itself.
+//
+// Main loop: the text is parsed as a stack of frames, each a range of clusters. When the loop of
+// the top frame finds an emphasis, a link or an image whose closer lies inside its range, it
+// pushes the inside as a new frame; when a frame ends, it becomes its node in the frame below,
+// which goes on after the closer. Deep nesting therefore costs heap, not call stack.
+//
+// Scans: finding a closer (walk), a closing bracket (match), the end of a destination, title or
+// autolink, and a code span's closing backticks each scan forward. Each scan is memoised over the
+// whole text, position by position, so no position is scanned twice for the same question; an
+// inner range reuses the whole-text answer unless the range's end can change it (a delimiter run
+// or a code span cut by that end), and only then scans again, memoised per range end. That keeps
+// pathological inputs (thousands of openers without closers) linear.
+//
+// Output: the nodes of parse(), or, for writeHTML(), the HTML of those nodes written as they are
+// found (MDHtmlWriter), which renders a document without building its tree.
+//
+// One parser per thread serves every paragraph and keeps its scratch space between them.
+
 #include "render/md_inline_parser.h"
 
 #include "render/email_address.h"
@@ -150,24 +173,27 @@ public:
 private:
     enum class Then { root, emphasis, strong, strongEmphasis, strike, link, image };
 
-    // One range being parsed. In plain mode (image alt text) nothing but the flattened text is
-    // needed, so it is written straight into a shared accumulator: nested images then cost their
-    // length once, not once per level.
+    // One range being parsed: the whole text, or the inside of an emphasis, a link or an image
+    // that the range around it found. In plain mode (image alt text) nothing but the flattened
+    // text is needed, so it is written straight into the alt text of the outermost image: nested
+    // images then cost their length once, not once per level.
     struct Frame {
-        int lo = 0;
-        int hi = 0;
+        int begin = 0; // the range, in clusters
+        int end = 0;
         bool allowLinks = true;
         bool plain = false;
-        int i = 0;
-        Then then = Then::root;
-        int continueAt = 0;
+        int at = 0;             // where the main loop stands
+        Then then = Then::root; // the node the range becomes when it ends
+        int continueAt = 0;     // where the range around it goes on then
         std::optional<QString> url;
-        int acc = -1;
+        int altText = -1; // in m_altTexts, in plain mode
     };
 
+    // The run of delimiters that closes an opener: where it starts, and where it ends (within the
+    // range). None when start is kNone.
     struct Closer {
-        int k = kNone;
-        int e = kNone;
+        int start = kNone;
+        int end = kNone;
     };
 
     struct LinkTail {
@@ -263,7 +289,7 @@ private:
     std::vector<int> m_path;
 
     std::vector<Frame> m_frames;
-    std::vector<QString> m_acc;
+    std::vector<QString> m_altTexts;
     // Nodes of the frame at each depth, and the literal text of the top frame not yet made a
     // node: scratch space kept from paragraph to paragraph, so that nodes and their texts are
     // allocated once at their final size.
@@ -305,7 +331,7 @@ void Parser::reset(const QString& text) {
     }
     m_path.clear();
     m_frames.clear();
-    m_acc.clear();
+    m_altTexts.clear();
     m_buf.truncate(0);
 
     m_units = reinterpret_cast<const char16_t*>(m_text.utf16());
@@ -893,7 +919,7 @@ std::optional<LinkParts> Parser::linkParts(int p, int hi) {
 
 void Parser::literal(Frame& f, QStringView s) {
     if (f.plain) {
-        m_acc[size_t(f.acc)] += s;
+        m_altTexts[size_t(f.altText)] += s;
     } else if (m_html) {
         m_html->text(s);
     } else {
@@ -921,14 +947,14 @@ void Parser::emit(Frame& f, MDInline node) {
         case MDInline::Kind::text:
         case MDInline::Kind::code:
         case MDInline::Kind::image:
-            m_acc[size_t(f.acc)] += node.text;
+            m_altTexts[size_t(f.altText)] += node.text;
             break;
         case MDInline::Kind::lineBreak:
         case MDInline::Kind::softBreak:
-            m_acc[size_t(f.acc)] += u'\n';
+            m_altTexts[size_t(f.altText)] += u'\n';
             break;
         default:
-            m_acc[size_t(f.acc)] += plainText({node});
+            m_altTexts[size_t(f.altText)] += plainText({node});
             break;
         }
         return;
@@ -967,13 +993,13 @@ void Parser::lineBreak(Frame& f, bool hard) {
 }
 
 void Parser::codeSpan(Frame& f) {
-    const int i = f.i;
-    const int e = std::min(runEnd(i), f.hi);
+    const int i = f.at;
+    const int e = std::min(runEnd(i), f.end);
     const int length = e - i;
-    const int c = findClosing(e, length, f.hi);
+    const int c = findClosing(e, length, f.end);
     if (c < 0) {
         literal(f, span(i, e));
-        f.i = e;
+        f.at = e;
         return;
     }
     QString content;
@@ -994,13 +1020,13 @@ void Parser::codeSpan(Frame& f) {
         content = content.mid(1, content.size() - 2);
     }
     emit(f, MDInline::makeCode(std::move(content)));
-    f.i = c + length;
+    f.at = c + length;
 }
 
 bool Parser::autolink(Frame& f) {
-    const int i = f.i;
+    const int i = f.at;
     int j = i + 1;
-    while (j < f.hi) {
+    while (j < f.end) {
         const char16_t ch = key(j);
         if (ch == u'>') {
             break;
@@ -1010,7 +1036,7 @@ bool Parser::autolink(Frame& f) {
         }
         ++j;
     }
-    if (j >= f.hi || j == i + 1) {
+    if (j >= f.end || j == i + 1) {
         return false;
     }
     const QStringView content = span(i + 1, j);
@@ -1026,7 +1052,7 @@ bool Parser::autolink(Frame& f) {
     } else {
         return false;
     }
-    f.i = j + 1;
+    f.at = j + 1;
     return true;
 }
 
@@ -1034,13 +1060,13 @@ void Parser::push(size_t fi, Frame child) {
     Frame& parent = m_frames[fi];
     if (parent.plain) {
         child.plain = true;
-        child.acc = parent.acc;
+        child.altText = parent.altText;
     } else if (m_html) {
         openHTML(child);
     } else {
         flush();
     }
-    child.i = child.lo;
+    child.at = child.begin;
     m_frames.push_back(std::move(child));
     if (m_outs.size() < m_frames.size()) {
         m_outs.resize(m_frames.size());
@@ -1049,17 +1075,17 @@ void Parser::push(size_t fi, Frame child) {
 
 bool Parser::delimiter(size_t fi) {
     Frame& f = m_frames[fi];
-    const int i = f.i;
+    const int i = f.at;
     const char16_t d = key(i);
-    const int e = std::min(runEnd(i), f.hi);
+    const int e = std::min(runEnd(i), f.end);
     const int r = e - i;
     const int s = e;
     auto failRun = [&] {
         literal(f, span(i, e));
-        f.i = e;
+        f.at = e;
         return false;
     };
-    if (s >= f.hi || isWhitespace(s)) {
+    if (s >= f.end || isWhitespace(s)) {
         return failRun();
     }
     if (d == u'_' && i > 0 && isAlnum(i - 1)) {
@@ -1069,32 +1095,32 @@ bool Parser::delimiter(size_t fi) {
         if (r != 2) {
             return failRun();
         }
-        const Closer c = closer(kStrikeWalk, s, f.hi);
-        if (c.k < 0) {
+        const Closer c = closer(kStrikeWalk, s, f.end);
+        if (c.start < 0) {
             return failRun();
         }
         Frame child;
-        child.lo = s;
-        child.hi = c.e - 2;
+        child.begin = s;
+        child.end = c.end - 2;
         child.allowLinks = f.allowLinks;
         child.then = Then::strike;
-        child.continueAt = c.e;
+        child.continueAt = c.end;
         push(fi, std::move(child));
         return true;
     }
     const int base = d == u'*' ? 0 : 3;
     for (int n = std::min(r, 3); n >= 1; --n) {
-        const Closer c = closer(base + n - 1, s, f.hi);
-        if (c.k >= 0 && c.e - n > s) {
+        const Closer c = closer(base + n - 1, s, f.end);
+        if (c.start >= 0 && c.end - n > s) {
             if (r > n) {
                 literal(f, QString(r - n, QChar(d)));
             }
             Frame child;
-            child.lo = s;
-            child.hi = c.e - n;
+            child.begin = s;
+            child.end = c.end - n;
             child.allowLinks = f.allowLinks;
             child.then = n == 1 ? Then::emphasis : n == 2 ? Then::strong : Then::strongEmphasis;
-            child.continueAt = c.e;
+            child.continueAt = c.end;
             push(fi, std::move(child));
             return true;
         }
@@ -1105,67 +1131,67 @@ bool Parser::delimiter(size_t fi) {
 // Runs the range on top of the stack until it ends (false) or opens a nested range (true).
 bool Parser::advance(size_t fi) {
     Frame& f = m_frames[fi];
-    while (f.i < f.hi) {
-        const int i = f.i;
+    while (f.at < f.end) {
+        const int i = f.at;
         const char16_t ch = key(i);
         if (!isSpecial(ch)) {
             int j = i + 1;
-            while (j < f.hi && !isSpecial(key(j))) {
+            while (j < f.end && !isSpecial(key(j))) {
                 ++j;
             }
             literal(f, span(i, j));
-            f.i = j;
+            f.at = j;
             continue;
         }
         switch (ch) {
         case u'\\':
-            if (i + 1 < f.hi && isAsciiPunct(key(i + 1))) {
+            if (i + 1 < f.end && isAsciiPunct(key(i + 1))) {
                 literal(f, span(i + 1, i + 2));
-                f.i = i + 2;
+                f.at = i + 2;
             } else {
                 literal(f, u"\\");
-                f.i = i + 1;
+                f.at = i + 1;
             }
             break;
         case kHardBreak:
             lineBreak(f, true);
-            f.i = i + 1;
+            f.at = i + 1;
             break;
         case u'\n':
             lineBreak(f, false);
-            f.i = i + 1;
+            f.at = i + 1;
             break;
         case u'`':
             codeSpan(f);
             break;
         case u'!':
-            if (i + 1 < f.hi && key(i + 1) == u'[') {
-                if (auto parts = linkParts(i + 1, f.hi)) {
+            if (i + 1 < f.end && key(i + 1) == u'[') {
+                if (auto parts = linkParts(i + 1, f.end)) {
                     Frame child;
-                    child.lo = parts->textLo;
-                    child.hi = parts->textHi;
+                    child.begin = parts->textLo;
+                    child.end = parts->textHi;
                     child.allowLinks = false;
                     child.plain = true;
                     child.then = Then::image;
                     child.continueAt = parts->end;
                     if (!f.plain) {
                         child.url = safeURL(parts->dest, false);
-                        m_acc.emplace_back();
-                        child.acc = int(m_acc.size()) - 1;
+                        m_altTexts.emplace_back();
+                        child.altText = int(m_altTexts.size()) - 1;
                     }
                     push(fi, std::move(child));
                     return true;
                 }
             }
             literal(f, u"!");
-            f.i = i + 1;
+            f.at = i + 1;
             break;
         case u'[':
             if (f.allowLinks) {
-                if (auto parts = linkParts(i, f.hi)) {
+                if (auto parts = linkParts(i, f.end)) {
                     Frame child;
-                    child.lo = parts->textLo;
-                    child.hi = parts->textHi;
+                    child.begin = parts->textLo;
+                    child.end = parts->textHi;
                     child.allowLinks = false;
                     child.then = Then::link;
                     child.continueAt = parts->end;
@@ -1175,12 +1201,12 @@ bool Parser::advance(size_t fi) {
                 }
             }
             literal(f, u"[");
-            f.i = i + 1;
+            f.at = i + 1;
             break;
         case u'<':
             if (!f.allowLinks || !autolink(f)) {
                 literal(f, u"<");
-                f.i = i + 1;
+                f.at = i + 1;
             }
             break;
         default: // "*", "_", "~"
@@ -1236,8 +1262,8 @@ void Parser::closeHTML(Frame& done) {
         m_html->close(MDInline::Kind::link, done.url);
         break;
     case Then::image:
-        m_html->image(m_acc.back(), done.url);
-        m_acc.pop_back();
+        m_html->image(m_altTexts.back(), done.url);
+        m_altTexts.pop_back();
         break;
     case Then::root:
         break;
@@ -1247,8 +1273,8 @@ void Parser::closeHTML(Frame& done) {
 QList<MDInline> Parser::run(bool allowLinks, MDHtmlWriter* html) {
     m_html = html;
     Frame root;
-    root.lo = 0;
-    root.hi = m_n;
+    root.begin = 0;
+    root.end = m_n;
     root.allowLinks = allowLinks;
     m_frames.push_back(std::move(root));
     if (m_outs.empty()) {
@@ -1268,7 +1294,7 @@ QList<MDInline> Parser::run(bool allowLinks, MDHtmlWriter* html) {
             if (!m_frames.back().plain) {
                 closeHTML(done);
             }
-            m_frames.back().i = done.continueAt;
+            m_frames.back().at = done.continueAt;
             continue;
         }
         QList<MDInline> out;
@@ -1305,14 +1331,15 @@ QList<MDInline> Parser::run(bool allowLinks, MDHtmlWriter* html) {
                 emit(parent, MDInline::makeLink(std::move(done.url), std::move(out)));
                 break;
             case Then::image:
-                emit(parent, MDInline::makeImage(std::move(m_acc.back()), std::move(done.url)));
-                m_acc.pop_back();
+                emit(parent,
+                     MDInline::makeImage(std::move(m_altTexts.back()), std::move(done.url)));
+                m_altTexts.pop_back();
                 break;
             case Then::root:
                 break;
             }
         }
-        parent.i = done.continueAt;
+        parent.at = done.continueAt;
     }
 }
 
