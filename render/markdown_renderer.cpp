@@ -338,8 +338,8 @@ QString html(const QString& markdown) {
     return w.take();
 }
 
-QString html(const QList<MDBlock>& blocks) {
-    MDHtmlWriter w;
+QString html(const QList<MDBlock>& blocks, QStringView mediaBase) {
+    MDHtmlWriter w(0, mediaBase);
     writeBlocks(w, blocks);
     return w.take();
 }

@@ -4,7 +4,8 @@
 
 namespace quillmere {
 
-MDHtmlWriter::MDHtmlWriter(qsizetype expected) {
+MDHtmlWriter::MDHtmlWriter(qsizetype expected, QStringView mediaBase)
+    : m_mediaBase(mediaBase) {
     m_levels.push_back({});
     if (expected > 0) {
         grow(expected);
@@ -211,11 +212,17 @@ void MDHtmlWriter::close(MDInline::Kind kind, const std::optional<QString>& url)
 }
 
 void MDHtmlWriter::image(QStringView alt, const std::optional<QString>& src) {
-    if (!src) {
+    // "media/<name>" is the only source that is not an http(s) address.
+    const bool own = src && src->startsWith(u'm');
+    if (!src || (own && m_mediaBase.isEmpty())) {
         putEscaped(alt);
         return;
     }
     put(u"<img src=\"");
+    if (own) {
+        putEscaped(m_mediaBase);
+        put(u'/');
+    }
     putEscaped(*src);
     put(u"\" alt=\"");
     putEscaped(alt);

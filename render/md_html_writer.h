@@ -13,8 +13,10 @@ namespace quillmere {
 // cannot differ. Calls nest as the document does: every open has its close.
 class MDHtmlWriter {
 public:
-    // `expected` is a guess of the fragment's length, so that it is allocated once.
-    explicit MDHtmlWriter(qsizetype expected = 0);
+    // `expected` is a guess of the fragment's length, so that it is allocated once. Images of the
+    // library ("media/<name>") point under `mediaBase`; without one they show their description
+    // only, as any image without a usable source.
+    explicit MDHtmlWriter(qsizetype expected = 0, QStringView mediaBase = {});
 
     // The fragment written so far; the writer is empty afterwards.
     QString take();
@@ -78,6 +80,7 @@ private:
     bool beforeBlock(bool paragraph);
     void afterBlock();
 
+    QStringView m_mediaBase;
     QString m_out;
     char16_t* m_at = nullptr;
     char16_t* m_end = nullptr;

@@ -26,6 +26,7 @@
 #include "render/email_address.h"
 #include "render/grapheme_clusters.h"
 #include "render/md_html_writer.h"
+#include "render/media_reference.h"
 
 #include <QChar>
 
@@ -1175,7 +1176,7 @@ bool Parser::advance(size_t fi) {
                     child.then = Then::image;
                     child.continueAt = parts->end;
                     if (!f.plain) {
-                        child.url = safeURL(parts->dest, false);
+                        child.url = imageURL(parts->dest);
                         m_altTexts.emplace_back();
                         child.altText = int(m_altTexts.size()) - 1;
                     }
@@ -1432,6 +1433,16 @@ QString plainText(const QList<MDInline>& nodes) {
         }
     }
     return out;
+}
+
+std::optional<QString> imageURL(QStringView raw) {
+    if (auto url = safeURL(raw, false)) {
+        return url;
+    }
+    if (auto name = MediaReference::nameOfDestination(raw)) {
+        return QStringLiteral("media/") + *name;
+    }
+    return std::nullopt;
 }
 
 std::optional<QString> safeURL(QStringView raw, bool allowMailto) {

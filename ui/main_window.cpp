@@ -9,6 +9,7 @@
 #include "ui/setup/worker_setup_view.h"
 #include "ui/sidebar.h"
 #include "ui/stats/stats_view.h"
+#include "ui/subscribers/subscriber_export.h"
 #include "ui/subscribers/subscribers_view.h"
 #include "ui/widgets/app_links.h"
 #include "ui/widgets/icons.h"
@@ -16,7 +17,9 @@
 
 #include <QAction>
 #include <QDesktopServices>
+#include <QDir>
 #include <QDragEnterEvent>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QMenuBar>
 #include <QMimeData>
@@ -119,6 +122,7 @@ void MainWindow::buildMenus() {
     QAction* newIssue = add(file, QStringLiteral("New Newsletter"), [this] { m_model.newIssue(); });
     newIssue->setShortcut(QKeySequence::New);
     newIssue->setIcon(Icons::symbol(QStringLiteral("square.and.pencil")));
+    add(file, QStringLiteral("Export Subscribers…"), &MainWindow::exportSubscribers);
     file->addSeparator();
     QAction* settings = add(file, QStringLiteral("Settings…"), &MainWindow::showSettings);
     settings->setShortcut(QKeySequence(QStringLiteral("Ctrl+,")));
@@ -142,6 +146,19 @@ void MainWindow::buildMenus() {
         }
     });
     updates->setEnabled(m_options.updates.canCheck());
+}
+
+void MainWindow::exportSubscribers() {
+    const auto* view = qobject_cast<SubscribersView*>(screen(AppSection::subscribers));
+    const QList<Subscriber> chosen = SubscriberExport::chosen(m_model, view);
+    const QString title =
+        SubscriberExport::title(chosen.size(), m_model.library().subscribers.size());
+    const QString suggested = QDir::home().filePath(QStringLiteral("subscribers.csv"));
+    const QString path = m_options.chooseSaveFile
+                             ? m_options.chooseSaveFile(title, suggested)
+                             : QFileDialog::getSaveFileName(this, title, suggested,
+                                                            QStringLiteral("CSV files (*.csv)"));
+    SubscriberExport::write(m_model, chosen, path);
 }
 
 QAction* MainWindow::command(const QString& text) const {

@@ -31,7 +31,9 @@ HTMLPreview::HTMLPreview(QWidget* parent)
     QWebEngineSettings* settings = page->settings();
     settings->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
     settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
-    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
+    // Pictures of the issue are shown from the library folder; scripts stay off, and the
+    // renderer writes file addresses only for the issue's own media/ images.
+    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, true);
     settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
     m_view->setPage(page);
     m_view->setContextMenuPolicy(Qt::NoContextMenu);
@@ -42,13 +44,13 @@ HTMLPreview::HTMLPreview(QWidget* parent)
     layout->addWidget(m_view);
 }
 
-void HTMLPreview::setHTML(const QString& html) {
+void HTMLPreview::setHTML(const QString& html, const QUrl& base) {
     if (html == m_last) {
         return;
     }
     m_last = html;
     ++m_loads;
-    m_view->setHtml(html, QUrl());
+    m_view->setHtml(html, base);
 }
 
 } // namespace quillmere

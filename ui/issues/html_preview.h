@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QUrl>
 #include <QWidget>
 
 class QWebEngineView;
@@ -14,7 +15,8 @@ class HTMLPreview : public QWidget {
 public:
     explicit HTMLPreview(QWidget* parent = nullptr);
 
-    void setHTML(const QString& html);
+    // `base`: the folder the page may show local pictures from (the issue's own images).
+    void setHTML(const QString& html, const QUrl& base = {});
     // The HTML most recently loaded.
     const QString& last() const { return m_last; }
     // How many times a page was loaded.

@@ -1,6 +1,8 @@
 #include "ui/setup/settings_window.h"
 
 #include "app/app_model.h"
+#include "ui/issues/spell_checker.h"
+#include "ui/issues/spelling_language_picker.h"
 #include "ui/onboarding/setup_step.h"
 #include "ui/setup/postal_address_field.h"
 #include "ui/setup/profile_binding.h"
@@ -62,6 +64,9 @@ QWidget* SettingsWindow::makeGeneral() {
     newsletter->addRow(QStringLiteral("Postal address"), m_postalAddress);
     FormSection* signups = form->addSection(QStringLiteral("Signups"));
     signups->addRow(m_doubleOptIn);
+    FormSection* spelling = form->addSection(QStringLiteral("Spelling"));
+    spelling->addRow(QStringLiteral("Language"),
+                     new SpellingLanguagePicker(SpellChecker::shared(), form));
 
     ProfileBinding::bind(m_publicationName, m_model, &SenderProfile::publicationName);
     ProfileBinding::bind(m_fromName, m_model, &SenderProfile::fromName);
