@@ -39,6 +39,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QString inlineHTML = MarkdownRenderer::inlineHTML(inlines);
     const QString inlinePlain = MDInlineParser::plainText(inlines);
 
+    if (MarkdownRenderer::html(text) != html) {
+        mismatch("one-pass HTML rendering", text);
+    }
     if (GraphemeClusters::boundaries(text) != GraphemeClusters::boundariesByFinder(text)) {
         mismatch("grapheme clusters", text);
     }

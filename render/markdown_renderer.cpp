@@ -1,6 +1,8 @@
 #include "render/markdown_renderer.h"
 
+#include "render/html_escape.h"
 #include "render/md_block_parser.h"
+#include "render/md_html_writer.h"
 #include "render/md_inline_parser.h"
 
 #include <vector>
@@ -9,210 +11,147 @@ namespace quillmere::MarkdownRenderer {
 
 namespace {
 
-bool needsEscape(char16_t u) {
-    return u == u'&' || u == u'<' || u == u'>' || u == u'"' || u == u'\'';
-}
-
-void appendInline(QString& out, const QList<MDInline>& nodes, QStringView mediaBase) {
+void writeInline(MDHtmlWriter& w, const QList<MDInline>& nodes) {
     struct Level {
         const QList<MDInline>* list;
         qsizetype index;
-        QStringView closing;
+        const MDInline* node; // whose children these are
     };
     std::vector<Level> stack;
-    stack.push_back({&nodes, 0, QStringView()});
+    stack.push_back({&nodes, 0, nullptr});
     while (!stack.empty()) {
         Level& top = stack.back();
         if (top.index == top.list->size()) {
-            out += top.closing;
+            if (top.node) {
+                w.close(top.node->kind, top.node->url);
+            }
             stack.pop_back();
             continue;
         }
         const MDInline& n = (*top.list)[top.index++];
         switch (n.kind) {
         case MDInline::Kind::text:
-            appendEscapedHTML(out, n.text);
+            w.text(n.text);
             break;
         case MDInline::Kind::code:
-            out += QStringView(u"<code>");
-            appendEscapedHTML(out, n.text);
-            out += QStringView(u"</code>");
+            w.code(QStringView(n.text));
             break;
         case MDInline::Kind::strong:
-            out += QStringView(u"<strong>");
-            stack.push_back({&n.children, 0, QStringView(u"</strong>")});
-            break;
         case MDInline::Kind::emphasis:
-            out += QStringView(u"<em>");
-            stack.push_back({&n.children, 0, QStringView(u"</em>")});
-            break;
         case MDInline::Kind::strike:
-            out += QStringView(u"<del>");
-            stack.push_back({&n.children, 0, QStringView(u"</del>")});
-            break;
         case MDInline::Kind::link:
-            if (n.url) {
-                out += QStringView(u"<a href=\"");
-                appendEscapedHTML(out, *n.url);
-                out += QStringView(u"\">");
-                stack.push_back({&n.children, 0, QStringView(u"</a>")});
-            } else {
-                stack.push_back({&n.children, 0, QStringView()});
-            }
+            w.open(n.kind, n.url);
+            stack.push_back({&n.children, 0, &n});
             break;
         case MDInline::Kind::image:
-            // "media/<name>" is the only source that is not an http(s) address.
-            if (n.url && (!n.url->startsWith(u'm') || !mediaBase.isEmpty())) {
-                out += QStringView(u"<img src=\"");
-                if (n.url->startsWith(u'm')) {
-                    appendEscapedHTML(out, mediaBase);
-                    out += u'/';
-                }
-                appendEscapedHTML(out, *n.url);
-                out += QStringView(u"\" alt=\"");
-                appendEscapedHTML(out, n.text);
-                out += QStringView(u"\">");
-            } else {
-                appendEscapedHTML(out, n.text);
-            }
+            w.image(n.text, n.url);
             break;
         case MDInline::Kind::lineBreak:
-            out += QStringView(u"<br>\n");
+            w.lineBreak();
             break;
         case MDInline::Kind::softBreak:
-            out += u'\n';
+            w.softBreak();
             break;
         }
-    }
-}
-
-void appendCode(QString& out, const MDBlock& b) {
-    out += QStringView(u"<pre><code");
-    if (b.language) {
-        out += QStringView(u" class=\"language-");
-        appendEscapedHTML(out, *b.language);
-        out += u'"';
-    }
-    out += u'>';
-    appendEscapedHTML(out, b.text);
-    out += QStringView(u"</code></pre>");
-}
-
-void appendListOpening(QString& out, const MDBlock& b) {
-    if (!b.ordered) {
-        out += QStringView(u"<ul>\n");
-    } else if (b.start == 1) {
-        out += QStringView(u"<ol>\n");
-    } else {
-        out += QStringView(u"<ol start=\"");
-        out += QString::number(b.start);
-        out += QStringView(u"\">\n");
     }
 }
 
 // Quotes and lists nest as deep as the input; an explicit stack keeps rendering off the call
 // stack.
-QString renderHTML(const QList<MDBlock>& blocks, qsizetype sourceSize, QStringView mediaBase) {
+void writeBlocks(MDHtmlWriter& w, const QList<MDBlock>& blocks) {
     struct Task {
         const QList<MDBlock>* blocks = nullptr; // a sequence of blocks...
         const MDBlock* list = nullptr;          // ...or the items of a list
         qsizetype index = 0;
-        bool tight = false;   // the blocks of a tight list item
-        QStringView suffix;   // written when the task ends,
-        bool newline = false; // followed by a line end inside a tight item
+        const MDBlock* owner = nullptr; // the quote, or the list of the item, holding them
     };
-    QString out;
-    // The fragment is usually a little longer than its Markdown.
-    out.reserve(sourceSize + sourceSize / 4);
     std::vector<Task> stack;
-    stack.push_back({&blocks, nullptr, 0, false, QStringView(), false});
+    stack.push_back({&blocks, nullptr, 0, nullptr});
     while (!stack.empty()) {
         Task& top = stack.back();
         if (top.list) {
             const MDBlock& l = *top.list;
             if (top.index == l.items.size()) {
-                out += top.suffix;
-                if (top.newline) {
-                    out += u'\n';
-                }
+                w.endList();
                 stack.pop_back();
                 continue;
             }
-            if (top.index > 0) {
-                out += u'\n';
-            }
-            const QList<MDBlock>* item = &l.items[top.index++];
-            if (l.tight) {
-                out += QStringView(u"<li>");
-                stack.push_back({item, nullptr, 0, true, QStringView(u"</li>"), false});
-            } else {
-                out += QStringView(u"<li>\n");
-                stack.push_back({item, nullptr, 0, false, QStringView(u"\n</li>"), false});
-            }
+            w.beginItem();
+            stack.push_back({&l.items[top.index++], nullptr, 0, &l});
             continue;
         }
         if (top.index == top.blocks->size()) {
-            out += top.suffix;
-            if (top.newline) {
-                out += u'\n';
+            if (top.owner && top.owner->kind == MDBlock::Kind::quote) {
+                w.endQuote();
+            } else if (top.owner) {
+                w.endItem();
             }
             stack.pop_back();
             continue;
         }
-        const bool tight = top.tight;
-        if (!tight && top.index > 0) {
-            out += u'\n';
-        }
         const MDBlock& b = (*top.blocks)[top.index++];
-        if (tight && b.kind == MDBlock::Kind::paragraph) {
-            appendInline(out, b.inlines, mediaBase);
-            continue;
-        }
-        if (tight) {
-            out += u'\n';
-        }
-        const QStringView after = tight ? QStringView(u"\n") : QStringView();
         switch (b.kind) {
-        case MDBlock::Kind::heading: {
-            const QString level = QString::number(b.level);
-            out += QStringView(u"<h");
-            out += level;
-            out += u'>';
-            appendInline(out, b.inlines, mediaBase);
-            out += QStringView(u"</h");
-            out += level;
-            out += u'>';
-            out += after;
+        case MDBlock::Kind::heading:
+            w.beginHeading(b.level);
+            writeInline(w, b.inlines);
+            w.endHeading(b.level);
             break;
-        }
         case MDBlock::Kind::paragraph:
-            out += QStringView(u"<p>");
-            appendInline(out, b.inlines, mediaBase);
-            out += QStringView(u"</p>");
-            out += after;
+            w.beginParagraph();
+            writeInline(w, b.inlines);
+            w.endParagraph();
             break;
         case MDBlock::Kind::code:
-            appendCode(out, b);
-            out += after;
+            w.code(b.language, b.text);
             break;
         case MDBlock::Kind::rule:
-            out += QStringView(u"<hr>");
-            out += after;
+            w.rule();
             break;
         case MDBlock::Kind::quote:
-            out += QStringView(u"<blockquote>\n");
-            stack.push_back(
-                {&b.children, nullptr, 0, false, QStringView(u"\n</blockquote>"), tight});
+            w.beginQuote();
+            stack.push_back({&b.children, nullptr, 0, &b});
             break;
         case MDBlock::Kind::list:
-            appendListOpening(out, b);
-            stack.push_back({nullptr, &b, 0, false,
-                             b.ordered ? QStringView(u"\n</ol>") : QStringView(u"\n</ul>"), tight});
+            w.beginList(b.ordered, b.start, b.tight);
+            stack.push_back({nullptr, &b, 0, nullptr});
             break;
         }
     }
-    return out;
 }
+
+// Writes each block as the parser meets it: no tree is built, and what is written is what the
+// tree would render to.
+class HTMLEvents : public MDBlockParser::Events {
+public:
+    explicit HTMLEvents(MDHtmlWriter& w)
+        : m_w(w) {}
+
+    void heading(int level, const QString& text) override {
+        m_w.beginHeading(level);
+        MDInlineParser::writeHTML(m_w, text, true);
+        m_w.endHeading(level);
+    }
+    void paragraph(const QString& text) override {
+        m_w.beginParagraph();
+        MDInlineParser::writeHTML(m_w, text, true);
+        m_w.endParagraph();
+    }
+    void code(const std::optional<QString>& language, const QString& text) override {
+        m_w.code(language, text);
+    }
+    void rule() override { m_w.rule(); }
+    void beginQuote() override { m_w.beginQuote(); }
+    void endQuote() override { m_w.endQuote(); }
+    void beginList(bool ordered, qint64 start, bool tight) override {
+        m_w.beginList(ordered, start, tight);
+    }
+    void beginItem() override { m_w.beginItem(); }
+    void endItem() override { m_w.endItem(); }
+    void endList() override { m_w.endList(); }
+
+private:
+    MDHtmlWriter& m_w;
+};
 
 // Plain text is produced line by line: every line passes through the quotes and list items that
 // hold it, innermost first. A quote turns an empty line into ">" and prefixes others with "> ";
@@ -392,11 +331,17 @@ QString renderPlain(const QList<MDBlock>& blocks) {
 } // namespace
 
 QString html(const QString& markdown) {
-    return renderHTML(MDBlockParser::parse(markdown), markdown.size(), {});
+    // The fragment is usually a little longer than its Markdown.
+    MDHtmlWriter w(markdown.size() + markdown.size() / 4);
+    HTMLEvents events(w);
+    MDBlockParser::parse(markdown, events);
+    return w.take();
 }
 
 QString html(const QList<MDBlock>& blocks, QStringView mediaBase) {
-    return renderHTML(blocks, 0, mediaBase);
+    MDHtmlWriter w(0, mediaBase);
+    writeBlocks(w, blocks);
+    return w.take();
 }
 
 QString plainText(const QString& markdown) {
@@ -408,41 +353,13 @@ QString plainText(const QList<MDBlock>& blocks) {
 }
 
 QString inlineHTML(const QList<MDInline>& nodes) {
-    QString out;
-    appendInline(out, nodes, {});
-    return out;
+    MDHtmlWriter w;
+    writeInline(w, nodes);
+    return w.take();
 }
 
 void appendEscapedHTML(QString& out, QStringView s) {
-    const char16_t* u = s.utf16();
-    const qsizetype n = s.size();
-    qsizetype from = 0;
-    for (qsizetype i = 0; i < n; ++i) {
-        // '&' is the lowest of the five, '>' the highest below 0x80 except "'" and '"'.
-        if (u[i] > u'>' || !needsEscape(u[i])) {
-            continue;
-        }
-        out.append(s.mid(from, i - from));
-        switch (u[i]) {
-        case u'&':
-            out += QStringView(u"&amp;");
-            break;
-        case u'<':
-            out += QStringView(u"&lt;");
-            break;
-        case u'>':
-            out += QStringView(u"&gt;");
-            break;
-        case u'"':
-            out += QStringView(u"&quot;");
-            break;
-        default:
-            out += QStringView(u"&#39;");
-            break;
-        }
-        from = i + 1;
-    }
-    out.append(s.mid(from));
+    HTMLEscape::escape(s, [&](QStringView piece) { out += piece; });
 }
 
 QString escapeHTML(QStringView s) {

@@ -26,14 +26,9 @@ bool isHorizontalSpace(char16_t u) {
 // Line preparation: CR LF and CR become LF, a tab becomes four spaces, U+001E (reserved for hard
 // breaks) disappears and a leading byte order mark is dropped.
 QString prepare(const QString& markdown) {
-    bool needsWork = false;
-    for (QChar c : markdown) {
-        const char16_t u = c.unicode();
-        if (u == u'\r' || u == u'\t' || u == kHardBreak) {
-            needsWork = true;
-            break;
-        }
-    }
+    // Three searches that each look at many code units at a time beat one loop over all.
+    const bool needsWork = markdown.contains(u'\r') || markdown.contains(u'\t') ||
+                           markdown.contains(QChar(kHardBreak));
     QString text;
     if (!needsWork) {
         text = markdown;
@@ -110,8 +105,8 @@ struct Fence {
 
 class BlockParser {
 public:
-    explicit BlockParser(const QString& markdown);
-    QList<MDBlock> run();
+    BlockParser(const QString& markdown, Events& events);
+    void run();
 
 private:
     enum class Then { root, quote, item };
@@ -120,8 +115,8 @@ private:
         bool ordered = false;
         qint64 start = 1;
         bool tight = true;
-        std::vector<std::pair<int, int>> ranges;
-        QList<QList<MDBlock>> items;
+        std::vector<std::pair<int, int>> ranges; // lines of each item
+        size_t next = 0;                         // the item to parse next
     };
 
     struct Frame {
@@ -130,7 +125,6 @@ private:
         int i = 0;
         int paragraphStart = -1;
         Then then = Then::root;
-        QList<MDBlock> out;
         std::unique_ptr<ListBuild> list;
     };
 
@@ -163,7 +157,9 @@ private:
     int collectQuote(int i, int end);
     std::unique_ptr<ListBuild> collectList(int i, int end, const ListMarker& first, int& listEnd);
     bool step(size_t fi);
+    void startItem(ListBuild& list);
 
+    Events& m_events;
     QString m_text;
     const char16_t* m_u = nullptr;
     std::vector<Root> m_roots;
@@ -172,19 +168,17 @@ private:
     std::vector<Frame> m_frames;
 };
 
-BlockParser::BlockParser(const QString& markdown)
-    : m_text(prepare(markdown)) {
+BlockParser::BlockParser(const QString& markdown, Events& events)
+    : m_events(events)
+    , m_text(prepare(markdown)) {
     m_u = reinterpret_cast<const char16_t*>(m_text.utf16());
     const int n = int(m_text.size());
-    const size_t lines = size_t(m_text.count(u'\n')) + 1;
-    m_roots.reserve(lines);
-    m_lines.reserve(lines);
+    const QStringView text(m_text);
     int start = 0;
     while (true) {
-        int end = start;
-        while (end < n && at(end) != u'\n') {
-            ++end;
-        }
+        // indexOf searches many code units at a time.
+        const qsizetype nl = text.indexOf(u'\n', start);
+        const int end = nl < 0 ? n : int(nl);
         Root r;
         r.start = start;
         r.end = end;
@@ -528,8 +522,7 @@ void BlockParser::flush(Frame& f) {
     if (f.paragraphStart < 0) {
         return;
     }
-    f.out.append(MDBlock::makeParagraph(
-        MDInlineParser::parse(assembleParagraph(f.paragraphStart, f.i), true)));
+    m_events.paragraph(assembleParagraph(f.paragraphStart, f.i));
     f.paragraphStart = -1;
 }
 
@@ -555,7 +548,7 @@ void BlockParser::readCode(Frame& f, const Fence& fence) {
         }
         language = m_text.mid(fence.infoStart, e - fence.infoStart);
     }
-    f.out.append(MDBlock::makeCode(std::move(language), std::move(text)));
+    m_events.code(language, text);
     f.i = j < f.end ? j + 1 : j;
 }
 
@@ -685,14 +678,13 @@ bool BlockParser::step(size_t fi) {
         }
         if (const int level = atxLevel(l)) {
             flush(f);
-            f.out.append(
-                MDBlock::makeHeading(level, MDInlineParser::parse(atxText(l, level), true)));
+            m_events.heading(level, atxText(l, level));
             ++f.i;
             continue;
         }
         if (isThematicBreak(l)) {
             flush(f);
-            f.out.append(MDBlock::makeRule());
+            m_events.rule();
             ++f.i;
             continue;
         }
@@ -705,6 +697,7 @@ bool BlockParser::step(size_t fi) {
             child.i = f.i;
             child.then = Then::quote;
             f.i = quoteEnd;
+            m_events.beginQuote();
             m_frames.push_back(std::move(child));
             return true;
         }
@@ -713,12 +706,8 @@ bool BlockParser::step(size_t fi) {
             int listEnd = f.i;
             f.list = collectList(f.i, f.end, *marker, listEnd);
             f.i = listEnd;
-            Frame child;
-            child.begin = f.list->ranges.front().first;
-            child.end = f.list->ranges.front().second;
-            child.i = child.begin;
-            child.then = Then::item;
-            m_frames.push_back(std::move(child));
+            m_events.beginList(f.list->ordered, f.list->start, f.list->tight);
+            startItem(*f.list);
             return true;
         }
         if (f.paragraphStart < 0) {
@@ -730,7 +719,18 @@ bool BlockParser::step(size_t fi) {
     return false;
 }
 
-QList<MDBlock> BlockParser::run() {
+void BlockParser::startItem(ListBuild& list) {
+    Frame child;
+    child.begin = list.ranges[list.next].first;
+    child.end = list.ranges[list.next].second;
+    child.i = child.begin;
+    child.then = Then::item;
+    ++list.next;
+    m_events.beginItem();
+    m_frames.push_back(std::move(child));
+}
+
+void BlockParser::run() {
     Frame root;
     root.begin = 0;
     root.end = int(m_lines.size());
@@ -739,39 +739,90 @@ QList<MDBlock> BlockParser::run() {
         if (step(m_frames.size() - 1)) {
             continue;
         }
-        Frame done = std::move(m_frames.back());
+        const Then then = m_frames.back().then;
         m_frames.pop_back();
         if (m_frames.empty()) {
-            return std::move(done.out);
+            return;
         }
+        if (then == Then::quote) {
+            m_events.endQuote();
+            continue;
+        }
+        m_events.endItem();
         Frame& parent = m_frames.back();
-        if (done.then == Then::quote) {
-            parent.out.append(MDBlock::makeQuote(std::move(done.out)));
+        if (parent.list->next < parent.list->ranges.size()) {
+            startItem(*parent.list);
             continue;
         }
-        ListBuild& list = *parent.list;
-        list.items.append(std::move(done.out));
-        const size_t next = size_t(list.items.size());
-        if (next < list.ranges.size()) {
-            Frame child;
-            child.begin = list.ranges[next].first;
-            child.end = list.ranges[next].second;
-            child.i = child.begin;
-            child.then = Then::item;
-            m_frames.push_back(std::move(child));
-            continue;
-        }
-        parent.out.append(
-            MDBlock::makeList(list.ordered, list.start, std::move(list.items), list.tight));
+        m_events.endList();
         parent.list.reset();
     }
 }
 
+// Builds the tree from the blocks as they are met: one open sequence of blocks per container
+// (the document, quotes, list items) and one open list of items per list.
+class TreeBuilder : public Events {
+public:
+    TreeBuilder() { m_sequences.emplace_back(); }
+
+    QList<MDBlock> take() { return std::move(m_sequences.front()); }
+
+    void heading(int level, const QString& text) override {
+        add(MDBlock::makeHeading(level, MDInlineParser::parse(text, true)));
+    }
+    void paragraph(const QString& text) override {
+        add(MDBlock::makeParagraph(MDInlineParser::parse(text, true)));
+    }
+    void code(const std::optional<QString>& language, const QString& text) override {
+        add(MDBlock::makeCode(language, text));
+    }
+    void rule() override { add(MDBlock::makeRule()); }
+    void beginQuote() override { m_sequences.emplace_back(); }
+    void endQuote() override { add(MDBlock::makeQuote(closeSequence())); }
+    void beginList(bool ordered, qint64 start, bool tight) override {
+        m_lists.push_back({ordered, start, tight, {}});
+    }
+    void beginItem() override { m_sequences.emplace_back(); }
+    void endItem() override {
+        QList<MDBlock> item = closeSequence();
+        m_lists.back().items.append(std::move(item));
+    }
+    void endList() override {
+        OpenList l = std::move(m_lists.back());
+        m_lists.pop_back();
+        add(MDBlock::makeList(l.ordered, l.start, std::move(l.items), l.tight));
+    }
+
+private:
+    struct OpenList {
+        bool ordered;
+        qint64 start;
+        bool tight;
+        QList<QList<MDBlock>> items;
+    };
+
+    void add(MDBlock block) { m_sequences.back().append(std::move(block)); }
+    QList<MDBlock> closeSequence() {
+        QList<MDBlock> blocks = std::move(m_sequences.back());
+        m_sequences.pop_back();
+        return blocks;
+    }
+
+    std::vector<QList<MDBlock>> m_sequences;
+    std::vector<OpenList> m_lists;
+};
+
 } // namespace
 
 QList<MDBlock> parse(const QString& markdown) {
-    BlockParser parser(markdown);
-    return parser.run();
+    TreeBuilder tree;
+    parse(markdown, tree);
+    return tree.take();
+}
+
+void parse(const QString& markdown, Events& events) {
+    BlockParser parser(markdown, events);
+    parser.run();
 }
 
 } // namespace quillmere::MDBlockParser

@@ -1,13 +1,38 @@
+// The inline parser in outline.
+//
+// Text: the input is cut into grapheme clusters, and each cluster gets a key, its code unit when
+// it has one, else kMulti; every rule looks at keys only. Most text is ASCII and typographic
+// punctuation, where clusters are code units and the keys are the text itself.
+//
+// Main loop: the text is parsed as a stack of frames, each a range of clusters. When the loop of
+// the top frame finds an emphasis, a link or an image whose closer lies inside its range, it
+// pushes the inside as a new frame; when a frame ends, it becomes its node in the frame below,
+// which goes on after the closer. Deep nesting therefore costs heap, not call stack.
+//
+// Scans: finding a closer (walk), a closing bracket (match), the end of a destination, title or
+// autolink, and a code span's closing backticks each scan forward. Each scan is memoised over the
+// whole text, position by position, so no position is scanned twice for the same question; an
+// inner range reuses the whole-text answer unless the range's end can change it (a delimiter run
+// or a code span cut by that end), and only then scans again, memoised per range end. That keeps
+// pathological inputs (thousands of openers without closers) linear.
+//
+// Output: the nodes of parse(), or, for writeHTML(), the HTML of those nodes written as they are
+// found (MDHtmlWriter), which renders a document without building its tree.
+//
+// One parser per thread serves every paragraph and keeps its scratch space between them.
+
 #include "render/md_inline_parser.h"
 
 #include "render/email_address.h"
 #include "render/grapheme_clusters.h"
+#include "render/md_html_writer.h"
 #include "render/media_reference.h"
 
 #include <QChar>
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <unordered_map>
 #include <vector>
 
@@ -38,6 +63,35 @@ constexpr std::array<bool, 128> kSpecial = makeSpecial();
 
 bool isSpecial(char16_t u) {
     return u < 128 && kSpecial[u];
+}
+
+// True when every code unit is a grapheme cluster of its own (no CR, which pairs with LF). Most
+// text is ASCII: four code units at a time are checked for a high bit or a CR.
+bool eachUnitStandsAlone(const char16_t* u, int n) {
+    auto alone = [](char16_t c) {
+        return c < 0x80 ? c != u'\r' : GraphemeClusters::isStandalone(c);
+    };
+    constexpr quint64 kLow = 0x0001000100010001;
+    constexpr quint64 kHigh = 0x8000800080008000;
+    constexpr quint64 kAbove7F = 0xFF80FF80FF80FF80;
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+        quint64 w;
+        std::memcpy(&w, u + i, sizeof w);
+        const quint64 cr = w ^ (kLow * u'\r');
+        if ((w & kAbove7F) == 0 && ((cr - kLow) & ~cr & kHigh) == 0) {
+            continue;
+        }
+        if (!alone(u[i]) || !alone(u[i + 1]) || !alone(u[i + 2]) || !alone(u[i + 3])) {
+            return false;
+        }
+    }
+    for (; i < n; ++i) {
+        if (!alone(u[i])) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // The closer scans, one per delimiter and length: "*" for n = 1, 2, 3, "_" likewise, and "~~".
@@ -114,29 +168,33 @@ class Parser {
 public:
     void reset(const QString& text);
     void release();
-    QList<MDInline> run(bool allowLinks);
+    // Builds the nodes; with a writer, writes their HTML instead and returns none.
+    QList<MDInline> run(bool allowLinks, MDHtmlWriter* html = nullptr);
 
 private:
     enum class Then { root, emphasis, strong, strongEmphasis, strike, link, image };
 
-    // One range being parsed. In plain mode (image alt text) nothing but the flattened text is
-    // needed, so it is written straight into a shared accumulator: nested images then cost their
-    // length once, not once per level.
+    // One range being parsed: the whole text, or the inside of an emphasis, a link or an image
+    // that the range around it found. In plain mode (image alt text) nothing but the flattened
+    // text is needed, so it is written straight into the alt text of the outermost image: nested
+    // images then cost their length once, not once per level.
     struct Frame {
-        int lo = 0;
-        int hi = 0;
+        int begin = 0; // the range, in clusters
+        int end = 0;
         bool allowLinks = true;
         bool plain = false;
-        int i = 0;
-        Then then = Then::root;
-        int continueAt = 0;
+        int at = 0;             // where the main loop stands
+        Then then = Then::root; // the node the range becomes when it ends
+        int continueAt = 0;     // where the range around it goes on then
         std::optional<QString> url;
-        int acc = -1;
+        int altText = -1; // in m_altTexts, in plain mode
     };
 
+    // The run of delimiters that closes an opener: where it starts, and where it ends (within the
+    // range). None when start is kNone.
     struct Closer {
-        int k = kNone;
-        int e = kNone;
+        int start = kNone;
+        int end = kNone;
     };
 
     struct LinkTail {
@@ -189,10 +247,13 @@ private:
     void literal(Frame& f, QStringView s);
     void flush();
     void emit(Frame& f, MDInline node);
+    void lineBreak(Frame& f, bool hard);
     void codeSpan(Frame& f);
     bool autolink(Frame& f);
     bool delimiter(size_t fi);
     void push(size_t fi, Frame child);
+    void openHTML(const Frame& child);
+    void closeHTML(Frame& done);
 
     QString m_text;
     const char16_t* m_units = nullptr;
@@ -212,9 +273,9 @@ private:
     Memo m_runEnd;
 
     bool m_backtickIndexBuilt = false;
-    std::unordered_map<int, std::vector<int>> m_backtickRuns; // length -> starts of whole runs
-    std::vector<int> m_backticks;                             // every backtick position
-    std::vector<int> m_straddleTree; // max closer position over backtick positions
+    std::vector<std::pair<int, int>> m_backtickRuns; // (length, start) of whole runs, sorted
+    std::vector<int> m_backticks;                    // every backtick position
+    std::vector<int> m_straddleTree;                 // max closer position over backtick positions
     int m_straddleLeaves = 0;
     std::unordered_map<int, int> m_lastStraddle;
 
@@ -229,12 +290,14 @@ private:
     std::vector<int> m_path;
 
     std::vector<Frame> m_frames;
-    std::vector<QString> m_acc;
+    std::vector<QString> m_altTexts;
     // Nodes of the frame at each depth, and the literal text of the top frame not yet made a
     // node: scratch space kept from paragraph to paragraph, so that nodes and their texts are
     // allocated once at their final size.
     std::vector<std::vector<MDInline>> m_outs;
     QString m_buf;
+    // Set while writing HTML: literal text and finished nodes go straight to it.
+    MDHtmlWriter* m_html = nullptr;
 };
 
 void Parser::reset(const QString& text) {
@@ -254,9 +317,7 @@ void Parser::reset(const QString& text) {
         m_generation = 1;
     }
     m_backtickIndexBuilt = false;
-    if (!m_backtickRuns.empty()) {
-        m_backtickRuns.clear();
-    }
+    m_backtickRuns.clear();
     m_backticks.clear();
     m_straddleTree.clear();
     m_straddleLeaves = 0;
@@ -271,20 +332,12 @@ void Parser::reset(const QString& text) {
     }
     m_path.clear();
     m_frames.clear();
-    m_acc.clear();
+    m_altTexts.clear();
     m_buf.truncate(0);
 
     m_units = reinterpret_cast<const char16_t*>(m_text.utf16());
     const int units = int(m_text.size());
-    bool simple = true;
-    for (int i = 0; i < units; ++i) {
-        const char16_t u = m_units[i];
-        if ((u >= 0x80 && !GraphemeClusters::isStandalone(u)) || u == u'\r') {
-            simple = false;
-            break;
-        }
-    }
-    if (simple) {
+    if (eachUnitStandsAlone(m_units, units)) {
         m_n = units;
         m_keys = m_units;
         return;
@@ -312,6 +365,7 @@ void Parser::release() {
     trim(m_startStore);
     trim(m_keyStore);
     trim(m_backticks);
+    trim(m_backtickRuns);
     trim(m_straddleTree);
     for (Memo* m :
          {&m_runStart, &m_runEnd, &m_matchMemo, &m_destMemo, &m_spaceMemo, &m_angleMemo}) {
@@ -339,7 +393,6 @@ void Parser::release() {
         m_boundedMemo = {};
         m_tails = {};
         m_lastStraddle = {};
-        m_backtickRuns = {};
     }
 }
 
@@ -414,15 +467,14 @@ void Parser::buildBacktickIndex() {
         return;
     }
     m_backtickIndexBuilt = true;
-    for (int k = 0; k < m_n; ++k) {
-        if (key(k) != u'`') {
-            continue;
-        }
-        m_backticks.push_back(k);
-        if (k == 0 || key(k - 1) != u'`') {
-            m_backtickRuns[runEnd(k) - k].push_back(k);
+    const QStringView keys(m_keys, m_n);
+    for (qsizetype k = keys.indexOf(u'`'); k >= 0; k = keys.indexOf(u'`', k + 1)) {
+        m_backticks.push_back(int(k));
+        if (k == 0 || key(int(k) - 1) != u'`') {
+            m_backtickRuns.emplace_back(runEnd(int(k)) - int(k), int(k));
         }
     }
+    std::sort(m_backtickRuns.begin(), m_backtickRuns.end());
 }
 
 // The first run of exactly `length` backticks after `from` that ends within the range; `from`
@@ -430,12 +482,10 @@ void Parser::buildBacktickIndex() {
 int Parser::findClosing(int from, int length, int hi) {
     buildBacktickIndex();
     int best = kNone;
-    const auto it = m_backtickRuns.find(length);
-    if (it != m_backtickRuns.end()) {
-        const auto pos = std::lower_bound(it->second.begin(), it->second.end(), from);
-        if (pos != it->second.end() && *pos + length <= hi) {
-            best = *pos;
-        }
+    const auto pos = std::lower_bound(m_backtickRuns.begin(), m_backtickRuns.end(),
+                                      std::pair<int, int>(length, from));
+    if (pos != m_backtickRuns.end() && pos->first == length && pos->second + length <= hi) {
+        best = pos->second;
     }
     if (hi < m_n && hi > 0 && key(hi) == u'`' && key(hi - 1) == u'`') {
         const int st = runStart(hi - 1);
@@ -828,17 +878,16 @@ Parser::LinkTail Parser::tail(int q, int bound) {
     if (angle) {
         t.dest = span(destLo, destHi).toString();
     } else {
+        // Copied in runs between the escapes, which lose their backslash.
         t.dest.reserve(unitStart(destHi) - unitStart(destLo));
-        int k = destLo;
-        while (k < destHi) {
+        int from = destLo;
+        for (int k = destLo; k < destHi; ++k) {
             if (key(k) == u'\\' && k + 1 < destHi && isAsciiPunct(key(k + 1))) {
-                t.dest += QChar(key(k + 1));
-                k += 2;
-            } else {
-                t.dest += span(k, k + 1);
-                ++k;
+                t.dest += span(from, k);
+                from = ++k;
             }
         }
+        t.dest += span(from, destHi);
     }
     return t;
 }
@@ -871,7 +920,9 @@ std::optional<LinkParts> Parser::linkParts(int p, int hi) {
 
 void Parser::literal(Frame& f, QStringView s) {
     if (f.plain) {
-        m_acc[size_t(f.acc)] += s;
+        m_altTexts[size_t(f.altText)] += s;
+    } else if (m_html) {
+        m_html->text(s);
     } else {
         m_buf += s;
     }
@@ -897,15 +948,26 @@ void Parser::emit(Frame& f, MDInline node) {
         case MDInline::Kind::text:
         case MDInline::Kind::code:
         case MDInline::Kind::image:
-            m_acc[size_t(f.acc)] += node.text;
+            m_altTexts[size_t(f.altText)] += node.text;
             break;
         case MDInline::Kind::lineBreak:
         case MDInline::Kind::softBreak:
-            m_acc[size_t(f.acc)] += u'\n';
+            m_altTexts[size_t(f.altText)] += u'\n';
             break;
         default:
-            m_acc[size_t(f.acc)] += plainText({node});
+            m_altTexts[size_t(f.altText)] += plainText({node});
             break;
+        }
+        return;
+    }
+    if (m_html) {
+        // Only code spans and autolinks come here while writing HTML.
+        if (node.kind == MDInline::Kind::code) {
+            m_html->code(node.text);
+        } else {
+            m_html->open(node.kind, node.url);
+            m_html->text(node.children.front().text);
+            m_html->close(node.kind, node.url);
         }
         return;
     }
@@ -919,14 +981,26 @@ void Parser::emit(Frame& f, MDInline node) {
     }
 }
 
+void Parser::lineBreak(Frame& f, bool hard) {
+    if (m_html && !f.plain) {
+        if (hard) {
+            m_html->lineBreak();
+        } else {
+            m_html->softBreak();
+        }
+        return;
+    }
+    emit(f, hard ? MDInline::makeLineBreak() : MDInline::makeSoftBreak());
+}
+
 void Parser::codeSpan(Frame& f) {
-    const int i = f.i;
-    const int e = std::min(runEnd(i), f.hi);
+    const int i = f.at;
+    const int e = std::min(runEnd(i), f.end);
     const int length = e - i;
-    const int c = findClosing(e, length, f.hi);
+    const int c = findClosing(e, length, f.end);
     if (c < 0) {
         literal(f, span(i, e));
-        f.i = e;
+        f.at = e;
         return;
     }
     QString content;
@@ -947,13 +1021,13 @@ void Parser::codeSpan(Frame& f) {
         content = content.mid(1, content.size() - 2);
     }
     emit(f, MDInline::makeCode(std::move(content)));
-    f.i = c + length;
+    f.at = c + length;
 }
 
 bool Parser::autolink(Frame& f) {
-    const int i = f.i;
+    const int i = f.at;
     int j = i + 1;
-    while (j < f.hi) {
+    while (j < f.end) {
         const char16_t ch = key(j);
         if (ch == u'>') {
             break;
@@ -963,7 +1037,7 @@ bool Parser::autolink(Frame& f) {
         }
         ++j;
     }
-    if (j >= f.hi || j == i + 1) {
+    if (j >= f.end || j == i + 1) {
         return false;
     }
     const QStringView content = span(i + 1, j);
@@ -979,7 +1053,7 @@ bool Parser::autolink(Frame& f) {
     } else {
         return false;
     }
-    f.i = j + 1;
+    f.at = j + 1;
     return true;
 }
 
@@ -987,11 +1061,13 @@ void Parser::push(size_t fi, Frame child) {
     Frame& parent = m_frames[fi];
     if (parent.plain) {
         child.plain = true;
-        child.acc = parent.acc;
+        child.altText = parent.altText;
+    } else if (m_html) {
+        openHTML(child);
     } else {
         flush();
     }
-    child.i = child.lo;
+    child.at = child.begin;
     m_frames.push_back(std::move(child));
     if (m_outs.size() < m_frames.size()) {
         m_outs.resize(m_frames.size());
@@ -1000,17 +1076,17 @@ void Parser::push(size_t fi, Frame child) {
 
 bool Parser::delimiter(size_t fi) {
     Frame& f = m_frames[fi];
-    const int i = f.i;
+    const int i = f.at;
     const char16_t d = key(i);
-    const int e = std::min(runEnd(i), f.hi);
+    const int e = std::min(runEnd(i), f.end);
     const int r = e - i;
     const int s = e;
     auto failRun = [&] {
         literal(f, span(i, e));
-        f.i = e;
+        f.at = e;
         return false;
     };
-    if (s >= f.hi || isWhitespace(s)) {
+    if (s >= f.end || isWhitespace(s)) {
         return failRun();
     }
     if (d == u'_' && i > 0 && isAlnum(i - 1)) {
@@ -1020,32 +1096,32 @@ bool Parser::delimiter(size_t fi) {
         if (r != 2) {
             return failRun();
         }
-        const Closer c = closer(kStrikeWalk, s, f.hi);
-        if (c.k < 0) {
+        const Closer c = closer(kStrikeWalk, s, f.end);
+        if (c.start < 0) {
             return failRun();
         }
         Frame child;
-        child.lo = s;
-        child.hi = c.e - 2;
+        child.begin = s;
+        child.end = c.end - 2;
         child.allowLinks = f.allowLinks;
         child.then = Then::strike;
-        child.continueAt = c.e;
+        child.continueAt = c.end;
         push(fi, std::move(child));
         return true;
     }
     const int base = d == u'*' ? 0 : 3;
     for (int n = std::min(r, 3); n >= 1; --n) {
-        const Closer c = closer(base + n - 1, s, f.hi);
-        if (c.k >= 0 && c.e - n > s) {
+        const Closer c = closer(base + n - 1, s, f.end);
+        if (c.start >= 0 && c.end - n > s) {
             if (r > n) {
                 literal(f, QString(r - n, QChar(d)));
             }
             Frame child;
-            child.lo = s;
-            child.hi = c.e - n;
+            child.begin = s;
+            child.end = c.end - n;
             child.allowLinks = f.allowLinks;
             child.then = n == 1 ? Then::emphasis : n == 2 ? Then::strong : Then::strongEmphasis;
-            child.continueAt = c.e;
+            child.continueAt = c.end;
             push(fi, std::move(child));
             return true;
         }
@@ -1056,67 +1132,67 @@ bool Parser::delimiter(size_t fi) {
 // Runs the range on top of the stack until it ends (false) or opens a nested range (true).
 bool Parser::advance(size_t fi) {
     Frame& f = m_frames[fi];
-    while (f.i < f.hi) {
-        const int i = f.i;
+    while (f.at < f.end) {
+        const int i = f.at;
         const char16_t ch = key(i);
         if (!isSpecial(ch)) {
             int j = i + 1;
-            while (j < f.hi && !isSpecial(key(j))) {
+            while (j < f.end && !isSpecial(key(j))) {
                 ++j;
             }
             literal(f, span(i, j));
-            f.i = j;
+            f.at = j;
             continue;
         }
         switch (ch) {
         case u'\\':
-            if (i + 1 < f.hi && isAsciiPunct(key(i + 1))) {
+            if (i + 1 < f.end && isAsciiPunct(key(i + 1))) {
                 literal(f, span(i + 1, i + 2));
-                f.i = i + 2;
+                f.at = i + 2;
             } else {
                 literal(f, u"\\");
-                f.i = i + 1;
+                f.at = i + 1;
             }
             break;
         case kHardBreak:
-            emit(f, MDInline::makeLineBreak());
-            f.i = i + 1;
+            lineBreak(f, true);
+            f.at = i + 1;
             break;
         case u'\n':
-            emit(f, MDInline::makeSoftBreak());
-            f.i = i + 1;
+            lineBreak(f, false);
+            f.at = i + 1;
             break;
         case u'`':
             codeSpan(f);
             break;
         case u'!':
-            if (i + 1 < f.hi && key(i + 1) == u'[') {
-                if (auto parts = linkParts(i + 1, f.hi)) {
+            if (i + 1 < f.end && key(i + 1) == u'[') {
+                if (auto parts = linkParts(i + 1, f.end)) {
                     Frame child;
-                    child.lo = parts->textLo;
-                    child.hi = parts->textHi;
+                    child.begin = parts->textLo;
+                    child.end = parts->textHi;
                     child.allowLinks = false;
                     child.plain = true;
                     child.then = Then::image;
                     child.continueAt = parts->end;
                     if (!f.plain) {
                         child.url = imageURL(parts->dest);
-                        m_acc.emplace_back();
-                        child.acc = int(m_acc.size()) - 1;
+                        m_altTexts.emplace_back();
+                        child.altText = int(m_altTexts.size()) - 1;
                     }
                     push(fi, std::move(child));
                     return true;
                 }
             }
             literal(f, u"!");
-            f.i = i + 1;
+            f.at = i + 1;
             break;
         case u'[':
             if (f.allowLinks) {
-                if (auto parts = linkParts(i, f.hi)) {
+                if (auto parts = linkParts(i, f.end)) {
                     Frame child;
-                    child.lo = parts->textLo;
-                    child.hi = parts->textHi;
+                    child.begin = parts->textLo;
+                    child.end = parts->textHi;
                     child.allowLinks = false;
                     child.then = Then::link;
                     child.continueAt = parts->end;
@@ -1126,12 +1202,12 @@ bool Parser::advance(size_t fi) {
                 }
             }
             literal(f, u"[");
-            f.i = i + 1;
+            f.at = i + 1;
             break;
         case u'<':
             if (!f.allowLinks || !autolink(f)) {
                 literal(f, u"<");
-                f.i = i + 1;
+                f.at = i + 1;
             }
             break;
         default: // "*", "_", "~"
@@ -1144,10 +1220,62 @@ bool Parser::advance(size_t fi) {
     return false;
 }
 
-QList<MDInline> Parser::run(bool allowLinks) {
+void Parser::openHTML(const Frame& child) {
+    switch (child.then) {
+    case Then::emphasis:
+        m_html->open(MDInline::Kind::emphasis);
+        break;
+    case Then::strong:
+        m_html->open(MDInline::Kind::strong);
+        break;
+    case Then::strongEmphasis:
+        m_html->open(MDInline::Kind::strong);
+        m_html->open(MDInline::Kind::emphasis);
+        break;
+    case Then::strike:
+        m_html->open(MDInline::Kind::strike);
+        break;
+    case Then::link:
+        m_html->open(MDInline::Kind::link, child.url);
+        break;
+    case Then::image: // written whole once its alt text is known
+    case Then::root:
+        break;
+    }
+}
+
+void Parser::closeHTML(Frame& done) {
+    switch (done.then) {
+    case Then::emphasis:
+        m_html->close(MDInline::Kind::emphasis);
+        break;
+    case Then::strong:
+        m_html->close(MDInline::Kind::strong);
+        break;
+    case Then::strongEmphasis:
+        m_html->close(MDInline::Kind::emphasis);
+        m_html->close(MDInline::Kind::strong);
+        break;
+    case Then::strike:
+        m_html->close(MDInline::Kind::strike);
+        break;
+    case Then::link:
+        m_html->close(MDInline::Kind::link, done.url);
+        break;
+    case Then::image:
+        m_html->image(m_altTexts.back(), done.url);
+        m_altTexts.pop_back();
+        break;
+    case Then::root:
+        break;
+    }
+}
+
+QList<MDInline> Parser::run(bool allowLinks, MDHtmlWriter* html) {
+    m_html = html;
     Frame root;
-    root.lo = 0;
-    root.hi = m_n;
+    root.begin = 0;
+    root.end = m_n;
     root.allowLinks = allowLinks;
     m_frames.push_back(std::move(root));
     if (m_outs.empty()) {
@@ -1155,6 +1283,19 @@ QList<MDInline> Parser::run(bool allowLinks) {
     }
     while (true) {
         if (advance(m_frames.size() - 1)) {
+            continue;
+        }
+        if (m_html) {
+            Frame done = std::move(m_frames.back());
+            m_frames.pop_back();
+            if (m_frames.empty()) {
+                m_html = nullptr;
+                return {};
+            }
+            if (!m_frames.back().plain) {
+                closeHTML(done);
+            }
+            m_frames.back().at = done.continueAt;
             continue;
         }
         QList<MDInline> out;
@@ -1191,14 +1332,15 @@ QList<MDInline> Parser::run(bool allowLinks) {
                 emit(parent, MDInline::makeLink(std::move(done.url), std::move(out)));
                 break;
             case Then::image:
-                emit(parent, MDInline::makeImage(std::move(m_acc.back()), std::move(done.url)));
-                m_acc.pop_back();
+                emit(parent,
+                     MDInline::makeImage(std::move(m_altTexts.back()), std::move(done.url)));
+                m_altTexts.pop_back();
                 break;
             case Then::root:
                 break;
             }
         }
-        parent.i = done.continueAt;
+        parent.at = done.continueAt;
     }
 }
 
@@ -1216,9 +1358,10 @@ QString combineLink(const QString& t, const std::optional<QString>& href) {
     return h;
 }
 
-} // namespace
-
-QList<MDInline> parse(const QString& text, bool allowLinks) {
+// One parser per thread serves one paragraph after another; a parse that starts while it is busy
+// gets its own.
+template <class Use>
+QList<MDInline> withParser(const QString& text, Use use) {
     if (text.isEmpty()) {
         return {};
     }
@@ -1227,14 +1370,24 @@ QList<MDInline> parse(const QString& text, bool allowLinks) {
     if (busy) {
         Parser own;
         own.reset(text);
-        return own.run(allowLinks);
+        return use(own);
     }
     busy = true;
     shared.reset(text);
-    QList<MDInline> result = shared.run(allowLinks);
+    QList<MDInline> result = use(shared);
     shared.release();
     busy = false;
     return result;
+}
+
+} // namespace
+
+QList<MDInline> parse(const QString& text, bool allowLinks) {
+    return withParser(text, [&](Parser& p) { return p.run(allowLinks); });
+}
+
+void writeHTML(MDHtmlWriter& html, const QString& text, bool allowLinks) {
+    withParser(text, [&](Parser& p) { return p.run(allowLinks, &html); });
 }
 
 QString plainText(const QList<MDInline>& nodes) {

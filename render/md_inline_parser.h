@@ -2,6 +2,10 @@
 
 #include "render/md_inline.h"
 
+namespace quillmere {
+class MDHtmlWriter;
+}
+
 namespace quillmere::MDInlineParser {
 
 // The range of a bracketed link's text (excluding the brackets), its destination after
@@ -16,6 +20,9 @@ struct LinkParts {
 // Parses the text of one heading or paragraph. Never fails: what does not match stays text.
 // U+001E marks a hard break (placed by the block parser). Adjacent text nodes are merged.
 QList<MDInline> parse(const QString& text, bool allowLinks);
+
+// Parses as above and writes the nodes' HTML instead of building them.
+void writeHTML(MDHtmlWriter& html, const QString& text, bool allowLinks);
 
 // Flattens nodes to plain text: links show their address in parentheses after their text.
 QString plainText(const QList<MDInline>& nodes);

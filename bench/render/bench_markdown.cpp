@@ -1,4 +1,4 @@
-// Markdown parse and render throughput on a realistic 1 MB corpus, side by side with cmark on the
+// Markdown parse and render throughput on a realistic 2 MB corpus, side by side with cmark on the
 // same bytes. Both sides take UTF-8 in and give UTF-8 out; the best of several rounds counts.
 //
 //   bench_markdown [MEGABYTES] [ROUNDS]
@@ -27,7 +27,7 @@ qint64 cpuNanoseconds() {
 } // namespace
 
 int main(int argc, char** argv) {
-    const double megabytes = argc > 1 ? std::atof(argv[1]) : 1.0;
+    const double megabytes = argc > 1 ? std::atof(argv[1]) : 2.0;
     const int rounds = argc > 2 ? std::atoi(argv[2]) : 15;
     const QByteArray corpus = realisticCorpus(qsizetype(megabytes * 1024 * 1024));
     const double mb = double(corpus.size()) / (1024.0 * 1024.0);
@@ -63,6 +63,6 @@ int main(int argc, char** argv) {
                 double(oursBest) / 1e6, static_cast<long long>(oursOut));
     std::printf("cmark %s: %7.1f MB/s  (%.2f ms, %zu bytes of HTML)\n", cmark_version_string(),
                 cmarkRate, double(cmarkBest) / 1e6, cmarkOut);
-    std::printf("ratio quillmere/cmark: %.2fx (target at least 0.5x)\n", oursRate / cmarkRate);
+    std::printf("ratio quillmere/cmark: %.2fx (target at least 1.0x)\n", oursRate / cmarkRate);
     return 0;
 }
