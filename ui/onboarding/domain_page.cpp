@@ -78,13 +78,19 @@ void DomainPage::verify() {
 }
 
 void DomainPage::refresh() {
-    const bool keys = m_model.hasAWSKeys();
+    // The sample account stands in for keys in demo mode, as it does on the rail.
+    const bool keys = m_model.hasAWSKeys() || m_model.isDemo();
     m_keysFirst->setVisible(!keys);
     m_body->setVisible(keys);
     const auto& identity = m_model.identity();
     m_verify->setText(identity ? QStringLiteral("Check again") : QStringLiteral("Get my records"));
-    m_verify->setEnabled(!m_model.library().profile.domain.trimmed().isEmpty() &&
-                         !m_model.isBusy());
+    QString reason;
+    if (m_model.library().profile.domain.trimmed().isEmpty()) {
+        reason = tr("Type your domain first.");
+    } else if (m_model.isBusy()) {
+        reason = tr("Wait for the current task to finish.");
+    }
+    Style::setBlocked(m_verify, reason);
     if (identity && identity->verifiedForSending) {
         m_status->set(true, QStringLiteral("Verified. Amazon will sign your emails for ") +
                                 identity->identity + QStringLiteral("."));
