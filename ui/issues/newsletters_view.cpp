@@ -49,6 +49,8 @@ NewslettersView::NewslettersView(AppModel& model, QWidget* parent)
     m_list->setItemDelegate(new NewsletterRowDelegate(m_list));
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->setUniformItemSizes(true);
+    // Subjects are elided to the list's width; it never scrolls sideways.
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
     m_list->setFrameShape(QFrame::NoFrame);
     connect(m_list, &QListView::customContextMenuRequested, this,
@@ -93,9 +95,9 @@ NewslettersView::NewslettersView(AppModel& model, QWidget* parent)
     split->addWidget(m_detail);
     // The list gives way first in a small window, so editor and preview keep room to work.
     listPanel->setMinimumWidth(170);
-    split->setStretchFactor(0, 0);
-    split->setStretchFactor(1, 1);
-    split->setSizes({260, 900});
+    split->setStretchFactor(0, 1);
+    split->setStretchFactor(1, 4);
+    split->setSizes({240, 960});
 
     auto* write = m_empty->addButton(QStringLiteral("Write your first issue"), true);
     write->setObjectName(QStringLiteral("writeFirstIssue"));

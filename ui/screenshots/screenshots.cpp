@@ -4,6 +4,7 @@
 // library of demo mode, in-memory secrets and throw-away settings.
 #include "app/app_model.h"
 #include "core/memory_credential_store.h"
+#include "core/sample_data.h"
 #include "ui/issues/html_preview.h"
 #include "ui/issues/newsletter_editor.h"
 #include "ui/issues/newsletters_view.h"
@@ -199,6 +200,8 @@ int main(int argc, char** argv) {
         {QStringLiteral("newsletters"),
          {QStringLiteral("-demo"), QStringLiteral("-section"), QStringLiteral("newsletters")},
          [](MainWindow& window) -> QWidget* {
+             // The draft, with its formatting tools (a sent issue is read-only).
+             window.model().setSelectedNewsletterID(SampleData::sampleID(103));
              waitForPreview(window);
              return nullptr;
          }},
