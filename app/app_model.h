@@ -163,11 +163,19 @@ public:
     // no account status is known.
     double sendRate() const;
     QCoro::Task<void> sendTest(Newsletter issue, QString address);
-    void sendToList(const Newsletter& issue);
+    // `imagesHosted`: the issue's own images were just put on the worker.
+    void sendToList(const Newsletter& issue, bool imagesHosted = false);
     QCoro::Task<void> pauseSend();
     QCoro::Task<void> resumeSend();
     const std::optional<SendSession>& sendSession() const { return m_sendSession; }
     std::optional<WorkerClient> makeWorkerClient() const;
+
+    // MARK: images of issues (app_model_media.cpp)
+    // media/ beside the library file: where the issues' own images are kept.
+    QString mediaFolder() const;
+    // Uploads the images of the issue the worker does not have yet; false (with the reason
+    // shown) when they cannot all be hosted.
+    QCoro::Task<bool> hostImages(Newsletter issue);
 
     static inline const QString demoSigningSecret = QStringLiteral("quietsample");
 
@@ -219,6 +227,7 @@ private:
     void applyProgress(const SendProgress& progress, const QUuid& issueID);
     void setSendSession(std::optional<SendSession> session);
     QCoro::Task<void> publish(Newsletter issue);
+    QCoro::Task<void> hostImagesThenSend(Newsletter issue);
     QCoro::Task<void> pullDuringSend();
     // Pulls the worker's changes and merges them; returns false (with the reason shown unless
     // `quiet`) when the worker could not be reached.

@@ -1,11 +1,13 @@
 // Sending an issue: the test send, the whole-list send through the bulk sender, the reader
 // links every email carries, and publishing to the archive once the list has been reached.
 #include "app/app_model.h"
+#include "render/media_reference.h"
 #include "render/reader_links.h"
 #include "render/reader_message.h"
 #include "ses/compliance.h"
 #include "ses/ses_client.h"
 
+#include <QFileInfo>
 #include <QPointer>
 #include <qcoro/qcorotimer.h>
 
@@ -68,7 +70,10 @@ RenderContext AppModel::renderContext(const Newsletter& issue,
 }
 
 RenderedEmail AppModel::previewEmail(const Newsletter& issue) {
-    return TemplateRenderer::render(renderContext(issue, ReaderMessage::previewReader(now())));
+    RenderContext context = renderContext(issue, ReaderMessage::previewReader(now()));
+    // The writer sees their images from this computer, hosted or not.
+    context.mediaBase = QUrl::fromLocalFile(QFileInfo(mediaFolder()).path()).toString();
+    return TemplateRenderer::render(context);
 }
 
 QByteArray AppModel::buildMessage(const Newsletter& issue, const Subscriber& reader) {
@@ -117,6 +122,14 @@ QCoro::Task<void> AppModel::sendTest(Newsletter issue, QString address) {
     }
     QPointer<AppModel> self(this);
     beginBusy();
+    const bool hosted = co_await hostImages(issue);
+    if (!self) {
+        co_return;
+    }
+    if (!hosted) {
+        endBusy();
+        co_return;
+    }
     issue.subject = QStringLiteral("[Test] ") + issue.subject;
     Subscriber reader;
     reader.id = QUuid::createUuid();
@@ -145,7 +158,7 @@ QCoro::Task<void> AppModel::sendTest(Newsletter issue, QString address) {
 
 // MARK: list send
 
-void AppModel::sendToList(const Newsletter& requested) {
+void AppModel::sendToList(const Newsletter& requested, bool imagesHosted) {
     if (m_sendSession && !m_sendSession->isFinished) {
         return; // one list send at a time
     }
@@ -176,6 +189,10 @@ void AppModel::sendToList(const Newsletter& requested) {
     }
     if (recipients.isEmpty()) {
         showStatus(QStringLiteral("No active subscribers left to send to."));
+        return;
+    }
+    if (!imagesHosted && !m_isDemo && !MediaReference::names(issue.markdown).isEmpty()) {
+        hostImagesThenSend(issue);
         return;
     }
 
@@ -398,11 +415,15 @@ QCoro::Task<void> AppModel::publish(Newsletter issue) {
         co_return;
     }
     QPointer<AppModel> self(this);
+    if (!co_await hostImages(issue) || !self) {
+        co_return;
+    }
     const QString base = ReaderLinks::normalisedBase(m_library.profile.workerBaseURL);
     // The archive copy belongs to nobody: no reader, no personal unsubscribe link.
     RenderContext context;
     context.newsletter = issue;
     context.profile = m_library.profile;
+    context.mediaBase = MediaReference::workerMediaBase(base);
     context.unsubscribeURL = QUrl(base + QLatin1Char('/'), QUrl::StrictMode);
     if (!context.unsubscribeURL.isValid()) {
         context.unsubscribeURL = QUrl(ReaderLinks::placeholderWorkerBase + QLatin1Char('/'));

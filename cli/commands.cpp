@@ -10,6 +10,8 @@ int runVerify(const QStringList& arguments);
 int runSign(const QStringList& arguments);
 int runRender(const QStringList& arguments);
 int runEmail(const QStringList& arguments);
+int runExport(const QStringList& arguments);
+int runMedia(const QStringList& arguments);
 
 const QList<Command>& commands() {
     static const QList<Command> all = {
@@ -102,6 +104,23 @@ const QList<Command>& commands() {
                         "<message>\", nothing when all is well. Exits 1 when a finding blocks "
                         "the send, 2 when the file or the arguments are wrong.\n"),
          runCheck},
+        {QStringLiteral("export"), QStringLiteral("write the subscribers as CSV"),
+         QStringLiteral("Usage: quillmere-cli export --library FILE [--status S]\n\n"
+                        "Writes the subscribers of the library FILE to standard output as CSV "
+                        "(UTF-8, RFC 4180 quoting, CRLF line ends) with the header "
+                        "email,name,status,source,created_at,updated_at; dates are ISO 8601 in "
+                        "UTC. --status keeps only pending, active, unsubscribed, bounced or "
+                        "complained readers. Exits 2 when the file or the arguments are "
+                        "wrong.\n"),
+         runExport},
+        {QStringLiteral("media"), QStringLiteral("add a picture to a library's images"),
+         QStringLiteral("Usage: quillmere-cli media add FILE --library LIB\n\n"
+                        "Scales the picture in FILE to at most 1,600 pixels wide, re-encodes it "
+                        "(JPEG, or PNG where it is transparent; a GIF under 1 MB stays as it is), "
+                        "stores it in the media folder beside the library file LIB under a name "
+                        "made from its bytes, and prints the Markdown that shows it in an issue. "
+                        "Exits 2 when FILE is not a usable picture or is too large to host.\n"),
+         runMedia},
     };
     return all;
 }

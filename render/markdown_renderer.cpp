@@ -13,7 +13,7 @@ bool needsEscape(char16_t u) {
     return u == u'&' || u == u'<' || u == u'>' || u == u'"' || u == u'\'';
 }
 
-void appendInline(QString& out, const QList<MDInline>& nodes) {
+void appendInline(QString& out, const QList<MDInline>& nodes, QStringView mediaBase) {
     struct Level {
         const QList<MDInline>* list;
         qsizetype index;
@@ -61,8 +61,13 @@ void appendInline(QString& out, const QList<MDInline>& nodes) {
             }
             break;
         case MDInline::Kind::image:
-            if (n.url) {
+            // "media/<name>" is the only source that is not an http(s) address.
+            if (n.url && (!n.url->startsWith(u'm') || !mediaBase.isEmpty())) {
                 out += QStringView(u"<img src=\"");
+                if (n.url->startsWith(u'm')) {
+                    appendEscapedHTML(out, mediaBase);
+                    out += u'/';
+                }
                 appendEscapedHTML(out, *n.url);
                 out += QStringView(u"\" alt=\"");
                 appendEscapedHTML(out, n.text);
@@ -107,7 +112,7 @@ void appendListOpening(QString& out, const MDBlock& b) {
 
 // Quotes and lists nest as deep as the input; an explicit stack keeps rendering off the call
 // stack.
-QString renderHTML(const QList<MDBlock>& blocks, qsizetype sourceSize) {
+QString renderHTML(const QList<MDBlock>& blocks, qsizetype sourceSize, QStringView mediaBase) {
     struct Task {
         const QList<MDBlock>* blocks = nullptr; // a sequence of blocks...
         const MDBlock* list = nullptr;          // ...or the items of a list
@@ -160,7 +165,7 @@ QString renderHTML(const QList<MDBlock>& blocks, qsizetype sourceSize) {
         }
         const MDBlock& b = (*top.blocks)[top.index++];
         if (tight && b.kind == MDBlock::Kind::paragraph) {
-            appendInline(out, b.inlines);
+            appendInline(out, b.inlines, mediaBase);
             continue;
         }
         if (tight) {
@@ -173,7 +178,7 @@ QString renderHTML(const QList<MDBlock>& blocks, qsizetype sourceSize) {
             out += QStringView(u"<h");
             out += level;
             out += u'>';
-            appendInline(out, b.inlines);
+            appendInline(out, b.inlines, mediaBase);
             out += QStringView(u"</h");
             out += level;
             out += u'>';
@@ -182,7 +187,7 @@ QString renderHTML(const QList<MDBlock>& blocks, qsizetype sourceSize) {
         }
         case MDBlock::Kind::paragraph:
             out += QStringView(u"<p>");
-            appendInline(out, b.inlines);
+            appendInline(out, b.inlines, mediaBase);
             out += QStringView(u"</p>");
             out += after;
             break;
@@ -387,11 +392,11 @@ QString renderPlain(const QList<MDBlock>& blocks) {
 } // namespace
 
 QString html(const QString& markdown) {
-    return renderHTML(MDBlockParser::parse(markdown), markdown.size());
+    return renderHTML(MDBlockParser::parse(markdown), markdown.size(), {});
 }
 
-QString html(const QList<MDBlock>& blocks) {
-    return renderHTML(blocks, 0);
+QString html(const QList<MDBlock>& blocks, QStringView mediaBase) {
+    return renderHTML(blocks, 0, mediaBase);
 }
 
 QString plainText(const QString& markdown) {
@@ -404,7 +409,7 @@ QString plainText(const QList<MDBlock>& blocks) {
 
 QString inlineHTML(const QList<MDInline>& nodes) {
     QString out;
-    appendInline(out, nodes);
+    appendInline(out, nodes, {});
     return out;
 }
 

@@ -7,7 +7,9 @@ namespace quillmere::MarkdownRenderer {
 // The unstyled HTML fragment: a small fixed tag vocabulary whose exact opening tags the email
 // templates restyle. Blocks are joined with "\n".
 QString html(const QString& markdown);
-QString html(const QList<MDBlock>& blocks);
+// Images of the library ("media/<name>") point under `mediaBase`; without one they show their
+// description only, as any image without a usable source.
+QString html(const QList<MDBlock>& blocks, QStringView mediaBase = {});
 
 // The readable plain-text form, blocks joined with an empty line.
 QString plainText(const QString& markdown);

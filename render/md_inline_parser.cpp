@@ -2,6 +2,7 @@
 
 #include "render/email_address.h"
 #include "render/grapheme_clusters.h"
+#include "render/media_reference.h"
 
 #include <QChar>
 
@@ -46,12 +47,12 @@ struct DelimiterWalk {
     bool strike;
 };
 constexpr std::array<DelimiterWalk, 7> kWalks{{{u'*', 1, false},
-                                          {u'*', 2, false},
-                                          {u'*', 3, false},
-                                          {u'_', 1, false},
-                                          {u'_', 2, false},
-                                          {u'_', 3, false},
-                                          {u'~', 2, true}}};
+                                               {u'*', 2, false},
+                                               {u'*', 3, false},
+                                               {u'_', 1, false},
+                                               {u'_', 2, false},
+                                               {u'_', 3, false},
+                                               {u'~', 2, true}}};
 constexpr int kStrikeWalk = 6;
 
 // One slot per cluster, stamped with the parse it was written in: a new paragraph starts with
@@ -1099,7 +1100,7 @@ bool Parser::advance(size_t fi) {
                     child.then = Then::image;
                     child.continueAt = parts->end;
                     if (!f.plain) {
-                        child.url = safeURL(parts->dest, false);
+                        child.url = imageURL(parts->dest);
                         m_acc.emplace_back();
                         child.acc = int(m_acc.size()) - 1;
                     }
@@ -1279,6 +1280,16 @@ QString plainText(const QList<MDInline>& nodes) {
         }
     }
     return out;
+}
+
+std::optional<QString> imageURL(QStringView raw) {
+    if (auto url = safeURL(raw, false)) {
+        return url;
+    }
+    if (auto name = MediaReference::nameOfDestination(raw)) {
+        return QStringLiteral("media/") + *name;
+    }
+    return std::nullopt;
 }
 
 std::optional<QString> safeURL(QStringView raw, bool allowMailto) {

@@ -24,6 +24,10 @@ QString plainText(const QList<MDInline>& nodes);
 // else (relative paths, other schemes, spaces or control characters) gives none.
 std::optional<QString> safeURL(QStringView raw, bool allowMailto);
 
+// An image's source: a safe URL, or an image of the library's own, "media/<name>", which the
+// renderer points at wherever the images are hosted.
+std::optional<QString> imageURL(QStringView raw);
+
 // Joins each run of adjacent text nodes into one.
 QList<MDInline> mergeText(const QList<MDInline>& nodes);
 

@@ -1,5 +1,6 @@
 #include "render/reader_message.h"
 
+#include "render/media_reference.h"
 #include "render/mime_builder.h"
 #include "render/reader_links.h"
 
@@ -35,6 +36,7 @@ RenderContext context(const Newsletter& newsletter, const SenderProfile& profile
     c.unsubscribeURL =
         ReaderLinks::unsubscribeURL(ReaderLinks::linkBase(profile.workerBaseURL), address, secret);
     c.archiveURL = archiveOf(newsletter, profile);
+    c.mediaBase = MediaReference::workerMediaBase(profile.workerBaseURL);
     return c;
 }
 
@@ -66,7 +68,8 @@ Batch::Batch(const Newsletter& newsletter, const SenderProfile& profile, const Q
     , m_linkBase(ReaderLinks::linkBase(profile.workerBaseURL))
     , m_replyTo(replyToOf(profile))
     , m_mailto(mailtoOf(m_replyTo))
-    , m_prepared(newsletter, profile, archiveOf(newsletter, profile)) {}
+    , m_prepared(newsletter, profile, archiveOf(newsletter, profile),
+                 MediaReference::workerMediaBase(profile.workerBaseURL)) {}
 
 RenderedEmail Batch::render(const std::optional<Subscriber>& reader) const {
     const QString address = reader ? reader->email : ReaderLinks::placeholderReaderAddress;

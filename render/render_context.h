@@ -17,6 +17,9 @@ struct RenderContext {
     std::optional<Subscriber> recipient;
     QUrl unsubscribeURL;            // this reader's one-click unsubscribe link
     std::optional<QUrl> archiveURL; // the public web copy, when there is one
+    // Where the issue's own images (media/<name>) are found; empty: nowhere (see
+    // MarkdownRenderer::html).
+    QString mediaBase;
 
     bool operator==(const RenderContext&) const = default;
 };

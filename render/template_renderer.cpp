@@ -463,9 +463,9 @@ RenderedEmail render(const RenderContext& context) {
     const QString bodyMarkdown = substitute(n.markdown, kNamePlaceholder, kEmailPlaceholder);
 
     const QList<MDBlock> blocks = MDBlockParser::parse(bodyMarkdown);
-    const QString fragment =
-        fillPlaceholders(MarkdownRenderer::html(blocks), MarkdownRenderer::escapeHTML(reader.name),
-                         MarkdownRenderer::escapeHTML(reader.email));
+    const QString fragment = fillPlaceholders(MarkdownRenderer::html(blocks, context.mediaBase),
+                                              MarkdownRenderer::escapeHTML(reader.name),
+                                              MarkdownRenderer::escapeHTML(reader.email));
     const QString plainBody =
         fillPlaceholders(MarkdownRenderer::plainText(blocks), reader.name, reader.email);
 
@@ -485,7 +485,7 @@ RenderedEmail render(const RenderContext& context) {
 }
 
 PreparedIssue::PreparedIssue(const Newsletter& newsletter, const SenderProfile& profile,
-                             const std::optional<QUrl>& archiveURL)
+                             const std::optional<QUrl>& archiveURL, const QString& mediaBase)
     : m_newsletter(newsletter) {
     const QString inputs[] = {newsletter.subject,  newsletter.previewText,
                               newsletter.markdown, profile.publicationName,
@@ -496,6 +496,7 @@ PreparedIssue::PreparedIssue(const Newsletter& newsletter, const SenderProfile& 
             c.newsletter = newsletter;
             c.profile = profile;
             c.archiveURL = archiveURL;
+            c.mediaBase = mediaBase;
             m_fallback = std::move(c);
             return;
         }
@@ -514,7 +515,7 @@ PreparedIssue::PreparedIssue(const Newsletter& newsletter, const SenderProfile& 
     const QString bodyMarkdown = substitute(n.markdown, kNamePlaceholder, kEmailPlaceholder);
     const QList<MDBlock> blocks = MDBlockParser::parse(bodyMarkdown);
     const Theme& t = theme(n.emailTemplate);
-    m_bodyHTML = splitBody(styleHTML(MarkdownRenderer::html(blocks), t));
+    m_bodyHTML = splitBody(styleHTML(MarkdownRenderer::html(blocks, mediaBase), t));
     m_bodyText = splitBody(MarkdownRenderer::plainText(blocks));
 
     ReaderParts marks;

@@ -51,7 +51,7 @@ QString urlText(const QUrl& url);
 class PreparedIssue {
 public:
     PreparedIssue(const Newsletter& newsletter, const SenderProfile& profile,
-                  const std::optional<QUrl>& archiveURL);
+                  const std::optional<QUrl>& archiveURL, const QString& mediaBase = {});
 
     RenderedEmail render(const std::optional<Subscriber>& recipient,
                          const QUrl& unsubscribeURL) const;

@@ -32,3 +32,12 @@ CREATE TABLE IF NOT EXISTS confirmation_mail (
     email TEXT PRIMARY KEY NOT NULL,
     sent_at INTEGER NOT NULL
 );
+
+-- Images of issues, served at /media/<name>; the name is derived from the bytes, so rows are
+-- only ever added.
+CREATE TABLE IF NOT EXISTS media (
+    name TEXT PRIMARY KEY NOT NULL,
+    type TEXT NOT NULL,
+    bytes BLOB NOT NULL,
+    created_at INTEGER NOT NULL
+);

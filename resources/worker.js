@@ -76,6 +76,10 @@ async function route(request, env, ctx, url, api) {
     const path = url.pathname;
     const isGet = method === "GET" || method === "HEAD";
     let response;
+    if (path.startsWith("/media/")) {
+        return withoutBodyForHead(method, isGet ? await serveMedia(env, path.slice("/media/".length))
+                                                : methodNotAllowed(env, "GET, HEAD"));
+    }
     if (path === "/") {
         response = isGet ? signupPage(env, {}) : method === "POST" ? await handleSignup(request, env, ctx, url) : null;
         return withoutBodyForHead(method, response || methodNotAllowed(env, "GET, HEAD, POST"));
@@ -437,6 +441,10 @@ async function handleApi(request, env, url) {
         return jsonResponse(401, { error: "The API token is missing or wrong." }, { "WWW-Authenticate": 'Bearer realm="api"' });
     }
     const method = request.method;
+    if (url.pathname.startsWith("/api/media/")) {
+        return method === "PUT" ? storeMedia(request, env, url.pathname.slice("/api/media/".length))
+                                : apiMethodNotAllowed("PUT");
+    }
     switch (url.pathname) {
         case "/api/health":
             if (method !== "GET") {
@@ -1334,4 +1342,68 @@ function base64ToBytes(text) {
         bytes[i] = binary.charCodeAt(i);
     }
     return bytes;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Hosted images of issues: content-addressed files the application uploads before a send.
+// A name is the first 16 hex digits of the SHA-256 of the bytes and the type's extension, so
+// a stored file never changes and may be cached for good. SVG is never accepted: it can carry
+// script.
+
+const MEDIA_MAX_BYTES = 1_800_000; // a D1 row holds at most 2 MB
+const MEDIA_NAME_PATTERN = /^([0-9a-f]{16})\.(jpg|png|gif|webp)$/;
+const MEDIA_TYPES = { jpg: "image/jpeg", png: "image/png", gif: "image/gif", webp: "image/webp" };
+
+// The leading bytes each accepted type must start with (RIFF....WEBP for WebP).
+function mediaBytesAre(ext, bytes) {
+    const starts = (sig, at = 0) => sig.every((b, i) => bytes[at + i] === b);
+    switch (ext) {
+        case "jpg": return starts([0xff, 0xd8, 0xff]);
+        case "png": return starts([0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a]);
+        case "gif": return starts([0x47, 0x49, 0x46, 0x38]);
+        case "webp": return starts([0x52, 0x49, 0x46, 0x46]) && starts([0x57, 0x45, 0x42, 0x50], 8);
+        default: return false;
+    }
+}
+
+async function storeMedia(request, env, name) {
+    const match = MEDIA_NAME_PATTERN.exec(name);
+    if (!match) {
+        return jsonResponse(400, { error: "An image name is 16 hex digits and .jpg, .png, .gif or .webp." });
+    }
+    const [, hash, ext] = match;
+    const type = (request.headers.get("Content-Type") ?? "").split(";")[0].trim().toLowerCase();
+    if (type !== MEDIA_TYPES[ext]) {
+        return jsonResponse(415, { error: `Only JPEG, PNG, GIF and WebP images are accepted, as ${MEDIA_TYPES[ext]} for .${ext}.` });
+    }
+    const bytes = await readBody(request, MEDIA_MAX_BYTES);
+    if (!mediaBytesAre(ext, bytes)) {
+        return jsonResponse(415, { error: `The bytes are not a ${MEDIA_TYPES[ext]} image.` });
+    }
+    if (hex(await crypto.subtle.digest("SHA-256", bytes)).slice(0, 16) !== hash) {
+        return jsonResponse(400, { error: "The image name does not match its bytes." });
+    }
+    await database(env).prepare("INSERT INTO media (name, type, bytes, created_at) VALUES (?1, ?2, ?3, ?4) " +
+        "ON CONFLICT (name) DO NOTHING").bind(name, type, bytes, Date.now()).run();
+    return jsonResponse(200, { stored: name });
+}
+
+async function serveMedia(env, name) {
+    const missing = () => new Response("There is no image at this address.\n", {
+        status: 404, headers: { "Content-Type": "text/plain; charset=utf-8", "Cache-Control": "no-store", "X-Content-Type-Options": "nosniff" } });
+    if (!MEDIA_NAME_PATTERN.test(name)) {
+        return missing();
+    }
+    const row = await database(env).prepare("SELECT type, bytes FROM media WHERE name = ?1").bind(name).first();
+    if (!row) {
+        return missing();
+    }
+    return new Response(new Uint8Array(row.bytes), {
+        headers: {
+            "Content-Type": row.type,
+            "Cache-Control": "public, max-age=31536000, immutable",
+            "X-Content-Type-Options": "nosniff",
+            "Content-Security-Policy": "default-src 'none'; sandbox",
+        },
+    });
 }

@@ -1,6 +1,7 @@
 #include "ses/compliance.h"
 
 #include "render/email_address.h"
+#include "render/media_reference.h"
 
 #include <QUrl>
 
@@ -62,6 +63,11 @@ QList<ComplianceIssue> check(const SenderProfile& profile, const Newsletter& new
         add("worker-https",
             QStringLiteral("The worker URL should use https so unsubscribe links are trusted."),
             false);
+    }
+    if (MediaReference::workerMediaBase(workerURL).isEmpty() &&
+        !MediaReference::names(newsletter.markdown).isEmpty()) {
+        add("media-worker", QStringLiteral("Deploy the signup worker to host this issue's images."),
+            true);
     }
 
     if (profile.publicationName.trimmed().isEmpty()) {

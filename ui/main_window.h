@@ -29,6 +29,8 @@ struct MainWindowOptions {
     UpdateSettings updates;
     // Opens a web address or a new e-mail in the desktop's applications; tests replace it.
     std::function<void(const QUrl&)> openURL;
+    // Asks where to save a file (dialog title, suggested name); empty: cancelled.
+    std::function<QString(const QString&, const QString&)> chooseSaveFile;
 };
 
 // The application's window: the guided setup until onboarding is done, then the sidebar
@@ -82,6 +84,7 @@ private:
     void showContent();
     void showSection();
     void reopenGuide();
+    void exportSubscribers();
     QWidget* makeScreen(AppSection section);
     void runStart();
 

@@ -2,6 +2,7 @@
 
 #include "core/iso_date.h"
 #include "core/uuid_text.h"
+#include "render/media_reference.h"
 #include "worker/worker_client_error.h"
 
 #include <QCryptographicHash>
@@ -329,6 +330,30 @@ QCoro::Task<bool> WorkerClient::health() const {
     const QJsonDocument document = QJsonDocument::fromJson(response.body);
     const QJsonValue ok = document.object().value(QLatin1String("ok"));
     co_return document.isObject() && ok.isBool() && ok.toBool();
+}
+
+// MARK: images
+
+QCoro::Task<bool> WorkerClient::hasMedia(QString name) const {
+    HTTPRequest request =
+        makeRequest(QStringLiteral("HEAD"), QStringLiteral("/media/") + name, {}, nullptr);
+    const std::shared_ptr<HTTPTransport> transport = m_transport;
+    const HTTPResponse response = co_await transport->send(std::move(request));
+    if (response.status == 404) {
+        co_return false;
+    }
+    checkAnswer(response);
+    co_return true;
+}
+
+QCoro::Task<> WorkerClient::uploadMedia(QString name, QByteArray bytes) const {
+    HTTPRequest request =
+        makeRequest(QStringLiteral("PUT"), QStringLiteral("/api/media/") + name, {}, nullptr);
+    request.body = std::move(bytes);
+    request.headers.insert(QStringLiteral("Content-Type"), MediaReference::contentType(name));
+    const std::shared_ptr<HTTPTransport> transport = m_transport;
+    const HTTPResponse response = co_await transport->send(std::move(request));
+    checkAnswer(response);
 }
 
 } // namespace quillmere

@@ -36,6 +36,11 @@ public:
     // Never fails: any failure is false.
     QCoro::Task<bool> health() const;
 
+    // The issue's own images: whether the worker serves media/<name> already, and the upload
+    // of one (the type follows from the name).
+    QCoro::Task<bool> hasMedia(QString name) const;
+    QCoro::Task<> uploadMedia(QString name, QByteArray bytes) const;
+
     // The wire forms, exposed for tests and tools.
     static QString wireDate(const QDateTime& date);
     static QJsonObject wireObject(const Subscriber& subscriber);

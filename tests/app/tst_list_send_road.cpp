@@ -5,12 +5,14 @@
 #include "app/app_model.h"
 #include "core/library_file.h"
 #include "core/memory_credential_store.h"
+#include "render/media_reference.h"
 #include "ses/network_transport.h"
 #include "support/node_peer.h"
 #include "support/run_task.h"
 #include "support/ses_account.h"
 #include "support/ses_emulator.h"
 
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
@@ -286,6 +288,65 @@ private Q_SLOTS:
         QCOMPARE(halted.stats.bounced, 5);
         QCOMPARE(halted.stats.sent, 50);
         QCOMPARE(model->count(SubscriberStatus::bounced), 5);
+        model->flushPendingSave();
+    }
+
+    // An issue's own images reach the worker before the test send, the list send and the
+    // archive that show them; an image missing from this computer stops the send.
+    void imagesGoUpBeforeTheyGoOut() {
+        auto model = makeModel();
+        const QByteArray pixel =
+            QByteArray::fromBase64("iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8B"
+                                   "QDwAEhQGAhKmMIQAAAABJRU5ErkJggg==");
+        const QString name = MediaReference::nameFor(pixel, QStringLiteral("png"));
+        QVERIFY(QDir().mkpath(model->mediaFolder()));
+        QFile file(model->mediaFolder() + QLatin1Char('/') + name);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(pixel) == pixel.size());
+        file.close();
+        const QString hosted = m_workerURL + QStringLiteral("/media/") + name;
+        QCOMPARE(call(QStringLiteral("GET"), hosted).status, 404);
+
+        Newsletter issue = writeIssue(*model, QStringLiteral("Road issue pictures"));
+        issue.markdown += QStringLiteral("\n![A pixel](media/%1)\n").arg(name);
+        model->updateIssue(issue);
+        test::runTask(model->sendTest(issue, QStringLiteral("reader1@road.example")));
+        QVERIFY2(model->statusMessage()->startsWith(QStringLiteral("Test sent to")),
+                 qPrintable(*model->statusMessage()));
+        const HTTPResponse image = call(QStringLiteral("GET"), hosted);
+        QCOMPARE(image.status, 200);
+        QCOMPARE(image.body, pixel);
+        QCOMPARE(image.headerValue(QStringLiteral("Content-Type")), QStringLiteral("image/png"));
+
+        model->sendToList(issue);
+        waitForFinish(*model);
+        QCOMPARE(model->sendSession()->state, QStringLiteral("Finished"));
+        const QString src = QStringLiteral("src=\"%1\"").arg(hosted);
+        const QString archive = m_workerURL + QStringLiteral("/archive/") + issue.slug();
+        QTRY_COMPARE_WITH_TIMEOUT(*model->statusMessage(), "Sent and published to " + archive,
+                                  10000);
+        QVERIFY(QString::fromUtf8(call(QStringLiteral("GET"), archive).body).contains(src));
+
+        // A file too large for the worker is refused here, before any upload.
+        const QByteArray huge(MediaReference::maxHostedBytes + 1, 'x');
+        const QString hugeName = MediaReference::nameFor(huge, QStringLiteral("png"));
+        QFile big(model->mediaFolder() + QLatin1Char('/') + hugeName);
+        QVERIFY(big.open(QIODevice::WriteOnly) && big.write(huge) == huge.size());
+        big.close();
+        Newsletter heavy = issue;
+        heavy.markdown += QStringLiteral("\n![Heavy](media/%1)\n").arg(hugeName);
+        test::runTask(model->sendTest(heavy, QStringLiteral("reader1@road.example")));
+        QCOMPARE(*model->statusMessage(),
+                 QStringLiteral("This image is too large to host; use a smaller one."));
+
+        Newsletter missing = writeIssue(*model, QStringLiteral("Road issue lost picture"));
+        missing.markdown += QStringLiteral("\n![Gone](media/0000000000000000.jpg)\n");
+        model->updateIssue(missing);
+        const std::optional<SendSession> before = model->sendSession();
+        model->sendToList(missing);
+        QTRY_VERIFY(model->statusMessage()->startsWith(
+            QStringLiteral("The image 0000000000000000.jpg is missing from ")));
+        QCOMPARE(model->sendSession(), before);
+        QCOMPARE(model->selectedNewsletter()->status, CampaignStatus::draft);
         model->flushPendingSave();
     }
 };

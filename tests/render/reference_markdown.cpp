@@ -186,7 +186,7 @@ public:
                 }
                 const QString alt = inlinePlain(parse(lp->textLo, lp->textHi, false));
                 flush();
-                out.append(MDInline::makeImage(alt, MDInlineParser::safeURL(lp->dest, false)));
+                out.append(MDInline::makeImage(alt, MDInlineParser::imageURL(lp->dest)));
                 i = lp->end;
             } else if (ch == u"[" && allowLinks) {
                 const auto lp = linkParts(i, hi);

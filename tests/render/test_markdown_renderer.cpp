@@ -2,6 +2,7 @@
 #include "reference_markdown.h"
 #include "render/markdown_renderer.h"
 #include "render/md_block_parser.h"
+#include "render/media_reference.h"
 
 #include <QTest>
 
@@ -81,6 +82,61 @@ private Q_SLOTS:
         QFETCH(QString, input);
         QFETCH(QString, expected);
         QCOMPARE(MarkdownRenderer::plainText(input), expected);
+    }
+
+    // The library's own images point under the base they are hosted at; without a base, and
+    // for anything that is not exactly media/<16 hex digits>.<jpg|png|gif|webp>, nothing changes.
+    void mediaImages_data() {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QString>("hosted");
+        QTest::addColumn<QString>("unhosted");
+        const QString name = u"0123456789abcdef"_qs;
+        QTest::newRow("image") << u"![a \"b\"](media/"_qs + name + u".png)"_qs
+                               << u"<p><img src=\"https://w.example/media/"_qs + name +
+                                      u".png\" alt=\"a &quot;b&quot;\"></p>"_qs
+                               << u"<p>a &quot;b&quot;</p>"_qs;
+        QTest::newRow("padded destination")
+            << u"![a]( media/"_qs + name + u".webp )"_qs
+            << u"<p><img src=\"https://w.example/media/"_qs + name + u".webp\" alt=\"a\"></p>"_qs
+            << u"<p>a</p>"_qs;
+        for (const QString& other :
+             {u"media/0123456789ABCDEF.png"_qs, u"media/"_qs + name + u".svg"_qs,
+              u"./media/"_qs + name + u".png"_qs, u"media/"_qs + name + u"0.png"_qs,
+              u"media/../"_qs + name + u".png"_qs}) {
+            QTest::newRow(qPrintable(other))
+                << u"![a]("_qs + other + u")"_qs << u"<p>a</p>"_qs << u"<p>a</p>"_qs;
+        }
+        QTest::newRow("link") << u"[a](media/"_qs + name + u".png)"_qs << u"<p>a</p>"_qs
+                              << u"<p>a</p>"_qs;
+        QTest::newRow("code") << u"`![a](media/"_qs + name + u".png)`"_qs
+                              << u"<p><code>![a](media/"_qs + name + u".png)</code></p>"_qs
+                              << u"<p><code>![a](media/"_qs + name + u".png)</code></p>"_qs;
+        QTest::newRow("remote image") << u"![a](https://x.com/i.png)"_qs
+                                      << u"<p><img src=\"https://x.com/i.png\" alt=\"a\"></p>"_qs
+                                      << u"<p><img src=\"https://x.com/i.png\" alt=\"a\"></p>"_qs;
+    }
+    void mediaImages() {
+        QFETCH(QString, input);
+        QFETCH(QString, hosted);
+        QFETCH(QString, unhosted);
+        const QList<MDBlock> blocks = MDBlockParser::parse(input);
+        QCOMPARE(MarkdownRenderer::html(blocks, u"https://w.example"_qs), hosted);
+        QCOMPARE(MarkdownRenderer::html(blocks), unhosted);
+        QCOMPARE(MarkdownRenderer::html(input), unhosted);
+    }
+
+    void mediaNames() {
+        const QString a = u"media/aaaaaaaaaaaaaaaa.jpg"_qs, b = u"media/bbbbbbbbbbbbbbbb.gif"_qs;
+        const QString doc = u"> - *![x]("_qs + b + u")*\n\n![y]("_qs + a + u") ![z]("_qs + b +
+                            u")\n\n```\n![c](media/cccccccccccccccc.png)\n```\n[l]("_qs + a +
+                            u") ![r](https://x.com/media/dddddddddddddddd.png)"_qs;
+        QCOMPARE(MediaReference::names(doc),
+                 (QStringList{u"aaaaaaaaaaaaaaaa.jpg"_qs, u"bbbbbbbbbbbbbbbb.gif"_qs}));
+        QCOMPARE(MediaReference::contentType(u"x.jpg"_qs), u"image/jpeg"_qs);
+        QCOMPARE(MediaReference::nameFor("abc", u"png"_qs), u"ba7816bf8f01cfea.png"_qs);
+        QCOMPARE(MediaReference::workerMediaBase(u" https://w.example// "_qs),
+                 u"https://w.example"_qs);
+        QCOMPARE(MediaReference::workerMediaBase(u"not a url"_qs), QString());
     }
 
     void escapeHTML() {

@@ -43,6 +43,7 @@ private Q_SLOTS:
                      ReaderLinks::unsubscribeToken(ada.email, u"secret"_qs));
         QCOMPARE(c.archiveURL->toString(QUrl::FullyEncoded),
                  library.profile.workerBaseURL + u"/archive/"_qs + sampleIssue(101).slug());
+        QCOMPARE(c.mediaBase, library.profile.workerBaseURL);
 
         // Without a reader or a deployed worker, links go to the placeholders and no archive.
         SenderProfile profile = SampleData::profile();
@@ -76,6 +77,7 @@ private Q_SLOTS:
                 Newsletter n = base;
                 n.emailTemplate = look;
                 n.subject += u" for {{name}}"_qs;
+                n.markdown += u"\n\n![A picture](media/0123456789abcdef.jpg)"_qs;
                 for (const SenderProfile& profile :
                      {library.profile,
                       SenderProfile{u"P"_qs, QString(), u"p@x.co"_qs, QString(), QString(),
@@ -88,6 +90,9 @@ private Q_SLOTS:
                                  withoutMessageID(ReaderMessage::build(n, profile, r, u"secret"_qs,
                                                                        kDate, u"B"_qs)));
                     }
+                    QCOMPARE(batch.render(std::nullopt)
+                                 .html.contains(u"/media/0123456789abcdef.jpg\""_qs),
+                             !profile.workerBaseURL.isEmpty());
                     QCOMPARE(batch.render(std::nullopt),
                              TemplateRenderer::render(
                                  ReaderMessage::context(n, profile, std::nullopt, u"secret"_qs)));

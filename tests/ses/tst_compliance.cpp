@@ -100,6 +100,18 @@ void TestCompliance::findings() {
     QCOMPARE(summary(Compliance::check(blank, empty), {}),
              (QStringList{u"postal-address"_s, u"from-email"_s, u"subject"_s, u"body"_s,
                           u"worker-url"_s, u"publication-name?"_s, u"preview-text?"_s}));
+
+    // An issue with images of its own cannot go out before a worker can host them.
+    Newsletter pictured = issue;
+    pictured.markdown += u"\n\n![Loaf](media/0123456789abcdef.jpg)"_s;
+    QCOMPARE(summary(Compliance::check(complete, pictured), {}), QStringList());
+    SenderProfile undeployed = complete;
+    undeployed.workerBaseURL.clear();
+    QCOMPARE(
+        summary(Compliance::check(undeployed, pictured), {u"a b"_s, u"a b"_s}),
+        (QStringList{u"worker-url: Deploy the Cloudflare Worker first. Without it there is "
+                     "no unsubscribe endpoint."_s,
+                     u"media-worker: Deploy the signup worker to host this issue's images."_s}));
 }
 
 void TestCompliance::bounceGuard() {

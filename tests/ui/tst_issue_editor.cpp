@@ -1,4 +1,5 @@
 #include "core/sample_data.h"
+#include "render/template_renderer.h"
 #include "ui/issues/html_preview.h"
 #include "ui/issues/markdown_editor.h"
 #include "ui/issues/newsletter_editor.h"
@@ -7,13 +8,17 @@
 #include "ui/widgets/empty_state.h"
 #include "ui_fixture.h"
 
+#include <QClipboard>
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QToolBar>
 #include <QToolButton>
 #include <QWebEnginePage>
@@ -292,6 +297,8 @@ private Q_SLOTS:
             f->model->newIssue();
         }
         typeAndReload(text);
+        // "Image…" without a chosen file keeps the plain image Markdown.
+        editor()->markdownEditor()->setImageChooser([] { return QString(); });
         QCOMPARE(editor()->markdownEditor()->selection(), std::nullopt);
         if (selection.start >= 0) {
             selectByKeyboard(selection.start, selection.end);
@@ -317,7 +324,7 @@ private Q_SLOTS:
         }
         QCOMPARE(labels,
                  (QStringList{"Heading", "Bold", "Italic", "Link", "Bulleted list", "Numbered list",
-                              "Quote", "Image", "Divider", "Reader's name"}));
+                              "Quote", "Image…", "Divider", "Reader's name"}));
         QCOMPARE(markdown->action(QStringLiteral("Reader's name"))->toolTip(),
                  QStringLiteral("Inserts {{name}}, replaced with each reader's first name (or "
                                 "\"there\")"));
@@ -380,6 +387,84 @@ private Q_SLOTS:
         }
         QVERIFY(shown.join(u'|').contains(
             QStringLiteral("The From email address \"sam-at-nowhere\" is not valid.")));
+    }
+
+    // Dropped, pasted and chosen pictures become files of the library's media folder and
+    // images of the issue, shown in the preview from this computer and in emails from the worker.
+    void picturesBecomeImagesOfTheIssue() {
+        f->writeLibrary(SampleData::library());
+        f->open();
+        QTemporaryDir dir;
+        const QString photo = dir.filePath(QStringLiteral("Harbour at dawn.png"));
+        QImage magenta(2000, 1000, QImage::Format_RGB32);
+        magenta.fill(QColor(255, 0, 255));
+        QVERIFY(magenta.save(photo));
+        const QDir media(f->model->mediaFolder());
+
+        // At the top, where the preview shows it without scrolling.
+        area()->setFocus();
+        QTest::keyClick(area(), Qt::Key_Home, Qt::ControlModifier);
+        QTest::keyClick(area(), Qt::Key_Return);
+        QTest::keyClick(area(), Qt::Key_Return);
+        QTest::keyClick(area(), Qt::Key_Up);
+        QTest::keyClick(area(), Qt::Key_Up);
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(photo)});
+        const QPoint at = area()->cursorRect().center();
+        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(area()->viewport(), &enter);
+        QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(area()->viewport(), &drop);
+        QCOMPARE(media.entryList(QDir::Files).size(), 1);
+        const QString name = media.entryList(QDir::Files).first();
+        QVERIFY(name.endsWith(QStringLiteral(".jpg")));
+        QCOMPARE(QImage(media.filePath(name)).width(), 1600);
+        const QString line = QStringLiteral("![Harbour at dawn](media/%1)").arg(name);
+        QVERIFY(f->model->selectedNewsletter()->markdown.startsWith(line + QStringLiteral("\n\n")));
+
+        // The preview shows the picture from the media folder.
+        HTMLPreview* preview = editor()->preview();
+        QTRY_VERIFY(preview->last().contains(QUrl::fromLocalFile(media.filePath(name)).toString()));
+        const auto showsMagenta = [&] {
+            const QImage shot = preview->view()->grab().toImage();
+            for (int y = 0; y < shot.height(); y += 4) {
+                for (int x = 0; x < shot.width(); x += 4) {
+                    const QColor c = shot.pixelColor(x, y);
+                    if (c.red() > 240 && c.green() < 20 && c.blue() > 240) {
+                        return true;
+                    }
+                }
+            }
+            return false;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(showsMagenta(), 15000);
+
+        // Every email points at the copy the worker hosts.
+        const Newsletter issue = *f->model->selectedNewsletter();
+        const QString html =
+            TemplateRenderer::render(
+                f->model->renderContext(issue, f->model->library().subscribers.first()))
+                .html;
+        QVERIFY(html.contains(QStringLiteral("<img style=\"max-width:100%;height:auto;border:0;"
+                                             "display:block;margin:0 auto 18px;border-radius:4px;"
+                                             "\" src=\"") +
+                              f->model->library().profile.workerBaseURL +
+                              QStringLiteral("/media/") + name +
+                              QStringLiteral("\" alt=\"Harbour at dawn\">")));
+
+        // A picture on the clipboard, pasted; the same file chosen with "Image…" again.
+        QImage clear(64, 64, QImage::Format_ARGB32);
+        clear.fill(Qt::transparent);
+        QApplication::clipboard()->setImage(clear);
+        QTest::keyClick(area(), Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(media.entryList(QDir::Files).size(), 2);
+        QVERIFY(area()->toPlainText().startsWith(
+            line + QStringLiteral("![describe the image](media/") +
+            media.entryList({QStringLiteral("*.png")}).value(0) + QStringLiteral(")\n")));
+        editor()->markdownEditor()->setImageChooser([&] { return photo; });
+        press(QStringLiteral("Image"));
+        QCOMPARE(area()->toPlainText().count(line), 2);
+        QCOMPARE(media.entryList(QDir::Files).size(), 2);
     }
 
     void previewFollowsTheIssue() {

@@ -17,6 +17,7 @@
 #include <QMimeData>
 #include <QPushButton>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QToolBar>
 
 using namespace quillmere;
@@ -69,6 +70,44 @@ class TestSubscribersScreen : public QObject {
     }
 
 private Q_SLOTS:
+    // File → Export Subscribers… writes what the screen shows, in the order shown.
+    void exportWritesTheShownReaders() {
+        f->onboarded();
+        f->writeLibrary(SampleData::library());
+        QTemporaryDir dir;
+        QStringList titles;
+        MainWindowOptions options;
+        options.chooseSaveFile = [&](const QString& title, const QString&) {
+            titles.append(title);
+            return dir.filePath(QStringLiteral("readers.csv"));
+        };
+        f->open({QStringLiteral("-section"), QStringLiteral("subscribers")}, std::move(options));
+        const auto exported = [&] {
+            f->window->command(QStringLiteral("Export Subscribers…"))->trigger();
+            QFile file(dir.filePath(QStringLiteral("readers.csv")));
+            file.open(QIODevice::ReadOnly);
+            QStringList emails;
+            for (const QByteArray& line : file.readAll().split('\n').mid(1)) {
+                if (!line.isEmpty()) {
+                    emails.append(QString::fromUtf8(line.left(line.indexOf(','))));
+                }
+            }
+            return emails;
+        };
+        const qsizetype all = f->model->library().subscribers.size();
+        QCOMPARE(exported(), shownEmails());
+        QCOMPARE(exported().size(), all);
+        clickChip(SubscriberStatus::active);
+        typeSearch(QStringLiteral("a"));
+        QCOMPARE(exported(), shownEmails());
+        QVERIFY(shownEmails().size() < all);
+        QCOMPARE(titles.last(),
+                 QStringLiteral("Export %1 of %2 Subscribers").arg(shownEmails().size()).arg(all));
+        QCOMPARE(*f->model->statusMessage(), QStringLiteral("Exported %1 subscribers to %2.")
+                                                 .arg(shownEmails().size())
+                                                 .arg(dir.filePath(QStringLiteral("readers.csv"))));
+    }
+
     void init() { f = std::make_unique<UIFixture>(); }
     void cleanup() { f.reset(); }
 

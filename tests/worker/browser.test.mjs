@@ -3,6 +3,7 @@
 // is kept as a test artifact.
 
 import assert from "node:assert/strict";
+import { execFileSync } from "node:child_process";
 import fs from "node:fs";
 import os from "node:os";
 import path from "node:path";
@@ -11,6 +12,7 @@ import { after, before, test } from "node:test";
 import { chromium } from "playwright-core";
 
 import { ROOT, cliToken, defaultBindings, startWorker } from "./harness.mjs";
+import { PIXEL_PNG, mediaName } from "./media_fixture.mjs";
 
 const CHROMIUM = process.env.QUILLMERE_CHROMIUM || "/usr/bin/chromium";
 const ARTIFACTS = process.env.QUILLMERE_ARTIFACTS || path.join(ROOT, "build/test-artifacts/worker");
@@ -118,4 +120,29 @@ test("the archive lists issues and opens one", async () => {
     await page.waitForLoadState();
     assert.equal(await page.getByRole("heading", { level: 1 }).textContent(), "Hello, World!");
     assert.equal(new URL(page.url()).pathname, "/archive/hello-world-5a3d00");
+});
+
+test("an archived issue shows its image from the worker", async () => {
+    const name = mediaName(PIXEL_PNG, "png");
+    const stored = await worker.api(`/api/media/${name}`, { method: "PUT", body: PIXEL_PNG, headers: { "Content-Type": "image/png" } });
+    assert.equal(stored.status, 200);
+    // The archive copy as the application renders it, for a library whose worker is this one.
+    const library = JSON.parse(fs.readFileSync(path.join(ROOT, "fuzz/corpus/library/full.json"), "utf8"));
+    library.profile.workerBaseURL = worker.base;
+    library.newsletters = [{ id: "5A3D0000-0000-4000-8000-000000000101", subject: "Pictured", previewText: "",
+        markdown: `Hello.\n\n![A pixel](media/${name})\n`, template: "editorial", status: "draft",
+        createdAt: "2025-03-01T08:00:00.000Z", deliveredIDs: [],
+        stats: { bounced: 0, complained: 0, failed: 0, recipients: 0, sent: 0, unsubscribed: 0 } }];
+    const dir = fs.mkdtempSync(path.join(os.tmpdir(), "quillmere-library-"));
+    const file = path.join(dir, "library.json");
+    fs.writeFileSync(file, JSON.stringify(library));
+    const html = execFileSync(process.env.QUILLMERE_CLI, ["email", "--library", file, "--issue", "first", "--part", "html"], { encoding: "utf8" });
+    fs.rmSync(dir, { recursive: true, force: true });
+    await worker.api("/api/issues", { method: "POST",
+        body: JSON.stringify({ slug: "pictured-5a3d01", subject: "Pictured", published_at: "2025-03-02T09:30:00Z", html }) });
+    await page.goto(`${worker.base}/archive/pictured-5a3d01`);
+    const image = page.getByRole("img", { name: "A pixel" });
+    assert.equal(await image.getAttribute("src"), `${worker.base}/media/${name}`);
+    assert.equal(await image.evaluate((img) => img.complete && img.naturalWidth), 1);
+    await shoot("archive-image");
 });

@@ -32,7 +32,9 @@ HTMLPreview::HTMLPreview(QWidget* parent)
     QWebEngineSettings* settings = page->settings();
     settings->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
     settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
-    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
+    // Pictures of the issue are shown from the library folder; scripts stay off, and the
+    // renderer writes file addresses only for the issue's own media/ images.
+    settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, true);
     settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
     m_view->setPage(page);
     m_view->setContextMenuPolicy(Qt::NoContextMenu);
@@ -46,7 +48,7 @@ HTMLPreview::HTMLPreview(QWidget* parent)
     layout->addWidget(m_view);
 }
 
-void HTMLPreview::setHTML(const QString& html) {
+void HTMLPreview::setHTML(const QString& html, const QUrl& base) {
     if (html == m_last) {
         return;
     }
@@ -61,7 +63,7 @@ void HTMLPreview::setHTML(const QString& html) {
         m_atEnd = m_scroll.y() > 0 && m_scroll.y() >= bottom - 4;
     }
     m_loading = true;
-    m_view->setHtml(html, QUrl());
+    m_view->setHtml(html, base);
 }
 
 void HTMLPreview::restoreScroll() {

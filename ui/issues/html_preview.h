@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QPointF>
+#include <QUrl>
 #include <QWidget>
 
 class QWebEngineView;
@@ -15,7 +16,8 @@ class HTMLPreview : public QWidget {
 public:
     explicit HTMLPreview(QWidget* parent = nullptr);
 
-    void setHTML(const QString& html);
+    // `base`: the folder the page may show local pictures from (the issue's own images).
+    void setHTML(const QString& html, const QUrl& base = {});
     // The HTML most recently loaded.
     const QString& last() const { return m_last; }
     // How many times a page was loaded.

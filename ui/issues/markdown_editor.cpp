@@ -1,10 +1,16 @@
 #include "ui/issues/markdown_editor.h"
 
+#include "app/app_model.h"
+#include "ui/issues/markdown_text_area.h"
+#include "ui/issues/picture_drop.h"
+#include "ui/issues/spell_checker.h"
 #include "ui/widgets/icons.h"
 #include "ui/widgets/style.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
+#include <QFileDialog>
 #include <QFontDatabase>
 #include <QPlainTextEdit>
 #include <QTextBlock>
@@ -34,7 +40,7 @@ private:
 
 MarkdownEditor::MarkdownEditor(QWidget* parent)
     : QWidget(parent)
-    , m_area(new QPlainTextEdit(this))
+    , m_area(new MarkdownTextArea(&SpellChecker::shared(), this))
     , m_toolBar(new QToolBar(this)) {
     m_area->setObjectName(QStringLiteral("markdownText"));
     m_area->setFont(Style::fixedPitch(QApplication::font().pointSizeF()));
@@ -53,7 +59,8 @@ MarkdownEditor::MarkdownEditor(QWidget* parent)
         {"Bulleted list", "list.bullet", Kind::linePrefix, "- ", "", "", nullptr},
         {"Numbered list", "list.number", Kind::linePrefix, "1. ", "", "", nullptr},
         {"Quote", "text.quote", Kind::linePrefix, "> ", "", "", nullptr},
-        {"Image", "photo", Kind::wrap, "![", "](https://)", "describe the image", nullptr},
+        {"Image", "photo", Kind::wrap, "![", "](https://)", "describe the image",
+         "Adds a picture to the issue"},
         {"Divider", "minus", Kind::insert, "\n\n---\n\n", "", "", nullptr},
         {"Reader's name", "person.crop.circle", Kind::insert, "{{name}}", "", "",
          "Inserts {{name}}, replaced with each reader's first name (or \"there\")"},
@@ -66,7 +73,12 @@ MarkdownEditor::MarkdownEditor(QWidget* parent)
             action->setIcon(Icons::symbol(QString::fromLatin1(tool.symbol)));
         }
         action->setToolTip(tool.help ? QString::fromUtf8(tool.help) : label);
-        connect(action, &QAction::triggered, this, [this, &tool] { run(tool); });
+        if (label == QLatin1String("Image")) {
+            action->setText(QStringLiteral("Image…"));
+            connect(action, &QAction::triggered, this, [this, &tool] { choosePicture(tool); });
+        } else {
+            connect(action, &QAction::triggered, this, [this, &tool] { run(tool); });
+        }
         m_toolBar->addAction(action);
         if (!*tool.symbol) {
             // Text-labelled tools show their word even though the bar shows icons.
@@ -81,6 +93,14 @@ MarkdownEditor::MarkdownEditor(QWidget* parent)
     layout->setSpacing(0);
     layout->addWidget(m_toolBar);
     layout->addWidget(m_area, 1);
+
+    static_cast<MarkdownTextArea*>(m_area)->pictureMarkdown = [this](const QMimeData* data) {
+        return picturesFrom(data);
+    };
+    m_chooseImage = [this] {
+        return QFileDialog::getOpenFileName(this, tr("Choose a Picture"), QDir::homePath(),
+                                            tr("Pictures (*.jpg *.jpeg *.png *.gif *.webp)"));
+    };
 
     connect(m_area, &QPlainTextEdit::textChanged, this, [this] {
         if (!m_loading) {
@@ -141,6 +161,32 @@ void MarkdownEditor::run(const Tool& tool) {
         break;
     }
     apply(change);
+}
+
+void MarkdownEditor::choosePicture(const Tool& tool) {
+    if (m_disabled) {
+        return;
+    }
+    const QString path = m_chooseImage ? m_chooseImage() : QString();
+    if (path.isEmpty()) {
+        run(tool);
+        return;
+    }
+    try {
+        apply(MarkdownEditing::insert(text(), m_selection,
+                                      PictureDrop::markdownForFile(path, m_mediaFolder)));
+    } catch (const std::exception& error) {
+        Q_EMIT problem(AppModel::errorText(error));
+    }
+}
+
+std::optional<QString> MarkdownEditor::picturesFrom(const QMimeData* data) {
+    try {
+        return PictureDrop::markdownFor(data, m_mediaFolder);
+    } catch (const std::exception& error) {
+        Q_EMIT problem(AppModel::errorText(error));
+        return QString(); // the picture is refused, not pasted as text
+    }
 }
 
 void MarkdownEditor::apply(const MarkdownEditing::Change& change) {

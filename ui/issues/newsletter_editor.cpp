@@ -138,6 +138,8 @@ NewsletterEditor::NewsletterEditor(AppModel& model, QWidget* parent)
             edited();
         }
     });
+    m_markdown->setMediaFolder(m_model.mediaFolder());
+    connect(m_markdown, &MarkdownEditor::problem, &m_model, &AppModel::showStatus);
     connect(m_markdown, &MarkdownEditor::textEdited, this, [this](const QString& text) {
         if (m_issue) {
             m_issue->markdown = text;
@@ -300,7 +302,8 @@ void NewsletterEditor::refreshPreview() {
     if (!m_issue) {
         return;
     }
-    m_preview->setHTML(m_model.previewEmail(*m_issue).html);
+    m_preview->setHTML(m_model.previewEmail(*m_issue).html,
+                       QUrl::fromLocalFile(m_model.mediaFolder() + QLatin1Char('/')));
 }
 
 void NewsletterEditor::sendTest() {

@@ -5,7 +5,10 @@
 #include "app/app_model.h"
 #include "core/memory_credential_store.h"
 #include "core/sample_data.h"
+#include "imaging/image_import.h"
 #include "ui/issues/html_preview.h"
+#include "ui/issues/markdown_editor.h"
+#include "ui/issues/markdown_text_area.h"
 #include "ui/issues/newsletter_editor.h"
 #include "ui/issues/newsletters_view.h"
 #include "ui/issues/send_sheet.h"
@@ -20,7 +23,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -105,9 +110,50 @@ void waitForPreview(MainWindow& window) {
     }
 }
 
+// A picture for the issue with an image: a harbour at dawn, drawn rather than shipped.
+QImage harbour() {
+    QImage image(1800, 900, QImage::Format_RGB32);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient sky(0, 0, 0, 620);
+    sky.setColorAt(0, QColor(0x2b, 0x3a, 0x67));
+    sky.setColorAt(0.6, QColor(0xe8, 0x8d, 0x67));
+    sky.setColorAt(1, QColor(0xf6, 0xd2, 0x8b));
+    p.fillRect(QRect(0, 0, 1800, 620), sky);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0xfb, 0xe3, 0xa3));
+    p.drawEllipse(QPointF(1250, 600), 110, 110);
+    QLinearGradient sea(0, 620, 0, 900);
+    sea.setColorAt(0, QColor(0x3d, 0x5a, 0x80));
+    sea.setColorAt(1, QColor(0x1b, 0x26, 0x3b));
+    p.fillRect(QRect(0, 620, 1800, 280), sea);
+    p.setBrush(QColor(0x1b, 0x1f, 0x2a));
+    p.drawPolygon(QPolygonF({QPointF(0, 640), QPointF(260, 520), QPointF(520, 600),
+                             QPointF(760, 540), QPointF(980, 640)}));
+    p.drawRect(QRectF(1400, 560, 260, 50));
+    p.drawPolygon(QPolygonF({QPointF(1480, 560), QPointF(1480, 380), QPointF(1600, 560)}));
+    return image;
+}
+
+// Puts a line at the very top of the issue being edited, as if typed there.
+QPlainTextEdit* prepend(MainWindow& window, const QString& line) {
+    auto* view = qobject_cast<NewslettersView*>(window.screen(AppSection::newsletters));
+    QPlainTextEdit* area = view->editor()->markdownEditor()->textArea();
+    QTextCursor top(area->document());
+    top.insertText(line + QStringLiteral("\n\n"));
+    return area;
+}
+
 QImage capture(MainWindow& window, QWidget* sheet) {
     QImage image = window.grab().toImage();
     if (!sheet) {
+        return image;
+    }
+    if (qobject_cast<QMenu*>(sheet)) {
+        // A context menu is drawn where it opened, over the undimmed window.
+        QPainter painter(&image);
+        painter.drawImage(sheet->mapToGlobal(QPoint()) - window.mapToGlobal(QPoint()),
+                          sheet->grab().toImage());
         return image;
     }
     // A sheet drops from the top of its window over a dimmed content.
@@ -204,6 +250,29 @@ int main(int argc, char** argv) {
              window.model().setSelectedNewsletterID(SampleData::sampleID(103));
              waitForPreview(window);
              return nullptr;
+         }},
+        {QStringLiteral("issue-image"),
+         {QStringLiteral("-demo"), QStringLiteral("-section"), QStringLiteral("newsletters")},
+         [](MainWindow& window) -> QWidget* {
+             const QString name =
+                 ImageImport::store(ImageImport::prepare(harbour()), window.model().mediaFolder());
+             prepend(window, ImageImport::markdown(QStringLiteral("The harbor at dawn"), name));
+             waitForPreview(window);
+             return nullptr;
+         }},
+        {QStringLiteral("spelling-menu"),
+         {QStringLiteral("-demo"), QStringLiteral("-section"), QStringLiteral("newsletters")},
+         [](MainWindow& window) -> QWidget* {
+             auto* area = static_cast<MarkdownTextArea*>(
+                 prepend(window, QStringLiteral("A qiet note before we begin, {{name}}.")));
+             settle(200);
+             QTextCursor word(area->document());
+             word.setPosition(4);
+             const QPoint at = area->cursorRect(word).center();
+             QMenu* menu = area->contextMenuAt(at);
+             // Below the word, so the picture shows which word it is for.
+             menu->popup(area->viewport()->mapToGlobal(at + QPoint(-30, 14)));
+             return menu;
          }},
         {QStringLiteral("subscribers"),
          {QStringLiteral("-demo"), QStringLiteral("-section"), QStringLiteral("subscribers")},

@@ -1,6 +1,8 @@
 #include "ui/setup/settings_window.h"
 
 #include "app/app_model.h"
+#include "ui/issues/spell_checker.h"
+#include "ui/issues/spelling_language_picker.h"
 #include "ui/onboarding/setup_step.h"
 #include "ui/setup/sender_details_form.h"
 #include "ui/setup/setup_state.h"
@@ -45,6 +47,8 @@ QWidget* SettingsWindow::makeGeneral() {
                                       tr("Ask new readers to confirm (double opt-in)")},
                                      form);
     m_sender->addTo(form->addSection(tr("Newsletter")), form->addSection(tr("Signups")));
+    FormSection* spelling = form->addSection(tr("Spelling"));
+    spelling->addRow(tr("Language"), new SpellingLanguagePicker(SpellChecker::shared(), form));
     return form;
 }
 

@@ -1,0 +1,117 @@
+// The list leaves as CSV and comes back through the importer unchanged, for the sample
+// library and for a large list full of awkward names.
+#include "core/library_file.h"
+#include "core/sample_data.h"
+#include "import/csv_exporter.h"
+#include "import/csv_importer.h"
+
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace quillmere;
+
+namespace {
+
+QList<Subscriber> generated(int count) {
+    static const QStringList names = {QString(),
+                                      u"Ada Lovelace"_qs,
+                                      u"Smith, Jane"_qs,
+                                      u"Dwayne \"The Rock\" J."_qs,
+                                      u"Zoë Ørsted-Łukasz"_qs,
+                                      u"两个 字"_qs,
+                                      u"multi\nline"_qs,
+                                      u"=SUM(A1:A2)"_qs,
+                                      u"trailing \"quote\""_qs,
+                                      u"emoji 📬"_qs};
+    QRandomGenerator rng(17);
+    const auto statuses = allCases<SubscriberStatus>();
+    QList<Subscriber> out;
+    out.reserve(count);
+    for (int i = 0; i < count; ++i) {
+        Subscriber s;
+        s.id = QUuid::createUuid();
+        s.email = QStringLiteral("reader%1@example%2.org").arg(i).arg(i % 97);
+        s.name = names[i % names.size()];
+        s.status = statuses[i % statuses.size()];
+        s.source = i % 3 ? u"signup-form"_qs : u"import:sub,stack"_qs;
+        s.createdAt = QDateTime::fromMSecsSinceEpoch(
+            1'500'000'000'000 + qint64(rng.bounded(400'000'000)) * 1000 + i % 1000, Qt::UTC);
+        s.updatedAt = s.createdAt.addSecs(i);
+        out.append(s);
+    }
+    return out;
+}
+
+// What an import into an empty library must give back.
+void expectRoundTrip(const QList<Subscriber>& list) {
+    const QByteArray csv = CSVExporter::exportCSV(list);
+    const CSVImportResult back = CSVImporter::importCSV(CSVImporter::decodeFile(csv), u"x"_qs);
+    QCOMPARE(back.skipped.size(), 0);
+    QCOMPARE(back.subscribers.size(), list.size());
+    for (qsizetype i = 0; i < list.size(); ++i) {
+        const Subscriber& a = list[i];
+        const Subscriber& b = back.subscribers[i];
+        if (a.email != b.email || a.name != b.name || a.status != b.status ||
+            a.createdAt != b.createdAt) {
+            QFAIL(qPrintable(QStringLiteral("row %1: %2 / %3 came back as %4 / %5")
+                                 .arg(i)
+                                 .arg(a.email, a.name, b.email, b.name)));
+        }
+    }
+}
+
+} // namespace
+
+class TestCSVExporter : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void fields_data() {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("written");
+        QTest::newRow("plain") << u"Ada"_qs << u"Ada"_qs;
+        QTest::newRow("comma") << u"Smith, Jane"_qs << u"\"Smith, Jane\""_qs;
+        QTest::newRow("quotes doubled") << u"a \"b\""_qs << u"\"a \"\"b\"\"\""_qs;
+        QTest::newRow("line break") << u"a\r\nb"_qs << u"\"a\r\nb\""_qs;
+        QTest::newRow("empty") << QString() << QString();
+    }
+    void fields() {
+        QFETCH(QString, value);
+        QFETCH(QString, written);
+        QCOMPARE(CSVExporter::field(value), written);
+    }
+
+    void sampleLibraryRoundTrip() { expectRoundTrip(SampleData::library().subscribers); }
+
+    void largeListRoundTrip() { expectRoundTrip(generated(100'000)); }
+
+    void commandLineExport() {
+        QTemporaryDir dir;
+        Library library = SampleData::library();
+        library.subscribers = generated(50);
+        const QString path = dir.filePath(u"library.json"_qs);
+        LibraryFile::write(path, library);
+        const auto run = [&](const QStringList& extra) {
+            QProcess cli;
+            cli.start(QStringLiteral(QUILLMERE_CLI),
+                      QStringList{u"export"_qs, u"--library"_qs, path} + extra);
+            cli.waitForFinished(30000);
+            return std::pair(cli.exitCode(), cli.readAllStandardOutput());
+        };
+        QCOMPARE(run({}), std::pair(0, CSVExporter::exportCSV(library.subscribers)));
+        QList<Subscriber> bounced;
+        for (const Subscriber& s : library.subscribers) {
+            if (s.status == SubscriberStatus::bounced) {
+                bounced.append(s);
+            }
+        }
+        QCOMPARE(run({u"--status"_qs, u"Bounced"_qs}),
+                 std::pair(0, CSVExporter::exportCSV(bounced)));
+        QCOMPARE(run({u"--status"_qs, u"gone"_qs}).first, 2);
+    }
+};
+
+QTEST_APPLESS_MAIN(TestCSVExporter)
+#include "tst_csv_exporter.moc"
