@@ -252,171 +252,172 @@ QAction* MainWindow::markdownTool(const QString& label) const {
         return nullptr;
     }
     return issues->editor()->markdownEditor()->action(label);
+}
 
-    void MainWindow::exportSubscribers() {
-        const auto* view = qobject_cast<SubscribersView*>(screen(AppSection::subscribers));
-        const QList<Subscriber> chosen = SubscriberExport::chosen(m_model, view);
-        const QString title =
-            SubscriberExport::title(chosen.size(), m_model.library().subscribers.size());
-        const QString suggested = QDir::home().filePath(QStringLiteral("subscribers.csv"));
-        const QString path = m_options.chooseSaveFile
-                                 ? m_options.chooseSaveFile(title, suggested)
-                                 : QFileDialog::getSaveFileName(
-                                       this, title, suggested, QStringLiteral("CSV files (*.csv)"));
-        SubscriberExport::write(m_model, chosen, path);
-    }
+void MainWindow::exportSubscribers() {
+    const auto* view = qobject_cast<SubscribersView*>(screen(AppSection::subscribers));
+    const QList<Subscriber> chosen = SubscriberExport::chosen(m_model, view);
+    const QString title =
+        SubscriberExport::title(chosen.size(), m_model.library().subscribers.size());
+    const QString suggested = QDir::home().filePath(QStringLiteral("subscribers.csv"));
+    const QString path = m_options.chooseSaveFile
+                             ? m_options.chooseSaveFile(title, suggested)
+                             : QFileDialog::getSaveFileName(this, title, suggested,
+                                                            QStringLiteral("CSV files (*.csv)"));
+    SubscriberExport::write(m_model, chosen, path);
+}
 
-    QAction* MainWindow::command(const QString& text) const {
-        for (QAction* action : m_commands) {
-            if (action->text() == text) {
-                return action;
-            }
-        }
-        return nullptr;
-    }
-
-    void MainWindow::showEvent(QShowEvent * event) {
-        QMainWindow::showEvent(event);
-        if (!m_startRequested) {
-            m_startRequested = true;
-            runStart();
+QAction* MainWindow::command(const QString& text) const {
+    for (QAction* action : m_commands) {
+        if (action->text() == text) {
+            return action;
         }
     }
+    return nullptr;
+}
 
-    void MainWindow::closeEvent(QCloseEvent * event) {
-        const auto& session = m_model.sendSession();
-        if (m_quitConfirmed || !session || session->isFinished || session->isPaused) {
-            QMainWindow::closeEvent(event);
-            return;
-        }
-        event->ignore();
-        // Asked once the close has run its course: a question opened inside it is closed with it.
-        QMetaObject::invokeMethod(this, &MainWindow::askBeforeQuit, Qt::QueuedConnection);
+void MainWindow::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!m_startRequested) {
+        m_startRequested = true;
+        runStart();
     }
+}
 
-    void MainWindow::askBeforeQuit() {
-        if (m_quitQuestion) {
-            m_quitQuestion->raise();
-            return;
-        }
-        m_quitQuestion = Confirmation::ask(
-            this, tr("Quit while sending?"),
-            tr("The send pauses. Send the issue again later to reach the readers who have not had "
-               "it yet."),
-            tr("Pause and Quit"), [this] { pauseAndQuit(); });
+void MainWindow::closeEvent(QCloseEvent* event) {
+    const auto& session = m_model.sendSession();
+    if (m_quitConfirmed || !session || session->isFinished || session->isPaused) {
+        QMainWindow::closeEvent(event);
+        return;
     }
+    event->ignore();
+    // Asked once the close has run its course: a question opened inside it is closed with it.
+    QMetaObject::invokeMethod(this, &MainWindow::askBeforeQuit, Qt::QueuedConnection);
+}
 
-    QCoro::Task<void> MainWindow::pauseAndQuit() {
-        QPointer<MainWindow> self(this);
-        co_await m_model.pauseSend();
-        if (self) {
-            m_quitConfirmed = true;
-            close();
-        }
+void MainWindow::askBeforeQuit() {
+    if (m_quitQuestion) {
+        m_quitQuestion->raise();
+        return;
     }
+    m_quitQuestion = Confirmation::ask(
+        this, tr("Quit while sending?"),
+        tr("The send pauses. Send the issue again later to reach the readers who have not had "
+           "it yet."),
+        tr("Pause and Quit"), [this] { pauseAndQuit(); });
+}
 
-    void MainWindow::runStart() {
-        QPointer<MainWindow> self(this);
-        auto done = [self] {
-            self->m_started = true;
-            Q_EMIT self->started();
-        };
-        startModel(m_model, self, std::move(done));
+QCoro::Task<void> MainWindow::pauseAndQuit() {
+    QPointer<MainWindow> self(this);
+    co_await m_model.pauseSend();
+    if (self) {
+        m_quitConfirmed = true;
+        close();
     }
+}
 
-    void MainWindow::showContent() {
-        if (m_model.onboardingDone()) {
-            if (m_onboarding) {
-                m_content->removeWidget(m_onboarding);
-                m_onboarding->deleteLater();
-            }
-            m_content->setCurrentWidget(m_workspace);
-            return;
-        }
-        // The guide opens afresh each time, at the step the model names.
+void MainWindow::runStart() {
+    QPointer<MainWindow> self(this);
+    auto done = [self] {
+        self->m_started = true;
+        Q_EMIT self->started();
+    };
+    startModel(m_model, self, std::move(done));
+}
+
+void MainWindow::showContent() {
+    if (m_model.onboardingDone()) {
         if (m_onboarding) {
             m_content->removeWidget(m_onboarding);
             m_onboarding->deleteLater();
         }
-        m_onboarding = new OnboardingView(m_model, m_content);
-        m_onboarding->setObjectName(QStringLiteral("onboarding"));
-        m_content->addWidget(m_onboarding);
-        m_content->setCurrentWidget(m_onboarding);
-        m_toast->raise();
+        m_content->setCurrentWidget(m_workspace);
+        return;
     }
-
-    void MainWindow::reopenGuide() {
-        m_model.setOnboardingStartStep(m_model.firstIncompleteStep());
-        m_model.setOnboardingDone(false);
+    // The guide opens afresh each time, at the step the model names.
+    if (m_onboarding) {
+        m_content->removeWidget(m_onboarding);
+        m_onboarding->deleteLater();
     }
+    m_onboarding = new OnboardingView(m_model, m_content);
+    m_onboarding->setObjectName(QStringLiteral("onboarding"));
+    m_content->addWidget(m_onboarding);
+    m_content->setCurrentWidget(m_onboarding);
+    m_toast->raise();
+}
 
-    QWidget* MainWindow::screen(AppSection section) const {
-        const auto found = m_screens.find(section);
-        return found == m_screens.end() ? nullptr : found->second;
+void MainWindow::reopenGuide() {
+    m_model.setOnboardingStartStep(m_model.firstIncompleteStep());
+    m_model.setOnboardingDone(false);
+}
+
+QWidget* MainWindow::screen(AppSection section) const {
+    const auto found = m_screens.find(section);
+    return found == m_screens.end() ? nullptr : found->second;
+}
+
+QWidget* MainWindow::makeScreen(AppSection section) {
+    switch (section) {
+    case AppSection::newsletters:
+        return new NewslettersView(m_model, m_detail);
+    case AppSection::subscribers:
+        return new SubscribersView(m_model, m_detail);
+    case AppSection::stats:
+        return new StatsView(m_model, m_detail);
+    case AppSection::setup:
+        return new SESSetupView(m_model, m_detail);
+    case AppSection::worker:
+        return new WorkerSetupView(m_model, m_detail);
+    case AppSection::production:
+        return new ProductionAccessView(m_model, m_detail);
     }
+    return nullptr;
+}
 
-    QWidget* MainWindow::makeScreen(AppSection section) {
-        switch (section) {
-        case AppSection::newsletters:
-            return new NewslettersView(m_model, m_detail);
-        case AppSection::subscribers:
-            return new SubscribersView(m_model, m_detail);
-        case AppSection::stats:
-            return new StatsView(m_model, m_detail);
-        case AppSection::setup:
-            return new SESSetupView(m_model, m_detail);
-        case AppSection::worker:
-            return new WorkerSetupView(m_model, m_detail);
-        case AppSection::production:
-            return new ProductionAccessView(m_model, m_detail);
-        }
-        return nullptr;
+void MainWindow::showSection() {
+    const auto section = m_model.selection();
+    if (!section) {
+        m_detail->setCurrentWidget(m_noSection);
+        return;
     }
-
-    void MainWindow::showSection() {
-        const auto section = m_model.selection();
-        if (!section) {
-            m_detail->setCurrentWidget(m_noSection);
-            return;
-        }
-        // Screens are built when first shown, so start-up pays only for the first one.
-        QWidget*& screen = m_screens[*section];
-        if (!screen) {
-            screen = makeScreen(*section);
-            m_detail->addWidget(screen);
-        }
-        m_detail->setCurrentWidget(screen);
+    // Screens are built when first shown, so start-up pays only for the first one.
+    QWidget*& screen = m_screens[*section];
+    if (!screen) {
+        screen = makeScreen(*section);
+        m_detail->addWidget(screen);
     }
+    m_detail->setCurrentWidget(screen);
+}
 
-    void MainWindow::showSettings() {
-        if (!m_settings) {
-            m_settings = new SettingsWindow(m_model, this);
-            m_settings->setObjectName(QStringLiteral("settings"));
-            m_settings->setAttribute(Qt::WA_DeleteOnClose);
-        }
-        m_settings->show();
-        m_settings->raise();
-        m_settings->activateWindow();
+void MainWindow::showSettings() {
+    if (!m_settings) {
+        m_settings = new SettingsWindow(m_model, this);
+        m_settings->setObjectName(QStringLiteral("settings"));
+        m_settings->setAttribute(Qt::WA_DeleteOnClose);
     }
+    m_settings->show();
+    m_settings->raise();
+    m_settings->activateWindow();
+}
 
-    void MainWindow::importFile(const QString& path) {
-        m_model.importCSV(path);
-    }
+void MainWindow::importFile(const QString& path) {
+    m_model.importCSV(path);
+}
 
-    void MainWindow::dragEnterEvent(QDragEnterEvent * event) {
-        if (m_content->currentWidget() == m_workspace && droppedListFile(event->mimeData())) {
-            event->acceptProposedAction();
-        }
-    }
-
-    void MainWindow::dropEvent(QDropEvent * event) {
-        const auto path = droppedListFile(event->mimeData());
-        if (!path || m_content->currentWidget() != m_workspace) {
-            return;
-        }
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (m_content->currentWidget() == m_workspace && droppedListFile(event->mimeData())) {
         event->acceptProposedAction();
-        m_model.setSelection(AppSection::subscribers);
-        importFile(*path);
     }
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+    const auto path = droppedListFile(event->mimeData());
+    if (!path || m_content->currentWidget() != m_workspace) {
+        return;
+    }
+    event->acceptProposedAction();
+    m_model.setSelection(AppSection::subscribers);
+    importFile(*path);
+}
 
 } // namespace quillmere
