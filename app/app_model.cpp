@@ -1,9 +1,12 @@
 #include "app/app_model.h"
 
 #include "core/error.h"
+#include "core/keychain_error.h"
 #include "core/keychain_store.h"
 #include "core/sample_data.h"
 #include "render/email_address.h"
+#include "render/reader_links.h"
+#include "ses/curl_transport.h"
 #include "ses/network_transport.h"
 
 #include <QCoreApplication>
@@ -14,7 +17,6 @@ namespace quillmere {
 namespace {
 
 const QString onboardingDoneKey = QStringLiteral("onboardingDone");
-constexpr int saveDelayMilliseconds = 400;
 
 QString normalisedAddress(const QString& email) {
     return email.trimmed().toLower();
@@ -36,34 +38,34 @@ AppModel::AppModel(Dependencies dependencies, QObject* parent)
     , m_arguments(dependencies.arguments ? *dependencies.arguments : QCoreApplication::arguments())
     , m_now(dependencies.now ? std::move(dependencies.now)
                              : [] { return QDateTime::currentDateTimeUtc(); })
-    , m_transport(dependencies.transport ? std::move(dependencies.transport)
+    , m_transport(dependencies.transport ? dependencies.transport
                                          : std::make_shared<NetworkTransport>())
+    , m_sendTransport(dependencies.sendTransport ? std::move(dependencies.sendTransport)
+                      : dependencies.transport   ? m_transport
+                                                 : std::make_shared<CurlTransport>())
     , m_sleep(std::move(dependencies.sleep))
     , m_clock(std::move(dependencies.clock))
+    , m_maxInFlight(dependencies.maxInFlight)
     , m_demoDeliveryDelay(dependencies.demoDeliveryDelay)
+    , m_firstWorkerPull(dependencies.firstWorkerPull)
     , m_workerPullInterval(dependencies.workerPullInterval)
-    , m_deliverySaveInterval(dependencies.deliverySaveInterval) {
+    , m_fixedAWSCredentials(std::move(dependencies.awsCredentials))
+    , m_demoSigningSecret(ReaderLinks::randomSecret())
+    , m_previewSecret(ReaderLinks::randomSecret()) {
+    m_keychain = new KeychainAccess(m_credentials, this);
+    connect(m_keychain, &KeychainAccess::waitingChanged, this, &AppModel::keychainWaitingChanged);
     m_onboardingDone = m_settings->value(onboardingDoneKey, false).toBool();
-    m_saveTimer.setSingleShot(true);
-    m_saveTimer.setInterval(saveDelayMilliseconds);
-    connect(&m_saveTimer, &QTimer::timeout, this, &AppModel::saveNowInBackground);
-    m_deliverySaveTimer.setSingleShot(true);
-    m_deliverySaveTimer.setInterval(int(m_deliverySaveInterval.count()));
-    connect(&m_deliverySaveTimer, &QTimer::timeout, this, [this] {
-        if (!m_saveTimer.isActive()) {
-            saveNowInBackground();
-        }
-    });
-    m_pullTimer.setInterval(int(m_workerPullInterval.count()));
-    connect(&m_pullTimer, &QTimer::timeout, this, [this] { pullDuringSend(); });
+    m_saver = new LibrarySaver(
+        m_store, [this] { return m_library; }, this);
+    connect(m_saver, &LibrarySaver::failed, this, &AppModel::showStatus);
 }
 
 AppModel::~AppModel() {
-    // Destroying the sender wakes a list send that sleeps between messages or waits in a pause;
-    // it must find the whole model still there, and learn that it is going away rather than
-    // carry on (push to the worker, judge the run, start timers) inside a half-destroyed model.
+    // Destroying the send wakes a run that sleeps between messages or waits in a pause; it must
+    // find the whole model still there, and learn that it is going away rather than carry on
+    // (push to the worker, judge the run, save) inside a half-destroyed model.
     m_closing = true;
-    m_sender.reset();
+    m_listSend.reset();
 }
 
 // MARK: start-up
@@ -74,28 +76,64 @@ QCoro::Task<void> AppModel::start() {
     if (arguments.contains(QStringLiteral("-demo"))) {
         enterDemo();
     } else {
-        try {
-            Library loaded = co_await m_store->load();
-            if (!self) {
-                co_return;
-            }
-            replaceLibrary(std::move(loaded));
-        } catch (const std::exception& error) {
-            if (!self) {
-                co_return;
-            }
-            // The empty library stays; the unreadable file is kept aside before anything can
-            // replace it, and the writer is told where.
-            const QString kept = m_store->unreadableBackupPath().value_or(m_store->path());
-            showStatus(QStringLiteral("Could not read your library: %1. It is kept as %2, and "
-                                      "a new library starts here.")
-                           .arg(errorText(error), kept));
+        co_await loadOwnLibrary();
+        if (!self) {
+            co_return;
         }
     }
-    refreshKeyPresence();
     applyLaunchArguments(arguments);
-    if (!m_isDemo && m_hasAWSKeys) {
-        refreshSESAndIdentity(); // in the background; the window does not wait for Amazon
+    if (!m_isDemo) {
+        readKeychainThenSES(); // in the background: the window waits for neither
+    }
+}
+
+QCoro::Task<void> AppModel::readKeychainThenSES() {
+    QPointer<AppModel> self(this);
+    co_await refreshKeyPresence();
+    try {
+        // Did it answer at all? A keychain that could not tell is not asked twice now.
+        co_await m_keychain->read(CredentialStore::Key::awsAccessKeyID);
+        // For the worker client and the preview, which cannot wait.
+        co_await m_keychain->read(CredentialStore::Key::workerAPIToken);
+        co_await m_keychain->read(CredentialStore::Key::workerSigningSecret);
+    } catch (const KeychainError&) {
+        co_return; // whatever needs it asks again and says why
+    }
+    if (self && !m_isDemo && m_hasAWSKeys) {
+        co_await refreshSESAndIdentity();
+    }
+}
+
+QCoro::Task<void> AppModel::loadOwnLibrary() {
+    QPointer<AppModel> self(this);
+    try {
+        Library loaded = co_await m_store->load();
+        if (!self) {
+            co_return;
+        }
+        replaceLibrary(std::move(loaded));
+        if (const auto partial = m_store->partial()) {
+            const auto quoted = [](const QStringList& names) {
+                return QLatin1Char('"') + names.join(QStringLiteral("\", \"")) + QLatin1Char('"');
+            };
+            showStatus(QStringLiteral("Part of your library was not read: the file has no %1 but "
+                                      "holds %2, which this version does not read. Nothing is "
+                                      "deleted; the file as it was is kept as %3.")
+                           .arg(quoted(partial->missing), quoted(partial->unread),
+                                m_store->backupPath().value_or(m_store->path())));
+        }
+        co_await recoverInterruptedSends();
+    } catch (const std::exception& error) {
+        if (!self) {
+            co_return;
+        }
+        // The empty library takes its place; the unreadable file is kept aside before anything
+        // can replace it, and the writer is told where.
+        replaceLibrary(Library{});
+        const QString kept = m_store->backupPath().value_or(m_store->path());
+        showStatus(QStringLiteral("Could not read your library: %1. It is kept as %2, and a new "
+                                  "library starts here.")
+                       .arg(errorText(error), kept));
     }
 }
 
@@ -163,15 +201,9 @@ void AppModel::setSelectedNewsletterID(std::optional<QUuid> id) {
 }
 
 std::optional<Newsletter> AppModel::selectedNewsletter() const {
-    if (!m_selectedNewsletterID) {
-        return std::nullopt;
-    }
-    for (const Newsletter& issue : m_library.newsletters) {
-        if (issue.id == *m_selectedNewsletterID) {
-            return issue;
-        }
-    }
-    return std::nullopt;
+    const Newsletter* issue =
+        m_selectedNewsletterID ? m_library.issue(*m_selectedNewsletterID) : nullptr;
+    return issue ? std::optional<Newsletter>(*issue) : std::nullopt;
 }
 
 void AppModel::setOnboardingDone(bool done) {
@@ -223,15 +255,18 @@ void AppModel::setSESError(std::optional<QString> error) {
     }
 }
 
-void AppModel::beginBusy() {
-    if (++m_busyCount == 1) {
-        Q_EMIT isBusyChanged();
+AppModel::BusyScope::BusyScope(AppModel& model)
+    : m_model(&model) {
+    if (++model.m_busyCount == 1) {
+        Q_EMIT model.isBusyChanged();
     }
 }
 
-void AppModel::endBusy() {
-    if (--m_busyCount == 0) {
-        Q_EMIT isBusyChanged();
+AppModel::BusyScope::~BusyScope() {
+    // A workflow that outlives the model (its coroutine resumed after the model went away)
+    // has nobody left to tell.
+    if (m_model && --m_model->m_busyCount == 0) {
+        Q_EMIT m_model->isBusyChanged();
     }
 }
 
@@ -241,17 +276,32 @@ void AppModel::selectFirstIssue() {
                                 : std::optional<QUuid>(m_library.newsletters.first().id));
 }
 
-void AppModel::refreshKeyPresence() {
-    const auto present = [this](const QString& account) {
-        const auto value = m_credentials->get(account);
-        return value && !value->isEmpty();
-    };
-    const bool stored = !m_isDemo && present(CredentialStore::Key::awsAccessKeyID) &&
-                        present(CredentialStore::Key::awsSecretAccessKey);
-    if (stored != m_hasAWSKeys) {
+QCoro::Task<void> AppModel::refreshKeyPresence() {
+    QPointer<AppModel> self(this);
+    bool stored = false;
+    if (!m_isDemo) {
+        try {
+            stored = (co_await loadCredentials()).has_value();
+        } catch (const KeychainError&) {
+            co_return; // cannot tell: what is shown stays as it was
+        }
+    }
+    if (self && stored != m_hasAWSKeys) {
         m_hasAWSKeys = stored;
         Q_EMIT awsKeysChanged();
     }
+}
+
+bool AppModel::refusedInDemo(bool onSESScreen) {
+    if (!m_isDemo) {
+        return false;
+    }
+    if (onSESScreen) {
+        setSESError(demoRefusal);
+    } else {
+        showStatus(demoRefusal);
+    }
+    return true;
 }
 
 void AppModel::libraryEdited(int parts, bool save) {
@@ -259,6 +309,7 @@ void AppModel::libraryEdited(int parts, bool save) {
         Q_EMIT profileChanged();
     }
     if (parts & subscribersPart) {
+        ++m_subscriberEdits;
         Q_EMIT subscribersChanged();
     }
     if (parts & newslettersPart) {
@@ -348,14 +399,10 @@ void AppModel::newIssue() {
 }
 
 void AppModel::updateIssue(const Newsletter& issue) {
-    for (Newsletter& stored : m_library.newsletters) {
-        if (stored.id == issue.id) {
-            if (!(stored == issue)) {
-                stored = issue;
-                libraryEdited(newslettersPart);
-            }
-            return;
-        }
+    Newsletter* stored = m_library.issue(issue.id);
+    if (stored && !(*stored == issue)) {
+        *stored = issue;
+        libraryEdited(newslettersPart);
     }
 }
 
@@ -470,8 +517,7 @@ qsizetype AppModel::count(SubscriberStatus status) const {
 void AppModel::enterDemo() {
     // Edits still waiting for their debounced save belong to the writer's own library: write
     // them now, before the sample takes its place.
-    if (m_saveTimer.isActive()) {
-        m_saveTimer.stop();
+    if (m_saver->isScheduled()) {
         saveNowInBackground();
     }
     if (!m_isDemo) {
@@ -500,17 +546,14 @@ QCoro::Task<void> AppModel::leaveDemo() {
     }
     setAccount(std::nullopt);
     setIdentity(std::nullopt);
-    Library loaded;
-    try {
-        loaded = co_await m_store->load();
-    } catch (const std::exception&) {
-        loaded = Library{};
-    }
+    co_await loadOwnLibrary();
     if (!self) {
         co_return;
     }
-    replaceLibrary(std::move(loaded));
-    refreshKeyPresence();
+    co_await refreshKeyPresence();
+    if (!self) {
+        co_return;
+    }
     selectFirstIssue();
     setOnboardingStartStep(firstIncompleteStep());
     setOnboardingDone(false);
@@ -519,55 +562,21 @@ QCoro::Task<void> AppModel::leaveDemo() {
 // MARK: saving
 
 void AppModel::scheduleSave() {
-    if (m_isDemo) {
-        return;
+    if (!m_isDemo) {
+        m_saver->schedule();
     }
-    m_unsaved = true;
-    m_saveTimer.start(); // restarting drops the pending one: the last change wins
 }
 
 void AppModel::saveNowInBackground() {
-    if (m_isDemo) {
-        return;
-    }
-    m_unsaved = false;
-    runSave(m_library);
-}
-
-QCoro::Task<void> AppModel::runSave(Library library) {
-    QPointer<AppModel> self(this);
-    try {
-        co_await m_store->save(std::move(library));
-        if (self) {
-            m_saveFailureShown = false;
-        }
-    } catch (const std::exception& error) {
-        // The previous file stays intact. Say so once, not on every keystroke; the next
-        // change (or quitting) tries again.
-        if (self) {
-            m_unsaved = true;
-            if (!m_saveFailureShown) {
-                m_saveFailureShown = true;
-                showStatus(QStringLiteral("Could not save your library: ") + errorText(error));
-            }
-        }
+    if (!m_isDemo) {
+        m_saver->saveNow();
     }
 }
 
 void AppModel::flushPendingSave() {
-    if (m_isDemo) {
-        return;
+    if (!m_isDemo) {
+        m_saver->flush();
     }
-    m_saveTimer.stop();
-    if (m_unsaved) {
-        m_unsaved = false;
-        try {
-            m_store->saveNow(m_library); // ordered after, and never overtaken by, queued saves
-        } catch (const std::exception&) {
-            m_unsaved = true;
-        }
-    }
-    m_store->waitForIdle();
 }
 
 // MARK: errors

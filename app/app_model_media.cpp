@@ -1,6 +1,7 @@
 // The issue's own images: where they live on this computer, and putting the ones the worker
 // lacks onto it before anything that shows them to readers goes out.
 #include "app/app_model.h"
+#include "core/keychain_error.h"
 #include "render/media_reference.h"
 #include "worker/worker_client_error.h"
 
@@ -20,14 +21,25 @@ QCoro::Task<bool> AppModel::hostImages(Newsletter issue) {
     if (names.isEmpty() || m_isDemo) {
         co_return true;
     }
+    QPointer<AppModel> self(this);
+    try {
+        co_await m_keychain->read(CredentialStore::Key::workerAPIToken);
+    } catch (const KeychainError& error) {
+        if (self) {
+            showStatus(error.description());
+        }
+        co_return false;
+    }
+    if (!self) {
+        co_return false;
+    }
     const auto client = makeWorkerClient();
     if (!client) {
         showStatus(QStringLiteral("Deploy the signup worker to host this issue's images."));
         co_return false;
     }
-    QPointer<AppModel> self(this);
     const QString folder = mediaFolder();
-    beginBusy();
+    const BusyScope busy(*this);
     bool hosted = true;
     try {
         for (const QString& name : names) {
@@ -67,16 +79,14 @@ QCoro::Task<bool> AppModel::hostImages(Newsletter issue) {
             showStatus(QStringLiteral("Could not upload this issue's images: ") + errorText(error));
         }
     }
-    if (self) {
-        endBusy();
-    }
     co_return hosted;
 }
 
-QCoro::Task<void> AppModel::hostImagesThenSend(Newsletter issue) {
+QCoro::Task<void> AppModel::hostImagesThenSend(Newsletter issue, std::optional<double> rate,
+                                               bool failedOnly) {
     QPointer<AppModel> self(this);
     if (co_await hostImages(issue) && self) {
-        sendToList(issue, true);
+        startListSend(issue, rate, failedOnly, true);
     }
 }
 

@@ -1,12 +1,14 @@
 // Sending an issue: the test send, the whole-list send through the bulk sender, the reader
 // links every email carries, and publishing to the archive once the list has been reached.
 #include "app/app_model.h"
+#include "core/keychain_error.h"
 #include "render/media_reference.h"
 #include "render/reader_links.h"
 #include "render/reader_message.h"
 #include "ses/compliance.h"
 #include "ses/ses_client.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QPointer>
 #include <qcoro/qcorotimer.h>
@@ -28,57 +30,27 @@ std::optional<QString> firstBlocking(const QList<ComplianceIssue>& issues) {
 
 } // namespace
 
-// Everything a running list send needs besides the model; shared by its callbacks.
-struct AppModel::SendRun {
-    QUuid issueID;
-    bool demo = false;
-    std::optional<SESClient> client;
-    QString from;
-    // The reader-independent part of every message, prepared once; each reader's message is
-    // built just before its delivery, so memory stays flat whatever the list size.
-    std::optional<ReaderMessage::Batch> messages;
-    QDateTime startedAt;
-    QSet<QUuid> attributed; // readers whose bounce, complaint or unsubscribe was counted
-    bool finished = false;
-};
-
 // MARK: links and rendering
 
-QString AppModel::signingSecret() {
+QCoro::Task<QString> AppModel::signingSecret() {
     if (m_isDemo) {
-        return demoSigningSecret;
+        co_return m_demoSigningSecret;
     }
-    if (m_signingSecret) {
-        return *m_signingSecret;
-    }
-    auto stored = m_credentials->get(CredentialStore::Key::workerSigningSecret);
-    if (!stored || stored->isEmpty()) {
-        stored = ReaderLinks::randomSecret();
-        try {
-            m_credentials->set(*stored, CredentialStore::Key::workerSigningSecret);
-        } catch (const std::exception&) {
-            // Links still work for this session; the worker gets this secret when deployed.
-        }
-    }
-    m_signingSecret = stored;
-    return *stored;
-}
-
-RenderContext AppModel::renderContext(const Newsletter& issue,
-                                      const std::optional<Subscriber>& reader) {
-    return ReaderMessage::context(issue, m_library.profile, reader, signingSecret());
+    co_return co_await m_keychain->readOrMake(CredentialStore::Key::workerSigningSecret,
+                                              &ReaderLinks::randomSecret);
 }
 
 RenderedEmail AppModel::previewEmail(const Newsletter& issue) {
-    RenderContext context = renderContext(issue, ReaderMessage::previewReader(now()));
+    QString secret = m_isDemo ? m_demoSigningSecret : m_previewSecret;
+    if (const auto known = m_keychain->known(CredentialStore::Key::workerSigningSecret);
+        !m_isDemo && known) {
+        secret = *known;
+    }
+    RenderContext context = ReaderMessage::context(issue, m_library.profile,
+                                                   ReaderMessage::previewReader(now()), secret);
     // The writer sees their images from this computer, hosted or not.
     context.mediaBase = QUrl::fromLocalFile(QFileInfo(mediaFolder()).path()).toString();
     return TemplateRenderer::render(context);
-}
-
-QByteArray AppModel::buildMessage(const Newsletter& issue, const Subscriber& reader) {
-    return ReaderMessage::build(issue, m_library.profile, reader, signingSecret(), now(),
-                                std::nullopt);
 }
 
 QList<ComplianceIssue> AppModel::complianceIssues(const Newsletter& issue) const {
@@ -100,8 +72,8 @@ std::optional<WorkerClient> AppModel::makeWorkerClient() const {
     if (!base.isValid() || base.scheme().isEmpty() || base.host().isEmpty()) {
         return std::nullopt;
     }
-    const auto token = m_credentials->get(CredentialStore::Key::workerAPIToken);
-    if (!token || token->isEmpty()) {
+    const auto token = m_keychain->known(CredentialStore::Key::workerAPIToken);
+    if (!token) {
         return std::nullopt;
     }
     return WorkerClient(base, *token, m_transport);
@@ -110,24 +82,38 @@ std::optional<WorkerClient> AppModel::makeWorkerClient() const {
 // MARK: test send
 
 QCoro::Task<void> AppModel::sendTest(Newsletter issue, QString address) {
-    const auto keys = loadCredentials();
+    if (refusedInDemo()) {
+        co_return;
+    }
+    QPointer<AppModel> self(this);
+    std::optional<AWSCredentials> keys;
+    QString secret;
+    try {
+        keys = co_await loadCredentials();
+        if (keys) {
+            secret = co_await signingSecret();
+        }
+    } catch (const KeychainError& error) {
+        if (self) {
+            showStatus(error.description());
+        }
+        co_return;
+    }
+    if (!self) {
+        co_return;
+    }
     if (!keys) {
         showStatus(QStringLiteral("Add your IAM access keys in Amazon SES first."));
         co_return;
     }
-    const SESClient client(*keys, m_library.profile.region, m_transport);
+    const SESClient client(*keys, m_library.profile.region, m_sendTransport);
     if (const auto blocking = firstBlocking(complianceIssues(issue))) {
         showStatus(QStringLiteral("Fix first: ") + *blocking);
         co_return;
     }
-    QPointer<AppModel> self(this);
-    beginBusy();
+    const BusyScope busy(*this);
     const bool hosted = co_await hostImages(issue);
-    if (!self) {
-        co_return;
-    }
-    if (!hosted) {
-        endBusy();
+    if (!self || !hosted) {
         co_return;
     }
     issue.subject = QStringLiteral("[Test] ") + issue.subject;
@@ -138,7 +124,8 @@ QCoro::Task<void> AppModel::sendTest(Newsletter issue, QString address) {
     reader.status = SubscriberStatus::active;
     reader.source = QStringLiteral("test");
     reader.createdAt = reader.updatedAt = now();
-    const QByteArray raw = buildMessage(issue, reader);
+    const QByteArray raw =
+        ReaderMessage::build(issue, m_library.profile, reader, secret, now(), std::nullopt);
     try {
         const QString messageID =
             co_await client.sendRaw(raw, m_library.profile.fromEmail, reader.email);
@@ -153,211 +140,110 @@ QCoro::Task<void> AppModel::sendTest(Newsletter issue, QString address) {
         }
         showStatus(errorText(error));
     }
-    endBusy();
 }
 
 // MARK: list send
 
-void AppModel::sendToList(const Newsletter& requested, bool imagesHosted) {
-    if (m_sendSession && !m_sendSession->isFinished) {
-        return; // one list send at a time
+void AppModel::sendToList(const Newsletter& issue, bool imagesHosted, std::optional<double> rate) {
+    startListSend(issue, rate, false, imagesHosted);
+}
+
+void AppModel::retryFailed(const Newsletter& issue) {
+    startListSend(issue, std::nullopt, true, false);
+}
+
+QCoro::Task<void> AppModel::startListSend(Newsletter requested, std::optional<double> rate,
+                                          bool failedOnly, bool imagesHosted) {
+    QPointer<AppModel> self(this);
+    const auto running = [this] { return m_listSend && m_listSend->isRunning(); };
+    if (running()) {
+        co_return; // one list send at a time
     }
     // The stored issue is the truth (the caller may hold an older copy of it).
-    Newsletter issue = requested;
-    for (const Newsletter& stored : std::as_const(m_library.newsletters)) {
-        if (stored.id == requested.id) {
-            issue = stored;
-        }
-    }
+    const auto stored = [this, &requested] {
+        const Newsletter* found = m_library.issue(requested.id);
+        return found ? *found : requested;
+    };
+    Newsletter issue = stored();
     if (const auto blocking = firstBlocking(complianceIssues(issue))) {
         showStatus(QStringLiteral("Fix first: ") + *blocking);
-        return;
+        co_return;
     }
     std::optional<AWSCredentials> keys;
+    QString secret;
     if (!m_isDemo) {
-        keys = loadCredentials();
+        try {
+            keys = co_await loadCredentials();
+            if (keys) {
+                secret = co_await signingSecret();
+                co_await m_keychain->read(CredentialStore::Key::workerAPIToken); // for the archive
+            }
+        } catch (const KeychainError& error) {
+            if (self) {
+                showStatus(error.description());
+            }
+            co_return;
+        }
+        if (!self || running()) {
+            co_return; // gone, or another send started while the keychain answered
+        }
         if (!keys) {
             showStatus(QStringLiteral("Add your IAM access keys in Amazon SES first."));
-            return;
+            co_return;
         }
+        issue = stored(); // as it stands now
     }
-    QList<Subscriber> recipients;
-    for (const Subscriber& s : std::as_const(m_library.subscribers)) {
-        if (isSendable(s.status) && !issue.deliveredIDs.contains(s.id)) {
-            recipients.append(s);
-        }
-    }
+    const QList<Subscriber> recipients = ListSend::recipients(m_library, issue, failedOnly);
     if (recipients.isEmpty()) {
         showStatus(QStringLiteral("No active subscribers left to send to."));
-        return;
+        // A send that reached everybody it could but never recorded its end does so now.
+        if (issue.status == CampaignStatus::sending || issue.status == CampaignStatus::paused) {
+            const bool reached = !issue.deliveredIDs.isEmpty();
+            issue.status = reached ? CampaignStatus::sent : CampaignStatus::failed;
+            issue.sentAt = reached ? std::optional(issue.sentAt.value_or(now())) : std::nullopt;
+            updateIssue(issue);
+            if (reached) {
+                publish(issue);
+            }
+        }
+        co_return;
     }
     if (!imagesHosted && !m_isDemo && !MediaReference::names(issue.markdown).isEmpty()) {
-        hostImagesThenSend(issue);
-        return;
+        hostImagesThenSend(issue, rate, failedOnly);
+        co_return;
     }
 
-    m_sender = std::make_unique<BulkSender>(sendRate(), listSendGuard, m_sleep, m_clock);
+    ListSend::Setup setup;
+    setup.issueID = issue.id;
+    setup.recipients = recipients;
+    setup.sender.ratePerSecond = rate.value_or(sendRate());
+    setup.sender.bounceGuard = listSendGuard;
+    setup.sender.maxInFlight = m_maxInFlight;
+    setup.sender.sleep = m_sleep;
+    setup.sender.clock = m_clock;
+    if (!m_isDemo) {
+        setup.client.emplace(*keys, m_library.profile.region, m_sendTransport);
+        setup.from = m_library.profile.fromEmail;
+        setup.messages.emplace(issue, m_library.profile, secret);
+        setup.journalPath = DeliveryJournal::path(m_store->path(), issue.id);
+    }
+    setup.demoDelay = m_demoDeliveryDelay;
+    setup.pullsWorker = makeWorkerClient().has_value();
+    setup.firstPull = m_firstWorkerPull;
+    setup.pullInterval = m_workerPullInterval;
+    setup.now = m_now;
+    try {
+        ListSend::Host& host = *this;
+        m_listSend = std::make_unique<ListSend>(host, std::move(setup));
+    } catch (const std::exception& error) {
+        showStatus(QStringLiteral("Could not start the send: ") + errorText(error));
+        co_return;
+    }
+    connect(m_listSend.get(), &ListSend::ended, this, &AppModel::sendEnded);
     issue.status = CampaignStatus::sending;
     issue.stats.recipients = issue.deliveredIDs.size() + recipients.size();
     updateIssue(issue);
-    setSendSession(
-        SendSession{issue.id, 0, 0, recipients.size(), QStringLiteral("Sending"), false, false});
-
-    auto run = std::make_shared<SendRun>();
-    run->issueID = issue.id;
-    run->demo = m_isDemo;
-    if (!m_isDemo) {
-        run->client.emplace(*keys, m_library.profile.region, m_transport);
-        run->from = m_library.profile.fromEmail;
-        run->messages.emplace(issue, m_library.profile, signingSecret());
-    }
-    run->startedAt = now();
-    m_sendRun = run;
-    if (makeWorkerClient()) {
-        m_pullTimer.start();
-    }
-    runListSend(std::move(run), std::move(recipients));
-}
-
-QCoro::Task<void> AppModel::runListSend(std::shared_ptr<SendRun> run,
-                                        QList<Subscriber> recipients) {
-    QPointer<AppModel> self(this);
-    BulkSender* sender = m_sender.get();
-    // Named before the co_await (see CONTRIBUTING.md); each callback re-checks the model.
-    BulkSender::Deliver deliverOne = [self, run](const Subscriber& reader) -> QCoro::Task<void> {
-        if (!self) {
-            throw std::runtime_error("the send was abandoned");
-        }
-        return self->deliver(run, reader);
-    };
-    BulkSender::CurrentStats stats = [self, run]() -> QCoro::Task<CampaignStats> {
-        CampaignStats current;
-        if (self) {
-            for (const Newsletter& issue : std::as_const(self->m_library.newsletters)) {
-                if (issue.id == run->issueID) {
-                    current = issue.stats;
-                }
-            }
-        }
-        co_return current;
-    };
-    BulkSender::OnProgress progress = [self, run](const SendProgress& report) -> QCoro::Task<void> {
-        if (self && !report.state.isFinal()) {
-            self->applyProgress(report, run->issueID);
-        }
-        co_return;
-    };
-    auto sending = sender->run(std::move(recipients), std::move(deliverOne), std::move(stats),
-                               std::move(progress));
-    const SendProgress final = co_await sending;
-    if (!self || m_closing) {
-        co_return;
-    }
-    run->finished = true;
-    m_pullTimer.stop();
-    // The last word from the worker before the run is judged and saved.
-    if (makeWorkerClient()) {
-        co_await pushAndPull(true);
-        if (!self) {
-            co_return;
-        }
-    }
-    applyProgress(final, run->issueID);
-    if (m_sendRun == run) {
-        m_sendRun.reset(); // later syncs no longer count against this issue
-    }
-}
-
-QCoro::Task<void> AppModel::deliver(std::shared_ptr<SendRun> run, Subscriber reader) {
-    QPointer<AppModel> self(this);
-    if (run->demo) {
-        QTimer pause;
-        pause.setSingleShot(true);
-        pause.start(int(m_demoDeliveryDelay.count()));
-        co_await pause;
-    } else {
-        const QByteArray raw = run->messages->build(reader, now(), std::nullopt);
-        co_await run->client->sendRaw(raw, run->from, reader.email);
-    }
-    if (self) {
-        countDelivered(run->issueID, reader.id);
-    }
-}
-
-void AppModel::countDelivered(const QUuid& issueID, const QUuid& readerID) {
-    for (Newsletter& issue : m_library.newsletters) {
-        if (issue.id == issueID) {
-            issue.deliveredIDs.insert(readerID);
-            issue.stats.sent = issue.deliveredIDs.size();
-            libraryEdited(newslettersPart, false);
-            // A crash must not make a resumed send mail these readers again: the delivered
-            // set reaches the disk at most a couple of seconds behind.
-            if (!m_isDemo) {
-                m_unsaved = true;
-                if (!m_deliverySaveTimer.isActive()) {
-                    m_deliverySaveTimer.start();
-                }
-            }
-            return;
-        }
-    }
-}
-
-void AppModel::applyProgress(const SendProgress& progress, const QUuid& issueID) {
-    Newsletter* issue = nullptr;
-    for (Newsletter& candidate : m_library.newsletters) {
-        if (candidate.id == issueID) {
-            issue = &candidate;
-        }
-    }
-    if (!issue) {
-        return;
-    }
-    issue->stats.failed = progress.failed;
-    QString state;
-    bool finished = false;
-    bool publishNow = false;
-    const CampaignStatus before = issue->status;
-    using Kind = SendProgress::State::Kind;
-    switch (progress.state.kind) {
-    case Kind::running:
-        state = QStringLiteral("Sending");
-        break;
-    case Kind::paused:
-        state = QStringLiteral("Paused");
-        issue->status = CampaignStatus::paused;
-        break;
-    case Kind::finished:
-        state = QStringLiteral("Finished");
-        finished = true;
-        if (issue->status != CampaignStatus::sent) {
-            issue->status = CampaignStatus::sent;
-            issue->sentAt = now();
-            publishNow = true;
-        }
-        break;
-    case Kind::cancelled:
-        state = QStringLiteral("Cancelled");
-        finished = true;
-        issue->status = CampaignStatus::paused;
-        break;
-    case Kind::halted:
-        state = QStringLiteral("Halted: ") + progress.state.reason;
-        finished = true;
-        issue->status = CampaignStatus::paused;
-        break;
-    }
-    const Newsletter stored = *issue;
-    libraryEdited(newslettersPart, finished || stored.status != before);
-    setSendSession(SendSession{issueID, progress.sent, progress.failed, progress.total, state,
-                               state == QLatin1String("Paused"), finished});
-    if (finished) {
-        m_pullTimer.stop();
-        m_deliverySaveTimer.stop();
-    }
-    if (publishNow) {
-        publish(stored);
-    }
+    m_listSend->start();
 }
 
 void AppModel::setSendSession(std::optional<SendSession> session) {
@@ -368,43 +254,85 @@ void AppModel::setSendSession(std::optional<SendSession> session) {
 }
 
 QCoro::Task<void> AppModel::pauseSend() {
-    if (m_sender) {
-        m_sender->pause();
-    }
-    if (m_sendSession && !m_sendSession->isFinished) {
-        SendSession session = *m_sendSession;
-        session.isPaused = true;
-        session.state = QStringLiteral("Paused");
-        setSendSession(session);
-        for (Newsletter issue : std::as_const(m_library.newsletters)) {
-            if (issue.id == session.newsletterID) {
-                issue.status = CampaignStatus::paused;
-                updateIssue(issue);
-                break;
-            }
-        }
+    if (m_listSend) {
+        m_listSend->pause();
     }
     co_return;
 }
 
-QCoro::Task<void> AppModel::resumeSend() {
-    if (m_sender) {
-        m_sender->resume();
+QCoro::Task<void> AppModel::resumeSend(bool confirmHalt) {
+    if (m_listSend) {
+        m_listSend->resume(confirmHalt);
     }
-    if (m_sendSession && !m_sendSession->isFinished) {
-        SendSession session = *m_sendSession;
-        session.isPaused = false;
-        session.state = QStringLiteral("Sending");
-        setSendSession(session);
-        for (Newsletter issue : std::as_const(m_library.newsletters)) {
-            if (issue.id == session.newsletterID) {
-                issue.status = CampaignStatus::sending;
-                updateIssue(issue);
-                break;
+    co_return;
+}
+
+void AppModel::cancelSend() {
+    if (m_listSend) {
+        m_listSend->cancel();
+    }
+}
+
+SendPlan AppModel::sendPlan(const Newsletter& issue) const {
+    return SendPlan::make(ListSend::recipients(m_library, issue).size(), sendRate(), m_account);
+}
+
+QList<Subscriber> AppModel::uncertainReaders(const QUuid& issueID) const {
+    QList<Subscriber> readers;
+    if (const Newsletter* issue = m_library.issue(issueID)) {
+        for (const Subscriber& s : m_library.subscribers) {
+            if (issue->uncertainIDs.contains(s.id)) {
+                readers.append(s);
             }
         }
     }
-    co_return;
+    return readers;
+}
+
+void AppModel::sendRecorded() {
+    libraryEdited(newslettersPart, false);
+    if (!m_isDemo) {
+        m_saver->markUnsaved(); // a quit writes it; a crash leaves it to the journal
+    }
+}
+
+QCoro::Task<bool> AppModel::saveSendState() {
+    if (m_isDemo) {
+        co_return true;
+    }
+    QPointer<AppModel> self(this);
+    try {
+        co_await m_store->save(m_library);
+        co_return true;
+    } catch (const std::exception& error) {
+        if (self) {
+            m_saver->markUnsaved();
+            showStatus(QStringLiteral("Could not save your library: ") + errorText(error));
+        }
+        co_return false;
+    }
+}
+
+QCoro::Task<void> AppModel::pullWorkerChanges() {
+    if (!m_pulling) {
+        co_await syncWithWorker(true);
+    }
+}
+
+QCoro::Task<void> AppModel::recoverInterruptedSends() {
+    bool changed = false;
+    const QStringList journals = ListSend::recover(m_library, m_store->path(), &changed);
+    if (!changed) {
+        co_return;
+    }
+    QPointer<AppModel> self(this);
+    libraryEdited(newslettersPart, false);
+    const bool saved = co_await saveSendState();
+    if (self && saved) {
+        for (const QString& journal : journals) {
+            QFile::remove(journal);
+        }
+    }
 }
 
 // MARK: archive
@@ -441,48 +369,6 @@ QCoro::Task<void> AppModel::publish(Newsletter issue) {
             showStatus(QStringLiteral("Sent. Archive publish failed: ") + errorText(error));
         }
     }
-}
-
-// MARK: the worker's news during a send
-
-void AppModel::attributeToSend(const QList<std::pair<QUuid, SubscriberStatus>>& changes) {
-    // While a list send runs (and at its last pull), a reader it reached who bounces,
-    // complains or leaves counts against the issue once, so the bounce guard and the stats
-    // see real numbers.
-    if (!m_sendRun || changes.isEmpty()) {
-        return;
-    }
-    for (Newsletter& issue : m_library.newsletters) {
-        if (issue.id != m_sendRun->issueID) {
-            continue;
-        }
-        bool counted = false;
-        for (const auto& [reader, status] : changes) {
-            if (!issue.deliveredIDs.contains(reader) || m_sendRun->attributed.contains(reader)) {
-                continue;
-            }
-            qint64* counter = status == SubscriberStatus::bounced        ? &issue.stats.bounced
-                              : status == SubscriberStatus::complained   ? &issue.stats.complained
-                              : status == SubscriberStatus::unsubscribed ? &issue.stats.unsubscribed
-                                                                         : nullptr;
-            if (counter) {
-                ++*counter;
-                m_sendRun->attributed.insert(reader);
-                counted = true;
-            }
-        }
-        if (counted) {
-            libraryEdited(newslettersPart, false);
-        }
-        return;
-    }
-}
-
-QCoro::Task<void> AppModel::pullDuringSend() {
-    if (m_pulling || !m_sendRun || m_sendRun->finished) {
-        co_return;
-    }
-    co_await pushAndPull(true);
 }
 
 } // namespace quillmere

@@ -1,6 +1,7 @@
 // The workflows that connect the writer's accounts and keep the list in step: AWS keys, the SES
 // account and domain, DNS records, the worker's deployment, synchronisation and CSV import.
 #include "app/app_model.h"
+#include "app/worker_deployment.h"
 #include "core/keychain_error.h"
 #include "import/csv_importer.h"
 #include "render/reader_links.h"
@@ -12,6 +13,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
+#include <QSet>
+#include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
+#include <qcoro/qcorofuture.h>
+
+#include <atomic>
 
 namespace quillmere {
 
@@ -37,34 +44,72 @@ QString sendingDomain(const SenderProfile& profile) {
 
 } // namespace
 
-std::optional<AWSCredentials> AppModel::loadCredentials() const {
-    const auto accessKey = m_credentials->get(CredentialStore::Key::awsAccessKeyID);
-    const auto secretKey = m_credentials->get(CredentialStore::Key::awsSecretAccessKey);
-    if (!accessKey || accessKey->isEmpty() || !secretKey || secretKey->isEmpty()) {
-        return std::nullopt;
+QCoro::Task<std::optional<AWSCredentials>> AppModel::loadCredentials() {
+    if (m_fixedAWSCredentials) {
+        co_return m_fixedAWSCredentials;
     }
-    return AWSCredentials{*accessKey, *secretKey, std::nullopt};
+    const auto accessKey = co_await m_keychain->read(CredentialStore::Key::awsAccessKeyID);
+    if (!accessKey) {
+        co_return std::nullopt;
+    }
+    const auto secretKey = co_await m_keychain->read(CredentialStore::Key::awsSecretAccessKey);
+    if (!secretKey) {
+        co_return std::nullopt;
+    }
+    co_return AWSCredentials{*accessKey, *secretKey, std::nullopt};
 }
 
-void AppModel::saveAWSKeys(const QString& accessKey, const QString& secretKey) {
-    try {
-        m_credentials->set(trimSpacesAndTabs(accessKey), CredentialStore::Key::awsAccessKeyID);
-        m_credentials->set(trimSpacesAndTabs(secretKey), CredentialStore::Key::awsSecretAccessKey);
-        setSESError(std::nullopt);
-    } catch (const KeychainError& error) {
-        setSESError(QStringLiteral("Could not save to the system keychain: ") + errorText(error));
+QCoro::Task<bool> AppModel::saveAWSKeys(QString accessKey, QString secretKey) {
+    if (refusedInDemo(true)) {
+        co_return false;
     }
-    refreshKeyPresence();
+    QPointer<AppModel> self(this);
+    const BusyScope busy(*this);
+    bool saved = false;
+    try {
+        co_await m_keychain->write(trimSpacesAndTabs(accessKey),
+                                   CredentialStore::Key::awsAccessKeyID);
+        co_await m_keychain->write(trimSpacesAndTabs(secretKey),
+                                   CredentialStore::Key::awsSecretAccessKey);
+        saved = true;
+    } catch (const KeychainError& error) {
+        if (self) {
+            setSESError(error.isUnavailable()
+                            ? error.description()
+                            : QStringLiteral("Could not save to the system keychain: ") +
+                                  errorText(error));
+        }
+    }
+    if (!self) {
+        co_return false;
+    }
+    if (saved) {
+        setSESError(std::nullopt);
+        updateWorkerKeys();
+    }
+    co_await refreshKeyPresence();
+    co_return saved;
 }
 
 QCoro::Task<void> AppModel::refreshSES() {
-    const auto keys = loadCredentials();
-    if (!keys) {
+    if (refusedInDemo(true)) {
         co_return;
     }
     QPointer<AppModel> self(this);
+    std::optional<AWSCredentials> keys;
+    try {
+        keys = co_await loadCredentials();
+    } catch (const KeychainError& error) {
+        if (self) {
+            setSESError(error.description());
+        }
+        co_return;
+    }
+    if (!self || !keys) {
+        co_return;
+    }
     const SESClient client(*keys, m_library.profile.region, m_transport);
-    beginBusy();
+    const BusyScope busy(*this);
     try {
         SESAccount account = co_await client.getAccount();
         if (!self) {
@@ -78,16 +123,23 @@ QCoro::Task<void> AppModel::refreshSES() {
         }
         setSESError(errorText(error));
     }
-    endBusy();
 }
 
 QCoro::Task<void> AppModel::refreshIdentity() {
     const QString domain = sendingDomain(m_library.profile);
-    const auto keys = loadCredentials();
-    if (domain.isEmpty() || !keys) {
+    if (m_isDemo || domain.isEmpty()) {
         co_return;
     }
     QPointer<AppModel> self(this);
+    std::optional<AWSCredentials> keys;
+    try {
+        keys = co_await loadCredentials();
+    } catch (const KeychainError&) {
+        co_return; // a background check: the SES screen says why when asked
+    }
+    if (!self || !keys) {
+        co_return;
+    }
     const SESClient client(*keys, m_library.profile.region, m_transport);
     try {
         SESIdentity identity = co_await client.getIdentity(domain);
@@ -108,19 +160,33 @@ QCoro::Task<void> AppModel::refreshSESAndIdentity() {
 }
 
 QCoro::Task<void> AppModel::verifyDomain() {
+    if (refusedInDemo(true)) {
+        co_return;
+    }
     const QString domain = sendingDomain(m_library.profile);
     if (domain.isEmpty()) {
         setSESError(QStringLiteral("Enter your sending domain."));
         co_return;
     }
-    const auto keys = loadCredentials();
+    QPointer<AppModel> self(this);
+    std::optional<AWSCredentials> keys;
+    try {
+        keys = co_await loadCredentials();
+    } catch (const KeychainError& error) {
+        if (self) {
+            setSESError(error.description());
+        }
+        co_return;
+    }
+    if (!self) {
+        co_return;
+    }
     if (!keys) {
         setSESError(QStringLiteral("Add your IAM access keys first."));
         co_return;
     }
-    QPointer<AppModel> self(this);
     const SESClient client(*keys, m_library.profile.region, m_transport);
-    beginBusy();
+    const BusyScope busy(*this);
     bool created = false;
     try {
         SESIdentity identity = co_await client.createDomainIdentity(domain);
@@ -147,7 +213,6 @@ QCoro::Task<void> AppModel::verifyDomain() {
             setSESError(errorText(error));
         }
     }
-    endBusy();
 }
 
 QList<DNSRecord> AppModel::dnsRecords() const {
@@ -164,45 +229,64 @@ QList<DNSRecord> AppModel::dnsRecords() const {
 }
 
 QCoro::Task<void> AppModel::deployWorker(QString cloudflareToken, QString accountID) {
+    if (refusedInDemo()) {
+        co_return;
+    }
     QPointer<AppModel> self(this);
-    beginBusy();
+    const BusyScope busy(*this);
     const auto script = WorkerResources::script();
     const auto schema = WorkerResources::schema();
     if (!script || !schema) {
         showStatus(QStringLiteral("Worker template missing from the app bundle."));
-        endBusy();
         co_return;
     }
-    auto apiToken = m_credentials->get(CredentialStore::Key::workerAPIToken);
-    if (!apiToken || apiToken->isEmpty()) {
-        apiToken = ReaderLinks::randomSecret();
+    // Everything the worker is handed comes from the keychain, and a new token or secret is kept
+    // there before it is deployed: the app must be able to speak to its worker and sign links
+    // it accepts. A keychain that cannot answer stops the deployment here.
+    std::optional<AWSCredentials> keys;
+    QString apiToken;
+    QString signing;
+    try {
+        keys = co_await loadCredentials();
+        apiToken = co_await m_keychain->readOrMake(CredentialStore::Key::workerAPIToken,
+                                                   &ReaderLinks::randomSecret);
+        signing = co_await signingSecret();
+    } catch (const KeychainError& error) {
+        if (self) {
+            showStatus(error.description());
+        }
+        co_return;
+    }
+    if (!self) {
+        co_return;
     }
     try {
-        m_credentials->set(*apiToken, CredentialStore::Key::workerAPIToken);
-        m_credentials->set(cloudflareToken, CredentialStore::Key::cloudflareAPIToken);
-    } catch (const std::exception&) {
-        // The deployment itself does not need them stored; the next one will try again.
+        co_await m_keychain->write(cloudflareToken, CredentialStore::Key::cloudflareAPIToken);
+    } catch (const KeychainError&) {
+        // The deployment does not need it kept; the next one asks for it again.
+    }
+    if (!self) {
+        co_return;
     }
     QMap<QString, QString> secrets{
-        {QStringLiteral("API_TOKEN"), *apiToken},
-        {QStringLiteral("SIGNING_SECRET"), signingSecret()},
+        {QStringLiteral("API_TOKEN"), apiToken},
+        {QStringLiteral("SIGNING_SECRET"), signing},
     };
-    if (const auto keys = loadCredentials()) {
+    if (keys) {
         secrets.insert(QStringLiteral("AWS_ACCESS_KEY_ID"), keys->accessKeyID);
         secrets.insert(QStringLiteral("AWS_SECRET_ACCESS_KEY"), keys->secretAccessKey);
     }
-    const SenderProfile& profile = m_library.profile;
-    const QMap<QString, QString> vars{
-        {QStringLiteral("PUBLICATION_NAME"), profile.publicationName},
-        {QStringLiteral("FROM_EMAIL"), profile.fromEmail},
-        {QStringLiteral("AWS_REGION"), profile.region},
-        {QStringLiteral("DOUBLE_OPT_IN"),
-         profile.doubleOptIn ? QStringLiteral("true") : QStringLiteral("false")},
-    };
+    // The worker accepts bounces and complaints from the topics of this account only.
+    QString accountProblem;
+    const std::optional<QString> awsAccount = co_await awsAccountID(&accountProblem);
+    if (!self) {
+        co_return;
+    }
+    const QMap<QString, QString> vars = WorkerDeployment::vars(m_library.profile, awsAccount);
     const CloudflareDeployer deployer(cloudflareToken, m_transport);
     try {
-        auto deployment =
-            deployer.deploy(accountID, QStringLiteral("postwick"), *script, *schema, vars, secrets);
+        auto deployment = deployer.deploy(accountID, WorkerDeployment::scriptName, *script, *schema,
+                                          vars, secrets);
         const QUrl url = co_await deployment;
         if (!self) {
             co_return;
@@ -210,104 +294,58 @@ QCoro::Task<void> AppModel::deployWorker(QString cloudflareToken, QString accoun
         SenderProfile updated = m_library.profile;
         updated.workerBaseURL = url.toString();
         setProfile(updated);
-        showStatus(QStringLiteral("Worker live at ") + url.toString());
+        showStatus(QStringLiteral("Worker live at ") + url.toString() +
+                   (accountProblem.isEmpty()
+                        ? QString()
+                        : QStringLiteral(". Bounce routing stays off until your AWS account can "
+                                         "be read: ") +
+                              accountProblem));
     } catch (const std::exception& error) {
         if (!self) {
             co_return;
         }
         showStatus(errorText(error));
     }
-    endBusy();
 }
 
 QCoro::Task<void> AppModel::syncSubscribers() {
+    if (refusedInDemo()) {
+        co_return;
+    }
+    QPointer<AppModel> self(this);
+    try {
+        co_await m_keychain->read(CredentialStore::Key::workerAPIToken);
+    } catch (const KeychainError& error) {
+        if (self) {
+            showStatus(error.description());
+        }
+        co_return;
+    }
+    if (!self) {
+        co_return;
+    }
     if (!makeWorkerClient()) {
         showStatus(QStringLiteral("Deploy the worker first."));
         co_return;
     }
-    QPointer<AppModel> self(this);
-    beginBusy();
-    co_await pushAndPull(false);
-    if (self) {
-        endBusy();
-    }
-}
-
-QCoro::Task<bool> AppModel::pushAndPull(bool quiet) {
-    const auto client = makeWorkerClient();
-    if (!client) {
-        co_return false;
-    }
-    QPointer<AppModel> self(this);
-    m_pulling = true;
-    const std::optional<QDateTime> since = m_library.lastSync;
-    QList<Subscriber> changed;
-    for (const Subscriber& s : std::as_const(m_library.subscribers)) {
-        if (!since || s.updatedAt > *since) {
-            changed.append(s);
-        }
-    }
-    try {
-        if (!changed.isEmpty()) {
-            co_await client->upsertSubscribers(std::move(changed));
-            if (!self) {
-                co_return false;
-            }
-        }
-        const QList<Subscriber> fetched = co_await client->fetchSubscribers(since);
-        if (!self) {
-            co_return false;
-        }
-        mergeFetched(fetched);
-        m_library.lastSync = now();
-        libraryEdited(subscribersPart | syncPart);
-        if (!quiet) {
-            showStatus(QStringLiteral("Synced %1 changes from the worker.").arg(fetched.size()));
-        }
-    } catch (const std::exception& error) {
-        if (!self) {
-            co_return false;
-        }
-        m_pulling = false;
-        if (!quiet) {
-            showStatus(errorText(error));
-        }
-        co_return false;
-    }
-    m_pulling = false;
-    co_return true;
-}
-
-void AppModel::mergeFetched(const QList<Subscriber>& fetched) {
-    QHash<QString, qsizetype> byAddress;
-    byAddress.reserve(m_library.subscribers.size());
-    for (qsizetype i = 0; i < m_library.subscribers.size(); ++i) {
-        byAddress.insert(m_library.subscribers[i].email, i);
-    }
-    QList<std::pair<QUuid, SubscriberStatus>> changes;
-    for (const Subscriber& remote : fetched) {
-        const auto found = byAddress.constFind(remote.email);
-        if (found == byAddress.constEnd()) {
-            byAddress.insert(remote.email, m_library.subscribers.size());
-            m_library.subscribers.append(remote);
-            continue;
-        }
-        Subscriber& local = m_library.subscribers[*found];
-        if (local.status != remote.status) {
-            changes.append({local.id, remote.status});
-        }
-        local.status = remote.status; // the worker's state wins
-        local.updatedAt = remote.updatedAt;
-    }
-    attributeToSend(changes);
+    const BusyScope busy(*this);
+    co_await syncWithWorker(false);
 }
 
 QCoro::Task<void> AppModel::pushImported(QList<Subscriber> added) {
-    const auto client = makeWorkerClient();
-    if (!client) {
+    if (m_isDemo) {
         co_return;
     }
     QPointer<AppModel> self(this);
+    try {
+        co_await m_keychain->read(CredentialStore::Key::workerAPIToken);
+    } catch (const KeychainError&) {
+        co_return; // the next sync pushes them
+    }
+    const auto client = self ? makeWorkerClient() : std::nullopt;
+    if (!client) {
+        co_return;
+    }
     const qsizetype count = added.size();
     try {
         const qint64 pushed = co_await client->upsertSubscribers(std::move(added));
@@ -323,48 +361,164 @@ QCoro::Task<void> AppModel::pushImported(QList<Subscriber> added) {
     }
 }
 
-void AppModel::importCSV(const QString& path) {
-    const QFileInfo info(path);
+// What the interface thread and a running import share.
+struct ImportJob {
+    std::atomic<qint64> read{0};
+    std::atomic<qint64> size{0};
+    std::atomic<bool> cancelled{false};
+};
+
+namespace {
+
+struct ImportOutcome {
+    enum { imported, unreadable, cancelled } kind = unreadable;
+    CSVImportResult result;   // its subscribers moved into `merged`
+    QList<Subscriber> merged; // the library's list with the new readers after it
+    qsizetype added = 0;
+    qsizetype alreadyThere = 0;
+};
+
+// Everything that takes time, on a thread of the pool: reading, decoding, importing, and
+// leaving out the addresses the library already holds.
+ImportOutcome importOffThread(const QString& path, const QList<Subscriber>& existing,
+                              const QDateTime& now, const std::shared_ptr<ImportJob>& job) {
+    ImportOutcome outcome;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        showStatus(QStringLiteral("Could not read ") + info.fileName() + QStringLiteral("."));
-        return;
+        return outcome;
     }
-    const QByteArray bytes = file.readAll();
+    auto result = CSVImporter::importFile(file, QFileInfo(path).completeBaseName(), now,
+                                          [&job](qint64 read, qint64 size) {
+                                              job->read = read;
+                                              job->size = size;
+                                              return !job->cancelled.load();
+                                          });
+    if (!result) {
+        outcome.kind = ImportOutcome::cancelled;
+        return outcome;
+    }
     if (file.error() != QFileDevice::NoError) {
-        showStatus(QStringLiteral("Could not read ") + info.fileName() + QStringLiteral("."));
-        return;
+        return outcome;
     }
-    const CSVImportResult result =
-        CSVImporter::importCSV(CSVImporter::decodeFile(bytes), info.completeBaseName());
-
     QSet<QString> known;
-    known.reserve(m_library.subscribers.size() + result.subscribers.size());
-    for (const Subscriber& s : std::as_const(m_library.subscribers)) {
+    known.reserve(existing.size() + result->subscribers.size());
+    for (const Subscriber& s : existing) {
         known.insert(s.email);
     }
-    QList<Subscriber> added;
-    qsizetype alreadyThere = 0;
-    for (const Subscriber& s : result.subscribers) {
-        if (known.contains(s.email)) {
-            ++alreadyThere;
-            continue;
+    const qsizetype imported = result->subscribers.size();
+    result->subscribers.removeIf([&known](const Subscriber& s) {
+        const qsizetype before = known.size();
+        known.insert(s.email);
+        return known.size() == before;
+    });
+    outcome.added = result->subscribers.size();
+    outcome.alreadyThere = imported - outcome.added;
+    if (existing.isEmpty()) {
+        outcome.merged = std::move(result->subscribers);
+    } else {
+        outcome.merged = existing;
+        outcome.merged.append(std::move(result->subscribers));
+    }
+    result->subscribers.clear();
+    outcome.result = std::move(*result);
+    outcome.kind = ImportOutcome::imported;
+    return outcome;
+}
+
+} // namespace
+
+void AppModel::cancelImport() {
+    if (m_importJob) {
+        m_importJob->cancelled = true;
+    }
+}
+
+void AppModel::clearLastImport() {
+    if (m_lastImport) {
+        m_lastImport.reset();
+        Q_EMIT lastImportChanged();
+    }
+}
+
+QCoro::Task<void> AppModel::importCSV(QString path) {
+    if (m_importJob) {
+        showStatus(QStringLiteral("An import is running already."));
+        co_return;
+    }
+    QPointer<AppModel> self(this);
+    const QString fileName = QFileInfo(path).fileName();
+    auto job = std::make_shared<ImportJob>();
+    m_importJob = job;
+    const auto setProgress = [this](std::optional<ImportProgress> progress) {
+        if (m_importProgress != progress) {
+            m_importProgress = std::move(progress);
+            Q_EMIT importProgressChanged();
         }
-        known.insert(s.email);
-        added.append(s);
+    };
+    setProgress(ImportProgress{fileName, 0});
+    QTimer poll; // the progress bar follows the import, at the pace of the eye
+    poll.setInterval(100);
+    connect(&poll, &QTimer::timeout, this, [job, fileName, setProgress] {
+        const qint64 size = job->size;
+        setProgress(ImportProgress{fileName, size > 0 ? double(job->read) / double(size) : 0});
+    });
+    poll.start();
+
+    const QList<Subscriber> existing = m_library.subscribers; // shared, not copied
+    auto work = [path, existing, time = now(), job] {
+        return importOffThread(path, existing, time, job);
+    };
+    auto future = QtConcurrent::run(std::move(work));
+    ImportOutcome outcome = co_await future;
+    if (!self) {
+        co_return;
     }
-    m_library.subscribers.append(added);
+    poll.stop();
+    m_importJob.reset();
+    setProgress(std::nullopt);
+    if (outcome.kind == ImportOutcome::unreadable) {
+        showStatus(QStringLiteral("Could not read ") + fileName + QStringLiteral("."));
+        co_return;
+    }
+    if (outcome.kind == ImportOutcome::cancelled) {
+        showStatus(QStringLiteral("Import of %1 cancelled; nothing was added.").arg(fileName));
+        co_return;
+    }
+
+    if (m_library.subscribers.isSharedWith(existing)) {
+        // Nothing changed meanwhile: the list made off the interface thread takes its place.
+        m_library.subscribers = std::move(outcome.merged);
+    } else {
+        // The list changed while the file was read: add the new readers to it as it is now.
+        QSet<QString> known;
+        for (const Subscriber& s : std::as_const(m_library.subscribers)) {
+            known.insert(s.email);
+        }
+        QList<Subscriber> added;
+        for (const Subscriber& s : outcome.merged.sliced(existing.size())) {
+            if (!known.contains(s.email)) {
+                known.insert(s.email);
+                added.append(s);
+            }
+        }
+        outcome.alreadyThere += outcome.added - added.size();
+        outcome.added = added.size();
+        m_library.subscribers.append(added);
+    }
     libraryEdited(subscribersPart);
 
+    const CSVImportResult& result = outcome.result;
     QString format = rawValue(result.format);
     format[0] = format[0].toUpper();
     showStatus(QStringLiteral("Imported %1 from %2 export. Skipped %3, duplicates %4.")
-                   .arg(added.size())
+                   .arg(outcome.added)
                    .arg(format)
                    .arg(result.skipped.size())
-                   .arg(result.duplicates + alreadyThere));
-    if (!added.isEmpty()) {
-        pushImported(std::move(added));
+                   .arg(result.duplicates + outcome.alreadyThere));
+    m_lastImport = ImportReport{fileName, result.skipped};
+    Q_EMIT lastImportChanged();
+    if (outcome.added > 0) {
+        pushImported(m_library.subscribers.sliced(m_library.subscribers.size() - outcome.added));
     }
 }
 

@@ -12,16 +12,21 @@ struct SendSession {
     qint64 sent = 0;
     qint64 failed = 0;
     qint64 total = 0;
-    QString state; // "Sending", "Paused", "Finished", "Cancelled" or "Halted: " and the reason
-    bool isPaused = false;
+    // "Sending", "Paused", "Paused: " and why the sender paused itself, "Halted: " and the
+    // bounce guard's reason, "Finished" or "Cancelled".
+    QString state;
+    bool isPaused = false; // paused or halted: waiting for the writer
     bool isFinished = false;
+    qint64 uncertain = 0; // may or may not have received it
+    qint64 retrying = 0;  // waiting to be tried again in this run
+    bool isHalted = false;
 
     bool operator==(const SendSession&) const = default;
 };
 
 inline size_t qHash(const SendSession& s, size_t seed = 0) {
     return qHashMulti(seed, s.newsletterID, s.sent, s.failed, s.total, s.state, s.isPaused,
-                      s.isFinished);
+                      s.isFinished, s.uncertain, s.retrying, s.isHalted);
 }
 
 } // namespace quillmere

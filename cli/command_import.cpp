@@ -2,6 +2,8 @@
 #include "core/iso_date.h"
 #include "import/csv_importer.h"
 
+#include <QBuffer>
+#include <QFile>
 #include <QFileInfo>
 
 namespace quillmere::cli {
@@ -107,13 +109,27 @@ int runImport(const QStringList& arguments) {
     }
     const QString& path = files.first();
     const bool fromStdin = path == QLatin1String("-");
-    QString text =
-        CSVImporter::decodeFile(readFileOrStdin(fromStdin ? std::nullopt : std::optional(path)));
     // Like the application: the file's name without its extension labels the subscribers.
     const QString label =
         source.value_or(fromStdin ? QStringLiteral("import") : QFileInfo(path).completeBaseName());
-    const CSVImportResult result = CSVImporter::importCSV(text, label);
-    text.clear();
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    std::optional<CSVImportResult> imported;
+    if (fromStdin) {
+        QByteArray bytes = readFileOrStdin(std::nullopt);
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::ReadOnly);
+        imported = CSVImporter::importFile(buffer, label, now);
+    } else {
+        // Streamed: a file larger than memory imports too.
+        QFile file(path);
+        if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly)) {
+            throw UsageError(QStringLiteral("cannot read %1: %2")
+                                 .arg(path, QFileInfo(path).isDir() ? QStringLiteral("a folder")
+                                                                    : file.errorString()));
+        }
+        imported = CSVImporter::importFile(file, label, now);
+    }
+    const CSVImportResult& result = *imported;
     writeResult(result);
     return exitSuccess;
 }

@@ -10,6 +10,7 @@ int runVerify(const QStringList& arguments);
 int runSign(const QStringList& arguments);
 int runRender(const QStringList& arguments);
 int runEmail(const QStringList& arguments);
+int runSend(const QStringList& arguments);
 int runExport(const QStringList& arguments);
 int runMedia(const QStringList& arguments);
 
@@ -104,6 +105,34 @@ const QList<Command>& commands() {
                         "<message>\", nothing when all is well. Exits 1 when a finding blocks "
                         "the send, 2 when the file or the arguments are wrong.\n"),
          runCheck},
+        {QStringLiteral("send"), QStringLiteral("send an issue to the whole list"),
+         QStringLiteral(
+             "Usage: quillmere-cli send --library FILE --issue ID|first [--rate R] [--secret S]\n\n"
+             "Sends the issue to its active readers not yet reached, exactly as the app does:\n"
+             "paced, journaled as it goes (a send cut short resumes without mailing anybody\n"
+             "twice), guarded against bounces (with worker pulls when the library names a\n"
+             "worker whose token is in the credential store), and published to the archive\n"
+             "once sent. The library file is written back with the result.\n\n"
+             "Options:\n"
+             "  --library FILE   the library file (library.json)\n"
+             "  --issue ID       the issue's id, or \"first\" for the first issue in the file\n"
+             "  --rate R         messages per second (default: 80 % of the account's rate)\n"
+             "  --secret S       the reader-link secret (default: the credential store's)\n"
+             "  --help           this text\n\n"
+             "Credentials come from AWS_ACCESS_KEY_ID, AWS_SECRET_ACCESS_KEY and\n"
+             "AWS_SESSION_TOKEN; the region from the library's profile; AWS_ENDPOINT_URL_SESV2\n"
+             "or AWS_ENDPOINT_URL name another endpoint. Progress goes to standard error; one\n"
+             "JSON object to standard output, keys sorted:\n"
+             "  {\"delivered\": n, \"failed\": n, \"issue\": \"ID\", \"seconds\": x,\n"
+             "   \"skipped\": n, \"state\": \"sent\"|\"paused\"|\"halted\"|\"failed\", "
+             "\"uncertain\": n}\n"
+             "delivered, failed and uncertain count this run; skipped counts the active readers\n"
+             "an earlier run already reached, failed or left uncertain. A bounce-guard halt or\n"
+             "a pause (SES refusing messages, the daily quota) ends the run resumable.\n"
+             "SIGTERM or SIGINT: messages in flight complete, the library is written, exit 4.\n\n"
+             "Exit status: 0 sent with no failed or uncertain reader, 3 sent with some, 4 paused,\n"
+             "halted or failed, 2 on bad arguments or an unreadable library (nothing written).\n"),
+         runSend},
         {QStringLiteral("export"), QStringLiteral("write the subscribers as CSV"),
          QStringLiteral("Usage: quillmere-cli export --library FILE [--status S]\n\n"
                         "Writes the subscribers of the library FILE to standard output as CSV "

@@ -13,6 +13,7 @@ struct CampaignStats {
     qint64 bounced = 0;
     qint64 complained = 0;
     qint64 unsubscribed = 0;
+    QJsonObject otherMembers = {}; // kept as read and written back: see Library::otherMembers
 
     // Fractions of `sent` (0.05 is 5 %); 0 when nothing was sent.
     double bounceRate() const { return sent == 0 ? 0.0 : double(bounced) / double(sent); }
@@ -25,8 +26,8 @@ struct CampaignStats {
 };
 
 inline size_t qHash(const CampaignStats& s, size_t seed = 0) {
-    return qHashMulti(seed, s.recipients, s.sent, s.failed, s.bounced, s.complained,
-                      s.unsubscribed);
+    return qHashMulti(seed, s.recipients, s.sent, s.failed, s.bounced, s.complained, s.unsubscribed,
+                      s.otherMembers);
 }
 
 } // namespace quillmere

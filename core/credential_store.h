@@ -1,13 +1,20 @@
 #pragma once
 
-#include <QString>
+#include "core/cancel_token.h"
 
+#include <QString>
+#include <qcoro/qcorotask.h>
+
+#include <memory>
 #include <optional>
 
 namespace quillmere {
 
 // The few secrets kept outside the library file, each one text under an account name.
-// Implementations: KeychainStore (the system keychain) and MemoryCredentialStore (tests, demo).
+// Implementations: KeychainStore (the system keychain) and MemoryCredentialStore (tests).
+//
+// "Not there" and "cannot tell" are different answers: a locked keychain, none running or one
+// that does not answer raises KeychainError (KeychainError::unavailable), never gives none.
 class CredentialStore {
 public:
     struct Key {
@@ -20,12 +27,16 @@ public:
 
     virtual ~CredentialStore() = default;
 
-    // The stored text, or none when missing, unreadable or the store is unavailable.
-    virtual std::optional<QString> get(const QString& account) = 0;
-    // Update or add; raises KeychainError.
-    virtual void set(const QString& value, const QString& account) = 0;
+    // The stored text, or none when there is no such entry. Waits through the system's unlock
+    // prompt; `cancel` ends the wait with KeychainError.
+    virtual QCoro::Task<std::optional<QString>> read(QString account,
+                                                     std::shared_ptr<CancelToken> cancel) = 0;
+    // Update or add, waiting through the system's unlock or new-keyring prompt. Raises
+    // KeychainError; a write that raised (cancelled too) never lands later.
+    virtual QCoro::Task<void> write(QString value, QString account,
+                                    std::shared_ptr<CancelToken> cancel) = 0;
     // Never fails; a missing entry is no error.
-    virtual void remove(const QString& account) = 0;
+    virtual QCoro::Task<void> remove(QString account) = 0;
 };
 
 } // namespace quillmere

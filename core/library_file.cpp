@@ -2,12 +2,12 @@
 
 #include "core/decoding_error.h"
 #include "core/file_error.h"
-#include "core/library_json.h"
+#include "core/library_json_reader.h"
+#include "core/library_json_writer.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonDocument>
 #include <QSaveFile>
 
 namespace quillmere::LibraryFile {
@@ -28,34 +28,17 @@ void restrictToOwner(const QString& path) {
 } // namespace
 
 QByteArray encode(const Library& library) {
-    return LibraryJSON::write(library);
+    return LibraryJSONWriter::write(library);
 }
 
 Library decode(const QByteArray& bytes) {
-    if (auto library = LibraryJSON::readFast(bytes)) {
-        return std::move(*library);
-    }
-    // Anything out of the ordinary, including every damaged file, goes through the strict
-    // reader, which names what failed.
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
-    if (error.error != QJsonParseError::NoError) {
-        throw DecodingError(QStringLiteral("Library"), QString(), QString(),
-                            QStringLiteral("not valid JSON (%1 at byte %2)")
-                                .arg(error.errorString())
-                                .arg(error.offset));
-    }
-    if (!document.isObject()) {
-        throw DecodingError(QStringLiteral("Library"), QString(), QString(),
-                            QStringLiteral("the document is not a JSON object"));
-    }
-    return Library::fromJson(document.object());
+    return LibraryJSONReader::read(bytes).library;
 }
 
-Library read(const QString& path) {
+Loaded load(const QString& path) {
     QFile file(path);
     if (!file.exists()) {
-        return Library{};
+        return {};
     }
     if (!file.open(QIODevice::ReadOnly)) {
         throw FileError(path, QStringLiteral("read"), file.errorString());
@@ -64,7 +47,12 @@ Library read(const QString& path) {
     if (file.error() != QFileDevice::NoError) {
         throw FileError(path, QStringLiteral("read"), file.errorString());
     }
-    return decode(bytes);
+    LibraryJSONReader::Reading reading = LibraryJSONReader::read(bytes);
+    Loaded loaded{std::move(reading.library), std::nullopt};
+    if (!reading.missing.isEmpty() && !loaded.library.otherMembers.isEmpty()) {
+        loaded.partial = Partial{reading.missing, loaded.library.otherMembers.keys()};
+    }
+    return loaded;
 }
 
 void write(const QString& path, const Library& library) {
@@ -78,11 +66,22 @@ void write(const QString& path, const Library& library) {
     restrictToOwner(folder);
     const QByteArray bytes = encode(library);
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    // Unbuffered, so that a failing write reports the system's reason ("No space left on
+    // device"): a buffered one fails inside commit() as "Unknown error".
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         throw FileError(path, QStringLiteral("write"), file.errorString());
     }
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    if (file.write(bytes) != bytes.size() || !file.commit()) {
+    // A short write is no error to Qt; writing the rest makes the system say why it stopped.
+    qint64 written = 0;
+    while (written < bytes.size()) {
+        const qint64 n = file.write(bytes.constData() + written, bytes.size() - written);
+        if (n <= 0) {
+            break;
+        }
+        written += n;
+    }
+    if (written != bytes.size() || !file.commit()) {
         const QString reason = file.errorString();
         file.cancelWriting();
         throw FileError(path, QStringLiteral("write"), reason);

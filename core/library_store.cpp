@@ -22,6 +22,7 @@ struct LibraryStore::Shared {
     QMutex fileMutex; // orders the blocking calls with the background jobs
     QMutex stateMutex;
     std::optional<QString> backupPending;
+    std::optional<LibraryFile::Partial> partial;
     std::atomic<int> saves{0};
     std::atomic<quint64> nextSequence{0};
     quint64 writtenSequence = 0; // under fileMutex
@@ -29,16 +30,28 @@ struct LibraryStore::Shared {
     Library load(const QString& path) {
         QMutexLocker lock(&fileMutex);
         try {
-            return LibraryFile::read(path);
-        } catch (const std::exception&) {
-            // Whatever the file holds must survive the next save: remember to keep it aside.
+            LibraryFile::Loaded loaded = LibraryFile::load(path);
             QMutexLocker state(&stateMutex);
-            if (!backupPending && QFile::exists(path)) {
-                backupPending = path + QStringLiteral(".unreadable-") +
-                                QDateTime::currentDateTimeUtc().toString(
-                                    QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
+            partial = loaded.partial;
+            if (partial) {
+                keepAsideBeforeSaving(path);
             }
+            return std::move(loaded.library);
+        } catch (const std::exception&) {
+            // Whatever the file holds must survive the next save.
+            QMutexLocker state(&stateMutex);
+            partial.reset();
+            keepAsideBeforeSaving(path);
             throw;
+        }
+    }
+
+    // Under stateMutex: the next save copies the file aside first.
+    void keepAsideBeforeSaving(const QString& path) {
+        if (!backupPending && QFile::exists(path)) {
+            backupPending =
+                path + QStringLiteral(".before-") +
+                QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
         }
     }
 
@@ -57,7 +70,7 @@ struct LibraryStore::Shared {
         if (backup && QFile::exists(path)) {
             QFile::remove(*backup);
             if (!QFile::copy(path, *backup)) {
-                throw FileError(*backup, QStringLiteral("keep the unreadable library as"),
+                throw FileError(*backup, QStringLiteral("keep the library as it was as"),
                                 QStringLiteral("the copy failed"));
             }
             QFile::setPermissions(*backup, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
@@ -151,9 +164,14 @@ void LibraryStore::saveNow(const Library& library) {
     m_shared->save(m_path, library, ++m_shared->nextSequence);
 }
 
-std::optional<QString> LibraryStore::unreadableBackupPath() const {
+std::optional<QString> LibraryStore::backupPath() const {
     QMutexLocker state(&m_shared->stateMutex);
     return m_shared->backupPending;
+}
+
+std::optional<LibraryFile::Partial> LibraryStore::partial() const {
+    QMutexLocker state(&m_shared->stateMutex);
+    return m_shared->partial;
 }
 
 void LibraryStore::waitForIdle() {

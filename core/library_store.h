@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/library.h"
+#include "core/library_file.h"
 
 #include <QString>
 #include <qcoro/qcorotask.h>
@@ -23,8 +24,9 @@ public:
     static QString defaultPath();
     const QString& path() const { return m_path; }
 
-    // A missing file is the empty library; an unreadable or malformed one raises, and the store
-    // then keeps that file aside (see unreadableBackupPath) before its next save replaces it.
+    // A missing file is the empty library; an unreadable or malformed one raises. The store keeps
+    // such a file, and one that loaded only in part (see partial), aside before its next save
+    // replaces it (see backupPath).
     QCoro::Task<Library> load();
     QCoro::Task<void> save(Library library);
 
@@ -32,8 +34,11 @@ public:
     Library loadNow();
     void saveNow(const Library& library);
 
-    // Where the file that failed to load is (or will be) kept, until a save has kept it.
-    std::optional<QString> unreadableBackupPath() const;
+    // Where the file as it was before this process is (or will be) kept: "library.json.before-"
+    // and the UTC time of the load. None once a save has kept it, or when nothing needs keeping.
+    std::optional<QString> backupPath() const;
+    // What the last load could not place, when it read the file only in part.
+    std::optional<LibraryFile::Partial> partial() const;
 
     // Blocks until every load and save handed to the background thread has finished.
     void waitForIdle();

@@ -4,7 +4,37 @@
 
 namespace quillmere {
 
-std::optional<QString> MemoryCredentialStore::get(const QString& account) {
+QCoro::Task<std::optional<QString>> MemoryCredentialStore::read(QString account,
+                                                                std::shared_ptr<CancelToken>) {
+    ++m_reads;
+    if (!m_available) {
+        throw KeychainError();
+    }
+    co_return get(account);
+}
+
+QCoro::Task<void> MemoryCredentialStore::write(QString value, QString account,
+                                               std::shared_ptr<CancelToken>) {
+    ++m_writes;
+    if (!m_available) {
+        throw KeychainError();
+    }
+    if (m_failStatus) {
+        throw KeychainError(*m_failStatus, QStringLiteral("Writes are switched off"));
+    }
+    set(value, account);
+    co_return;
+}
+
+QCoro::Task<void> MemoryCredentialStore::remove(QString account) {
+    ++m_writes;
+    if (m_available) {
+        m_values.remove(account);
+    }
+    co_return;
+}
+
+std::optional<QString> MemoryCredentialStore::get(const QString& account) const {
     const auto it = m_values.constFind(account);
     if (it == m_values.constEnd()) {
         return std::nullopt;
@@ -13,14 +43,7 @@ std::optional<QString> MemoryCredentialStore::get(const QString& account) {
 }
 
 void MemoryCredentialStore::set(const QString& value, const QString& account) {
-    if (m_failStatus) {
-        throw KeychainError(*m_failStatus, QStringLiteral("Writes are switched off"));
-    }
     m_values.insert(account, value);
-}
-
-void MemoryCredentialStore::remove(const QString& account) {
-    m_values.remove(account);
 }
 
 } // namespace quillmere

@@ -1,7 +1,7 @@
 #include "core/newsletter.h"
 
 #include "core/iso_date.h"
-#include "core/json_reader.h"
+#include "core/library_json_reader.h"
 #include "core/uuid_text.h"
 
 #include <QJsonArray>
@@ -95,30 +95,19 @@ QJsonObject Newsletter::toJson() const {
     if (sentAt) {
         o.insert(QLatin1String("sentAt"), IsoDate::format(*sentAt));
     }
-    return o;
+    if (!failedIDs.isEmpty()) {
+        o.insert(QLatin1String("failedIDs"),
+                 QJsonArray::fromStringList(sortedUuidTexts(failedIDs)));
+    }
+    if (!uncertainIDs.isEmpty()) {
+        o.insert(QLatin1String("uncertainIDs"),
+                 QJsonArray::fromStringList(sortedUuidTexts(uncertainIDs)));
+    }
+    return LibraryJSONReader::withOtherMembers(o, otherMembers);
 }
 
 Newsletter Newsletter::fromJson(const QJsonValue& value, const QString& path) {
-    const JsonReader r(value, QStringLiteral("Newsletter"), path);
-    Newsletter n;
-    n.id = r.uuid(QLatin1String("id"));
-    n.subject = r.string(QLatin1String("subject"));
-    n.previewText = r.string(QLatin1String("previewText"));
-    n.markdown = r.string(QLatin1String("markdown"));
-    n.emailTemplate = r.enumeration<EmailTemplate>(QLatin1String("template"));
-    n.status = r.enumeration<CampaignStatus>(QLatin1String("status"));
-    n.createdAt = r.date(QLatin1String("createdAt"));
-    n.sentAt = r.optionalDate(QLatin1String("sentAt"));
-    n.stats =
-        CampaignStats::fromJson(r.value(QLatin1String("stats")), path + QStringLiteral(".stats"));
-    const QLatin1String deliveredKey("deliveredIDs");
-    const QJsonArray delivered = r.array(deliveredKey);
-    n.deliveredIDs.reserve(delivered.size());
-    qsizetype index = 0;
-    for (const QJsonValue& element : delivered) {
-        n.deliveredIDs.insert(r.uuidElement(element, deliveredKey, index++));
-    }
-    return n;
+    return LibraryJSONReader::readRecord<Newsletter>(LibraryJSONReader::compactJson(value), path);
 }
 
 } // namespace quillmere

@@ -26,6 +26,12 @@ struct Newsletter {
     std::optional<QDateTime> sentAt; // set when a list send finishes
     CampaignStats stats;
     QSet<QUuid> deliveredIDs; // readers already reached; a resumed send skips them
+    // Readers SES refused for good ("Retry Failed" tries them again), and readers whose message
+    // may or may not have arrived (the connection broke after it went out): never sent to
+    // again without the writer. Stored only when not empty.
+    QSet<QUuid> failedIDs;
+    QSet<QUuid> uncertainIDs;
+    QJsonObject otherMembers = {}; // kept as read and written back: see Library::otherMembers
 
     // The archive path of the published issue: the subject reduced to ASCII letters and digits
     // joined by hyphens (at most 80 characters, "issue" when nothing is left), a hyphen and the
@@ -41,7 +47,7 @@ struct Newsletter {
 inline size_t qHash(const Newsletter& n, size_t seed = 0) {
     return qHashMulti(seed, n.id, n.subject, n.previewText, n.markdown, n.emailTemplate, n.status,
                       n.createdAt, n.sentAt.value_or(QDateTime()), n.sentAt.has_value(), n.stats,
-                      n.deliveredIDs);
+                      n.deliveredIDs, n.failedIDs, n.uncertainIDs, n.otherMembers);
 }
 
 // Sorted upper-case texts of a set of ids: the stable order in which files hold them.

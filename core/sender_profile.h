@@ -17,6 +17,7 @@ struct SenderProfile {
     QString domain;
     QString workerBaseURL; // empty until the worker is deployed
     bool doubleOptIn = true;
+    QJsonObject otherMembers = {}; // kept as read and written back: see Library::otherMembers
 
     QJsonObject toJson() const;
     static SenderProfile fromJson(const QJsonValue& value, const QString& path);
@@ -26,7 +27,7 @@ struct SenderProfile {
 
 inline size_t qHash(const SenderProfile& p, size_t seed = 0) {
     return qHashMulti(seed, p.publicationName, p.fromName, p.fromEmail, p.replyTo, p.postalAddress,
-                      p.region, p.domain, p.workerBaseURL, p.doubleOptIn);
+                      p.region, p.domain, p.workerBaseURL, p.doubleOptIn, p.otherMembers);
 }
 
 } // namespace quillmere

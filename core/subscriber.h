@@ -19,6 +19,7 @@ struct Subscriber {
     QString source; // "manual", "import:substack", "signup-form", "worker", ...
     QDateTime createdAt = IsoDate::epoch();
     QDateTime updatedAt = IsoDate::epoch();
+    QJsonObject otherMembers = {}; // kept as read and written back: see Library::otherMembers
 
     QJsonObject toJson() const;
     static Subscriber fromJson(const QJsonValue& value, const QString& path);
@@ -27,7 +28,8 @@ struct Subscriber {
 };
 
 inline size_t qHash(const Subscriber& s, size_t seed = 0) {
-    return qHashMulti(seed, s.id, s.email, s.name, s.status, s.source, s.createdAt, s.updatedAt);
+    return qHashMulti(seed, s.id, s.email, s.name, s.status, s.source, s.createdAt, s.updatedAt,
+                      s.otherMembers);
 }
 
 } // namespace quillmere

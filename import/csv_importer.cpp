@@ -2,10 +2,13 @@
 
 #include "core/iso_date.h"
 #include "import/csv_scanner.h"
+#include "import/csv_text_source.h"
 #include "render/email_address.h"
 
 #include <QDate>
+#include <QIODevice>
 #include <QSet>
+#include <QStringDecoder>
 #include <QTime>
 #include <QUuid>
 
@@ -176,14 +179,29 @@ QString lowerAscii(QStringView address) {
     return out;
 }
 
-bool isBlankRecord(const QVarLengthArray<QStringView, 32>& fields) {
-    for (QStringView field : fields) {
-        if (!trimSpacesAndTabs(field).isEmpty()) {
-            return false;
+// A field's text. QString::fromUtf8 would drop a byte order mark at its start, which inside a
+// file is part of the field.
+QString fieldText(QByteArrayView utf8) {
+    if (!utf8.startsWith("\xEF\xBB\xBF")) {
+        return QString::fromUtf8(utf8);
+    }
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    return decoder.decode(utf8);
+}
+
+bool isBlankRecord(const QVarLengthArray<QByteArrayView, 32>& fields) {
+    for (QByteArrayView field : fields) {
+        for (const char c : field) {
+            if (c != ' ' && c != '\t') {
+                return false;
+            }
         }
     }
     return true;
 }
+
+// How often the importer reports progress and hears whether to stop.
+constexpr qsizetype recordsPerProgress = 4096;
 
 // Reads `count` ASCII digits exactly, or between 1 and `count` when `exact` is false.
 bool readNumber(QStringView s, qsizetype& i, int count, bool exact, int& out) {
@@ -358,12 +376,15 @@ CSVFormat detectFormat(const QStringList& header) {
 
 QList<Row> tokenize(QStringView text) {
     QList<Row> rows;
-    CSVScanner scanner(text);
+    CSVScanner scanner(text.toUtf8());
     while (scanner.next()) {
+        if (scanner.unclosedQuoteLine()) {
+            continue; // not a record
+        }
         QStringList fields;
         fields.reserve(scanner.fields().size());
-        for (QStringView field : scanner.fields()) {
-            fields.append(field.toString());
+        for (QByteArrayView field : scanner.fields()) {
+            fields.append(fieldText(field));
         }
         rows.append(Row{scanner.line(), std::move(fields)});
     }
@@ -378,34 +399,46 @@ QList<QStringList> parseRows(QStringView text) {
     return rows;
 }
 
+QByteArray skippedRowsCSV(const QList<SkippedRow>& rows) {
+    QByteArray out = "line,reason\r\n";
+    for (const SkippedRow& row : rows) {
+        QByteArray reason = row.reason.toUtf8();
+        reason.replace('"', "\"\"");
+        out += QByteArray::number(row.line) + ",\"" + reason + "\"\r\n";
+    }
+    return out;
+}
+
 QString decodeFile(const QByteArray& bytes) {
-    if (QByteArrayView(bytes).isValidUtf8()) {
-        return QString::fromUtf8(bytes);
-    }
-    // A UTF-8 byte order mark before Latin-1 text is a mixed file's mark, not three letters of
-    // the first column name.
-    QByteArrayView latin1(bytes);
-    if (latin1.startsWith("\xEF\xBB\xBF")) {
-        latin1 = latin1.sliced(3);
-    }
-    return QString::fromLatin1(latin1);
+    return CSVTextSource::decode(bytes);
 }
 
-CSVImportResult importCSV(QStringView text, const QString& source) {
-    return importCSV(text, source, QDateTime::currentDateTimeUtc());
-}
+namespace {
 
-CSVImportResult importCSV(QStringView text, const QString& source, const QDateTime& now) {
+// The import of the records a scanner reads. `expectedSize` (bytes of text) sizes the lists;
+// `progress` may stop it.
+std::optional<CSVImportResult> importRecords(CSVScanner& scanner, const QString& source,
+                                             const QDateTime& now, qint64 expectedSize,
+                                             const std::function<bool()>& progress) {
     CSVImportResult result;
-    CSVScanner scanner(text);
-    if (!scanner.next()) {
+    const QString unclosedQuote = QStringLiteral("Quote opened on line %1 is never closed");
+    // The header is the first record that could be read.
+    bool hasHeader = false;
+    while (!hasHeader && scanner.next()) {
+        if (const auto quoteLine = scanner.unclosedQuoteLine()) {
+            result.skipped.append(SkippedRow{scanner.line(), unclosedQuote.arg(*quoteLine)});
+        } else {
+            hasHeader = true;
+        }
+    }
+    if (!hasHeader) {
         return result;
     }
 
     QStringList header;
     header.reserve(scanner.fields().size());
-    for (QStringView name : scanner.fields()) {
-        header.append(normalisedName(name));
+    for (QByteArrayView name : scanner.fields()) {
+        header.append(normalisedName(fieldText(name)));
     }
     result.format = detectFormat(header);
 
@@ -439,44 +472,52 @@ CSVImportResult importCSV(QStringView text, const QString& source, const QDateTi
     const QDateTime importTime = now.toUTC();
     const QString missingEmail = QStringLiteral("Missing email");
     QSet<QString> seen;
-    const qsizetype dataStart = scanner.position();
+    const qint64 dataStart = scanner.consumed();
     qsizetype records = 0;
 
     while (scanner.next()) {
-        if (++records == sampleRecords) {
+        if (++records % recordsPerProgress == 0 && progress && !progress()) {
+            return std::nullopt;
+        }
+        if (records == sampleRecords) {
             // Room for the whole list at once spares the list and the address set repeated
             // regrowth (each a fresh copy of everything so far). Capacity that stays unused is
             // never touched, so an estimate on the high side costs address space only; a sample
             // of records shorter than any real export's is no basis for one.
-            const double perRecord = double(scanner.position() - dataStart) / double(records);
+            const double perRecord = double(scanner.consumed() - dataStart) / double(records);
             if (perRecord >= minimumSampledRecordLength) {
                 const auto expected =
-                    qsizetype(double(scanner.size() - scanner.position()) / perRecord * 1.25) +
+                    qsizetype(double(expectedSize - scanner.consumed()) / perRecord * 1.25) +
                     records;
                 try {
-                    result.subscribers.reserve(expected);
-                    seen.reserve(expected);
+                    result.subscribers.reserve(std::max(expected, records));
+                    seen.reserve(std::max(expected, records));
                 } catch (const std::bad_alloc&) {
                     // Growing as the rows come works as well.
                 }
             }
+        }
+        if (const auto quoteLine = scanner.unclosedQuoteLine()) {
+            result.skipped.append(SkippedRow{scanner.line(), unclosedQuote.arg(*quoteLine)});
+            continue;
         }
         const auto& fields = scanner.fields();
         if (isBlankRecord(fields)) {
             continue;
         }
         const auto value = [&fields](std::optional<qsizetype> column) {
-            return column && *column < fields.size() ? fields[*column].trimmed() : QStringView();
+            return column && *column < fields.size() ? QString::fromUtf8(fields[*column]).trimmed()
+                                                     : QString();
         };
 
-        const QStringView address = value(emailColumn);
+        const QString address = value(emailColumn);
         if (address.isEmpty()) {
             result.skipped.append(SkippedRow{scanner.line(), missingEmail});
             continue;
         }
         if (!EmailAddress::isValid(address)) {
             result.skipped.append(
-                SkippedRow{scanner.line(), QStringLiteral("Invalid email: ").append(address)});
+                SkippedRow{scanner.line(), QStringLiteral("Invalid email: ") + address});
             continue;
         }
         QString email = lowerAscii(address);
@@ -487,17 +528,15 @@ CSVImportResult importCSV(QStringView text, const QString& source, const QDateTi
             continue;
         }
 
-        QString name;
-        if (const QStringView full = value(fullNameColumn); !full.isEmpty()) {
-            name = full.toString();
-        } else {
-            const QStringView first = value(firstNameColumn);
-            const QStringView last = value(lastNameColumn);
+        QString name = value(fullNameColumn);
+        if (name.isEmpty()) {
+            const QString first = value(firstNameColumn);
+            const QString last = value(lastNameColumn);
             if (!first.isEmpty() && !last.isEmpty()) {
                 name.reserve(first.size() + 1 + last.size());
                 name.append(first).append(u' ').append(last);
             } else {
-                name = (first.isEmpty() ? last : first).toString();
+                name = first.isEmpty() ? last : first;
             }
         }
 
@@ -529,7 +568,7 @@ CSVImportResult importCSV(QStringView text, const QString& source, const QDateTi
             }
             break;
         case CSVFormat::generic:
-            if (const QStringView word = value(statusColumn); word.isEmpty()) {
+            if (const QString word = value(statusColumn); word.isEmpty()) {
                 ++result.assumedActive;
             } else {
                 status = mapStatus(word).value_or(Status::pending);
@@ -540,9 +579,39 @@ CSVImportResult importCSV(QStringView text, const QString& source, const QDateTi
             break;
         }
 
-        const QDateTime createdAt = parseDate(value(createdColumn)).value_or(importTime);
+        const QDateTime createdAt =
+            createdColumn ? parseDate(value(createdColumn)).value_or(importTime) : importTime;
         result.subscribers.append(Subscriber{QUuid::createUuid(), std::move(email), std::move(name),
                                              status, label, createdAt, importTime});
+    }
+    return result;
+}
+
+} // namespace
+
+CSVImportResult importCSV(QStringView text, const QString& source) {
+    return importCSV(text, source, QDateTime::currentDateTimeUtc());
+}
+
+CSVImportResult importCSV(QStringView text, const QString& source, const QDateTime& now) {
+    QByteArray utf8 = text.toUtf8();
+    const qint64 size = utf8.size();
+    CSVScanner scanner(std::move(utf8));
+    return *importRecords(scanner, source, now, size, {});
+}
+
+std::optional<CSVImportResult> importFile(QIODevice& file, const QString& source,
+                                          const QDateTime& now, const Progress& progress) {
+    CSVTextSource text(file);
+    const auto report = [&] { return !progress || progress(text.position(), text.size()); };
+    if (!report()) {
+        return std::nullopt;
+    }
+    CSVScanner scanner([&text](QByteArray& out) { return text.next(out); });
+    std::optional<CSVImportResult> result =
+        importRecords(scanner, source, now, text.size(), report);
+    if (result && progress) {
+        progress(text.size(), text.size());
     }
     return result;
 }

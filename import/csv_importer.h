@@ -11,7 +11,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
+
+class QIODevice;
 
 // Turns the CSV export of another newsletter service (Substack, Beehiiv, Mailchimp) or any file
 // with an email column into subscribers. Pure functions of the text: the importer never fails,
@@ -43,13 +46,23 @@ QList<QStringList> parseRows(QStringView text);
 // The export a header row belongs to; names are compared trimmed and lower-cased.
 CSVFormat detectFormat(const QStringList& header);
 
-// The text of a file's bytes: UTF-8 when they are valid UTF-8, else ISO Latin-1 (what older
-// spreadsheet exports write).
+// Reads an open file as it comes, in pieces, so that a list larger than memory still imports;
+// its encoding is recognised as CSVTextSource says. `progress` hears the bytes read so far and
+// the file's size every few thousand rows; returning false stops the import, and then there is
+// no result.
+using Progress = std::function<bool(qint64 read, qint64 size)>;
+std::optional<CSVImportResult> importFile(QIODevice& file, const QString& source,
+                                          const QDateTime& now, const Progress& progress = {});
+
+// Skipped rows as a CSV file of their own ("line,reason"), for the writer to fix and import.
+QByteArray skippedRowsCSV(const QList<SkippedRow>& rows);
+
+// The whole text of a file's bytes, by the rules of importFile.
 QString decodeFile(const QByteArray& bytes);
 
 // The steps importCSV is built on.
 
-// The records with their starting lines.
+// The records with their starting lines (a record whose quote is never closed is none).
 QList<Row> tokenize(QStringView text);
 
 // Position of the first candidate present in the header (candidates in priority order, each at

@@ -1,12 +1,12 @@
 #include "ses/network_transport.h"
 
+#include "ses/http_text.h"
 #include "ses/transport_error.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPointer>
-#include <QStringDecoder>
 #include <qcoro/qcoronetworkreply.h>
 
 namespace quillmere {
@@ -20,43 +20,6 @@ constexpr const char* abortedProperty = "quillmere.aborted";
 struct DeleteLater {
     void operator()(QObject* object) const { object->deleteLater(); }
 };
-
-// RFC 9110 token characters: what a method or header name may hold.
-bool isToken(QStringView text) {
-    if (text.isEmpty()) {
-        return false;
-    }
-    for (QChar c : text) {
-        const char16_t u = c.unicode();
-        const bool ok = (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') ||
-                        (u >= '0' && u <= '9') || QStringView(u"!#$%&'*+-.^_`|~").contains(c);
-        if (!ok) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// A value with a line break or NUL would let its text smuggle further headers onto the wire.
-bool isSafeHeaderValue(QStringView text) {
-    for (QChar c : text) {
-        if (c == u'\r' || c == u'\n' || c == u'\0') {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Header bytes are usually ASCII; UTF-8 when they decode as such, Latin-1 otherwise, so no
-// byte is ever lost.
-QString headerText(const QByteArray& bytes) {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError()) {
-        return QString::fromLatin1(bytes);
-    }
-    return text;
-}
 
 // Qt turns an HTTP error status into one of these codes; with a status present they only
 // restate it, and the caller judges the status. Any other code (connection, time-out, a
@@ -86,6 +49,22 @@ bool isTransportFailure(QNetworkReply::NetworkError code, bool hasStatus) {
     return code != QNetworkReply::NoError && !(hasStatus && restatesStatus(code));
 }
 
+// Failures that happen before any byte of the request leaves; after any other the server may
+// have received the whole request.
+bool failsBeforeSending(QNetworkReply::NetworkError code) {
+    switch (code) {
+    case QNetworkReply::ConnectionRefusedError:
+    case QNetworkReply::HostNotFoundError:
+    case QNetworkReply::ProxyConnectionRefusedError:
+    case QNetworkReply::ProxyNotFoundError:
+    case QNetworkReply::ProtocolUnknownError:
+    case QNetworkReply::SslHandshakeFailedError:
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace
 
 NetworkTransport::NetworkTransport(std::chrono::milliseconds timeout)
@@ -104,7 +83,7 @@ NetworkTransport::~NetworkTransport() {
 }
 
 QCoro::Task<HTTPResponse> NetworkTransport::send(HTTPRequest request) {
-    if (!isToken(request.method)) {
+    if (!HTTPText::isToken(request.method)) {
         throw TransportError(QStringLiteral("Invalid HTTP method \"%1\"").arg(request.method),
                              QNetworkReply::ProtocolInvalidOperationError);
     }
@@ -117,7 +96,7 @@ QCoro::Task<HTTPResponse> NetworkTransport::send(HTTPRequest request) {
     platformRequest.setAttribute(QNetworkRequest::CookieSaveControlAttribute,
                                  QNetworkRequest::Manual);
     for (auto it = request.headers.cbegin(); it != request.headers.cend(); ++it) {
-        if (!isToken(it.key()) || !isSafeHeaderValue(it.value())) {
+        if (!HTTPText::isToken(it.key()) || !HTTPText::isSafeHeaderValue(it.value())) {
             throw TransportError(QStringLiteral("Invalid HTTP header \"%1\"").arg(it.key()),
                                  QNetworkReply::ProtocolInvalidOperationError);
         }
@@ -145,17 +124,19 @@ QCoro::Task<HTTPResponse> NetworkTransport::send(HTTPRequest request) {
     if (!watched) {
         (void)reply.release(); // already gone with its manager
         throw TransportError(QStringLiteral("Operation canceled"),
-                             QNetworkReply::OperationCanceledError);
+                             QNetworkReply::OperationCanceledError, true);
     }
 
     const QVariant statusAttribute = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     const bool hasStatus = statusAttribute.isValid();
     if (reply->error() == QNetworkReply::OperationCanceledError &&
         !reply->property(abortedProperty).toBool()) {
-        throw TransportError(QStringLiteral("The request timed out."), QNetworkReply::TimeoutError);
+        throw TransportError(QStringLiteral("The request timed out."), QNetworkReply::TimeoutError,
+                             true);
     }
     if (isTransportFailure(reply->error(), hasStatus)) {
-        throw TransportError(reply->errorString(), reply->error());
+        throw TransportError(reply->errorString(), reply->error(),
+                             !failsBeforeSending(reply->error()));
     }
 
     HTTPResponse response;
@@ -163,7 +144,7 @@ QCoro::Task<HTTPResponse> NetworkTransport::send(HTTPRequest request) {
         response.status = statusAttribute.toInt();
         const auto pairs = reply->rawHeaderPairs();
         for (const auto& [name, value] : pairs) {
-            response.headers.insert(headerText(name), headerText(value));
+            response.headers.insert(HTTPText::headerText(name), HTTPText::headerText(value));
         }
     }
     response.body = reply->readAll();

@@ -126,6 +126,25 @@ private:
     QJsonObject m_object;
 };
 
+// "Retry-After": whole seconds, or an HTTP date.
+std::optional<std::chrono::milliseconds> retryAfter(const HTTPResponse& response) {
+    const std::optional<QString> value = response.headerValue(QStringLiteral("Retry-After"));
+    if (!value) {
+        return std::nullopt;
+    }
+    bool number = false;
+    const qint64 seconds = value->trimmed().toLongLong(&number);
+    if (number) {
+        return std::chrono::seconds(std::max<qint64>(0, seconds));
+    }
+    const QDateTime when = QDateTime::fromString(value->trimmed(), Qt::RFC2822Date);
+    if (!when.isValid()) {
+        return std::nullopt;
+    }
+    return std::chrono::milliseconds(
+        std::max<qint64>(0, QDateTime::currentDateTimeUtc().msecsTo(when)));
+}
+
 SESIdentity decodeIdentity(const QByteArray& body, const QString& domain,
                            const QString& operation) {
     const WireReader answer(body, operation);
@@ -275,7 +294,9 @@ SESError SESClient::parseError(const HTTPResponse& response) {
             message = text;
         }
     }
-    return SESError::http(response.status, type, message);
+    SESError error = SESError::http(response.status, type, message);
+    error.setRetryAfter(retryAfter(response));
+    return error;
 }
 
 } // namespace quillmere

@@ -32,7 +32,8 @@ SESError SESError::decoding(QString text) {
 
 bool SESError::operator==(const SESError& other) const {
     return m_kind == other.m_kind && m_status == other.m_status && m_type == other.m_type &&
-           m_message == other.m_message && m_text == other.m_text;
+           m_message == other.m_message && m_text == other.m_text &&
+           m_retryAfter == other.m_retryAfter;
 }
 
 } // namespace quillmere

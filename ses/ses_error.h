@@ -2,6 +2,9 @@
 
 #include "core/error.h"
 
+#include <chrono>
+#include <optional>
+
 namespace quillmere {
 
 // A failed SES call: `http` when SES answered with a status outside 200-299, `decoding` when a
@@ -19,6 +22,9 @@ public:
     const QString& type() const { return m_type; }       // http
     const QString& message() const { return m_message; } // http
     const QString& text() const { return m_text; }       // decoding
+    // http: how long the service asked to wait before trying again ("Retry-After").
+    const std::optional<std::chrono::milliseconds>& retryAfter() const { return m_retryAfter; }
+    void setRetryAfter(std::optional<std::chrono::milliseconds> wait) { m_retryAfter = wait; }
 
     bool operator==(const SESError& other) const;
 
@@ -30,6 +36,7 @@ private:
     QString m_type;
     QString m_message;
     QString m_text;
+    std::optional<std::chrono::milliseconds> m_retryAfter;
 };
 
 } // namespace quillmere

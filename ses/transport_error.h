@@ -11,12 +11,17 @@ namespace quillmere {
 class TransportError : public Error {
 public:
     explicit TransportError(QString description,
-                            QNetworkReply::NetworkError code = QNetworkReply::UnknownNetworkError);
+                            QNetworkReply::NetworkError code = QNetworkReply::UnknownNetworkError,
+                            bool requestSent = false);
 
     QNetworkReply::NetworkError code() const { return m_code; }
+    // The whole request may have reached the server before the failure, so the server may have
+    // acted on it: sending it again could do the same thing twice.
+    bool requestSent() const { return m_requestSent; }
 
 private:
     QNetworkReply::NetworkError m_code;
+    bool m_requestSent;
 };
 
 } // namespace quillmere

@@ -17,6 +17,7 @@
 #include "ui/widgets/app_links.h"
 #include "ui/widgets/confirmation.h"
 #include "ui/widgets/icons.h"
+#include "ui/widgets/keychain_wait_bar.h"
 #include "ui/widgets/toast.h"
 
 #include <QAction>
@@ -109,6 +110,7 @@ MainWindow::MainWindow(AppModel& model, Options options, QWidget* parent)
     connect(&m_model, &AppModel::statusMessageChanged, this,
             [this] { m_toast->setMessage(m_model.statusMessage()); });
     m_toast->setMessage(m_model.statusMessage());
+    new KeychainWaitBar(m_model, m_content);
 
     buildMenus();
     connect(&m_model, &AppModel::onboardingDoneChanged, this, &MainWindow::showContent);

@@ -149,6 +149,34 @@ QCoro::Task<std::optional<QJsonValue>> send(std::shared_ptr<HTTPTransport> trans
     co_return object.value(QLatin1String("result"));
 }
 
+QString scriptPath(const QString& accountID, const QString& scriptName) {
+    return QStringLiteral("/accounts/") + encodePathSegment(accountID) +
+           QStringLiteral("/workers/scripts/") + encodePathSegment(scriptName);
+}
+
+// https://<script>.<subdomain>.workers.dev, from the account's workers.dev subdomain.
+QCoro::Task<QUrl> workersDevURL(Endpoint endpoint, QString accountPath, QString scriptName) {
+    Call subdomainCall{QStringLiteral("GET"), accountPath + QStringLiteral("/workers/subdomain")};
+    HTTPRequest subdomainRequest = makeRequest(endpoint, subdomainCall);
+    const auto subdomainResult = co_await send(endpoint.transport, std::move(subdomainRequest));
+    const QJsonValue subdomain = subdomainResult
+                                     ? subdomainResult->toObject().value(QLatin1String("subdomain"))
+                                     : QJsonValue();
+    const QString notSetUp = QLatin1String(CloudflareDeployer::workersDomain) +
+                             QStringLiteral(" subdomain is not set up for this account");
+    if (!subdomain.isString() || subdomain.toString().isEmpty()) {
+        throw CloudflareError::decoding(notSetUp);
+    }
+    const QUrl url(QStringLiteral("https://") + scriptName + QLatin1Char('.') +
+                       subdomain.toString() + QLatin1Char('.') +
+                       QLatin1String(CloudflareDeployer::workersDomain),
+                   QUrl::StrictMode);
+    if (!url.isValid() || url.host().isEmpty()) {
+        throw CloudflareError::decoding(notSetUp);
+    }
+    co_return url;
+}
+
 } // namespace
 
 CloudflareDeployer::CloudflareDeployer(QString apiToken, std::shared_ptr<HTTPTransport> transport)
@@ -253,8 +281,7 @@ QCoro::Task<QUrl> CloudflareDeployer::deploy(QString accountID, QString scriptNa
     const Endpoint endpoint{m_apiBase, m_apiToken, m_transport};
     const BoundaryMaker makeBoundary = m_makeBoundary;
     const QString account = QStringLiteral("/accounts/") + encodePathSegment(accountID);
-    const QString scriptPath =
-        account + QStringLiteral("/workers/scripts/") + encodePathSegment(scriptName);
+    const QString script = scriptPath(accountID, scriptName);
     const QString dbname = databaseName(scriptName);
 
     // 1. Find the database by its exact name.
@@ -300,37 +327,73 @@ QCoro::Task<QUrl> CloudflareDeployer::deploy(QString accountID, QString scriptNa
 
     // 4. The script with its bindings.
     const QString boundary = makeBoundary();
-    Call uploadCall{QStringLiteral("PUT"), scriptPath};
+    Call uploadCall{QStringLiteral("PUT"), script};
     uploadCall.body = multipartBody(boundary, metadataJSON(uuid, vars, secrets), workerJS);
     uploadCall.contentType = QStringLiteral("multipart/form-data; boundary=") + boundary;
     HTTPRequest upload = makeRequest(endpoint, uploadCall);
     co_await send(endpoint.transport, std::move(upload));
 
     // 5. The workers.dev route of the script.
-    Call routeCall{QStringLiteral("POST"), scriptPath + QStringLiteral("/subdomain")};
+    Call routeCall{QStringLiteral("POST"), script + QStringLiteral("/subdomain")};
     routeCall.json = QJsonObject{{QLatin1String("enabled"), true}};
     HTTPRequest route = makeRequest(endpoint, routeCall);
     co_await send(endpoint.transport, std::move(route));
 
     // 6. The account's workers.dev subdomain names the worker's address.
-    Call subdomainCall{QStringLiteral("GET"), account + QStringLiteral("/workers/subdomain")};
-    HTTPRequest subdomainRequest = makeRequest(endpoint, subdomainCall);
-    const auto subdomainResult = co_await send(endpoint.transport, std::move(subdomainRequest));
-    const QJsonValue subdomain = subdomainResult
-                                     ? subdomainResult->toObject().value(QLatin1String("subdomain"))
-                                     : QJsonValue();
-    const QString notSetUp =
-        QLatin1String(workersDomain) + QStringLiteral(" subdomain is not set up for this account");
-    if (!subdomain.isString() || subdomain.toString().isEmpty()) {
-        throw CloudflareError::decoding(notSetUp);
+    QCoro::Task<QUrl> address = workersDevURL(endpoint, account, scriptName);
+    co_return co_await address;
+}
+
+QCoro::Task<> CloudflareDeployer::putSecret(QString accountID, QString scriptName, QString name,
+                                            QString text) const {
+    const Endpoint endpoint{m_apiBase, m_apiToken, m_transport};
+    Call call{QStringLiteral("PUT"),
+              scriptPath(accountID, scriptName) + QStringLiteral("/secrets")};
+    call.json = QJsonObject{{QLatin1String("name"), name},
+                            {QLatin1String("text"), text},
+                            {QLatin1String("type"), QLatin1String("secret_text")}};
+    HTTPRequest request = makeRequest(endpoint, call);
+    co_await send(endpoint.transport, std::move(request));
+}
+
+QCoro::Task<QMap<QString, QString>> CloudflareDeployer::scriptVars(QString accountID,
+                                                                   QString scriptName) const {
+    const Endpoint endpoint{m_apiBase, m_apiToken, m_transport};
+    Call call{QStringLiteral("GET"),
+              scriptPath(accountID, scriptName) + QStringLiteral("/settings")};
+    HTTPRequest request = makeRequest(endpoint, call);
+    const auto result = co_await send(endpoint.transport, std::move(request));
+    QMap<QString, QString> vars;
+    const QJsonArray bindings =
+        result ? result->toObject().value(QLatin1String("bindings")).toArray() : QJsonArray();
+    for (const QJsonValue& element : bindings) {
+        const QJsonObject binding = element.toObject();
+        if (binding.value(QLatin1String("type")) == QLatin1String("plain_text")) {
+            vars.insert(binding.value(QLatin1String("name")).toString(),
+                        binding.value(QLatin1String("text")).toString());
+        }
     }
-    const QUrl url(QStringLiteral("https://") + scriptName + QLatin1Char('.') +
-                       subdomain.toString() + QLatin1Char('.') + QLatin1String(workersDomain),
-                   QUrl::StrictMode);
-    if (!url.isValid() || url.host().isEmpty()) {
-        throw CloudflareError::decoding(notSetUp);
+    co_return vars;
+}
+
+QCoro::Task<std::optional<QString>> CloudflareDeployer::accountServing(QUrl workerURL,
+                                                                       QString scriptName) const {
+    const Endpoint endpoint{m_apiBase, m_apiToken, m_transport};
+    QCoro::Task<QList<CloudflareAccount>> listing = listAccounts();
+    const QList<CloudflareAccount> accounts = co_await listing;
+    for (const CloudflareAccount& account : accounts) {
+        const QString path = QStringLiteral("/accounts/") + encodePathSegment(account.id);
+        try {
+            QCoro::Task<QUrl> address = workersDevURL(endpoint, path, scriptName);
+            const QUrl url = co_await address;
+            if (url.host() == workerURL.host()) {
+                co_return account.id;
+            }
+        } catch (const CloudflareError&) {
+            // An account without a workers.dev subdomain serves no worker.
+        }
     }
-    co_return url;
+    co_return std::nullopt;
 }
 
 } // namespace quillmere

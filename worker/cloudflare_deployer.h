@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace quillmere {
 
@@ -49,6 +50,15 @@ public:
     QCoro::Task<QUrl> deploy(QString accountID, QString scriptName, QString workerJS,
                              QString schemaSQL, QMap<QString, QString> vars,
                              QMap<QString, QString> secrets) const;
+
+    // Replaces one secret of a deployed script; the script keeps its code and other bindings.
+    QCoro::Task<> putSecret(QString accountID, QString scriptName, QString name,
+                            QString text) const;
+    // The plain-text bindings of a deployed script, by name.
+    QCoro::Task<QMap<QString, QString>> scriptVars(QString accountID, QString scriptName) const;
+    // The id of the account whose workers.dev subdomain serves `workerURL` (the address deploy
+    // returned for `scriptName`), or none when no account the token sees does.
+    QCoro::Task<std::optional<QString>> accountServing(QUrl workerURL, QString scriptName) const;
 
     static QString databaseName(const QString& scriptName);
     static QByteArray metadataJSON(const QString& databaseID, const QMap<QString, QString>& vars,

@@ -233,10 +233,12 @@ HTTPRequest WorkerClient::makeRequest(const QString& method, const QString& path
     return request;
 }
 
-QCoro::Task<QList<Subscriber>>
-WorkerClient::fetchSubscribers(std::optional<QDateTime> since) const {
+QCoro::Task<WorkerPage> WorkerClient::fetchPage(std::optional<QDateTime> since,
+                                                std::optional<QString> next) const {
     QList<std::pair<QString, QString>> query;
-    if (since) {
+    if (next) {
+        query.append({QStringLiteral("next"), *next});
+    } else if (since) {
         query.append({QStringLiteral("since"), wireDate(*since)});
     }
     // Everything the coroutine needs after it first suspends is a local: the client may be gone.
@@ -247,7 +249,10 @@ WorkerClient::fetchSubscribers(std::optional<QDateTime> since) const {
     checkAnswer(response);
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(response.body, &error);
-    const QJsonValue list = document.object().value(QLatin1String("subscribers"));
+    const QJsonObject object = document.object();
+    const QJsonValue list = object.value(QLatin1String("subscribers"));
+    const QJsonValue syncedAt = object.value(QLatin1String("syncedAt"));
+    const QJsonValue nextPage = object.value(QLatin1String("next"));
     if (error.error != QJsonParseError::NoError || !document.isObject() || !list.isArray()) {
         throw WorkerClientError::decoding(expectedSubscribers);
     }
@@ -257,14 +262,32 @@ WorkerClient::fetchSubscribers(std::optional<QDateTime> since) const {
             throw WorkerClientError::decoding(expectedSubscribers);
         }
     }
+    WorkerPage page;
+    // An unreadable clock is no clock: the caller then falls back to its own.
+    page.syncedAt = syncedAt.isString() ? IsoDate::parse(syncedAt.toString()) : std::nullopt;
+    if (nextPage.isString() && !nextPage.toString().isEmpty()) {
+        page.next = nextPage.toString();
+    }
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    QList<Subscriber> subscribers;
-    subscribers.reserve(array.size());
+    page.subscribers.reserve(array.size());
     for (const QJsonValue& element : array) {
         if (auto subscriber = subscriberFromWire(element.toObject(), now)) {
-            subscribers.append(std::move(*subscriber));
+            page.subscribers.append(std::move(*subscriber));
         }
     }
+    co_return page;
+}
+
+QCoro::Task<QList<Subscriber>>
+WorkerClient::fetchSubscribers(std::optional<QDateTime> since) const {
+    const WorkerClient client = *this;
+    QList<Subscriber> subscribers;
+    std::optional<QString> next;
+    do {
+        WorkerPage page = co_await client.fetchPage(since, next);
+        subscribers.append(std::move(page.subscribers));
+        next = std::move(page.next);
+    } while (next);
     co_return subscribers;
 }
 
@@ -312,6 +335,39 @@ QCoro::Task<> WorkerClient::publishIssue(QString slug, QString subject, QString 
     const std::shared_ptr<HTTPTransport> transport = m_transport;
     const HTTPResponse response = co_await transport->send(std::move(request));
     checkAnswer(response);
+}
+
+QCoro::Task<WorkerHealth> WorkerClient::healthReport() const {
+    HTTPRequest request =
+        makeRequest(QStringLiteral("GET"), QStringLiteral("/api/health"), {}, nullptr);
+    const std::shared_ptr<HTTPTransport> transport = m_transport;
+    const HTTPResponse response = co_await transport->send(std::move(request));
+    checkAnswer(response);
+    const QJsonDocument document = QJsonDocument::fromJson(response.body);
+    const QJsonObject object = document.object();
+    if (!document.isObject() || !object.value(QLatin1String("ok")).isBool()) {
+        throw WorkerClientError::decoding(QStringLiteral("expected {ok:boolean}"));
+    }
+    const auto failure = [&](const char* key) -> std::optional<WorkerFailure> {
+        const QJsonObject entry = object.value(QLatin1String(key)).toObject();
+        const auto at = IsoDate::parse(entry.value(QLatin1String("at")).toString());
+        if (!at) {
+            return std::nullopt;
+        }
+        return WorkerFailure{*at, entry.value(QLatin1String("message")).toString()};
+    };
+    WorkerHealth health;
+    health.ok = object.value(QLatin1String("ok")).toBool();
+    const QJsonValue account = object.value(QLatin1String("awsAccountId"));
+    if (account.isString() && !account.toString().isEmpty()) {
+        health.awsAccountId = account.toString();
+    }
+    if (object.value(QLatin1String("mailConfigured")).isBool()) {
+        health.mailConfigured = object.value(QLatin1String("mailConfigured")).toBool();
+    }
+    health.mailFailure = failure("mailFailure");
+    health.snsFailure = failure("snsFailure");
+    co_return health;
 }
 
 QCoro::Task<bool> WorkerClient::health() const {

@@ -2,6 +2,8 @@
 
 #include "core/subscriber.h"
 #include "ses/http_transport.h"
+#include "worker/worker_health.h"
+#include "worker/worker_page.h"
 
 #include <QDateTime>
 #include <QJsonObject>
@@ -22,19 +24,25 @@ class WorkerClient {
 public:
     // Subscribers per push request. Larger lists go out in several requests, so a first sync of
     // a big list stays within the worker's request and CPU limits; the counts are added up.
-    static constexpr qsizetype pushBatchSize = 2000;
+    static constexpr qsizetype pushBatchSize = 500;
 
     WorkerClient(QUrl baseURL, QString apiToken, std::shared_ptr<HTTPTransport> transport);
 
     const QUrl& baseURL() const { return m_baseURL; }
     const QString& apiToken() const { return m_apiToken; }
 
+    // One page of the worker's changes at or after `since`, or the page that `next` names.
+    QCoro::Task<WorkerPage> fetchPage(std::optional<QDateTime> since,
+                                      std::optional<QString> next = std::nullopt) const;
+    // Every page, followed to the end.
     QCoro::Task<QList<Subscriber>> fetchSubscribers(std::optional<QDateTime> since) const;
     QCoro::Task<qint64> upsertSubscribers(QList<Subscriber> subscribers) const;
     QCoro::Task<> publishIssue(QString slug, QString subject, QString html,
                                QDateTime publishedAt) const;
     // Never fails: any failure is false.
     QCoro::Task<bool> health() const;
+    // What the worker reports about itself; fails like the other calls.
+    QCoro::Task<WorkerHealth> healthReport() const;
 
     // The issue's own images: whether the worker serves media/<name> already, and the upload
     // of one (the type follows from the name).

@@ -108,18 +108,18 @@ QCoro::Task<RateResult> bulkRate(double rate, int count) {
     }
     QList<std::chrono::steady_clock::time_point> times;
     times.reserve(count);
-    BulkSender::Deliver deliver = [&times](const Subscriber&) -> QCoro::Task<void> {
+    BulkSender::Callbacks callbacks;
+    callbacks.deliver = [&times](const Subscriber&) -> QCoro::Task<DeliveryResult> {
         times.append(std::chrono::steady_clock::now());
-        co_return;
+        co_return DeliveryResult::delivered();
     };
-    BulkSender::CurrentStats stats = []() -> QCoro::Task<CampaignStats> {
-        co_return CampaignStats{};
-    };
-    BulkSender::OnProgress progress = [](const SendProgress&) -> QCoro::Task<void> { co_return; };
+    callbacks.currentStats = [] { return CampaignStats{}; };
 
-    BulkSender sender(rate, BounceGuard{});
+    BulkSender::Options options;
+    options.ratePerSecond = rate;
+    BulkSender sender(options);
     const double cpuBefore = cpuSeconds();
-    const SendProgress result = co_await sender.run(recipients, deliver, stats, progress);
+    const SendProgress result = co_await sender.run(recipients, std::move(callbacks));
     const double cpu = cpuSeconds() - cpuBefore;
     const double span = std::chrono::duration<double>(times.last() - times.first()).count();
     Q_ASSERT(result.sent == count);

@@ -2,6 +2,7 @@
 // parts cover the messages the setup steps show and the failures and merge cases no real peer
 // can be made to produce on demand.
 #include "app/app_model.h"
+#include "core/keychain_error.h"
 #include "core/library_file.h"
 #include "core/memory_credential_store.h"
 #include "core/sample_data.h"
@@ -11,11 +12,15 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <functional>
+#include <sys/stat.h>
 
 using namespace quillmere;
 
@@ -84,6 +89,7 @@ class TestAppModel : public QObject {
 
     QString writeFile(const QString& name, const QByteArray& bytes) {
         QFile f(m_dir->filePath(name));
+        QDir().mkpath(QFileInfo(f).path());
         f.open(QIODevice::WriteOnly);
         f.write(bytes);
         return f.fileName();
@@ -248,7 +254,6 @@ private Q_SLOTS:
         QCOMPARE(LibraryFile::read(libraryPath()), own);
         QVERIFY(!m_settings->contains(QStringLiteral("onboardingDone")));
         QCOMPARE(m_credentials->get(CredentialStore::Key::workerSigningSecret), std::nullopt);
-        QCOMPARE(model->signingSecret(), AppModel::demoSigningSecret);
 
         test::runTask(model->leaveDemo());
         QCOMPARE(model->library(), own);
@@ -262,27 +267,6 @@ private Q_SLOTS:
         test::runTask(model->leaveDemo());
         QCOMPARE(model->library(), Library());
         QCOMPARE(model->selectedNewsletterID(), std::nullopt);
-    }
-
-    void unreadableLibraryIsKeptAndReported() {
-        const QByteArray damaged = "{\"subscribers\": [{\"email\": \"precious@example.com\", trunc";
-        QDir().mkpath(QFileInfo(libraryPath()).absolutePath());
-        QFile f(libraryPath());
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(damaged);
-        f.close();
-
-        auto model = started();
-        QCOMPARE(model->library(), Library());
-        const QString kept = *model->store().unreadableBackupPath();
-        QVERIFY2(model->statusMessage().value_or(QString()).contains(kept),
-                 qPrintable(model->statusMessage().value_or(QString())));
-        model->addSubscriber(QStringLiteral("new@example.com"), QString());
-        settle(*model);
-        QFile backup(kept);
-        QVERIFY(backup.open(QIODevice::ReadOnly));
-        QCOMPARE(backup.readAll(), damaged); // the old file, byte for byte
-        QCOMPARE(savedSubscribers(), 1);
     }
 
     void failedSaveIsReportedOnceAndRecovers() {
@@ -332,9 +316,11 @@ private Q_SLOTS:
         QCOMPARE(m_net->requests().size(), 0);
         QCOMPARE(m->dnsRecords().size(), 2); // SPF and DMARC until an identity is known
 
-        m->saveAWSKeys(QStringLiteral(" \tAKIDEXAMPLE  "), QStringLiteral("\tsecret\n "));
-        QCOMPARE(m->loadCredentials()->accessKeyID, QStringLiteral("AKIDEXAMPLE"));
-        QCOMPARE(m->loadCredentials()->secretAccessKey, QStringLiteral("secret\n"));
+        QVERIFY(test::runTask(
+            m->saveAWSKeys(QStringLiteral(" \tAKIDEXAMPLE  "), QStringLiteral("\tsecret\n "))));
+        const auto keys = test::runTask(m->loadCredentials());
+        QCOMPARE(keys->accessKeyID, QStringLiteral("AKIDEXAMPLE"));
+        QCOMPARE(keys->secretAccessKey, QStringLiteral("secret\n"));
         m_net->enqueue(200, R"({"SendQuota": {"MaxSendRate": 14}})");
         test::runTask(m->refreshSES());
         QCOMPARE(m->sesError(), std::nullopt);
@@ -352,7 +338,7 @@ private Q_SLOTS:
         QCOMPARE(m->dnsRecords().size(), 5);
 
         m_credentials->failWrites(-25308);
-        m->saveAWSKeys(QStringLiteral("A"), QStringLiteral("B"));
+        QVERIFY(!test::runTask(m->saveAWSKeys(QStringLiteral("A"), QStringLiteral("B"))));
         QVERIFY(
             m->sesError()->startsWith(QStringLiteral("Could not save to the system keychain: ")));
     }
@@ -364,6 +350,9 @@ private Q_SLOTS:
             const auto ok = [](const QJsonValue& result) {
                 return json({{"success", true}, {"errors", QJsonArray()}, {"result", result}});
             };
+            m_net->enqueue(200, "<GetCallerIdentityResponse><GetCallerIdentityResult><Account>"
+                                "123456789012</Account></GetCallerIdentityResult>"
+                                "</GetCallerIdentityResponse>");
             m_net->enqueue(200,
                            ok(QJsonArray{QJsonObject{{"name", "postwick-db"}, {"uuid", "d"}}}));
             m_net->enqueue(200, ok(QJsonArray()));  // schema
@@ -378,7 +367,7 @@ private Q_SLOTS:
         QCOMPARE(m->library().profile.workerBaseURL,
                  QStringLiteral("https://postwick.ann.workers.dev"));
         const auto apiToken = m_credentials->get(CredentialStore::Key::workerAPIToken);
-        const QString secret = m->signingSecret();
+        const QString secret = test::runTask(m->signingSecret());
         QCOMPARE(apiToken->size(), 64);
         QCOMPARE(secret.size(), 64);
         QCOMPARE(m_credentials->get(CredentialStore::Key::workerSigningSecret), secret);
@@ -386,12 +375,14 @@ private Q_SLOTS:
         const QByteArray upload = std::find_if(requests.cbegin(), requests.cend(), [](auto& r) {
                                       return r.method == QLatin1String("PUT");
                                   })->body;
-        for (const QString& expected : {*apiToken, secret, QStringLiteral("AKID")}) {
+        for (const QString& expected :
+             {*apiToken, secret, QStringLiteral("AKID"),
+              QStringLiteral(R"("name":"AWS_ACCOUNT_ID","text":"123456789012")")}) {
             QVERIFY(upload.contains(expected.toUtf8()));
         }
         deployOnce();
         QCOMPARE(m_credentials->get(CredentialStore::Key::workerAPIToken), apiToken);
-        QCOMPARE(m->signingSecret(), secret);
+        QCOMPARE(test::runTask(m->signingSecret()), secret);
     }
 
     void syncMergesWithTheWorkersStateWinning() {
@@ -422,22 +413,24 @@ private Q_SLOTS:
         QCOMPARE(list[1].source, QStringLiteral("manual"));
         QCOMPARE(list[2].email, QStringLiteral("new@example.com"));
 
-        // Nothing changed locally since: no push, a pull since the last sync.
+        // Nothing changed locally since: no push, a pull since the last sync (each sync then
+        // asks the worker how it is; unanswered here).
         m_net->enqueue(200, R"({"subscribers": []})");
         test::runTask(m->syncSubscribers());
-        QCOMPARE(m_net->requests().size(), 4);
-        QVERIFY(m_net->requests()[3].url.query().startsWith(QStringLiteral("since=")));
+        QCOMPARE(m_net->requests().size(), 6);
+        QVERIFY(m_net->requests()[4].url.query().startsWith(QStringLiteral("since=")));
     }
 
     void importDeduplicatesAndPushes() {
         auto m = started();
-        m->importCSV(m_dir->filePath(QStringLiteral("missing.csv")));
+        test::runTask(m->importCSV(m_dir->filePath(QStringLiteral("missing.csv"))));
         QCOMPARE(*m->statusMessage(), QStringLiteral("Could not read missing.csv."));
         m->addSubscriber(QStringLiteral("ann@example.com"), QString());
-        m->importCSV(writeFile(QStringLiteral("beehiiv export.v2.csv"),
-                               "email,status,utm_source\nann@example.com,active,x\n"
-                               "bo@example.com,active,x\nBO@example.com,active,x\n"
-                               "not-an-address,active,x\ncy@example.com,unsubscribed,x\n"));
+        test::runTask(
+            m->importCSV(writeFile(QStringLiteral("beehiiv export.v2.csv"),
+                                   "email,status,utm_source\nann@example.com,active,x\n"
+                                   "bo@example.com,active,x\nBO@example.com,active,x\n"
+                                   "not-an-address,active,x\ncy@example.com,unsubscribed,x\n")));
         QCOMPARE(*m->statusMessage(),
                  QStringLiteral("Imported 2 from Beehiiv export. Skipped 1, duplicates 2."));
         QCOMPARE(m->library().subscribers[1].source, QStringLiteral("beehiiv export.v2"));
@@ -445,18 +438,160 @@ private Q_SLOTS:
 
         deployed(*m);
         m_net->enqueue(200, R"({"upserted": 1})");
-        m->importCSV(writeFile(QStringLiteral("more.csv"), "email\ndee@example.com\n"));
+        test::runTask(
+            m->importCSV(writeFile(QStringLiteral("more.csv"), "email\ndee@example.com\n")));
         QTRY_COMPARE(*m->statusMessage(),
                      QStringLiteral("Imported 1 and pushed 1 to your worker."));
         m_net->enqueue(502, "<html>bad gateway</html>");
-        m->importCSV(writeFile(QStringLiteral("last.csv"), "email\nel@example.com\n"));
+        test::runTask(
+            m->importCSV(writeFile(QStringLiteral("last.csv"), "email\nel@example.com\n")));
         QTRY_COMPARE(*m->statusMessage(),
                      QStringLiteral("Imported locally. Push to worker failed: "
                                     "Worker error 502: <html>bad gateway</html>"));
-        m->importCSV(writeFile(QStringLiteral("again.csv"), "email\nel@example.com\n"));
+        test::runTask(
+            m->importCSV(writeFile(QStringLiteral("again.csv"), "email\nel@example.com\n")));
         QCOMPARE(*m->statusMessage(),
                  QStringLiteral("Imported 0 from Generic export. Skipped 0, duplicates 1."));
         QCOMPARE(m_net->pending(), 0); // nothing added, nothing pushed
+    }
+
+    // Every workflow that would reach Amazon, Cloudflare, the worker or the keychain refuses in
+    // demo mode; the simulated list send runs. Nothing reaches the network or the keychain.
+    void demoTouchesNothingReal() {
+        storeKeys();
+        m_credentials->set(QStringLiteral("token"), CredentialStore::Key::workerAPIToken);
+        auto m = started({QStringLiteral("-demo")});
+        const QString refusal = AppModel::demoRefusal;
+        QVERIFY(!test::runTask(m->saveAWSKeys(QStringLiteral("A"), QStringLiteral("B"))));
+        for (auto sesWorkflow : {&AppModel::refreshSES, &AppModel::verifyDomain}) {
+            test::runTask((m.get()->*sesWorkflow)());
+            QCOMPARE(m->sesError(), refusal);
+        }
+        const Newsletter issue = m->library().newsletters[2];
+        for (auto run : std::initializer_list<std::function<QCoro::Task<void>()>>{
+                 [&] { return m->deployWorker(QStringLiteral("cf"), QStringLiteral("acc")); },
+                 [&] { return m->syncSubscribers(); },
+                 [&] { return m->sendTest(issue, QStringLiteral("me@example.com")); }}) {
+            m->setStatusMessage(std::nullopt);
+            test::runTask(run());
+            QCOMPARE(m->statusMessage(), refusal);
+        }
+        test::runTask(
+            m->importCSV(writeFile(QStringLiteral("more.csv"), "email\nz@example.com\n")));
+        m->sendToList(m->library().newsletters[1]);
+        QTRY_VERIFY_WITH_TIMEOUT(m->sendSession()->isFinished, 20000);
+        QCOMPARE(m_net->requests().size(), 0);
+        QCOMPARE(m_credentials->reads() + m_credentials->writes(), 0);
+        // Its links are signed with a secret of this session alone, never a published one.
+        QCOMPARE(test::runTask(m->signingSecret()).size(), 64);
+        QVERIFY(m->demoSigningSecret() != makeModel()->demoSigningSecret());
+    }
+
+    // A keychain that cannot answer is not an empty one: nothing new is made, stored or
+    // deployed, and the stored secret is the one used once it answers.
+    void lockedKeychainRefusesAndMakesNothing() {
+        storeKeys();
+        m_credentials->set(QStringLiteral("stored-secret"),
+                           CredentialStore::Key::workerSigningSecret);
+        m_credentials->setAvailable(false);
+        auto m = started();
+        m->setProfile(SampleData::profile());
+        const Newsletter issue = SampleData::library().newsletters[2];
+        QVERIFY_THROWS_EXCEPTION(KeychainError, test::runTask(m->signingSecret()));
+        const QString locked = KeychainError::unavailableText;
+        QVERIFY(!test::runTask(m->saveAWSKeys(QStringLiteral("A"), QStringLiteral("B"))));
+        QCOMPARE(m->sesError(), locked);
+        for (auto run : std::initializer_list<std::function<QCoro::Task<void>()>>{
+                 [&] { return m->deployWorker(QStringLiteral("cf"), QStringLiteral("acc")); },
+                 [&] { return m->sendTest(issue, QStringLiteral("me@example.com")); },
+                 [&] { return m->syncSubscribers(); }}) {
+            m->setStatusMessage(std::nullopt);
+            test::runTask(run());
+            QCOMPARE(m->statusMessage(), locked);
+        }
+        m->addSubscriber(QStringLiteral("ann@example.com"), QString());
+        m->setStatusMessage(std::nullopt);
+        m->sendToList(issue);
+        QTRY_COMPARE(m->statusMessage(), locked);
+        QCOMPARE(m->sendSession(), std::nullopt);
+        QCOMPARE(m_net->requests().size(), 0);
+        QCOMPARE(m_credentials->get(CredentialStore::Key::workerAPIToken), std::nullopt);
+
+        m_credentials->setAvailable(true);
+        QCOMPARE(test::runTask(m->signingSecret()), QStringLiteral("stored-secret"));
+    }
+
+    // The writer hears why their own library is empty or partial, at start and on leaving the
+    // demo alike, and where the file as it was is kept.
+    void unreadableOrPartLibraryIsExplained_data() {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("unreadable") << QByteArray(R"({"lastSync": "yesterday"})")
+                                    << QStringLiteral("Could not read your library: Library, key "
+                                                      "\"lastSync\": Invalid ISO8601 date: "
+                                                      "yesterday. It is kept as %1, and a new "
+                                                      "library starts here.");
+        QTest::newRow("misspelt list")
+            << QByteArray(R"({"profile": {"publicationName": "", "fromName": "", "fromEmail": "",
+                "replyTo": "", "postalAddress": "", "region": "", "domain": "",
+                "workerBaseURL": "", "doubleOptIn": true}, "newsletters": [],
+                "subscriber": [{"email": "precious@example.com"}]})")
+            << QStringLiteral("Part of your library was not read: the file has no "
+                              "\"subscribers\" but holds \"subscriber\", which this version "
+                              "does not read. Nothing is deleted; the file as it was is kept as "
+                              "%1.");
+    }
+
+    void unreadableOrPartLibraryIsExplained() {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, message);
+        QDir().mkpath(QFileInfo(libraryPath()).absolutePath());
+        writeFile(QStringLiteral("Postwick/library.json"), file);
+        auto m = started();
+        const QString kept = *m->store().backupPath();
+        QVERIFY(kept.startsWith(libraryPath() + QStringLiteral(".before-")));
+        QCOMPARE(m->statusMessage(), message.arg(kept));
+        m->enterDemo();
+        m->setStatusMessage(std::nullopt);
+        test::runTask(m->leaveDemo());
+        QCOMPARE(m->statusMessage(), message.arg(kept));
+        m->addSubscriber(QStringLiteral("new@example.com"), QString());
+        settle(*m);
+        QFile backup(kept);
+        QVERIFY(backup.open(QIODevice::ReadOnly));
+        QCOMPARE(backup.readAll(), file); // the old file, byte for byte
+    }
+
+    // One stray quote costs one row, and the result says which and why. An import runs off the
+    // interface thread, and cancelled, it adds nothing.
+    void importSkipsOnlyTheBrokenRowAndCancels() {
+        auto m = started();
+        QByteArray rows = "email,name\n";
+        for (int i = 2; i <= 1000; ++i) {
+            rows +=
+                "r" + QByteArray::number(i) + "@example.com," + (i == 4 ? "\"Stray" : "R") + "\n";
+        }
+        test::runTask(m->importCSV(writeFile(QStringLiteral("stray.csv"), rows)));
+        QCOMPARE(m->library().subscribers.size(), 998);
+        QCOMPARE(m->library().subscribers[2].email, QStringLiteral("r5@example.com"));
+        QCOMPARE(
+            m->lastImport()->skipped,
+            (QList<SkippedRow>{{4, QStringLiteral("Quote opened on line 4 is never closed")}}));
+
+        const QString pipe = m_dir->filePath(QStringLiteral("slow.csv"));
+        QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+        auto importing = m->importCSV(pipe); // waits for the file's end
+        QFile writer(pipe);
+        QVERIFY(writer.open(QIODevice::WriteOnly));
+        writer.write("email\nz@example.com\n");
+        QCOMPARE(m->importProgress()->fileName, QStringLiteral("slow.csv"));
+        m->cancelImport();
+        writer.close();
+        test::runTask(std::move(importing));
+        QCOMPARE(m->statusMessage(),
+                 QStringLiteral("Import of slow.csv cancelled; nothing was added."));
+        QCOMPARE(m->library().subscribers.size(), 998);
+        QCOMPARE(m->importProgress(), std::nullopt);
     }
 
     void testSend() {
@@ -477,6 +612,45 @@ private Q_SLOTS:
                  QStringLiteral("Test sent to me@example.com (message 0100018c1234)."));
         QVERIFY(m->previewEmail(SampleData::library().newsletters[0])
                     .html.contains(QStringLiteral("Hi Alex,")));
+    }
+
+    // A process that died mid-send left its issue "sending" and a journal (its last line torn):
+    // the next start folds the journal in, pauses the issue and saves. Sending it again when
+    // nobody is left records the end the dead process never reached.
+    void anInterruptedSendIsRecoveredAndEnded() {
+        Library library = SampleData::library();
+        library.newsletters[1].status = CampaignStatus::sending;
+        const QUuid issueID = library.newsletters[1].id;
+        LibraryFile::write(libraryPath(), library);
+        const QString journal = DeliveryJournal::path(libraryPath(), issueID);
+        const auto id = [](int n) {
+            return SampleData::sampleID(n).toByteArray(QUuid::WithoutBraces);
+        };
+        writeFile(QStringLiteral("Postwick/sends/") + QFileInfo(journal).fileName(),
+                  "delivered " + id(8) + "\nfailed " + id(9) + "\nuncertain " + id(10) +
+                      "\ndelivered 5A3D0000-00");
+        auto m = started();
+        const Newsletter recovered = *m->library().issue(issueID);
+        QCOMPARE(recovered.status, CampaignStatus::paused);
+        QCOMPARE(recovered.deliveredIDs.size(), 8);
+        QCOMPARE(recovered.failedIDs, QSet<QUuid>{SampleData::sampleID(9)});
+        QCOMPARE(recovered.uncertainIDs, QSet<QUuid>{SampleData::sampleID(10)});
+        QCOMPARE(recovered.stats.sent, 8);
+        QTRY_VERIFY(!QFile::exists(journal));
+        QCOMPARE(*LibraryFile::read(libraryPath()).issue(issueID), recovered);
+
+        storeKeys();
+        QSet<QUuid> others;
+        for (const Subscriber& s : m->library().subscribers) {
+            if (!recovered.deliveredIDs.contains(s.id)) {
+                others.insert(s.id);
+            }
+        }
+        m->setStatus(SubscriberStatus::unsubscribed, others);
+        m->sendToList(recovered);
+        QCOMPARE(*m->statusMessage(), QStringLiteral("No active subscribers left to send to."));
+        QCOMPARE(m->library().issue(issueID)->status, CampaignStatus::sent);
+        QVERIFY(m->library().issue(issueID)->sentAt);
     }
 
     void demoListSendReachesExactlyTheActiveRest() {

@@ -71,6 +71,7 @@ class TestSecrets : public QObject {
 
     QTemporaryDir m_dir;
     std::unique_ptr<test::NodePeer> m_cloudflare;
+    std::unique_ptr<test::NodePeer> m_sts; // tells the deployment which AWS account the key is
     std::unique_ptr<test::SESEmulator> m_ses;
     std::shared_ptr<NetworkTransport> m_http = std::make_shared<NetworkTransport>();
     QProcess m_host;
@@ -132,6 +133,10 @@ private Q_SLOTS:
         environment.insert(QStringLiteral("AWS_ENDPOINT_URL_SESV2"), m_ses->url().toString());
         environment.insert(QStringLiteral("CLOUDFLARE_API_BASE_URL"),
                            m_cloudflare->value(QStringLiteral("api")));
+        m_sts = std::make_unique<test::NodePeer>(
+            QStringLiteral("sts_stub.mjs"), QStringList{R"({"AKIDSECRETSTEST": "123456789012"})"});
+        environment.insert(QStringLiteral("AWS_ENDPOINT_URL_STS"),
+                           m_sts->value(QStringLiteral("url")));
         environment.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("*.debug=true"));
         m_host.setProcessEnvironment(environment);
         m_host.start(QStringLiteral(QUILLMERE_BINARY_DIR "/tests/app/workflow_host"), {});
@@ -201,7 +206,7 @@ private Q_SLOTS:
               std::pair{"the Cloudflare token", CredentialStore::Key::cloudflareAPIToken},
               std::pair{"the worker API token", CredentialStore::Key::workerAPIToken},
               std::pair{"the signing secret", CredentialStore::Key::workerSigningSecret}}) {
-            const auto value = keychain.get(account);
+            const auto value = test::runTask(keychain.read(account, {}));
             QVERIFY2(value && value->size() >= 16, name);
             secrets.append({QString::fromLatin1(name), *value});
         }
@@ -239,6 +244,7 @@ private Q_SLOTS:
             m_host.kill();
             m_host.waitForFinished(5000);
         }
+        m_sts.reset();
         m_cloudflare.reset();
         m_ses.reset();
     }

@@ -2,8 +2,7 @@
 // the whole process: how it stops in the middle of a send, and what it leaves behind on disk
 // and in its output. Secrets travel over the pipe, never on the command line.
 //
-//   workflow_host [--library PATH] [--settings PATH] [--memory-credentials]
-//                 [--delivery-save-interval MS] [--no-flush]
+//   workflow_host [--library PATH] [--settings PATH] [--memory-credentials] [--no-flush]
 //
 // Without --library and --settings the model uses its production locations (under the XDG
 // folders of the environment); without --memory-credentials the system keychain. --no-flush
@@ -133,7 +132,8 @@ private:
     QCoro::Task<void> run(QJsonArray command) {
         const QString name = command.at(0).toString();
         if (name == QLatin1String("credential")) {
-            m_model.credentials().set(command.at(2).toString(), command.at(1).toString());
+            static_cast<MemoryCredentialStore&>(m_model.credentials())
+                .set(command.at(2).toString(), command.at(1).toString());
         } else if (name == QLatin1String("profile")) {
             // The given fields over the current profile, so a command names only what it changes.
             QJsonObject fields = m_model.library().profile.toJson();
@@ -156,7 +156,7 @@ private:
             if (file.open(QIODevice::WriteOnly)) {
                 file.write(csv.toUtf8());
                 file.close();
-                m_model.importCSV(path);
+                co_await m_model.importCSV(path);
             }
         } else if (name == QLatin1String("refreshSES")) {
             co_await m_model.refreshSES();
@@ -226,10 +226,6 @@ int main(int argc, char** argv) {
     }
     if (args.contains(QStringLiteral("--memory-credentials"))) {
         d.credentials = std::make_shared<MemoryCredentialStore>();
-    }
-    if (const QString interval = option(args, QStringLiteral("--delivery-save-interval"));
-        !interval.isEmpty()) {
-        d.deliverySaveInterval = std::chrono::milliseconds(interval.toLongLong());
     }
     d.arguments = QStringList{QStringLiteral("workflow_host")};
     AppModel model(std::move(d));

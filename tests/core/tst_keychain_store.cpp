@@ -1,14 +1,36 @@
 #include "core/keychain_error.h"
 #include "core/keychain_store.h"
+#include "support/keyring_prompt.h"
+#include "support/run_task.h"
+#include "support/silent_bus.h"
 
-#include <QElapsedTimer>
 #include <QTest>
 
 using namespace quillmere;
 using namespace std::chrono_literals;
+using test::KeyringUser;
+using test::runTask;
 
-// Runs against the real Secret Service (QUILLMERE_KEYRING=available, inside
-// tests/support/with-keyring) or with none reachable (QUILLMERE_KEYRING=unavailable).
+namespace {
+
+const QString account = QStringLiteral("worker.signingSecret");
+
+// True when the call raised KeychainError, the keychain's "cannot tell".
+template <class T>
+bool unavailable(QCoro::Task<T>&& task) {
+    try {
+        runTask(std::move(task));
+        return false;
+    } catch (const KeychainError& error) {
+        return error.isUnavailable();
+    }
+}
+
+} // namespace
+
+// Runs against the real gnome-keyring of tests/support/with-keyring on a virtual display, where
+// its unlock prompt shows and the test answers it as a writer would
+// (QUILLMERE_KEYRING=available); or with no bus at all, or one that never answers.
 class TestKeychainStore : public QObject {
     Q_OBJECT
 
@@ -20,56 +42,78 @@ private Q_SLOTS:
             QSKIP("needs the Secret Service");
         }
         KeychainStore store;
-        const QString account = QStringLiteral("worker.signingSecret");
-        QCOMPARE(store.get(account), std::nullopt);
-
+        KeychainStore other(2min, QStringLiteral("app.quillmere.Other"));
+        runTask(store.remove(account)); // the keyring outlives a run
+        QCOMPARE(runTask(store.read(account, {})), std::nullopt);
         const QString unicode = QStringLiteral("clé-秘密-🔑 with spaces\tand tab");
-        store.set(unicode, account);
-        QCOMPARE(store.get(account), unicode);
-
-        store.set(QStringLiteral("second"), account); // update, not a second item
-        QCOMPARE(store.get(account), QStringLiteral("second"));
-
-        store.set(QString(), QStringLiteral("aws.accessKeyID"));
-        const auto empty = store.get(QStringLiteral("aws.accessKeyID"));
-        QVERIFY(!empty || empty->isEmpty()); // callers treat both as absent
-
-        store.remove(account);
-        QCOMPARE(store.get(account), std::nullopt);
-        store.remove(account); // deleting a missing entry is no error
+        runTask(store.write(unicode, account, {}));
+        runTask(store.write(QStringLiteral("second"), account, {})); // update, not a second item
+        runTask(other.write(QStringLiteral("other"), account, {}));
+        QCOMPARE(runTask(store.read(account, {})), QStringLiteral("second"));
+        QCOMPARE(runTask(other.read(account, {})), QStringLiteral("other"));
+        runTask(store.write(unicode, QStringLiteral("aws.accessKeyID"), {}));
+        QCOMPARE(runTask(store.read(QStringLiteral("aws.accessKeyID"), {})), unicode);
+        runTask(store.remove(account));
+        QCOMPARE(runTask(store.read(account, {})), std::nullopt);
+        runTask(store.remove(account)); // deleting a missing entry is no error
     }
 
-    void servicesAndAccountsAreSeparate() {
+    // Locked is not empty: the call waits for the writer at the prompt, fails when they turn it
+    // down, and a call given up on never lands later.
+    void lockedKeychainWaitsForTheWriter() {
         if (!available()) {
             QSKIP("needs the Secret Service");
         }
-        KeychainStore ours;
-        KeychainStore other(4s, QStringLiteral("app.quillmere.Other"));
-        ours.set(QStringLiteral("A"), QStringLiteral("cloudflare.apiToken"));
-        other.set(QStringLiteral("B"), QStringLiteral("cloudflare.apiToken"));
-        ours.set(QStringLiteral("C"), QStringLiteral("worker.apiToken"));
-        QCOMPARE(ours.get(QStringLiteral("cloudflare.apiToken")), QStringLiteral("A"));
-        QCOMPARE(other.get(QStringLiteral("cloudflare.apiToken")), QStringLiteral("B"));
-        QCOMPARE(ours.get(QStringLiteral("worker.apiToken")), QStringLiteral("C"));
+        KeychainStore store;
+        runTask(store.write(QStringLiteral("stored"), account, {}));
+
+        KeyringUser::lock();
+        auto read = store.read(account, {});
+        KeyringUser::answerPrompt();
+        QCOMPARE(runTask(std::move(read)), QStringLiteral("stored"));
+
+        KeyringUser::lock();
+        auto refused = store.read(account, {});
+        KeyringUser::dismissPrompt();
+        QVERIFY(unavailable(std::move(refused)));
+
+        auto write = store.write(QStringLiteral("typed"), account, {});
+        KeyringUser::answerPrompt();
+        runTask(std::move(write));
+        QCOMPARE(runTask(store.read(account, {})), QStringLiteral("typed"));
+
+        KeyringUser::lock();
+        auto cancel = std::make_shared<CancelToken>();
+        auto abandoned = store.write(QStringLiteral("late"), account, cancel);
+        KeyringUser::waitForPrompt();
+        cancel->cancel();
+        QVERIFY(unavailable(std::move(abandoned)));
+        QVERIFY(!KeyringUser::promptShown()); // dismissed with the call: nothing left to answer
+        KeyringUser::unlock();
+        QCOMPARE(runTask(store.read(account, {})), QStringLiteral("typed"));
     }
 
-    void unavailableStoreFailsPromptly() {
+    // No session bus, or one that takes the connection and never answers: the call fails at its
+    // limit, or sooner when cancelled, and never blocks the calling thread.
+    void unreachableKeychainFailsWithinItsLimit() {
         if (available()) {
             QSKIP("the keyring is reachable in this run");
         }
-        KeychainStore store(2s);
-        QElapsedTimer timer;
-        timer.start();
-        QCOMPARE(store.get(QStringLiteral("aws.accessKeyID")), std::nullopt);
-        try {
-            store.set(QStringLiteral("x"), QStringLiteral("aws.accessKeyID"));
-            QFAIL("a write without a keychain must fail");
-        } catch (const KeychainError& error) {
-            QVERIFY(!error.description().isEmpty());
+        test::SilentBus silent;
+        if (qEnvironmentVariableIsSet("QUILLMERE_SILENT_BUS")) {
+            QVERIFY(silent.isListening());
+            qputenv("DBUS_SESSION_BUS_ADDRESS", silent.address());
         }
-        store.remove(QStringLiteral("aws.accessKeyID"));
-        // Each call gives up after its own time-out instead of hanging behind a prompt.
-        QVERIFY2(timer.elapsed() < 9000, qPrintable(QString::number(timer.elapsed())));
+        KeychainStore store(2s);
+        QVERIFY(unavailable(store.read(account, {})));
+        QVERIFY(unavailable(store.write(QStringLiteral("x"), account, {})));
+
+        // Cancelled from the calling thread's event loop, which must keep running meanwhile.
+        KeychainStore patient(10min);
+        auto cancel = std::make_shared<CancelToken>();
+        auto waiting = patient.read(account, cancel);
+        QTimer::singleShot(0, [cancel] { cancel->cancel(); });
+        QVERIFY(unavailable(std::move(waiting)));
     }
 };
 

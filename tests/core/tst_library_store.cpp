@@ -2,7 +2,7 @@
 #include "core/file_error.h"
 #include "core/iso_date.h"
 #include "core/library_file.h"
-#include "core/library_json.h"
+#include "core/library_json_writer.h"
 #include "core/library_store.h"
 #include "core/sample_data.h"
 #include "support/run_task.h"
@@ -76,7 +76,7 @@ private Q_SLOTS:
         const QByteArray first = readAll(path());
         QCOMPARE(await(store.load()), library);
         // The file is our writer's, byte for byte (its format is pinned with the writer).
-        QCOMPARE(first, LibraryJSON::write(library));
+        QCOMPARE(first, LibraryJSONWriter::write(library));
     }
 
     void unreadableFileIsKeptBeforeTheNextSave() {
@@ -84,9 +84,9 @@ private Q_SLOTS:
         writeAll(path(), damaged);
         LibraryStore store(path());
         QVERIFY_THROWS_EXCEPTION(DecodingError, await(store.load()));
-        const auto kept = store.unreadableBackupPath();
+        const auto kept = store.backupPath();
         QVERIFY(kept);
-        QVERIFY(kept->startsWith(path() + QStringLiteral(".unreadable-")));
+        QVERIFY(kept->startsWith(path() + QStringLiteral(".before-")));
         // Nothing happens until something would replace it.
         QVERIFY(!QFile::exists(*kept));
         QCOMPARE(readAll(path()), damaged);
@@ -96,11 +96,60 @@ private Q_SLOTS:
         await(store.save(edited));
         QCOMPARE(readAll(*kept), damaged);
         QCOMPARE(await(store.load()), edited);
-        QCOMPARE(store.unreadableBackupPath(), std::nullopt);
+        QCOMPARE(store.backupPath(), std::nullopt);
 
         // Later saves do not make more copies.
         await(store.save(Library()));
         QCOMPARE(QDir(QFileInfo(path()).absolutePath()).entryList(QDir::Files).size(), 2);
+    }
+
+    // A misspelt list is not read, yet nothing of it is lost: it is written back, the file as it
+    // was is kept aside before the first save, and the store says what it could not place.
+    void partlyReadFileKeepsWhatItHolds() {
+        const QByteArray original =
+            R"({"profile": {"publicationName": "P", "fromName": "", "fromEmail": "",
+            "replyTo": "", "postalAddress": "", "region": "eu-west-1", "domain": "",
+            "workerBaseURL": "", "doubleOptIn": true, "logo": "future.png"},
+            "subscriber": [{"email": "precious@example.com"}]})";
+        writeAll(path(), original);
+        LibraryStore store(path());
+        Library library = await(store.load());
+        QCOMPARE(library.profile.region, QStringLiteral("eu-west-1"));
+        QCOMPARE(store.partial()->missing, (QStringList{"subscribers", "newsletters"}));
+        QCOMPARE(store.partial()->unread, QStringList{"subscriber"});
+        const QString kept = *store.backupPath();
+
+        library.profile.publicationName = QStringLiteral("Edited");
+        await(store.save(library));
+        QCOMPARE(readAll(kept), original);
+        const QByteArray saved = readAll(path());
+        QVERIFY(saved.contains("\"precious@example.com\""));
+        QVERIFY(saved.contains("\"logo\": \"future.png\""));
+        QCOMPARE(await(store.load()), library);
+    }
+
+    // On a full disk the reason is the system's, and the previous file stays whole.
+    void fullDiskSaysWhy() {
+        const QString disk = qEnvironmentVariable("QUILLMERE_SMALL_DISK");
+        if (disk.isEmpty()) {
+            QSKIP("needs the 2 MB tmpfs of tests/support/with-small-disk (mounting needs root)");
+        }
+        const QString file = disk + QStringLiteral("/Postwick/library.json");
+        LibraryStore store(file);
+        const Library small = SampleData::library();
+        await(store.save(small));
+        Library large = small;
+        large.newsletters[0].markdown = QString(3 << 20, u'x');
+        try {
+            await(store.save(large));
+            QFAIL("a save larger than the disk must fail");
+        } catch (const FileError& error) {
+            QCOMPARE(error.description(),
+                     QStringLiteral("Could not write %1: No space left on device").arg(file));
+        }
+        QCOMPARE(LibraryFile::read(file), small);
+        QCOMPARE(QDir(disk + QStringLiteral("/Postwick")).entryList(QDir::Files),
+                 QStringList{QStringLiteral("library.json")});
     }
 
     void failedWriteLeavesThePreviousFileIntact() {
@@ -144,7 +193,7 @@ private Q_SLOTS:
         QCOMPARE(mode(folder), 0700u);
         QCOMPARE(mode(path()), 0600u);
         QCOMPARE(
-            mode(QDir(folder).entryInfoList({QStringLiteral("*.unreadable-*")}).first().filePath()),
+            mode(QDir(folder).entryInfoList({QStringLiteral("*.before-*")}).first().filePath()),
             0600u);
 
         // A fresh folder is created owner-only too.

@@ -66,7 +66,13 @@ void TestCliImport::sourceDefaultsToFileNameAndReadsStandardInput() {
 
     // The name needs every kind of JSON escape.
     const Outcome piped = runCli({QStringLiteral("-")}, "email,name\nAnn@Example.com,\"A \"\"B\"\" "
-                                                        "\\ \x01\tC\n\xC3\xA9\"\n");
+                                                        "\\ \x01\tC\n\xC3\xA9\"\n"
+                                                        "bo@example.com,\"Bo\ncy@example.com,Cy\n");
+    QCOMPARE(piped.json()[QLatin1String("skipped")].toArray(),
+             json("{'s': [{'line': 4, 'reason': 'Quote opened on line 4 is never closed'}]}")
+                 [QLatin1String("s")]
+                     .toArray());
+    QCOMPARE(piped.subscriber(1)[QLatin1String("email")].toString(), "cy@example.com");
     QJsonObject ann = piped.subscriber(0);
     QVERIFY(ann.take(QLatin1String("createdAt")).isString());
     QCOMPARE(ann.take(QLatin1String("name")).toString(), QStringLiteral("A \"B\" \\ \x01\tC\né"));

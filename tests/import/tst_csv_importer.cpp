@@ -1,6 +1,7 @@
 #include "core/iso_date.h"
 #include "import/csv_importer.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QTest>
 
@@ -52,6 +53,7 @@ private Q_SLOTS:
     void datesAndSource();
     void importFile_data();
     void importFile();
+    void streamedEqualsWhole();
 };
 
 void TestCSVImporter::tokenize_data() {
@@ -73,8 +75,8 @@ void TestCSVImporter::tokenize_data() {
     add("text and quotes after closing quote join the field", "\"ab\"cd,\"ab\" \"cd\"",
         "1[abcd][ab \"cd\"]");
     add("quote inside unquoted field", "he said \"hi\",x", "1[he said \"hi\"][x]");
-    add("unterminated quote runs to the end", "a,\"b\nc,d\n", "1[a][b\nc,d\n]");
-    add("three quotes", "\"\"\"", "1[\"]");
+    add("a quote never closed loses its own record only", "a,\"b\r\nc,d\n", "2[c][d]");
+    add("four quotes", "\"\"\"\"", "1[\"]");
     add("byte order mark dropped at the start only", bom + "a," + bom + "b", "1[a][\uFEFFb]");
     add("byte order mark alone", bom, "");
     add("surrogate pairs stay whole", "🌿,\"x🌿\"\"🌿\"\n🌿", "1[🌿][x🌿\"🌿] 2[🌿]");
@@ -171,10 +173,10 @@ void TestCSVImporter::parseDate() {
 
 void TestCSVImporter::decodeFile() {
     QCOMPARE(CSVImporter::decodeFile("Zo\xC3\xAB,\xF0\x9F\x8C\xBF"), QStringLiteral("Zoë,🌿"));
-    QCOMPARE(CSVImporter::decodeFile("Zo\xEB L\xE8"), QStringLiteral("Zoë Lè"));
+    QCOMPARE(CSVImporter::decodeFile("Zo\xEB L\xE8 \x93hi\x94"), QStringLiteral("Zoë Lè “hi”"));
     // A sequence cut off at the end, an encoded surrogate and an overlong form are not UTF-8.
     QCOMPARE(CSVImporter::decodeFile("ab\xC3"), QStringLiteral("ab\u00C3"));
-    QCOMPARE(CSVImporter::decodeFile("\xED\xA0\x80"), QStringLiteral("\u00ED\u00A0\u0080"));
+    QCOMPARE(CSVImporter::decodeFile("\xED\xA0\x80"), QStringLiteral("\u00ED\u00A0€"));
     QCOMPARE(CSVImporter::decodeFile("\xC0\xAF"), QStringLiteral("\u00C0\u00AF"));
     // A UTF-8 byte order mark before Latin-1 text is not part of the first column name.
     const CSVImportResult result =
@@ -346,6 +348,14 @@ void TestCSVImporter::importFile_data() {
         << QStringList{"ava.moss@example.com | Ava Moss | active | 2024-04-01T00:00:00Z",
                        "ben.cole@example.com | Ben Cole | active | 2024-04-02T12:30:00Z"}
         << Skipped{} << "0/0/2";
+    for (const char* file :
+         {"encoding_utf16le_bom.csv", "encoding_utf16be_bom.csv", "encoding_utf16le.csv",
+          "encoding_utf32le_bom.csv", "encoding_utf32be_bom.csv", "encoding_windows1252.csv"}) {
+        QTest::newRow(file) << file << CSVFormat::generic
+                            << QStringList{"zoe@example.fr | Zoë “Birdie” Lefèvre | active | now",
+                                           "jose@example.es | José Núñez | unsubscribed | now"}
+                            << Skipped{} << "0/1/0";
+    }
     QTest::newRow("generic, Latin-1")
         << "generic_latin1.csv" << CSVFormat::generic
         << QStringList{"zoe.lefevre@example.fr | Zoë Lefèvre | active | 2024-01-31T00:00:00Z",
@@ -357,15 +367,38 @@ void TestCSVImporter::importFile() {
     QFETCH(QString, file);
     QFile data(QStringLiteral(QUILLMERE_SOURCE_DIR "/tests/data/csv/") + file);
     QVERIFY(data.open(QIODevice::ReadOnly));
-    const QByteArray bytes = data.readAll();
-    const CSVImportResult r =
-        CSVImporter::importCSV(CSVImporter::decodeFile(bytes), QStringLiteral("import"), now);
+    const CSVImportResult r = *CSVImporter::importFile(data, QStringLiteral("import"), now);
     QTEST(r.format, "format");
     QTEST(summary(r), "subscribers");
     QTEST(r.skipped, "skipped");
     QTEST(
         QStringLiteral("%1/%2/%3").arg(r.duplicates).arg(r.confirmedElsewhere).arg(r.assumedActive),
         "counters");
+}
+
+// A file read in pieces (records across their edges: quoted line breaks, CR LF, doubled quotes)
+// imports as the same text given whole, with progress reported up to the file's size.
+void TestCSVImporter::streamedEqualsWhole() {
+    QByteArray bytes = "email,name\r\n";
+    for (int i = 0; bytes.size() < (5 << 20); ++i) {
+        bytes += "r" + QByteArray::number(i) + "@example.com,\"Name \"\"" + QByteArray::number(i) +
+                 "\"\"\r\nsecond line\"\r\n";
+    }
+    bytes += "last@example.com,\"never closed\r\nfinal@example.com,Final\r\n";
+    QBuffer file(&bytes);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    qint64 reported = 0;
+    const CSVImportResult streamed = *CSVImporter::importFile(
+        file, QStringLiteral("import"), now, [&reported, &file](qint64 read, qint64 size) {
+            reported = read;
+            return size == qint64(file.size());
+        });
+    const CSVImportResult whole = run(CSVImporter::decodeFile(bytes));
+    QCOMPARE(summary(streamed), summary(whole));
+    QCOMPARE(streamed.skipped, whole.skipped);
+    QCOMPARE(streamed.skipped.size(), 1);
+    QCOMPARE(summary(streamed).last(), QStringLiteral("final@example.com | Final | active | now"));
+    QCOMPARE(reported, bytes.size());
 }
 
 QTEST_GUILESS_MAIN(TestCSVImporter)

@@ -1,15 +1,19 @@
 // The bulk sender with a fake monotonic clock and an instant sleep, so pacing is exact and the
 // tests take no time; one case uses the real timer to show that cancel() cuts a sleep short.
+// Deliveries either answer at once or wait on a fake network the test answers.
 
 #include "ses/bulk_sender.h"
+#include "ses/send_failure.h"
 #include "ses/ses_error.h"
+#include "ses/transport_error.h"
 #include "support/run_task.h"
 
 #include <QElapsedTimer>
 #include <QTest>
 #include <QTimer>
 
-#include <cmath>
+#include <coroutine>
+#include <deque>
 #include <limits>
 
 using namespace quillmere;
@@ -17,6 +21,7 @@ using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
 using State = SendProgress::State;
 using Kind = State::Kind;
+using Result = DeliveryResult;
 
 namespace {
 
@@ -32,56 +37,89 @@ QList<Subscriber> readers(int count) {
     return out;
 }
 
-// A fake monotonic clock whose sleep advances it at once, and records of every callback.
+// A fake clock whose sleeps advance it at once, a scripted answer per attempt, and records of
+// every callback. With `network`, deliveries wait until answer() is called.
 struct Harness {
     std::chrono::steady_clock::time_point now{};
     QList<std::chrono::nanoseconds> sleeps;
-    QList<double> deliveredAt; // seconds on the fake clock
-    QStringList delivered;
+    QList<double> startedAt; // seconds on the fake clock
+    QStringList attempts;
     QList<SendProgress> reports;
-    int statsCalls = 0;
+    QList<std::pair<QString, Result::Kind>> settled;
     CampaignStats stats;
-    std::function<void(const Subscriber&)> onDeliver; // runs inside each delivery
+    std::function<Result(const Subscriber&)> answerFor = [](const Subscriber&) { return Result{}; };
+    bool network = false;
+    // With a latency, every answer comes that long after its request, sleeps included.
+    std::optional<std::chrono::nanoseconds> latency;
+    struct Pending {
+        std::coroutine_handle<> handle;
+        std::chrono::steady_clock::time_point due;
+    };
+    std::deque<Pending> waiting;
+    int mostInFlight = 0;
+    BulkSender* sender = nullptr;
 
-    BulkSender::Clock clock() {
-        return [this] { return now; };
-    }
-    BulkSender::Sleep sleep() {
-        return [this](std::chrono::nanoseconds d) -> QCoro::Task<void> {
+    double seconds() const { return std::chrono::duration<double>(now.time_since_epoch()).count(); }
+
+    BulkSender::Options options(double rate, int maxInFlight = 16) {
+        BulkSender::Options o;
+        o.ratePerSecond = rate;
+        o.maxInFlight = maxInFlight;
+        o.clock = [this] { return now; };
+        o.sleep = [this](std::chrono::nanoseconds d) -> QCoro::Task<void> {
             sleeps.append(d);
-            now += d;
-            co_return;
-        };
-    }
-    BulkSender::Deliver deliver() {
-        return [this](const Subscriber& s) -> QCoro::Task<void> {
-            deliveredAt.append(std::chrono::duration<double>(now.time_since_epoch()).count());
-            delivered.append(s.email);
-            if (onDeliver) {
-                onDeliver(s);
+            const auto until = now + d;
+            while (latency && !waiting.empty() && waiting.front().due <= until) {
+                answer();
             }
+            now = until;
             co_return;
         };
+        o.random = [] { return 1.0; };
+        return o;
     }
-    BulkSender::CurrentStats currentStats() {
-        return [this]() -> QCoro::Task<CampaignStats> {
-            ++statsCalls;
-            co_return stats;
+
+    struct Wait {
+        Harness* h;
+        bool await_ready() const noexcept { return !h->network; }
+        void await_suspend(std::coroutine_handle<> handle) {
+            h->waiting.push_back({handle, h->now + h->latency.value_or(0ns)});
+        }
+        void await_resume() const noexcept {}
+    };
+
+    static QCoro::Task<Result> deliverOne(Harness* h, Subscriber s) {
+        h->startedAt.append(h->seconds());
+        h->attempts.append(s.email);
+        h->mostInFlight = std::max(h->mostInFlight, h->sender ? h->sender->inFlight() : 0);
+        Result result = h->answerFor(s);
+        co_await Wait{h};
+        co_return result;
+    }
+
+    // The oldest delivery in flight gets its answer, `after` from now or when it is due.
+    void answer(std::chrono::nanoseconds after = 0ns) {
+        const Pending next = waiting.front();
+        waiting.pop_front();
+        now = std::max(now + after, next.due);
+        next.handle.resume();
+    }
+
+    QCoro::Task<SendProgress> run(BulkSender& s, const QList<Subscriber>& recipients) {
+        sender = &s;
+        BulkSender::Callbacks c;
+        c.deliver = [this](const Subscriber& r) { return deliverOne(this, r); };
+        c.currentStats = [this] { return stats; };
+        c.onProgress = [this](const SendProgress& p) { reports.append(p); };
+        c.settled = [this](const Subscriber& r, const Result& d) {
+            settled.append({r.email, d.kind});
         };
-    }
-    BulkSender::OnProgress onProgress() {
-        return [this](const SendProgress& p) -> QCoro::Task<void> {
-            reports.append(p);
-            co_return;
-        };
-    }
-    QCoro::Task<SendProgress> run(BulkSender& sender, const QList<Subscriber>& recipients) {
-        return sender.run(recipients, deliver(), currentStats(), onProgress());
+        return s.run(recipients, c);
     }
 };
 
-SendProgress progress(qint64 sent, qint64 failed, qint64 total, SendProgress::State state) {
-    return {sent, failed, total, std::move(state)};
+SendProgress progress(qint64 sent, qint64 failed, qint64 uncertain, qint64 total, State state) {
+    return {sent, failed, uncertain, total, 0, std::move(state)};
 }
 
 } // namespace
@@ -91,239 +129,265 @@ class TestBulkSender : public QObject {
 
 private Q_SLOTS:
     void pacing();
-    void rateFloorAndSlowCallers();
-    void pauseAndResume();
-    void cancelOrDestroyWhileParked();
-    void bounceGuardHalts();
-    void failedDeliveriesAreCounted();
-    void failingStepsEndTheRunCancelled();
-    void runsAgainAfterCancel();
+    void pauseResumeAndCancel();
+    void concurrencyFollowsLatencyWithinTheRate();
+    void failuresHandledLikeAMailServer();
+    void refusalsAndTheQuotaPause();
+    void bounceGuardHaltsUntilResumed();
+    void classify_data();
+    void classify();
     void cancelCutsARealSleepShort();
 };
 
 void TestBulkSender::pacing() {
     Harness h;
-    BulkSender sender(2.0, BounceGuard{}, h.sleep(), h.clock());
+    BulkSender sender(h.options(2.0));
     const SendProgress result = test::runTask(h.run(sender, readers(5)));
-
-    QCOMPARE(result, progress(5, 0, 5, State::finished()));
-    QCOMPARE(h.deliveredAt, (QList<double>{0.0, 0.5, 1.0, 1.5, 2.0}));
+    QCOMPARE(result, progress(5, 0, 0, 5, State::finished()));
+    QCOMPARE(h.startedAt, (QList<double>{0.0, 0.5, 1.0, 1.5, 2.0}));
     QCOMPARE(h.sleeps, QList<std::chrono::nanoseconds>(4, 500ms));
-    QCOMPARE(h.delivered.last(), u"r4@example.org"_s);
-    // Once at the start, once per delivery, once at the end.
-    QCOMPARE(h.reports.size(), 7);
-    QCOMPARE(h.reports.first(), progress(0, 0, 5, State::running()));
-    QCOMPARE(h.reports[3], progress(3, 0, 5, State::running()));
-    QCOMPARE(h.reports.last(), result);
-    QCOMPARE(h.statsCalls, 5); // the guard judges before every reader
+    QCOMPARE(h.reports.size(), 7); // the start, one per delivery, the end
+    QCOMPARE(h.reports[3], progress(3, 0, 0, 5, State::running()));
+    QCOMPARE(h.settled.size(), 5);
 
-    // An empty list starts and finishes, and asks nobody anything.
-    Harness none;
-    BulkSender idle(2.0, BounceGuard{}, none.sleep(), none.clock());
-    QCOMPARE(test::runTask(none.run(idle, {})), progress(0, 0, 0, State::finished()));
-    QCOMPARE(none.reports.size(), 2);
-    QCOMPARE(none.statsCalls, 0);
-}
-
-void TestBulkSender::rateFloorAndSlowCallers() {
+    // Not a rate at all: one per second. An empty list starts, ends and asks nobody anything.
     for (const double rate : {0.0, -3.0, std::nan(""), std::numeric_limits<double>::infinity()}) {
-        Harness h;
-        BulkSender sender(rate, BounceGuard{}, h.sleep(), h.clock());
-        QCOMPARE(sender.ratePerSecond(), 1.0);
-        test::runTask(h.run(sender, readers(3)));
-        QCOMPARE(h.deliveredAt, (QList<double>{0.0, 1.0, 2.0}));
+        Harness f;
+        BulkSender floor(f.options(rate));
+        QCOMPARE(floor.ratePerSecond(), 1.0);
+        QCOMPARE(test::runTask(f.run(floor, readers(0))), progress(0, 0, 0, 0, State::finished()));
+        QCOMPARE(f.reports.size(), 2);
     }
-
-    // A caller slower than the rate is never made to wait: no fixed pause between sends.
-    Harness slow;
-    slow.onDeliver = [&slow](const Subscriber&) { slow.now += 700ms; };
-    BulkSender sender(2.0, BounceGuard{}, slow.sleep(), slow.clock());
-    test::runTask(slow.run(sender, readers(4)));
-    QVERIFY(slow.sleeps.isEmpty());
-
-    // Partial refills count: 0.3 s of work at 2 per second leaves 0.2 s to wait.
-    Harness partial;
-    partial.onDeliver = [&partial](const Subscriber&) { partial.now += 300ms; };
-    BulkSender paced(2.0, BounceGuard{}, partial.sleep(), partial.clock());
-    test::runTask(partial.run(paced, readers(3)));
-    QCOMPARE(partial.sleeps, QList<std::chrono::nanoseconds>(2, 200ms));
-    QCOMPARE(partial.deliveredAt, (QList<double>{0.0, 0.5, 1.0}));
 }
 
-void TestBulkSender::pauseAndResume() {
+void TestBulkSender::pauseResumeAndCancel() {
     Harness h;
-    BulkSender sender(2.0, BounceGuard{}, h.sleep(), h.clock());
-    h.onDeliver = [&](const Subscriber&) {
-        if (h.delivered.size() == 2) {
-            sender.pause(); // the delivery in flight completes
-        }
-    };
+    h.network = true;
+    BulkSender sender(h.options(2.0, 1));
     QCoro::Task<SendProgress> run = h.run(sender, readers(5));
-    QVERIFY(!run.isReady());
-    QVERIFY(sender.isPaused());
-    QCOMPARE(h.delivered.size(), 2);
-    QCOMPARE(h.reports.last(), progress(2, 0, 5, State::paused()));
-
-    // Time passes while paused; the bucket then holds a full token and the next goes at once.
+    h.answer();
+    sender.pause(); // the second message is in flight: it completes, nothing new starts
+    QCOMPARE(h.waiting.size(), 1u);
+    QCOMPARE(h.reports.last().state.kind, Kind::running);
+    h.answer();
+    QCOMPARE(h.reports.last(), progress(2, 0, 0, 5, State::paused()));
+    QVERIFY(h.waiting.empty());
     h.now += 10s;
-    h.sleeps.clear();
     sender.resume();
-    sender.resume(); // a second wake finds nobody parked
-    QVERIFY(run.isReady());
-    QCOMPARE(test::runTask(std::move(run)), progress(5, 0, 5, State::finished()));
-    QCOMPARE(QSet<QString>(h.delivered.begin(), h.delivered.end()).size(), 5); // nobody twice
-    QCOMPARE(h.deliveredAt[2], 10.5); // at once: 0.5 s, then 10 s paused
-    QCOMPARE(h.sleeps.size(), 2);
+    QCOMPARE(h.startedAt.last(), 10.5); // a full bucket after the pause: at once
+    h.answer();
+    sender.cancel(); // the next one is in flight and is still counted
+    QVERIFY(!run.isReady());
+    h.answer();
+    QCOMPARE(test::runTask(std::move(run)), progress(4, 0, 0, 5, State::cancelled()));
+    QCOMPARE(QSet<QString>(h.attempts.cbegin(), h.attempts.cend()).size(), 4); // nobody twice
 
-    QList<Kind> kinds;
-    for (const SendProgress& p : std::as_const(h.reports)) {
-        kinds.append(p.state.kind);
-    }
-    QCOMPARE(kinds,
-             (QList<Kind>{Kind::running, Kind::running, Kind::running, Kind::paused, Kind::running,
-                          Kind::running, Kind::running, Kind::running, Kind::finished}));
-    QVERIFY(!sender.isPaused());
-}
+    // It runs again, unpaused; a second run during a run is refused and leaves it alone.
+    QCoro::Task<SendProgress> again = h.run(sender, readers(2));
+    QCOMPARE(test::runTask(h.run(sender, readers(7))).state.kind, Kind::cancelled);
+    h.answer();
+    h.answer();
+    QCOMPARE(test::runTask(std::move(again)), progress(2, 0, 0, 2, State::finished()));
+    h.network = false;
 
-void TestBulkSender::cancelOrDestroyWhileParked() {
-    Harness h;
-    auto sender = std::make_unique<BulkSender>(2.0, BounceGuard{}, h.sleep(), h.clock());
-    BulkSender* raw = sender.get();
-    h.onDeliver = [raw](const Subscriber&) { raw->pause(); };
-    QCoro::Task<SendProgress> cancelled = h.run(*sender, readers(4));
-    QVERIFY(!cancelled.isReady());
-    sender->cancel();
-    QVERIFY(cancelled.isReady());
-    QCOMPARE(test::runTask(std::move(cancelled)), progress(1, 0, 4, State::cancelled()));
-    QCOMPARE(h.reports[h.reports.size() - 2].state.kind, Kind::paused);
-    QVERIFY(!sender->isCancelled() && !sender->isPaused());
-
-    // A sender destroyed with a run parked ends that run instead of leaving it suspended.
-    QCoro::Task<SendProgress> orphaned = h.run(*sender, readers(3));
+    // A sender destroyed while a run is parked ends that run.
+    auto doomed = std::make_unique<BulkSender>(h.options(2.0));
+    h.answerFor = [&doomed](const Subscriber&) {
+        doomed->pause();
+        return Result{};
+    };
+    QCoro::Task<SendProgress> orphaned = h.run(*doomed, readers(3));
     QVERIFY(!orphaned.isReady());
-    sender.reset();
-    QVERIFY(orphaned.isReady());
-    QCOMPARE(test::runTask(std::move(orphaned)), progress(1, 0, 3, State::cancelled()));
+    doomed.reset();
+    QCOMPARE(test::runTask(std::move(orphaned)), progress(1, 0, 0, 3, State::cancelled()));
 }
 
-void TestBulkSender::bounceGuardHalts() {
-    // Three bounces arrive during the send; the guard judges from the 50th message on.
-    Harness h;
-    h.onDeliver = [&h](const Subscriber&) {
-        h.stats.sent = h.delivered.size();
-        h.stats.bounced = h.delivered.size() >= 30 ? 3 : 0;
+void TestBulkSender::concurrencyFollowsLatencyWithinTheRate() {
+    // Every answer takes 200 ms; 20 per second then needs at least 4 in flight.
+    const auto send = [](int maxInFlight) {
+        auto h = std::make_unique<Harness>();
+        h->network = true;
+        h->latency = 200ms;
+        BulkSender sender(h->options(20.0, maxInFlight));
+        QCoro::Task<SendProgress> run = h->run(sender, readers(60));
+        while (!run.isReady() && !h->waiting.empty()) {
+            h->answer();
+        }
+        return std::pair{std::move(h), test::runTask(std::move(run)).sent};
     };
-    BulkSender sender(1000.0, BounceGuard{0.05, 0.001, 50}, h.sleep(), h.clock());
-    const SendProgress result = test::runTask(h.run(sender, readers(100)));
-    const QString reason =
-        u"Bounce rate 6.00% is above the 5.00% limit (3 of 50 sent). Sending paused to protect "
-        "your SES reputation."_s;
-    QCOMPARE(result, progress(50, 0, 100, State::halted(reason)));
-    QCOMPARE(h.reports.last(), result);
-    QCOMPARE(h.statsCalls, 51);
+    const auto [h, sent] = send(16);
+    QCOMPARE(sent, 60);
+    QVERIFY2(h->mostInFlight >= 4 && h->mostInFlight <= 7,
+             qPrintable(QString::number(h->mostInFlight)));
+    for (int i = 1; i < h->startedAt.size(); ++i) {
+        QVERIFY2(h->startedAt[i] - h->startedAt[i - 1] >= 0.05 - 1e-9, "above the rate");
+    }
+    // The first answer sets the pace; from then on the rate holds: 59 more in 2.9 s.
+    QCOMPARE(h->startedAt.last(), 0.2 + 58 * 0.05);
+
+    for (const int cap : {1, 3}) {
+        const auto [capped, all] = send(cap);
+        QCOMPARE(all, 60);
+        QCOMPARE(capped->mostInFlight, cap);
+    }
 }
 
-void TestBulkSender::failedDeliveriesAreCounted() {
+void TestBulkSender::failuresHandledLikeAMailServer() {
+    // r1 is throttled twice (the second time with Retry-After), r2 refused, r3 uncertain, r4
+    // fails for good after ten attempts; nobody is sent to above the rate.
     Harness h;
-    BulkSender sender(5.0, BounceGuard{}, h.sleep(), h.clock());
-    int call = 0;
-    BulkSender::Deliver deliver = [&](const Subscriber&) -> QCoro::Task<void> {
-        ++call;
-        if (call == 2) {
-            throw SESError::http(400, u"MessageRejected"_s, u"no"_s);
+    QHash<QString, int> tries;
+    h.answerFor = [&tries](const Subscriber& s) {
+        const int n = ++tries[s.email];
+        if (s.email == u"r1@example.org"_s && n <= 2) {
+            return Result::of(Result::Kind::retry, u"SES 429 Throttling: slow down"_s,
+                              n == 2 ? std::optional(5000ms) : std::nullopt);
         }
-        if (call == 5) {
-            throw std::runtime_error("network");
+        if (s.email == u"r2@example.org"_s) {
+            return Result::of(Result::Kind::rejected, u"SES 400 MessageRejected: no"_s);
         }
-        if (call == 9) {
-            throw 42; // not even an exception type
+        if (s.email == u"r3@example.org"_s) {
+            return Result::of(Result::Kind::uncertain, u"Connection closed"_s);
         }
-        co_return;
+        if (s.email == u"r4@example.org"_s) {
+            return Result::of(Result::Kind::retry, u"SES 503 ServiceUnavailable: x"_s);
+        }
+        return Result{};
     };
-    const SendProgress result =
-        test::runTask(sender.run(readers(10), deliver, h.currentStats(), h.onProgress()));
-    QCOMPARE(result, progress(7, 3, 10, State::finished()));
-    QCOMPARE(call, 10);
-    QCOMPARE(h.reports[2], progress(1, 1, 10, State::running()));
-    QCOMPARE(h.reports[5], progress(3, 2, 10, State::running()));
+    BulkSender sender(h.options(10.0));
+    const SendProgress result = test::runTask(h.run(sender, readers(6)));
+    QCOMPARE(result, progress(3, 2, 1, 6, State::finished()));
+    QCOMPARE(tries.value(u"r1@example.org"_s), 3);
+    QCOMPARE(tries.value(u"r2@example.org"_s), 1);
+    QCOMPARE(tries.value(u"r3@example.org"_s), 1); // may have arrived: never again
+    QCOMPARE(tries.value(u"r4@example.org"_s), BulkSender::attemptsPerReader);
+    // The reader's back-off starts at 1 s (jitter at its top here); Retry-After holds them all.
+    const int second = int(h.attempts.indexOf(u"r1@example.org"_s, 2));
+    QCOMPARE(h.startedAt[second] - h.startedAt[1], 1.0);
+    const int third = int(h.attempts.indexOf(u"r1@example.org"_s, second + 1));
+    QVERIFY(h.startedAt[third] - h.startedAt[second] >= 5.0 - 1e-9);
+    for (int i = 1; i < h.startedAt.size(); ++i) {
+        QVERIFY(h.startedAt[i] - h.startedAt[i - 1] >= 0.1 - 1e-9);
+    }
+    // Each reader's fate is told once, when it is final.
+    QCOMPARE(h.settled.size(), 6);
+    QVERIFY(h.settled.contains(std::pair{u"r2@example.org"_s, Result::Kind::rejected}));
+    QVERIFY(h.settled.contains(std::pair{u"r3@example.org"_s, Result::Kind::uncertain}));
+    QVERIFY(h.settled.contains(std::pair{u"r4@example.org"_s, Result::Kind::rejected}));
 }
 
-void TestBulkSender::failingStepsEndTheRunCancelled() {
-    // A failing sleep ends the run as cancelled with the counts so far.
+void TestBulkSender::refusalsAndTheQuotaPause() {
+    // Twenty failures in a row pause the send with SES's words; resuming carries on.
     Harness h;
-    BulkSender::Sleep failingSleep = [](std::chrono::nanoseconds) -> QCoro::Task<void> {
-        throw std::runtime_error("task cancelled");
-        co_return;
+    int calls = 0;
+    h.answerFor = [&calls](const Subscriber&) {
+        return ++calls <= 20 ? Result::of(Result::Kind::rejected, u"SES 403 AccessDenied: no"_s)
+                             : Result{};
     };
-    BulkSender sender(2.0, BounceGuard{}, failingSleep, h.clock());
-    QCOMPARE(test::runTask(h.run(sender, readers(3))), progress(1, 0, 3, State::cancelled()));
-
-    // Without statistics the guard cannot judge: stop rather than send blind.
-    Harness blind;
-    BulkSender second(2.0, BounceGuard{}, blind.sleep(), blind.clock());
-    BulkSender::CurrentStats failingStats = []() -> QCoro::Task<CampaignStats> {
-        throw std::runtime_error("library gone");
-        co_return CampaignStats{};
-    };
+    BulkSender sender(h.options(100.0));
+    QCoro::Task<SendProgress> run = h.run(sender, readers(25));
     QCOMPARE(
-        test::runTask(second.run(readers(3), blind.deliver(), failingStats, blind.onProgress())),
-        progress(0, 0, 3, State::cancelled()));
-    QVERIFY(blind.delivered.isEmpty());
+        h.reports.last(),
+        progress(0, 20, 0, 25,
+                 State::paused(u"Amazon SES is refusing messages: SES 403 AccessDenied: no"_s)));
+    sender.resume();
+    QCOMPARE(test::runTask(std::move(run)), progress(5, 20, 0, 25, State::finished()));
 
-    // A failing progress report is the caller's problem and does not stop the send.
-    Harness noisy;
-    BulkSender third(2.0, BounceGuard{}, noisy.sleep(), noisy.clock());
-    BulkSender::OnProgress failingProgress = [](const SendProgress&) -> QCoro::Task<void> {
-        throw std::runtime_error("screen gone");
-        co_return;
+    // The daily quota pauses at once, and the reader it refused goes first on resume.
+    Harness q;
+    int sent = 0;
+    q.answerFor = [&sent](const Subscriber&) {
+        return ++sent == 3 ? Result::of(Result::Kind::quotaExhausted, u"quota used up"_s)
+                           : Result{};
     };
-    QCOMPARE(test::runTask(
-                 third.run(readers(3), noisy.deliver(), noisy.currentStats(), failingProgress)),
-             progress(3, 0, 3, State::finished()));
+    BulkSender quota(q.options(100.0));
+    QCoro::Task<SendProgress> limited = q.run(quota, readers(4));
+    QCOMPARE(q.reports.last(), progress(2, 0, 0, 4, State::paused(u"quota used up"_s)));
+    quota.resume();
+    QCOMPARE(test::runTask(std::move(limited)), progress(4, 0, 0, 4, State::finished()));
+    QCOMPARE(q.attempts.mid(2),
+             (QStringList{u"r2@example.org"_s, u"r2@example.org"_s, u"r3@example.org"_s}));
 }
 
-void TestBulkSender::runsAgainAfterCancel() {
+void TestBulkSender::bounceGuardHaltsUntilResumed() {
     Harness h;
-    BulkSender sender(2.0, BounceGuard{}, h.sleep(), h.clock());
-    h.onDeliver = [&](const Subscriber&) {
-        if (h.delivered.size() == 2) {
-            sender.cancel();
-        }
+    h.answerFor = [&h](const Subscriber&) {
+        h.stats.sent += 1;
+        h.stats.bounced = h.stats.sent >= 30 ? 3 : 0;
+        return Result{};
     };
-    QCOMPARE(test::runTask(h.run(sender, readers(5))), progress(2, 0, 5, State::cancelled()));
-    QVERIFY(!sender.isCancelled() && !sender.isRunning());
-
-    // A second run starts unpaused and uncancelled, and its first reader goes at once.
-    h.onDeliver = nullptr;
-    h.deliveredAt.clear();
-    const double start = std::chrono::duration<double>(h.now.time_since_epoch()).count();
-    QCOMPARE(test::runTask(h.run(sender, readers(3))), progress(3, 0, 3, State::finished()));
-    QCOMPARE(h.deliveredAt, (QList<double>{start, start + 0.5, start + 1.0}));
-
-    // One run at a time: a second call during a run returns at once, the first carries on.
-    h.onDeliver = [&](const Subscriber&) { sender.pause(); };
-    QCoro::Task<SendProgress> first = h.run(sender, readers(2));
-    QVERIFY(!first.isReady());
-    QCOMPARE(test::runTask(h.run(sender, readers(7))), progress(0, 0, 7, State::cancelled()));
-    h.onDeliver = nullptr;
+    BulkSender sender(h.options(1000.0, 1));
+    QCoro::Task<SendProgress> run = h.run(sender, readers(100));
+    const QString reason = u"Bounce rate 6.00% is above the 5.00% limit (3 of 50 sent). Sending "
+                           "paused to protect your SES reputation."_s;
+    QCOMPARE(h.reports.last(), progress(50, 0, 0, 100, State::halted(reason)));
+    QVERIFY(sender.isPaused());
+    h.stats = {}; // the caller judges afresh after the writer's confirmation
+    h.answerFor = [](const Subscriber&) { return Result{}; };
     sender.resume();
-    QCOMPARE(test::runTask(std::move(first)), progress(2, 0, 2, State::finished()));
+    QCOMPARE(test::runTask(std::move(run)), progress(100, 0, 0, 100, State::finished()));
+}
+
+void TestBulkSender::classify_data() {
+    QTest::addColumn<std::shared_ptr<std::exception>>("error");
+    QTest::addColumn<Result::Kind>("kind");
+    QTest::addColumn<qint64>("waitMs");
+    const auto ses = [](int status, const QString& type, const QString& message,
+                        std::optional<std::chrono::milliseconds> wait = {}) {
+        auto e = std::make_shared<SESError>(SESError::http(status, type, message));
+        e->setRetryAfter(wait);
+        return std::shared_ptr<std::exception>(e);
+    };
+    using K = Result::Kind;
+    QTest::newRow("throttled") << ses(429, u"TooManyRequestsException"_s, u"x"_s, 3000ms)
+                               << K::retry << qint64(3000);
+    QTest::newRow("rate as 400") << ses(400, u"Throttling"_s, u"Maximum sending rate exceeded."_s)
+                                 << K::retry << qint64(-1);
+    QTest::newRow("daily quota") << ses(400, u"Throttling"_s, u"Daily message quota exceeded."_s)
+                                 << K::quotaExhausted << qint64(-1);
+    QTest::newRow("503") << ses(503, u"ServiceUnavailable"_s, u""_s) << K::retry << qint64(-1);
+    QTest::newRow("rejected") << ses(400, u"MessageRejected"_s, u"no"_s) << K::rejected
+                              << qint64(-1);
+    QTest::newRow("2xx without an id")
+        << std::shared_ptr<std::exception>(std::make_shared<SESError>(SESError::decoding(u"x"_s)))
+        << K::uncertain << qint64(-1);
+    QTest::newRow("refused connection")
+        << std::shared_ptr<std::exception>(std::make_shared<TransportError>(
+               u"refused"_s, QNetworkReply::ConnectionRefusedError, false))
+        << K::retry << qint64(-1);
+    QTest::newRow("dropped after sending")
+        << std::shared_ptr<std::exception>(std::make_shared<TransportError>(
+               u"closed"_s, QNetworkReply::RemoteHostClosedError, true))
+        << K::uncertain << qint64(-1);
+}
+
+void TestBulkSender::classify() {
+    QFETCH(std::shared_ptr<std::exception>, error);
+    QFETCH(Result::Kind, kind);
+    QFETCH(qint64, waitMs);
+    const Result result = SendFailure::classify(*error);
+    QCOMPARE(result.kind, kind);
+    QCOMPARE(result.waitFor.value_or(-1ms).count(), waitMs);
+    QVERIFY(!result.reason.isEmpty());
 }
 
 void TestBulkSender::cancelCutsARealSleepShort() {
     // The default sleep (a precise QTimer) and clock: 0.01 per second means a 100 s wait after
     // the first reader, which cancel() ends at once.
     Harness h;
-    BulkSender sender(0.01, BounceGuard{});
+    BulkSender::Options slow;
+    slow.ratePerSecond = 0.01;
+    BulkSender sender(slow);
     QTimer::singleShot(50ms, &sender, [&sender] { sender.cancel(); });
     QElapsedTimer elapsed;
     elapsed.start();
-    QCOMPARE(test::runTask(h.run(sender, readers(3))), progress(1, 0, 3, State::cancelled()));
+    QCOMPARE(test::runTask(h.run(sender, readers(3))), progress(1, 0, 0, 3, State::cancelled()));
     QVERIFY2(elapsed.elapsed() < 20000, "cancel() must not wait for the sleep to run out");
 
-    // And it really paces: two readers at 20 per second are 50 ms apart (a sleep may be cut by
-    // a tenth to make up for earlier late wake-ups; the first one has none to make up).
-    BulkSender quick(20.0, BounceGuard{});
+    // And it really paces: two readers at 20 per second are 50 ms apart.
+    BulkSender::Options fast;
+    fast.ratePerSecond = 20.0;
+    BulkSender quick(fast);
     QElapsedTimer paced;
     paced.start();
     QCOMPARE(test::runTask(h.run(quick, readers(2))).sent, 2);

@@ -13,8 +13,11 @@
 // prints {"api": "http://127.0.0.1:PORT/client/v4", "control": "http://127.0.0.1:PORT/__fake"}
 // and stops when its standard input closes. Control endpoints: GET /__fake/requests (every API
 // request: method, path, query, headers, body in base64), GET /__fake/scripts/<name> (where the
-// script is served and with which bindings).
+// script is served and with which bindings). A script that does not compile is refused as
+// Cloudflare refuses it (400, code 10021) and the one deployed before keeps serving; secrets
+// can be replaced one at a time (PUT .../workers/scripts/<name>/secrets).
 
+import { execFileSync } from "node:child_process";
 import crypto from "node:crypto";
 import fs from "node:fs";
 import http from "node:http";
@@ -122,6 +125,11 @@ async function uploadScript(name, request, bodyBytes) {
             }
         }
     }
+    // Cloudflare refuses a script that does not compile, and the one deployed before stays.
+    const syntax = syntaxError(source);
+    if (syntax) {
+        return failure(400, 10021, `Uncaught ${syntax} at ${metadata.main_module}`);
+    }
     const [databaseBinding, databaseId] = Object.entries(d1)[0] ?? [];
     // Hand the database over from whoever serves it now to the new script.
     if (previous) {
@@ -132,20 +140,14 @@ async function uploadScript(name, request, bodyBytes) {
         await databaseRuntimes.get(databaseId).dispose();
         databaseRuntimes.delete(databaseId);
     }
-    const mf = new Miniflare({
-        modules: [{ type: "ESModule", path: path.join(persistDir, metadata.main_module), contents: source }],
-        modulesRoot: persistDir,
-        compatibilityDate: metadata.compatibility_date,
-        d1Databases: d1,
-        d1Persist: persistDir,
-        bindings: { ...plain, ...secrets },
-        // Only loopback in tests: the deployed worker reaches nothing outside.
-        outboundService: () => new Response("no network in tests", { status: 502 }),
-        host: "127.0.0.1",
-        port: 0,
-    });
-    const url = (await mf.ready).href.replace(/\/$/, "");
-    scripts.set(name, { mf, url, metadata, plain, secrets, databaseBinding, databaseId, routeEnabled: previous?.routeEnabled ?? false });
+    const started = await serveScript({ name, source, metadata, plain, secrets, d1, databaseBinding, databaseId,
+        routeEnabled: previous?.routeEnabled ?? false });
+    if (!started) {
+        if (previous) {
+            await serveScript(previous);
+        }
+        return failure(400, 10021, `Uncaught error while starting ${metadata.main_module}`);
+    }
     return envelope(200, {
         id: name,
         etag: crypto.createHash("sha256").update(source).digest("hex"),
@@ -153,6 +155,45 @@ async function uploadScript(name, request, bodyBytes) {
         compatibility_date: metadata.compatibility_date,
         modified_on: new Date().toISOString(),
     });
+}
+
+// Serves a script in Miniflare and records it; false when the runtime would not start it.
+async function serveScript(script) {
+    const mf = new Miniflare({
+        modules: [{ type: "ESModule", path: path.join(persistDir, script.metadata.main_module), contents: script.source }],
+        modulesRoot: persistDir,
+        compatibilityDate: script.metadata.compatibility_date,
+        d1Databases: script.d1,
+        d1Persist: persistDir,
+        bindings: { ...script.plain, ...script.secrets },
+        // Only loopback in tests: the deployed worker reaches nothing outside.
+        outboundService: () => new Response("no network in tests", { status: 502 }),
+        host: "127.0.0.1",
+        port: 0,
+    });
+    try {
+        const url = (await mf.ready).href.replace(/\/$/, "");
+        scripts.set(script.name, { ...script, mf, url });
+        return true;
+    } catch {
+        await mf.dispose().catch(() => {});
+        return false;
+    }
+}
+
+// The syntax error of an ES module as node reports it ("SyntaxError: ..."), or null.
+function syntaxError(source) {
+    const file = path.join(persistDir, `check-${crypto.randomUUID()}.mjs`);
+    fs.writeFileSync(file, source);
+    try {
+        execFileSync(process.execPath, ["--check", file], { stdio: ["ignore", "ignore", "pipe"] });
+        return null;
+    } catch (error) {
+        const line = String(error.stderr).split("\n").find((l) => /^\w*Error:/.test(l));
+        return line ?? "SyntaxError";
+    } finally {
+        fs.rmSync(file, { force: true });
+    }
 }
 
 async function api(method, parts, query, request, bodyBytes) {
@@ -216,6 +257,35 @@ async function api(method, parts, query, request, bodyBytes) {
     }
     if (rest[0] === "workers" && rest[1] === "scripts" && rest.length === 3 && method === "PUT") {
         return uploadScript(rest[2], request, bodyBytes);
+    }
+    if (rest[0] === "workers" && rest[1] === "scripts" && rest[3] === "settings" && rest.length === 4 && method === "GET") {
+        const script = scripts.get(rest[2]);
+        if (!script) {
+            return failure(404, 10007, `This Worker (${rest[2]}) does not exist on your account.`);
+        }
+        return envelope(200, {
+            compatibility_date: script.metadata.compatibility_date,
+            bindings: [
+                ...Object.entries(script.d1).map(([name, id]) => ({ name, id, type: "d1" })),
+                ...Object.entries(script.plain).map(([name, text]) => ({ name, text, type: "plain_text" })),
+                ...Object.keys(script.secrets).map((name) => ({ name, type: "secret_text" })),
+            ],
+        });
+    }
+    if (rest[0] === "workers" && rest[1] === "scripts" && rest[3] === "secrets" && rest.length === 4 && method === "PUT") {
+        const script = scripts.get(rest[2]);
+        if (!script) {
+            return failure(404, 10007, `This Worker (${rest[2]}) does not exist on your account.`);
+        }
+        const { name, text, type } = json() ?? {};
+        if (typeof name !== "string" || typeof text !== "string" || type !== "secret_text") {
+            return failure(400, 10021, "A secret needs a name, a text and the type secret_text");
+        }
+        // The script restarts with the new secret, on the same database.
+        scripts.delete(rest[2]);
+        await script.mf.dispose();
+        await serveScript({ ...script, secrets: { ...script.secrets, [name]: text } });
+        return envelope(200, { name, type });
     }
     if (rest[0] === "workers" && rest[1] === "scripts" && rest[3] === "subdomain" && rest.length === 4 && method === "POST") {
         const script = scripts.get(rest[2]);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/child_process.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -18,6 +20,7 @@ public:
         // Its logs go to the test's own output, where a failure shows them.
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.setWorkingDirectory(QStringLiteral(QUILLMERE_SOURCE_DIR));
+        dieWithTest(m_process);
         m_process.start(
             node, QStringList{QStringLiteral(QUILLMERE_SOURCE_DIR "/tests/support/") + script} +
                       arguments);

@@ -1,7 +1,10 @@
 #pragma once
 
 // Starts the SES v2 emulator (npm aws-ses-v2-local) on a free loopback port for one test and
-// stops it at the end. Tests reach it through AWS_ENDPOINT_URL_SESV2, as the AWS SDKs do.
+// stops it at the end, or when the test dies. Tests reach it through AWS_ENDPOINT_URL_SESV2, as the
+// AWS SDKs do.
+
+#include "support/child_process.h"
 
 #include <QDeadlineTimer>
 #include <QFile>
@@ -38,6 +41,7 @@ public:
     const QString& error() const { return m_error; }
     // http://127.0.0.1:<port>, no trailing slash.
     const QUrl& url() const { return m_url; }
+    qint64 processId() const { return m_process.processId(); }
 
 private:
     static quint16 freePort() {
@@ -54,6 +58,7 @@ private:
         environment.remove(QStringLiteral("SMTP_TRANSPORT")); // never relay anywhere
         m_process.setProcessEnvironment(environment);
         m_process.setProcessChannelMode(QProcess::MergedChannels);
+        dieWithTest(m_process);
         m_process.start(QStringLiteral("node"),
                         {script, QStringLiteral("--host"), QStringLiteral("127.0.0.1"),
                          QStringLiteral("--port"), QString::number(port)});

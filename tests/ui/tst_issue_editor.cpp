@@ -1,4 +1,5 @@
 #include "core/sample_data.h"
+#include "render/reader_message.h"
 #include "render/template_renderer.h"
 #include "ui/issues/html_preview.h"
 #include "ui/issues/markdown_editor.h"
@@ -442,8 +443,9 @@ private Q_SLOTS:
         // Every email points at the copy the worker hosts.
         const Newsletter issue = *f->model->selectedNewsletter();
         const QString html =
-            TemplateRenderer::render(
-                f->model->renderContext(issue, f->model->library().subscribers.first()))
+            TemplateRenderer::render(ReaderMessage::context(issue, f->model->library().profile,
+                                                            f->model->library().subscribers.first(),
+                                                            QStringLiteral("secret")))
                 .html;
         QVERIFY(html.contains(QStringLiteral("<img style=\"max-width:100%;height:auto;border:0;"
                                              "display:block;margin:0 auto 18px;border-radius:4px;"

@@ -5,6 +5,7 @@
 #include "ui_fixture.h"
 
 #include <QLabel>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 
@@ -120,7 +121,7 @@ private Q_SLOTS:
         QTest::mouseClick(action, Qt::LeftButton);
         QTRY_COMPARE(action->text(), QStringLiteral("Resume"));
         QVERIFY(sheet->progressLabel()->text().startsWith(QStringLiteral("Paused: ")));
-        QCOMPARE(f->model->selectedNewsletter()->status, CampaignStatus::paused);
+        QTRY_COMPARE(f->model->selectedNewsletter()->status, CampaignStatus::paused);
         // The message waiting for its slot when the pause came may still go out (the bulk
         // sender checks for a pause before each reader, not after the pacing wait).
         QTest::qWait(1600);
@@ -149,6 +150,80 @@ private Q_SLOTS:
         QVERIFY(editor()->sendSheet()->progressBar()->isVisible());
         QCOMPARE(editor()->sendSheet()->progressLabel()->text(),
                  QStringLiteral("Finished: 9 sent, 0 failed of 9"));
+    }
+
+    // What the account allows before the send: the demo account is in the sandbox with 197 of
+    // its 200 daily messages left; 214 readers are more than that.
+    void planQuotaAndSandbox() {
+        f->open({QStringLiteral("-demo")});
+        SendSheet* sheet = openSheet(103);
+        QCOMPARE(sheet->durationLabel()->text(),
+                 QStringLiteral("Sending to 16 readers takes under a minute."));
+        QCOMPARE(sheet->quotaLabel()->text(),
+                 QStringLiteral("Amazon SES lets you send 197 more messages today."));
+        QVERIFY(!sheet->quotaWarningLabel()->isVisible());
+        QVERIFY(sheet->sandboxLabel()->isVisible());
+        QVERIFY(sheet->sandboxLabel()->text().contains(QStringLiteral("only addresses you have "
+                                                                      "verified")));
+        QVERIFY(!sheet->resultLabel()->isVisible() && !sheet->retryFailedButton()->isVisible());
+        for (int i = 0; i < 198; ++i) {
+            f->model->addSubscriber(QStringLiteral("more%1@example.org").arg(i), QString());
+        }
+        QSet<QUuid> everyone;
+        for (const Subscriber& s : f->model->library().subscribers) {
+            everyone.insert(s.id);
+        }
+        f->model->setStatus(SubscriberStatus::active, everyone);
+        QVERIFY(sheet->quotaWarningLabel()->isVisible());
+        QVERIFY(sheet->quotaWarningLabel()->text().startsWith(
+            QStringLiteral("That is fewer than the 2")));
+    }
+
+    // After a send: what it achieved, who may or may not have it, and the failed tried again.
+    void resultUncertainReadersAndRetryFailed() {
+        f->open({QStringLiteral("-demo")});
+        f->model->setSelectedNewsletterID(SampleData::sampleID(102));
+        Newsletter issue = *f->model->selectedNewsletter();
+        issue.failedIDs = {SampleData::sampleID(8), SampleData::sampleID(9)};
+        issue.uncertainIDs = {SampleData::sampleID(10)};
+        issue.status = CampaignStatus::sent;
+        f->model->updateIssue(issue);
+        SendSheet* sheet = openSheet(102);
+        QCOMPARE(sheet->resultLabel()->text(),
+                 QStringLiteral("Sent to 7 · 2 failed · 1 uncertain"));
+        const Subscriber uncertain = f->model->uncertainReaders(issue.id).first();
+        QVERIFY(sheet->uncertainLabel()->text().contains(QStringLiteral("may or may not")));
+        QVERIFY(sheet->uncertainLabel()->text().endsWith(uncertain.email));
+        QTest::mouseClick(sheet->retryFailedButton(), Qt::LeftButton);
+        QCOMPARE(f->model->sendSession()->total, 2);
+        QTRY_VERIFY_WITH_TIMEOUT(f->model->sendSession()->isFinished, 10000);
+        QTRY_COMPARE(sheet->resultLabel()->text(), QStringLiteral("Sent to 9 · 1 uncertain"));
+        QVERIFY(!sheet->retryFailedButton()->isVisible());
+    }
+
+    // A bounce-guard halt resumes only once the writer confirms.
+    void haltedSendResumesAfterConfirmation() {
+        f->open({QStringLiteral("-demo")});
+        f->model->setSelectedNewsletterID(SampleData::sampleID(102));
+        Newsletter issue = *f->model->selectedNewsletter();
+        issue.stats.sent = 100;
+        issue.stats.bounced = 10;
+        f->model->updateIssue(issue);
+        SendSheet* sheet = openSheet(102);
+        QTest::mouseClick(sheet->actionButton(), Qt::LeftButton);
+        QTRY_COMPARE(sheet->actionButton()->text(), QStringLiteral("Resume…"));
+        QVERIFY(sheet->progressLabel()->text().startsWith(QStringLiteral("Halted: Bounce rate ")));
+        QTest::mouseClick(sheet->actionButton(), Qt::LeftButton);
+        QMessageBox* question = sheet->haltConfirmation();
+        QVERIFY(question && question->isVisible());
+        QTest::mouseClick(question->button(QMessageBox::Cancel), Qt::LeftButton);
+        QVERIFY(f->model->sendSession()->isHalted);
+        QTest::mouseClick(sheet->actionButton(), Qt::LeftButton);
+        QTest::mouseClick(
+            qobject_cast<QAbstractButton*>(sheet->haltConfirmation()->buttons().first()),
+            Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(f->model->sendSession()->isFinished, 10000);
+        QCOMPARE(f->model->sendSession()->sent, 9);
     }
 
     void showSendOnLaunch() {

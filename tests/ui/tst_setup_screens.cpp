@@ -3,10 +3,15 @@
 // indicators against a name server on loopback, Production Access, the Signup Worker screen
 // against the fake Cloudflare API with Miniflare, and the settings window.
 #include "app/production_access.h"
+#include "core/keychain_error.h"
+#include "ses/network_transport.h"
 #include "support/node_peer.h"
+#include "support/run_task.h"
 #include "support/scripted_transport.h"
 #include "support/ses_account.h"
 #include "support/ses_emulator.h"
+#include "ui/issues/newsletter_editor.h"
+#include "ui/issues/newsletters_view.h"
 #include "ui/onboarding/onboarding_view.h"
 #include "ui/onboarding/setup_step.h"
 #include "ui/setup/dns_record_list.h"
@@ -19,6 +24,7 @@
 #include "ui/setup/ses_setup_view.h"
 #include "ui/setup/settings_window.h"
 #include "ui/setup/worker_setup_view.h"
+#include "ui/subscribers/subscribers_view.h"
 #include "ui/widgets/secure_field.h"
 #include "ui/widgets/toast.h"
 #include "ui_fixture.h"
@@ -180,6 +186,13 @@ private Q_SLOTS:
         screen->accessKeyField()->clear();
         QVERIFY(!screen->saveKeysButton()->isEnabled());
         type(screen->accessKeyField(), QStringLiteral(" AKIASAVED "));
+        // A keychain that cannot take them: the fields keep what was typed, the error says why.
+        f->credentials->setAvailable(false);
+        click(screen->saveKeysButton());
+        QCOMPARE(screen->accessKeyField()->text(), QStringLiteral(" AKIASAVED "));
+        QCOMPARE(screen->secretKeyField()->text(), QStringLiteral("saved-secret"));
+        QCOMPARE(screen->errorLabel()->text(), KeychainError::unavailableText);
+        f->credentials->setAvailable(true);
         click(screen->saveKeysButton());
         QCOMPARE(f->credentials->get(CredentialStore::Key::awsAccessKeyID),
                  std::optional(QStringLiteral("AKIASAVED")));
@@ -233,6 +246,32 @@ private Q_SLOTS:
         f->model->setSelection(AppSection::stats);
         f->model->setSelection(AppSection::setup);
         QVERIFY(screen->accessKeyField()->text().isEmpty());
+    }
+
+    // In demo mode every control that would reach Amazon, Cloudflare, the worker or the keychain
+    // is off, and says why.
+    void demoControlsAreOffAndSayWhy() {
+        auto* ses = open<SESSetupView>(AppSection::setup, {QStringLiteral("-demo")});
+        type(ses->accessKeyField(), QStringLiteral("AKIADEMO"));
+        type(ses->secretKeyField(), QStringLiteral("demo-secret"));
+        QList<QObject*> controls{ses->saveKeysButton(), ses->checkAccountButton(),
+                                 ses->verifyButton()};
+        f->model->setSelection(AppSection::worker);
+        auto* worker = qobject_cast<WorkerSetupView*>(f->window->screen(AppSection::worker));
+        type(worker->tokenField(), QStringLiteral("cf-token"));
+        controls << worker->connectButton() << worker->deployButton();
+        f->model->setSelection(AppSection::subscribers);
+        controls << qobject_cast<SubscribersView*>(f->window->screen(AppSection::subscribers))
+                        ->syncAction();
+        f->model->setSelection(AppSection::newsletters);
+        auto* editor =
+            qobject_cast<NewslettersView*>(f->window->screen(AppSection::newsletters))->editor();
+        type(editor->testAddressField(), QStringLiteral("me@example.com"));
+        controls << editor->sendTestButton();
+        for (QObject* control : controls) {
+            QVERIFY2(!control->property("enabled").toBool(), qPrintable(control->objectName()));
+            QCOMPARE(control->property("toolTip").toString(), AppModel::demoRefusal);
+        }
     }
 
     // DKIM PENDING: clocks on the DKIM rows, dashed circles on SPF and DMARC. SES is scripted
@@ -434,6 +473,45 @@ private Q_SLOTS:
         f->model->setProfile(profile);
         QCOMPARE(screen->signupFormValue()->text(), QStringLiteral("https://signup.example//"));
         QCOMPARE(screen->snsEndpointValue()->text(), QStringLiteral("https://signup.example//sns"));
+    }
+
+    // A worker deployed before the AWS account was known, whose last confirmation mail failed:
+    // the screen says both when it opens.
+    void workerScreenShowsWhatTheWorkerReports() {
+        const QJsonObject bindings{{"API_TOKEN", "screen-api"},
+                                   {"SIGNING_SECRET", "screen-secret"},
+                                   {"FROM_EMAIL", "ann@screens.example"},
+                                   {"AWS_REGION", "eu-west-1"},
+                                   {"AWS_ACCESS_KEY_ID", "AKIDSCREEN"},
+                                   {"AWS_SECRET_ACCESS_KEY", "screen-key"},
+                                   {"DOUBLE_OPT_IN", "true"}};
+        NodePeer worker(
+            QStringLiteral("worker_server.mjs"),
+            {QString::fromUtf8(QJsonDocument(bindings).toJson(QJsonDocument::Compact))});
+        const QString url = worker.value(QStringLiteral("url"));
+        const HTTPRequest signup{
+            QStringLiteral("POST"),
+            QUrl(url + QStringLiteral("/")),
+            {{QStringLiteral("Content-Type"), QStringLiteral("application/x-www-form-urlencoded")}},
+            "email=reader%40screens.example"};
+        QCOMPARE(test::runTask(NetworkTransport().send(signup)).status, 200);
+        Library library;
+        library.profile.workerBaseURL = url;
+        f->writeLibrary(library);
+        f->credentials->set(QStringLiteral("screen-api"), CredentialStore::Key::workerAPIToken);
+        // The mail fails after the answer; the screen asks each time it opens.
+        const WorkerClient client(QUrl(url), QStringLiteral("screen-api"),
+                                  std::make_shared<NetworkTransport>());
+        QTRY_VERIFY_WITH_TIMEOUT(test::runTask(client.healthReport()).mailFailure, 10000);
+        auto* screen = open<WorkerSetupView>(AppSection::worker);
+        QTRY_VERIFY_WITH_TIMEOUT(screen->healthLabel()->isVisible(), 10000);
+        const QString text = screen->healthLabel()->text();
+        QVERIFY2(text.startsWith(QStringLiteral("Bounce routing needs your Amazon account "
+                                                "connected")),
+                 qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("Confirmation mail failed (")) &&
+                     text.contains(QStringLiteral("SES answered 502")),
+                 qPrintable(text));
     }
 
     void settingsEditTheProfileAndReopenTheGuide() {

@@ -2,6 +2,7 @@
 #include "ui/sidebar.h"
 #include "ui/subscribers/add_subscriber_sheet.h"
 #include "ui/subscribers/filter_chip.h"
+#include "ui/subscribers/import_panel.h"
 #include "ui/subscribers/subscriber_table_model.h"
 #include "ui/subscribers/subscribers_view.h"
 #include "ui/widgets/empty_state.h"
@@ -19,6 +20,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QToolBar>
+#include <QTreeWidget>
 
 using namespace quillmere;
 using namespace quillmere::test;
@@ -405,7 +407,7 @@ private Q_SLOTS:
         {
             QFile file(dropped);
             QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("email\nzed@example.com\n");
+            file.write("email\nzed@example.com\n\"broken,\n");
         }
         f->model->setSelection(AppSection::stats);
         QMimeData data;
@@ -418,6 +420,16 @@ private Q_SLOTS:
         QApplication::sendEvent(f->window.get(), &drop);
         QTRY_COMPARE(f->model->library().subscribers.size(), 27);
         QCOMPARE(f->model->selection(), AppSection::subscribers);
+        // The row it could not read is listed with its line and reason, and saved on request.
+        auto* panel = screen->findChild<ImportPanel*>();
+        QTRY_VERIFY(panel->skippedList()->isVisible());
+        const QString reason = QStringLiteral("Quote opened on line 3 is never closed");
+        QCOMPARE(panel->skippedList()->topLevelItem(0)->text(1), reason);
+        const QString skipped = f->dir.filePath(QStringLiteral("skipped.csv"));
+        QVERIFY(panel->saveSkippedRows(skipped));
+        QFile saved(skipped);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(saved.readAll(), "line,reason\r\n3,\"" + reason.toUtf8() + "\"\r\n");
 
         // Anything but one list file is refused.
         QMimeData picture;

@@ -22,34 +22,34 @@ export function randomHex(bytes = 32) {
 }
 
 // An override of undefined leaves the binding out.
+export const TEST_ACCOUNT = "123456789012";
+
+// Signup caps far above what a test sends, except where a test sets them (or leaves them out,
+// for the defaults).
+export const NO_SIGNUP_CAPS = { SIGNUPS_PER_CLIENT_PER_HOUR: "100000", SIGNUPS_PER_MAILBOX_PER_10_MINUTES: "100000", SIGNUPS_PER_HOUR: "100000" };
+
 export function defaultBindings(overrides = {}) {
     const bindings = {
         PUBLICATION_NAME: "The Quill & <Ink> Weekly",
         FROM_EMAIL: "letters@quill.example",
         AWS_REGION: "eu-west-1",
+        AWS_ACCOUNT_ID: TEST_ACCOUNT,
         DOUBLE_OPT_IN: "true",
         API_TOKEN: randomHex(),
         SIGNING_SECRET: randomHex(),
         AWS_ACCESS_KEY_ID: "AKIDQUILLMERETEST",
         AWS_SECRET_ACCESS_KEY: "wJalrXUtnFEMI/K7MDENG/bPxRfiCYQUILLMERE",
+        ...NO_SIGNUP_CAPS,
         ...overrides,
     };
     return Object.fromEntries(Object.entries(bindings).filter(([, v]) => v !== undefined));
 }
-
-export const TEST_ACCOUNT = "123456789012";
 
 // Every outbound request is recorded; the newest matching handler answers it.
 export class Outbound {
     constructor() {
         this.requests = [];
         this.handlers = [];
-        // The worker learns the writer's AWS account from STS.
-        this.on((url) => /^sts\.[a-z0-9-]+\.amazonaws\.com$/.test(url.host), () => new Response(
-            `<GetCallerIdentityResponse xmlns="https://sts.amazonaws.com/doc/2011-06-15/"><GetCallerIdentityResult>` +
-            `<Arn>arn:aws:iam::${TEST_ACCOUNT}:user/quillmere</Arn><UserId>AIDAQUILLMERE</UserId>` +
-            `<Account>${TEST_ACCOUNT}</Account></GetCallerIdentityResult></GetCallerIdentityResponse>`,
-            { headers: { "Content-Type": "text/xml" } }));
         this.on((url) => /^email\.[a-z0-9-]+\.amazonaws\.com$/.test(url.host),
             () => Response.json({ MessageId: `0100-${randomHex(8)}` }));
     }
@@ -85,10 +85,10 @@ export class Outbound {
     }
 }
 
-export async function startWorker({ bindings = defaultBindings(), outbound = new Outbound() } = {}) {
-    const mf = new Miniflare({ modules: true, script: WORKER_JS, compatibilityDate: "2025-09-01",
+export async function startWorker({ bindings = defaultBindings(), outbound = new Outbound(), inspectorPort } = {}) {
+    const mf = new Miniflare({ name: "quillmere", modules: true, script: WORKER_JS, compatibilityDate: "2025-09-01",
         d1Databases: { DB: "quillmere-test-db" }, bindings, outboundService: (request) => outbound.handle(request),
-        host: "127.0.0.1", port: 0 });
+        host: "127.0.0.1", port: 0, ...(inspectorPort ? { inspectorPort } : {}) });
     const url = await mf.ready;
     const db = await mf.getD1Database("DB");
     // Deployment applies the schema every time: twice must be as good as once.
@@ -106,13 +106,15 @@ export async function startWorker({ bindings = defaultBindings(), outbound = new
     };
 }
 
-export function postForm(worker, pathAndQuery, fields, { multipart = false } = {}) {
+// `client` is the address Cloudflare reports as CF-Connecting-IP.
+export function postForm(worker, pathAndQuery, fields, { multipart = false, client = "192.0.2.1" } = {}) {
+    const headers = { "CF-Connecting-IP": client };
     if (multipart) {
         const form = new FormData();
         Object.entries(fields).forEach(([k, v]) => form.append(k, v));
-        return worker.fetch(pathAndQuery, { method: "POST", body: form });
+        return worker.fetch(pathAndQuery, { method: "POST", headers, body: form });
     }
-    return worker.fetch(pathAndQuery, { method: "POST", headers: { "Content-Type": "application/x-www-form-urlencoded" },
+    return worker.fetch(pathAndQuery, { method: "POST", headers: { ...headers, "Content-Type": "application/x-www-form-urlencoded" },
         body: new URLSearchParams(fields).toString() });
 }
 
@@ -154,5 +156,21 @@ export function makeCertificate(commonName = "sns.amazonaws.com") {
         };
     } finally {
         fs.rmSync(dir, { recursive: true, force: true });
+    }
+}
+
+// Every page of a pull from `since` (ISO text, or undefined for everything), following "next".
+export async function pullAll(worker, since) {
+    const pages = [];
+    let query = since === undefined ? "" : `?since=${encodeURIComponent(since)}`;
+    for (;;) {
+        const response = await worker.api(`/api/subscribers${query}`);
+        if (response.status !== 200) {
+            throw new Error(`pull answered ${response.status}: ${await response.text()}`);
+        }
+        const page = await response.json();
+        pages.push(page);
+        if (page.next === undefined) return pages;
+        query = `?next=${encodeURIComponent(page.next)}`;
     }
 }

@@ -8,6 +8,8 @@ import { after, before, describe, test } from "node:test";
 
 import { ROOT, cliToken, cliVerify, defaultBindings, postForm, startWorker } from "./harness.mjs";
 
+const DAY = 24 * 3600 * 1000;
+
 let worker;
 before(async () => {
     worker = await startWorker({ bindings: defaultBindings() });
@@ -15,6 +17,10 @@ before(async () => {
 after(async () => {
     await worker?.close();
 });
+
+function addActive(email) {
+    return worker.db.prepare("INSERT INTO subscribers VALUES (?1, ?2, '', 'active', 'manual', 1000, 1000)").bind(email, crypto.randomUUID()).run();
+}
 
 function signup(w, fields, options) {
     return postForm(w, "/", fields, options);
@@ -111,15 +117,14 @@ describe("signup form", () => {
         const fresh = await (await signup(worker, { email: "fresh-one@example.org" })).text();
         // Active: same page, nothing sent, still active.
         const active = "already-active@example.org";
-        await postForm(worker, `/confirm?t=${cliToken("confirm", active, worker.bindings.SIGNING_SECRET)}`, {});
+        await addActive(active);
         assert.equal((await worker.row(active)).status, "active");
         const again = await (await signup(worker, { email: active })).text();
         assert.equal(again, fresh);
         assert.equal((await worker.row(active)).status, "active");
         assert.equal((await mailsTo(worker, active)).length, 0);
-        // Pending again within minutes: the same page, but no second mail.
+        // Pending again: the same page.
         assert.equal(await (await signup(worker, { email: "fresh-one@example.org" })).text(), fresh);
-        assert.equal((await mailsTo(worker, "fresh-one@example.org")).length, 1);
         // Unsubscribed: stays unsubscribed until the owner confirms, and gets a mail to do so.
         const left = "came-back@example.org";
         await postForm(worker, `/unsubscribe?t=${cliToken("unsubscribe", left, worker.bindings.SIGNING_SECRET)}`, {});
@@ -155,18 +160,29 @@ describe("signup form", () => {
         }
     });
 
-    test("a failed SES send gives the slot back, so the next signup sends again", async () => {
+    test("a failed SES send is reported to the writer and gives the signup's place back", async () => {
         const email = "ses-down@example.org";
-        let calls = 0;
-        worker.outbound.on((url, r) => url.host.startsWith("email.") && r.body.includes(email), () => {
-            calls++;
-            return calls === 1 ? Response.json({ message: "throttled" }, { status: 500 }) : Response.json({ MessageId: "x" });
-        });
-        await signup(worker, { email });
-        await mailsTo(worker, email);
-        await signup(worker, { email });
-        assert.equal((await mailsTo(worker, email)).length, 2);
-        assert.equal(calls, 2);
+        const capped = await startWorker({ bindings: defaultBindings({ SIGNUPS_PER_MAILBOX_PER_10_MINUTES: undefined }) });
+        try {
+            let calls = 0;
+            capped.outbound.on((url, r) => url.host.startsWith("email.") && r.body.includes(email), () => {
+                calls++;
+                return calls === 1 ? Response.json({ message: "Account is paused" }, { status: 403 }) : Response.json({ MessageId: "x" });
+            });
+            await signup(capped, { email });
+            const health = async () => (await (await capped.api("/api/health")).json()).mailFailure;
+            for (const deadline = Date.now() + 5000; (await health()) === null;) {
+                assert.ok(Date.now() < deadline, "the failure was not recorded");
+            }
+            const failure = await health();
+            assert.match(failure.message, /ses-down@example\.org failed\. SES answered 403: .*Account is paused/);
+            assert.ok(Math.abs(Date.parse(failure.at) - Date.now()) < 60000);
+            // One mail per mailbox per ten minutes, but the failed one does not count.
+            assert.equal((await signup(capped, { email })).status, 200);
+            await capped.outbound.waitFor((r) => r.url.includes("outbound-emails") && r.body.includes(email) && calls === 2, "the second mail");
+        } finally {
+            await capped.close();
+        }
     });
 
     test("double opt-in without AWS keys stores pending and says confirmation mail is not configured", async () => {
@@ -205,6 +221,78 @@ describe("signup form", () => {
     });
 });
 
+describe("signup caps", () => {
+    test("over a cap nothing is stored or mailed and the page says so with 429; caps count per client, mailbox and in all", async () => {
+        const capped = await startWorker({ bindings: defaultBindings({ SIGNUPS_PER_CLIENT_PER_HOUR: undefined,
+            SIGNUPS_PER_MAILBOX_PER_10_MINUTES: undefined, SIGNUPS_PER_HOUR: "8" }) });
+        try {
+            // [address, client, accepted]: five per client an hour (an IPv6 /64 is one client), one per
+            // mailbox in ten minutes whatever its +tag or case, eight in all (set here; 200 by default).
+            const attempts = [
+                ["a0@caps.example", "2001:db8:1:2::1", true], ["a1@caps.example", "2001:db8:1:2::1", true],
+                ["a2@caps.example", "2001:0db8:0001:0002:ffff::9", true], ["a3@caps.example", "2001:db8:1:2::1", true],
+                ["a4@caps.example", "2001:db8:1:2::1", true], ["a5@caps.example", "2001:db8:1:2:aaaa::1", false],
+                ["a6@caps.example", "2001:db8:1:3::1", true],
+                ["victim+1@caps.example", "198.51.100.1", true], ["Victim+2@Caps.example", "198.51.100.2", false],
+                ["victim@caps.example", "198.51.100.3", false],
+                ["b0@caps.example", "198.51.100.4", true], ["b1@caps.example", "198.51.100.5", false],
+            ];
+            for (const [email, client, accepted] of attempts) {
+                const response = await signup(capped, { email }, { client });
+                assert.equal(response.status, accepted ? 200 : 429, `${email} from ${client}`);
+                const html = await response.text();
+                assert.equal(html.includes("Too many signups right now. Please try again later."), !accepted, email);
+                assert.equal((await capped.row(email.toLowerCase())) !== null, accepted, email);
+            }
+            const mailed = await capped.outbound.waitFor(() => capped.outbound.sesMails().length >= 8, "eight mails");
+            assert.equal(mailed.length, capped.outbound.requests.length);
+            assert.deepEqual(capped.outbound.sesMails().map((r) => JSON.parse(r.body).Destination.ToAddresses[0]).sort(),
+                attempts.filter(([, , ok]) => ok).map(([email]) => email).sort());
+        } finally {
+            await capped.close();
+        }
+    });
+});
+
+describe("confirmations", () => {
+    test("never activate a bounced or complained reader; a link works for seven days after the signup it answers", async () => {
+        const secret = worker.bindings.SIGNING_SECRET;
+        const now = Date.now();
+        // [address, status, record age, signup request age or null, status after, answer]
+        const cases = [
+            ["c-bounced@example.org", "bounced", DAY, DAY, "bounced", 410],
+            ["c-complained@example.org", "complained", DAY, DAY, "complained", 410],
+            ["c-recent@example.org", "pending", 6 * DAY, 6 * DAY, "active", 200],
+            ["c-stale@example.org", "pending", 8 * DAY, 8 * DAY, "pending", 410],
+            ["c-resigned@example.org", "pending", 20 * DAY, DAY, "active", 200],
+            ["c-old-mail@example.org", "pending", 6 * DAY, null, "active", 200],
+            ["c-old-stale@example.org", "pending", 8 * DAY, null, "pending", 410],
+            ["c-left@example.org", "unsubscribed", DAY, null, "unsubscribed", 410],
+            ["c-rejoins@example.org", "unsubscribed", 30 * DAY, DAY, "active", 200],
+        ];
+        for (const [email, status, age, requested] of cases) {
+            await worker.db.prepare("INSERT INTO subscribers VALUES (?1, ?2, '', ?3, 'x', ?4, ?4)")
+                .bind(email, crypto.randomUUID(), status, now - age).run();
+            if (requested !== null) {
+                await worker.db.prepare("INSERT INTO signup_requests VALUES (?1, ?2)").bind(email, now - requested).run();
+            }
+        }
+        for (const [email, , , , after, answer] of cases) {
+            const link = `/confirm?t=${cliToken("confirm", email, secret)}`;
+            assert.equal((await worker.fetch(link)).status, answer, `GET ${email}`);
+            const response = await postForm(worker, link, {});
+            assert.equal(response.status, answer, email);
+            assert.equal((await worker.row(email)).status, after, email);
+            if (answer === 410) {
+                // The page offers to sign up again, the address filled in.
+                const html = await response.text();
+                assert.match(html, /This link has expired/);
+                assert.ok(html.includes(`<form method="post" action="/">`) && html.includes(`value="${email}"`), email);
+            }
+        }
+    });
+});
+
 describe("confirm and unsubscribe links", () => {
     test("invalid, tampered, wrong-purpose and wrong-secret tokens get a 400 page on GET and POST", async () => {
         const email = "tamper@example.org";
@@ -229,7 +317,7 @@ describe("confirm and unsubscribe links", () => {
 
     test("unsubscribe: a GET (a link scanner) changes nothing and shows one button that POSTs", async () => {
         const email = "scanned@example.org";
-        await postForm(worker, `/confirm?t=${cliToken("confirm", email, worker.bindings.SIGNING_SECRET)}`, {});
+        await addActive(email);
         const token = cliToken("unsubscribe", email, worker.bindings.SIGNING_SECRET);
         for (let i = 0; i < 3; i++) {
             const page = await worker.fetch(`/unsubscribe?t=${token}`);
@@ -246,7 +334,7 @@ describe("confirm and unsubscribe links", () => {
     test("unsubscribe: the RFC 8058 one-click POST, urlencoded or multipart, answers 200 and is idempotent", async () => {
         const secret = worker.bindings.SIGNING_SECRET;
         for (const [email, multipart] of [["one-click@example.org", false], ["multi-part@example.org", true]]) {
-            await postForm(worker, `/confirm?t=${cliToken("confirm", email, secret)}`, {});
+            await addActive(email);
             const before = await worker.row(email);
             const token = cliToken("unsubscribe", email, secret);
             const response = await postForm(worker, `/unsubscribe?t=${token}`, { "List-Unsubscribe": "One-Click" }, { multipart });

@@ -38,8 +38,8 @@ function stringToSign(m) {
     return keys.filter((k) => m[k] !== undefined).map((k) => `${k}\n${m[k]}\n`).join("");
 }
 
-function sign(message, { key = amazon.keyPem, version = "2", certUrl = CERT_URL } = {}) {
-    const m = { ...message, SignatureVersion: version, SigningCertURL: certUrl };
+function sign(message, { key = amazon.keyPem, version = "2", certUrl = CERT_URL } = {}, fields = {}) {
+    const m = { ...message, ...fields, SignatureVersion: version, SigningCertURL: certUrl };
     m.Signature = crypto.sign(version === "1" ? "sha1" : "sha256", Buffer.from(stringToSign(m)), key).toString("base64");
     return m;
 }
@@ -182,6 +182,29 @@ describe("refused with 403, nothing changed, nothing fetched from elsewhere", ()
     });
 });
 
+describe("replays", () => {
+    test("a MessageId already handled changes nothing, even after the reader confirmed again", async () => {
+        await addActive("replayed@example.org");
+        const message = sign(bounce(["replayed@example.org"]));
+        assert.equal((await post(message)).status, 200);
+        assert.equal((await worker.row("replayed@example.org")).status, "bounced");
+        await worker.db.prepare("UPDATE subscribers SET status = 'active' WHERE email = 'replayed@example.org'").run();
+        // SNS retries with the same MessageId; a captured message is replayed the same way.
+        assert.equal((await post(message)).status, 200);
+        assert.equal((await worker.row("replayed@example.org")).status, "active");
+    });
+
+    test("a Timestamp older than an hour and five minutes, or further ahead than five minutes, is refused", async () => {
+        const ago = (seconds) => new Date(Date.now() - seconds * 1000).toISOString();
+        for (const [timestamp, status] of [[ago(60 * 86400), 403], [ago(3600 + 330), 403], [ago(-330), 403], [ago(3600 + 270), 200], [ago(-270), 200]]) {
+            const email = `stamped-${status}-${timestamp.replace(/[^0-9]/g, "")}@example.org`;
+            await addActive(email);
+            assert.equal((await post(sign(bounce([email]), {}, { Timestamp: timestamp }))).status, status, timestamp);
+            assert.equal((await worker.row(email)).status, status === 200 ? "bounced" : "active", timestamp);
+        }
+    });
+});
+
 describe("availability", () => {
     test("a certificate Amazon cannot serve right now gives 503, so SNS delivers again", async () => {
         const flaky = `https://sns.${REGION}.amazonaws.com/SimpleNotificationService-flaky.pem`;
@@ -198,13 +221,19 @@ describe("availability", () => {
         assert.equal((await worker.row("retry@example.org")).status, "bounced");
     });
 
-    test("without AWS keys the account cannot be learnt, and a valid signature is enough", async () => {
-        const bare = await startWorker({ bindings: defaultBindings({ AWS_ACCESS_KEY_ID: undefined, AWS_SECRET_ACCESS_KEY: undefined }) });
+    test("without AWS_ACCOUNT_ID nothing is accepted, and the writer is told why; STS is never called", async () => {
+        const bare = await startWorker({ bindings: defaultBindings({ AWS_ACCOUNT_ID: undefined }) });
         try {
             bare.outbound.on((url) => url.href === CERT_URL, () => new Response(amazon.certPem));
-            assert.equal((await bare.fetch("/sns", { method: "POST", body: JSON.stringify(sign(complaint(["keyless@example.org"]))) })).status, 200);
-            assert.equal((await bare.row("keyless@example.org")).status, "complained");
-            assert.ok(!bare.outbound.requests.some((r) => r.url.includes("sts.")));
+            const health = async () => (await (await bare.api("/api/health")).json());
+            assert.equal((await health()).awsAccountId, null);
+            for (const message of [sign(complaint(["keyless@example.org"])), sign({ ...confirmation(), SubscribeURL: SUBSCRIBE_URL })]) {
+                assert.equal((await bare.fetch("/sns", { method: "POST", body: JSON.stringify(message) })).status, 403);
+            }
+            assert.equal(await bare.row("keyless@example.org"), null);
+            assert.match((await health()).snsFailure.message, /does not know your AWS account/);
+            assert.ok(!bare.outbound.requests.some((r) => r.url.includes("ConfirmSubscription")));
+            assert.ok(![...bare.outbound.requests, ...worker.outbound.requests].some((r) => new URL(r.url).host.startsWith("sts.")));
         } finally {
             await bare.close();
         }

@@ -64,6 +64,7 @@ private Q_SLOTS:
     void deploymentServesTheApiWithThePassedSecrets();
     void redeploymentReusesTheDatabaseAndTheURL();
     void aWrongTokenStopsAtTheFirstCall();
+    void aBrokenScriptIsRefusedAndTheOldOneServes();
 
 private:
     CloudflareDeployer deployer(const QString& token = cloudflareToken) const {
@@ -233,6 +234,18 @@ void TestCloudflareDeployLive::aWrongTokenStopsAtTheFirstCall() {
              }),
              u"Cloudflare API error 403: Authentication error (10000)"_s);
     QCOMPARE(requestsSince(before).size(), 1);
+}
+
+void TestCloudflareDeployLive::aBrokenScriptIsRefusedAndTheOldOneServes() {
+    const QString message = failure([&] {
+        runTask(deployer().deploy(accountID, u"postwick"_s, u"export default { fetch( }"_s,
+                                  *WorkerResources::schema(), vars(), {}));
+    });
+    QVERIFY2(message.startsWith(u"Cloudflare API error 400: Uncaught SyntaxError: "_s) &&
+                 message.endsWith(u"(10021)"_s),
+             qPrintable(message));
+    const QUrl local(control(u"scripts/postwick"_s)[u"url"_s].toString());
+    QVERIFY(runTask(WorkerClient(local, m_apiToken, m_transport).health()));
 }
 
 QTEST_GUILESS_MAIN(TestCloudflareDeployLive)

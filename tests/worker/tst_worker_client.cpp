@@ -62,6 +62,7 @@ private Q_SLOTS:
     void pulledObjectsAreNormalised();
     void workerDatesInEveryForm();
     void largePushesGoOutInBatches();
+    void pagesAndHealthReports();
 };
 
 void TestWorkerClient::requestBytes() {
@@ -183,9 +184,9 @@ void TestWorkerClient::largePushesGoOutInBatches() {
         s.email = u"reader%1@example.com"_s.arg(i);
         many.append(s);
     }
-    f.transport->enqueue(200, R"({"upserted":2000})");
-    f.transport->enqueue(200, R"({"upserted":1999})");
-    f.transport->enqueue(200, R"({"upserted":500})");
+    for (int batch = 0; batch < 9; ++batch) {
+        f.transport->enqueue(200, batch == 1 ? R"({"upserted":499})" : R"({"upserted":500})");
+    }
     QCOMPARE(test::runTask(f.client.upsertSubscribers(many)), 4499);
     QStringList emails;
     for (const HTTPRequest& request : std::as_const(f.transport->requests())) {
@@ -194,15 +195,44 @@ void TestWorkerClient::largePushesGoOutInBatches() {
             emails.append(v[u"email"_s].toString());
         }
     }
-    QCOMPARE(f.transport->requests().size(), 3);
+    QCOMPARE(f.transport->requests().size(), 9);
     QCOMPARE(emails.size(), 4500);
     QCOMPARE(emails.last(), u"reader4499@example.com"_s);
 
     // A failing batch ends the push with its error.
-    f.transport->enqueue(200, R"({"upserted":2000})");
+    f.transport->enqueue(200, R"({"upserted":500})");
     f.transport->enqueue(401, R"({"error":"The API token is missing or wrong."})");
     QVERIFY_THROWS_EXCEPTION(WorkerClientError, test::runTask(f.client.upsertSubscribers(many)));
-    QCOMPARE(f.transport->requests().size(), 5);
+    QCOMPARE(f.transport->requests().size(), 11);
+}
+
+void TestWorkerClient::pagesAndHealthReports() {
+    Fixture f;
+    // A pull follows "next" to the end; a page position replaces "since".
+    f.transport->enqueue(200, R"({"subscribers":[{"email":"a@x.example"}],)"
+                              R"("syncedAt":"2026-05-01T12:00:00Z","next":"eyJ+a/"})");
+    f.transport->enqueue(200, R"({"subscribers":[{"email":"b@x.example"}],"syncedAt":"soon"})");
+    QCOMPARE(test::runTask(f.client.fetchSubscribers(utc("2026-05-01T11:00:00Z"))).size(), 2);
+    QCOMPARE(f.transport->requests()[1].url.toString(QUrl::FullyEncoded),
+             u"https://w.example/api/subscribers?next=eyJ%2Ba/"_s);
+    f.transport->enqueue(200, R"({"subscribers":[],"syncedAt":"2026-05-01T12:00:00Z"})");
+    f.transport->enqueue(200, R"({"subscribers":[],"syncedAt":"soon","next":""})");
+    QCOMPARE(test::runTask(f.client.fetchPage(std::nullopt)),
+             (WorkerPage{{}, utc("2026-05-01T12:00:00Z"), std::nullopt}));
+    QCOMPARE(test::runTask(f.client.fetchPage(std::nullopt)), WorkerPage{});
+
+    f.transport->enqueue(200, R"({"ok":true,"awsAccountId":"123456789012","mailConfigured":false,)"
+                              R"("mailFailure":{"at":"2026-05-01T10:00:00Z","message":"SES 403"},)"
+                              R"("snsFailure":null})");
+    f.transport->enqueue(200, R"({"ok":true})");
+    QCOMPARE(
+        test::runTask(f.client.healthReport()),
+        (WorkerHealth{true, u"123456789012"_s, false,
+                      WorkerFailure{utc("2026-05-01T10:00:00Z"), u"SES 403"_s}, std::nullopt}));
+    // A worker of an older version says only that it is up.
+    QCOMPARE(test::runTask(f.client.healthReport()), (WorkerHealth{true, {}, {}, {}, {}}));
+    QCOMPARE(f.answer(200, R"({"up":true})", [&] { return f.client.healthReport(); }),
+             u"expected {ok:boolean}"_s);
 }
 
 QTEST_GUILESS_MAIN(TestWorkerClient)

@@ -4,6 +4,7 @@
 #include "ses/compliance.h"
 #include "ui/issues/html_preview.h"
 #include "ui/issues/markdown_editor.h"
+#include "ui/widgets/demo_guard.h"
 #include "ui/widgets/icons.h"
 #include "ui/widgets/prominent_button.h"
 #include "ui/widgets/style.h"
@@ -157,6 +158,7 @@ NewsletterEditor::NewsletterEditor(AppModel& model, QWidget* parent)
     connect(&m_model, &AppModel::selectedNewsletterIDChanged, this, &NewsletterEditor::load);
     connect(&m_model, &AppModel::newslettersChanged, this, &NewsletterEditor::storedChanged);
     connect(&m_model, &AppModel::isBusyChanged, this, &NewsletterEditor::refreshActions);
+    connect(&m_model, &AppModel::isDemoChanged, this, &NewsletterEditor::refreshActions);
     // Compliance depends on the profile (postal address, sender) as well as the issue.
     connect(&m_model, &AppModel::profileChanged, this, [this] {
         refreshActions();
@@ -254,12 +256,15 @@ void NewsletterEditor::refreshActions() {
     } else if (m_model.isBusy()) {
         testReason = tr("Wait for the current task to finish.");
     }
-    Style::setBlocked(m_sendTest, testReason);
+    DemoGuard::block(m_sendTest, m_model, testReason);
     const bool sent = m_issue && m_issue->status == CampaignStatus::sent;
-    m_sendToList->setText(sent ? tr("Sent") : tr("Send to List"));
+    // A sent issue with readers SES refused opens the sheet once more, to retry them.
+    const bool failures = sent && !m_issue->failedIDs.isEmpty();
+    m_sendToList->setText(failures ? tr("Retry Failed…") : sent ? tr("Sent") : tr("Send to List"));
     Style::setBlocked(m_sendToList,
-                      sent ? tr("This issue has been sent. Duplicate it to send it again.")
-                           : QString());
+                      sent && !failures
+                          ? tr("This issue has been sent. Duplicate it to send it again.")
+                          : QString());
     const QStringList findings = blockingFindings();
     m_fix->setText(tr("%n to fix", nullptr, int(findings.size())));
     const QString list = QStringLiteral("• ") + findings.join(QStringLiteral("\n• "));

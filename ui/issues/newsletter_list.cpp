@@ -1,6 +1,7 @@
 #include "ui/issues/newsletter_list.h"
 
 #include "app/app_model.h"
+#include "app/send_plan.h"
 #include "ui/issues/status_pill.h"
 #include "ui/widgets/formatting.h"
 #include "ui/widgets/style.h"
@@ -71,7 +72,10 @@ QVariant NewsletterListModel::data(const QModelIndex& index, int role) const {
     case SentRole:
         return issue.stats.sent;
     case ShowsSentRole:
-        return issue.status == CampaignStatus::sent || issue.stats.sent > 0;
+        return issue.status == CampaignStatus::sent || issue.status == CampaignStatus::failed ||
+               issue.stats.sent > 0;
+    case SummaryRole:
+        return sendSummary(issue);
     case DateRole:
         return issue.status == CampaignStatus::sent && issue.sentAt ? *issue.sentAt
                                                                     : issue.createdAt;
@@ -163,9 +167,7 @@ void NewsletterRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem&
         x += width;
     };
     if (index.data(NewsletterListModel::ShowsSentRole).toBool()) {
-        addCaption(
-            QStringLiteral("%1 sent").arg(index.data(NewsletterListModel::SentRole).toLongLong()),
-            fade(0.6));
+        addCaption(index.data(NewsletterListModel::SummaryRole).toString(), fade(0.6));
     }
     addCaption(Formatting::abbreviatedDate(index.data(NewsletterListModel::DateRole).toDateTime()),
                fade(0.42));

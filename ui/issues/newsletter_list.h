@@ -14,7 +14,15 @@ class NewsletterListModel : public QAbstractListModel {
     Q_OBJECT
 
 public:
-    enum Role { IDRole = Qt::UserRole + 1, StatusRole, SentRole, DateRole, ShowsSentRole };
+    // SummaryRole: what the sends achieved ("Sent to 9,950 · 50 failed · 3 uncertain").
+    enum Role {
+        IDRole = Qt::UserRole + 1,
+        StatusRole,
+        SentRole,
+        DateRole,
+        ShowsSentRole,
+        SummaryRole
+    };
 
     explicit NewsletterListModel(AppModel& model, QObject* parent = nullptr);
 

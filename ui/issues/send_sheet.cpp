@@ -1,6 +1,7 @@
 #include "ui/issues/send_sheet.h"
 
 #include "app/app_model.h"
+#include "app/send_plan.h"
 #include "ses/compliance.h"
 #include "ui/widgets/formatting.h"
 #include "ui/widgets/icons.h"
@@ -11,6 +12,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -20,13 +22,16 @@ namespace quillmere {
 namespace {
 
 std::optional<Newsletter> findIssue(const AppModel& model, const QUuid& id) {
-    for (const Newsletter& issue : model.library().newsletters) {
-        if (issue.id == id) {
-            return issue;
-        }
-    }
-    return std::nullopt;
+    const Newsletter* issue = model.library().issue(id);
+    return issue ? std::optional<Newsletter>(*issue) : std::nullopt;
 }
+
+void showLine(QLabel* label, const std::optional<QString>& text) {
+    label->setVisible(text.has_value());
+    label->setText(text.value_or(QString()));
+}
+
+constexpr int uncertainListed = 20;
 
 } // namespace
 
@@ -41,7 +46,14 @@ SendSheet::SendSheet(AppModel& model, const QUuid& issueID, QWidget* parent)
     , m_progress(new QProgressBar(m_progressGroup))
     , m_progressText(new QLabel(m_progressGroup))
     , m_rate(new QLabel(this))
+    , m_duration(new QLabel(this))
+    , m_quota(new QLabel(this))
+    , m_quotaWarning(new QLabel(this))
+    , m_sandbox(new QLabel(this))
+    , m_result(new QLabel(this))
+    , m_uncertain(new QLabel(this))
     , m_close(new QPushButton(QStringLiteral("Close"), this))
+    , m_retryFailed(new QPushButton(QStringLiteral("Retry Failed"), this))
     , m_action(new ProminentButton(QString(), this)) {
     setObjectName(QStringLiteral("sendSheet"));
     setWindowTitle(QStringLiteral("Send to List"));
@@ -91,15 +103,34 @@ SendSheet::SendSheet(AppModel& model, const QUuid& issueID, QWidget* parent)
     m_rate->setObjectName(QStringLiteral("rate"));
     m_rate->setFont(Style::caption(m_rate));
     Style::setTextColor(m_rate, Style::secondaryText(this));
+    for (QLabel* line : {m_duration, m_quota, m_quotaWarning, m_sandbox, m_result, m_uncertain}) {
+        line->setWordWrap(true);
+    }
+    m_duration->setObjectName(QStringLiteral("duration"));
+    m_quota->setObjectName(QStringLiteral("quota"));
+    m_quotaWarning->setObjectName(QStringLiteral("quotaWarning"));
+    Style::setTextColor(m_quotaWarning, Style::orange);
+    m_sandbox->setObjectName(QStringLiteral("sandbox"));
+    Style::setTextColor(m_sandbox, Style::orange);
+    m_result->setObjectName(QStringLiteral("sendResult"));
+    m_uncertain->setObjectName(QStringLiteral("uncertainReaders"));
+    m_uncertain->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     m_close->setObjectName(QStringLiteral("close"));
+    m_retryFailed->setObjectName(QStringLiteral("retryFailed"));
     m_action->setObjectName(QStringLiteral("sendAction"));
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
     buttons->addWidget(m_close);
+    buttons->addWidget(m_retryFailed);
     buttons->addWidget(m_action);
     connect(m_close, &QPushButton::clicked, this, &QDialog::reject);
     connect(m_action, &QPushButton::clicked, this, &SendSheet::act);
+    connect(m_retryFailed, &QPushButton::clicked, this, [this] {
+        if (const std::optional<Newsletter> issue = findIssue(m_model, m_issueID)) {
+            m_model.retryFailed(*issue);
+        }
+    });
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(24, 20, 24, 18);
@@ -108,7 +139,13 @@ SendSheet::SendSheet(AppModel& model, const QUuid& issueID, QWidget* parent)
     layout->addWidget(m_audience);
     layout->addWidget(checks);
     layout->addWidget(m_progressGroup);
+    layout->addWidget(m_result);
+    layout->addWidget(m_uncertain);
     layout->addWidget(m_rate);
+    layout->addWidget(m_duration);
+    layout->addWidget(m_quota);
+    layout->addWidget(m_quotaWarning);
+    layout->addWidget(m_sandbox);
     layout->addLayout(buttons);
 
     // The sheet follows the model live: the send's progress, the list, the profile, the pace.
@@ -158,18 +195,61 @@ void SendSheet::refresh() {
     if (ours) {
         m_progress->setRange(0, int(std::max<qint64>(1, session->total)));
         m_progress->setValue(int(std::min(session->total, session->sent + session->failed)));
-        m_progressText->setText(QStringLiteral("%1: %2 sent, %3 failed of %4")
-                                    .arg(session->state)
-                                    .arg(session->sent)
-                                    .arg(session->failed)
-                                    .arg(session->total));
+        QString text = QStringLiteral("%1: %2 sent, %3 failed of %4")
+                           .arg(session->state)
+                           .arg(session->sent)
+                           .arg(session->failed)
+                           .arg(session->total);
+        if (session->uncertain > 0) {
+            text += QStringLiteral(", %1 uncertain").arg(session->uncertain);
+        }
+        if (session->retrying > 0) {
+            text += QStringLiteral(", %1 to retry").arg(session->retrying);
+        }
+        m_progressText->setText(text);
     }
+
+    // What the sends of this issue achieved so far, and who may or may not have it.
+    const bool reached = issue && (issue->stats.sent > 0 || !issue->failedIDs.isEmpty() ||
+                                   !issue->uncertainIDs.isEmpty());
+    showLine(m_result, reached ? std::optional(sendSummary(*issue)) : std::nullopt);
+    const QList<Subscriber> uncertain = m_model.uncertainReaders(m_issueID);
+    std::optional<QString> uncertainText;
+    if (!uncertain.isEmpty()) {
+        QStringList addresses;
+        for (qsizetype i = 0; i < std::min<qsizetype>(uncertain.size(), uncertainListed); ++i) {
+            addresses.append(uncertain[i].email);
+        }
+        if (uncertain.size() > uncertainListed) {
+            addresses.append(QStringLiteral("and %1 more").arg(uncertain.size() - uncertainListed));
+        }
+        uncertainText = QStringLiteral("The connection broke after these messages went out, so "
+                                       "these readers may or may not have received it: ") +
+                        addresses.join(QStringLiteral(", "));
+    }
+    showLine(m_uncertain, uncertainText);
 
     m_rate->setText(QStringLiteral("Throttled to 80% of your SES rate (") +
                     Formatting::decimal(m_model.sendRate()) + QStringLiteral(" per second)"));
+    const bool running = ours && !session->isFinished;
+    if (issue && !running) {
+        const SendPlan plan = m_model.sendPlan(*issue);
+        showLine(m_duration,
+                 plan.recipients > 0 ? std::optional(plan.durationText()) : std::nullopt);
+        showLine(m_quota, plan.quotaText());
+        showLine(m_quotaWarning, plan.quotaWarning());
+        showLine(m_sandbox, plan.sandboxNotice());
+    } else {
+        for (QLabel* line : {m_duration, m_quota, m_quotaWarning, m_sandbox}) {
+            line->hide();
+        }
+    }
+    m_retryFailed->setVisible(issue && !running && !issue->failedIDs.isEmpty());
 
-    if (ours && !session->isFinished) {
-        m_action->setText(session->isPaused ? QStringLiteral("Resume") : QStringLiteral("Pause"));
+    if (running) {
+        m_action->setText(session->isHalted   ? QStringLiteral("Resume…")
+                          : session->isPaused ? QStringLiteral("Resume")
+                                              : QStringLiteral("Pause"));
         m_action->setDefault(session->isPaused);
         Style::setBlocked(m_action, QString());
         m_blockers->hide();
@@ -200,7 +280,9 @@ void SendSheet::refresh() {
 void SendSheet::act() {
     const std::optional<SendSession>& session = m_model.sendSession();
     if (session && session->newsletterID == m_issueID && !session->isFinished) {
-        if (session->isPaused) {
+        if (session->isHalted) {
+            confirmResumeAfterHalt(session->state);
+        } else if (session->isPaused) {
             m_model.resumeSend();
         } else {
             m_model.pauseSend();
@@ -210,6 +292,30 @@ void SendSheet::act() {
     if (const std::optional<Newsletter> issue = findIssue(m_model, m_issueID)) {
         m_model.sendToList(*issue);
     }
+}
+
+void SendSheet::confirmResumeAfterHalt(const QString& state) {
+    if (m_confirm) {
+        return;
+    }
+    m_confirm = new QMessageBox(QMessageBox::Warning, QStringLiteral("Resume the send?"),
+                                state + QStringLiteral("\n\nResume anyway? From here on the bounce "
+                                                       "guard judges only the messages sent after "
+                                                       "this point."),
+                                QMessageBox::NoButton, this);
+    m_confirm->setObjectName(QStringLiteral("haltConfirmation"));
+    QPushButton* resume =
+        m_confirm->addButton(QStringLiteral("Resume Sending"), QMessageBox::AcceptRole);
+    m_confirm->addButton(QMessageBox::Cancel);
+    m_confirm->setDefaultButton(qobject_cast<QPushButton*>(m_confirm->button(QMessageBox::Cancel)));
+    m_confirm->setAttribute(Qt::WA_DeleteOnClose);
+    connect(m_confirm, &QMessageBox::finished, this, [this, resume] {
+        if (m_confirm->clickedButton() == resume) {
+            m_model.resumeSend(true);
+        }
+        m_confirm = nullptr;
+    });
+    m_confirm->open();
 }
 
 } // namespace quillmere

@@ -7,6 +7,7 @@
 #include "ui/setup/setup_links.h"
 #include "ui/setup/setup_state.h"
 #include "ui/widgets/copy_button.h"
+#include "ui/widgets/demo_guard.h"
 #include "ui/widgets/form_section.h"
 #include "ui/widgets/formatting.h"
 #include "ui/widgets/icons.h"
@@ -21,6 +22,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -129,29 +131,38 @@ AmazonPage::AmazonPage(AppModel& model, QWidget* parent)
     refresh();
 }
 
+namespace {
+
+// Stores what was typed (the fields are cleared only once it is stored), then checks the account.
+QCoro::Task<void> saveThenConnect(AppModel& model, QPointer<QLineEdit> accessKey,
+                                  QPointer<QLineEdit> secretKey) {
+    if (!accessKey->text().isEmpty() && !secretKey->text().isEmpty()) {
+        if (!co_await model.saveAWSKeys(accessKey->text(), secretKey->text())) {
+            co_return; // not stored: the fields keep what was typed, the error says why
+        }
+        if (accessKey && secretKey) {
+            accessKey->clear();
+            secretKey->clear();
+        }
+    }
+    co_await model.refreshSES();
+}
+
+} // namespace
+
 void AmazonPage::connectAccount() {
     if (!m_connect->isEnabled()) {
         return;
     }
-    const QString accessKey = m_accessKey->text();
-    const QString secretKey = m_secretKey->text();
-    if (!accessKey.isEmpty() && !secretKey.isEmpty()) {
-        m_model.saveAWSKeys(accessKey, secretKey);
-        if (m_model.sesError()) {
-            return; // not stored: the fields keep what was typed, the error says why
-        }
-        m_accessKey->clear();
-        m_secretKey->clear();
-    }
-    m_model.refreshSES();
+    saveThenConnect(m_model, m_accessKey, m_secretKey);
 }
 
 void AmazonPage::refresh() {
     const bool typed = !m_accessKey->text().isEmpty() && !m_secretKey->text().isEmpty();
     const bool untouched = m_accessKey->text().isEmpty() && m_secretKey->text().isEmpty();
     // Empty fields never replace stored keys: with keys stored, Connect only checks again.
-    m_connect->setEnabled(!m_model.isDemo() && !m_model.isBusy() &&
-                          (typed || (untouched && m_model.hasAWSKeys())));
+    DemoGuard::enable(m_connect, m_model,
+                      !m_model.isBusy() && (typed || (untouched && m_model.hasAWSKeys())));
 
     const auto& account = m_model.account();
     if (account) {

@@ -6,6 +6,7 @@
 #include "ui/setup/profile_binding.h"
 #include "ui/setup/ses_error_label.h"
 #include "ui/setup/setup_state.h"
+#include "ui/widgets/demo_guard.h"
 #include "ui/widgets/form_section.h"
 #include "ui/widgets/prominent_button.h"
 #include "ui/widgets/result_line.h"
@@ -90,7 +91,7 @@ void DomainPage::refresh() {
     } else if (m_model.isBusy()) {
         reason = tr("Wait for the current task to finish.");
     }
-    Style::setBlocked(m_verify, reason);
+    DemoGuard::block(m_verify, m_model, reason);
     if (identity && identity->verifiedForSending) {
         m_status->set(true, QStringLiteral("Verified. Amazon will sign your emails for ") +
                                 identity->identity + QStringLiteral("."));

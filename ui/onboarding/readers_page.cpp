@@ -2,6 +2,7 @@
 
 #include "app/app_model.h"
 #include "ui/subscribers/csv_drop_area.h"
+#include "ui/subscribers/import_panel.h"
 #include "ui/widgets/icons.h"
 #include "ui/widgets/style.h"
 
@@ -41,6 +42,7 @@ ReadersPage::ReadersPage(AppModel& model, QWidget* parent)
     m_count->setFont(Style::headline(m_count));
     column()->addWidget(warning);
     column()->addWidget(m_drop);
+    column()->addWidget(new ImportPanel(m_model, this));
     column()->addWidget(m_count);
 
     connect(m_drop, &CSVDropArea::fileDropped, this,

@@ -8,6 +8,7 @@
 #include "ui/setup/sender_details_form.h"
 #include "ui/setup/ses_error_label.h"
 #include "ui/setup/setup_state.h"
+#include "ui/widgets/demo_guard.h"
 #include "ui/widgets/form_section.h"
 #include "ui/widgets/formatting.h"
 #include "ui/widgets/grouped_form.h"
@@ -19,6 +20,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -141,14 +143,29 @@ void SESSetupView::showEvent(QShowEvent* event) {
     m_secretKey->clear();
 }
 
+namespace {
+
+// The fields are cleared only once the keys are stored: what was typed is never lost.
+QCoro::Task<void> saveThenCheck(AppModel& model, QPointer<QLineEdit> accessKey,
+                                QPointer<QLineEdit> secretKey) {
+    const bool saved = co_await model.saveAWSKeys(accessKey->text(), secretKey->text());
+    if (!saved) {
+        co_return;
+    }
+    if (accessKey && secretKey) {
+        accessKey->clear();
+        secretKey->clear();
+    }
+    co_await model.refreshSES();
+}
+
+} // namespace
+
 void SESSetupView::saveKeys() {
     if (!m_saveKeys->isEnabled()) {
         return;
     }
-    m_model.saveAWSKeys(m_accessKey->text(), m_secretKey->text());
-    m_accessKey->clear();
-    m_secretKey->clear();
-    m_model.refreshSES();
+    saveThenCheck(m_model, m_accessKey, m_secretKey);
 }
 
 void SESSetupView::verify() {
@@ -160,7 +177,9 @@ void SESSetupView::refresh() {
     const bool stored = m_model.hasAWSKeys() && !m_model.isDemo();
     m_accessKey->setPlaceholderText(stored ? QString() : QStringLiteral("AKIA..."));
     m_saved->setVisible(stored);
-    m_saveKeys->setEnabled(!m_accessKey->text().isEmpty() && !m_secretKey->text().isEmpty());
+    DemoGuard::enable(m_saveKeys, m_model,
+                      !m_accessKey->text().isEmpty() && !m_secretKey->text().isEmpty() &&
+                          !m_model.isBusy());
 
     const auto& account = m_model.account();
     const QString unknown = QStringLiteral("—");
@@ -179,7 +198,7 @@ void SESSetupView::refresh() {
         }
     }
     m_accountSection->setRowVisible(m_sandboxNote, !(account && account->productionAccessEnabled));
-    m_checkAccount->setEnabled(!m_model.isBusy());
+    DemoGuard::enable(m_checkAccount, m_model, !m_model.isBusy());
 
     const auto& identity = m_model.identity();
     m_verified->setText(identity && identity->verifiedForSending ? QStringLiteral("Yes")
@@ -187,7 +206,7 @@ void SESSetupView::refresh() {
     m_dkim->setText(identity ? rawValue(identity->dkimStatus) : unknown);
     m_verify->setText(identity ? QStringLiteral("Refresh Status")
                                : QStringLiteral("Verify Domain"));
-    m_verify->setEnabled(!m_model.isBusy());
+    DemoGuard::enable(m_verify, m_model, !m_model.isBusy());
 }
 
 } // namespace quillmere

@@ -1,11 +1,8 @@
 #pragma once
 
-#include "ui/setup/cloudflare_account_choice.h"
+#include "ui/setup/cloudflare_connect.h"
 
 #include <QFrame>
-#include <qcoro/qcorotask.h>
-
-#include <optional>
 
 class QComboBox;
 class QLabel;
@@ -25,39 +22,31 @@ class WorkerDeployCard : public QFrame {
 public:
     explicit WorkerDeployCard(AppModel& model, QWidget* parent = nullptr);
 
-    SecureField* tokenField() const { return m_token; }
-    QPushButton* connectButton() const { return m_connect; }
-    QComboBox* accountPicker() const { return m_picker; }
+    SecureField* tokenField() const { return m_cloudflare->tokenField(); }
+    QPushButton* connectButton() const { return m_cloudflare->connectButton(); }
+    QComboBox* accountPicker() const { return m_cloudflare->accountPicker(); }
     QPushButton* deployButton() const { return m_deploy; }
-    const QList<CloudflareAccountChoice>& accounts() const { return m_accounts; }
-    const QString& accountID() const { return m_accountID; }
+    const QList<CloudflareAccountChoice>& accounts() const { return m_cloudflare->accounts(); }
+    const QString& accountID() const { return m_cloudflare->accountID(); }
     // The error shown, or empty.
-    QString error() const;
+    QString error() const { return m_cloudflare->error().value_or(QString()); }
     // "Live at " and the worker's address once deployed, or empty.
     QString liveText() const;
-    bool isConnecting() const { return m_connecting; }
+    bool isConnecting() const { return m_cloudflare->isConnecting(); }
 
 Q_SIGNALS:
     // A connect attempt ended (accepted, refused or failed).
     void connectFinished();
 
 private:
-    QCoro::Task<void> connectToken();
     void deploy();
     void refresh();
 
     AppModel& m_model;
-    SecureField* m_token;
-    QPushButton* m_connect;
+    CloudflareConnect* m_cloudflare;
     QLabel* m_pickerLabel;
-    QComboBox* m_picker;
     QPushButton* m_deploy;
-    QLabel* m_error;
     ResultLine* m_live;
-    QList<CloudflareAccountChoice> m_accounts;
-    QString m_accountID;
-    std::optional<QString> m_errorText;
-    bool m_connecting = false;
 };
 
 } // namespace quillmere

@@ -1,18 +1,17 @@
 #include "ui/setup/worker_setup_view.h"
 
 #include "app/app_model.h"
+#include "ui/widgets/demo_guard.h"
 #include "ui/widgets/form_section.h"
 #include "ui/widgets/grouped_form.h"
 #include "ui/widgets/icons.h"
 #include "ui/widgets/prominent_button.h"
 #include "ui/widgets/secure_field.h"
 #include "ui/widgets/style.h"
-#include "worker/cloudflare_deployer.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -21,15 +20,15 @@ namespace quillmere {
 WorkerSetupView::WorkerSetupView(AppModel& model, QWidget* parent)
     : QWidget(parent)
     , m_model(model)
-    , m_token(new SecureField({}, this))
-    , m_connect(new QPushButton(QStringLiteral("Connect"), this))
+    , m_cloudflare(new CloudflareConnect(
+          model, {QStringLiteral("Cloudflare rejected this token."), std::nullopt}, this))
     , m_deployment(nullptr)
-    , m_picker(new QComboBox(this))
     , m_workerURL(nullptr)
     , m_signupForm(nullptr)
     , m_snsEndpoint(nullptr)
     , m_deploy(new ProminentButton(QStringLiteral("Deploy Worker"), this))
-    , m_errorLabel(new QLabel(this)) {
+    , m_bounces(nullptr)
+    , m_health(new QLabel(this)) {
     auto* form = new GroupedForm(QStringLiteral("Signup Worker"), this);
 
     // 1. The token.
@@ -42,11 +41,9 @@ WorkerSetupView::WorkerSetupView(AppModel& model, QWidget* parent)
         token);
     explanation->setWordWrap(true);
     token->addRow(explanation);
-    m_token->setObjectName(QStringLiteral("cloudflareToken"));
-    m_connect->setObjectName(QStringLiteral("cloudflareConnect"));
     auto* tokenRow = new QHBoxLayout;
-    tokenRow->addWidget(m_token, 1);
-    tokenRow->addWidget(m_connect);
+    tokenRow->addWidget(m_cloudflare->tokenField(), 1);
+    tokenRow->addWidget(m_cloudflare->connectButton());
     token->addRow(QStringLiteral("API token"), tokenRow);
 
     // 2. The deployment.
@@ -58,8 +55,7 @@ WorkerSetupView::WorkerSetupView(AppModel& model, QWidget* parent)
         m_deployment);
     what->setWordWrap(true);
     m_deployment->addRow(what);
-    m_picker->setObjectName(QStringLiteral("cloudflareAccount"));
-    m_deployment->addRow(QStringLiteral("Account"), m_picker);
+    m_deployment->addRow(QStringLiteral("Account"), m_cloudflare->accountPicker());
     m_workerURL = m_deployment->addValueRow(QStringLiteral("Worker URL"));
     m_signupForm = m_deployment->addValueRow(QStringLiteral("Signup form"));
     m_snsEndpoint = m_deployment->addValueRow(QStringLiteral("SNS endpoint"));
@@ -71,14 +67,11 @@ WorkerSetupView::WorkerSetupView(AppModel& model, QWidget* parent)
     deployRow->addStretch(1);
     deployRow->addWidget(m_deploy);
     m_deployment->addRow(deployRow);
-    m_errorLabel->setObjectName(QStringLiteral("workerError"));
-    m_errorLabel->setWordWrap(true);
-    m_errorLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    Style::setTextColor(m_errorLabel, Style::red);
-    m_deployment->addRow(m_errorLabel);
+    m_deployment->addRow(m_cloudflare->errorLabel());
 
-    // 3. Bounce routing.
-    FormSection* bounces = form->addSection({});
+    // 3. Bounce routing, and what the worker reports about itself.
+    m_bounces = form->addSection({});
+    FormSection* bounces = m_bounces;
     auto* heading = new QWidget(bounces);
     auto* icon = new QLabel(heading);
     icon->setPixmap(Icons::tinted(QStringLiteral("exclamationmark.triangle"), Style::orange)
@@ -100,65 +93,39 @@ WorkerSetupView::WorkerSetupView(AppModel& model, QWidget* parent)
     instructions->setObjectName(QStringLiteral("bounceRouting"));
     instructions->setWordWrap(true);
     bounces->addRow(instructions);
+    m_health->setObjectName(QStringLiteral("workerHealth"));
+    m_health->setWordWrap(true);
+    m_health->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    Style::setTextColor(m_health, Style::orange);
+    bounces->addRow(m_health);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(form);
 
-    connect(m_token, &QLineEdit::textChanged, this, &WorkerSetupView::refresh);
-    connect(m_connect, &QPushButton::clicked, this, [this] { connectToken(); });
-    connect(m_picker, &QComboBox::activated, this, [this](int index) {
-        if (index >= 0 && index < m_accounts.size()) {
-            m_accountID = m_accounts.at(index).id;
-        }
-        refresh();
-    });
+    connect(m_cloudflare, &CloudflareConnect::changed, this, &WorkerSetupView::refresh);
+    connect(m_cloudflare, &CloudflareConnect::connectFinished, this,
+            &WorkerSetupView::connectFinished);
     connect(m_deploy, &QPushButton::clicked, this, [this] {
-        if (!m_accountID.isEmpty() && !m_model.isBusy()) {
-            m_model.deployWorker(m_token->text(), m_accountID);
+        if (!accountID().isEmpty() && !m_model.isBusy()) {
+            m_model.deployWorker(m_cloudflare->token(), accountID());
         }
     });
     connect(&m_model, &AppModel::isBusyChanged, this, &WorkerSetupView::refresh);
+    connect(&m_model, &AppModel::isDemoChanged, this, &WorkerSetupView::refresh);
     connect(&m_model, &AppModel::profileChanged, this, &WorkerSetupView::refresh);
+    connect(&m_model, &AppModel::workerHealthChanged, this, &WorkerSetupView::refresh);
     refresh();
 }
 
-QCoro::Task<void> WorkerSetupView::connectToken() {
-    QPointer<WorkerSetupView> self(this);
-    const CloudflareDeployer deployer(m_token->text(), m_model.transport());
-    m_connecting = true;
-    refresh();
-    try {
-        const bool active = co_await deployer.verifyToken();
-        if (!self) {
-            co_return;
-        }
-        if (!active) {
-            m_error = QStringLiteral("Cloudflare rejected this token.");
-        } else {
-            const QList<CloudflareAccount> found = co_await deployer.listAccounts();
-            if (!self) {
-                co_return;
-            }
-            m_accounts = accountChoices(found);
-            m_accountID = m_accounts.isEmpty() ? QString() : m_accounts.first().id;
-            m_error.reset();
-        }
-    } catch (const std::exception& failure) {
-        if (!self) {
-            co_return;
-        }
-        m_error = AppModel::errorText(failure);
-    }
-    m_connecting = false;
-    showAccountChoices(m_picker, m_accounts, m_accountID);
-    refresh();
-    Q_EMIT connectFinished();
+// Asked each time the screen opens: the worker's failures happen while nobody looks.
+void WorkerSetupView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    m_model.refreshWorkerHealth();
 }
 
 void WorkerSetupView::refresh() {
-    m_connect->setEnabled(!m_connecting && !m_token->text().isEmpty());
-    m_deployment->setRowVisible(m_picker, !m_accounts.isEmpty());
+    m_deployment->setRowVisible(accountPicker(), !accounts().isEmpty());
     const QString& url = m_model.library().profile.workerBaseURL;
     // Derived as stored: a URL that ends in "/" shows a double slash, as it will be used.
     m_workerURL->setText(url);
@@ -167,9 +134,25 @@ void WorkerSetupView::refresh() {
     for (QLabel* row : {m_workerURL, m_signupForm, m_snsEndpoint}) {
         m_deployment->setRowVisible(row, !url.isEmpty());
     }
-    m_deploy->setEnabled(!m_accountID.isEmpty() && !m_model.isBusy());
-    m_errorLabel->setText(m_error.value_or(QString()));
-    m_deployment->setRowVisible(m_errorLabel, m_error.has_value());
+    DemoGuard::enable(m_deploy, m_model, !accountID().isEmpty() && !m_model.isBusy());
+    m_deployment->setRowVisible(errorLabel(), error().has_value());
+
+    QStringList lines;
+    const auto& health = m_model.workerHealth();
+    if (!url.isEmpty() && health && !health->awsAccountId) {
+        lines.append(QStringLiteral("Bounce routing needs your Amazon account connected: add your "
+                                    "AWS keys under Amazon SES, then deploy the worker again. "
+                                    "Until then the worker refuses every SNS notification."));
+    }
+    if (!url.isEmpty() && health && health->mailConfigured == false) {
+        lines.append(QStringLiteral("The worker has no AWS keys, so it sends no confirmation "
+                                    "mail. Add your keys under Amazon SES."));
+    }
+    if (!url.isEmpty()) {
+        lines.append(m_model.workerHealthProblems());
+    }
+    m_health->setText(lines.join(QStringLiteral("\n\n")));
+    m_bounces->setRowVisible(m_health, !lines.isEmpty());
 }
 
 } // namespace quillmere

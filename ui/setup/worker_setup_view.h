@@ -1,9 +1,8 @@
 #pragma once
 
-#include "ui/setup/cloudflare_account_choice.h"
+#include "ui/setup/cloudflare_connect.h"
 
 #include <QWidget>
-#include <qcoro/qcorotask.h>
 
 #include <optional>
 
@@ -18,49 +17,49 @@ class FormSection;
 class SecureField;
 
 // The "Signup Worker" screen: a Cloudflare token, the account to deploy into, the deployment,
-// the addresses to use afterwards, and how to route bounces to the worker.
+// the addresses to use afterwards, what the worker reports about itself, and how to route
+// bounces to the worker.
 class WorkerSetupView : public QWidget {
     Q_OBJECT
 
 public:
     WorkerSetupView(AppModel& model, QWidget* parent = nullptr);
 
-    SecureField* tokenField() const { return m_token; }
-    QPushButton* connectButton() const { return m_connect; }
-    QComboBox* accountPicker() const { return m_picker; }
+    SecureField* tokenField() const { return m_cloudflare->tokenField(); }
+    QPushButton* connectButton() const { return m_cloudflare->connectButton(); }
+    QComboBox* accountPicker() const { return m_cloudflare->accountPicker(); }
     QPushButton* deployButton() const { return m_deploy; }
     QLabel* workerURLValue() const { return m_workerURL; }
     QLabel* signupFormValue() const { return m_signupForm; }
     QLabel* snsEndpointValue() const { return m_snsEndpoint; }
-    QLabel* errorLabel() const { return m_errorLabel; }
+    QLabel* errorLabel() const { return m_cloudflare->errorLabel(); }
+    // What the worker reports: failures, and bounce routing that needs the AWS account.
+    QLabel* healthLabel() const { return m_health; }
 
-    const QList<CloudflareAccountChoice>& accounts() const { return m_accounts; }
-    const QString& accountID() const { return m_accountID; }
-    const std::optional<QString>& error() const { return m_error; }
-    bool isConnecting() const { return m_connecting; }
+    const QList<CloudflareAccountChoice>& accounts() const { return m_cloudflare->accounts(); }
+    const QString& accountID() const { return m_cloudflare->accountID(); }
+    const std::optional<QString>& error() const { return m_cloudflare->error(); }
+    bool isConnecting() const { return m_cloudflare->isConnecting(); }
 
 Q_SIGNALS:
     // A connect attempt ended.
     void connectFinished();
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
-    QCoro::Task<void> connectToken();
     void refresh();
 
     AppModel& m_model;
-    SecureField* m_token;
-    QPushButton* m_connect;
+    CloudflareConnect* m_cloudflare;
     FormSection* m_deployment;
-    QComboBox* m_picker;
     QLabel* m_workerURL;
     QLabel* m_signupForm;
     QLabel* m_snsEndpoint;
     QPushButton* m_deploy;
-    QLabel* m_errorLabel;
-    QList<CloudflareAccountChoice> m_accounts;
-    QString m_accountID;
-    std::optional<QString> m_error;
-    bool m_connecting = false;
+    FormSection* m_bounces;
+    QLabel* m_health;
 };
 
 } // namespace quillmere

@@ -4,8 +4,10 @@
 #include "ui/edit_history.h"
 #include "ui/subscribers/add_subscriber_sheet.h"
 #include "ui/subscribers/filter_chip.h"
+#include "ui/subscribers/import_panel.h"
 #include "ui/subscribers/subscriber_table_model.h"
 #include "ui/widgets/confirmation.h"
+#include "ui/widgets/demo_guard.h"
 #include "ui/widgets/empty_state.h"
 #include "ui/widgets/icons.h"
 #include "ui/widgets/style.h"
@@ -62,9 +64,10 @@ SubscribersView::SubscribersView(AppModel& model, QWidget* parent)
     connect(m_add, &QAction::triggered, this, &SubscribersView::openAddSheet);
     connect(m_import, &QAction::triggered, this, &SubscribersView::openFileChooser);
     connect(m_sync, &QAction::triggered, this, [this] { m_model.syncSubscribers(); });
-    connect(&m_model, &AppModel::isBusyChanged, this,
-            [this] { m_sync->setEnabled(!m_model.isBusy()); });
-    m_sync->setEnabled(!m_model.isBusy());
+    const auto refreshSync = [this] { DemoGuard::enable(m_sync, m_model, !m_model.isBusy()); };
+    connect(&m_model, &AppModel::isBusyChanged, this, refreshSync);
+    connect(&m_model, &AppModel::isDemoChanged, this, refreshSync);
+    refreshSync();
 
     m_search->setObjectName(QStringLiteral("search"));
     m_search->setPlaceholderText(QStringLiteral("Search subscribers"));
@@ -162,6 +165,7 @@ SubscribersView::SubscribersView(AppModel& model, QWidget* parent)
     layout->setSpacing(0);
     layout->addLayout(header);
     layout->addLayout(chips);
+    layout->addWidget(new ImportPanel(m_model, this));
     layout->addWidget(m_pages, 1);
 
     connect(&m_model, &AppModel::subscribersChanged, this, &SubscribersView::refreshCounts);

@@ -1,0 +1,220 @@
+// quillmere-cli send as a script runs it, against the SES emulator: bad arguments write nothing;
+// a send killed with SIGKILL at random moments and started again reaches every reader, mailing
+// again at most the messages of the last moments before each kill; SIGTERM ends it resumable;
+// refusals make it exit 3.
+#include "app/list_send.h"
+#include "core/library_file.h"
+#include "support/child_process.h"
+#include "support/node_peer.h"
+#include "support/ses_account.h"
+#include "support/ses_emulator.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+using namespace quillmere;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+struct Run {
+    int code = -1;
+    QJsonObject result;
+    QString err;
+};
+
+} // namespace
+
+class TestCliSend : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<test::SESEmulator> m_ses;
+    QTemporaryDir m_dir;
+
+    QProcess* start(const QStringList& arguments, const QString& endpoint) {
+        auto* cli = new QProcess(this);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"AWS_ENDPOINT_URL_SESV2"_s, endpoint);
+        environment.insert(u"AWS_ACCESS_KEY_ID"_s, u"AKIDCLI"_s);
+        environment.insert(u"AWS_SECRET_ACCESS_KEY"_s, u"cli-secret"_s);
+        environment.remove(u"DBUS_SESSION_BUS_ADDRESS"_s); // no keychain: it fails at once
+        cli->setProcessEnvironment(environment);
+        test::dieWithTest(*cli);
+        cli->start(QStringLiteral(QUILLMERE_BINARY_DIR "/cli/quillmere-cli"),
+                   QStringList{u"send"_s} + arguments);
+        return cli;
+    }
+
+    Run finish(QProcess* cli) {
+        if (!cli->waitForFinished(300000)) {
+            test::killGroup(*cli);
+        }
+        Run run{cli->exitStatus() == QProcess::NormalExit ? cli->exitCode() : -1,
+                QJsonDocument::fromJson(cli->readAllStandardOutput()).object(),
+                QString::fromUtf8(cli->readAllStandardError())};
+        cli->deleteLater();
+        return run;
+    }
+
+    QString library(const QString& name, int readers, const QString& domain) {
+        Library library;
+        library.profile.publicationName = u"Script Notes"_s;
+        library.profile.fromName = u"Ann Script"_s;
+        library.profile.fromEmail = u"ann@script.example"_s;
+        library.profile.postalAddress = u"1 Main St"_s;
+        library.profile.domain = u"script.example"_s;
+        library.profile.workerBaseURL = u"https://postwick.script.workers.dev"_s;
+        for (int i = 0; i < readers; ++i) {
+            Subscriber s;
+            s.id = QUuid::createUuid();
+            s.email = u"r%1@%2"_s.arg(i).arg(domain);
+            s.status = SubscriberStatus::active;
+            s.createdAt = s.updatedAt = QDateTime::currentDateTimeUtc();
+            library.subscribers.append(s);
+        }
+        Newsletter issue;
+        issue.id = QUuid::createUuid();
+        issue.subject = name;
+        issue.markdown = u"Hi {{name}}."_s;
+        issue.createdAt = QDateTime::currentDateTimeUtc();
+        library.newsletters.append(issue);
+        const QString path = m_dir.filePath(name + u"/library.json"_s);
+        LibraryFile::write(path, library);
+        return path;
+    }
+
+    // Recipient to number of messages the emulator holds with this subject.
+    QMap<QString, int> stored(const QString& subject) {
+        QNetworkAccessManager manager;
+        QNetworkReply* reply = manager.get(QNetworkRequest(m_ses->url().toString() + u"/store"_s));
+        if (!QTest::qWaitFor([reply] { return reply->isFinished(); }, 60000)) {
+            qWarning("the emulator did not list its store");
+        }
+        QMap<QString, int> count;
+        for (const QJsonValue& email :
+             QJsonDocument::fromJson(reply->readAll())["emails"].toArray()) {
+            if (email["subject"].toString() == subject) {
+                ++count[email["destination"]["to"][0].toString()];
+            }
+        }
+        reply->deleteLater();
+        return count;
+    }
+
+    static int extra(const QMap<QString, int>& counts) {
+        int n = 0;
+        for (int c : counts) {
+            n += c - 1;
+        }
+        return n;
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        m_ses = std::make_unique<test::SESEmulator>(test::sesAccountJSON(true, 100, 1000000, 0));
+        QVERIFY2(m_ses->isRunning(), qPrintable(m_ses->error()));
+    }
+
+    void badArgumentsWriteNothing() {
+        const QString path = library(u"Untouched"_s, 3, u"untouched.example"_s);
+        const QByteArray before = LibraryFile::encode(LibraryFile::read(path));
+        const QString ses = m_ses->url().toString();
+        for (const QStringList& arguments :
+             {QStringList{u"--issue"_s, u"first"_s},
+              {u"--library"_s, path, u"--issue"_s, u"nope"_s},
+              {u"--library"_s, path, u"--issue"_s, u"first"_s, u"--rate"_s, u"0"_s},
+              {u"--library"_s, m_dir.filePath(u"absent.json"_s), u"--issue"_s, u"first"_s}}) {
+            const Run run = finish(start(arguments, ses));
+            QVERIFY2(run.code == 2, qPrintable(arguments.join(u' ') + u": "_s + run.err));
+            QVERIFY(run.result.isEmpty());
+        }
+        QCOMPARE(LibraryFile::encode(LibraryFile::read(path)), before);
+    }
+
+    // SIGKILL at ten random moments of a 2,000-reader send at 80 per second, each time started
+    // again: nobody is skipped, and each kill costs at most the messages in flight and those
+    // of the last journal flush (0.1 s). Then SIGTERM, which ends resumable, and the end.
+    void killedAndResumedReachesEveryoneOnce() {
+        const QString subject = u"Killed and resumed"_s;
+        const QString path = library(subject, 2000, u"kill.example"_s);
+        const QStringList arguments{u"--library"_s, path,    u"--issue"_s,  u"first"_s,
+                                    u"--rate"_s,    u"80"_s, u"--secret"_s, u"kill-secret"_s};
+        const quint32 seed = QRandomGenerator::global()->generate();
+        QRandomGenerator random(seed);
+        int worst = 0;
+        int previous = 0;
+        for (int kill = 0; kill < 10; ++kill) {
+            QProcess* cli = start(arguments, m_ses->url().toString());
+            QVERIFY(cli->waitForStarted(30000));
+            QTest::qWait(500 + int(random.bounded(2000))); // the moment, not a synchronisation
+            ::kill(pid_t(cli->processId()), SIGKILL);
+            QCOMPARE(finish(cli).code, -1);
+            const int duplicates = extra(stored(subject));
+            worst = std::max(worst, duplicates - previous);
+            previous = duplicates;
+        }
+
+        QProcess* cli = start(arguments, m_ses->url().toString());
+        QByteArray progress;
+        QTRY_VERIFY_WITH_TIMEOUT((progress += cli->readAllStandardError()).contains(" sent · "),
+                                 60000);
+        ::kill(pid_t(cli->processId()), SIGTERM);
+        const Run stopped = finish(cli);
+        QCOMPARE(stopped.code, 4);
+        QCOMPARE(stopped.result[u"state"_s].toString(), u"paused"_s);
+        Library onDisk = LibraryFile::read(path);
+        const qint64 delivered = onDisk.newsletters.first().deliveredIDs.size();
+        QCOMPARE(onDisk.newsletters.first().status, CampaignStatus::paused);
+        QCOMPARE(stopped.result[u"skipped"_s].toInteger() +
+                     stopped.result[u"delivered"_s].toInteger(),
+                 delivered);
+
+        const Run last = finish(start(arguments, m_ses->url().toString()));
+        QCOMPARE(last.code, 0);
+        QCOMPARE(last.result[u"state"_s].toString(), u"sent"_s);
+        QCOMPARE(last.result[u"skipped"_s].toInteger() + last.result[u"delivered"_s].toInteger(),
+                 2000);
+        onDisk = LibraryFile::read(path);
+        QCOMPARE(onDisk.newsletters.first().status, CampaignStatus::sent);
+        QCOMPARE(onDisk.newsletters.first().deliveredIDs.size(), 2000);
+        const QMap<QString, int> counts = stored(subject);
+        QCOMPARE(counts.size(), 2000); // nobody skipped
+        worst = std::max(worst, extra(counts) - previous);
+        qInfo("kill test (seed %u): %d readers mailed twice in all, at most %d for one kill", seed,
+              extra(counts), worst);
+        QVERIFY2(worst <= 16 + 8, qPrintable(QString::number(worst)));
+    }
+
+    void refusalsExitThree() {
+        test::NodePeer proxy(u"fault_proxy.mjs"_s, QStringList{m_ses->url().toString()});
+        QNetworkAccessManager manager;
+        QNetworkRequest faults(QUrl(proxy.value(u"url"_s) + u"/__faults"_s));
+        QNetworkReply* set = manager.put(
+            faults,
+            R"({"faults":[{"kind":"status","status":400,"type":"MessageRejected","every":10}]})");
+        QTRY_VERIFY(set->isFinished());
+        set->deleteLater();
+        const QString path = library(u"Partly refused"_s, 20, u"refused.example"_s);
+        const Run run =
+            finish(start({u"--library"_s, path, u"--issue"_s, u"first"_s, u"--secret"_s, u"s"_s},
+                         proxy.value(u"url"_s)));
+        QCOMPARE(run.code, 3);
+        QCOMPARE(run.result.keys(),
+                 (QStringList{u"delivered"_s, u"failed"_s, u"issue"_s, u"seconds"_s, u"skipped"_s,
+                              u"state"_s, u"uncertain"_s}));
+        QCOMPARE(run.result[u"delivered"_s].toInteger(), 18);
+        QCOMPARE(run.result[u"failed"_s].toInteger(), 2);
+        QCOMPARE(run.result[u"state"_s].toString(), u"sent"_s);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCliSend)
+#include "tst_cli_send.moc"

@@ -1,0 +1,226 @@
+// List sends through the real transport to the SES emulator behind the fault proxy
+// (tests/support/fault_proxy.mjs): throttling, server errors, connections that drop before or
+// after SES took the message, a request that hangs, refusals and the daily quota. Whatever
+// happens, nobody is mailed twice, every reader is counted once as delivered, failed or
+// uncertain, and the issue's status says what really happened. One case puts the worker behind
+// the proxy too, to hang its last pull.
+#include "app/app_model.h"
+#include "core/library_file.h"
+#include "core/memory_credential_store.h"
+#include "ses/curl_transport.h"
+#include "ses/network_transport.h"
+#include "support/node_peer.h"
+#include "support/run_task.h"
+#include "support/ses_account.h"
+#include "support/ses_emulator.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <numeric>
+
+using namespace quillmere;
+using namespace Qt::StringLiterals;
+
+class TestSendFaults : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<test::SESEmulator> m_ses;
+    std::unique_ptr<test::NodePeer> m_proxy;
+    QString m_proxyURL;
+    QTemporaryDir m_dir;
+    NetworkTransport m_http;
+
+    HTTPResponse call(const QString& method, const QString& url, const QByteArray& body = {}) {
+        return test::runTask(m_http.send({method, QUrl(url), {}, body}));
+    }
+
+    void plan(const QString& proxy, const QByteArray& faults) {
+        QCOMPARE(call(u"PUT"_s, proxy + u"/__faults"_s, faults).status, 204);
+    }
+
+    // Recipient to number of messages the emulator holds with this subject.
+    QMap<QString, int> stored(const QString& subject) {
+        QMap<QString, int> count;
+        const QByteArray body = call(u"GET"_s, m_ses->url().toString() + u"/store"_s).body;
+        for (const QJsonValue& email : QJsonDocument::fromJson(body)["emails"].toArray()) {
+            if (email["subject"].toString() == subject) {
+                ++count[email["destination"]["to"][0].toString()];
+            }
+        }
+        return count;
+    }
+
+    // A library of its own with `readers` active readers and one issue, in a started model.
+    std::unique_ptr<AppModel> modelWith(const QString& name, int readers,
+                                        const QString& workerURL = {}) {
+        auto credentials = std::make_shared<MemoryCredentialStore>();
+        credentials->set(u"AKIDFAULT"_s, CredentialStore::Key::awsAccessKeyID);
+        credentials->set(u"fault-secret"_s, CredentialStore::Key::awsSecretAccessKey);
+        credentials->set(u"fault-signing"_s, CredentialStore::Key::workerSigningSecret);
+        if (!workerURL.isEmpty()) { // only then the send pulls the worker
+            credentials->set(u"fault-token"_s, CredentialStore::Key::workerAPIToken);
+        }
+        Library library;
+        library.profile.publicationName = u"Fault Notes"_s;
+        library.profile.fromName = u"Ann Fault"_s;
+        library.profile.fromEmail = u"ann@fault.example"_s;
+        library.profile.postalAddress = u"1 Main St"_s;
+        library.profile.domain = u"fault.example"_s;
+        library.profile.workerBaseURL =
+            workerURL.isEmpty() ? u"https://postwick.fault.workers.dev"_s : workerURL;
+        for (int i = 0; i < readers; ++i) {
+            Subscriber s;
+            s.id = QUuid::createUuid();
+            s.email = u"r%1@%2.example"_s.arg(i).arg(name);
+            s.status = SubscriberStatus::active;
+            s.source = u"test"_s;
+            s.createdAt = s.updatedAt = QDateTime::currentDateTimeUtc();
+            library.subscribers.append(s);
+        }
+        Newsletter issue;
+        issue.id = QUuid::createUuid();
+        issue.subject = u"Faults: "_s + name;
+        issue.markdown = u"Hi {{name}}, this is *%1*."_s.arg(name);
+        issue.createdAt = QDateTime::currentDateTimeUtc();
+        library.newsletters.append(issue);
+        const QString path = m_dir.filePath(name + u"/library.json"_s);
+        LibraryFile::write(path, library);
+
+        AppModel::Dependencies d;
+        d.store = std::make_shared<LibraryStore>(path);
+        d.credentials = credentials;
+        d.settings =
+            std::make_shared<QSettings>(m_dir.filePath(name + u".ini"_s), QSettings::IniFormat);
+        d.arguments = QStringList{u"quillmere"_s};
+        d.sendTransport = std::make_shared<CurlTransport>(std::chrono::seconds(2));
+        auto model = std::make_unique<AppModel>(std::move(d));
+        test::runTask(model->start());
+        test::runTask(model->refreshSES());
+        return model;
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        m_ses = std::make_unique<test::SESEmulator>(test::sesAccountJSON(true, 100, 50000, 0));
+        QVERIFY2(m_ses->isRunning(), qPrintable(m_ses->error()));
+        m_proxy = std::make_unique<test::NodePeer>(u"fault_proxy.mjs"_s,
+                                                   QStringList{m_ses->url().toString()});
+        m_proxyURL = m_proxy->value(u"url"_s);
+        qputenv("AWS_ENDPOINT_URL_SESV2", m_proxyURL.toUtf8());
+    }
+
+    void sesFaults_data() {
+        QTest::addColumn<QByteArray>("faults");
+        QTest::addColumn<int>("readers");
+        QTest::addColumn<QString>("state");     // how the session's state begins
+        QTest::addColumn<QList<int>>("counts"); // delivered, failed, uncertain, stored by SES
+        QTest::addColumn<CampaignStatus>("status");
+        const auto counts = [](int d, int f, int u, int s) { return QList<int>{d, f, u, s}; };
+        QTest::newRow("503 always") << QByteArray(R"([{"kind":"status","status":503}])") << 30
+                                    << u"Paused: Amazon SES is refusing messages: SES 503"_s
+                                    << counts(0, 0, 0, 0) << CampaignStatus::paused;
+        QTest::newRow("429 every third")
+            << QByteArray(R"([{"kind":"status","status":429,"every":3}])") << 90 << u"Finished"_s
+            << counts(90, 0, 0, 90) << CampaignStatus::sent;
+        QTest::newRow("accepted then dropped")
+            << QByteArray(R"([{"kind":"acceptThenDrop","every":5,"offset":4}])") << 40
+            << u"Finished"_s << counts(32, 0, 8, 40) << CampaignStatus::sent;
+        QTest::newRow("dropped before SES")
+            << QByteArray(R"([{"kind":"drop","every":5,"offset":4}])") << 20 << u"Finished"_s
+            << counts(16, 0, 4, 16) << CampaignStatus::sent;
+        QTest::newRow("one hangs") << QByteArray(R"([{"kind":"hang","offset":2,"limit":1}])") << 5
+                                   << u"Finished"_s << counts(4, 0, 1, 4) << CampaignStatus::sent;
+        QTest::newRow("all refused")
+            << QByteArray(R"([{"kind":"status","status":400,"type":"MessageRejected"}])") << 10
+            << u"Finished"_s << counts(0, 10, 0, 0) << CampaignStatus::failed;
+        QTest::newRow("daily quota")
+            << QByteArray(R"([{"kind":"status","status":400,"type":"ThrottlingException",)"
+                          R"("message":"Daily message quota exceeded.","offset":10}])")
+            << 20 << u"Paused: Amazon SES's daily sending quota is used up"_s
+            << counts(10, 0, 0, 10) << CampaignStatus::paused;
+    }
+
+    void sesFaults() {
+        QFETCH(QByteArray, faults);
+        QFETCH(int, readers);
+        QFETCH(QString, state);
+        QFETCH(QList<int>, counts);
+        QFETCH(CampaignStatus, status);
+        const QString name = QString::fromLatin1(QTest::currentDataTag()).remove(u' ');
+        auto model = modelWith(name, readers);
+        plan(m_proxyURL, R"({"faults":)" + faults + "}");
+        const Newsletter issue = model->library().newsletters.first();
+        model->sendToList(issue);
+        QTRY_VERIFY_WITH_TIMEOUT(model->sendSession()->isFinished || model->sendSession()->isPaused,
+                                 60000);
+        const SendSession session = *model->sendSession();
+        QVERIFY2(session.state.startsWith(state), qPrintable(session.state));
+        QCOMPARE((QList<int>{int(session.sent), int(session.failed), int(session.uncertain)}),
+                 counts.mid(0, 3));
+        if (!session.isFinished) {
+            model->cancelSend(); // what the writer does with a send paused for good
+            QTRY_VERIFY_WITH_TIMEOUT(model->sendSession()->isFinished, 30000);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(model->library().issue(issue.id)->status, status, 10000);
+        const Newsletter after = *model->library().issue(issue.id);
+        QCOMPARE(after.sentAt.has_value(), status == CampaignStatus::sent);
+        QCOMPARE(model->uncertainReaders(issue.id).size(), counts[2]);
+        const QMap<QString, int> messages = stored(issue.subject);
+        QCOMPARE(messages.size(), counts[3]);
+        for (auto it = messages.cbegin(); it != messages.cend(); ++it) {
+            QVERIFY2(it.value() == 1, qPrintable(it.key() + u" was mailed twice"_s));
+        }
+        // What is left for a later send: nobody uncertain or failed, only who was never tried.
+        const auto left = ListSend::recipients(model->library(), after);
+        QCOMPARE(left.size(), readers - counts[0] - counts[1] - counts[2]);
+        plan(m_proxyURL, "{}");
+    }
+
+    void retryFailedReachesOnlyTheFailed() {
+        auto model = modelWith(u"retry"_s, 30);
+        plan(m_proxyURL,
+             R"({"faults":[{"kind":"status","status":400,"type":"MessageRejected","every":10}]})");
+        const Newsletter issue = model->library().newsletters.first();
+        model->sendToList(issue);
+        QTRY_VERIFY_WITH_TIMEOUT(model->sendSession()->isFinished, 60000);
+        QTRY_COMPARE(sendSummary(*model->library().issue(issue.id)), u"Sent to 27 · 3 failed"_s);
+        plan(m_proxyURL, "{}");
+        model->retryFailed(*model->library().issue(issue.id));
+        QCOMPARE(model->sendSession()->total, 3);
+        QTRY_VERIFY_WITH_TIMEOUT(model->sendSession()->isFinished, 60000);
+        QTRY_COMPARE(sendSummary(*model->library().issue(issue.id)), u"Sent to 30"_s);
+        const QMap<QString, int> messages = stored(issue.subject);
+        QCOMPARE(messages.size(), 30);
+        QCOMPARE(std::accumulate(messages.cbegin(), messages.cend(), 0), 30);
+    }
+
+    // The worker's last pull hangs: the file already says the issue is sent, with everybody.
+    void theEndIsSavedBeforeTheLastPull() {
+        const QJsonObject bindings{
+            {"API_TOKEN", "fault-token"},        {"SIGNING_SECRET", "fault-signing"},
+            {"PUBLICATION_NAME", "Fault Notes"}, {"FROM_EMAIL", "ann@fault.example"},
+            {"AWS_REGION", "us-east-1"},         {"DOUBLE_OPT_IN", "true"}};
+        test::NodePeer worker(
+            u"worker_server.mjs"_s,
+            QStringList{QString::fromUtf8(QJsonDocument(bindings).toJson(QJsonDocument::Compact))});
+        test::NodePeer workerProxy(u"fault_proxy.mjs"_s, QStringList{worker.value(u"url"_s)});
+        const QString workerURL = workerProxy.value(u"url"_s);
+        auto model = modelWith(u"lastpull"_s, 20, workerURL);
+        plan(workerURL, R"({"path":"/api/subscribers","faults":[{"kind":"hang"}]})");
+        const Newsletter issue = model->library().newsletters.first();
+        model->sendToList(issue);
+        QTRY_VERIFY_WITH_TIMEOUT(model->sendSession()->isFinished, 60000);
+        const QString path = m_dir.filePath(u"lastpull/library.json"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            LibraryFile::read(path).issue(issue.id)->status == CampaignStatus::sent, 10000);
+        QCOMPARE(LibraryFile::read(path).issue(issue.id)->deliveredIDs.size(), 20);
+        QTRY_VERIFY(QDir(m_dir.filePath(u"lastpull/sends"_s)).entryList({u"*.journal"_s}).isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSendFaults)
+#include "tst_send_faults.moc"

@@ -1,0 +1,34 @@
+#pragma once
+
+// Children of a test (peers, application processes) must not outlive it, however it ends: a
+// failed check that aborts, a time-out of the runner, SIGKILL. Each child gets its own process
+// group (so a kill reaches whatever it started) and is killed by the kernel when the test dies.
+
+#include <QProcess>
+
+#include <csignal>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+namespace quillmere::test {
+
+inline void dieWithTest(QProcess& process) {
+    const pid_t parent = ::getpid();
+    process.setChildProcessModifier([parent] {
+        ::setpgid(0, 0);
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent) { // the test died before the line above
+            ::_exit(1);
+        }
+    });
+}
+
+// Kills the child's whole process group and waits for the child.
+inline void killGroup(QProcess& process) {
+    if (process.state() != QProcess::NotRunning) {
+        ::kill(-pid_t(process.processId()), SIGKILL);
+        process.waitForFinished(10000);
+    }
+}
+
+} // namespace quillmere::test
