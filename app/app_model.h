@@ -227,10 +227,11 @@ public:
     QCoro::Task<void> sendTest(Newsletter issue, QString address);
     // `imagesHosted`: the issue's own images were just put on the worker; `rate` replaces
     // sendRate() (messages per second) for this send.
-    void sendToList(const Newsletter& issue, bool imagesHosted = false,
-                    std::optional<double> rate = std::nullopt);
+    // Ends once the send has started (or was refused, with the reason as the status message).
+    QCoro::Task<void> sendToList(const Newsletter& issue, bool imagesHosted = false,
+                                 std::optional<double> rate = std::nullopt);
     // Sends again to the readers SES refused for good (those still active).
-    void retryFailed(const Newsletter& issue);
+    QCoro::Task<void> retryFailed(const Newsletter& issue);
     QCoro::Task<void> pauseSend();
     // A send the bounce guard halted resumes only with `confirmHalt` (the writer was asked).
     QCoro::Task<void> resumeSend(bool confirmHalt = false);

@@ -86,7 +86,7 @@ QCoro::Task<void> AppModel::hostImagesThenSend(Newsletter issue, std::optional<d
                                                bool failedOnly) {
     QPointer<AppModel> self(this);
     if (co_await hostImages(issue) && self) {
-        startListSend(issue, rate, failedOnly, true);
+        co_await startListSend(issue, rate, failedOnly, true);
     }
 }
 

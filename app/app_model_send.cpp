@@ -144,12 +144,13 @@ QCoro::Task<void> AppModel::sendTest(Newsletter issue, QString address) {
 
 // MARK: list send
 
-void AppModel::sendToList(const Newsletter& issue, bool imagesHosted, std::optional<double> rate) {
-    startListSend(issue, rate, false, imagesHosted);
+QCoro::Task<void> AppModel::sendToList(const Newsletter& issue, bool imagesHosted,
+                                       std::optional<double> rate) {
+    return startListSend(issue, rate, false, imagesHosted);
 }
 
-void AppModel::retryFailed(const Newsletter& issue) {
-    startListSend(issue, std::nullopt, true, false);
+QCoro::Task<void> AppModel::retryFailed(const Newsletter& issue) {
+    return startListSend(issue, std::nullopt, true, false);
 }
 
 QCoro::Task<void> AppModel::startListSend(Newsletter requested, std::optional<double> rate,
@@ -176,13 +177,20 @@ QCoro::Task<void> AppModel::startListSend(Newsletter requested, std::optional<do
             keys = co_await loadCredentials();
             if (keys) {
                 secret = co_await signingSecret();
-                co_await m_keychain->read(CredentialStore::Key::workerAPIToken); // for the archive
             }
         } catch (const KeychainError& error) {
             if (self) {
                 showStatus(error.description());
             }
             co_return;
+        }
+        if (keys && self) {
+            try {
+                // For the worker's news during the send and the archive after it; without it
+                // the send still reaches the list.
+                co_await m_keychain->read(CredentialStore::Key::workerAPIToken);
+            } catch (const KeychainError&) {
+            }
         }
         if (!self || running()) {
             co_return; // gone, or another send started while the keychain answered
@@ -209,7 +217,7 @@ QCoro::Task<void> AppModel::startListSend(Newsletter requested, std::optional<do
         co_return;
     }
     if (!imagesHosted && !m_isDemo && !MediaReference::names(issue.markdown).isEmpty()) {
-        hostImagesThenSend(issue, rate, failedOnly);
+        co_await hostImagesThenSend(issue, rate, failedOnly);
         co_return;
     }
 

@@ -114,7 +114,10 @@ QCoro::Task<Outcome> send(AppModel& model, QUuid issueID, std::optional<double> 
             writeErr(QStringLiteral("quillmere-cli send: %1\n").arg(*text));
         }
     });
-    model.sendToList(*issue, false, rate);
+    co_await model.sendToList(*issue, false, rate);
+    if (!self) {
+        throw UsageError(QStringLiteral("the send was abandoned"));
+    }
     if (!model.listSend() || !model.listSend()->isRunning()) {
         const Newsletter* after = model.library().issue(issueID);
         co_return Outcome{after && after->status == CampaignStatus::sent

@@ -155,7 +155,7 @@ private Q_SLOTS:
             QProcess* cli = start(arguments, m_ses->url().toString());
             QVERIFY(cli->waitForStarted(30000));
             QTest::qWait(500 + int(random.bounded(2000))); // the moment, not a synchronisation
-            ::kill(pid_t(cli->processId()), SIGKILL);
+            test::signalChild(*cli, SIGKILL);
             QCOMPARE(finish(cli).code, -1);
             const int duplicates = extra(stored(subject));
             worst = std::max(worst, duplicates - previous);
@@ -166,7 +166,7 @@ private Q_SLOTS:
         QByteArray progress;
         QTRY_VERIFY_WITH_TIMEOUT((progress += cli->readAllStandardError()).contains(" sent · "),
                                  60000);
-        ::kill(pid_t(cli->processId()), SIGTERM);
+        test::signalChild(*cli, SIGTERM);
         const Run stopped = finish(cli);
         QCOMPARE(stopped.code, 4);
         QCOMPARE(stopped.result[u"state"_s].toString(), u"paused"_s);
@@ -206,7 +206,7 @@ private Q_SLOTS:
         const Run run =
             finish(start({u"--library"_s, path, u"--issue"_s, u"first"_s, u"--secret"_s, u"s"_s},
                          proxy.value(u"url"_s)));
-        QCOMPARE(run.code, 3);
+        QVERIFY2(run.code == 3, qPrintable(run.err));
         QCOMPARE(run.result.keys(),
                  (QStringList{u"delivered"_s, u"failed"_s, u"issue"_s, u"seconds"_s, u"skipped"_s,
                               u"state"_s, u"uncertain"_s}));

@@ -102,7 +102,7 @@ class TestSendShutdown : public QObject {
                 }
             }
             if (!signalled && run.reported.size() >= 40) {
-                ::kill(pid_t(host.processId()), SIGTERM);
+                test::signalChild(host, SIGTERM);
                 signalled = true;
                 stall.setRemainingTime(60000);
             }

@@ -1,4 +1,5 @@
 #include "core/library_file.h"
+#include "support/child_process.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -25,7 +26,7 @@ class TestShutdown : public QObject {
         QCOMPARE(process.readLine().trimmed(), QByteArray("edited"));
         if (signal) {
             QTest::qWait(50);
-            ::kill(pid_t(process.processId()), signal);
+            test::signalChild(process, signal);
         }
         QVERIFY(process.waitForFinished(10000));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);

@@ -1,5 +1,6 @@
 #include "core/library_file.h"
 #include "saver_states.h"
+#include "support/child_process.h"
 
 #include <QProcess>
 #include <QRandomGenerator>
@@ -30,7 +31,7 @@ private Q_SLOTS:
                 QVERIFY(saver.waitForReadyRead(20000)); // a first whole file to start from
             }
             QTest::qWait(int(random.bounded(10, 400)));
-            ::kill(pid_t(saver.processId()), SIGKILL);
+            test::signalChild(saver, SIGKILL);
             QVERIFY(saver.waitForFinished(10000));
 
             Library onDisk;

@@ -23,10 +23,18 @@ inline void dieWithTest(QProcess& process) {
     });
 }
 
+// Sends `signal` to the child alone, if it still runs: a child that already ended has no pid,
+// and kill(0, …) would signal the test and its runner.
+inline void signalChild(QProcess& process, int signal) {
+    if (const pid_t pid = pid_t(process.processId()); pid > 0) {
+        ::kill(pid, signal);
+    }
+}
+
 // Kills the child's whole process group and waits for the child.
 inline void killGroup(QProcess& process) {
-    if (process.state() != QProcess::NotRunning) {
-        ::kill(-pid_t(process.processId()), SIGKILL);
+    if (const pid_t pid = pid_t(process.processId()); pid > 0) {
+        ::kill(-pid, SIGKILL);
         process.waitForFinished(10000);
     }
 }

@@ -489,7 +489,7 @@ private Q_SLOTS:
         QDropEvent drop(middle, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(area, &drop);
         QVERIFY(!area->isHighlighted());
-        QCOMPARE(f->model->library().subscribers.size(), 3);
+        QTRY_COMPARE(f->model->library().subscribers.size(), 3);
         QCOMPARE(readers->countLine()->text(),
                  QStringLiteral("3 active readers ready, 0 waiting to confirm."));
         QCOMPARE(*f->model->statusMessage(),

@@ -440,8 +440,7 @@ private Q_SLOTS:
     }
 
     void syncNeedsAWorker() {
-        f->open(
-            {QStringLiteral("-demo"), QStringLiteral("-section"), QStringLiteral("subscribers")});
+        f->open({QStringLiteral("-section"), QStringLiteral("subscribers")});
         QTest::mouseClick(view()->toolBar()->widgetForAction(view()->syncAction()), Qt::LeftButton);
         QTRY_COMPARE(f->model->statusMessage(),
                      std::optional(QStringLiteral("Deploy the worker first.")));

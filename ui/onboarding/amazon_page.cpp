@@ -137,7 +137,9 @@ namespace {
 QCoro::Task<void> saveThenConnect(AppModel& model, QPointer<QLineEdit> accessKey,
                                   QPointer<QLineEdit> secretKey) {
     if (!accessKey->text().isEmpty() && !secretKey->text().isEmpty()) {
-        if (!co_await model.saveAWSKeys(accessKey->text(), secretKey->text())) {
+        auto saving = model.saveAWSKeys(accessKey->text(), secretKey->text());
+        const bool saved = co_await saving;
+        if (!saved) {
             co_return; // not stored: the fields keep what was typed, the error says why
         }
         if (accessKey && secretKey) {
@@ -145,7 +147,8 @@ QCoro::Task<void> saveThenConnect(AppModel& model, QPointer<QLineEdit> accessKey
             secretKey->clear();
         }
     }
-    co_await model.refreshSES();
+    auto checking = model.refreshSES();
+    co_await checking;
 }
 
 } // namespace
