@@ -395,6 +395,7 @@ private Q_SLOTS:
     void picturesBecomeImagesOfTheIssue() {
         f->writeLibrary(SampleData::library());
         f->open();
+        f->model->setSelectedNewsletterID(SampleData::sampleID(103)); // a draft takes pictures
         QTemporaryDir dir;
         const QString photo = dir.filePath(QStringLiteral("Harbour at dawn.png"));
         QImage magenta(2000, 1000, QImage::Format_RGB32);

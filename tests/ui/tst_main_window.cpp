@@ -92,7 +92,8 @@ private Q_SLOTS:
         }
         QTRY_VERIFY(!f->window->isVisible());
         QVERIFY(f->model->sendSession()->isPaused);
-        QCOMPARE(f->model->selectedNewsletter()->status, CampaignStatus::paused);
+        // Paused once the messages in flight are recorded.
+        QTRY_COMPARE(f->model->selectedNewsletter()->status, CampaignStatus::paused);
     }
 
     void editMenu() {

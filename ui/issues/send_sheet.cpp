@@ -155,6 +155,8 @@ SendSheet::SendSheet(AppModel& model, const QUuid& issueID, QWidget* parent)
         connect(&m_model, signal, this, &SendSheet::refresh);
     }
     refresh();
+    // Return answers the sheet's own action, not Close (a focused button becomes the default).
+    m_action->setFocus();
 }
 
 void SendSheet::setLine(Line& line, bool ok) {
