@@ -493,9 +493,12 @@ private Q_SLOTS:
         QTest::qWait(500);
         QCOMPARE(preview->loadCount(), loads);
         // ... a new word reloads it once.
+        QSignalSpy wordLoaded(preview, &HTMLPreview::loadFinished);
         QTest::keyClicks(area(), QStringLiteral("Zebra"));
         QTRY_COMPARE(preview->loadCount(), loads + 1);
         QVERIFY(preview->last().contains(QStringLiteral("Zebra")));
+        // Finished before the next load starts, so the spy below sees the template's page.
+        QTRY_VERIFY(!wordLoaded.isEmpty());
         // So does another template.
         QSignalSpy loaded(preview, &HTMLPreview::loadFinished);
         QComboBox* picker = editor()->templatePicker();
