@@ -4,6 +4,7 @@
 #include "core/keychain_error.h"
 #include "core/keychain_store.h"
 #include "core/sample_data.h"
+#include "render/email_address.h"
 #include "render/reader_links.h"
 #include "ses/curl_transport.h"
 #include "ses/network_transport.h"
@@ -16,10 +17,6 @@ namespace quillmere {
 namespace {
 
 const QString onboardingDoneKey = QStringLiteral("onboardingDone");
-
-QString normalisedAddress(const QString& email) {
-    return email.trimmed().toLower();
-}
 
 } // namespace
 
@@ -414,7 +411,7 @@ void AppModel::deleteIssue(const QUuid& id) {
 // MARK: subscribers
 
 void AppModel::addSubscriber(const QString& email, const QString& name) {
-    const QString address = normalisedAddress(email);
+    const QString address = EmailAddress::normalised(email);
     for (const Subscriber& s : std::as_const(m_library.subscribers)) {
         if (s.email == address) {
             return;
