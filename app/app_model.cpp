@@ -344,7 +344,9 @@ bool AppModel::isComplete(OnboardingStep step) const {
     case OnboardingStep::amazon:
         return (m_isDemo || m_hasAWSKeys) && m_account.has_value();
     case OnboardingStep::sender:
-        return !p.fromName.isEmpty() && !p.fromEmail.isEmpty() && !p.postalAddress.isEmpty();
+        // An address SES would refuse does not finish the step.
+        return !p.fromName.isEmpty() && EmailAddress::isValid(p.fromEmail.trimmed()) &&
+               !p.postalAddress.isEmpty();
     case OnboardingStep::domain:
         return m_identity && m_identity->verifiedForSending;
     case OnboardingStep::signup:
@@ -406,6 +408,61 @@ void AppModel::deleteIssue(const QUuid& id) {
         selectFirstIssue();
     }
     libraryEdited(newslettersPart);
+}
+
+void AppModel::duplicateIssue(const QUuid& id) {
+    const auto original = std::find_if(m_library.newsletters.cbegin(), m_library.newsletters.cend(),
+                                       [&id](const Newsletter& n) { return n.id == id; });
+    if (original == m_library.newsletters.cend()) {
+        return;
+    }
+    Newsletter copy;
+    copy.id = QUuid::createUuid();
+    copy.subject = original->subject;
+    copy.previewText = original->previewText;
+    copy.markdown = original->markdown;
+    copy.emailTemplate = original->emailTemplate;
+    copy.status = CampaignStatus::draft;
+    copy.createdAt = now();
+    m_library.newsletters.prepend(copy);
+    libraryEdited(newslettersPart);
+    setSelectedNewsletterID(copy.id);
+    setSelection(AppSection::newsletters);
+}
+
+void AppModel::restoreIssue(const Newsletter& issue, qsizetype position) {
+    for (const Newsletter& n : std::as_const(m_library.newsletters)) {
+        if (n.id == issue.id) {
+            return;
+        }
+    }
+    m_library.newsletters.insert(std::clamp<qsizetype>(position, 0, m_library.newsletters.size()),
+                                 issue);
+    libraryEdited(newslettersPart);
+    setSelectedNewsletterID(issue.id);
+}
+
+void AppModel::restoreSubscribers(const QList<std::pair<qsizetype, Subscriber>>& removed) {
+    QSet<QUuid> ids;
+    QSet<QString> emails;
+    for (const Subscriber& s : std::as_const(m_library.subscribers)) {
+        ids.insert(s.id);
+        emails.insert(s.email);
+    }
+    // In ascending order of position, each insertion lands where the reader was before the
+    // removal of the ones after it.
+    bool restored = false;
+    for (const auto& [position, reader] : removed) {
+        if (ids.contains(reader.id) || emails.contains(reader.email)) {
+            continue;
+        }
+        m_library.subscribers.insert(
+            std::clamp<qsizetype>(position, 0, m_library.subscribers.size()), reader);
+        restored = true;
+    }
+    if (restored) {
+        libraryEdited(subscribersPart);
+    }
 }
 
 // MARK: subscribers

@@ -122,6 +122,12 @@ public:
     void newIssue();
     void updateIssue(const Newsletter& issue);
     void deleteIssue(const QUuid& id);
+    // A new draft with the subject, preview text, template and text of an issue, selected.
+    void duplicateIssue(const QUuid& id);
+    // Undo of a delete or remove: each comes back at the position it held, unless one with the
+    // same identifier (or, for readers, address) has arrived meanwhile.
+    void restoreIssue(const Newsletter& issue, qsizetype position);
+    void restoreSubscribers(const QList<std::pair<qsizetype, Subscriber>>& removed);
 
     // Subscribers.
     void addSubscriber(const QString& email, const QString& name);

@@ -2,6 +2,8 @@
 #include "app/shutdown.h"
 #include "ui/main_window.h"
 #include "ui/setup/update_settings.h"
+#include "ui/translations.h"
+#include "ui/widgets/color_scheme.h"
 #include "ui/widgets/icons.h"
 
 #include <QApplication>
@@ -18,6 +20,9 @@ int main(int argc, char** argv) {
     QApplication::setApplicationDisplayName(QStringLiteral("Quillmere"));
     QGuiApplication::setDesktopFileName(QStringLiteral("quillmere"));
     QApplication::setWindowIcon(Icons::application());
+    installTranslations();
+    // Before any window, so every screen is built in the desktop's light or dark palette.
+    ColorScheme scheme;
 
     AppModel model;
     flushOnShutdown(application, model);

@@ -1,6 +1,9 @@
 #include "ui/main_window.h"
 
 #include "app/app_model.h"
+#include "ui/edit_history.h"
+#include "ui/issues/markdown_editor.h"
+#include "ui/issues/newsletter_editor.h"
 #include "ui/issues/newsletters_view.h"
 #include "ui/onboarding/onboarding_view.h"
 #include "ui/setup/production_access_view.h"
@@ -12,20 +15,27 @@
 #include "ui/subscribers/subscriber_export.h"
 #include "ui/subscribers/subscribers_view.h"
 #include "ui/widgets/app_links.h"
+#include "ui/widgets/confirmation.h"
 #include "ui/widgets/icons.h"
 #include "ui/widgets/keychain_wait_bar.h"
 #include "ui/widgets/toast.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QSplitter>
 #include <QStackedWidget>
+#include <QTextEdit>
 #include <qcoro/qcorotask.h>
 
 namespace quillmere {
@@ -131,8 +141,11 @@ void MainWindow::buildMenus() {
     settings->setMenuRole(QAction::PreferencesRole);
     file->addSeparator();
     QAction* quit = add(file, QStringLiteral("Quit"), &QWidget::close);
-    quit->setShortcut(QKeySequence::Quit);
+    // Not every desktop's key set names one for Quit.
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     quit->setMenuRole(QAction::QuitRole);
+
+    buildEditMenu();
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     add(help, QStringLiteral("Guided Setup"), &MainWindow::reopenGuide);
@@ -148,6 +161,99 @@ void MainWindow::buildMenus() {
         }
     });
     updates->setEnabled(m_options.updates.canCheck());
+}
+
+void MainWindow::buildEditMenu() {
+    QMenu* edit = menuBar()->addMenu(tr("&Edit"));
+    auto add = [this, edit](const QString& text, const QList<QKeySequence>& keys, auto perform) {
+        QAction* action = edit->addAction(text);
+        action->setObjectName(text);
+        action->setShortcuts(keys);
+        connect(action, &QAction::triggered, this, perform);
+        m_commands.append(action);
+        return action;
+    };
+    EditHistory& history = EditHistory::of(m_model);
+    add(tr("Undo"), QKeySequence::keyBindings(QKeySequence::Undo), [this, &history] {
+        if (!sendToFocus("undo")) {
+            history.undo();
+        }
+    });
+    add(tr("Redo"), QKeySequence::keyBindings(QKeySequence::Redo), [this, &history] {
+        if (!sendToFocus("redo")) {
+            history.redo();
+        }
+    });
+    edit->addSeparator();
+    add(tr("Cut"), QKeySequence::keyBindings(QKeySequence::Cut), [this] { sendToFocus("cut"); });
+    add(tr("Copy"), QKeySequence::keyBindings(QKeySequence::Copy), [this] { sendToFocus("copy"); });
+    add(tr("Paste"), QKeySequence::keyBindings(QKeySequence::Paste),
+        [this] { sendToFocus("paste"); });
+    add(tr("Select All"), QKeySequence::keyBindings(QKeySequence::SelectAll),
+        [this] { sendToFocus("selectAll"); });
+    edit->addSeparator();
+    const struct {
+        QString text;
+        const char* label;
+        QKeySequence key;
+    } tools[] = {
+        {tr("Bold"), "Bold", QKeySequence::Bold},
+        {tr("Italic"), "Italic", QKeySequence::Italic},
+        {tr("Link"), "Link", QKeySequence(Qt::CTRL | Qt::Key_K)},
+    };
+    QList<QAction*> formatting;
+    for (const auto& tool : tools) {
+        const QString label = QString::fromLatin1(tool.label);
+        formatting.append(add(tool.text, {tool.key}, [this, label] {
+            if (QAction* action = markdownTool(label); action && action->isEnabled()) {
+                action->trigger();
+            }
+        }));
+    }
+    // The menu shows what applies now; shortcuts stay live between openings, and their
+    // handlers check again.
+    connect(edit, &QMenu::aboutToShow, this, [this, formatting, &history] {
+        const bool text = qobject_cast<QLineEdit*>(QApplication::focusWidget()) ||
+                          qobject_cast<QPlainTextEdit*>(QApplication::focusWidget()) ||
+                          qobject_cast<QTextEdit*>(QApplication::focusWidget());
+        command(tr("Undo"))->setEnabled(text || history.canUndo());
+        command(tr("Redo"))->setEnabled(text || history.canRedo());
+        for (QAction* action : formatting) {
+            QAction* tool = markdownTool(action->objectName());
+            action->setEnabled(tool && tool->isEnabled());
+        }
+    });
+    connect(edit, &QMenu::aboutToHide, this, [edit] {
+        for (QAction* action : edit->actions()) {
+            action->setEnabled(true);
+        }
+    });
+}
+
+bool MainWindow::sendToFocus(const char* slot) {
+    QWidget* focus = QApplication::focusWidget();
+    if (!focus) {
+        return false;
+    }
+    const bool text = qobject_cast<QLineEdit*>(focus) || qobject_cast<QPlainTextEdit*>(focus) ||
+                      qobject_cast<QTextEdit*>(focus);
+    const QByteArray name(slot);
+    if (!text && name != "selectAll") {
+        return false;
+    }
+    if (focus->metaObject()->indexOfMethod(name + "()") < 0) {
+        return false;
+    }
+    return QMetaObject::invokeMethod(focus, slot);
+}
+
+QAction* MainWindow::markdownTool(const QString& label) const {
+    auto* issues = qobject_cast<NewslettersView*>(screen(AppSection::newsletters));
+    if (!issues || !m_model.onboardingDone() || m_model.selection() != AppSection::newsletters ||
+        !issues->editor()->isEnabled()) {
+        return nullptr;
+    }
+    return issues->editor()->markdownEditor()->action(label);
 }
 
 void MainWindow::exportSubscribers() {
@@ -177,6 +283,38 @@ void MainWindow::showEvent(QShowEvent* event) {
     if (!m_startRequested) {
         m_startRequested = true;
         runStart();
+    }
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    const auto& session = m_model.sendSession();
+    if (m_quitConfirmed || !session || session->isFinished || session->isPaused) {
+        QMainWindow::closeEvent(event);
+        return;
+    }
+    event->ignore();
+    // Asked once the close has run its course: a question opened inside it is closed with it.
+    QMetaObject::invokeMethod(this, &MainWindow::askBeforeQuit, Qt::QueuedConnection);
+}
+
+void MainWindow::askBeforeQuit() {
+    if (m_quitQuestion) {
+        m_quitQuestion->raise();
+        return;
+    }
+    m_quitQuestion = Confirmation::ask(
+        this, tr("Quit while sending?"),
+        tr("The send pauses. Send the issue again later to reach the readers who have not had "
+           "it yet."),
+        tr("Pause and Quit"), [this] { pauseAndQuit(); });
+}
+
+QCoro::Task<void> MainWindow::pauseAndQuit() {
+    QPointer<MainWindow> self(this);
+    co_await m_model.pauseSend();
+    if (self) {
+        m_quitConfirmed = true;
+        close();
     }
 }
 

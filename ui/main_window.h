@@ -7,6 +7,7 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <qcoro/qcorotask.h>
 
 #include <chrono>
 #include <functional>
@@ -66,11 +67,20 @@ Q_SIGNALS:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // Quitting while a list send runs asks first; a confirmed quit pauses the send, then quits.
+    void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
 private:
     void buildMenus();
+    void buildEditMenu();
+    // The Edit menu's text commands go to the focused field (or list); Undo and Redo to the
+    // session's history when no text field has the focus.
+    bool sendToFocus(const char* slot);
+    QAction* markdownTool(const QString& label) const;
+    void askBeforeQuit();
+    QCoro::Task<void> pauseAndQuit();
     void showContent();
     void showSection();
     void reopenGuide();
@@ -92,6 +102,8 @@ private:
     QList<QAction*> m_commands;
     bool m_startRequested = false;
     bool m_started = false;
+    bool m_quitConfirmed = false;
+    QPointer<QWidget> m_quitQuestion;
 };
 
 } // namespace quillmere

@@ -66,6 +66,7 @@ Sidebar::Sidebar(AppModel& model, QWidget* parent)
     , m_badge(new SandboxBadge(model, this)) {
     setMinimumWidth(200);
     m_list->setObjectName(QStringLiteral("sections"));
+    m_list->setAccessibleName(tr("Sections"));
     m_list->setHeaderHidden(true);
     m_list->setRootIsDecorated(false);
     m_list->setItemsExpandable(false);

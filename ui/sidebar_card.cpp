@@ -1,6 +1,7 @@
 #include "ui/sidebar_card.h"
 
 #include "app/app_model.h"
+#include "ui/widgets/accessibility.h"
 #include "ui/widgets/formatting.h"
 #include "ui/widgets/icons.h"
 #include "ui/widgets/style.h"
@@ -83,6 +84,8 @@ void SidebarCard::refresh() {
         progress = double(done) / setupStepCount;
     }
     m_icon->setPixmap(Icons::symbol(m_symbol).pixmap(QSize(16, 16), devicePixelRatioF()));
+    Accessibility::describe(this, QAccessible::Grouping, m_title->text());
+    setAccessibleDescription(m_detail->text());
     m_progress->setVisible(progress.has_value());
     m_progress->setValue(int(progress.value_or(0) * 1000));
     show();
@@ -138,6 +141,7 @@ void SandboxBadge::refresh() {
         m_headline->setText(QStringLiteral("Not connected"));
         m_detail->clear();
         m_detail->hide();
+        Accessibility::describe(this, QAccessible::Grouping, m_headline->text());
         return;
     }
     m_headline->setText(account->productionAccessEnabled ? QStringLiteral("SES production")
@@ -147,6 +151,8 @@ void SandboxBadge::refresh() {
                           .arg(qint64(account->max24HourSend))
                           .arg(Formatting::decimal(account->maxSendRate)));
     m_detail->show();
+    Accessibility::describe(this, QAccessible::Grouping, m_headline->text());
+    setAccessibleDescription(m_detail->text());
 }
 
 QString SandboxBadge::headline() const {

@@ -18,9 +18,12 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QToolBar>
 #include <QToolButton>
+#include <QWebEnginePage>
+#include <QWebEngineScript>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
@@ -136,15 +139,49 @@ private Q_SLOTS:
         QCOMPARE(f->model->selectedNewsletterID(), issues.at(2).id);
         QCOMPARE(editor()->subjectField()->text(), issues.at(2).subject);
 
-        // Context "Delete" removes the row under the pointer.
-        const QUuid second = issues.at(1).id;
+        // Context "Delete" on a partly sent issue asks first; Undo brings it back in place.
+        const QList<Newsletter> before = issues;
         chooseFromContextMenu(list->viewport(),
                               list->visualRect(list->model()->index(1, 0)).center(),
                               QStringLiteral("Delete"));
+        answer(true);
         QCOMPARE(f->model->library().newsletters.size(), 2);
-        QVERIFY(std::none_of(issues.cbegin(), issues.cend(),
-                             [&](const Newsletter& n) { return n.id == second; }));
         QCOMPARE(list->model()->rowCount(), 2);
+        list->setFocus();
+        QTest::keyClick(list, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(f->model->library().newsletters, before);
+        // The Delete key deletes a draft at once.
+        f->model->setSelectedNewsletterID(before.at(2).id);
+        list->setFocus();
+        QTest::keyClick(list, Qt::Key_Delete);
+        QCOMPARE(f->model->library().newsletters, before.first(2));
+    }
+
+    void aSentIssueIsReadOnly() {
+        f->writeLibrary(SampleData::library());
+        f->open();
+        const Newsletter sent = f->model->library().newsletters.first();
+        QCOMPARE(sent.status, CampaignStatus::sent);
+        QVERIFY(editor()->subjectField()->isReadOnly());
+        QVERIFY(area()->isReadOnly());
+        QVERIFY(!editor()->markdownEditor()->toolBar()->isVisible());
+        QVERIFY(!editor()->sendToListButton()->isEnabled());
+        QVERIFY(!editor()->sendToListButton()->toolTip().isEmpty());
+        click(editor()->duplicateButton());
+        const Newsletter copy = *f->model->selectedNewsletter();
+        QVERIFY(copy.id != sent.id);
+        QCOMPARE(copy.markdown, sent.markdown);
+        QCOMPARE(copy.status, CampaignStatus::draft);
+        QCOMPARE(copy.stats, CampaignStats{});
+        QVERIFY(!area()->isReadOnly());
+        QVERIFY(!editor()->duplicateButton()->isVisible());
+        // The primary button, disabled a moment ago, is in the accent colour again.
+        QPushButton* send = editor()->sendToListButton();
+        QVERIFY(send->isEnabled());
+        const QColor accent = send->palette().color(QPalette::Active, QPalette::Highlight);
+        const QColor shown = send->grab().toImage().pixelColor(4, send->height() / 2);
+        QVERIFY2(qAbs(shown.hue() - accent.hue()) < 8 && shown.saturation() > 100,
+                 qPrintable(shown.name() + QStringLiteral(" vs ") + accent.name()));
     }
 
     void emptyStateAndNoSelection() {
@@ -324,25 +361,33 @@ private Q_SLOTS:
         }
     }
 
-    void blockingFindingsAreCounted() {
+    void blockingFindingsAreCountedAndNamed() {
         Library library = SampleData::library();
         f->writeLibrary(library);
         f->open();
+        f->model->setSelectedNewsletterID(library.newsletters.last().id);
+        QToolButton* fix = editor()->fixButton();
         // The sample profile is complete: nothing to fix.
-        QVERIFY(!editor()->fixLabel()->isVisible());
-        // Without a postal address every issue has one blocking finding.
+        QVERIFY(!fix->isVisible());
         SenderProfile profile = f->model->library().profile;
         profile.postalAddress.clear();
         f->model->setProfile(profile);
-        QVERIFY(editor()->fixLabel()->isVisible());
-        QCOMPARE(editor()->fixLabel()->text(), QStringLiteral("1 to fix"));
+        QVERIFY(fix->isVisible());
+        QCOMPARE(fix->text(), QStringLiteral("1 to fix"));
+        QVERIFY(fix->toolTip().contains(QStringLiteral("Add a physical postal address.")));
         // Findings never disable "Send to List": the sheet restates them.
-        f->model->setSelectedNewsletterID(library.newsletters.last().id);
         QVERIFY(editor()->sendToListButton()->isEnabled());
-        profile.fromEmail.clear();
+        profile.fromEmail = QStringLiteral("sam-at-nowhere");
         f->model->setProfile(profile);
-        QCOMPARE(editor()->fixLabel()->text().endsWith(QStringLiteral(" to fix")), true);
-        QVERIFY(editor()->fixLabel()->text() != QStringLiteral("1 to fix"));
+        QCOMPARE(fix->text(), QStringLiteral("2 to fix"));
+        click(fix);
+        QTRY_VERIFY(editor()->findingsPopup() && editor()->findingsPopup()->isVisible());
+        QStringList shown;
+        for (QLabel* label : editor()->findingsPopup()->findChildren<QLabel*>()) {
+            shown << label->text();
+        }
+        QVERIFY(shown.join(u'|').contains(
+            QStringLiteral("The From email address \"sam-at-nowhere\" is not valid.")));
     }
 
     // Dropped, pasted and chosen pictures become files of the library's media folder and
@@ -350,6 +395,7 @@ private Q_SLOTS:
     void picturesBecomeImagesOfTheIssue() {
         f->writeLibrary(SampleData::library());
         f->open();
+        f->model->setSelectedNewsletterID(SampleData::sampleID(103)); // a draft takes pictures
         QTemporaryDir dir;
         const QString photo = dir.filePath(QStringLiteral("Harbour at dawn.png"));
         QImage magenta(2000, 1000, QImage::Format_RGB32);
@@ -428,11 +474,14 @@ private Q_SLOTS:
         f->writeLibrary(SampleData::library());
         f->open();
         HTMLPreview* preview = editor()->preview();
+        QTRY_VERIFY(preview->loadCount() >= 1);
+        // A draft: the sent issue's text is read-only.
+        f->model->setSelectedNewsletterID(SampleData::sampleID(103));
         QVERIFY(!preview->view()->page()->settings()->testAttribute(
             QWebEngineSettings::JavascriptEnabled));
         QTRY_VERIFY(preview->loadCount() >= 1);
         // The email as the sample reader gets it: merge tags are filled in.
-        QVERIFY(preview->last().contains(QStringLiteral("This week I want to praise the tools")));
+        QVERIFY(preview->last().contains(QStringLiteral("Some software feels like a quiet room")));
         QVERIFY(!preview->last().contains(QStringLiteral("{{name}}")));
         QTRY_VERIFY_WITH_TIMEOUT(pageIsPainted(preview), 10000);
 
@@ -448,10 +497,26 @@ private Q_SLOTS:
         QTRY_COMPARE(preview->loadCount(), loads + 1);
         QVERIFY(preview->last().contains(QStringLiteral("Zebra")));
         // So does another template.
+        QSignalSpy loaded(preview, &HTMLPreview::loadFinished);
         QComboBox* picker = editor()->templatePicker();
         picker->setFocus();
         QTest::keyClick(picker, Qt::Key_Up);
         QTRY_COMPARE(preview->loadCount(), loads + 2);
+        QTRY_VERIFY(!loaded.isEmpty());
+
+        // The writer watching the end of the email keeps seeing it as they type.
+        QWebEnginePage* page = preview->view()->page();
+        bool ran = false;
+        page->runJavaScript(QStringLiteral("window.scrollTo(0, 100000); 1"),
+                            QWebEngineScript::ApplicationWorld,
+                            [&ran](const QVariant&) { ran = true; });
+        QTRY_VERIFY(ran);
+        QTRY_VERIFY_WITH_TIMEOUT(page->scrollPosition().y() > 100, 10000);
+        const qreal end = page->scrollPosition().y();
+        area()->setFocus();
+        QTest::keyClicks(area(), QStringLiteral(" Yak"));
+        QTRY_COMPARE(preview->loadCount(), loads + 3);
+        QTRY_VERIFY(page->scrollPosition().y() >= end);
     }
 };
 

@@ -1,7 +1,12 @@
 #include "core/sample_data.h"
+#include "ui/issues/markdown_editor.h"
 #include "ui/issues/newsletter_editor.h"
 #include "ui/issues/newsletters_view.h"
+#include "ui/issues/send_sheet.h"
 #include "ui/onboarding/onboarding_view.h"
+#include "ui/onboarding/sender_page.h"
+#include "ui/setup/postal_address_field.h"
+#include "ui/setup/sender_details_form.h"
 #include "ui/setup/settings_window.h"
 #include "ui/sidebar.h"
 #include "ui/sidebar_card.h"
@@ -9,6 +14,7 @@
 #include "ui/widgets/toast.h"
 #include "ui_fixture.h"
 
+#include <QAccessible>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -42,6 +48,29 @@ class TestMainWindow : public QObject {
     }
 
     QWidget* content() const { return f->window->centralWidget(); }
+
+    // Presses a key where the keyboard focus is, as a person at the keyboard would.
+    static void press(Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
+        QWidget* at = QApplication::focusWidget();
+        QTest::keyClick(at ? at : QApplication::activeWindow(), key, modifiers);
+    }
+    // Tabs forward until the focus reaches a widget.
+    static void tabTo(QWidget* target) {
+        for (int i = 0; i < 120 && QApplication::focusWidget() != target; ++i) {
+            press(Qt::Key_Tab);
+        }
+        QVERIFY2(QApplication::focusWidget() == target, qPrintable(target->objectName()));
+    }
+    static void typeText(const QString& text) {
+        QTest::keyClicks(QApplication::focusWidget(), text);
+    }
+
+    static void checkAccessible(QWidget* widget, QAccessible::Role role, const QString& name) {
+        QAccessibleInterface* face = QAccessible::queryAccessibleInterface(widget);
+        QVERIFY(face);
+        QCOMPARE(face->role(), role);
+        QCOMPARE(face->text(QAccessible::Name), name);
+    }
     bool showsOnboarding() const {
         auto* stack = qobject_cast<QStackedWidget*>(content());
         return qobject_cast<OnboardingView*>(stack->currentWidget()) != nullptr;
@@ -50,6 +79,109 @@ class TestMainWindow : public QObject {
 private Q_SLOTS:
     void init() { f = std::make_unique<UIFixture>(); }
     void cleanup() { f.reset(); }
+
+    void quittingDuringASendAsksAndPauses() {
+        f->open({QStringLiteral("-demo")});
+        f->model->setSelectedNewsletterID(SampleData::sampleID(102));
+        f->model->sendToList(*f->model->selectedNewsletter());
+        QTRY_VERIFY(f->model->sendSession() && !f->model->sendSession()->isPaused);
+        for (bool confirm : {false, true}) {
+            QTest::keyClick(f->window.get(), Qt::Key_Q, Qt::ControlModifier);
+            QVERIFY(f->window->isVisible());
+            answer(confirm);
+        }
+        QTRY_VERIFY(!f->window->isVisible());
+        QVERIFY(f->model->sendSession()->isPaused);
+        // Paused once the messages in flight are recorded.
+        QTRY_COMPARE(f->model->selectedNewsletter()->status, CampaignStatus::paused);
+    }
+
+    void editMenu() {
+        f->onboarded();
+        f->writeLibrary(SampleData::library());
+        MainWindow& window = f->open();
+        for (const char* text :
+             {"Undo", "Redo", "Cut", "Copy", "Paste", "Select All", "Bold", "Italic", "Link"}) {
+            QVERIFY2(window.command(QString::fromLatin1(text)), text);
+        }
+        // The formatting shortcuts work on the issue's text wherever the focus is.
+        f->model->setSelectedNewsletterID(SampleData::sampleID(103));
+        auto* editor =
+            qobject_cast<NewslettersView*>(window.screen(AppSection::newsletters))->editor();
+        QWidget* text = editor->markdownEditor()->textArea();
+        text->setFocus();
+        const QString before = f->model->selectedNewsletter()->markdown;
+        QTest::keyClick(text, Qt::Key_B, Qt::ControlModifier);
+        // Ctrl+K is the link here, though text fields elsewhere delete to the line's end with it.
+        QTest::keyClick(text, Qt::Key_K, Qt::ControlModifier);
+        QCOMPARE(f->model->selectedNewsletter()->markdown.mid(before.size()),
+                 QStringLiteral("**[bold text](https://)**"));
+        // Undo in a text field is the field's own; Select All too.
+        QLineEdit* subject = editor->subjectField();
+        subject->setFocus();
+        QTest::keyClicks(subject, QStringLiteral("!"));
+        window.command(QStringLiteral("Undo"))->trigger();
+        QCOMPARE(subject->text(), f->model->selectedNewsletter()->subject);
+        QVERIFY(!subject->text().endsWith(u'!'));
+        window.command(QStringLiteral("Select All"))->trigger();
+        QCOMPARE(subject->selectedText(), subject->text());
+    }
+
+    void keyboardOnlySetupAndDemoSend() {
+        MainWindow& window = f->open();
+        OnboardingView* guide = window.onboarding();
+        press(Qt::Key_Return);
+        QCOMPARE(guide->currentStep(), OnboardingStep::amazon);
+        press(Qt::Key_Return);
+        QCOMPARE(guide->currentStep(), OnboardingStep::sender);
+        auto* sender = qobject_cast<SenderPage*>(guide->page(OnboardingStep::sender));
+        tabTo(sender->senderForm()->fromNameField());
+        typeText(QStringLiteral("Kit Keys"));
+        tabTo(sender->senderForm()->fromEmailField());
+        typeText(QStringLiteral("kit@keys.example"));
+        tabTo(sender->senderForm()->postalAddressField());
+        typeText(QStringLiteral("3 Key Row"));
+        QVERIFY(f->model->isComplete(OnboardingStep::sender));
+        for (OnboardingStep next : {OnboardingStep::domain, OnboardingStep::signup,
+                                    OnboardingStep::readers, OnboardingStep::done}) {
+            tabTo(guide->primaryButton());
+            press(Qt::Key_Space);
+            QCOMPARE(guide->currentStep(), next);
+        }
+        press(Qt::Key_Return);
+        QVERIFY(f->model->onboardingDone());
+
+        // The sample data: an issue chosen and sent to the list from the keyboard.
+        MainWindow& demo = f->open({QStringLiteral("-demo")});
+        auto* issues = qobject_cast<NewslettersView*>(demo.screen(AppSection::newsletters));
+        tabTo(issues->list());
+        press(Qt::Key_Down);
+        QCOMPARE(f->model->selectedNewsletterID(), SampleData::sampleID(102));
+        tabTo(issues->editor()->sendToListButton());
+        press(Qt::Key_Space);
+        QTRY_VERIFY(issues->editor()->sendSheet() && issues->editor()->sendSheet()->isVisible());
+        QTRY_COMPARE(QApplication::activeWindow(), issues->editor()->sendSheet());
+        press(Qt::Key_Return);
+        QTRY_VERIFY(f->model->sendSession() && f->model->sendSession()->sent >= 1);
+    }
+
+    void customWidgetsSpeak() {
+        MainWindow& window = f->open({QStringLiteral("-demo")});
+        checkAccessible(window.sidebar()->card(), QAccessible::Grouping,
+                        QStringLiteral("Sample data"));
+        checkAccessible(window.sidebar()->findChild<QWidget*>(QStringLiteral("sandboxBadge")),
+                        QAccessible::Grouping, QStringLiteral("SES sandbox"));
+        f->model->showStatus(QStringLiteral("Saved."));
+        checkAccessible(window.toast(), QAccessible::AlertMessage, QStringLiteral("Saved."));
+        f->model->setSelection(AppSection::subscribers);
+        checkAccessible(window.screen(AppSection::subscribers)
+                            ->findChild<QWidget*>(QStringLiteral("chip-pending")),
+                        QAccessible::Button, QStringLiteral("Pending, 3 readers"));
+        f->model->setSelection(AppSection::newsletters);
+        auto* issues = qobject_cast<NewslettersView*>(window.screen(AppSection::newsletters));
+        QCOMPARE(issues->list()->model()->index(0, 0).data(Qt::AccessibleTextRole).toString(),
+                 QStringLiteral("Issue 12: In praise of boring tools, Sent, 18 sent"));
+    }
 
     void windowFrame() {
         MainWindow& window = f->open();

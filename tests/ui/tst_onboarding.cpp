@@ -21,6 +21,7 @@
 #include "ui/setup/dns_record_row.h"
 #include "ui/setup/postal_address_field.h"
 #include "ui/setup/region_picker.h"
+#include "ui/setup/sender_details_form.h"
 #include "ui/setup/ses_error_label.h"
 #include "ui/setup/worker_deploy_card.h"
 #include "ui/sidebar.h"
@@ -211,8 +212,8 @@ private Q_SLOTS:
         click(rail->row(OnboardingStep::sender));
         QCOMPARE(view->currentStep(), OnboardingStep::sender);
         QCOMPARE(rail->symbol(OnboardingStep::sender), QStringLiteral("circle.inset.filled"));
-        page<SenderPage>()->fromNameField()->setFocus();
-        QTest::keyClick(page<SenderPage>()->fromNameField(), Qt::Key_Return);
+        page<SenderPage>()->senderForm()->fromNameField()->setFocus();
+        QTest::keyClick(page<SenderPage>()->senderForm()->fromNameField(), Qt::Key_Return);
         QCOMPARE(view->currentStep(), OnboardingStep::domain);
 
         // "Open Quillmere" finishes: the workspace with a first issue, remembered for next time.
@@ -259,8 +260,12 @@ private Q_SLOTS:
         QCOMPARE(statement[QStringLiteral("Action")].toArray().toVariantList(),
                  (QVariantList{"ses:SendEmail", "ses:SendRawEmail", "ses:GetAccount",
                                "ses:CreateEmailIdentity", "ses:GetEmailIdentity"}));
+        const QString copyTitle = amazon->copyPolicyButton()->text();
         click(amazon->copyPolicyButton());
         QCOMPARE(QGuiApplication::clipboard()->text(), AmazonPage::policy());
+        // It says so, then reads as before.
+        QCOMPARE(amazon->copyPolicyButton()->text(), QStringLiteral("Copied"));
+        QTRY_COMPARE(amazon->copyPolicyButton()->text(), copyTitle);
         m_urls.opened.clear();
         click(amazon->openIAMButton());
         QCOMPARE(m_urls.opened.size(), 1);
@@ -343,22 +348,34 @@ private Q_SLOTS:
     void senderPageWritesTheProfile() {
         f->open({QStringLiteral("-onboarding"), QStringLiteral("sender")});
         SenderPage* sender = page<SenderPage>();
-        QCOMPARE(sender->postalAddressField()->placeholderText(),
+        QCOMPARE(sender->senderForm()->postalAddressField()->placeholderText(),
                  QStringLiteral("Street, city, postcode, country"));
-        QVERIFY(sender->doubleOptInToggle()->isChecked());
-        QCOMPARE(sender->doubleOptInToggle()->text(),
+        QVERIFY(sender->senderForm()->doubleOptInToggle()->isChecked());
+        QCOMPARE(sender->senderForm()->doubleOptInToggle()->text(),
                  QStringLiteral("Ask new readers to confirm (recommended)"));
-        type(sender->publicationNameField(), QStringLiteral("The Guide Letter"));
-        type(sender->fromNameField(), QStringLiteral("Gil Guide"));
-        type(sender->fromEmailField(), QStringLiteral("gil@guide.example"));
-        type(sender->replyToField(), QStringLiteral("letters@guide.example"));
+        type(sender->senderForm()->publicationNameField(), QStringLiteral("The Guide Letter"));
+        type(sender->senderForm()->fromNameField(), QStringLiteral("Gil Guide"));
+        // An address that is not one is refused with the model's own sentence.
+        QLineEdit* from = sender->senderForm()->fromEmailField();
+        type(from, QStringLiteral("sam-at-nowhere"));
+        const QString refusal =
+            QStringLiteral("The From email address \"sam-at-nowhere\" is not valid.");
+        QVERIFY(sender->senderForm()->fromError()->isVisible());
+        QCOMPARE(sender->senderForm()->fromError()->text(), refusal);
+        QVERIFY(!guide()->primaryButton()->isEnabled());
+        QCOMPARE(guide()->primaryButton()->toolTip(), refusal);
+        from->selectAll();
+        type(from, QStringLiteral("gil@guide.example"));
+        QVERIFY(!sender->senderForm()->fromError()->isVisible());
+        QVERIFY(guide()->primaryButton()->isEnabled());
+        type(sender->senderForm()->replyToField(), QStringLiteral("letters@guide.example"));
         QVERIFY(!f->model->isComplete(OnboardingStep::sender));
-        type(sender->postalAddressField(), QStringLiteral("1 Guide Way"));
-        QTest::keyClick(sender->postalAddressField(), Qt::Key_Return);
-        type(sender->postalAddressField(), QStringLiteral("Springfield"));
+        type(sender->senderForm()->postalAddressField(), QStringLiteral("1 Guide Way"));
+        QTest::keyClick(sender->senderForm()->postalAddressField(), Qt::Key_Return);
+        type(sender->senderForm()->postalAddressField(), QStringLiteral("Springfield"));
         // Return in the address is a new line, not Continue.
         QCOMPARE(guide()->currentStep(), OnboardingStep::sender);
-        click(sender->doubleOptInToggle());
+        click(sender->senderForm()->doubleOptInToggle());
 
         const SenderProfile& profile = f->model->library().profile;
         QCOMPARE(profile.publicationName, QStringLiteral("The Guide Letter"));

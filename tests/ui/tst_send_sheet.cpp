@@ -85,9 +85,14 @@ private Q_SLOTS:
             QVERIFY(line.second);
         }
         QVERIFY(!sheet->actionButton()->isEnabled());
+        // ... and says why, under the checks and on the button.
+        QVERIFY(sheet->blockersLabel()->isVisible());
+        QCOMPARE(sheet->blockersLabel()->text(), QStringLiteral("✕ Write a subject line."));
+        QCOMPARE(sheet->actionButton()->toolTip(), QStringLiteral("Write a subject line."));
         draft.subject = QStringLiteral("Back again");
         f->model->updateIssue(draft);
         QVERIFY(sheet->actionButton()->isEnabled());
+        QVERIFY(!sheet->blockersLabel()->isVisible());
 
         // Nobody active: nothing to start.
         QSet<QUuid> everyone;

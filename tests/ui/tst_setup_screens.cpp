@@ -19,6 +19,7 @@
 #include "ui/setup/postal_address_field.h"
 #include "ui/setup/production_access_view.h"
 #include "ui/setup/region_picker.h"
+#include "ui/setup/sender_details_form.h"
 #include "ui/setup/ses_error_label.h"
 #include "ui/setup/ses_setup_view.h"
 #include "ui/setup/settings_window.h"
@@ -216,7 +217,7 @@ private Q_SLOTS:
         // so verifying shows SES's error in red.
         QVERIFY(screen->records()->rows().isEmpty());
         type(screen->domainField(), QStringLiteral("screens.example"));
-        type(screen->replyToField(), QStringLiteral("letters@screens.example"));
+        type(screen->senderForm()->replyToField(), QStringLiteral("letters@screens.example"));
         QCOMPARE(statusSymbols(screen->records()),
                  (QStringList{"SPF circle.dashed", "DMARC circle.dashed"}));
         QCOMPARE(screen->verifiedValue()->text(), QStringLiteral("Not yet"));
@@ -228,10 +229,10 @@ private Q_SLOTS:
         QCOMPARE(screen->verifyButton()->text(), QStringLiteral("Verify Domain"));
 
         // Sender fields write through to the profile.
-        type(screen->fromNameField(), QStringLiteral("Sam Screens"));
-        type(screen->fromEmailField(), QStringLiteral("sam@screens.example"));
-        type(screen->postalAddressField(), QStringLiteral("2 Screen St"));
-        click(screen->doubleOptInToggle());
+        type(screen->senderForm()->fromNameField(), QStringLiteral("Sam Screens"));
+        type(screen->senderForm()->fromEmailField(), QStringLiteral("sam@screens.example"));
+        type(screen->senderForm()->postalAddressField(), QStringLiteral("2 Screen St"));
+        click(screen->senderForm()->doubleOptInToggle());
         const SenderProfile& profile = f->model->library().profile;
         QCOMPARE(profile.fromName, QStringLiteral("Sam Screens"));
         QCOMPARE(profile.fromEmail, QStringLiteral("sam@screens.example"));
@@ -528,8 +529,9 @@ private Q_SLOTS:
         QCOMPARE(settings->tabs()->tabText(0), QStringLiteral("General"));
         QCOMPARE(settings->tabs()->tabText(1), QStringLiteral("Setup"));
         QVERIFY(!settings->tabs()->tabIcon(0).isNull());
-        QCOMPARE(settings->fromEmailField()->text(), QStringLiteral("set@tings.example"));
-        QCOMPARE(settings->doubleOptInToggle()->text(),
+        QCOMPARE(settings->senderForm()->fromEmailField()->text(),
+                 QStringLiteral("set@tings.example"));
+        QCOMPARE(settings->senderForm()->doubleOptInToggle()->text(),
                  QStringLiteral("Ask new readers to confirm (double opt-in)"));
 
         settings->tabs()->setCurrentIndex(1);
@@ -543,16 +545,16 @@ private Q_SLOTS:
         // The From address edited here is the sender of the next send, and the guide's sender
         // step follows it.
         settings->tabs()->setCurrentIndex(0);
-        settings->fromEmailField()->selectAll();
-        type(settings->fromEmailField(), QStringLiteral("news@tings.example"));
+        settings->senderForm()->fromEmailField()->selectAll();
+        type(settings->senderForm()->fromEmailField(), QStringLiteral("news@tings.example"));
         QCOMPARE(f->model->library().profile.fromEmail, QStringLiteral("news@tings.example"));
-        settings->fromEmailField()->selectAll();
-        QTest::keyClick(settings->fromEmailField(), Qt::Key_Backspace);
+        settings->senderForm()->fromEmailField()->selectAll();
+        QTest::keyClick(settings->senderForm()->fromEmailField(), Qt::Key_Backspace);
         QVERIFY(f->model->library().profile.fromEmail.isEmpty());
         QVERIFY(!f->model->isComplete(OnboardingStep::sender));
         QVERIFY(!settings->stepRow(OnboardingStep::sender)->isDone());
         QCOMPARE(settings->stepRow(OnboardingStep::sender)->badgeText(), QStringLiteral("3"));
-        type(settings->fromEmailField(), QStringLiteral("news@tings.example"));
+        type(settings->senderForm()->fromEmailField(), QStringLiteral("news@tings.example"));
         QVERIFY(settings->stepRow(OnboardingStep::sender)->isDone());
 
         // "Open" on the done step brings back the guide on its summary.

@@ -3,6 +3,8 @@
 #include "ui/stats/stats_view.h"
 #include "ui_fixture.h"
 
+#include <QChartView>
+#include <QGraphicsTextItem>
 #include <QGridLayout>
 #include <QLabel>
 
@@ -44,6 +46,21 @@ class TestStatsScreen : public QObject {
         f->writeLibrary(library);
         f->open({QStringLiteral("-section"), QStringLiteral("stats")});
         return qobject_cast<StatsView*>(f->window->screen(AppSection::stats));
+    }
+
+    // The numbers the chart's value axis shows, in order.
+    static QList<double> axisNumbers(QChartView* chart) {
+        QList<double> numbers;
+        for (QGraphicsItem* item : chart->scene()->items()) {
+            auto* text = dynamic_cast<QGraphicsTextItem*>(item);
+            bool number = false;
+            const double value = text ? text->toPlainText().toDouble(&number) : 0;
+            if (number && text->isVisible()) {
+                numbers.append(value);
+            }
+        }
+        std::sort(numbers.begin(), numbers.end());
+        return numbers;
     }
 
     static QStringList tableRow(QGridLayout* grid, int row) {
@@ -129,6 +146,31 @@ private Q_SLOTS:
         f->model->setStatus(SubscriberStatus::complained,
                             {f->model->library().subscribers.first().id});
         QCOMPARE(stats->barLabels(), (QStringList{"1", "7", "0", "1", "1"}));
+    }
+
+    void axisCountsWholeReaders_data() {
+        QTest::addColumn<int>("readers");
+        QTest::newRow("one") << 1;
+        QTest::newRow("two") << 2;
+        QTest::newRow("thirty-seven") << 37;
+    }
+
+    void axisCountsWholeReaders() {
+        QFETCH(int, readers);
+        Library library;
+        for (int i = 0; i < readers; ++i) {
+            library.subscribers.append(reader(SubscriberStatus::pending));
+        }
+        StatsView* stats = openWith(library);
+        // The axis labels as drawn: whole numbers, each once, the last past the longest bar.
+        QList<double> ticks;
+        QTRY_VERIFY(!(ticks = axisNumbers(stats->chart())).isEmpty());
+        for (qsizetype i = 0; i < ticks.size(); ++i) {
+            QCOMPARE(ticks.at(i), std::round(ticks.at(i)));
+            QVERIFY(i == 0 || ticks.at(i) > ticks.at(i - 1));
+        }
+        QVERIFY(ticks.last() >= readers);
+        QVERIFY(ticks.size() <= 7);
     }
 
     void nothingSentYet() {

@@ -8,12 +8,14 @@
 #include "core/library_store.h"
 #include "core/memory_credential_store.h"
 #include "ui/main_window.h"
+#include "ui/translations.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QContextMenuEvent>
 #include <QMenu>
+#include <QMessageBox>
 #include <QScrollArea>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -139,6 +141,22 @@ inline void click(QAbstractButton* button) {
     QTest::mouseClick(button, Qt::LeftButton, Qt::NoModifier, at);
 }
 
+// Answers the open confirmation question: its action button, or Cancel.
+inline void answer(bool confirm) {
+    QMessageBox* box = nullptr;
+    QTRY_VERIFY((box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())));
+    QAbstractButton* button = confirm ? box->findChild<QAbstractButton*>(QStringLiteral("confirm"))
+                                      : box->button(QMessageBox::Cancel);
+    QVERIFY(button);
+    QWidget* owner = box->parentWidget() ? box->parentWidget()->window() : nullptr;
+    QTest::mouseClick(button, Qt::LeftButton);
+    QTRY_VERIFY(!QApplication::activeModalWidget());
+    // Xvfb has no window manager to hand the focus back to the window below.
+    if (owner && owner->isVisible()) {
+        QApplication::setActiveWindow(owner);
+    }
+}
+
 inline void type(QWidget* field, const QString& text) {
     field->setFocus();
     QTest::keyClicks(field, text);
@@ -153,6 +171,7 @@ inline void type(QWidget* field, const QString& text) {
         QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);                                \
         QApplication application(argc, argv);                                                      \
         QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));                     \
+        quillmere::installTranslations();                                                          \
         TestClass test;                                                                            \
         QTEST_SET_MAIN_SOURCE_PATH                                                                 \
         return QTest::qExec(&test, argc, argv);                                                    \

@@ -2,6 +2,7 @@
 
 #include <QVBoxLayout>
 #include <QWebEnginePage>
+#include <QWebEngineScript>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
@@ -37,7 +38,10 @@ HTMLPreview::HTMLPreview(QWidget* parent)
     settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
     m_view->setPage(page);
     m_view->setContextMenuPolicy(Qt::NoContextMenu);
-    connect(m_view, &QWebEngineView::loadFinished, this, &HTMLPreview::loadFinished);
+    connect(m_view, &QWebEngineView::loadFinished, this, [this](bool ok) {
+        restoreScroll();
+        Q_EMIT loadFinished(ok);
+    });
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -50,7 +54,29 @@ void HTMLPreview::setHTML(const QString& html, const QUrl& base) {
     }
     m_last = html;
     ++m_loads;
+    // A new page starts at the top; the writer keeps watching the place they were reading.
+    // Remembered from the page on screen, not from a load still in progress.
+    if (!m_loading) {
+        const QWebEnginePage* page = m_view->page();
+        const qreal bottom = page->contentsSize().height() - m_view->height();
+        m_scroll = page->scrollPosition();
+        m_atEnd = m_scroll.y() > 0 && m_scroll.y() >= bottom - 4;
+    }
+    m_loading = true;
     m_view->setHtml(html, base);
+}
+
+void HTMLPreview::restoreScroll() {
+    m_loading = false;
+    if (m_scroll.isNull()) {
+        return;
+    }
+    // Content scripts stay off; this runs in the application's own world.
+    const QString script =
+        m_atEnd ? QStringLiteral("window.scrollTo(%1, document.documentElement.scrollHeight)")
+                      .arg(m_scroll.x())
+                : QStringLiteral("window.scrollTo(%1, %2)").arg(m_scroll.x()).arg(m_scroll.y());
+    m_view->page()->runJavaScript(script, QWebEngineScript::ApplicationWorld);
 }
 
 } // namespace quillmere

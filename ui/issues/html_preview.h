@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointF>
 #include <QUrl>
 #include <QWidget>
 
@@ -8,7 +9,7 @@ class QWebEngineView;
 namespace quillmere {
 
 // The rendered email in an embedded browser with scripts off. It reloads only when the HTML
-// differs from what it last loaded, so redraws that change nothing keep the scroll position.
+// differs from what it last loaded, and a reload returns to where the writer was reading.
 class HTMLPreview : public QWidget {
     Q_OBJECT
 
@@ -27,7 +28,12 @@ Q_SIGNALS:
     void loadFinished(bool ok);
 
 private:
+    void restoreScroll();
+
     QWebEngineView* m_view;
+    QPointF m_scroll;     // where the writer was reading when the page was replaced
+    bool m_atEnd = false; // at the end of the email, which stays in view as it grows
+    bool m_loading = false;
     QString m_last;
     int m_loads = 0;
 };

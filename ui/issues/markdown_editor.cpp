@@ -5,6 +5,7 @@
 #include "ui/issues/picture_drop.h"
 #include "ui/issues/spell_checker.h"
 #include "ui/widgets/icons.h"
+#include "ui/widgets/style.h"
 
 #include <QAction>
 #include <QApplication>
@@ -42,9 +43,7 @@ MarkdownEditor::MarkdownEditor(QWidget* parent)
     , m_area(new MarkdownTextArea(&SpellChecker::shared(), this))
     , m_toolBar(new QToolBar(this)) {
     m_area->setObjectName(QStringLiteral("markdownText"));
-    QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    mono.setPointSizeF(QApplication::font().pointSizeF());
-    m_area->setFont(mono);
+    m_area->setFont(Style::fixedPitch(QApplication::font().pointSizeF()));
     m_area->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     m_area->setTabChangesFocus(false);
 

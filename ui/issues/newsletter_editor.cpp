@@ -6,15 +6,20 @@
 #include "ui/issues/markdown_editor.h"
 #include "ui/widgets/demo_guard.h"
 #include "ui/widgets/icons.h"
+#include "ui/widgets/prominent_button.h"
 #include "ui/widgets/style.h"
 
 #include <QComboBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSplitter>
+#include <QToolBar>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace quillmere {
@@ -34,9 +39,10 @@ NewsletterEditor::NewsletterEditor(AppModel& model, QWidget* parent)
     , m_template(new QComboBox(this))
     , m_testAddress(new QLineEdit(this))
     , m_sendTest(new QPushButton(QStringLiteral("Send Test"), this))
-    , m_fix(new QWidget(this))
-    , m_fixLabel(new QLabel(m_fix))
-    , m_sendToList(new QPushButton(this))
+    , m_fix(new QToolButton(this))
+    , m_sendToList(new ProminentButton(QString(), this))
+    , m_sentBanner(new QWidget(this))
+    , m_duplicate(new QPushButton(tr("Duplicate as New Issue"), m_sentBanner))
     , m_markdown(new MarkdownEditor(this))
     , m_preview(new HTMLPreview(this)) {
     m_subject->setObjectName(QStringLiteral("subject"));
@@ -56,19 +62,33 @@ NewsletterEditor::NewsletterEditor(AppModel& model, QWidget* parent)
     m_sendToList->setIcon(Icons::symbol(QStringLiteral("paperplane.fill")));
     m_sendToList->setDefault(true);
 
-    auto* fixIcon = new QLabel(m_fix);
-    fixIcon->setPixmap(Icons::tinted(QStringLiteral("exclamationmark.triangle.fill"), Style::orange)
-                           .pixmap(QSize(16, 16), devicePixelRatioF()));
-    m_fixLabel->setObjectName(QStringLiteral("fixCount"));
-    Style::setTextColor(m_fixLabel, Style::orange);
-    auto* fixLayout = new QHBoxLayout(m_fix);
-    fixLayout->setContentsMargins(0, 0, 0, 0);
-    fixLayout->setSpacing(4);
-    fixLayout->addWidget(fixIcon);
-    fixLayout->addWidget(m_fixLabel);
+    m_fix->setObjectName(QStringLiteral("fixCount"));
+    m_fix->setIcon(Icons::tinted(QStringLiteral("exclamationmark.triangle.fill"), Style::orange));
+    m_fix->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    m_fix->setAutoRaise(true);
+    m_fix->setCursor(Qt::PointingHandCursor);
+    Style::setTextColor(m_fix, Style::orange);
+    connect(m_fix, &QToolButton::clicked, this, &NewsletterEditor::showFindings);
+
+    // Shown instead of the editing tools once the issue is sent.
+    m_sentBanner->setObjectName(QStringLiteral("sentBanner"));
+    m_duplicate->setObjectName(QStringLiteral("duplicate"));
+    auto* sentText =
+        new QLabel(tr("Sent. The text stays as your readers received it."), m_sentBanner);
+    Style::setTextColor(sentText, Style::secondaryText(this));
+    auto* sentLayout = new QHBoxLayout(m_sentBanner);
+    sentLayout->setContentsMargins(0, 0, 0, 0);
+    sentLayout->addWidget(sentText, 1);
+    sentLayout->addWidget(m_duplicate);
+    connect(m_duplicate, &QPushButton::clicked, this, [this] {
+        if (m_issue) {
+            m_model.duplicateIssue(m_issue->id);
+        }
+    });
 
     auto* fields = new QFormLayout;
     fields->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+    fields->setRowWrapPolicy(QFormLayout::WrapLongRows);
     fields->addRow(QStringLiteral("Subject"), m_subject);
     fields->addRow(QStringLiteral("Preview text shown in the inbox"), m_previewText);
     fields->addRow(QStringLiteral("Template"), m_template);
@@ -83,6 +103,8 @@ NewsletterEditor::NewsletterEditor(AppModel& model, QWidget* parent)
 
     auto* split = new QSplitter(Qt::Horizontal, this);
     split->setObjectName(QStringLiteral("editorSplit"));
+    // The formatting tools span editor and preview, so a narrow window keeps them whole.
+    split->setChildrenCollapsible(false);
     split->setChildrenCollapsible(false);
     split->addWidget(m_markdown);
     split->addWidget(m_preview);
@@ -93,6 +115,10 @@ NewsletterEditor::NewsletterEditor(AppModel& model, QWidget* parent)
     layout->setSpacing(10);
     layout->addLayout(fields);
     layout->addLayout(actions);
+    layout->addWidget(m_sentBanner);
+    m_markdown->layout()->removeWidget(m_markdown->toolBar());
+    m_markdown->textArea()->installEventFilter(this);
+    layout->addWidget(m_markdown->toolBar());
     layout->addWidget(split, 1);
 
     connect(m_subject, &QLineEdit::textEdited, this, [this](const QString& text) {
@@ -149,9 +175,11 @@ void NewsletterEditor::load() {
     m_subject->setText(shown.subject);
     m_previewText->setText(shown.previewText);
     m_template->setCurrentIndex(m_template->findData(int(shown.emailTemplate)));
+    // The start of a long preview text, not its tail.
+    m_previewText->setCursorPosition(0);
     m_markdown->setText(shown.markdown);
-    m_markdown->setDisabled(!m_issue || shown.status == CampaignStatus::sending);
     setEnabled(m_issue.has_value());
+    applyReadOnly();
     refreshActions();
     refreshPreview();
 }
@@ -189,32 +217,89 @@ void NewsletterEditor::storedChanged() {
     const bool statusChanged = copy.status != m_issue->status;
     m_issue = copy;
     if (statusChanged) {
-        m_markdown->setDisabled(m_issue->status == CampaignStatus::sending);
+        applyReadOnly();
         m_previewTimer.start();
     }
     refreshActions();
 }
 
+void NewsletterEditor::applyReadOnly() {
+    const CampaignStatus status = m_issue ? m_issue->status : CampaignStatus::draft;
+    const bool sent = status == CampaignStatus::sent;
+    // A running send has built its messages already; a sent issue is what readers received.
+    m_markdown->setDisabled(!m_issue || sent || status == CampaignStatus::sending);
+    for (QLineEdit* field : {m_subject, m_previewText}) {
+        field->setReadOnly(sent);
+    }
+    m_template->setEnabled(!sent);
+    m_sentBanner->setVisible(sent);
+    m_markdown->toolBar()->setVisible(!sent);
+}
+
+QStringList NewsletterEditor::blockingFindings() const {
+    QStringList messages;
+    if (m_issue) {
+        for (const ComplianceIssue& finding :
+             Compliance::check(m_model.library().profile, *m_issue)) {
+            if (finding.blocking) {
+                messages.append(finding.message);
+            }
+        }
+    }
+    return messages;
+}
+
 void NewsletterEditor::refreshActions() {
-    DemoGuard::enable(m_sendTest, m_model,
-                      m_issue && m_testAddress->text().contains(QLatin1Char('@')) &&
-                          !m_model.isBusy());
+    QString testReason;
+    if (!m_testAddress->text().contains(QLatin1Char('@'))) {
+        testReason = tr("Type the address to send the test to.");
+    } else if (m_model.isBusy()) {
+        testReason = tr("Wait for the current task to finish.");
+    }
+    DemoGuard::block(m_sendTest, m_model, testReason);
     const bool sent = m_issue && m_issue->status == CampaignStatus::sent;
     // A sent issue with readers SES refused opens the sheet once more, to retry them.
     const bool failures = sent && !m_issue->failedIDs.isEmpty();
-    m_sendToList->setText(failures ? QStringLiteral("Retry Failed…")
-                          : sent   ? QStringLiteral("Sent")
-                                   : QStringLiteral("Send to List"));
-    m_sendToList->setEnabled(m_issue && (!sent || failures));
-    qsizetype blocking = 0;
-    if (m_issue) {
-        const QList<ComplianceIssue> findings =
-            Compliance::check(m_model.library().profile, *m_issue);
-        blocking = std::count_if(findings.cbegin(), findings.cend(),
-                                 [](const ComplianceIssue& finding) { return finding.blocking; });
+    m_sendToList->setText(failures ? tr("Retry Failed…") : sent ? tr("Sent") : tr("Send to List"));
+    Style::setBlocked(m_sendToList,
+                      sent && !failures
+                          ? tr("This issue has been sent. Duplicate it to send it again.")
+                          : QString());
+    const QStringList findings = blockingFindings();
+    m_fix->setText(tr("%n to fix", nullptr, int(findings.size())));
+    const QString list = QStringLiteral("• ") + findings.join(QStringLiteral("\n• "));
+    m_fix->setToolTip(list);
+    m_fix->setAccessibleDescription(list);
+    m_fix->setVisible(!findings.isEmpty() && !sent);
+    if (m_findings && findings.isEmpty()) {
+        m_findings->close();
     }
-    m_fixLabel->setText(QStringLiteral("%1 to fix").arg(blocking));
-    m_fix->setVisible(blocking > 0);
+}
+
+void NewsletterEditor::showFindings() {
+    if (m_findings) {
+        m_findings->close();
+    }
+    auto* popup = new QFrame(this, Qt::Popup);
+    popup->setObjectName(QStringLiteral("findings"));
+    popup->setAttribute(Qt::WA_DeleteOnClose);
+    popup->setFrameShape(QFrame::StyledPanel);
+    auto* layout = new QVBoxLayout(popup);
+    layout->setContentsMargins(14, 10, 14, 12);
+    auto* heading = new QLabel(tr("Fix before sending to your list:"), popup);
+    heading->setFont(Style::headline(heading));
+    layout->addWidget(heading);
+    for (const QString& message : blockingFindings()) {
+        auto* line = new QLabel(QStringLiteral("• ") + message, popup);
+        line->setWordWrap(true);
+        line->setMaximumWidth(380);
+        layout->addWidget(line);
+    }
+    m_findings = popup;
+    popup->adjustSize();
+    QPoint at = m_fix->mapToGlobal(QPoint(m_fix->width() - popup->width(), m_fix->height()));
+    popup->move(at);
+    popup->show();
 }
 
 void NewsletterEditor::refreshPreview() {
@@ -241,6 +326,16 @@ void NewsletterEditor::openSendSheet() {
     m_sheet = new SendSheet(m_model, m_issue->id, this);
     m_sheet->setAttribute(Qt::WA_DeleteOnClose);
     m_sheet->open();
+}
+
+bool NewsletterEditor::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_markdown->textArea() && event->type() == QEvent::ShortcutOverride) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->keyCombination() == QKeyCombination(Qt::CTRL, Qt::Key_K)) {
+            return true; // left unaccepted: the shortcut takes it
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void NewsletterEditor::showEvent(QShowEvent* event) {

@@ -13,6 +13,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QToolButton;
 
 namespace quillmere {
 
@@ -36,10 +37,15 @@ public:
     QComboBox* templatePicker() const { return m_template; }
     QLineEdit* testAddressField() const { return m_testAddress; }
     QPushButton* sendTestButton() const { return m_sendTest; }
-    QLabel* fixLabel() const { return m_fixLabel; }
+    // "N to fix": its tooltip lists the blocking findings, a click shows them.
+    QToolButton* fixButton() const { return m_fix; }
+    // Whether the findings shown by a click on "N to fix" are open.
+    QWidget* findingsPopup() const { return m_findings; }
     QPushButton* sendToListButton() const { return m_sendToList; }
     MarkdownEditor* markdownEditor() const { return m_markdown; }
     HTMLPreview* preview() const { return m_preview; }
+    // A sent issue is read-only: its text stays what readers received. This offers a copy.
+    QPushButton* duplicateButton() const { return m_duplicate; }
     // The send sheet while it is open.
     SendSheet* sendSheet() const { return m_sheet; }
 
@@ -47,6 +53,9 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // Lets Ctrl+K reach the Edit menu's Link from the text, where the platform's keys would
+    // delete to the end of the line.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void load();
@@ -56,6 +65,9 @@ private:
     void refreshPreview();
     void sendTest();
     void openSheetOnLaunch();
+    void showFindings();
+    void applyReadOnly();
+    QStringList blockingFindings() const;
 
     AppModel& m_model;
     std::optional<Newsletter> m_issue;
@@ -65,9 +77,11 @@ private:
     QComboBox* m_template;
     QLineEdit* m_testAddress;
     QPushButton* m_sendTest;
-    QWidget* m_fix;
-    QLabel* m_fixLabel;
+    QToolButton* m_fix;
     QPushButton* m_sendToList;
+    QWidget* m_sentBanner;
+    QPushButton* m_duplicate;
+    QPointer<QWidget> m_findings;
     MarkdownEditor* m_markdown;
     HTMLPreview* m_preview;
     QPointer<SendSheet> m_sheet;

@@ -58,8 +58,13 @@ QVariant NewsletterListModel::data(const QModelIndex& index, int role) const {
     const Newsletter& issue = m_issues.at(index.row());
     switch (role) {
     case Qt::DisplayRole:
-    case Qt::AccessibleTextRole:
         return issue.subject;
+    case Qt::AccessibleTextRole:
+        // What the row shows beside the subject: the status pill and the sent count.
+        return issue.subject + QStringLiteral(", ") + Style::capitalised(rawValue(issue.status)) +
+               (issue.status == CampaignStatus::sent || issue.stats.sent > 0
+                    ? QStringLiteral(", ") + tr("%n sent", nullptr, int(issue.stats.sent))
+                    : QString());
     case IDRole:
         return issue.id;
     case StatusRole:

@@ -1,12 +1,15 @@
 #include "ui/issues/newsletters_view.h"
 
 #include "app/app_model.h"
+#include "ui/edit_history.h"
 #include "ui/issues/newsletter_editor.h"
 #include "ui/issues/newsletter_list.h"
+#include "ui/widgets/confirmation.h"
 #include "ui/widgets/empty_state.h"
 #include "ui/widgets/icons.h"
 #include "ui/widgets/style.h"
 
+#include <QAction>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListView>
@@ -46,10 +49,22 @@ NewslettersView::NewslettersView(AppModel& model, QWidget* parent)
     m_list->setItemDelegate(new NewsletterRowDelegate(m_list));
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->setUniformItemSizes(true);
+    // Subjects are elided to the list's width; it never scrolls sideways.
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
     m_list->setFrameShape(QFrame::NoFrame);
     connect(m_list, &QListView::customContextMenuRequested, this,
             &NewslettersView::showContextMenu);
+    auto* remove = new QAction(tr("Delete"), m_list);
+    remove->setObjectName(QStringLiteral("deleteIssue"));
+    remove->setShortcuts({QKeySequence::Delete, QKeySequence(Qt::Key_Backspace)});
+    remove->setShortcutContext(Qt::WidgetShortcut);
+    connect(remove, &QAction::triggered, this, [this] {
+        if (const auto id = m_model.selectedNewsletterID()) {
+            deleteIssue(*id);
+        }
+    });
+    m_list->addAction(remove);
     connect(m_list->selectionModel(), &QItemSelectionModel::currentChanged, this,
             &NewslettersView::pick);
     connect(m_issues, &QAbstractItemModel::modelReset, this, &NewslettersView::showSelection);
@@ -78,10 +93,11 @@ NewslettersView::NewslettersView(AppModel& model, QWidget* parent)
     split->setChildrenCollapsible(false);
     split->addWidget(listPanel);
     split->addWidget(m_detail);
-    listPanel->setMinimumWidth(220);
-    split->setStretchFactor(0, 0);
-    split->setStretchFactor(1, 1);
-    split->setSizes({280, 900});
+    // The list gives way first in a small window, so editor and preview keep room to work.
+    listPanel->setMinimumWidth(170);
+    split->setStretchFactor(0, 1);
+    split->setStretchFactor(1, 4);
+    split->setSizes({240, 960});
 
     auto* write = m_empty->addButton(QStringLiteral("Write your first issue"), true);
     write->setObjectName(QStringLiteral("writeFirstIssue"));
@@ -143,8 +159,26 @@ void NewslettersView::showContextMenu(const QPoint& position) {
     QMenu menu(this);
     menu.setObjectName(QStringLiteral("issueMenu"));
     QAction* remove = menu.addAction(QStringLiteral("Delete"));
-    connect(remove, &QAction::triggered, this, [this, id] { m_model.deleteIssue(id); });
+    connect(remove, &QAction::triggered, this, [this, id] { deleteIssue(id); });
     menu.exec(m_list->viewport()->mapToGlobal(position));
+}
+
+void NewslettersView::deleteIssue(const QUuid& id) {
+    const int row = m_issues->row(id);
+    if (row < 0) {
+        return;
+    }
+    const Newsletter& issue = m_issues->issue(row);
+    auto remove = [this, id] { EditHistory::of(m_model).deleteIssue(id); };
+    if (issue.status != CampaignStatus::sent && issue.stats.sent == 0) {
+        remove();
+        return;
+    }
+    Confirmation::ask(this, tr("Delete “%1”?").arg(issue.subject),
+                      tr("It went out to %n reader(s); its statistics are deleted with it. "
+                         "Edit → Undo brings it back until you quit.",
+                         nullptr, int(issue.stats.sent)),
+                      tr("Delete"), remove);
 }
 
 } // namespace quillmere

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QUuid>
 #include <QWidget>
 
 class QListView;
@@ -26,6 +27,9 @@ public:
     EmptyState* emptyState() const { return m_empty; }
     // The text shown in the detail area while no issue is selected.
     QWidget* noSelection() const { return m_noSelection; }
+
+    // Deletes an issue; one that was sent (or partly sent) asks first. Undoable.
+    void deleteIssue(const QUuid& id);
 
 private:
     void refreshPages();

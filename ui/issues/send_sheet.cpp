@@ -5,6 +5,7 @@
 #include "ses/compliance.h"
 #include "ui/widgets/formatting.h"
 #include "ui/widgets/icons.h"
+#include "ui/widgets/prominent_button.h"
 #include "ui/widgets/style.h"
 
 #include <QDialogButtonBox>
@@ -40,6 +41,7 @@ SendSheet::SendSheet(AppModel& model, const QUuid& issueID, QWidget* parent)
     , m_issueID(issueID)
     , m_title(new QLabel(this))
     , m_audience(new QLabel(this))
+    , m_blockers(new QLabel(this))
     , m_progressGroup(new QWidget(this))
     , m_progress(new QProgressBar(m_progressGroup))
     , m_progressText(new QLabel(m_progressGroup))
@@ -52,7 +54,7 @@ SendSheet::SendSheet(AppModel& model, const QUuid& issueID, QWidget* parent)
     , m_uncertain(new QLabel(this))
     , m_close(new QPushButton(QStringLiteral("Close"), this))
     , m_retryFailed(new QPushButton(QStringLiteral("Retry Failed"), this))
-    , m_action(new QPushButton(this)) {
+    , m_action(new ProminentButton(QString(), this)) {
     setObjectName(QStringLiteral("sendSheet"));
     setWindowTitle(QStringLiteral("Send to List"));
     setWindowModality(Qt::WindowModal);
@@ -80,6 +82,11 @@ SendSheet::SendSheet(AppModel& model, const QUuid& issueID, QWidget* parent)
         checksLayout->addLayout(row);
         m_lines.append(line);
     }
+
+    m_blockers->setObjectName(QStringLiteral("blockers"));
+    m_blockers->setWordWrap(true);
+    Style::setTextColor(m_blockers, Style::red);
+    checksLayout->addWidget(m_blockers);
 
     m_progress->setObjectName(QStringLiteral("sendProgress"));
     m_progress->setTextVisible(false);
@@ -148,6 +155,8 @@ SendSheet::SendSheet(AppModel& model, const QUuid& issueID, QWidget* parent)
         connect(&m_model, signal, this, &SendSheet::refresh);
     }
     refresh();
+    // Return answers the sheet's own action, not Close (a focused button becomes the default).
+    m_action->setFocus();
 }
 
 void SendSheet::setLine(Line& line, bool ok) {
@@ -244,18 +253,26 @@ void SendSheet::refresh() {
                           : session->isPaused ? QStringLiteral("Resume")
                                               : QStringLiteral("Pause"));
         m_action->setDefault(session->isPaused);
-        m_action->setEnabled(true);
+        Style::setBlocked(m_action, QString());
+        m_blockers->hide();
     } else {
         m_action->setText(QStringLiteral("Start Sending"));
         m_action->setDefault(true);
-        bool blocked = !issue;
+        QStringList blocking;
         if (issue) {
-            const QList<ComplianceIssue> findings =
-                Compliance::check(m_model.library().profile, *issue);
-            blocked = std::any_of(findings.cbegin(), findings.cend(),
-                                  [](const ComplianceIssue& finding) { return finding.blocking; });
+            for (const ComplianceIssue& finding :
+                 Compliance::check(m_model.library().profile, *issue)) {
+                if (finding.blocking) {
+                    blocking.append(finding.message);
+                }
+            }
         }
-        m_action->setEnabled(!blocked && active > 0);
+        if (active == 0) {
+            blocking.append(tr("No subscriber is active yet."));
+        }
+        m_blockers->setText(QStringLiteral("✕ ") + blocking.join(QStringLiteral("\n✕ ")));
+        m_blockers->setVisible(!blocking.isEmpty());
+        Style::setBlocked(m_action, blocking.isEmpty() ? QString() : blocking.join(u'\n'));
     }
     if (resize) {
         adjustSize();

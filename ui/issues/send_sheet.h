@@ -28,6 +28,8 @@ public:
     QLabel* audienceLabel() const { return m_audience; }
     // The text and whether it is ok, per compliance line, in order.
     QList<QPair<QString, bool>> complianceLines() const;
+    // What must be fixed before this issue can go to the list, one finding a line.
+    QLabel* blockersLabel() const { return m_blockers; }
     QProgressBar* progressBar() const { return m_progress; }
     QLabel* progressLabel() const { return m_progressText; }
     QLabel* rateLabel() const { return m_rate; }
@@ -63,6 +65,7 @@ private:
     QLabel* m_title;
     QLabel* m_audience;
     QList<Line> m_lines;
+    QLabel* m_blockers;
     QWidget* m_progressGroup;
     QProgressBar* m_progress;
     QLabel* m_progressText;

@@ -1,5 +1,6 @@
 #include "ui/issues/status_pill.h"
 
+#include "ui/widgets/accessibility.h"
 #include "ui/widgets/style.h"
 
 #include <QPainter>
@@ -18,11 +19,13 @@ StatusPill::StatusPill(CampaignStatus status, QWidget* parent)
     : QWidget(parent)
     , m_status(status) {
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    Accessibility::describe(this, QAccessible::StaticText, Style::capitalised(rawValue(status)));
 }
 
 void StatusPill::setStatus(CampaignStatus status) {
     if (m_status != status) {
         m_status = status;
+        setAccessibleName(Style::capitalised(rawValue(status)));
         updateGeometry();
         update();
     }

@@ -79,13 +79,19 @@ void DomainPage::verify() {
 }
 
 void DomainPage::refresh() {
-    const bool keys = m_model.hasAWSKeys();
+    // The sample account stands in for keys in demo mode, as it does on the rail.
+    const bool keys = m_model.hasAWSKeys() || m_model.isDemo();
     m_keysFirst->setVisible(!keys);
     m_body->setVisible(keys);
     const auto& identity = m_model.identity();
     m_verify->setText(identity ? QStringLiteral("Check again") : QStringLiteral("Get my records"));
-    DemoGuard::enable(m_verify, m_model,
-                      !m_model.library().profile.domain.trimmed().isEmpty() && !m_model.isBusy());
+    QString reason;
+    if (m_model.library().profile.domain.trimmed().isEmpty()) {
+        reason = tr("Type your domain first.");
+    } else if (m_model.isBusy()) {
+        reason = tr("Wait for the current task to finish.");
+    }
+    DemoGuard::block(m_verify, m_model, reason);
     if (identity && identity->verifiedForSending) {
         m_status->set(true, QStringLiteral("Verified. Amazon will sign your emails for ") +
                                 identity->identity + QStringLiteral("."));

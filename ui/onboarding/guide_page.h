@@ -22,6 +22,11 @@ public:
 
     OnboardingStep step() const { return m_step; }
     PageHeader* header() const { return m_header; }
+    // Why the guide cannot go on from this page (empty: it can); shown on "Continue".
+    virtual QString blocker() const { return {}; }
+
+Q_SIGNALS:
+    void blockerChanged();
 
 protected:
     QVBoxLayout* column() const { return m_column; }

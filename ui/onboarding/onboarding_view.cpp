@@ -10,6 +10,7 @@
 #include "ui/onboarding/step_rail.h"
 #include "ui/onboarding/welcome_page.h"
 #include "ui/widgets/prominent_button.h"
+#include "ui/widgets/style.h"
 
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -71,6 +72,7 @@ OnboardingView::OnboardingView(AppModel& model, QWidget* parent)
         scroller->setWidget(holder);
         m_stack->addWidget(scroller);
         m_pages[page->step()] = page;
+        connect(page, &GuidePage::blockerChanged, this, &OnboardingView::refreshPrimary);
         m_scrollers[page->step()] = scroller;
     }
 
@@ -125,6 +127,11 @@ void OnboardingView::setCurrentStep(OnboardingStep step) {
     m_skip->setVisible(step == OnboardingStep::signup || step == OnboardingStep::readers);
     m_primary->setText(step == OnboardingStep::done ? QStringLiteral("Open Quillmere")
                                                     : QStringLiteral("Continue"));
+    refreshPrimary();
+}
+
+void OnboardingView::refreshPrimary() {
+    Style::setBlocked(m_primary, m_pages.at(m_current)->blocker());
 }
 
 void OnboardingView::goBack() {

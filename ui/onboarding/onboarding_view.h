@@ -49,6 +49,7 @@ private:
     void goBack();
     void goForward();
     void primary();
+    void refreshPrimary();
 
     AppModel& m_model;
     OnboardingStep m_current = OnboardingStep::welcome;

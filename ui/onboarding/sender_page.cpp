@@ -1,12 +1,8 @@
 #include "ui/onboarding/sender_page.h"
 
-#include "app/app_model.h"
-#include "ui/setup/postal_address_field.h"
-#include "ui/setup/profile_binding.h"
+#include "ui/setup/sender_details_form.h"
 #include "ui/widgets/form_section.h"
 
-#include <QCheckBox>
-#include <QLineEdit>
 #include <QVBoxLayout>
 
 namespace quillmere {
@@ -16,52 +12,24 @@ SenderPage::SenderPage(AppModel& model, QWidget* parent)
                 QStringLiteral("This is what readers see in their inbox. The law in most countries "
                                "also asks for a postal address in every email."),
                 parent)
-    , m_publicationName(new QLineEdit(this))
-    , m_fromName(new QLineEdit(this))
-    , m_fromEmail(new QLineEdit(this))
-    , m_replyTo(new QLineEdit(this))
-    , m_postalAddress(new PostalAddressField(this))
-    , m_doubleOptIn(
-          new QCheckBox(QStringLiteral("Ask new readers to confirm (recommended)"), this)) {
-    const struct {
-        QLineEdit* field;
-        const char* name;
-        const char* placeholder;
-    } fields[] = {
-        {m_publicationName, "publicationName", "The Tuesday Letter"},
-        {m_fromName, "fromName", "Ada Palmer"},
-        {m_fromEmail, "fromEmail", "ada@tuesdayletter.com"},
-        {m_replyTo, "replyTo", "letters@tuesdayletter.com"},
-    };
-    for (const auto& f : fields) {
-        f.field->setObjectName(QString::fromLatin1(f.name));
-        f.field->setPlaceholderText(QString::fromUtf8(f.placeholder));
-    }
-    m_postalAddress->setObjectName(QStringLiteral("postalAddress"));
-    m_postalAddress->setPlaceholderText(QStringLiteral("Street, city, postcode, country"));
-    m_doubleOptIn->setObjectName(QStringLiteral("doubleOptIn"));
-
+    , m_form(new SenderDetailsForm(model,
+                                   {tr("Newsletter name"), tr("Your name"), tr("From address"),
+                                    tr("Replies go to"), tr("Postal address"),
+                                    tr("Ask new readers to confirm (recommended)")},
+                                   this)) {
     auto* names = new FormSection({}, this);
-    names->addRow(QStringLiteral("Newsletter name"), m_publicationName);
-    names->addRow(QStringLiteral("Your name"), m_fromName);
-    names->addRow(QStringLiteral("From address"), m_fromEmail);
-    names->addRow(QStringLiteral("Replies go to"), m_replyTo);
-    names->addRow(QStringLiteral("Postal address"), m_postalAddress);
-    names->addNote(QStringLiteral("A PO box or a mailbox service address is fine."));
-    column()->addWidget(names);
-
     auto* consent = new FormSection({}, this);
-    consent->addRow(m_doubleOptIn);
-    consent->addNote(QStringLiteral("New signups get a confirmation email first. It keeps typos "
-                                    "and spam traps off your list, and Amazon likes it."));
+    m_form->addTo(names, consent);
+    names->addNote(tr("A PO box or a mailbox service address is fine."));
+    consent->addNote(tr("New signups get a confirmation email first. It keeps typos and spam "
+                        "traps off your list, and Amazon likes it."));
+    column()->addWidget(names);
     column()->addWidget(consent);
+    connect(m_form, &SenderDetailsForm::fromProblemChanged, this, &GuidePage::blockerChanged);
+}
 
-    ProfileBinding::bind(m_publicationName, m_model, &SenderProfile::publicationName);
-    ProfileBinding::bind(m_fromName, m_model, &SenderProfile::fromName);
-    ProfileBinding::bind(m_fromEmail, m_model, &SenderProfile::fromEmail);
-    ProfileBinding::bind(m_replyTo, m_model, &SenderProfile::replyTo);
-    ProfileBinding::bind(m_postalAddress, m_model, &SenderProfile::postalAddress);
-    ProfileBinding::bind(m_doubleOptIn, m_model, &SenderProfile::doubleOptIn);
+QString SenderPage::blocker() const {
+    return m_form->fromProblem();
 }
 
 } // namespace quillmere

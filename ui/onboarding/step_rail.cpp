@@ -2,6 +2,7 @@
 
 #include "app/app_model.h"
 #include "ui/setup/setup_state.h"
+#include "ui/widgets/accessibility.h"
 #include "ui/widgets/icons.h"
 #include "ui/widgets/style.h"
 
@@ -79,6 +80,7 @@ StepRail::StepRail(AppModel& model, QWidget* parent)
     setStyleSheet(QStringLiteral("#stepRail { background: rgba(128, 128, 128, 0.07); "
                                  "border-right: 1px solid rgba(128, 128, 128, 0.2); }"));
     setFixedWidth(260);
+    Accessibility::describe(this, QAccessible::List, tr("Setup steps"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(14, 28, 14, 20);
     layout->setSpacing(2);
@@ -133,9 +135,10 @@ void StepRail::refresh() {
         static_cast<RailRow*>(button)->setLook(
             Icons::tinted(name, color),
             current ? Style::primaryText(this) : Style::secondaryText(this), current);
-        button->setAccessibleDescription(name == QLatin1String("checkmark.circle.fill")
-                                             ? QStringLiteral("complete")
-                                             : QString());
+        button->setAccessibleName(button->text());
+        button->setAccessibleDescription(
+            (current ? tr("Current step") + QStringLiteral(", ") : QString()) +
+            (name == QLatin1String("checkmark.circle.fill") ? tr("complete") : tr("not done")));
     }
 }
 

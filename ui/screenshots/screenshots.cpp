@@ -1,9 +1,10 @@
 // Opens each screen of the application on the sample library and writes a PNG of it:
-//   quillmere-screenshots OUTPUT_FOLDER [NAME...]
+//   quillmere-screenshots [--dark] [--size=WIDTHxHEIGHT] OUTPUT_FOLDER [NAME...]
 // Run under a display (scripts/screenshots uses Xvfb). Nothing is saved or sent: the sample
 // library of demo mode, in-memory secrets and throw-away settings.
 #include "app/app_model.h"
 #include "core/memory_credential_store.h"
+#include "core/sample_data.h"
 #include "imaging/image_import.h"
 #include "ui/issues/html_preview.h"
 #include "ui/issues/markdown_editor.h"
@@ -15,6 +16,8 @@
 #include "ui/setup/settings_window.h"
 #include "ui/subscribers/add_subscriber_sheet.h"
 #include "ui/subscribers/subscribers_view.h"
+#include "ui/translations.h"
+#include "ui/widgets/color_scheme.h"
 
 #include <QApplication>
 #include <QDir>
@@ -215,9 +218,23 @@ int main(int argc, char** argv) {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication application(argc, argv);
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-    const QStringList arguments = QCoreApplication::arguments();
+    installTranslations();
+    QStringList arguments = QCoreApplication::arguments();
+    std::optional<QSize> size;
+    for (const QString& option : arguments.mid(1)) {
+        if (option == QLatin1String("--dark")) {
+            QApplication::setPalette(ColorScheme::palette(true));
+        } else if (option.startsWith(QLatin1String("--size="))) {
+            const QStringList sides = option.mid(7).split(u'x');
+            size = QSize(sides.value(0).toInt(), sides.value(1).toInt());
+        }
+        if (option.startsWith(QLatin1String("--"))) {
+            arguments.removeOne(option);
+        }
+    }
     if (arguments.size() < 2) {
-        std::fprintf(stderr, "usage: quillmere-screenshots OUTPUT_FOLDER [NAME...]\n");
+        std::fprintf(stderr, "usage: quillmere-screenshots [--dark] [--size=WIDTHxHEIGHT] "
+                             "OUTPUT_FOLDER [NAME...]\n");
         return 2;
     }
     const QDir output(arguments.at(1));
@@ -229,6 +246,8 @@ int main(int argc, char** argv) {
         {QStringLiteral("newsletters"),
          {QStringLiteral("-demo"), QStringLiteral("-section"), QStringLiteral("newsletters")},
          [](MainWindow& window) -> QWidget* {
+             // The draft, with its formatting tools (a sent issue is read-only).
+             window.model().setSelectedNewsletterID(SampleData::sampleID(103));
              waitForPreview(window);
              return nullptr;
          }},
@@ -343,6 +362,9 @@ int main(int argc, char** argv) {
         }
         AppModel model(std::move(dependencies));
         MainWindow window(model);
+        if (size) {
+            window.resize(*size);
+        }
         window.show();
         QElapsedTimer clock;
         clock.start();

@@ -5,6 +5,7 @@
 #include "ui/setup/postal_address_field.h"
 #include "ui/setup/profile_binding.h"
 #include "ui/setup/region_picker.h"
+#include "ui/setup/sender_details_form.h"
 #include "ui/setup/ses_error_label.h"
 #include "ui/setup/setup_state.h"
 #include "ui/widgets/demo_guard.h"
@@ -50,11 +51,10 @@ SESSetupView::SESSetupView(AppModel& model, QWidget* parent)
     , m_domain(new QLineEdit(this))
     , m_records(new DNSRecordList(model, this))
     , m_verify(new QPushButton(this))
-    , m_fromName(new QLineEdit(this))
-    , m_fromEmail(new QLineEdit(this))
-    , m_replyTo(new QLineEdit(this))
-    , m_postalAddress(new PostalAddressField(this))
-    , m_doubleOptIn(new QCheckBox(QStringLiteral("Double opt-in for new signups"), this)) {
+    , m_sender(new SenderDetailsForm(model,
+                                     {QString(), tr("From name"), tr("From email"), tr("Reply-to"),
+                                      tr("Postal address"), tr("Double opt-in for new signups")},
+                                     this)) {
     auto* form = new GroupedForm(QStringLiteral("Amazon SES"), this);
     form->addWidget(m_error);
 
@@ -115,16 +115,7 @@ SESSetupView::SESSetupView(AppModel& model, QWidget* parent)
 
     // 4. Sender and compliance.
     FormSection* sender = form->addSection(QStringLiteral("Sender and compliance"));
-    m_fromName->setObjectName(QStringLiteral("fromName"));
-    m_fromEmail->setObjectName(QStringLiteral("fromEmail"));
-    m_replyTo->setObjectName(QStringLiteral("replyTo"));
-    m_postalAddress->setObjectName(QStringLiteral("postalAddress"));
-    m_doubleOptIn->setObjectName(QStringLiteral("doubleOptIn"));
-    sender->addRow(QStringLiteral("From name"), m_fromName);
-    sender->addRow(QStringLiteral("From email"), m_fromEmail);
-    sender->addRow(QStringLiteral("Reply-to"), m_replyTo);
-    sender->addRow(QStringLiteral("Postal address"), m_postalAddress);
-    sender->addRow(m_doubleOptIn);
+    m_sender->addTo(sender, sender);
     sender->addNote(QStringLiteral("Your postal address is printed in every footer (CAN-SPAM). "
                                    "Double opt-in is on by default."));
 
@@ -134,11 +125,6 @@ SESSetupView::SESSetupView(AppModel& model, QWidget* parent)
 
     ProfileBinding::bind(m_region, m_model, &SenderProfile::region);
     ProfileBinding::bind(m_domain, m_model, &SenderProfile::domain);
-    ProfileBinding::bind(m_fromName, m_model, &SenderProfile::fromName);
-    ProfileBinding::bind(m_fromEmail, m_model, &SenderProfile::fromEmail);
-    ProfileBinding::bind(m_replyTo, m_model, &SenderProfile::replyTo);
-    ProfileBinding::bind(m_postalAddress, m_model, &SenderProfile::postalAddress);
-    ProfileBinding::bind(m_doubleOptIn, m_model, &SenderProfile::doubleOptIn);
 
     connect(m_accessKey, &QLineEdit::textChanged, this, &SESSetupView::refresh);
     connect(m_secretKey, &QLineEdit::textChanged, this, &SESSetupView::refresh);

@@ -12,7 +12,7 @@ namespace quillmere {
 class AppModel;
 class DNSRecordList;
 class FormSection;
-class PostalAddressField;
+class SenderDetailsForm;
 class RegionPicker;
 class SecureField;
 class SESErrorLabel;
@@ -44,11 +44,7 @@ public:
     DNSRecordList* records() const { return m_records; }
     QPushButton* verifyButton() const { return m_verify; }
 
-    QLineEdit* fromNameField() const { return m_fromName; }
-    QLineEdit* fromEmailField() const { return m_fromEmail; }
-    QLineEdit* replyToField() const { return m_replyTo; }
-    PostalAddressField* postalAddressField() const { return m_postalAddress; }
-    QCheckBox* doubleOptInToggle() const { return m_doubleOptIn; }
+    SenderDetailsForm* senderForm() const { return m_sender; }
 
     SESErrorLabel* errorLabel() const { return m_error; }
 
@@ -79,11 +75,7 @@ private:
     QLabel* m_dkim;
     DNSRecordList* m_records;
     QPushButton* m_verify;
-    QLineEdit* m_fromName;
-    QLineEdit* m_fromEmail;
-    QLineEdit* m_replyTo;
-    PostalAddressField* m_postalAddress;
-    QCheckBox* m_doubleOptIn;
+    SenderDetailsForm* m_sender;
 };
 
 } // namespace quillmere

@@ -4,8 +4,7 @@
 #include "ui/issues/spell_checker.h"
 #include "ui/issues/spelling_language_picker.h"
 #include "ui/onboarding/setup_step.h"
-#include "ui/setup/postal_address_field.h"
-#include "ui/setup/profile_binding.h"
+#include "ui/setup/sender_details_form.h"
 #include "ui/setup/setup_state.h"
 #include "ui/widgets/form_section.h"
 #include "ui/widgets/grouped_form.h"
@@ -42,38 +41,14 @@ SettingsWindow::SettingsWindow(AppModel& model, QWidget* parent)
 QWidget* SettingsWindow::makeGeneral() {
     auto* form = new GroupedForm({}, this);
     form->setObjectName(QStringLiteral("generalSettings"));
-    m_publicationName = new QLineEdit(form);
-    m_fromName = new QLineEdit(form);
-    m_fromEmail = new QLineEdit(form);
-    m_replyTo = new QLineEdit(form);
-    m_postalAddress = new PostalAddressField(form);
-    m_doubleOptIn =
-        new QCheckBox(QStringLiteral("Ask new readers to confirm (double opt-in)"), form);
-    m_publicationName->setObjectName(QStringLiteral("publicationName"));
-    m_fromName->setObjectName(QStringLiteral("fromName"));
-    m_fromEmail->setObjectName(QStringLiteral("fromEmail"));
-    m_replyTo->setObjectName(QStringLiteral("replyTo"));
-    m_postalAddress->setObjectName(QStringLiteral("postalAddress"));
-    m_doubleOptIn->setObjectName(QStringLiteral("doubleOptIn"));
-
-    FormSection* newsletter = form->addSection(QStringLiteral("Newsletter"));
-    newsletter->addRow(QStringLiteral("Name"), m_publicationName);
-    newsletter->addRow(QStringLiteral("From name"), m_fromName);
-    newsletter->addRow(QStringLiteral("From address"), m_fromEmail);
-    newsletter->addRow(QStringLiteral("Replies go to"), m_replyTo);
-    newsletter->addRow(QStringLiteral("Postal address"), m_postalAddress);
-    FormSection* signups = form->addSection(QStringLiteral("Signups"));
-    signups->addRow(m_doubleOptIn);
-    FormSection* spelling = form->addSection(QStringLiteral("Spelling"));
-    spelling->addRow(QStringLiteral("Language"),
-                     new SpellingLanguagePicker(SpellChecker::shared(), form));
-
-    ProfileBinding::bind(m_publicationName, m_model, &SenderProfile::publicationName);
-    ProfileBinding::bind(m_fromName, m_model, &SenderProfile::fromName);
-    ProfileBinding::bind(m_fromEmail, m_model, &SenderProfile::fromEmail);
-    ProfileBinding::bind(m_replyTo, m_model, &SenderProfile::replyTo);
-    ProfileBinding::bind(m_postalAddress, m_model, &SenderProfile::postalAddress);
-    ProfileBinding::bind(m_doubleOptIn, m_model, &SenderProfile::doubleOptIn);
+    m_sender = new SenderDetailsForm(m_model,
+                                     {tr("Name"), tr("From name"), tr("From address"),
+                                      tr("Replies go to"), tr("Postal address"),
+                                      tr("Ask new readers to confirm (double opt-in)")},
+                                     form);
+    m_sender->addTo(form->addSection(tr("Newsletter")), form->addSection(tr("Signups")));
+    FormSection* spelling = form->addSection(tr("Spelling"));
+    spelling->addRow(tr("Language"), new SpellingLanguagePicker(SpellChecker::shared(), form));
     return form;
 }
 

@@ -6,15 +6,13 @@
 
 #include <map>
 
-class QCheckBox;
-class QLineEdit;
 class QPushButton;
 class QTabWidget;
 
 namespace quillmere {
 
 class AppModel;
-class PostalAddressField;
+class SenderDetailsForm;
 class SetupStep;
 
 // The settings window: the publication profile ("General") and the way back into the guided
@@ -26,12 +24,7 @@ public:
     SettingsWindow(AppModel& model, QWidget* parent = nullptr);
 
     QTabWidget* tabs() const { return m_tabs; }
-    QLineEdit* publicationNameField() const { return m_publicationName; }
-    QLineEdit* fromNameField() const { return m_fromName; }
-    QLineEdit* fromEmailField() const { return m_fromEmail; }
-    QLineEdit* replyToField() const { return m_replyTo; }
-    PostalAddressField* postalAddressField() const { return m_postalAddress; }
-    QCheckBox* doubleOptInToggle() const { return m_doubleOptIn; }
+    SenderDetailsForm* senderForm() const { return m_sender; }
     SetupStep* stepRow(OnboardingStep step) const { return m_steps.at(step); }
     QPushButton* openButton(OnboardingStep step) const { return m_open.at(step); }
 
@@ -43,12 +36,7 @@ private:
 
     AppModel& m_model;
     QTabWidget* m_tabs;
-    QLineEdit* m_publicationName = nullptr;
-    QLineEdit* m_fromName = nullptr;
-    QLineEdit* m_fromEmail = nullptr;
-    QLineEdit* m_replyTo = nullptr;
-    PostalAddressField* m_postalAddress = nullptr;
-    QCheckBox* m_doubleOptIn = nullptr;
+    SenderDetailsForm* m_sender = nullptr;
     std::map<OnboardingStep, SetupStep*> m_steps;
     std::map<OnboardingStep, QPushButton*> m_open;
 };

@@ -119,6 +119,14 @@ StatsView::StatsView(AppModel& model, QWidget* parent)
          {static_cast<QAbstractAxis*>(categories), static_cast<QAbstractAxis*>(counts)}) {
         axis->setLabelsColor(Style::primaryText(this));
         axis->setTitleBrush(Style::secondaryText(this));
+        // Quiet lines in the palette's own tones, on a light or a dark window alike.
+        QColor grid = Style::secondaryText(this);
+        grid =
+            QColor::fromRgbF(grid.redF() * 0.3 + palette().color(QPalette::Window).redF() * 0.7,
+                             grid.greenF() * 0.3 + palette().color(QPalette::Window).greenF() * 0.7,
+                             grid.blueF() * 0.3 + palette().color(QPalette::Window).blueF() * 0.7);
+        axis->setGridLineColor(grid);
+        axis->setLinePenColor(grid);
     }
     QFont caption = Style::caption(this);
     for (int status = 0; status < statusCount; ++status) {
@@ -198,9 +206,22 @@ void StatsView::refresh() {
         m_barLabels[status]->setText(QString::number(m_audience[status]));
     }
     auto* counts = static_cast<QValueAxis*>(m_chart->axes(Qt::Horizontal).first());
-    // Room at the end of the longest bar for its count.
-    counts->setRange(0, std::max<qint64>(1, qint64(std::ceil(largest * 1.12))));
-    counts->applyNiceNumbers();
+    // Whole readers only: a step of 1, 2 or 5 times a power of ten, at most six steps, with
+    // room at the end of the longest bar for its count.
+    const qint64 room = std::max<qint64>(1, qint64(std::ceil(largest * 1.12)));
+    qint64 step = 1;
+    for (qint64 scale = 1; room > step * 6; scale *= 10) {
+        for (qint64 factor : {1, 2, 5}) {
+            step = factor * scale;
+            if (room <= step * 6) {
+                break;
+            }
+        }
+    }
+    counts->setTickType(QValueAxis::TicksDynamic);
+    counts->setTickAnchor(0);
+    counts->setTickInterval(double(step));
+    counts->setRange(0, double((room + step - 1) / step * step));
     placeBarLabels();
 
     // The per-issue table.

@@ -20,11 +20,18 @@ FilterChip::FilterChip(const QString& title, QWidget* parent)
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::TabFocus);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    refreshName();
+}
+
+void FilterChip::refreshName() {
+    setAccessibleName(tr("%1, %n reader(s)", nullptr, int(m_count)).arg(text()));
+    setAccessibleDescription(m_selected ? tr("Filter in use") : QString());
 }
 
 void FilterChip::setCount(qint64 count) {
     if (m_count != count) {
         m_count = count;
+        refreshName();
         updateGeometry();
         update();
     }
@@ -33,6 +40,7 @@ void FilterChip::setCount(qint64 count) {
 void FilterChip::setSelected(bool selected) {
     if (m_selected != selected) {
         m_selected = selected;
+        refreshName();
         update();
     }
 }

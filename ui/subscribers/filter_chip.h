@@ -23,6 +23,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void refreshName();
+
     QString countText() const;
 
     qint64 m_count = 0;

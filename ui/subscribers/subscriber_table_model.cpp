@@ -203,6 +203,11 @@ SubscriberProxyModel::SubscriberProxyModel(SubscriberTableModel* source, QObject
     , m_source(source) {
     m_collator.setCaseSensitivity(Qt::CaseInsensitive);
     setSourceModel(source);
+    // The proxy resets together with its source: our row map points into the source's rows,
+    // so anyone reading the proxy as the reset begins (a view keeping its selection) must still
+    // see the rows they selected, not the new list through the old map.
+    connect(source, &QAbstractItemModel::modelAboutToBeReset, this,
+            &SubscriberProxyModel::beginResetModel);
     connect(source, &QAbstractItemModel::modelReset, this, &SubscriberProxyModel::sourceReset);
     connect(source, &QAbstractItemModel::dataChanged, this,
             &SubscriberProxyModel::sourceDataChanged);
@@ -316,7 +321,6 @@ void SubscriberProxyModel::refilter(bool narrowing) {
 }
 
 void SubscriberProxyModel::sourceReset() {
-    beginResetModel();
     sortAll();
     refilter(false);
     endResetModel();

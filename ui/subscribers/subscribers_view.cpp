@@ -1,10 +1,12 @@
 #include "ui/subscribers/subscribers_view.h"
 
 #include "app/app_model.h"
+#include "ui/edit_history.h"
 #include "ui/subscribers/add_subscriber_sheet.h"
 #include "ui/subscribers/filter_chip.h"
 #include "ui/subscribers/import_panel.h"
 #include "ui/subscribers/subscriber_table_model.h"
+#include "ui/widgets/confirmation.h"
 #include "ui/widgets/demo_guard.h"
 #include "ui/widgets/empty_state.h"
 #include "ui/widgets/icons.h"
@@ -38,7 +40,11 @@ SubscribersView::SubscribersView(AppModel& model, QWidget* parent)
           QStringLiteral("person.2"), QStringLiteral("No readers yet"),
           QStringLiteral(
               "Import a CSV from Substack, Beehiiv or Mailchimp, or share your signup form."),
-          this)) {
+          this))
+    , m_noMatch(new EmptyState(QStringLiteral("person.2"), tr("No readers match"),
+                               tr("No reader's address or name matches this search and filter."),
+                               this))
+    , m_remove(new QAction(tr("Remove"), this)) {
     auto* title = new QLabel(QStringLiteral("Subscribers"), this);
     title->setObjectName(QStringLiteral("subscribersTitle"));
     title->setFont(Style::title(title, 1.3));
@@ -135,8 +141,24 @@ SubscribersView::SubscribersView(AppModel& model, QWidget* parent)
     connect(importButton, &QPushButton::clicked, this, &SubscribersView::openFileChooser);
     connect(addButton, &QPushButton::clicked, this, &SubscribersView::openAddSheet);
 
+    m_noMatch->setObjectName(QStringLiteral("noMatch"));
+    auto* showAll = m_noMatch->addButton(tr("Show All Readers"));
+    showAll->setObjectName(QStringLiteral("showAll"));
+    connect(showAll, &QPushButton::clicked, this, [this] {
+        m_search->clear();
+        setFilter(std::nullopt);
+    });
+
+    // Delete and Backspace remove the selected readers while the table has the focus.
+    m_remove->setObjectName(QStringLiteral("removeReaders"));
+    m_remove->setShortcuts({QKeySequence::Delete, QKeySequence(Qt::Key_Backspace)});
+    m_remove->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    connect(m_remove, &QAction::triggered, this, &SubscribersView::removeSelection);
+    m_table->addAction(m_remove);
+
     m_pages->addWidget(m_table);
     m_pages->addWidget(m_empty);
+    m_pages->addWidget(m_noMatch);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -180,7 +202,11 @@ void SubscribersView::refreshCounts() {
 }
 
 void SubscribersView::refreshEmpty() {
-    m_pages->setCurrentWidget(m_rows->rowCount() == 0 ? static_cast<QWidget*>(m_empty) : m_table);
+    QWidget* page = m_table;
+    if (m_rows->rowCount() == 0) {
+        page = m_model.library().subscribers.isEmpty() ? m_empty : m_noMatch;
+    }
+    m_pages->setCurrentWidget(page);
 }
 
 QSet<QUuid> SubscribersView::selection() const {
@@ -224,7 +250,20 @@ void SubscribersView::markSelection(SubscriberStatus status) {
 }
 
 void SubscribersView::removeSelection() {
-    m_model.deleteSubscribers(selection());
+    const QSet<QUuid> chosen = selection();
+    if (chosen.isEmpty()) {
+        return;
+    }
+    auto remove = [this, chosen] { EditHistory::of(m_model).removeSubscribers(chosen); };
+    if (chosen.size() == 1) {
+        remove();
+        return;
+    }
+    const int n = int(chosen.size());
+    Confirmation::ask(this, tr("Remove %n reader(s)?", nullptr, n),
+                      tr("They leave your list on this computer. Edit → Undo brings them back "
+                         "until you quit."),
+                      tr("Remove"), remove);
 }
 
 void SubscribersView::showContextMenu(const QPoint& position) {
@@ -238,8 +277,7 @@ void SubscribersView::showContextMenu(const QPoint& position) {
     connect(menu.addAction(QStringLiteral("Mark Unsubscribed")), &QAction::triggered, this,
             [this] { markSelection(SubscriberStatus::unsubscribed); });
     menu.addSeparator();
-    QAction* remove = menu.addAction(QStringLiteral("Remove"));
-    connect(remove, &QAction::triggered, this, &SubscribersView::removeSelection);
+    menu.addAction(m_remove);
     menu.exec(m_table->viewport()->mapToGlobal(position));
 }
 

@@ -43,6 +43,8 @@ public:
     // The chip for a status, or "All" for none.
     FilterChip* chip(std::optional<SubscriberStatus> status) const;
     EmptyState* emptyState() const { return m_empty; }
+    // Shown instead of the table when readers exist but the search and filter match none.
+    EmptyState* noMatchState() const { return m_noMatch; }
     QToolBar* toolBar() const { return m_toolBar; }
     QAction* addAction() const { return m_add; }
     QAction* importAction() const { return m_import; }
@@ -51,9 +53,11 @@ public:
     AddSubscriberSheet* addSheet() const { return m_addSheet; }
     QFileDialog* fileChooser() const { return m_fileChooser; }
 
-    // Actions of the context menu, acting on the selected rows.
+    // Actions of the context menu, acting on the selected rows. Removing several readers asks
+    // first; a removal can be undone.
     void markSelection(SubscriberStatus status);
     void removeSelection();
+    QAction* removeAction() const { return m_remove; }
 
 public Q_SLOTS:
     void openAddSheet();
@@ -78,6 +82,8 @@ private:
     QStackedWidget* m_pages;
     QTableView* m_table;
     EmptyState* m_empty;
+    EmptyState* m_noMatch;
+    QAction* m_remove;
     QSet<QUuid> m_keptSelection;
     QPointer<AddSubscriberSheet> m_addSheet;
     QPointer<QFileDialog> m_fileChooser;

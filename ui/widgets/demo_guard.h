@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/app_model.h"
+#include "ui/widgets/style.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -17,6 +18,12 @@ void enable(Control* control, const AppModel& model, bool enabled) {
     } else if (control->toolTip() == AppModel::demoRefusal) {
         control->setToolTip(QString());
     }
+}
+
+// The same for a control whose other reason to be off is shown as its tooltip: demo mode comes
+// first, then `reason` (none: on).
+inline void block(QWidget* control, const AppModel& model, const QString& reason) {
+    Style::setBlocked(control, model.isDemo() ? AppModel::demoRefusal : reason);
 }
 
 } // namespace quillmere::DemoGuard

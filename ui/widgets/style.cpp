@@ -1,5 +1,7 @@
 #include "ui/widgets/style.h"
 
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QWidget>
 
 namespace quillmere::Style {
@@ -30,6 +32,11 @@ QColor accent(const QWidget* widget) {
     return widget->palette().color(QPalette::Highlight);
 }
 
+void setBlocked(QWidget* widget, const QString& reason) {
+    widget->setEnabled(reason.isEmpty());
+    widget->setToolTip(reason);
+}
+
 void setTextColor(QWidget* widget, const QColor& color) {
     QPalette palette = widget->palette();
     palette.setColor(QPalette::WindowText, color);
@@ -54,6 +61,29 @@ QFont title(const QWidget* widget, qreal scale) {
     QFont font = widget->font();
     font.setPointSizeF(font.pointSizeF() * scale);
     font.setWeight(QFont::DemiBold);
+    return font;
+}
+
+QFont fixedPitch(qreal pointSize) {
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setStyleHint(QFont::Monospace, QFont::PreferMatch);
+    font.setFixedPitch(true);
+    font.setPointSizeF(pointSize);
+    if (QFontInfo(font).fixedPitch()) {
+        return font;
+    }
+    QStringList candidates{QStringLiteral("DejaVu Sans Mono"), QStringLiteral("Noto Sans Mono"),
+                           QStringLiteral("Liberation Mono"), QStringLiteral("Monospace")};
+    candidates += QFontDatabase::families();
+    for (const QString& family : std::as_const(candidates)) {
+        if (!QFontDatabase::isFixedPitch(family)) {
+            continue;
+        }
+        font.setFamilies({family});
+        if (QFontInfo(font).fixedPitch()) {
+            return font;
+        }
+    }
     return font;
 }
 

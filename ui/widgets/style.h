@@ -25,6 +25,10 @@ QColor secondaryText(const QWidget* widget);
 QColor tertiaryText(const QWidget* widget);
 QColor accent(const QWidget* widget);
 
+// Enables a control when nothing stands in the way, else disables it with the reason as its
+// tooltip, so a writer can always find out why a button does not work.
+void setBlocked(QWidget* widget, const QString& reason);
+
 // Sets the text colour of a label-like widget.
 void setTextColor(QWidget* widget, const QColor& color);
 
@@ -32,6 +36,9 @@ void setTextColor(QWidget* widget, const QColor& color);
 QFont caption(const QWidget* widget);
 QFont headline(const QWidget* widget);
 QFont title(const QWidget* widget, qreal scale = 1.6);
+// A fixed-pitch face at that size: the system's monospaced font when it really is one, else the
+// first installed family that is (a font setup may map "monospace" to a proportional face).
+QFont fixedPitch(qreal pointSize);
 // Fixed-width digits for counts that change while watched.
 QFont monospacedDigits(QFont font);
 

@@ -1,5 +1,6 @@
 #include "ui/widgets/toast.h"
 
+#include "ui/widgets/accessibility.h"
 #include "ui/widgets/icons.h"
 
 #include <QEvent>
@@ -58,6 +59,7 @@ void Toast::setMessage(const std::optional<QString>& message) {
         return;
     }
     m_label->setText(*message);
+    Accessibility::describe(this, QAccessible::AlertMessage, *message);
     m_timer.start();
     place();
     show();
