@@ -18,10 +18,6 @@ namespace {
 
 const QString onboardingDoneKey = QStringLiteral("onboardingDone");
 
-QString normalisedAddress(const QString& email) {
-    return email.trimmed().toLower();
-}
-
 } // namespace
 
 AppModel::AppModel()
@@ -472,7 +468,7 @@ void AppModel::restoreSubscribers(const QList<std::pair<qsizetype, Subscriber>>&
 // MARK: subscribers
 
 void AppModel::addSubscriber(const QString& email, const QString& name) {
-    const QString address = normalisedAddress(email);
+    const QString address = EmailAddress::normalised(email);
     for (const Subscriber& s : std::as_const(m_library.subscribers)) {
         if (s.email == address) {
             return;

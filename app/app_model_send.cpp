@@ -2,6 +2,7 @@
 // links every email carries, and publishing to the archive once the list has been reached.
 #include "app/app_model.h"
 #include "core/keychain_error.h"
+#include "render/email_address.h"
 #include "render/media_reference.h"
 #include "render/reader_links.h"
 #include "render/reader_message.h"
@@ -119,7 +120,7 @@ QCoro::Task<void> AppModel::sendTest(Newsletter issue, QString address) {
     issue.subject = QStringLiteral("[Test] ") + issue.subject;
     Subscriber reader;
     reader.id = QUuid::createUuid();
-    reader.email = address.trimmed().toLower();
+    reader.email = EmailAddress::normalised(address);
     reader.name = QStringLiteral("Test");
     reader.status = SubscriberStatus::active;
     reader.source = QStringLiteral("test");

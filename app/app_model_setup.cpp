@@ -5,6 +5,7 @@
 #include "core/keychain_error.h"
 #include "import/csv_importer.h"
 #include "render/reader_links.h"
+#include "render/trim_spaces_and_tabs.h"
 #include "ses/dns_records.h"
 #include "ses/ses_client.h"
 #include "worker/cloudflare_deployer.h"
@@ -24,22 +25,8 @@ namespace quillmere {
 
 namespace {
 
-// Spaces and tabs only: a key pasted with a line break is left for the writer to see.
-QString trimSpacesAndTabs(const QString& text) {
-    qsizetype start = 0;
-    qsizetype end = text.size();
-    const auto blank = [](QChar c) { return c == u' ' || c == u'\t'; };
-    while (start < end && blank(text[start])) {
-        ++start;
-    }
-    while (end > start && blank(text[end - 1])) {
-        --end;
-    }
-    return text.mid(start, end - start);
-}
-
 QString sendingDomain(const SenderProfile& profile) {
-    return trimSpacesAndTabs(profile.domain).toLower();
+    return trimSpacesAndTabs(profile.domain).toString().toLower();
 }
 
 } // namespace
@@ -67,9 +54,9 @@ QCoro::Task<bool> AppModel::saveAWSKeys(QString accessKey, QString secretKey) {
     const BusyScope busy(*this);
     bool saved = false;
     try {
-        co_await m_keychain->write(trimSpacesAndTabs(accessKey),
+        co_await m_keychain->write(trimSpacesAndTabs(accessKey).toString(),
                                    CredentialStore::Key::awsAccessKeyID);
-        co_await m_keychain->write(trimSpacesAndTabs(secretKey),
+        co_await m_keychain->write(trimSpacesAndTabs(secretKey).toString(),
                                    CredentialStore::Key::awsSecretAccessKey);
         saved = true;
     } catch (const KeychainError& error) {

@@ -2,6 +2,7 @@
 #include "core/error.h"
 #include "core/iso_date.h"
 #include "core/library_file.h"
+#include "render/email_address.h"
 #include "render/mime_builder.h"
 #include "render/reader_message.h"
 #include "render/template_renderer.h"
@@ -17,9 +18,9 @@ const QString previewSecret = QStringLiteral("quillmere-preview-only");
 namespace {
 
 Subscriber findReader(const Library& library, const QString& address) {
-    const QString wanted = address.trimmed().toLower();
+    const QString wanted = EmailAddress::normalised(address);
     for (const Subscriber& s : library.subscribers) {
-        if (s.email.trimmed().toLower() == wanted) {
+        if (EmailAddress::normalised(s.email) == wanted) {
             return s;
         }
     }

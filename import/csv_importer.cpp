@@ -4,6 +4,7 @@
 #include "import/csv_scanner.h"
 #include "import/csv_text_source.h"
 #include "render/email_address.h"
+#include "render/trim_spaces_and_tabs.h"
 
 #include <QDate>
 #include <QIODevice>
@@ -100,18 +101,6 @@ constexpr double minimumSampledRecordLength = 16;
 
 // Longer than every word of the tables above.
 constexpr qsizetype maxWordLength = 32;
-
-QStringView trimSpacesAndTabs(QStringView s) {
-    qsizetype begin = 0;
-    qsizetype end = s.size();
-    while (begin < end && (s[begin] == u' ' || s[begin] == u'\t')) {
-        ++begin;
-    }
-    while (end > begin && (s[end - 1] == u' ' || s[end - 1] == u'\t')) {
-        --end;
-    }
-    return s.sliced(begin, end - begin);
-}
 
 // Lower-cases a short value for comparison with the ASCII words of the tables, with "_" and "-"
 // read as spaces when `dashesAsSpaces`. False when the value cannot equal any such word: too

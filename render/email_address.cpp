@@ -96,6 +96,10 @@ bool isValid(QStringView address) {
     return true;
 }
 
+QString normalised(const QString& address) {
+    return address.trimmed().toLower();
+}
+
 std::optional<QString> domain(QStringView address) {
     const auto pieces = address.trimmed().split(u'@', Qt::SkipEmptyParts);
     if (pieces.size() != 2) {

@@ -10,6 +10,9 @@ namespace quillmere::EmailAddress {
 // ASCII domain of at least two labels ending in letters. Surrounding white space is ignored.
 bool isValid(QStringView address);
 
+// The form an address is stored, compared and signed in: trimmed and lower-cased.
+QString normalised(const QString& address);
+
 // The lower-cased part after "@", when the trimmed text splits into exactly two non-empty pieces.
 std::optional<QString> domain(QStringView address);
 

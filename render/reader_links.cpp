@@ -1,5 +1,7 @@
 #include "render/reader_links.h"
 
+#include "render/email_address.h"
+
 #include <QCryptographicHash>
 #include <QMessageAuthenticationCode>
 #include <QRandomGenerator>
@@ -8,10 +10,6 @@
 namespace quillmere::ReaderLinks {
 
 namespace {
-
-QString normalisedAddress(const QString& email) {
-    return email.trimmed().toLower();
-}
 
 // Reader links go into href attributes and the List-Unsubscribe header, whose one-click target
 // must be HTTPS: only web addresses with a host qualify.
@@ -33,7 +31,7 @@ QUrl readerURL(const QString& base, const QString& pathAndQuery) {
 } // namespace
 
 QString token(const QString& purpose, const QString& email, const QString& secret) {
-    const QByteArray address = normalisedAddress(email).toUtf8();
+    const QByteArray address = EmailAddress::normalised(email).toUtf8();
     const QByteArray code = QMessageAuthenticationCode::hash(
         purpose.toUtf8() + ':' + address, secret.toUtf8(), QCryptographicHash::Sha256);
     const QByteArray encoded =

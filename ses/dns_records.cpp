@@ -1,22 +1,8 @@
 #include "ses/dns_records.h"
 
+#include "render/trim_spaces_and_tabs.h"
+
 namespace quillmere::DNSRecords {
-
-namespace {
-
-QString trimSpacesAndTabs(const QString& text) {
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && (text[begin] == u' ' || text[begin] == u'\t')) {
-        ++begin;
-    }
-    while (end > begin && (text[end - 1] == u' ' || text[end - 1] == u'\t')) {
-        --end;
-    }
-    return text.mid(begin, end - begin);
-}
-
-} // namespace
 
 QList<DNSRecord> dkim(const QString& domain, const QStringList& tokens) {
     QList<DNSRecord> records;
@@ -36,7 +22,7 @@ DNSRecord spf(const QString& domain) {
 
 DNSRecord dmarc(const QString& domain, const std::optional<QString>& reportEmail) {
     QString value = QStringLiteral("v=DMARC1; p=none;");
-    const QString address = reportEmail ? trimSpacesAndTabs(*reportEmail) : QString();
+    const QString address = reportEmail ? trimSpacesAndTabs(*reportEmail).toString() : QString();
     if (!address.isEmpty()) {
         value += QStringLiteral(" rua=mailto:") + address + QLatin1Char(';');
     }

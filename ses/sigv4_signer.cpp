@@ -1,5 +1,7 @@
 #include "ses/sigv4_signer.h"
 
+#include "render/trim_spaces_and_tabs.h"
+
 #include <QCryptographicHash>
 #include <QMessageAuthenticationCode>
 #include <QStringDecoder>
@@ -12,30 +14,14 @@ namespace quillmere {
 
 namespace {
 
-bool isBlank(QChar c) {
-    return c == u' ' || c == u'\t';
-}
-
-QStringView trimBlanks(QStringView text) {
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && isBlank(text[begin])) {
-        ++begin;
-    }
-    while (end > begin && isBlank(text[end - 1])) {
-        --end;
-    }
-    return text.sliced(begin, end - begin);
-}
-
 // Trims spaces and tabs and turns every inner run of them into one space.
 QString collapseWhitespace(QStringView text) {
-    const QStringView trimmed = trimBlanks(text);
+    const QStringView trimmed = trimSpacesAndTabs(text);
     QString out;
     out.reserve(trimmed.size());
     bool inRun = false;
     for (QChar c : trimmed) {
-        if (isBlank(c)) {
+        if (isSpaceOrTab(c)) {
             inRun = true;
             continue;
         }
@@ -236,7 +222,7 @@ std::pair<QString, QString> SigV4Signer::canonicalHeaders(const HTTPRequest& req
     // ASCII that is the byte order the algorithm sorts by.
     std::map<QString, QString> map;
     for (auto it = request.headers.cbegin(); it != request.headers.cend(); ++it) {
-        const QString name = trimBlanks(it.key().toLower()).toString();
+        const QString name = trimSpacesAndTabs(it.key().toLower()).toString();
         if (name == QLatin1String("authorization")) {
             continue;
         }

@@ -2,6 +2,7 @@
 
 #include "core/iso_date.h"
 #include "core/uuid_text.h"
+#include "render/email_address.h"
 #include "render/media_reference.h"
 #include "worker/worker_client_error.h"
 
@@ -185,7 +186,7 @@ std::optional<Subscriber> WorkerClient::subscriberFromWire(const QJsonObject& ob
         return std::nullopt;
     }
     Subscriber s;
-    s.email = emailValue.toString().trimmed().toLower();
+    s.email = EmailAddress::normalised(emailValue.toString());
     // An address of only white space is no address either.
     if (s.email.isEmpty()) {
         return std::nullopt;

@@ -218,7 +218,8 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(
             LibraryFile::read(path).issue(issue.id)->status == CampaignStatus::sent, 10000);
         QCOMPARE(LibraryFile::read(path).issue(issue.id)->deliveredIDs.size(), 20);
-        QTRY_VERIFY(QDir(m_dir.filePath(u"lastpull/sends"_s)).entryList({u"*.journal"_s}).isEmpty());
+        QTRY_VERIFY(
+            QDir(m_dir.filePath(u"lastpull/sends"_s)).entryList({u"*.journal"_s}).isEmpty());
     }
 };
 

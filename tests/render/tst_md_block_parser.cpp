@@ -183,4 +183,4 @@ private Q_SLOTS:
 };
 
 QTEST_APPLESS_MAIN(TestMDBlockParser)
-#include "test_md_block_parser.moc"
+#include "tst_md_block_parser.moc"

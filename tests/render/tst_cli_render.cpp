@@ -175,4 +175,4 @@ private Q_SLOTS:
 };
 
 QTEST_GUILESS_MAIN(TestCLIRender)
-#include "test_cli_render.moc"
+#include "tst_cli_render.moc"

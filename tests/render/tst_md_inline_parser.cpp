@@ -250,4 +250,4 @@ private Q_SLOTS:
 };
 
 QTEST_APPLESS_MAIN(TestMDInlineParser)
-#include "test_md_inline_parser.moc"
+#include "tst_md_inline_parser.moc"

@@ -335,4 +335,4 @@ private Q_SLOTS:
 };
 
 QTEST_APPLESS_MAIN(TestMIMEBuilder)
-#include "test_mime_builder.moc"
+#include "tst_mime_builder.moc"

@@ -165,4 +165,4 @@ private Q_SLOTS:
 };
 
 QTEST_GUILESS_MAIN(TestMIMEPeers)
-#include "test_mime_peers.moc"
+#include "tst_mime_peers.moc"

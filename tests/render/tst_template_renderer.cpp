@@ -397,4 +397,4 @@ private Q_SLOTS:
 };
 
 QTEST_APPLESS_MAIN(TestTemplateRenderer)
-#include "test_template_renderer.moc"
+#include "tst_template_renderer.moc"

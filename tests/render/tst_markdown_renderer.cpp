@@ -172,4 +172,4 @@ private Q_SLOTS:
 };
 
 QTEST_APPLESS_MAIN(TestMarkdownRenderer)
-#include "test_markdown_renderer.moc"
+#include "tst_markdown_renderer.moc"

@@ -44,4 +44,4 @@ private Q_SLOTS:
 };
 
 QTEST_APPLESS_MAIN(TestEmailAddress)
-#include "test_email_address.moc"
+#include "tst_email_address.moc"

@@ -103,4 +103,4 @@ private Q_SLOTS:
 };
 
 QTEST_APPLESS_MAIN(TestReaderMessage)
-#include "test_reader_message.moc"
+#include "tst_reader_message.moc"

@@ -88,4 +88,4 @@ private Q_SLOTS:
 };
 
 QTEST_APPLESS_MAIN(TestReaderLinks)
-#include "test_reader_links.moc"
+#include "tst_reader_links.moc"
