@@ -478,7 +478,7 @@ private Q_SLOTS:
         }
         test::runTask(
             m->importCSV(writeFile(QStringLiteral("more.csv"), "email\nz@example.com\n")));
-        m->sendToList(m->library().newsletters[1]);
+        test::runTask(m->sendToList(m->library().newsletters[1]));
         QTRY_VERIFY_WITH_TIMEOUT(m->sendSession()->isFinished, 20000);
         QCOMPARE(m_net->requests().size(), 0);
         QCOMPARE(m_credentials->reads() + m_credentials->writes(), 0);
@@ -511,7 +511,7 @@ private Q_SLOTS:
         }
         m->addSubscriber(QStringLiteral("ann@example.com"), QString());
         m->setStatusMessage(std::nullopt);
-        m->sendToList(issue);
+        test::runTask(m->sendToList(issue));
         QTRY_COMPARE(m->statusMessage(), locked);
         QCOMPARE(m->sendSession(), std::nullopt);
         QCOMPARE(m_net->requests().size(), 0);
@@ -647,7 +647,7 @@ private Q_SLOTS:
             }
         }
         m->setStatus(SubscriberStatus::unsubscribed, others);
-        m->sendToList(recovered);
+        test::runTask(m->sendToList(recovered));
         QCOMPARE(*m->statusMessage(), QStringLiteral("No active subscribers left to send to."));
         QCOMPARE(m->library().issue(issueID)->status, CampaignStatus::sent);
         QVERIFY(m->library().issue(issueID)->sentAt);
@@ -655,7 +655,7 @@ private Q_SLOTS:
 
     void demoListSendReachesExactlyTheActiveRest() {
         auto m = started({QStringLiteral("-demo")});
-        m->sendToList(m->library().newsletters[1]);
+        test::runTask(m->sendToList(m->library().newsletters[1]));
         QCOMPARE(m->sendSession()->total, 9);
         QTRY_VERIFY_WITH_TIMEOUT(m->sendSession()->isFinished, 20000);
         QCOMPARE(m->sendSession()->state, QStringLiteral("Finished"));
@@ -668,7 +668,7 @@ private Q_SLOTS:
         QCOMPARE(sent.stats.recipients, 16);
         QCOMPARE(sent.status, CampaignStatus::sent);
         QCOMPARE(m_net->requests().size(), 0); // no network at all
-        m->sendToList(sent);
+        test::runTask(m->sendToList(sent));
         QCOMPARE(*m->statusMessage(), QStringLiteral("No active subscribers left to send to."));
     }
 };

@@ -156,7 +156,7 @@ private Q_SLOTS:
         readersOnBoard(*model, 60);
         QCOMPARE(*model->statusMessage(), QStringLiteral("Synced 60 changes from the worker."));
 
-        model->sendToList(writeIssue(*model, QStringLiteral("Road issue one")));
+        test::runTask(model->sendToList(writeIssue(*model, QStringLiteral("Road issue one"))));
         waitForFinish(*model);
         QCOMPARE(model->sendSession()->state, QStringLiteral("Finished"));
         QCOMPARE(model->sendSession()->sent, 60);
@@ -201,7 +201,7 @@ private Q_SLOTS:
         auto model = makeModel();
         readersOnBoard(*model, 60);
         const qint64 active = model->count(SubscriberStatus::active);
-        model->sendToList(writeIssue(*model, QStringLiteral("Road issue two")));
+        test::runTask(model->sendToList(writeIssue(*model, QStringLiteral("Road issue two"))));
         QTRY_VERIFY_WITH_TIMEOUT(model->sendSession()->sent >= 15, 10000);
         test::runTask(model->pauseSend());
         QCOMPARE(model->sendSession()->state, QStringLiteral("Paused"));
@@ -227,7 +227,7 @@ private Q_SLOTS:
             readersOnBoard(*model, 1500, u"bounces.example"_s);
             const Newsletter issue = writeIssue(*model, subject);
             issueID = issue.id;
-            model->sendToList(issue);
+            test::runTask(model->sendToList(issue));
             QTRY_VERIFY_WITH_TIMEOUT(model->sendSession()->sent >= 125, 30000);
             // 40 of the first readers bounce; SNS would tell the worker, here its API does.
             QJsonArray bounced;
@@ -256,7 +256,7 @@ private Q_SLOTS:
             QTRY_COMPARE(model->selectedNewsletter()->status, CampaignStatus::paused);
         }
         auto model = makeModel(QStringLiteral("bounces"));
-        model->sendToList(*model->library().issue(issueID));
+        test::runTask(model->sendToList(*model->library().issue(issueID)));
         QTRY_VERIFY_WITH_TIMEOUT(model->sendSession()->isHalted, 10000);
         test::runTask(model->resumeSend(true));
         waitForFinish(*model);
@@ -295,7 +295,7 @@ private Q_SLOTS:
         QCOMPARE(image.body, pixel);
         QCOMPARE(image.headerValue(QStringLiteral("Content-Type")), QStringLiteral("image/png"));
 
-        model->sendToList(issue);
+        test::runTask(model->sendToList(issue));
         waitForFinish(*model);
         QCOMPARE(model->sendSession()->state, QStringLiteral("Finished"));
         const QString src = QStringLiteral("src=\"%1\"").arg(hosted);
@@ -320,7 +320,7 @@ private Q_SLOTS:
         missing.markdown += QStringLiteral("\n![Gone](media/0000000000000000.jpg)\n");
         model->updateIssue(missing);
         const std::optional<SendSession> before = model->sendSession();
-        model->sendToList(missing);
+        test::runTask(model->sendToList(missing));
         QTRY_VERIFY(model->statusMessage()->startsWith(
             QStringLiteral("The image 0000000000000000.jpg is missing from ")));
         QCOMPARE(model->sendSession(), before);

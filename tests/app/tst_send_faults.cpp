@@ -154,7 +154,7 @@ private Q_SLOTS:
         auto model = modelWith(name, readers);
         plan(m_proxyURL, R"({"faults":)" + faults + "}");
         const Newsletter issue = model->library().newsletters.first();
-        model->sendToList(issue);
+        test::runTask(model->sendToList(issue));
         QTRY_VERIFY_WITH_TIMEOUT(model->sendSession()->isFinished || model->sendSession()->isPaused,
                                  60000);
         const SendSession session = *model->sendSession();
@@ -185,11 +185,11 @@ private Q_SLOTS:
         plan(m_proxyURL,
              R"({"faults":[{"kind":"status","status":400,"type":"MessageRejected","every":10}]})");
         const Newsletter issue = model->library().newsletters.first();
-        model->sendToList(issue);
+        test::runTask(model->sendToList(issue));
         QTRY_VERIFY_WITH_TIMEOUT(model->sendSession()->isFinished, 60000);
         QTRY_COMPARE(sendSummary(*model->library().issue(issue.id)), u"Sent to 27 · 3 failed"_s);
         plan(m_proxyURL, "{}");
-        model->retryFailed(*model->library().issue(issue.id));
+        test::runTask(model->retryFailed(*model->library().issue(issue.id)));
         QCOMPARE(model->sendSession()->total, 3);
         QTRY_VERIFY_WITH_TIMEOUT(model->sendSession()->isFinished, 60000);
         QTRY_COMPARE(sendSummary(*model->library().issue(issue.id)), u"Sent to 30"_s);
@@ -212,7 +212,7 @@ private Q_SLOTS:
         auto model = modelWith(u"lastpull"_s, 20, workerURL);
         plan(workerURL, R"({"path":"/api/subscribers","faults":[{"kind":"hang"}]})");
         const Newsletter issue = model->library().newsletters.first();
-        model->sendToList(issue);
+        test::runTask(model->sendToList(issue));
         QTRY_VERIFY_WITH_TIMEOUT(model->sendSession()->isFinished, 60000);
         const QString path = m_dir.filePath(u"lastpull/library.json"_s);
         QTRY_VERIFY_WITH_TIMEOUT(

@@ -176,7 +176,7 @@ private:
             issue.markdown = QStringLiteral("Hi {{name}},\n\nThis is *%1*.\n").arg(issue.subject);
             m_model.updateIssue(issue);
         } else if (name == QLatin1String("send")) {
-            m_model.sendToList(*m_model.selectedNewsletter());
+            co_await m_model.sendToList(*m_model.selectedNewsletter());
         } else if (name == QLatin1String("waitSend")) {
             std::function<bool()> finished = [this] {
                 return m_model.sendSession() && m_model.sendSession()->isFinished;

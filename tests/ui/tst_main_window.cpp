@@ -1,4 +1,5 @@
 #include "core/sample_data.h"
+#include "support/run_task.h"
 #include "ui/issues/markdown_editor.h"
 #include "ui/issues/newsletter_editor.h"
 #include "ui/issues/newsletters_view.h"
@@ -83,7 +84,7 @@ private Q_SLOTS:
     void quittingDuringASendAsksAndPauses() {
         f->open({QStringLiteral("-demo")});
         f->model->setSelectedNewsletterID(SampleData::sampleID(102));
-        f->model->sendToList(*f->model->selectedNewsletter());
+        test::runTask(f->model->sendToList(*f->model->selectedNewsletter()));
         QTRY_VERIFY(f->model->sendSession() && !f->model->sendSession()->isPaused);
         for (bool confirm : {false, true}) {
             QTest::keyClick(f->window.get(), Qt::Key_Q, Qt::ControlModifier);
