@@ -103,6 +103,10 @@ private Q_SLOTS:
         QVERIFY(sheet->audienceLabel()->text().startsWith(
             QStringLiteral("0 active subscribers will receive this issue.")));
         QVERIFY(!sheet->actionButton()->isEnabled());
+        // One reads as one.
+        f->model->setStatus(SubscriberStatus::active, {*everyone.cbegin()});
+        QVERIFY(sheet->audienceLabel()->text().startsWith(
+            QStringLiteral("1 active subscriber will receive this issue.")));
     }
 
     void demoSendRunsToTheEnd() {

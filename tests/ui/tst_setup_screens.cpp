@@ -181,8 +181,10 @@ private Q_SLOTS:
         QVERIFY(!screen->saveKeysButton()->isEnabled());
         type(screen->accessKeyField(), QStringLiteral(" AKIASAVED "));
         QVERIFY(!screen->saveKeysButton()->isEnabled());
+        QCOMPARE(screen->saveKeysButton()->toolTip(), QStringLiteral("Type both keys first."));
         type(screen->secretKeyField(), QStringLiteral("saved-secret"));
         QVERIFY(screen->saveKeysButton()->isEnabled());
+        QVERIFY(screen->saveKeysButton()->toolTip().isEmpty());
         screen->accessKeyField()->clear();
         QVERIFY(!screen->saveKeysButton()->isEnabled());
         type(screen->accessKeyField(), QStringLiteral(" AKIASAVED "));

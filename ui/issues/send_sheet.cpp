@@ -181,10 +181,9 @@ void SendSheet::refresh() {
     const QString subject = issue ? issue->subject : QString();
     m_title->setText(QStringLiteral("Send “") + subject + QStringLiteral("”"));
     const qsizetype active = m_model.count(SubscriberStatus::active);
-    m_audience->setText(QStringLiteral("%1 active subscribers will receive this issue. Pending, "
-                                       "unsubscribed, bounced and complained addresses are "
-                                       "skipped.")
-                            .arg(active));
+    m_audience->setText(tr("%n active subscriber(s) will receive this issue. Pending, "
+                           "unsubscribed, bounced and complained addresses are skipped.",
+                           nullptr, int(active)));
 
     setLine(m_lines[0], true);
     setLine(m_lines[1], !m_model.library().profile.postalAddress.isEmpty());

@@ -164,8 +164,13 @@ void AmazonPage::refresh() {
     const bool typed = !m_accessKey->text().isEmpty() && !m_secretKey->text().isEmpty();
     const bool untouched = m_accessKey->text().isEmpty() && m_secretKey->text().isEmpty();
     // Empty fields never replace stored keys: with keys stored, Connect only checks again.
-    DemoGuard::enable(m_connect, m_model,
-                      !m_model.isBusy() && (typed || (untouched && m_model.hasAWSKeys())));
+    QString connectReason;
+    if (m_model.isBusy()) {
+        connectReason = tr("Wait for the current task to finish.");
+    } else if (!typed && !(untouched && m_model.hasAWSKeys())) {
+        connectReason = tr("Type both keys first.");
+    }
+    DemoGuard::block(m_connect, m_model, connectReason);
 
     const auto& account = m_model.account();
     if (account) {

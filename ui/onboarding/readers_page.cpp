@@ -72,10 +72,10 @@ void ReadersPage::refresh() {
     const bool any = !m_model.library().subscribers.isEmpty();
     m_count->setVisible(any);
     if (any) {
-        m_count->setText(QString::number(m_model.count(SubscriberStatus::active)) +
-                         QStringLiteral(" active readers ready, ") +
+        m_count->setText(tr("%n active reader(s) ready, ", nullptr,
+                            int(m_model.count(SubscriberStatus::active))) +
                          QString::number(m_model.count(SubscriberStatus::pending)) +
-                         QStringLiteral(" waiting to confirm."));
+                         tr(" waiting to confirm."));
     }
 }
 

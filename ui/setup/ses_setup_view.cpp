@@ -177,9 +177,13 @@ void SESSetupView::refresh() {
     const bool stored = m_model.hasAWSKeys() && !m_model.isDemo();
     m_accessKey->setPlaceholderText(stored ? QString() : QStringLiteral("AKIA..."));
     m_saved->setVisible(stored);
-    DemoGuard::enable(m_saveKeys, m_model,
-                      !m_accessKey->text().isEmpty() && !m_secretKey->text().isEmpty() &&
-                          !m_model.isBusy());
+    QString keysReason;
+    if (m_accessKey->text().isEmpty() || m_secretKey->text().isEmpty()) {
+        keysReason = tr("Type both keys first.");
+    } else if (m_model.isBusy()) {
+        keysReason = tr("Wait for the current task to finish.");
+    }
+    DemoGuard::block(m_saveKeys, m_model, keysReason);
 
     const auto& account = m_model.account();
     const QString unknown = QStringLiteral("—");
@@ -189,8 +193,10 @@ void SESSetupView::refresh() {
         m_quota->setText(QString::number(qint64(account->sentLast24Hours)) +
                          QStringLiteral(" of ") + QString::number(qint64(account->max24HourSend)) +
                          QStringLiteral(" used"));
-        m_rate->setText(Formatting::decimal(account->maxSendRate) +
-                        QStringLiteral(" emails per second"));
+        // A rate may be fractional ("0.5 emails per second"): only exactly one is singular.
+        m_rate->setText(
+            Formatting::decimal(account->maxSendRate) +
+            (account->maxSendRate == 1 ? tr(" email per second") : tr(" emails per second")));
         m_enforcement->setText(account->enforcementStatus);
     } else {
         for (QLabel* value : {m_mode, m_quota, m_rate, m_enforcement}) {

@@ -77,7 +77,11 @@ void WorkerDeployCard::refresh() {
     m_pickerLabel->setVisible(hasAccounts);
     accountPicker()->setVisible(hasAccounts);
     m_deploy->setVisible(hasAccounts);
-    DemoGuard::enable(m_deploy, m_model, !accountID().isEmpty() && !m_model.isBusy());
+    DemoGuard::block(m_deploy, m_model,
+                     accountID().isEmpty()
+                         ? tr("Connect a Cloudflare token and pick its account first.")
+                     : m_model.isBusy() ? tr("Wait for the current task to finish.")
+                                        : QString());
     m_cloudflare->errorLabel()->setVisible(m_cloudflare->error().has_value());
     const QString& url = m_model.library().profile.workerBaseURL;
     m_live->set(true, QStringLiteral("Live at ") + url);

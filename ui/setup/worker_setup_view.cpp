@@ -134,7 +134,11 @@ void WorkerSetupView::refresh() {
     for (QLabel* row : {m_workerURL, m_signupForm, m_snsEndpoint}) {
         m_deployment->setRowVisible(row, !url.isEmpty());
     }
-    DemoGuard::enable(m_deploy, m_model, !accountID().isEmpty() && !m_model.isBusy());
+    DemoGuard::block(m_deploy, m_model,
+                     accountID().isEmpty()
+                         ? tr("Connect a Cloudflare token and pick its account first.")
+                     : m_model.isBusy() ? tr("Wait for the current task to finish.")
+                                        : QString());
     m_deployment->setRowVisible(errorLabel(), error().has_value());
 
     QStringList lines;

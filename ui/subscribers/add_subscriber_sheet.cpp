@@ -40,11 +40,14 @@ AddSubscriberSheet::AddSubscriberSheet(AppModel& model, QWidget* parent)
     m_cancel = buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
     m_add = buttons->addButton(QStringLiteral("Add"), QDialogButtonBox::AcceptRole);
     m_add->setDefault(true);
-    m_add->setEnabled(false);
+    Style::setBlocked(m_add, tr("Type the reader's email address."));
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(buttons, &QDialogButtonBox::accepted, this, &AddSubscriberSheet::add);
-    connect(m_email, &QLineEdit::textChanged, this,
-            [this](const QString& text) { m_add->setEnabled(text.contains(QLatin1Char('@'))); });
+    connect(m_email, &QLineEdit::textChanged, this, [this](const QString& text) {
+        Style::setBlocked(m_add, text.contains(QLatin1Char('@'))
+                                     ? QString()
+                                     : tr("Type the reader's email address."));
+    });
 
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("Email"), m_email);

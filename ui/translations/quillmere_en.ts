@@ -41,6 +41,22 @@
     </message>
 </context>
 <context>
+    <name>quillmere::ReadersPage</name>
+    <message numerus="yes">
+        <source>%n active reader(s) ready, </source>
+        <translation>
+            <numerusform>%n active reader ready, </numerusform><numerusform>%n active readers ready, </numerusform></translation>
+    </message>
+</context>
+<context>
+    <name>quillmere::SendSheet</name>
+    <message numerus="yes">
+        <source>%n active subscriber(s) will receive this issue. Pending, unsubscribed, bounced and complained addresses are skipped.</source>
+        <translation>
+            <numerusform>%n active subscriber will receive this issue. Pending, unsubscribed, bounced and complained addresses are skipped.</numerusform><numerusform>%n active subscribers will receive this issue. Pending, unsubscribed, bounced and complained addresses are skipped.</numerusform></translation>
+    </message>
+</context>
+<context>
     <name>quillmere::SubscribersView</name>
     <message numerus="yes">
         <source>Remove %n reader(s)?</source>
