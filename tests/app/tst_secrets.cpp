@@ -178,7 +178,7 @@ private Q_SLOTS:
         send({"waitStatus", "Sent and published to"});
         send({"finishOnboarding"});
         send({"quit"});
-        QVERIFY(waitDone(QStringLiteral("waitStatus")));
+        QVERIFY2(waitDone(QStringLiteral("waitStatus")), qPrintable(m_statuses.join(u'\n')));
         QVERIFY(m_host.waitForFinished(20000));
         QCOMPARE(m_host.exitStatus(), QProcess::NormalExit);
         QCOMPARE(m_host.exitCode(), 0);
