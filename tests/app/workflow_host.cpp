@@ -132,8 +132,11 @@ private:
     QCoro::Task<void> run(QJsonArray command) {
         const QString name = command.at(0).toString();
         if (name == QLatin1String("credential")) {
-            static_cast<MemoryCredentialStore&>(m_model.credentials())
-                .set(command.at(2).toString(), command.at(1).toString());
+            // Whatever store the model has: the real keychain unless --memory-credentials.
+            auto writing =
+                m_model.credentials().write(command.at(2).toString(), command.at(1).toString(),
+                                            std::make_shared<CancelToken>());
+            co_await writing;
         } else if (name == QLatin1String("profile")) {
             // The given fields over the current profile, so a command names only what it changes.
             QJsonObject fields = m_model.library().profile.toJson();
