@@ -386,11 +386,16 @@ void AppModel::newIssue() {
     issue.subject = QStringLiteral("New issue");
     issue.markdown = QStringLiteral("# Hello {{name}}\n\nWrite something worth reading.\n");
     issue.emailTemplate = EmailTemplate::editorial;
+    addDraft(std::move(issue));
+}
+
+void AppModel::addDraft(Newsletter issue) {
     issue.status = CampaignStatus::draft;
     issue.createdAt = now();
-    m_library.newsletters.prepend(issue);
+    const QUuid id = issue.id;
+    m_library.newsletters.prepend(std::move(issue));
     libraryEdited(newslettersPart);
-    setSelectedNewsletterID(issue.id);
+    setSelectedNewsletterID(id);
     setSelection(AppSection::newsletters);
 }
 
@@ -411,9 +416,8 @@ void AppModel::deleteIssue(const QUuid& id) {
 }
 
 void AppModel::duplicateIssue(const QUuid& id) {
-    const auto original = std::find_if(m_library.newsletters.cbegin(), m_library.newsletters.cend(),
-                                       [&id](const Newsletter& n) { return n.id == id; });
-    if (original == m_library.newsletters.cend()) {
+    const Newsletter* original = std::as_const(m_library).issue(id);
+    if (!original) {
         return;
     }
     Newsletter copy;
@@ -422,12 +426,7 @@ void AppModel::duplicateIssue(const QUuid& id) {
     copy.previewText = original->previewText;
     copy.markdown = original->markdown;
     copy.emailTemplate = original->emailTemplate;
-    copy.status = CampaignStatus::draft;
-    copy.createdAt = now();
-    m_library.newsletters.prepend(copy);
-    libraryEdited(newslettersPart);
-    setSelectedNewsletterID(copy.id);
-    setSelection(AppSection::newsletters);
+    addDraft(std::move(copy));
 }
 
 void AppModel::restoreIssue(const Newsletter& issue, qsizetype position) {

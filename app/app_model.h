@@ -304,6 +304,8 @@ private:
     private:
         QPointer<AppModel> m_model;
     };
+    // A new draft at the top of the list, selected.
+    void addDraft(Newsletter issue);
     void selectFirstIssue();
     QCoro::Task<void> refreshKeyPresence();
     // At start-up, in the background: what the keychain holds, then the SES account.
