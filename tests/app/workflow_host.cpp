@@ -65,6 +65,13 @@ public:
         connect(m_input, &QSocketNotifier::activated, this, [this] { readInput(); });
     }
 
+    // Commands wait for the library to be loaded, as the window does: a profile set before it
+    // would be replaced by the one read from disk.
+    void modelStarted() {
+        m_running = false;
+        runCommands();
+    }
+
 private:
     void reportDeliveries() {
         const auto& session = m_model.sendSession();
@@ -206,7 +213,7 @@ private:
     QSocketNotifier* m_input = nullptr;
     QByteArray m_pending;
     std::deque<QJsonArray> m_commands;
-    bool m_running = false;
+    bool m_running = true; // until the model has started
     QSet<QUuid> m_reported;
 };
 
@@ -236,9 +243,10 @@ int main(int argc, char** argv) {
         flushOnShutdown(app, model);
     }
     Host host(model);
-    auto starting = [&model]() -> QCoro::Task<void> {
+    auto starting = [&model, &host]() -> QCoro::Task<void> {
         co_await model.start();
         report({{"ready", true}});
+        host.modelStarted();
     };
     auto started = starting();
     return app.exec();
