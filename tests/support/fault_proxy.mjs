@@ -11,38 +11,35 @@
 //   {"latencyMs": 50,                     added before each matching request is forwarded
 //    "faults": [{"kind": K, "every": 3, "offset": 0, "limit": N, ...}]}
 // A fault hits matching request n (counting from 0) when n >= offset and (n - offset) % every
-// is 0, at most `limit` times. Kinds:
+// is 0, at most `limit` times. With "counting": "accepted", n is instead the number of messages
+// the upstream has taken so far (forwarded and not refused): retries of requests that never
+// reached it do not move it, so {"offset": 10, "counting": "accepted"} lets exactly ten messages
+// through whatever is retried on the way. Kinds:
 //   status          answer `status` (429, 503...) without forwarding; `type`, `message` and
 //                   `retryAfter` (seconds) shape the answer as SES shapes its errors
 //   drop            read the request, then close the connection without forwarding it
 //   acceptThenDrop  forward it (the peer acts on it), then close without answering
 //   hang            read the request and never answer
-// GET /__stats answers {"matching": n, "forwarded": n, "faulted": {kind: n}}; both control
-// paths answer at once whatever the plan.
+// GET /__stats answers {"matching": n, "forwarded": n, "accepted": n, "faulted": {kind: n}};
+// both control paths answer at once whatever the plan.
 import http from "node:http";
+import { readBody, serve } from "./loopback_server.mjs";
 
 const upstream = new URL(process.argv[2] ?? "http://127.0.0.1:9");
 const agent = new http.Agent({ keepAlive: true, maxSockets: 64 });
 
 let plan = { path: "/v2/email/outbound-emails", latencyMs: 0, faults: [] };
-let stats = { matching: 0, forwarded: 0, faulted: {} };
+const freshStats = () => ({ matching: 0, forwarded: 0, accepted: 0, faulted: {} });
+let stats = freshStats();
 const hung = new Set();
-
-function readBody(request) {
-    return new Promise((resolve, reject) => {
-        const chunks = [];
-        request.on("data", (chunk) => chunks.push(chunk));
-        request.on("end", () => resolve(Buffer.concat(chunks)));
-        request.on("error", reject);
-    });
-}
 
 function faultFor(index) {
     for (const fault of plan.faults) {
+        const n = fault.counting === "accepted" ? stats.accepted : index;
         const offset = fault.offset ?? 0;
         const every = Math.max(1, fault.every ?? 1);
         fault.hits ??= 0;
-        if (index >= offset && (index - offset) % every === 0 &&
+        if (n >= offset && (n - offset) % every === 0 &&
             (fault.limit === undefined || fault.hits < fault.limit)) {
             fault.hits += 1;
             return fault;
@@ -78,13 +75,13 @@ function answerWithStatus(response, fault) {
 
 const delay = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
-const server = http.createServer(async (request, response) => {
+serve(async (request, response, body) => {
+    let taken = false;
     try {
-        const body = await readBody(request);
         if (request.url === "/__faults" && request.method === "PUT") {
             const given = JSON.parse(body.toString("utf8") || "{}");
             plan = { path: "/v2/email/outbound-emails", latencyMs: 0, faults: [], ...given };
-            stats = { matching: 0, forwarded: 0, faulted: {} };
+            stats = freshStats();
             response.writeHead(204).end();
             return;
         }
@@ -105,6 +102,8 @@ const server = http.createServer(async (request, response) => {
         if (fault) {
             stats.faulted[fault.kind] = (stats.faulted[fault.kind] ?? 0) + 1;
         }
+        taken = matching && (!fault || fault.kind === "acceptThenDrop");
+        stats.accepted += taken ? 1 : 0;
         switch (fault?.kind) {
         case "status":
             answerWithStatus(response, fault);
@@ -121,6 +120,10 @@ const server = http.createServer(async (request, response) => {
         }
         const { answer, data } = await forward(request, body);
         stats.forwarded += matching ? 1 : 0;
+        if (taken && (answer.statusCode < 200 || answer.statusCode > 299)) {
+            taken = false;
+            stats.accepted -= 1;
+        }
         if (fault?.kind === "acceptThenDrop") {
             request.socket.destroy();
             return;
@@ -131,25 +134,14 @@ const server = http.createServer(async (request, response) => {
         response.writeHead(answer.statusCode, headers);
         response.end(data);
     } catch (error) {
+        stats.accepted -= taken ? 1 : 0;
         if (!response.headersSent) {
             response.writeHead(502, { "content-type": "text/plain" });
         }
         response.end(`fault proxy: ${error.message}`);
     }
-});
-server.keepAliveTimeout = 60000;
-server.listen(0, "127.0.0.1", () => {
-    process.stdout.write(`${JSON.stringify({ url: `http://127.0.0.1:${server.address().port}` })}\n`);
-});
-
-function stop() {
+}, () => {
     for (const socket of hung) {
         socket.destroy();
     }
-    process.exit(0);
-}
-process.stdin.on("end", stop);
-process.stdin.on("error", stop);
-process.stdin.resume();
-process.on("SIGTERM", stop);
-process.on("SIGINT", stop);
+});

@@ -7,7 +7,7 @@
 // prints {"url": "http://127.0.0.1:PORT"} and stops when its standard input closes. GET /calls
 // lists the access keys of the calls made so far.
 
-import http from "node:http";
+import { serve } from "./loopback_server.mjs";
 
 const accounts = JSON.parse(process.argv[2] ?? "{}");
 const calls = [];
@@ -40,26 +40,8 @@ function answer(request, body) {
         "</ResponseMetadata></GetCallerIdentityResponse>");
 }
 
-const server = http.createServer((request, response) => {
-    const chunks = [];
-    request.on("data", (chunk) => chunks.push(chunk));
-    request.on("end", () => {
-        const { status, body, type = "text/xml" } = answer(request, Buffer.concat(chunks).toString("utf8"));
-        response.writeHead(status, { "Content-Type": type, "Content-Length": Buffer.byteLength(body) });
-        response.end(body);
-    });
+serve((request, response, body) => {
+    const { status, body: text, type = "text/xml" } = answer(request, body.toString("utf8"));
+    response.writeHead(status, { "Content-Type": type, "Content-Length": Buffer.byteLength(text) });
+    response.end(text);
 });
-
-server.listen(0, "127.0.0.1", () => {
-    process.stdout.write(`${JSON.stringify({ url: `http://127.0.0.1:${server.address().port}` })}\n`);
-});
-
-const stop = () => {
-    server.close();
-    process.exit(0);
-};
-process.stdin.on("end", stop);
-process.stdin.on("error", stop);
-process.stdin.resume();
-process.on("SIGTERM", stop);
-process.on("SIGINT", stop);

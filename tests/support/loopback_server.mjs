@@ -1,0 +1,33 @@
+// The small HTTP servers the tests start on loopback share this: listen on a free port, print
+// {"url": "http://127.0.0.1:PORT"} once listening, stop when standard input closes or on a signal.
+import http from "node:http";
+
+export function readBody(stream) {
+    return new Promise((resolve, reject) => {
+        const chunks = [];
+        stream.on("data", (chunk) => chunks.push(chunk));
+        stream.on("end", () => resolve(Buffer.concat(chunks)));
+        stream.on("error", reject);
+    });
+}
+
+// `handle(request, response, body)` may be async; `onStop` runs before the process exits.
+export function serve(handle, onStop = () => {}) {
+    const server = http.createServer(async (request, response) => {
+        await handle(request, response, await readBody(request));
+    });
+    server.keepAliveTimeout = 60000;
+    server.listen(0, "127.0.0.1", () => {
+        process.stdout.write(`${JSON.stringify({ url: `http://127.0.0.1:${server.address().port}` })}\n`);
+    });
+    const stop = () => {
+        onStop();
+        process.exit(0);
+    };
+    process.stdin.on("end", stop);
+    process.stdin.on("error", stop);
+    process.stdin.resume();
+    process.on("SIGTERM", stop);
+    process.on("SIGINT", stop);
+    return server;
+}
