@@ -61,9 +61,12 @@ DeliveryJournal::DeliveryJournal(QString path)
         throw FileError(m_path, QStringLiteral("open"), systemReason());
     }
     m_syncer->setMaxThreadCount(1);
-    m_timer.setSingleShot(true);
-    m_timer.setInterval(flushInterval);
-    QObject::connect(&m_timer, &QTimer::timeout, [this] { flush(); });
+    m_writeTimer.setSingleShot(true);
+    m_writeTimer.setInterval(0);
+    QObject::connect(&m_writeTimer, &QTimer::timeout, [this] { write(); });
+    m_syncTimer.setSingleShot(true);
+    m_syncTimer.setInterval(syncInterval);
+    QObject::connect(&m_syncTimer, &QTimer::timeout, [this] { sync(); });
 }
 
 DeliveryJournal::~DeliveryJournal() {
@@ -78,13 +81,25 @@ void DeliveryJournal::record(Outcome outcome, const QUuid& reader) {
     m_buffer += ' ';
     m_buffer += reader.toByteArray(QUuid::WithoutBraces).toUpper();
     m_buffer += '\n';
-    if (!m_timer.isActive()) {
-        m_timer.start();
+    // A timer of its own would let a group grow with the machine's load (late timers, bursts
+    // of answers): the size caps it, and what is left goes out before the next turn.
+    if (++m_buffered >= groupSize) {
+        write();
+    } else if (!m_writeTimer.isActive()) {
+        m_writeTimer.start();
     }
 }
 
 void DeliveryJournal::flush() {
-    m_timer.stop();
+    write();
+    if (m_syncTimer.isActive()) { // something written is not synced yet
+        sync();
+    }
+}
+
+void DeliveryJournal::write() {
+    m_writeTimer.stop();
+    m_buffered = 0;
     qsizetype done = 0;
     while (done < m_buffer.size()) {
         const ssize_t n =
@@ -103,10 +118,17 @@ void DeliveryJournal::flush() {
     }
     m_written += done;
     m_buffer.remove(0, done);
+    if (done > 0 && !m_syncTimer.isActive()) {
+        m_syncTimer.start();
+    }
+}
+
+void DeliveryJournal::sync() {
+    m_syncTimer.stop();
     // A write survives the process at once; the sync makes it survive a power cut too. It runs
     // on its own thread so a slow disk never stalls the interface, one at a time: a sync covers
     // everything written before it started.
-    if (done > 0 && !m_syncPending->exchange(true)) {
+    if (!m_syncPending->exchange(true)) {
         const int fd = m_fd;
         const std::shared_ptr<std::atomic<bool>> pending = m_syncPending;
         m_syncer->start([fd, pending] {

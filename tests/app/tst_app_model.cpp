@@ -653,6 +653,20 @@ private Q_SLOTS:
         QVERIFY(m->library().issue(issueID)->sentAt);
     }
 
+    // A killed process keeps what was handed to the system: a full group goes at once, the
+    // rest before the event loop turns again, whatever the timers.
+    void journalLinesReachTheSystemWithinATurn() {
+        DeliveryJournal journal(m_dir->filePath(QStringLiteral("sends/one.journal")));
+        const auto size = [&] { return QFile(journal.path()).size(); }; // 47 bytes a delivery
+        for (int i = 0; i < DeliveryJournal::groupSize; ++i) {
+            journal.record(DeliveryJournal::Outcome::delivered, QUuid::createUuid());
+        }
+        QCOMPARE(size(), DeliveryJournal::groupSize * 47);
+        journal.record(DeliveryJournal::Outcome::failed, QUuid::createUuid());
+        QCoreApplication::processEvents();
+        QCOMPARE(size(), DeliveryJournal::groupSize * 47 + 44);
+    }
+
     void demoListSendReachesExactlyTheActiveRest() {
         auto m = started({QStringLiteral("-demo")});
         test::runTask(m->sendToList(m->library().newsletters[1]));
