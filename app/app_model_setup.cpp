@@ -4,6 +4,7 @@
 #include "app/worker_deployment.h"
 #include "core/keychain_error.h"
 #include "import/csv_importer.h"
+#include "render/email_address.h"
 #include "render/reader_links.h"
 #include "render/trim_spaces_and_tabs.h"
 #include "ses/dns_records.h"
@@ -26,7 +27,7 @@ namespace quillmere {
 namespace {
 
 QString sendingDomain(const SenderProfile& profile) {
-    return trimSpacesAndTabs(profile.domain).toString().toLower();
+    return EmailAddress::normalisedDomain(profile.domain);
 }
 
 } // namespace

@@ -96,6 +96,10 @@ bool isValid(QStringView address) {
     return true;
 }
 
+QString normalisedDomain(QStringView typed) {
+    return typed.trimmed().toString().toLower();
+}
+
 QString normalised(const QString& address) {
     return address.trimmed().toLower();
 }

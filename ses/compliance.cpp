@@ -21,7 +21,7 @@ QList<ComplianceIssue> check(const SenderProfile& profile, const Newsletter& new
     }
 
     const QString fromEmail = profile.fromEmail.trimmed();
-    const QString sendingDomain = profile.domain.trimmed().toLower();
+    const QString sendingDomain = EmailAddress::normalisedDomain(profile.domain);
     if (fromEmail.isEmpty()) {
         add("from-email", QStringLiteral("Set a From email address."), true);
     } else if (!EmailAddress::isValid(fromEmail)) {

@@ -33,6 +33,21 @@ private Q_SLOTS:
         }
     }
 
+    void normalisedDomain_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("spaces and case") << u" Ann.Example "_qs << u"ann.example"_qs;
+        QTest::newRow("pasted line") << u"\tMail.Example.COM\r\n"_qs << u"mail.example.com"_qs;
+        QTest::newRow("no-break space") << u"\u00a0ann.example\u00a0"_qs << u"ann.example"_qs;
+        QTest::newRow("only white space") << u" \n\t"_qs << QString();
+    }
+
+    void normalisedDomain() {
+        QFETCH(QString, typed);
+        QFETCH(QString, expected);
+        QCOMPARE(EmailAddress::normalisedDomain(typed), expected);
+    }
+
     void domain() {
         QCOMPARE(EmailAddress::domain(u" Ann@Mail.Example.COM \n"_qs), u"mail.example.com"_qs);
         QCOMPARE(EmailAddress::domain(u"no-at-sign"_qs), std::nullopt);
