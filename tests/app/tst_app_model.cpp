@@ -6,7 +6,7 @@
 #include "core/library_file.h"
 #include "core/memory_credential_store.h"
 #include "core/sample_data.h"
-#include "support/run_task.h"
+#include "support/model_fixture.h"
 #include "support/scripted_transport.h"
 #include "support/unprivileged.h"
 
@@ -52,9 +52,8 @@ class TestAppModel : public QObject {
     QString libraryPath() const { return m_dir->filePath(QStringLiteral("Postwick/library.json")); }
 
     std::unique_ptr<AppModel> makeModel(QStringList arguments = {}) {
-        AppModel::Dependencies d;
-        d.store = std::make_shared<LibraryStore>(libraryPath());
-        d.credentials = m_credentials;
+        AppModel::Dependencies d =
+            test::modelDependencies(QFileInfo(libraryPath()).path(), m_credentials);
         d.settings = m_settings;
         d.arguments = QStringList{QStringLiteral("quillmere")} + arguments;
         d.transport = m_net;

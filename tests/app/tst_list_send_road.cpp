@@ -2,13 +2,10 @@
 // emulator, the signup worker is resources/worker.js in Miniflare with D1. Readers arrive by
 // CSV, reach the worker by sync, receive their issue, unsubscribe through their own link, and
 // the issue ends up in the public archive.
-#include "app/app_model.h"
-#include "core/library_file.h"
-#include "core/memory_credential_store.h"
 #include "render/media_reference.h"
 #include "ses/network_transport.h"
+#include "support/model_fixture.h"
 #include "support/node_peer.h"
-#include "support/run_task.h"
 #include "support/ses_account.h"
 #include "support/ses_emulator.h"
 
@@ -40,15 +37,8 @@ class TestListSendRoad : public QObject {
     std::shared_ptr<NetworkTransport> m_http;
 
     std::unique_ptr<AppModel> makeModel(const QString& folder = QStringLiteral("road")) {
-        AppModel::Dependencies d;
-        d.store = std::make_shared<LibraryStore>(
-            m_dir.filePath(folder + QStringLiteral("/Postwick/library.json")));
-        d.credentials = m_credentials;
-        d.settings = std::make_shared<QSettings>(m_dir.filePath(QStringLiteral("s.ini")),
-                                                 QSettings::IniFormat);
-        d.arguments = QStringList{QStringLiteral("quillmere")};
-        auto model = std::make_unique<AppModel>(std::move(d));
-        test::runTask(model->start());
+        auto model = test::startedModel(test::modelDependencies(
+            m_dir.filePath(folder + QStringLiteral("/Postwick")), m_credentials));
         // With keys stored, start-up fetches the account in the background; the rate needs it.
         if (!QTest::qWaitFor([&] { return model->account().has_value(); }, 10000)) {
             qWarning("the SES account did not arrive");
@@ -67,21 +57,8 @@ class TestListSendRoad : public QObject {
         return test::runTask(m_http->send(request));
     }
 
-    // Every message the emulator holds with this subject: recipient to plain-text body.
-    QMultiMap<QString, QString> delivered(const QString& subject) {
-        const HTTPResponse store = call(QStringLiteral("GET"), m_ses->url().toString() + "/store");
-        QMultiMap<QString, QString> out;
-        for (const QJsonValue& email : QJsonDocument::fromJson(store.body)["emails"].toArray()) {
-            if (email["subject"].toString() == subject) {
-                out.insert(email["destination"]["to"][0].toString(),
-                           email["body"]["text"].toString());
-            }
-        }
-        return out;
-    }
-
     void expectOncePerReader(const QString& subject, int readers) {
-        const QMultiMap<QString, QString> messages = delivered(subject);
+        const QMultiMap<QString, QString> messages = m_ses->stored(subject);
         QCOMPARE(messages.uniqueKeys().size(), readers);
         QCOMPARE(messages.size(), readers);
     }
@@ -96,12 +73,7 @@ class TestListSendRoad : public QObject {
         if (!model.library().subscribers.isEmpty()) {
             return;
         }
-        SenderProfile profile;
-        profile.publicationName = QStringLiteral("Road Notes");
-        profile.fromName = QStringLiteral("Ann Road");
-        profile.fromEmail = QStringLiteral("ann@road.example");
-        profile.postalAddress = QStringLiteral("1 Main St\nSpringfield");
-        profile.domain = QStringLiteral("road.example");
+        SenderProfile profile = test::profileOf(u"Road"_s);
         profile.workerBaseURL = m_workerURL;
         model.setProfile(profile);
         QFile csv(m_dir.filePath(QStringLiteral("readers%1.csv").arg(count)));
@@ -142,11 +114,11 @@ private Q_SLOTS:
         m_workerURL = m_worker->value(QStringLiteral("url"));
         QVERIFY(m_workerURL.startsWith(QStringLiteral("http://127.0.0.1:")));
         m_http = std::make_shared<NetworkTransport>();
-        m_credentials = std::make_shared<MemoryCredentialStore>();
-        m_credentials->set(QStringLiteral("AKIDROAD"), CredentialStore::Key::awsAccessKeyID);
-        m_credentials->set(QStringLiteral("road-secret"), CredentialStore::Key::awsSecretAccessKey);
-        m_credentials->set(apiToken, CredentialStore::Key::workerAPIToken);
-        m_credentials->set(signingSecret, CredentialStore::Key::workerSigningSecret);
+        using Key = CredentialStore::Key;
+        m_credentials = test::memoryCredentials({{Key::awsAccessKeyID, QStringLiteral("AKIDROAD")},
+                                                 {Key::awsSecretAccessKey, u"road-secret"_s},
+                                                 {Key::workerAPIToken, apiToken},
+                                                 {Key::workerSigningSecret, signingSecret}});
     }
 
     // One long road, in order: later steps build on the list and issues of earlier ones.
@@ -161,7 +133,8 @@ private Q_SLOTS:
         QCOMPARE(model->sendSession()->state, QStringLiteral("Finished"));
         QCOMPARE(model->sendSession()->sent, 60);
         expectOncePerReader(QStringLiteral("Road issue one"), 60);
-        const QMultiMap<QString, QString> messages = delivered(QStringLiteral("Road issue one"));
+        const QMultiMap<QString, QString> messages =
+            m_ses->stored(QStringLiteral("Road issue one"));
         const QRegularExpression reader(QStringLiteral("reader(\\d+)@"));
         const QRegularExpression unsubscribe(QStringLiteral("Unsubscribe: (\\S+)"));
         for (auto m = messages.cbegin(); m != messages.cend(); ++m) {

@@ -2,11 +2,9 @@
 // fake Cloudflare API that serves what it is sent in Miniflare, and a stand-in for STS that
 // answers which AWS account a key belongs to. Nothing here reaches the deployed worker's
 // workers.dev address.
-#include "app/app_model.h"
-#include "core/memory_credential_store.h"
 #include "ses/network_transport.h"
+#include "support/model_fixture.h"
 #include "support/node_peer.h"
-#include "support/run_task.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -52,15 +50,9 @@ class TestWorkerDeployment : public QObject {
     }
 
     void openModel() {
-        AppModel::Dependencies d;
-        d.store = std::make_shared<LibraryStore>(m_dir.filePath(QStringLiteral("library.json")));
-        d.credentials = m_credentials;
-        d.settings = std::make_shared<QSettings>(m_dir.filePath(QStringLiteral("s.ini")),
-                                                 QSettings::IniFormat);
-        d.arguments = QStringList{QStringLiteral("quillmere")};
+        AppModel::Dependencies d = test::modelDependencies(m_dir.path(), m_credentials);
         d.transport = m_http;
-        m_model = std::make_unique<AppModel>(std::move(d));
-        test::runTask(m_model->start());
+        m_model = test::startedModel(std::move(d));
     }
 
 private Q_SLOTS:
@@ -77,7 +69,7 @@ private Q_SLOTS:
         qputenv("CLOUDFLARE_API_BASE_URL", m_cloudflare->value(QStringLiteral("api")).toUtf8());
         qputenv("AWS_ENDPOINT_URL_STS", m_sts->value(QStringLiteral("url")).toUtf8());
 
-        m_credentials = std::make_shared<MemoryCredentialStore>();
+        m_credentials = test::memoryCredentials();
         openModel();
         SenderProfile profile = m_model->library().profile;
         profile.fromEmail = QStringLiteral("ann@deploy.example");

@@ -1,12 +1,10 @@
 // Synchronisation with the signup worker: the model against resources/worker.js in Miniflare
 // with D1, with this computer's clock ahead of or behind the worker's; and the merge of pulled
 // pages on its own.
-#include "app/app_model.h"
-#include "core/memory_credential_store.h"
 #include "render/reader_links.h"
 #include "ses/network_transport.h"
+#include "support/model_fixture.h"
 #include "support/node_peer.h"
-#include "support/run_task.h"
 
 #include <QJsonDocument>
 #include <QTemporaryDir>
@@ -43,16 +41,10 @@ class TestWorkerSync : public QObject {
 
     // A model whose clock is `skew` off the real one, synced to the worker.
     std::unique_ptr<AppModel> makeModel(std::chrono::seconds skew) {
-        AppModel::Dependencies d;
-        d.store = std::make_shared<LibraryStore>(
-            m_dir.filePath(QStringLiteral("m%1/library.json").arg(++m_models)));
-        d.credentials = m_credentials;
-        d.settings = std::make_shared<QSettings>(m_dir.filePath(QStringLiteral("s.ini")),
-                                                 QSettings::IniFormat);
-        d.arguments = QStringList{QStringLiteral("quillmere")};
+        AppModel::Dependencies d = test::modelDependencies(
+            m_dir.filePath(QStringLiteral("m%1").arg(++m_models)), m_credentials);
         d.now = [skew] { return QDateTime::currentDateTimeUtc().addSecs(skew.count()); };
-        auto model = std::make_unique<AppModel>(std::move(d));
-        test::runTask(model->start());
+        auto model = test::startedModel(std::move(d));
         SenderProfile profile = model->library().profile;
         profile.workerBaseURL = m_url;
         profile.doubleOptIn = false;
@@ -102,9 +94,9 @@ private Q_SLOTS:
             QStringList{QString::fromUtf8(QJsonDocument(bindings).toJson(QJsonDocument::Compact))});
         m_url = m_worker->value(QStringLiteral("url"));
         QVERIFY(m_url.startsWith(QStringLiteral("http://127.0.0.1:")));
-        m_credentials = std::make_shared<MemoryCredentialStore>();
-        m_credentials->set(apiToken, CredentialStore::Key::workerAPIToken);
-        m_credentials->set(signingSecret, CredentialStore::Key::workerSigningSecret);
+        m_credentials =
+            test::memoryCredentials({{CredentialStore::Key::workerAPIToken, apiToken},
+                                     {CredentialStore::Key::workerSigningSecret, signingSecret}});
     }
 
     void cleanupTestCase() { m_worker.reset(); }

@@ -7,10 +7,17 @@
 #include "support/child_process.h"
 
 #include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QMultiMap>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTcpServer>
+#include <QTimer>
 #include <QUrl>
 
 #include <optional>
@@ -42,6 +49,26 @@ public:
     // http://127.0.0.1:<port>, no trailing slash.
     const QUrl& url() const { return m_url; }
     qint64 processId() const { return m_process.processId(); }
+
+    // The messages it holds with this subject: recipient to plain-text body, one per message.
+    QMultiMap<QString, QString> stored(const QString& subject) const {
+        QNetworkAccessManager manager;
+        std::unique_ptr<QNetworkReply> reply(
+            manager.get(QNetworkRequest(QUrl(m_url.toString() + QStringLiteral("/store")))));
+        QEventLoop loop;
+        QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+        loop.exec();
+        QMultiMap<QString, QString> out;
+        const QJsonArray emails = QJsonDocument::fromJson(reply->readAll())["emails"].toArray();
+        for (const QJsonValue& email : emails) {
+            if (email["subject"].toString() == subject) {
+                out.insert(email["destination"]["to"][0].toString(),
+                           email["body"]["text"].toString());
+            }
+        }
+        return out;
+    }
 
 private:
     static quint16 freePort() {
