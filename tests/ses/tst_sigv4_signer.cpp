@@ -72,7 +72,7 @@ QList<Case> corpus() {
     // legitimately differ from botocore, which percent-encodes the path once more for every
     // service but S3 (so "%20" would be signed as "%2520") and removes dot segments and double
     // slashes; our signer encodes each segment exactly once and keeps the path as written.
-    // The unit tests pin our behaviour for those cases.
+    // canonicalForms pins our behaviour for those cases.
     const char* paths[] = {"", "/", "/v2/email/account", "/v2/email/identities/mail-1.example.co.uk",
         "/a b/c d", "/x+y/1+1", "/caf\u00e9/\u65e5\u672c\u8a9e", "/~user/file.name_v2-final.txt",
         "/a:b@c!$'()*,;=", "/trailing/", "/\U0001F600/emoji"};
