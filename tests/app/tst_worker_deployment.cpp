@@ -124,6 +124,8 @@ private Q_SLOTS:
     // New keys reach the deployed worker: as secrets when they belong to the same account, by a
     // new deployment when they belong to another.
     void savedKeysReachTheWorker() {
+        storeKeys(QStringLiteral("AKIDONE"), QStringLiteral("one-secret"));
+        test::runTask(m_model->deployWorker(cloudflareToken, accountID), 120000);
         m_model->saveAWSKeys(QStringLiteral("AKIDROTATED"), QStringLiteral("rotated-secret"));
         QTRY_COMPARE_WITH_TIMEOUT(
             m_model->statusMessage().value_or(QString()),

@@ -102,12 +102,9 @@ private Q_SLOTS:
     void cleanupTestCase() { m_worker.reset(); }
 
     void cursorAndMerge() {
-        const QDateTime started = at("2026-05-01T12:00:00Z");
-        // The worker's clock, never later than the start of the sync by this computer's.
-        QCOMPARE(WorkerSync::nextCursor(at("2026-05-01T11:50:00Z"), started),
-                 at("2026-05-01T11:50:00Z"));
-        QCOMPARE(WorkerSync::nextCursor(at("2026-05-01T12:10:00Z"), started), started);
-        QCOMPARE(WorkerSync::nextCursor(std::nullopt, started), at("2026-05-01T11:55:00Z"));
+        // Without the worker's clock, a margin before this computer's (skewed clocks: below).
+        QCOMPARE(WorkerSync::nextCursor(std::nullopt, at("2026-05-01T12:00:00Z")),
+                 at("2026-05-01T11:55:00Z"));
 
         // Pages merge into a list that is edited between them.
         QList<Subscriber> list{reader(QStringLiteral("a@x.example")),
