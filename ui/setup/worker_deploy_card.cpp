@@ -2,6 +2,7 @@
 
 #include "app/app_model.h"
 #include "ui/widgets/demo_guard.h"
+#include "ui/widgets/form_section.h"
 #include "ui/widgets/prominent_button.h"
 #include "ui/widgets/result_line.h"
 #include "ui/widgets/secure_field.h"
@@ -27,7 +28,8 @@ WorkerDeployCard::WorkerDeployCard(AppModel& model, QWidget* parent)
     , m_live(new ResultLine(true, {}, this)) {
     setObjectName(QStringLiteral("workerDeployCard"));
     setStyleSheet(QStringLiteral("#workerDeployCard { background: palette(base); border: 1px solid "
-                                 "rgba(128, 128, 128, 0.28); border-radius: 8px; }"));
+                                 "rgba(128, 128, 128, 0.28); border-radius: 8px; }") +
+                  FormSection::framedFields(QStringLiteral("#workerDeployCard")));
     tokenField()->setPlaceholderText(tr("Cloudflare API token"));
     m_deploy->setObjectName(QStringLiteral("deployWorker"));
     m_live->setObjectName(QStringLiteral("workerLive"));
