@@ -42,6 +42,14 @@ function fail(message) {
 const bindings = defaultBindings({ DOUBLE_OPT_IN: "true" });
 const worker = await startWorker({ bindings });
 const api = { Authorization: `Bearer ${bindings.API_TOKEN}`, "Content-Type": "application/json" };
+const form = { "Content-Type": "application/x-www-form-urlencoded" };
+// One connection per request, as Miniflare's own dispatch does: workerd closes a connection
+// after five idle seconds without saying so, and on a loaded machine fetch's keep-alive pool
+// reused such a socket just as it closed (ECONNRESET, "other side closed").
+async function post(path, headers, body) {
+    const response = await fetch(`${worker.base}${path}`, { method: "POST", headers: { ...headers, Connection: "close" }, body });
+    return { status: response.status, text: await response.text() };
+}
 try {
     if (process.env.QUILLMERE_CLI) {
         const sample = "reader0@load.example";
@@ -67,9 +75,9 @@ try {
     }
     let seedStarted = performance.now();
     for (const body of batches) {
-        const response = await fetch(`${worker.base}/api/subscribers`, { method: "POST", headers: api, body });
+        const response = await post("/api/subscribers", api, body);
         if (response.status !== 200) {
-            throw new Error(`seeding: ${response.status} ${await response.text()}`);
+            throw new Error(`seeding: ${response.status} ${response.text}`);
         }
     }
     const seedSeconds = (performance.now() - seedStarted) / 1000;
@@ -91,23 +99,10 @@ try {
         while (next < jobs.length) {
             const job = jobs[next++];
             const started = performance.now();
-            let response;
             try {
-                if (job.kind === "unsubscribe") {
-                    const t = token("unsubscribe", job.email, bindings.SIGNING_SECRET);
-                    response = await fetch(`${worker.base}/unsubscribe?t=${t}`, {
-                        method: "POST",
-                        headers: { "Content-Type": "application/x-www-form-urlencoded" },
-                        body: "List-Unsubscribe=One-Click",
-                    });
-                } else {
-                    response = await fetch(`${worker.base}/`, {
-                        method: "POST",
-                        headers: { "Content-Type": "application/x-www-form-urlencoded" },
-                        body: new URLSearchParams({ email: job.email, website: "" }).toString(),
-                    });
-                }
-                await response.arrayBuffer();
+                const response = job.kind === "unsubscribe"
+                    ? await post(`/unsubscribe?t=${token("unsubscribe", job.email, bindings.SIGNING_SECRET)}`, form, "List-Unsubscribe=One-Click")
+                    : await post("/", form, new URLSearchParams({ email: job.email, website: "" }).toString());
                 if (response.status !== 200) {
                     failures.push(`${job.kind} ${job.email}: ${response.status}`);
                 }
@@ -122,8 +117,7 @@ try {
     let loadRunning = true;
     async function staleSync() {
         for (let k = 0; loadRunning; k = (k + 1) % batches.length) {
-            const response = await fetch(`${worker.base}/api/subscribers`, { method: "POST", headers: api, body: batches[k] });
-            await response.arrayBuffer();
+            const response = await post("/api/subscribers", api, batches[k]);
             if (response.status !== 200) {
                 failures.push(`stale push: ${response.status}`);
             }
