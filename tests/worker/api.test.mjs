@@ -4,7 +4,7 @@ import assert from "node:assert/strict";
 import crypto from "node:crypto";
 import { after, before, describe, test } from "node:test";
 
-import { SCHEMA_SQL, TEST_ACCOUNT, cliToken, defaultBindings, postForm, pullAll, randomHex, startWorker } from "./harness.mjs";
+import { SCHEMA_SQL, TEST_ACCOUNT, cliToken, defaultBindings, postForm, pullAll, fastToken, randomHex, startWorker, withWorker } from "./harness.mjs";
 import { applySql } from "../support/d1_sql.mjs";
 
 let worker;
@@ -47,13 +47,10 @@ describe("authentication", () => {
     });
 
     test("a worker deployed without an API token answers 503 rather than accept an empty bearer", async () => {
-        const bare = await startWorker({ bindings: defaultBindings({ API_TOKEN: "" }) });
-        try {
+        await withWorker({ API_TOKEN: "" }, async (bare) => {
             const response = await bare.fetch("/api/health", { headers: { Authorization: "Bearer " } });
             assert.equal(response.status, 503);
-        } finally {
-            await bare.close();
-        }
+        });
     });
 
     test("with the right token: health, and JSON errors for unknown endpoints and wrong methods", async () => {
@@ -160,8 +157,7 @@ describe("push and pull", () => {
     });
 
     test("pulls come in pages of 5000 that chain by next, each with the worker's clock; all readers once, in update order", async () => {
-        const isolated = await startWorker({ bindings: defaultBindings() });
-        try {
+        await withWorker({}, async (isolated) => {
             const list = Array.from({ length: 12001 }, (_, i) => subscriber(`reader${i}@bulk.example`, {
                 // Many readers share a second, so a page may end inside one.
                 updated_at: new Date(Date.parse("2025-06-01T10:00:00Z") + Math.floor(i / 7) * 1000).toISOString(),
@@ -188,14 +184,11 @@ describe("push and pull", () => {
             const bad = await isolated.api("/api/subscribers?next=not-a-position");
             assert.equal(bad.status, 400);
             assert.match((await bad.json()).error, /next/);
-        } finally {
-            await isolated.close();
-        }
+        });
     });
 
     test("race: readers leave while the application pushes and pulls; a sync from each syncedAt misses none", async () => {
-        const isolated = await startWorker({ bindings: defaultBindings() });
-        try {
+        await withWorker({}, async (isolated) => {
             const secret = isolated.bindings.SIGNING_SECRET;
             const list = Array.from({ length: 800 }, (_, i) => subscriber(`racer${i}@race.example`, { updated_at: "2025-01-01T00:00:00Z" }));
             for (let i = 0; i < list.length; i += 2000) {
@@ -213,7 +206,7 @@ describe("push and pull", () => {
             const leave = (async () => {
                 for (let i = 0; i < list.length; i += 50) {
                     await Promise.all(list.slice(i, i + 50).map((s) =>
-                        postForm(isolated, `/unsubscribe?t=${cliTokenFast(s.email, secret)}`, { "List-Unsubscribe": "One-Click" })));
+                        postForm(isolated, `/unsubscribe?t=${fastToken("unsubscribe", s.email, secret)}`, { "List-Unsubscribe": "One-Click" })));
                 }
                 leaving = false;
             })();
@@ -226,17 +219,9 @@ describe("push and pull", () => {
             await sync();
             assert.ok(rounds >= 2, `${rounds} syncs ran alongside`);
             assert.deepEqual(list.filter((s) => known.get(s.email) !== "unsubscribed").map((s) => s.email), []);
-        } finally {
-            await isolated.close();
-        }
+        });
     });
 });
-
-// The same token the application makes (the pages test checks that against quillmere-cli).
-function cliTokenFast(email, secret) {
-    const code = crypto.createHmac("sha256", secret).update(`unsubscribe:${email}`).digest("hex");
-    return `${Buffer.from(email, "utf8").toString("base64url")}.${code}`;
-}
 
 describe("issues", () => {
     test("publishing stores the issue; publishing the same slug again replaces it", async () => {

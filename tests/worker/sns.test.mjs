@@ -5,7 +5,7 @@ import assert from "node:assert/strict";
 import crypto from "node:crypto";
 import { after, before, describe, test } from "node:test";
 
-import { TEST_ACCOUNT, defaultBindings, makeCertificate, startWorker } from "./harness.mjs";
+import { TEST_ACCOUNT, defaultBindings, makeCertificate, health, startWorker, withWorker } from "./harness.mjs";
 
 const REGION = "eu-west-1";
 const TOPIC = `arn:aws:sns:${REGION}:${TEST_ACCOUNT}:quillmere-ses-events`;
@@ -222,20 +222,16 @@ describe("availability", () => {
     });
 
     test("without AWS_ACCOUNT_ID nothing is accepted, and the writer is told why; STS is never called", async () => {
-        const bare = await startWorker({ bindings: defaultBindings({ AWS_ACCOUNT_ID: undefined }) });
-        try {
+        await withWorker({ AWS_ACCOUNT_ID: undefined }, async (bare) => {
             bare.outbound.on((url) => url.href === CERT_URL, () => new Response(amazon.certPem));
-            const health = async () => (await (await bare.api("/api/health")).json());
-            assert.equal((await health()).awsAccountId, null);
+            assert.equal((await health(bare)).awsAccountId, null);
             for (const message of [sign(complaint(["keyless@example.org"])), sign({ ...confirmation(), SubscribeURL: SUBSCRIBE_URL })]) {
                 assert.equal((await bare.fetch("/sns", { method: "POST", body: JSON.stringify(message) })).status, 403);
             }
             assert.equal(await bare.row("keyless@example.org"), null);
-            assert.match((await health()).snsFailure.message, /does not know your AWS account/);
+            assert.match((await health(bare)).snsFailure.message, /does not know your AWS account/);
             assert.ok(!bare.outbound.requests.some((r) => r.url.includes("ConfirmSubscription")));
             assert.ok(![...bare.outbound.requests, ...worker.outbound.requests].some((r) => new URL(r.url).host.startsWith("sts.")));
-        } finally {
-            await bare.close();
-        }
+        });
     });
 });
