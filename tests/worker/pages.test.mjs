@@ -299,16 +299,16 @@ describe("confirm and unsubscribe links", () => {
         assert.equal((await worker.fetch("/confirm")).status, 400);
     });
 
-    test("unsubscribe: a GET (a link scanner) changes nothing and shows one button that POSTs", async () => {
-        const email = "scanned@example.org";
+    test("unsubscribe: a GET (a link scanner) changes nothing and shows one button that POSTs, the address escaped", async () => {
+        const email = "o'brien+<b>@example.org";
         await addActive(email);
         const token = cliToken("unsubscribe", email, worker.bindings.SIGNING_SECRET);
-        for (let i = 0; i < 3; i++) {
+        for (let i = 0; i < 2; i++) {
             const page = await worker.fetch(`/unsubscribe?t=${token}`);
             const html = await page.text();
             assert.equal((html.match(/<form /g) || []).length, 1);
             assert.match(html, /<form method="post" action="\/unsubscribe\?t=[^"]+">\s*<input type="hidden" name="List-Unsubscribe" value="One-Click">\s*<button type="submit">Unsubscribe<\/button>/);
-            assert.ok(html.includes(email));
+            assert.ok(html.includes("o&#39;brien+&lt;b&gt;@example.org") && !html.includes("<b>@"));
             assert.equal(page.headers.get("cache-control"), "no-store");
             await worker.fetch(`/unsubscribe?t=${token}`, { method: "HEAD" });
         }
@@ -342,13 +342,6 @@ describe("confirm and unsubscribe links", () => {
             .bind(crypto.randomUUID()).run();
         await postForm(worker, `/unsubscribe?t=${cliToken("unsubscribe", "complainer@example.org", secret)}`, {});
         assert.equal((await worker.row("complainer@example.org")).status, "complained");
-    });
-
-    test("token pages escape the address they show", async () => {
-        const email = "o'brien+<b>@example.org";
-        const page = await (await worker.fetch(`/unsubscribe?t=${cliToken("unsubscribe", email, worker.bindings.SIGNING_SECRET)}`)).text();
-        assert.ok(page.includes("o&#39;brien+&lt;b&gt;@example.org"));
-        assert.ok(!page.includes("<b>@"));
     });
 });
 
