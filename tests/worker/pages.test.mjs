@@ -52,15 +52,14 @@ describe("signup form", () => {
     });
 
     test("invalid input gets the form again with a message, the value escaped", async () => {
-        for (const value of ["", "not-an-address", "a@b", "\"><script>alert(1)</script>@x.com"]) {
+        for (const [value, shown] of [["", ""], ["not-an-address", "not-an-address"], ["a@b", "a@b"],
+            ["\"><script>alert(1)</script>@x.com", "&quot;&gt;&lt;script&gt;alert(1)&lt;/script&gt;@x.com"]]) {
             const response = await signup(worker, { email: value });
             assert.equal(response.status, 400);
             const html = await response.text();
             assert.match(html, /<p id="email-error" class="error" role="alert">/);
-            assert.ok(!html.includes("<script>"), "no markup from the input");
+            assert.ok(!html.includes("<script>") && html.includes(`value="${shown}"`), value);
         }
-        const html = await (await signup(worker, { email: "\"><script>alert(1)</script>@x.com" })).text();
-        assert.ok(html.includes('value="&quot;&gt;&lt;script&gt;alert(1)&lt;/script&gt;@x.com"'));
     });
 
     test("a filled honeypot gets the usual answer and changes nothing", async () => {
