@@ -99,11 +99,18 @@ export async function startWorker({ bindings = defaultBindings(), outbound = new
     const mf = new Miniflare({ name: "quillmere", modules: true, script: WORKER_JS, compatibilityDate: "2025-09-01",
         d1Databases: { DB: "quillmere-test-db" }, bindings, outboundService: (request) => outbound.handle(request),
         host: "127.0.0.1", port: 0, ...(inspectorPort ? { inspectorPort } : {}) });
-    const url = await mf.ready;
-    const db = await mf.getD1Database("DB");
-    // Deployment applies the schema every time: twice must be as good as once.
-    await applySql(db, SCHEMA_SQL);
-    await applySql(db, SCHEMA_SQL);
+    let url, db;
+    try {
+        url = await mf.ready;
+        db = await mf.getD1Database("DB");
+        // Deployment applies the schema every time: twice must be as good as once.
+        await applySql(db, SCHEMA_SQL);
+        await applySql(db, SCHEMA_SQL);
+    } catch (error) {
+        // Nothing may keep the test process alive after a failed start.
+        await mf.dispose();
+        throw error;
+    }
     const base = url.href.replace(/\/$/, "");
     return { mf, base, db, outbound, bindings,
         fetch: (pathAndQuery, init) => mf.dispatchFetch(base + pathAndQuery, { redirect: "manual", ...init }),
