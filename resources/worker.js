@@ -609,13 +609,15 @@ async function health(c) {
     });
 }
 
-// Remembered for the writer's health check; never fails the caller.
-async function recordFailure(env, kind, message) {
+// Remembered for the writer's health check, in one transaction with the statements alongside;
+// never fails the caller.
+async function recordFailure(env, kind, message, ...alongside) {
+    const db = database(env);
     try {
-        await database(env).prepare(
+        await db.batch([db.prepare(
             `INSERT INTO worker_failures (kind, at, message) VALUES (?1, ?2, ?3)
              ON CONFLICT (kind) DO UPDATE SET at = excluded.at, message = excluded.message`,
-        ).bind(kind, Date.now(), String(message).slice(0, LIMITS.failureMessage)).run();
+        ).bind(kind, Date.now(), String(message).slice(0, LIMITS.failureMessage)), ...alongside]);
     } catch (error) {
         console.error("could not record a failure", error && error.message ? error.message : error);
     }
@@ -1209,8 +1211,9 @@ async function sendConfirmation(env, mail, email, origin, claim) {
             throw new Error(`SES answered ${response.status}: ${(await response.text()).slice(0, LIMITS.failureMessage)}`);
         }
     } catch (error) {
-        await recordFailure(env, "mail", `The confirmation mail to ${email} failed. ${error.message}`);
-        await database(env).prepare("DELETE FROM signup_log WHERE rowid = ?1").bind(claim).run();
+        // Once the writer can see the failure, the reader may already ask again.
+        await recordFailure(env, "mail", `The confirmation mail to ${email} failed. ${error.message}`,
+            database(env).prepare("DELETE FROM signup_log WHERE rowid = ?1").bind(claim));
         throw error;
     }
 }

@@ -5,51 +5,16 @@
 export function splitSql(sql) {
     const statements = [];
     let current = "";
-    let i = 0;
-    while (i < sql.length) {
-        const c = sql[i];
-        if (c === "-" && sql[i + 1] === "-") {
-            const end = sql.indexOf("\n", i);
-            i = end < 0 ? sql.length : end + 1;
-            current += "\n";
-            continue;
-        }
-        if (c === "/" && sql[i + 1] === "*") {
-            const end = sql.indexOf("*/", i + 2);
-            i = end < 0 ? sql.length : end + 2;
-            current += " ";
-            continue;
-        }
-        if (c === "'" || c === '"' || c === "`") {
-            let j = i + 1;
-            while (j < sql.length) {
-                if (sql[j] === c) {
-                    if (sql[j + 1] === c) {
-                        j += 2;
-                        continue;
-                    }
-                    break;
-                }
-                j++;
-            }
-            current += sql.slice(i, j + 1);
-            i = j + 1;
-            continue;
-        }
-        if (c === ";") {
-            if (current.trim()) {
-                statements.push(current.trim());
-            }
-            current = "";
-            i++;
-            continue;
-        }
-        current += c;
-        i++;
+    const end = () => {
+        if (current.trim()) statements.push(current.trim());
+        current = "";
+    };
+    // A comment, quoted text (quotes doubled inside), the end of a statement, or anything else.
+    for (const [token] of sql.matchAll(/--[^\n]*\n?|\/\*[\s\S]*?(?:\*\/|$)|'(?:[^']|'')*'?|"(?:[^"]|"")*"?|`(?:[^`]|``)*`?|;|[^-/'"`;]+|[\s\S]/g)) {
+        if (token === ";") end();
+        else current += token.startsWith("--") ? "\n" : token.startsWith("/*") ? " " : token;
     }
-    if (current.trim()) {
-        statements.push(current.trim());
-    }
+    end();
     return statements;
 }
 

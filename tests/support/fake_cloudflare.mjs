@@ -104,26 +104,18 @@ async function uploadScript(name, request, bodyBytes) {
     const plain = {};
     const secrets = {};
     const d1 = {};
-    for (const binding of metadata.bindings ?? []) {
-        if (binding.type === "d1") {
-            if (!databases.has(binding.id)) {
-                return failure(400, 10021, `binding ${binding.name} refers to an unknown D1 database ${binding.id}`);
-            }
-            d1[binding.name] = binding.id;
-        } else if (binding.type === "plain_text") {
-            plain[binding.name] = binding.text;
-        } else if (binding.type === "secret_text") {
-            secrets[binding.name] = binding.text;
-        } else {
-            return failure(400, 10021, `unsupported binding type ${binding.type}`);
+    const byType = { d1, plain_text: plain, secret_text: secrets };
+    for (const { type, name, id, text } of metadata.bindings ?? []) {
+        if (!byType[type]) {
+            return failure(400, 10021, `unsupported binding type ${type}`);
         }
+        if (type === "d1" && !databases.has(id)) {
+            return failure(400, 10021, `binding ${name} refers to an unknown D1 database ${id}`);
+        }
+        byType[type][name] = type === "d1" ? id : text;
     }
     if ((metadata.keep_bindings ?? []).includes("secret_text") && previous) {
-        for (const [key, value] of Object.entries(previous.secrets)) {
-            if (!(key in secrets)) {
-                secrets[key] = value;
-            }
-        }
+        Object.assign(secrets, { ...previous.secrets, ...secrets });
     }
     // Cloudflare refuses a script that does not compile, and the one deployed before stays.
     const syntax = syntaxError(source);
@@ -258,11 +250,12 @@ async function api(method, parts, query, request, bodyBytes) {
     if (rest[0] === "workers" && rest[1] === "scripts" && rest.length === 3 && method === "PUT") {
         return uploadScript(rest[2], request, bodyBytes);
     }
-    if (rest[0] === "workers" && rest[1] === "scripts" && rest[3] === "settings" && rest.length === 4 && method === "GET") {
-        const script = scripts.get(rest[2]);
-        if (!script) {
-            return failure(404, 10007, `This Worker (${rest[2]}) does not exist on your account.`);
-        }
+    const route4 = rest[0] === "workers" && rest[1] === "scripts" && rest.length === 4 ? `${method} ${rest[3]}` : "";
+    const script = scripts.get(rest[2]);
+    if (["GET settings", "PUT secrets", "POST subdomain"].includes(route4) && !script) {
+        return failure(404, 10007, `This Worker (${rest[2]}) does not exist on your account.`);
+    }
+    if (route4 === "GET settings") {
         return envelope(200, {
             compatibility_date: script.metadata.compatibility_date,
             bindings: [
@@ -272,11 +265,7 @@ async function api(method, parts, query, request, bodyBytes) {
             ],
         });
     }
-    if (rest[0] === "workers" && rest[1] === "scripts" && rest[3] === "secrets" && rest.length === 4 && method === "PUT") {
-        const script = scripts.get(rest[2]);
-        if (!script) {
-            return failure(404, 10007, `This Worker (${rest[2]}) does not exist on your account.`);
-        }
+    if (route4 === "PUT secrets") {
         const { name, text, type } = json() ?? {};
         if (typeof name !== "string" || typeof text !== "string" || type !== "secret_text") {
             return failure(400, 10021, "A secret needs a name, a text and the type secret_text");
@@ -287,11 +276,7 @@ async function api(method, parts, query, request, bodyBytes) {
         await serveScript({ ...script, secrets: { ...script.secrets, [name]: text } });
         return envelope(200, { name, type });
     }
-    if (rest[0] === "workers" && rest[1] === "scripts" && rest[3] === "subdomain" && rest.length === 4 && method === "POST") {
-        const script = scripts.get(rest[2]);
-        if (!script) {
-            return failure(404, 10007, `This Worker (${rest[2]}) does not exist on your account.`);
-        }
+    if (route4 === "POST subdomain") {
         script.routeEnabled = Boolean((json() ?? {}).enabled);
         return envelope(200, { enabled: script.routeEnabled, previews_enabled: false });
     }
@@ -301,18 +286,12 @@ async function api(method, parts, query, request, bodyBytes) {
     return failure(404, 7003, `Could not route to /${route}, perhaps your object identifier is invalid?`);
 }
 
-function control(parts) {
-    if (parts[0] === "requests") {
-        return { status: 200, body: requests };
-    }
-    if (parts[0] === "scripts" && scripts.has(parts[1])) {
-        const s = scripts.get(parts[1]);
-        return { status: 200, body: { url: s.url, routeEnabled: s.routeEnabled, databaseId: s.databaseId, plain: s.plain, secrets: s.secrets, metadata: s.metadata } };
-    }
-    if (parts[0] === "databases") {
-        return { status: 200, body: [...databases.values()] };
-    }
-    return { status: 404, body: { error: "unknown control path" } };
+function control([what, name]) {
+    const s = scripts.get(name);
+    const body = what === "requests" ? requests : what === "databases" ? [...databases.values()] : what === "scripts" && s
+        ? { url: s.url, routeEnabled: s.routeEnabled, databaseId: s.databaseId, plain: s.plain, secrets: s.secrets, metadata: s.metadata }
+        : null;
+    return body ? { status: 200, body } : { status: 404, body: { error: "unknown control path" } };
 }
 
 // One request at a time, as the deployment makes them; it keeps database hand-overs simple.
@@ -364,10 +343,7 @@ async function stop() {
     }
     stopping = true;
     server.close();
-    for (const script of scripts.values()) {
-        await script.mf.dispose();
-    }
-    for (const mf of databaseRuntimes.values()) {
+    for (const mf of [...[...scripts.values()].map((s) => s.mf), ...databaseRuntimes.values()]) {
         await mf.dispose();
     }
     fs.rmSync(persistDir, { recursive: true, force: true });

@@ -3,7 +3,6 @@
 // is kept as a test artifact.
 
 import assert from "node:assert/strict";
-import { execFileSync } from "node:child_process";
 import fs from "node:fs";
 import os from "node:os";
 import path from "node:path";
@@ -11,7 +10,7 @@ import { after, before, test } from "node:test";
 
 import { chromium } from "playwright-core";
 
-import { ROOT, cliToken, defaultBindings, startWorker } from "./harness.mjs";
+import { ROOT, cli, cliToken, defaultBindings, startWorker } from "./harness.mjs";
 import { PIXEL_PNG, mediaName } from "./media_fixture.mjs";
 
 const CHROMIUM = process.env.QUILLMERE_CHROMIUM || "/usr/bin/chromium";
@@ -46,6 +45,12 @@ after(async () => {
     }
 });
 
+const heading = () => page.getByRole("heading", { level: 1 }).textContent();
+async function press(button) {
+    await page.getByRole("button", { name: button }).click();
+    await page.waitForLoadState();
+}
+
 async function shoot(name) {
     const file = path.join(ARTIFACTS, `${name}.png`);
     await page.screenshot({ path: file, fullPage: true });
@@ -74,37 +79,33 @@ test("signup, confirmation and unsubscribe work by keyboard and button alone", a
     await shoot("signup-invalid");
 
     await page.getByLabel("Email address").fill("browser.reader@example.org");
-    await page.getByRole("button", { name: "Subscribe" }).click();
-    await page.waitForLoadState();
-    assert.equal(await page.getByRole("heading", { level: 1 }).textContent(), "Check your inbox");
+    await press("Subscribe");
+    assert.equal(await heading(), "Check your inbox");
     await shoot("signup-done");
 
-    const [mail] = await worker.outbound.waitFor(
-        (r) => r.url.includes("/v2/email/outbound-emails") && r.body.includes("browser.reader@example.org"), "the confirmation mail");
+    const mail = await worker.outbound.mailTo("browser.reader@example.org");
     const link = /(http:\/\/\S+\/confirm\?t=\S+)/.exec(JSON.parse(mail.body).Content.Simple.Body.Text.Data)[1];
     await page.goto(link);
-    assert.equal(await page.getByRole("heading", { level: 1 }).textContent(), "Confirm your subscription");
+    assert.equal(await heading(), "Confirm your subscription");
     await shoot("confirm");
     assert.equal((await worker.row("browser.reader@example.org")).status, "pending");
-    await page.getByRole("button", { name: "Confirm my subscription" }).click();
-    await page.waitForLoadState();
-    assert.equal(await page.getByRole("heading", { level: 1 }).textContent(), "You are subscribed");
+    await press("Confirm my subscription");
+    assert.equal(await heading(), "You are subscribed");
     await shoot("confirm-done");
     assert.equal((await worker.row("browser.reader@example.org")).status, "active");
 
     const token = cliToken("unsubscribe", "browser.reader@example.org", worker.bindings.SIGNING_SECRET);
     await page.goto(`${worker.base}/unsubscribe?t=${token}`);
-    assert.equal(await page.getByRole("heading", { level: 1 }).textContent(), "Unsubscribe");
+    assert.equal(await heading(), "Unsubscribe");
     await shoot("unsubscribe");
     assert.equal((await worker.row("browser.reader@example.org")).status, "active");
-    await page.getByRole("button", { name: "Unsubscribe" }).click();
-    await page.waitForLoadState();
-    assert.equal(await page.getByRole("heading", { level: 1 }).textContent(), "You are unsubscribed");
+    await press("Unsubscribe");
+    assert.equal(await heading(), "You are unsubscribed");
     await shoot("unsubscribe-done");
     assert.equal((await worker.row("browser.reader@example.org")).status, "unsubscribed");
 
     await page.goto(`${worker.base}/unsubscribe?t=${token.slice(0, -2)}`);
-    assert.equal(await page.getByRole("heading", { level: 1 }).textContent(), "This link does not work");
+    assert.equal(await heading(), "This link does not work");
     await shoot("unsubscribe-invalid");
 });
 
@@ -118,7 +119,7 @@ test("the archive lists issues and opens one", async () => {
     await shoot("archive");
     await page.getByRole("link", { name: "Hello, World!" }).click();
     await page.waitForLoadState();
-    assert.equal(await page.getByRole("heading", { level: 1 }).textContent(), "Hello, World!");
+    assert.equal(await heading(), "Hello, World!");
     assert.equal(new URL(page.url()).pathname, "/archive/hello-world-5a3d00");
 });
 
@@ -133,11 +134,9 @@ test("an archived issue shows its image from the worker", async () => {
         markdown: `Hello.\n\n![A pixel](media/${name})\n`, template: "editorial", status: "draft",
         createdAt: "2025-03-01T08:00:00.000Z", deliveredIDs: [],
         stats: { bounced: 0, complained: 0, failed: 0, recipients: 0, sent: 0, unsubscribed: 0 } }];
-    const dir = fs.mkdtempSync(path.join(os.tmpdir(), "quillmere-library-"));
-    const file = path.join(dir, "library.json");
+    const file = path.join(profile, "library.json");
     fs.writeFileSync(file, JSON.stringify(library));
-    const html = execFileSync(process.env.QUILLMERE_CLI, ["email", "--library", file, "--issue", "first", "--part", "html"], { encoding: "utf8" });
-    fs.rmSync(dir, { recursive: true, force: true });
+    const html = cli("email", "--library", file, "--issue", "first", "--part", "html");
     await worker.api("/api/issues", { method: "POST",
         body: JSON.stringify({ slug: "pictured-5a3d01", subject: "Pictured", published_at: "2025-03-02T09:30:00Z", html }) });
     await page.goto(`${worker.base}/archive/pictured-5a3d01`);

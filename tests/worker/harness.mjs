@@ -72,11 +72,21 @@ export class Outbound {
         return new Response(`no outbound mock for ${request.url}`, { status: 502 });
     }
 
-    sesMails() {
-        return this.requests.filter((r) => /^email\.[a-z0-9-]+\.amazonaws\.com$/.test(new URL(r.url).host));
+    sesMails(to) {
+        return this.requests.filter((r) => /^email\.[a-z0-9-]+\.amazonaws\.com$/.test(new URL(r.url).host) &&
+            (to === undefined || JSON.parse(r.body).Destination.ToAddresses.includes(to)));
     }
 
-    async waitFor(predicate, what, timeoutMs = 5000) {
+    // Mails are sent after the answer (waitUntil).
+    async mailTo(email) {
+        for (const deadline = Date.now() + 20000; this.sesMails(email).length === 0;) {
+            if (Date.now() > deadline) throw new Error(`no mail to ${email}`);
+            await new Promise((resolve) => setTimeout(resolve, 20));
+        }
+        return this.sesMails(email)[0];
+    }
+
+    async waitFor(predicate, what, timeoutMs = 20000) {
         const deadline = Date.now() + timeoutMs;
         for (let found = []; ; await new Promise((resolve) => setTimeout(resolve, 20))) {
             if ((found = this.requests.filter(predicate)).length > 0) return found;
@@ -89,11 +99,18 @@ export async function startWorker({ bindings = defaultBindings(), outbound = new
     const mf = new Miniflare({ name: "quillmere", modules: true, script: WORKER_JS, compatibilityDate: "2025-09-01",
         d1Databases: { DB: "quillmere-test-db" }, bindings, outboundService: (request) => outbound.handle(request),
         host: "127.0.0.1", port: 0, ...(inspectorPort ? { inspectorPort } : {}) });
-    const url = await mf.ready;
-    const db = await mf.getD1Database("DB");
-    // Deployment applies the schema every time: twice must be as good as once.
-    await applySql(db, SCHEMA_SQL);
-    await applySql(db, SCHEMA_SQL);
+    let url, db;
+    try {
+        url = await mf.ready;
+        db = await mf.getD1Database("DB");
+        // Deployment applies the schema every time: twice must be as good as once.
+        await applySql(db, SCHEMA_SQL);
+        await applySql(db, SCHEMA_SQL);
+    } catch (error) {
+        // Nothing may keep the test process alive after a failed start.
+        await mf.dispose();
+        throw error;
+    }
     const base = url.href.replace(/\/$/, "");
     return { mf, base, db, outbound, bindings,
         fetch: (pathAndQuery, init) => mf.dispatchFetch(base + pathAndQuery, { redirect: "manual", ...init }),
@@ -104,6 +121,25 @@ export async function startWorker({ bindings = defaultBindings(), outbound = new
         row: (email) => db.prepare("SELECT * FROM subscribers WHERE email = ?1").bind(email).first(),
         close: () => mf.dispose(),
     };
+}
+
+// A worker of its own for one test, with these bindings over the defaults.
+export async function withWorker(overrides, body) {
+    const worker = await startWorker({ bindings: defaultBindings(overrides) });
+    try {
+        return await body(worker);
+    } finally {
+        await worker.close();
+    }
+}
+
+export const health = async (worker) => (await worker.api("/api/health")).json();
+
+// The application's token, made here where a test needs thousands (checked against
+// quillmere-cli by the pages test and the load test).
+export function fastToken(purpose, email, secret) {
+    const code = crypto.createHmac("sha256", secret).update(`${purpose}:${email}`).digest("hex");
+    return `${Buffer.from(email, "utf8").toString("base64url")}.${code}`;
 }
 
 // `client` is the address Cloudflare reports as CF-Connecting-IP.
@@ -120,23 +156,17 @@ export function postForm(worker, pathAndQuery, fields, { multipart = false, clie
 
 // Tokens come from the C++ code (quillmere-cli), so the worker and the application provably
 // agree on them.
-function cliBinary() {
+export function cli(...args) {
     const bin = process.env.QUILLMERE_CLI;
-    if (!bin || !fs.existsSync(bin)) {
-        throw new Error("QUILLMERE_CLI must name the built quillmere-cli (CTest sets it)");
-    }
-    return bin;
+    if (!bin || !fs.existsSync(bin)) throw new Error("QUILLMERE_CLI must name the built quillmere-cli (CTest sets it)");
+    return execFileSync(bin, args, { encoding: "utf8", stdio: ["ignore", "pipe", "pipe"] }).trim();
 }
 
-export function cliToken(purpose, email, secret) {
-    return execFileSync(cliBinary(), ["token", "--purpose", purpose, "--email", email, "--secret", secret],
-        { encoding: "utf8" }).trim();
-}
+export const cliToken = (purpose, email, secret) => cli("token", "--purpose", purpose, "--email", email, "--secret", secret);
 
 export function cliVerify(purpose, token, secret) {
     try {
-        return execFileSync(cliBinary(), ["verify", "--purpose", purpose, "--token", token, "--secret", secret],
-            { encoding: "utf8", stdio: ["ignore", "pipe", "pipe"] }).trim();
+        return cli("verify", "--purpose", purpose, "--token", token, "--secret", secret);
     } catch (error) {
         if (error.status === 1) return null;
         throw error;

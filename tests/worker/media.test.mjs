@@ -4,8 +4,7 @@
 import assert from "node:assert/strict";
 import { after, before, test } from "node:test";
 
-import { SCHEMA_SQL, defaultBindings, randomHex, startWorker } from "./harness.mjs";
-import { applySql } from "../support/d1_sql.mjs";
+import { defaultBindings, randomHex, startWorker } from "./harness.mjs";
 import { PIXEL_PNG, mediaName } from "./media_fixture.mjs";
 
 let worker;
@@ -59,21 +58,4 @@ test("uploads are refused without the token, with a wrong hash, type or name, an
     }
     const count = await worker.db.prepare("SELECT COUNT(*) AS n FROM media WHERE name != ?1").bind(name).first();
     assert.equal(count.n, 0, "nothing refused was stored");
-});
-
-test("the schema adds the image table to a database deployed before images existed", async () => {
-    const before = SCHEMA_SQL.slice(0, SCHEMA_SQL.indexOf("CREATE TABLE IF NOT EXISTS media"));
-    const old = await startWorker({ bindings: defaultBindings() });
-    try {
-        await old.db.exec("DROP TABLE media");
-        await applySql(old.db, before);
-        await old.db.prepare("INSERT INTO subscribers (email, id, created_at, updated_at) VALUES ('a@b.example', 'x', 1, 1)").run();
-        await applySql(old.db, SCHEMA_SQL);
-        const name = mediaName(PIXEL_PNG, "png");
-        const stored = await old.api(`/api/media/${name}`, { method: "PUT", body: PIXEL_PNG, headers: { "Content-Type": "image/png" } });
-        assert.equal(stored.status, 200);
-        assert.ok(await old.row("a@b.example"), "the readers stay");
-    } finally {
-        await old.close();
-    }
 });
