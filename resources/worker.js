@@ -301,7 +301,8 @@ async function handleSignup(c) {
         return signupDonePage(env, env.DOUBLE_OPT_IN === "true" ? "check-inbox" : "subscribed");
     }
     const email = normaliseAddress(value);
-    if (!isValidAddress(email)) {
+    // Checked before lower-casing, which turns some non-ASCII letters (the Kelvin sign) into ASCII.
+    if (!isValidAddress(value)) {
         return signupPage(env, {
             status: 400,
             value: value.slice(0, 254),
@@ -1274,8 +1275,17 @@ async function awsRequest({ url, service, region, credentials, contentType, body
 // Reader-link tokens: base64url(address) "." hex(HMAC-SHA-256(secret, purpose ":" address)),
 // the same tokens the desktop application puts into every email.
 
+// The white space the application trims (Qt's): JavaScript's trim() also takes a byte order
+// mark but leaves U+0085, and an address must mean the same text on both sides.
+const SPACE = "[\\t-\\r \\u0085\\u00a0\\u1680\\u2000-\\u200a\\u2028\\u2029\\u202f\\u205f\\u3000]";
+const EDGE_SPACE = new RegExp(`^${SPACE}+|${SPACE}+$`, "g");
+
+function trimSpace(text) {
+    return String(text).replace(EDGE_SPACE, "");
+}
+
 function normaliseAddress(text) {
-    return String(text).trim().toLowerCase();
+    return trimSpace(text).toLowerCase();
 }
 
 async function makeToken(purpose, email, secret) {
@@ -1331,7 +1341,7 @@ function constantTimeEqual(a, b) {
 // The one address check of the system: ASCII local part and domain, a dotted domain whose last
 // label is letters only.
 function isValidAddress(text) {
-    const s = String(text).trim();
+    const s = trimSpace(text);
     if (s.length > 254) {
         return false;
     }

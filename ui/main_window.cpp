@@ -88,7 +88,7 @@ MainWindow::MainWindow(AppModel& model, Options options, QWidget* parent)
     if (!m_options.openURL) {
         m_options.openURL = [](const QUrl& url) { QDesktopServices::openUrl(url); };
     }
-    setWindowTitle(QStringLiteral("Quillmere"));
+    setWindowTitle(tr("Quillmere"));
     setWindowIcon(Icons::application());
     resize(defaultSize);
     setAcceptDrops(true);
@@ -130,32 +130,31 @@ void MainWindow::buildMenus() {
         return action;
     };
 
-    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
-    QAction* newIssue = add(file, QStringLiteral("New Newsletter"), [this] { m_model.newIssue(); });
+    QMenu* file = menuBar()->addMenu(tr("&File"));
+    QAction* newIssue = add(file, tr("New Newsletter"), [this] { m_model.newIssue(); });
     newIssue->setShortcut(QKeySequence::New);
     newIssue->setIcon(Icons::symbol(QStringLiteral("square.and.pencil")));
-    add(file, QStringLiteral("Export Subscribers…"), &MainWindow::exportSubscribers);
+    add(file, tr("Export Subscribers…"), &MainWindow::exportSubscribers);
     file->addSeparator();
-    QAction* settings = add(file, QStringLiteral("Settings…"), &MainWindow::showSettings);
+    QAction* settings = add(file, tr("Settings…"), &MainWindow::showSettings);
     settings->setShortcut(QKeySequence(QStringLiteral("Ctrl+,")));
     settings->setMenuRole(QAction::PreferencesRole);
     file->addSeparator();
-    QAction* quit = add(file, QStringLiteral("Quit"), &QWidget::close);
+    QAction* quit = add(file, tr("Quit"), &QWidget::close);
     // Not every desktop's key set names one for Quit.
     quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     quit->setMenuRole(QAction::QuitRole);
 
     buildEditMenu();
 
-    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
-    add(help, QStringLiteral("Guided Setup"), &MainWindow::reopenGuide);
-    add(help, QStringLiteral("Quillmere Help"), [this] { m_options.openURL(AppLinks::help()); });
-    add(help, QStringLiteral("Contact Support"),
-        [this] { m_options.openURL(AppLinks::support()); });
+    QMenu* help = menuBar()->addMenu(tr("&Help"));
+    add(help, tr("Guided Setup"), &MainWindow::reopenGuide);
+    add(help, tr("Quillmere Help"), [this] { m_options.openURL(AppLinks::help()); });
+    add(help, tr("Contact Support"), [this] { m_options.openURL(AppLinks::support()); });
     help->addSeparator();
     // No update framework runs on this platform: a configured feed opens in the browser, an
     // unconfigured build shows the command disabled.
-    QAction* updates = add(help, QStringLiteral("Check for Updates…"), [this] {
+    QAction* updates = add(help, tr("Check for Updates…"), [this] {
         if (m_options.updates.canCheck()) {
             m_options.openURL(m_options.updates.feedURL());
         }
@@ -192,19 +191,19 @@ void MainWindow::buildEditMenu() {
     add(tr("Select All"), QKeySequence::keyBindings(QKeySequence::SelectAll),
         [this] { sendToFocus("selectAll"); });
     edit->addSeparator();
+    // The untranslated label names the editor's tool.
     const struct {
-        QString text;
         const char* label;
         QKeySequence key;
     } tools[] = {
-        {tr("Bold"), "Bold", QKeySequence::Bold},
-        {tr("Italic"), "Italic", QKeySequence::Italic},
-        {tr("Link"), "Link", QKeySequence(Qt::CTRL | Qt::Key_K)},
+        {QT_TR_NOOP("Bold"), QKeySequence::Bold},
+        {QT_TR_NOOP("Italic"), QKeySequence::Italic},
+        {QT_TR_NOOP("Link"), QKeySequence(Qt::CTRL | Qt::Key_K)},
     };
     QList<QAction*> formatting;
     for (const auto& tool : tools) {
         const QString label = QString::fromLatin1(tool.label);
-        formatting.append(add(tool.text, {tool.key}, [this, label] {
+        formatting.append(add(tr(tool.label), {tool.key}, [this, label] {
             if (QAction* action = markdownTool(label); action && action->isEnabled()) {
                 action->trigger();
             }
@@ -262,10 +261,10 @@ void MainWindow::exportSubscribers() {
     const QString title =
         SubscriberExport::title(chosen.size(), m_model.library().subscribers.size());
     const QString suggested = QDir::home().filePath(QStringLiteral("subscribers.csv"));
-    const QString path = m_options.chooseSaveFile
-                             ? m_options.chooseSaveFile(title, suggested)
-                             : QFileDialog::getSaveFileName(this, title, suggested,
-                                                            QStringLiteral("CSV files (*.csv)"));
+    const QString path =
+        m_options.chooseSaveFile
+            ? m_options.chooseSaveFile(title, suggested)
+            : QFileDialog::getSaveFileName(this, title, suggested, tr("CSV files (*.csv)"));
     SubscriberExport::write(m_model, chosen, path);
 }
 

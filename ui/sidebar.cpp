@@ -25,17 +25,17 @@ struct Group {
 QString Sidebar::title(AppSection section) {
     switch (section) {
     case AppSection::newsletters:
-        return QStringLiteral("Newsletters");
+        return tr("Newsletters");
     case AppSection::subscribers:
-        return QStringLiteral("Subscribers");
+        return tr("Subscribers");
     case AppSection::stats:
-        return QStringLiteral("Stats");
+        return tr("Stats");
     case AppSection::setup:
-        return QStringLiteral("Amazon SES");
+        return tr("Amazon SES");
     case AppSection::worker:
-        return QStringLiteral("Signup Worker");
+        return tr("Signup Worker");
     case AppSection::production:
-        return QStringLiteral("Production Access");
+        return tr("Production Access");
     }
     return {};
 }
@@ -79,11 +79,12 @@ Sidebar::Sidebar(AppModel& model, QWidget* parent)
                                          "QTreeWidget::item { padding: 4px 2px; }"));
 
     const Group groups[] = {
-        {"Publish", {AppSection::newsletters, AppSection::subscribers, AppSection::stats}},
-        {"Setup", {AppSection::setup, AppSection::worker, AppSection::production}},
+        {QT_TR_NOOP("Publish"),
+         {AppSection::newsletters, AppSection::subscribers, AppSection::stats}},
+        {QT_TR_NOOP("Setup"), {AppSection::setup, AppSection::worker, AppSection::production}},
     };
     for (const Group& group : groups) {
-        auto* header = new QTreeWidgetItem(m_list, QStringList{QString::fromLatin1(group.title)});
+        auto* header = new QTreeWidgetItem(m_list, QStringList{tr(group.title)});
         header->setFlags(Qt::ItemIsEnabled);
         header->setFont(0, Style::headline(m_list));
         header->setForeground(0, Style::secondaryText(this));

@@ -68,9 +68,9 @@ void SidebarCard::refresh() {
     std::optional<double> progress;
     if (m_model.isDemo()) {
         m_symbol = QStringLiteral("sparkles");
-        m_title->setText(QStringLiteral("Sample data"));
-        m_detail->setText(QStringLiteral("Nothing is saved or sent."));
-        m_action->setText(QStringLiteral("Start for real"));
+        m_title->setText(tr("Sample data"));
+        m_detail->setText(tr("Nothing is saved or sent."));
+        m_action->setText(tr("Start for real"));
     } else {
         const auto done = m_model.completedSteps().size();
         if (done == setupStepCount) {
@@ -78,9 +78,9 @@ void SidebarCard::refresh() {
             return;
         }
         m_symbol = QStringLiteral("list.bullet.clipboard");
-        m_title->setText(QStringLiteral("Finish setup"));
-        m_detail->setText(QStringLiteral("%1 of %2 steps done").arg(done).arg(setupStepCount));
-        m_action->setText(QStringLiteral("Continue"));
+        m_title->setText(tr("Finish setup"));
+        m_detail->setText(tr("%1 of %2 steps done").arg(done).arg(setupStepCount));
+        m_action->setText(tr("Continue"));
         progress = double(done) / setupStepCount;
     }
     m_icon->setPixmap(Icons::symbol(m_symbol).pixmap(QSize(16, 16), devicePixelRatioF()));
@@ -138,15 +138,15 @@ SandboxBadge::SandboxBadge(AppModel& model, QWidget* parent)
 void SandboxBadge::refresh() {
     const auto& account = m_model.account();
     if (!account) {
-        m_headline->setText(QStringLiteral("Not connected"));
+        m_headline->setText(tr("Not connected"));
         m_detail->clear();
         m_detail->hide();
         Accessibility::describe(this, QAccessible::Grouping, m_headline->text());
         return;
     }
-    m_headline->setText(account->productionAccessEnabled ? QStringLiteral("SES production")
-                                                         : QStringLiteral("SES sandbox"));
-    m_detail->setText(QStringLiteral("%1 of %2 today, %3/s")
+    m_headline->setText(account->productionAccessEnabled ? tr("SES production")
+                                                         : tr("SES sandbox"));
+    m_detail->setText(tr("%1 of %2 today, %3/s")
                           .arg(qint64(account->sentLast24Hours))
                           .arg(qint64(account->max24HourSend))
                           .arg(Formatting::decimal(account->maxSendRate)));

@@ -180,6 +180,11 @@ private Q_SLOTS:
         const auto add = [](const char* name, const QByteArray& json, const char* description) {
             QTest::newRow(name) << json << QString::fromUtf8(description);
         };
+        // A good subscriber, then one with one piece of it replaced.
+        const auto changed = [](const QByteArray& from, const QByteArray& to) {
+            return "{\"subscribers\": [" + subscriber + ", " +
+                   QByteArray(subscriber).replace(from, to) + "]}";
+        };
         add("truncated", R"({"subscribers": [)", "Library: not valid JSON");
         add("trailing garbage", "{} x", "Library: not valid JSON");
         add("raw control character", QByteArray("{\"n\": \"a\0b\"}", 12),
@@ -192,23 +197,23 @@ private Q_SLOTS:
             "Library, key \"lastSync\": Invalid ISO8601 date: soon");
         add("list of the wrong type", R"({"subscribers": {}})",
             "Library, key \"subscribers\": expected a list, found an object");
-        add("record missing a key",
-            QByteArray(subscriber)
-                .replace(R"("source": "manual",)", "")
-                .prepend("{\"subscribers\": [")
-                .append("]}"),
-            "Subscriber at subscribers[0], key \"source\": missing");
+        add("record missing a key", changed(R"("source": "manual",)", ""),
+            "Subscriber at subscribers[1], key \"source\": missing");
         add("record not an object", R"({"newsletters": [7]})",
             "Newsletter at newsletters[0]: expected an object, found number 7");
         add("fraction in a counter", R"({"newsletters": [{"stats": {"sent": 1.5}}]})",
             "CampaignStats at newsletters[0].stats, key \"sent\": expected a whole number, found "
             "number 1.5");
-        add("unknown status",
-            QByteArray(subscriber)
-                .replace("active", "vip")
-                .prepend("{\"subscribers\": [")
-                .append("]}"),
-            "Subscriber at subscribers[0], key \"status\": unknown value \"vip\"");
+        add("text of the wrong type", changed("\"name\": \"é\"", "\"name\": 12"),
+            "Subscriber at subscribers[1], key \"name\": expected text, found number 12");
+        add("bad date in a record", changed("2025-03-14T07:26:53.589Z", "yesterday"),
+            "Subscriber at subscribers[1], key \"createdAt\": Invalid ISO8601 date: yesterday");
+        add("bad record id", changed("5A3D0000-0000-4000-8000-000000000007", "seven"),
+            "Subscriber at subscribers[1], key \"id\": not a UUID");
+        add("partial profile", R"({"profile": {"publicationName": "x"}})",
+            "SenderProfile at profile, key ");
+        add("unknown status", changed("active", "vip"),
+            "Subscriber at subscribers[1], key \"status\": unknown value \"vip\"");
         add("bad delivered id",
             R"({"newsletters": [{"deliveredIDs": ["5A3D0000-0000-4000-8000-000000000101", 3]}]})",
             "Newsletter at newsletters[0], key \"deliveredIDs\": element 1 is not a UUID: number "

@@ -87,10 +87,7 @@ private Q_SLOTS:
         QCOMPARE(empty.out, QByteArray());
     }
 
-    void renderErrorsAndHelp() {
-        verifyUsageError(cli({u"render"_qs, m_dir.filePath(u"missing.md"_qs)}), "missing.md");
-        verifyUsageError(cli({u"render"_qs, u"a.md"_qs, u"b.md"_qs}), "at most one");
-        verifyUsageError(cli({u"render"_qs, u"--html"_qs}), "--html");
+    void help() {
         for (const QString& command : {u"render"_qs, u"email"_qs}) {
             const Run help = cli({command, u"--help"_qs});
             QCOMPARE(help.exitCode, 0);
@@ -138,7 +135,7 @@ private Q_SLOTS:
         QVERIFY(mime.out.contains("boundary=\"=_Postwick_"));
     }
 
-    void emailErrors() {
+    void usageErrors() {
         QFile broken(m_dir.filePath(u"broken.json"_qs));
         QVERIFY(broken.open(QIODevice::WriteOnly) &&
                 broken.write("{\"newsletters\": [{\"id\": 5}]}"));
@@ -146,30 +143,31 @@ private Q_SLOTS:
         QFile empty(m_dir.filePath(u"empty.json"_qs));
         QVERIFY(empty.open(QIODevice::WriteOnly) && empty.write("{}"));
         empty.close();
-        const QString none = m_dir.filePath(u"none.json"_qs);
-        // Arguments after "email --library <sample library> --issue", and what the error names.
+        const QStringList email{u"email"_qs, u"--library"_qs, m_library, u"--issue"_qs};
+        const auto from = [this](const QString& file) {
+            return QStringList{u"email"_qs, u"--library"_qs, m_dir.filePath(file), u"--issue"_qs,
+                               u"first"_qs};
+        };
+        // Whole command lines, and what the error names.
         const QList<std::pair<QStringList, const char*>> cases{
-            {{u"5A3D0000-0000-4000-8000-000000000999"_qs}, "no issue with id"},
-            {{u"latest"_qs}, "--issue must be"},
-            {{u"first"_qs, u"--to"_qs, u"nobody@x.co"_qs}, "no subscriber"},
-            {{u"first"_qs, u"--part"_qs, u"pdf"_qs}, "--part"},
-            {{u"first"_qs, u"--date"_qs, u"yesterday"_qs}, "--date"},
-            {{u"first"_qs, u"--boundary"_qs, u"a\"b"_qs}, "--boundary"},
-            {{u"first"_qs, u"--bogus"_qs}, "--bogus"},
-            {{u"first"_qs, u"extra"_qs}, "extra"}};
+            {{u"render"_qs, m_dir.filePath(u"missing.md"_qs)}, "missing.md"},
+            {{u"render"_qs, u"a.md"_qs, u"b.md"_qs}, "at most one"},
+            {{u"render"_qs, u"--html"_qs}, "--html"},
+            {email + QStringList{u"5A3D0000-0000-4000-8000-000000000999"_qs}, "no issue with id"},
+            {email + QStringList{u"latest"_qs}, "--issue must be"},
+            {email + QStringList{u"first"_qs, u"--to"_qs, u"nobody@x.co"_qs}, "no subscriber"},
+            {email + QStringList{u"first"_qs, u"--part"_qs, u"pdf"_qs}, "--part"},
+            {email + QStringList{u"first"_qs, u"--date"_qs, u"yesterday"_qs}, "--date"},
+            {email + QStringList{u"first"_qs, u"--boundary"_qs, u"a\"b"_qs}, "--boundary"},
+            {email + QStringList{u"first"_qs, u"--bogus"_qs}, "--bogus"},
+            {email + QStringList{u"first"_qs, u"extra"_qs}, "extra"},
+            {{u"email"_qs, u"--issue"_qs, u"first"_qs}, "--library is required"},
+            {{u"email"_qs, u"--library"_qs, m_library}, "--issue is required"},
+            {from(u"none.json"_qs), "none.json"},
+            {from(u"broken.json"_qs), ""},
+            {from(u"empty.json"_qs), "no issues"}};
         for (const auto& [arguments, mentions] : cases) {
-            verifyUsageError(
-                cli(QStringList{u"email"_qs, u"--library"_qs, m_library, u"--issue"_qs} +
-                    arguments),
-                mentions);
-        }
-        verifyUsageError(cli({u"email"_qs, u"--issue"_qs, u"first"_qs}), "--library is required");
-        verifyUsageError(cli({u"email"_qs, u"--library"_qs, m_library}), "--issue is required");
-        for (const auto& [library, mentions] : {std::pair{none, "none.json"},
-                                                {broken.fileName(), ""},
-                                                {empty.fileName(), "no issues"}}) {
-            verifyUsageError(
-                cli({u"email"_qs, u"--library"_qs, library, u"--issue"_qs, u"first"_qs}), mentions);
+            verifyUsageError(cli(arguments), mentions);
         }
     }
 };

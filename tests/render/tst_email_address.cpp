@@ -1,5 +1,9 @@
 #include "render/email_address.h"
 
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTest>
 
 using namespace quillmere;
@@ -8,29 +12,27 @@ class TestEmailAddress : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void valid() {
-        const QString local64(64, u'a');
-        const QString labels = QString(63, u'b') + u'.' + QString(63, u'b') + u'.';
-        // Surrounding white space, every allowed symbol, 64-character local part, 254 characters.
-        for (const QString& good : {u"first.last+tag@mail-1.example.co"_qs, u" \t a@b.co \n"_qs,
-                                    u"a!#$%&'*+/=?^_`{|}~-z@x.io"_qs, local64 + u"@x.io"_qs,
-                                    local64 + u'@' + labels + QString(58, u'c') + u".io"_qs}) {
-            QVERIFY2(EmailAddress::isValid(good), qPrintable(good));
+    // The signup worker reads the same list, so both checks answer alike.
+    void isValid_data() {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<bool>("valid");
+        QFile file(QStringLiteral(QUILLMERE_SOURCE_DIR "/tests/data/addresses.json"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QJsonObject lists = QJsonDocument::fromJson(file.readAll()).object();
+        for (const bool valid : {true, false}) {
+            const QJsonArray entries = lists.value(valid ? u"valid" : u"invalid").toArray();
+            QVERIFY(entries.size() > 5);
+            for (const QJsonValue& entry : entries) {
+                const QString address = entry[u"address"].toString();
+                QTest::addRow("%s", qPrintable(address.toUtf8().toPercentEncoding(" @")))
+                    << address << valid;
+            }
         }
-        const QStringList tooLong = {local64 + u'@' + labels + QString(59, u'c') + u".io"_qs,
-                                     local64 + u"a@x.io"_qs,
-                                     u"a@"_qs + QString(64, u'b') + u".io"_qs};
-        // Separated by "|".
-        QStringList rejected =
-            QStringLiteral(
-                "a..b@x.co|.a@x.co|a.@x.co|a@localhost|a@x.c|a@-x.co|a@x-.co|a@x.c0m|a b@x.co|"
-                "a@b@x.co||@x.co|a@|a@x..co|a@x.co.|\"a\"@x.co|a@[127.0.0.1]|a@b\u00fccher.de|"
-                "\u00e4@x.co|Ann <a@x.co>|a@x.co,b@x.co")
-                .split(u'|');
-        rejected += tooLong;
-        for (const QString& address : rejected) {
-            QVERIFY2(!EmailAddress::isValid(address), qPrintable(address));
-        }
+    }
+    void isValid() {
+        QFETCH(QString, address);
+        QFETCH(bool, valid);
+        QCOMPARE(EmailAddress::isValid(address), valid);
     }
 
     void domain() {

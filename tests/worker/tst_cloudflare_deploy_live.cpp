@@ -13,7 +13,6 @@
 #include "worker/worker_client.h"
 #include "worker/worker_resources.h"
 
-#include <QFile>
 #include <QJsonArray>
 #include <QTest>
 
@@ -34,14 +33,6 @@ QMap<QString, QString> vars() {
             {u"DOUBLE_OPT_IN"_s, u"false"_s}};
 }
 
-QByteArray fileBytes(const char* relative) {
-    QFile file(QStringLiteral(QUILLMERE_SOURCE_DIR "/") + QLatin1String(relative));
-    if (!file.open(QIODevice::ReadOnly)) {
-        throw std::runtime_error("cannot read " + std::string(relative));
-    }
-    return file.readAll();
-}
-
 QString failure(const std::function<void()>& call) {
     try {
         call();
@@ -59,7 +50,6 @@ class TestCloudflareDeployLive : public QObject {
 private Q_SLOTS:
     void initTestCase();
     void cleanupTestCase();
-    void resourcesAreTheFilesInTheSourceTree();
     void tokenCheckAndAccounts();
     void deploymentServesTheApiWithThePassedSecrets();
     void redeploymentReusesTheDatabaseAndTheURL();
@@ -122,14 +112,6 @@ QUrl TestCloudflareDeployLive::deployNow(const QMap<QString, QString>& secrets) 
                                      *WorkerResources::schema(), vars(), secrets));
 }
 
-void TestCloudflareDeployLive::resourcesAreTheFilesInTheSourceTree() {
-    const auto script = WorkerResources::script();
-    const auto schema = WorkerResources::schema();
-    QVERIFY(script && schema);
-    QCOMPARE(script->toUtf8(), fileBytes("resources/worker.js"));
-    QCOMPARE(schema->toUtf8(), fileBytes("resources/schema.sql"));
-}
-
 void TestCloudflareDeployLive::tokenCheckAndAccounts() {
     QVERIFY(runTask(deployer().verifyToken()));
     QCOMPARE(runTask(deployer().listAccounts()),
@@ -159,16 +141,11 @@ void TestCloudflareDeployLive::deploymentServesTheApiWithThePassedSecrets() {
                           u"PUT "_s + account + u"/workers/scripts/postwick"_s,
                           u"POST "_s + account + u"/workers/scripts/postwick/subdomain"_s,
                           u"GET "_s + account + u"/workers/subdomain"_s}));
-    for (const QJsonValue& r : sent) {
-        QCOMPARE(r[u"headers"_s][u"authorization"_s].toString(), u"Bearer "_s + cloudflareToken);
-    }
-    // The fake Cloudflare parses the form and serves the script with the bindings it names, so
-    // the worker answering below proves the upload readable.
+    // The fake Cloudflare checks the token on every call, runs the SQL it is sent and parses the
+    // form, serving the script with the bindings it names: the worker answering below proves
+    // them all.
     const QString type = sent[3][u"headers"_s][u"content-type"_s].toString();
     QVERIFY(type.startsWith(u"multipart/form-data; boundary=Postwick-"_s));
-    QCOMPARE(QJsonDocument::fromJson(
-                 QByteArray::fromBase64(sent[2][u"body"_s].toString().toLatin1()))[u"sql"_s],
-             *WorkerResources::schema());
 
     // The deployed worker answers on its loopback address with the secrets that were passed.
     const QJsonValue script = control(u"scripts/postwick"_s);
@@ -209,8 +186,6 @@ void TestCloudflareDeployLive::redeploymentReusesTheDatabaseAndTheURL() {
 
     const QJsonArray sent = requestsSince(before);
     QCOMPARE(sent.size(), 10); // no second database was created
-    QCOMPARE(sent[1][u"path"_s].toString(), u"/client/v4/accounts/"_s + accountID +
-                                                u"/d1/database/"_s + m_databaseID + u"/query"_s);
     QCOMPARE(control(u"databases"_s).toArray().size(), 1);
     // A fresh boundary for every upload.
     QVERIFY(sent[2][u"headers"_s][u"content-type"_s] != sent[7][u"headers"_s][u"content-type"_s]);

@@ -47,7 +47,6 @@ class TestWorkerClientLive : public QObject {
 private Q_SLOTS:
     void initTestCase();
     void cleanupTestCase() { m_worker.reset(); }
-    void healthAndAWrongToken();
     void pushThenPullSince();
     void changesMadeOnTheWorkerComeHome();
     void publishedIssuesAreServedInTheArchive();
@@ -86,19 +85,6 @@ HTTPResponse TestWorkerClientLive::post(const QUrl& url, const QByteArray& form)
     HTTPRequest request{
         u"POST"_s, url, {{u"Content-Type"_s, u"application/x-www-form-urlencoded"_s}}, form};
     return runTask(m_transport->send(request));
-}
-
-void TestWorkerClientLive::healthAndAWrongToken() {
-    QVERIFY(runTask(client(m_token).health()));
-    const WorkerClient wrong = client(ReaderLinks::randomSecret());
-    QVERIFY(!runTask(wrong.health()));
-    try {
-        runTask(wrong.fetchSubscribers(std::nullopt));
-        QFAIL("a wrong token was accepted");
-    } catch (const WorkerClientError& error) {
-        QCOMPARE(error, WorkerClientError::http(401, u"The API token is missing or wrong."_s));
-        QCOMPARE(error.description(), u"Worker error 401: The API token is missing or wrong."_s);
-    }
 }
 
 void TestWorkerClientLive::pushThenPullSince() {

@@ -52,29 +52,30 @@ MarkdownEditor::MarkdownEditor(QWidget* parent)
     m_toolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
 
     static const Tool tools[] = {
-        {"Heading", "textformat.size", Kind::linePrefix, "## ", "", "", nullptr},
-        {"Bold", "", Kind::wrap, "**", "**", "bold text", nullptr},
-        {"Italic", "", Kind::wrap, "*", "*", "italic text", nullptr},
-        {"Link", "", Kind::wrap, "[", "](https://)", "link text", nullptr},
-        {"Bulleted list", "list.bullet", Kind::linePrefix, "- ", "", "", nullptr},
-        {"Numbered list", "list.number", Kind::linePrefix, "1. ", "", "", nullptr},
-        {"Quote", "text.quote", Kind::linePrefix, "> ", "", "", nullptr},
-        {"Image", "photo", Kind::wrap, "![", "](https://)", "describe the image",
-         "Adds a picture to the issue"},
-        {"Divider", "minus", Kind::insert, "\n\n---\n\n", "", "", nullptr},
-        {"Reader's name", "person.crop.circle", Kind::insert, "{{name}}", "", "",
-         "Inserts {{name}}, replaced with each reader's first name (or \"there\")"},
+        {QT_TR_NOOP("Heading"), "textformat.size", Kind::linePrefix, "## ", "", "", nullptr},
+        {QT_TR_NOOP("Bold"), "", Kind::wrap, "**", "**", QT_TR_NOOP("bold text"), nullptr},
+        {QT_TR_NOOP("Italic"), "", Kind::wrap, "*", "*", QT_TR_NOOP("italic text"), nullptr},
+        {QT_TR_NOOP("Link"), "", Kind::wrap, "[", "](https://)", QT_TR_NOOP("link text"), nullptr},
+        {QT_TR_NOOP("Bulleted list"), "list.bullet", Kind::linePrefix, "- ", "", "", nullptr},
+        {QT_TR_NOOP("Numbered list"), "list.number", Kind::linePrefix, "1. ", "", "", nullptr},
+        {QT_TR_NOOP("Quote"), "text.quote", Kind::linePrefix, "> ", "", "", nullptr},
+        {QT_TR_NOOP("Image"), "photo", Kind::wrap, "![", "](https://)",
+         QT_TR_NOOP("describe the image"), QT_TR_NOOP("Adds a picture to the issue")},
+        {QT_TR_NOOP("Divider"), "minus", Kind::insert, "\n\n---\n\n", "", "", nullptr},
+        {QT_TR_NOOP("Reader's name"), "person.crop.circle", Kind::insert, "{{name}}", "", "",
+         QT_TR_NOOP("Inserts {{name}}, replaced with each reader's first name (or \"there\")")},
     };
     for (const Tool& tool : tools) {
-        const QString label = QString::fromUtf8(tool.label);
+        // The object name stays the English word, whatever language the label is in.
+        const QString label = tr(tool.label);
         auto* action = new QAction(label, this);
-        action->setObjectName(label);
+        action->setObjectName(QString::fromUtf8(tool.label));
         if (*tool.symbol) {
             action->setIcon(Icons::symbol(QString::fromLatin1(tool.symbol)));
         }
-        action->setToolTip(tool.help ? QString::fromUtf8(tool.help) : label);
-        if (label == QLatin1String("Image")) {
-            action->setText(QStringLiteral("Image…"));
+        action->setToolTip(tool.help ? tr(tool.help) : label);
+        if (qstrcmp(tool.label, "Image") == 0) {
+            action->setText(tr("Image…"));
             connect(action, &QAction::triggered, this, [this, &tool] { choosePicture(tool); });
         } else {
             connect(action, &QAction::triggered, this, [this, &tool] { run(tool); });
@@ -151,7 +152,7 @@ void MarkdownEditor::run(const Tool& tool) {
     switch (tool.kind) {
     case Kind::wrap:
         change = MarkdownEditing::wrap(current, m_selection, prefix, QString::fromUtf8(tool.suffix),
-                                       QString::fromUtf8(tool.placeholder));
+                                       tr(tool.placeholder));
         break;
     case Kind::linePrefix:
         change = MarkdownEditing::linePrefix(current, m_selection, prefix);

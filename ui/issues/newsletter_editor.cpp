@@ -38,7 +38,7 @@ NewsletterEditor::NewsletterEditor(AppModel& model, QWidget* parent)
     , m_previewText(new QLineEdit(this))
     , m_template(new QComboBox(this))
     , m_testAddress(new QLineEdit(this))
-    , m_sendTest(new QPushButton(QStringLiteral("Send Test"), this))
+    , m_sendTest(new QPushButton(tr("Send Test"), this))
     , m_fix(new QToolButton(this))
     , m_sendToList(new ProminentButton(QString(), this))
     , m_sentBanner(new QWidget(this))
@@ -46,15 +46,15 @@ NewsletterEditor::NewsletterEditor(AppModel& model, QWidget* parent)
     , m_markdown(new MarkdownEditor(this))
     , m_preview(new HTMLPreview(this)) {
     m_subject->setObjectName(QStringLiteral("subject"));
-    m_subject->setPlaceholderText(QStringLiteral("Subject"));
+    m_subject->setPlaceholderText(tr("Subject"));
     m_previewText->setObjectName(QStringLiteral("previewText"));
-    m_previewText->setPlaceholderText(QStringLiteral("Preview text shown in the inbox"));
+    m_previewText->setPlaceholderText(tr("Preview text shown in the inbox"));
     m_template->setObjectName(QStringLiteral("template"));
     for (EmailTemplate look : allCases<EmailTemplate>()) {
         m_template->addItem(displayName(look), int(look));
     }
     m_testAddress->setObjectName(QStringLiteral("testAddress"));
-    m_testAddress->setPlaceholderText(QStringLiteral("Test address"));
+    m_testAddress->setPlaceholderText(tr("Test address"));
     m_testAddress->setClearButtonEnabled(true);
     m_testAddress->setMinimumWidth(220);
     m_sendTest->setObjectName(QStringLiteral("sendTest"));
@@ -89,9 +89,9 @@ NewsletterEditor::NewsletterEditor(AppModel& model, QWidget* parent)
     auto* fields = new QFormLayout;
     fields->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
     fields->setRowWrapPolicy(QFormLayout::WrapLongRows);
-    fields->addRow(QStringLiteral("Subject"), m_subject);
-    fields->addRow(QStringLiteral("Preview text shown in the inbox"), m_previewText);
-    fields->addRow(QStringLiteral("Template"), m_template);
+    fields->addRow(tr("Subject"), m_subject);
+    fields->addRow(tr("Preview text shown in the inbox"), m_previewText);
+    fields->addRow(tr("Template"), m_template);
 
     auto* actions = new QHBoxLayout;
     actions->setSpacing(8);

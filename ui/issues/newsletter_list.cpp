@@ -61,7 +61,7 @@ QVariant NewsletterListModel::data(const QModelIndex& index, int role) const {
         return issue.subject;
     case Qt::AccessibleTextRole:
         // What the row shows beside the subject: the status pill and the sent count.
-        return issue.subject + QStringLiteral(", ") + Style::capitalised(rawValue(issue.status)) +
+        return issue.subject + QStringLiteral(", ") + Style::name(issue.status) +
                (issue.status == CampaignStatus::sent || issue.stats.sent > 0
                     ? QStringLiteral(", ") + tr("%n sent", nullptr, int(issue.stats.sent))
                     : QString());

@@ -31,15 +31,14 @@ NewslettersView::NewslettersView(AppModel& model, QWidget* parent)
     , m_list(new QListView(this))
     , m_newButton(new QToolButton(this))
     , m_editor(new NewsletterEditor(model, this))
-    , m_empty(new EmptyState(QStringLiteral("newspaper"), QStringLiteral("No issues yet"),
-                             QStringLiteral("Write in Markdown and see the email as readers will."),
-                             this)) {
-    auto* title = new QLabel(QStringLiteral("Newsletters"), this);
+    , m_empty(new EmptyState(QStringLiteral("newspaper"), tr("No issues yet"),
+                             tr("Write in Markdown and see the email as readers will."), this)) {
+    auto* title = new QLabel(tr("Newsletters"), this);
     title->setObjectName(QStringLiteral("newslettersTitle"));
     title->setFont(Style::title(title, 1.3));
     m_newButton->setObjectName(QStringLiteral("newNewsletter"));
-    m_newButton->setText(QStringLiteral("New Newsletter"));
-    m_newButton->setToolTip(QStringLiteral("New Newsletter"));
+    m_newButton->setText(tr("New Newsletter"));
+    m_newButton->setToolTip(tr("New Newsletter"));
     m_newButton->setIcon(Icons::symbol(QStringLiteral("square.and.pencil")));
     m_newButton->setAutoRaise(true);
     connect(m_newButton, &QToolButton::clicked, this, [this] { m_model.newIssue(); });
@@ -80,7 +79,7 @@ NewslettersView::NewslettersView(AppModel& model, QWidget* parent)
     listLayout->addLayout(header);
     listLayout->addWidget(m_list, 1);
 
-    auto* noSelection = new QLabel(QStringLiteral("Select a newsletter"), this);
+    auto* noSelection = new QLabel(tr("Select a newsletter"), this);
     noSelection->setObjectName(QStringLiteral("selectNewsletter"));
     noSelection->setAlignment(Qt::AlignCenter);
     noSelection->setFont(Style::title(noSelection, 1.3));
@@ -99,7 +98,7 @@ NewslettersView::NewslettersView(AppModel& model, QWidget* parent)
     split->setStretchFactor(1, 4);
     split->setSizes({240, 960});
 
-    auto* write = m_empty->addButton(QStringLiteral("Write your first issue"), true);
+    auto* write = m_empty->addButton(tr("Write your first issue"), true);
     write->setObjectName(QStringLiteral("writeFirstIssue"));
     connect(write, &QPushButton::clicked, this, [this] { m_model.newIssue(); });
 
@@ -158,7 +157,7 @@ void NewslettersView::showContextMenu(const QPoint& position) {
     const QUuid id = index.data(NewsletterListModel::IDRole).toUuid();
     QMenu menu(this);
     menu.setObjectName(QStringLiteral("issueMenu"));
-    QAction* remove = menu.addAction(QStringLiteral("Delete"));
+    QAction* remove = menu.addAction(tr("Delete"));
     connect(remove, &QAction::triggered, this, [this, id] { deleteIssue(id); });
     menu.exec(m_list->viewport()->mapToGlobal(position));
 }

@@ -52,11 +52,11 @@ SendSheet::SendSheet(AppModel& model, const QUuid& issueID, QWidget* parent)
     , m_sandbox(new QLabel(this))
     , m_result(new QLabel(this))
     , m_uncertain(new QLabel(this))
-    , m_close(new QPushButton(QStringLiteral("Close"), this))
-    , m_retryFailed(new QPushButton(QStringLiteral("Retry Failed"), this))
+    , m_close(new QPushButton(tr("Close"), this))
+    , m_retryFailed(new QPushButton(tr("Retry Failed"), this))
     , m_action(new ProminentButton(QString(), this)) {
     setObjectName(QStringLiteral("sendSheet"));
-    setWindowTitle(QStringLiteral("Send to List"));
+    setWindowTitle(tr("Send to List"));
     setWindowModality(Qt::WindowModal);
     setMinimumWidth(520);
 
@@ -67,13 +67,14 @@ SendSheet::SendSheet(AppModel& model, const QUuid& issueID, QWidget* parent)
     m_audience->setWordWrap(true);
     Style::setTextColor(m_audience, Style::secondaryText(this));
 
-    auto* checks = new QGroupBox(QStringLiteral("Compliance checks"), this);
+    auto* checks = new QGroupBox(tr("Compliance checks"), this);
     auto* checksLayout = new QVBoxLayout(checks);
     checksLayout->setSpacing(6);
     for (const char* text :
-         {"Unsubscribe link and List-Unsubscribe one-click headers in every email",
-          "Postal address in footer", "Bounce guard halts above 5% bounces or 0.1% complaints"}) {
-        Line line{new QLabel(checks), new QLabel(QString::fromUtf8(text), checks)};
+         {QT_TR_NOOP("Unsubscribe link and List-Unsubscribe one-click headers in every email"),
+          QT_TR_NOOP("Postal address in footer"),
+          QT_TR_NOOP("Bounce guard halts above 5% bounces or 0.1% complaints")}) {
+        Line line{new QLabel(checks), new QLabel(tr(text), checks)};
         line.text->setWordWrap(true);
         auto* row = new QHBoxLayout;
         row->setSpacing(8);
@@ -179,7 +180,7 @@ QList<QPair<QString, bool>> SendSheet::complianceLines() const {
 void SendSheet::refresh() {
     const std::optional<Newsletter> issue = findIssue(m_model, m_issueID);
     const QString subject = issue ? issue->subject : QString();
-    m_title->setText(QStringLiteral("Send “") + subject + QStringLiteral("”"));
+    m_title->setText(tr("Send “%1”").arg(subject));
     const qsizetype active = m_model.count(SubscriberStatus::active);
     m_audience->setText(tr("%n active subscriber(s) will receive this issue. Pending, "
                            "unsubscribed, bounced and complained addresses are skipped.",
@@ -196,16 +197,16 @@ void SendSheet::refresh() {
     if (ours) {
         m_progress->setRange(0, int(std::max<qint64>(1, session->total)));
         m_progress->setValue(int(std::min(session->total, session->sent + session->failed)));
-        QString text = QStringLiteral("%1: %2 sent, %3 failed of %4")
+        QString text = tr("%1: %2 sent, %3 failed of %4")
                            .arg(session->state)
                            .arg(session->sent)
                            .arg(session->failed)
                            .arg(session->total);
         if (session->uncertain > 0) {
-            text += QStringLiteral(", %1 uncertain").arg(session->uncertain);
+            text += tr(", %1 uncertain").arg(session->uncertain);
         }
         if (session->retrying > 0) {
-            text += QStringLiteral(", %1 to retry").arg(session->retrying);
+            text += tr(", %1 to retry").arg(session->retrying);
         }
         m_progressText->setText(text);
     }
@@ -222,16 +223,16 @@ void SendSheet::refresh() {
             addresses.append(uncertain[i].email);
         }
         if (uncertain.size() > uncertainListed) {
-            addresses.append(QStringLiteral("and %1 more").arg(uncertain.size() - uncertainListed));
+            addresses.append(tr("and %1 more").arg(uncertain.size() - uncertainListed));
         }
-        uncertainText = QStringLiteral("The connection broke after these messages went out, so "
-                                       "these readers may or may not have received it: ") +
-                        addresses.join(QStringLiteral(", "));
+        uncertainText = tr("The connection broke after these messages went out, so these "
+                           "readers may or may not have received it: %1")
+                            .arg(addresses.join(QStringLiteral(", ")));
     }
     showLine(m_uncertain, uncertainText);
 
-    m_rate->setText(QStringLiteral("Throttled to 80% of your SES rate (") +
-                    Formatting::decimal(m_model.sendRate()) + QStringLiteral(" per second)"));
+    m_rate->setText(tr("Throttled to 80% of your SES rate (%1 per second)")
+                        .arg(Formatting::decimal(m_model.sendRate())));
     const bool running = ours && !session->isFinished;
     if (issue && !running) {
         const SendPlan plan = m_model.sendPlan(*issue);
@@ -248,14 +249,14 @@ void SendSheet::refresh() {
     m_retryFailed->setVisible(issue && !running && !issue->failedIDs.isEmpty());
 
     if (running) {
-        m_action->setText(session->isHalted   ? QStringLiteral("Resume…")
-                          : session->isPaused ? QStringLiteral("Resume")
-                                              : QStringLiteral("Pause"));
+        m_action->setText(session->isHalted   ? tr("Resume…")
+                          : session->isPaused ? tr("Resume")
+                                              : tr("Pause"));
         m_action->setDefault(session->isPaused);
         Style::setBlocked(m_action, QString());
         m_blockers->hide();
     } else {
-        m_action->setText(QStringLiteral("Start Sending"));
+        m_action->setText(tr("Start Sending"));
         m_action->setDefault(true);
         QStringList blocking;
         if (issue) {
@@ -299,14 +300,13 @@ void SendSheet::confirmResumeAfterHalt(const QString& state) {
     if (m_confirm) {
         return;
     }
-    m_confirm = new QMessageBox(QMessageBox::Warning, QStringLiteral("Resume the send?"),
-                                state + QStringLiteral("\n\nResume anyway? From here on the bounce "
-                                                       "guard judges only the messages sent after "
-                                                       "this point."),
+    m_confirm = new QMessageBox(QMessageBox::Warning, tr("Resume the send?"),
+                                tr("%1\n\nResume anyway? From here on the bounce guard judges "
+                                   "only the messages sent after this point.")
+                                    .arg(state),
                                 QMessageBox::NoButton, this);
     m_confirm->setObjectName(QStringLiteral("haltConfirmation"));
-    QPushButton* resume =
-        m_confirm->addButton(QStringLiteral("Resume Sending"), QMessageBox::AcceptRole);
+    QPushButton* resume = m_confirm->addButton(tr("Resume Sending"), QMessageBox::AcceptRole);
     m_confirm->addButton(QMessageBox::Cancel);
     m_confirm->setDefaultButton(qobject_cast<QPushButton*>(m_confirm->button(QMessageBox::Cancel)));
     m_confirm->setAttribute(Qt::WA_DeleteOnClose);

@@ -19,13 +19,13 @@ StatusPill::StatusPill(CampaignStatus status, QWidget* parent)
     : QWidget(parent)
     , m_status(status) {
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    Accessibility::describe(this, QAccessible::StaticText, Style::capitalised(rawValue(status)));
+    Accessibility::describe(this, QAccessible::StaticText, Style::name(status));
 }
 
 void StatusPill::setStatus(CampaignStatus status) {
     if (m_status != status) {
         m_status = status;
-        setAccessibleName(Style::capitalised(rawValue(status)));
+        setAccessibleName(Style::name(status));
         updateGeometry();
         update();
     }
@@ -36,7 +36,7 @@ QString StatusPill::text() const {
 }
 
 QString StatusPill::text(CampaignStatus status) {
-    return Style::capitalised(rawValue(status));
+    return Style::name(status);
 }
 
 QFont StatusPill::font(const QFont& body) {

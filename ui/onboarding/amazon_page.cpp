@@ -48,28 +48,27 @@ QString AmazonPage::policy() {
 }
 
 AmazonPage::AmazonPage(AppModel& model, QWidget* parent)
-    : GuidePage(
-          model, OnboardingStep::amazon, QStringLiteral("Connect your Amazon account"),
-          QStringLiteral("Amazon SES does the actual sending. You create a key that lets this "
-                         "app send email and nothing else."),
-          parent)
+    : GuidePage(model, OnboardingStep::amazon, tr("Connect your Amazon account"),
+                tr("Amazon SES does the actual sending. You create a key that lets this "
+                   "app send email and nothing else."),
+                parent)
     , m_accessKey(new QLineEdit(this))
     , m_secretKey(new SecureField({}, this))
     , m_region(new RegionPicker(this))
-    , m_connect(new ProminentButton(QStringLiteral("Connect"), this))
+    , m_connect(new ProminentButton(tr("Connect"), this))
     , m_copyPolicy(new CopyButton(
-          QStringLiteral("Copy policy"), [] { return policy(); }, this))
+          tr("Copy policy"), [] { return policy(); }, this))
     , m_openIAM(new QPushButton(Icons::symbol(QStringLiteral("arrow.up.right.square")),
-                                QStringLiteral("Open AWS IAM"), this))
+                                tr("Open AWS IAM"), this))
     , m_result(new ResultLine(this)) {
     const QStringList instructions{
-        QStringLiteral("Sign in to AWS and open **IAM**, then **Users**, then **Create user**. "
-                       "Name it `newsletter`."),
-        QStringLiteral("Choose **Attach policies directly**, then **Create policy**, switch to "
-                       "JSON and paste the policy below."),
-        QStringLiteral("Open the new user, then **Security credentials**, then **Create access "
-                       "key**. Pick **Application running outside AWS**."),
-        QStringLiteral("Paste both keys here. They are saved in your system keychain."),
+        tr("Sign in to AWS and open **IAM**, then **Users**, then **Create user**. "
+           "Name it `newsletter`."),
+        tr("Choose **Attach policies directly**, then **Create policy**, switch to "
+           "JSON and paste the policy below."),
+        tr("Open the new user, then **Security credentials**, then **Create access "
+           "key**. Pick **Application running outside AWS**."),
+        tr("Paste both keys here. They are saved in your system keychain."),
     };
     for (qsizetype i = 0; i < instructions.size(); ++i) {
         column()->addWidget(new InstructionRow(i + 1, instructions.at(i), this));
@@ -101,17 +100,17 @@ AmazonPage::AmazonPage(AppModel& model, QWidget* parent)
     // The keys and the region.
     auto* keys = new FormSection({}, this);
     m_accessKey->setObjectName(QStringLiteral("accessKey"));
-    m_accessKey->setPlaceholderText(QStringLiteral("AKIA..."));
+    m_accessKey->setPlaceholderText(tr("AKIA..."));
     m_secretKey->setObjectName(QStringLiteral("secretKey"));
     m_region->setObjectName(QStringLiteral("region"));
     m_connect->setObjectName(QStringLiteral("connectAmazon"));
     m_result->setObjectName(QStringLiteral("amazonResult"));
-    keys->addRow(QStringLiteral("Access key ID"), m_accessKey);
-    keys->addRow(QStringLiteral("Secret access key"), m_secretKey);
-    keys->addNote(QStringLiteral("Saved in your system keychain"));
-    keys->addRow(QStringLiteral("Region"), m_region);
-    keys->addNote(QStringLiteral("Pick the region closest to your readers. You can't move a domain "
-                                 "between regions later without verifying it again."));
+    keys->addRow(tr("Access key ID"), m_accessKey);
+    keys->addRow(tr("Secret access key"), m_secretKey);
+    keys->addNote(tr("Saved in your system keychain"));
+    keys->addRow(tr("Region"), m_region);
+    keys->addNote(tr("Pick the region closest to your readers. You can't move a domain "
+                     "between regions later without verifying it again."));
     auto* connectRow = new QHBoxLayout;
     connectRow->addStretch(1);
     connectRow->addWidget(m_connect);
@@ -175,12 +174,11 @@ void AmazonPage::refresh() {
     const auto& account = m_model.account();
     if (account) {
         m_result->set(true, account->productionAccessEnabled
-                                ? QStringLiteral("Connected. Your account can send up to ") +
-                                      Formatting::integer(qint64(account->max24HourSend)) +
-                                      QStringLiteral(" emails a day.")
-                                : QStringLiteral("Connected, in sandbox mode. You can send tests "
-                                                 "now. Request production access to email your "
-                                                 "list (we write the request for you)."));
+                                ? tr("Connected. Your account can send up to %1 emails a day.")
+                                      .arg(Formatting::integer(qint64(account->max24HourSend)))
+                                : tr("Connected, in sandbox mode. You can send tests "
+                                     "now. Request production access to email your "
+                                     "list (we write the request for you)."));
         m_result->show();
     } else if (const auto& error = m_model.sesError()) {
         m_result->set(false, *error);

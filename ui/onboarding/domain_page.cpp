@@ -20,12 +20,12 @@
 namespace quillmere {
 
 DomainPage::DomainPage(AppModel& model, QWidget* parent)
-    : GuidePage(model, OnboardingStep::domain, QStringLiteral("Prove the domain is yours"),
-                QStringLiteral("Add a few records where you manage your domain (Cloudflare, "
-                               "Namecheap, GoDaddy and so on). It's copy and paste, and it keeps "
-                               "your issues out of spam."),
+    : GuidePage(model, OnboardingStep::domain, tr("Prove the domain is yours"),
+                tr("Add a few records where you manage your domain (Cloudflare, "
+                   "Namecheap, GoDaddy and so on). It's copy and paste, and it keeps "
+                   "your issues out of spam."),
                 parent)
-    , m_keysFirst(new QLabel(QStringLiteral("Connect your Amazon account first."), this))
+    , m_keysFirst(new QLabel(tr("Connect your Amazon account first."), this))
     , m_body(new QWidget(this))
     , m_domain(new QLineEdit(m_body))
     , m_verify(new ProminentButton(QString(), m_body))
@@ -35,14 +35,14 @@ DomainPage::DomainPage(AppModel& model, QWidget* parent)
     , m_error(new SESErrorLabel(model, m_body)) {
     m_keysFirst->setObjectName(QStringLiteral("keysFirst"));
     m_domain->setObjectName(QStringLiteral("domain"));
-    m_domain->setPlaceholderText(QStringLiteral("tuesdayletter.com"));
+    m_domain->setPlaceholderText(tr("tuesdayletter.com"));
     m_verify->setObjectName(QStringLiteral("verifyDomain"));
     m_status->setObjectName(QStringLiteral("domainStatus"));
     m_spfNote->setWordWrap(true);
-    m_spfNote->setText(QStringLiteral("If you already have an SPF record, add ") +
-                       QStringLiteral("include:") + DNSRecords::sesMailDomain +
-                       QStringLiteral(" to it instead of creating a second one. DNS changes can "
-                                      "take up to an hour."));
+    m_spfNote->setText(
+        tr("If you already have an SPF record, add %1 to it instead of creating a second "
+           "one. DNS changes can take up to an hour.")
+            .arg(QStringLiteral("include:") + DNSRecords::sesMailDomain));
     Style::setTextColor(m_spfNote, Style::secondaryText(this));
 
     auto* domainSection = new FormSection({}, m_body);
@@ -53,7 +53,7 @@ DomainPage::DomainPage(AppModel& model, QWidget* parent)
     domainRow->setSpacing(8);
     domainRow->addWidget(m_domain, 1);
     domainRow->addWidget(m_verify);
-    domainSection->addRow(QStringLiteral("Domain"), domainField);
+    domainSection->addRow(tr("Domain"), domainField);
 
     auto* body = new QVBoxLayout(m_body);
     body->setContentsMargins(0, 0, 0, 0);
@@ -84,7 +84,7 @@ void DomainPage::refresh() {
     m_keysFirst->setVisible(!keys);
     m_body->setVisible(keys);
     const auto& identity = m_model.identity();
-    m_verify->setText(identity ? QStringLiteral("Check again") : QStringLiteral("Get my records"));
+    m_verify->setText(identity ? tr("Check again") : tr("Get my records"));
     QString reason;
     if (m_model.library().profile.domain.trimmed().isEmpty()) {
         reason = tr("Type your domain first.");
@@ -93,11 +93,11 @@ void DomainPage::refresh() {
     }
     DemoGuard::block(m_verify, m_model, reason);
     if (identity && identity->verifiedForSending) {
-        m_status->set(true, QStringLiteral("Verified. Amazon will sign your emails for ") +
-                                identity->identity + QStringLiteral("."));
+        m_status->set(true,
+                      tr("Verified. Amazon will sign your emails for %1.").arg(identity->identity));
     } else {
-        m_status->set(false, QStringLiteral("Waiting for the records to show up. Check again in a "
-                                            "few minutes."));
+        m_status->set(false, tr("Waiting for the records to show up. Check again in a "
+                                "few minutes."));
     }
 }
 

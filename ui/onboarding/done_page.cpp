@@ -12,9 +12,9 @@
 namespace quillmere {
 
 DonePage::DonePage(AppModel& model, QWidget* parent)
-    : GuidePage(model, OnboardingStep::done, QStringLiteral("You're set up."),
-                QStringLiteral("Write your first issue and send yourself a test. Anything left "
-                               "below can wait."),
+    : GuidePage(model, OnboardingStep::done, tr("You're set up."),
+                tr("Write your first issue and send yourself a test. Anything left "
+                   "below can wait."),
                 parent)
     , m_production(new QFrame(this)) {
     for (OnboardingStep step : workingSteps) {
@@ -28,13 +28,12 @@ DonePage::DonePage(AppModel& model, QWidget* parent)
     m_production->setStyleSheet(
         QStringLiteral("#productionBox { background: rgba(255, 149, 0, 0.10); border: 1px solid "
                        "rgba(255, 149, 0, 0.45); border-radius: 8px; }"));
-    auto* title = new QLabel(QStringLiteral("One more thing: Amazon production access"), this);
+    auto* title = new QLabel(tr("One more thing: Amazon production access"), this);
     title->setFont(Style::headline(title));
-    auto* text =
-        new QLabel(QStringLiteral("New Amazon accounts can only email verified addresses. Open "
-                                  "Production Access in the sidebar; we write the request for "
-                                  "you. Approval usually takes about a day."),
-                   this);
+    auto* text = new QLabel(tr("New Amazon accounts can only email verified addresses. Open "
+                               "Production Access in the sidebar; we write the request for "
+                               "you. Approval usually takes about a day."),
+                            this);
     text->setWordWrap(true);
     auto* box = new QVBoxLayout(m_production);
     box->setContentsMargins(14, 12, 14, 12);
@@ -51,8 +50,8 @@ DonePage::DonePage(AppModel& model, QWidget* parent)
 void DonePage::refresh() {
     for (OnboardingStep step : workingSteps) {
         const bool complete = m_model.isComplete(step);
-        m_lines.at(step)->set(complete, complete ? title(step)
-                                                 : title(step) + QStringLiteral(": not done yet"));
+        m_lines.at(step)->set(complete,
+                              complete ? title(step) : tr("%1: not done yet").arg(title(step)));
     }
     const auto& account = m_model.account();
     m_production->setVisible(!account || !account->productionAccessEnabled);

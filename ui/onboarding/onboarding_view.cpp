@@ -42,9 +42,9 @@ OnboardingView::OnboardingView(AppModel& model, QWidget* parent)
     , m_rail(new StepRail(model, this))
     , m_stack(new QStackedWidget(this))
     , m_bar(new QWidget(this))
-    , m_back(new QPushButton(QStringLiteral("Back"), m_bar))
-    , m_skip(new QPushButton(QStringLiteral("Skip for now"), m_bar))
-    , m_primary(new ProminentButton(QStringLiteral("Continue"), m_bar)) {
+    , m_back(new QPushButton(tr("Back"), m_bar))
+    , m_skip(new QPushButton(tr("Skip for now"), m_bar))
+    , m_primary(new ProminentButton(tr("Continue"), m_bar)) {
     auto* welcome = new WelcomePage(model);
     const QList<GuidePage*> pages{welcome,
                                   new AmazonPage(model),
@@ -125,8 +125,7 @@ void OnboardingView::setCurrentStep(OnboardingStep step) {
     m_bar->setVisible(step != OnboardingStep::welcome);
     m_back->setEnabled(neighbour(step, -1).has_value());
     m_skip->setVisible(step == OnboardingStep::signup || step == OnboardingStep::readers);
-    m_primary->setText(step == OnboardingStep::done ? QStringLiteral("Open Quillmere")
-                                                    : QStringLiteral("Continue"));
+    m_primary->setText(step == OnboardingStep::done ? tr("Open Quillmere") : tr("Continue"));
     refreshPrimary();
 }
 

@@ -15,20 +15,19 @@
 namespace quillmere {
 
 ReadersPage::ReadersPage(AppModel& model, QWidget* parent)
-    : GuidePage(
-          model, OnboardingStep::readers, QStringLiteral("Bring your readers"),
-          QStringLiteral("Moving from Substack, Beehiiv or Mailchimp? Export your subscribers "
-                         "as CSV and drop the file here. Unsubscribed and bounced people "
-                         "stay that way."),
-          parent)
+    : GuidePage(model, OnboardingStep::readers, tr("Bring your readers"),
+                tr("Moving from Substack, Beehiiv or Mailchimp? Export your subscribers "
+                   "as CSV and drop the file here. Unsubscribed and bounced people "
+                   "stay that way."),
+                parent)
     , m_drop(new CSVDropArea(this))
     , m_count(new QLabel(this)) {
     auto* warning = new QWidget(this);
     auto* icon = new QLabel(warning);
     icon->setPixmap(Icons::tinted(QStringLiteral("exclamationmark.triangle"), Style::orange)
                         .pixmap(QSize(18, 18)));
-    auto* text = new QLabel(QStringLiteral("Only import people who asked to hear from you. Amazon "
-                                           "closes accounts that mail bought or scraped lists."),
+    auto* text = new QLabel(tr("Only import people who asked to hear from you. Amazon "
+                               "closes accounts that mail bought or scraped lists."),
                             warning);
     text->setObjectName(QStringLiteral("importWarning"));
     text->setWordWrap(true);
@@ -57,12 +56,12 @@ void ReadersPage::openFileChooser() {
         m_chooser->raise();
         return;
     }
-    m_chooser = new QFileDialog(this, QStringLiteral("Choose a CSV export"));
+    m_chooser = new QFileDialog(this, tr("Choose a CSV export"));
     m_chooser->setAttribute(Qt::WA_DeleteOnClose);
     m_chooser->setFileMode(QFileDialog::ExistingFile);
     m_chooser->setAcceptMode(QFileDialog::AcceptOpen);
-    m_chooser->setNameFilters({QStringLiteral("Comma-separated or plain text (*.csv *.txt)"),
-                               QStringLiteral("All files (*)")});
+    m_chooser->setNameFilters(
+        {tr("Comma-separated or plain text (*.csv *.txt)"), tr("All files (*)")});
     connect(m_chooser, &QFileDialog::fileSelected, this,
             [this](const QString& path) { m_model.importCSV(path); });
     m_chooser->open();

@@ -8,9 +8,9 @@
 namespace quillmere {
 
 SenderPage::SenderPage(AppModel& model, QWidget* parent)
-    : GuidePage(model, OnboardingStep::sender, QStringLiteral("Who is it from?"),
-                QStringLiteral("This is what readers see in their inbox. The law in most countries "
-                               "also asks for a postal address in every email."),
+    : GuidePage(model, OnboardingStep::sender, tr("Who is it from?"),
+                tr("This is what readers see in their inbox. The law in most countries "
+                   "also asks for a postal address in every email."),
                 parent)
     , m_form(new SenderDetailsForm(model,
                                    {tr("Newsletter name"), tr("Your name"), tr("From address"),

@@ -15,28 +15,28 @@
 namespace quillmere {
 
 SignupPage::SignupPage(AppModel& model, QWidget* parent)
-    : GuidePage(model, OnboardingStep::signup, QStringLiteral("Signup form and unsubscribes"),
-                QStringLiteral("A tiny web service in your own free Cloudflare account handles "
-                               "signups, confirmations, one click unsubscribes, bounces and your "
-                               "public archive. It runs while your computer is asleep."),
+    : GuidePage(model, OnboardingStep::signup, tr("Signup form and unsubscribes"),
+                tr("A tiny web service in your own free Cloudflare account handles "
+                   "signups, confirmations, one click unsubscribes, bounces and your "
+                   "public archive. It runs while your computer is asleep."),
                 parent)
     , m_openTokens(new QPushButton(
           Icons::tinted(QStringLiteral("arrow.up.right.square"), Style::accent(this)),
-          QStringLiteral("Open Cloudflare API Tokens"), this))
+          tr("Open Cloudflare API Tokens"), this))
     , m_card(new WorkerDeployCard(model, this)) {
-    auto* note = addParagraph(
-        QStringLiteral("You can skip this and add it later from Signup Worker in the sidebar. "
-                       "Without it, unsubscribe links have nowhere to go, so bulk sending stays "
-                       "off until it's set up."));
+    auto* note =
+        addParagraph(tr("You can skip this and add it later from Signup Worker in the sidebar. "
+                        "Without it, unsubscribe links have nowhere to go, so bulk sending stays "
+                        "off until it's set up."));
     note->setObjectName(QStringLiteral("skipNote"));
     Style::setTextColor(note, Style::secondaryText(this));
 
     const QStringList instructions{
-        QStringLiteral("Create a free Cloudflare account if you don't have one."),
-        QStringLiteral("Open **My Profile**, then **API Tokens**, then **Create Token**, then "
-                       "**Custom token**."),
-        QStringLiteral("Add three permissions: **Workers Scripts: Edit**, **D1: Edit** and "
-                       "**Account Settings: Read**. Create it and copy the token."),
+        tr("Create a free Cloudflare account if you don't have one."),
+        tr("Open **My Profile**, then **API Tokens**, then **Create Token**, then "
+           "**Custom token**."),
+        tr("Add three permissions: **Workers Scripts: Edit**, **D1: Edit** and "
+           "**Account Settings: Read**. Create it and copy the token."),
     };
     for (qsizetype i = 0; i < instructions.size(); ++i) {
         column()->addWidget(new InstructionRow(i + 1, instructions.at(i), this));

@@ -74,8 +74,7 @@ StepRail::StepRail(AppModel& model, QWidget* parent)
     : QFrame(parent)
     , m_model(model)
     , m_note(new QLabel(
-          QStringLiteral("About 15 minutes, plus a day or so for Amazon to approve your account."),
-          this)) {
+          tr("About 15 minutes, plus a day or so for Amazon to approve your account."), this)) {
     setObjectName(QStringLiteral("stepRail"));
     setStyleSheet(QStringLiteral("#stepRail { background: rgba(128, 128, 128, 0.07); "
                                  "border-right: 1px solid rgba(128, 128, 128, 0.2); }"));

@@ -135,8 +135,9 @@ QImage harbour() {
     return image;
 }
 
-// Puts a line at the very top of the issue being edited, as if typed there.
+// Puts a line at the very top of the draft, as if typed there (a sent issue is read-only).
 QPlainTextEdit* prepend(MainWindow& window, const QString& line) {
+    window.model().setSelectedNewsletterID(SampleData::sampleID(103));
     auto* view = qobject_cast<NewslettersView*>(window.screen(AppSection::newsletters));
     QPlainTextEdit* area = view->editor()->markdownEditor()->textArea();
     QTextCursor top(area->document());

@@ -17,7 +17,7 @@ CloudflareConnect::CloudflareConnect(AppModel& model, Words words, QWidget* scre
     , m_model(model)
     , m_words(std::move(words))
     , m_token(new SecureField({}, screen))
-    , m_connect(new QPushButton(QStringLiteral("Connect"), screen))
+    , m_connect(new QPushButton(tr("Connect"), screen))
     , m_picker(new QComboBox(screen))
     , m_errorLabel(new QLabel(screen)) {
     m_token->setObjectName(QStringLiteral("cloudflareToken"));

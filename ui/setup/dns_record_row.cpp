@@ -38,7 +38,7 @@ DNSRecordRow::DNSRecordRow(const DNSRecord& record, std::optional<bool> ok, QWid
     , m_status(new QLabel(this))
     , m_published(new QLabel(this))
     , m_copy(new CopyButton(
-          QStringLiteral("Copy"), [record] { return record.value; }, this)) {
+          tr("Copy"), [record] { return record.value; }, this)) {
     setObjectName(QStringLiteral("dnsRecord-") + record.purpose);
     m_status->setFixedSize(20, 20);
 
@@ -93,9 +93,8 @@ void DNSRecordRow::setOk(std::optional<bool> ok) {
     m_ok = ok;
     const QColor color = ok == true ? Style::green : Style::secondaryText(this);
     m_status->setPixmap(Icons::tinted(statusSymbol(), color).pixmap(QSize(18, 18)));
-    m_status->setToolTip(
-        !ok ? QStringLiteral("Not checked by Amazon")
-            : (*ok ? QStringLiteral("Verified by Amazon") : QStringLiteral("Waiting for Amazon")));
+    m_status->setToolTip(!ok ? tr("Not checked by Amazon")
+                             : (*ok ? tr("Verified by Amazon") : tr("Waiting for Amazon")));
 }
 
 void DNSRecordRow::setPublished(std::optional<bool> found) {
@@ -104,7 +103,7 @@ void DNSRecordRow::setPublished(std::optional<bool> found) {
         m_published->hide();
         return;
     }
-    m_published->setText(*found ? QStringLiteral("Found in DNS") : QStringLiteral("Not found yet"));
+    m_published->setText(*found ? tr("Found in DNS") : tr("Not found yet"));
     Style::setTextColor(m_published, *found ? Style::green : Style::secondaryText(this));
     m_published->show();
 }

@@ -30,43 +30,43 @@ ProductionAccessView::ProductionAccessView(AppModel& model, QWidget* parent)
     , m_volume(new QLineEdit(ProductionAccess::defaultVolume, this))
     , m_request(new QLabel(this))
     , m_copy(new CopyButton(
-          QStringLiteral("Copy"), [this] { return requestText(); }, this)) {
-    auto* title = new QLabel(QStringLiteral("Production Access"), this);
+          tr("Copy"), [this] { return requestText(); }, this)) {
+    auto* title = new QLabel(tr("Production Access"), this);
     title->setObjectName(QStringLiteral("screenTitle"));
     title->setFont(Style::title(title, 1.3));
 
     // Left: why, how, and the three answers.
     auto* form = new GroupedForm({}, this);
     form->setMinimumWidth(minimumPaneWidth);
-    FormSection* why = form->addSection(QStringLiteral("Why this matters"));
-    auto* intro = new QLabel(
-        QStringLiteral("New SES accounts are in the sandbox. AWS reviews a short written request "
-                       "before lifting the limits, and vague requests are often refused. "
-                       "Specifics about consent, unsubscribes and bounce handling get approved."),
-        why);
+    FormSection* why = form->addSection(tr("Why this matters"));
+    auto* intro =
+        new QLabel(tr("New SES accounts are in the sandbox. AWS reviews a short written request "
+                      "before lifting the limits, and vague requests are often refused. "
+                      "Specifics about consent, unsubscribes and bounce handling get approved."),
+                   why);
     intro->setWordWrap(true);
     why->addRow(intro);
     const QStringList steps{
-        QStringLiteral("Open the SES console, Account dashboard, Request production access."),
-        QStringLiteral("Mail type: Marketing. Website URL: a live page with your signup form."),
-        QStringLiteral("Paste the use case text on the right. Answer follow-up questions within a "
-                       "day."),
-        QStringLiteral("Until approved, use test sends to verified addresses (sandbox mode)."),
+        tr("Open the SES console, Account dashboard, Request production access."),
+        tr("Mail type: Marketing. Website URL: a live page with your signup form."),
+        tr("Paste the use case text on the right. Answer follow-up questions within a "
+           "day."),
+        tr("Until approved, use test sends to verified addresses (sandbox mode)."),
     };
     for (qsizetype i = 0; i < steps.size(); ++i) {
         why->addRow(new InstructionRow(i + 1, steps.at(i), why));
     }
-    FormSection* details = form->addSection(QStringLiteral("Your details"));
+    FormSection* details = form->addSection(tr("Your details"));
     m_website->setObjectName(QStringLiteral("website"));
-    m_website->setPlaceholderText(QStringLiteral("https://tuesdayletter.com"));
+    m_website->setPlaceholderText(tr("https://tuesdayletter.com"));
     m_listSource->setObjectName(QStringLiteral("listSource"));
     m_listSource->setTabChangesFocus(true);
     m_listSource->setFixedHeight(m_listSource->fontMetrics().lineSpacing() * 4 + 12);
     m_volume->setObjectName(QStringLiteral("volume"));
     details->setLabelsAbove(true);
-    details->addRow(QStringLiteral("Website"), m_website);
-    details->addRow(QStringLiteral("Where subscribers come from"), m_listSource);
-    details->addRow(QStringLiteral("Expected volume"), m_volume);
+    details->addRow(tr("Website"), m_website);
+    details->addRow(tr("Where subscribers come from"), m_listSource);
+    details->addRow(tr("Expected volume"), m_volume);
 
     // Right: the request, as it will be pasted.
     auto* right = new QScrollArea(this);
@@ -75,7 +75,7 @@ ProductionAccessView::ProductionAccessView(AppModel& model, QWidget* parent)
     right->setWidgetResizable(true);
     right->setFrameShape(QFrame::NoFrame);
     auto* pane = new QWidget(right);
-    auto* heading = new QLabel(QStringLiteral("Request text"), pane);
+    auto* heading = new QLabel(tr("Request text"), pane);
     heading->setFont(Style::headline(heading));
     m_copy->setObjectName(QStringLiteral("copyRequest"));
     m_request->setObjectName(QStringLiteral("requestText"));
@@ -115,9 +115,8 @@ ProductionAccessView::ProductionAccessView(AppModel& model, QWidget* parent)
     connect(m_listSource, &QPlainTextEdit::textChanged, this, &ProductionAccessView::refresh);
     connect(m_volume, &QLineEdit::textChanged, this, &ProductionAccessView::refresh);
     connect(&m_model, &AppModel::profileChanged, this, &ProductionAccessView::refresh);
-    connect(static_cast<CopyButton*>(m_copy), &CopyButton::copied, this, [this] {
-        m_model.showStatus(QStringLiteral("Request copied. Paste it into the SES console."));
-    });
+    connect(static_cast<CopyButton*>(m_copy), &CopyButton::copied, this,
+            [this] { m_model.showStatus(tr("Request copied. Paste it into the SES console.")); });
     refresh();
 }
 

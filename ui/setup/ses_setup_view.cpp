@@ -44,10 +44,10 @@ SESSetupView::SESSetupView(AppModel& model, QWidget* parent)
     , m_accessKey(new QLineEdit(this))
     , m_secretKey(new SecureField({}, this))
     , m_region(new RegionPicker(this))
-    , m_saved(new QLabel(QStringLiteral("Saved in your system keychain"), this))
-    , m_saveKeys(new QPushButton(QStringLiteral("Save Keys"), this))
+    , m_saved(new QLabel(tr("Saved in your system keychain"), this))
+    , m_saveKeys(new QPushButton(tr("Save Keys"), this))
     , m_accountSection(nullptr)
-    , m_checkAccount(new QPushButton(QStringLiteral("Check Account"), this))
+    , m_checkAccount(new QPushButton(tr("Check Account"), this))
     , m_domain(new QLineEdit(this))
     , m_records(new DNSRecordList(model, this))
     , m_verify(new QPushButton(this))
@@ -55,11 +55,11 @@ SESSetupView::SESSetupView(AppModel& model, QWidget* parent)
                                      {QString(), tr("From name"), tr("From email"), tr("Reply-to"),
                                       tr("Postal address"), tr("Double opt-in for new signups")},
                                      this)) {
-    auto* form = new GroupedForm(QStringLiteral("Amazon SES"), this);
+    auto* form = new GroupedForm(tr("Amazon SES"), this);
     form->addWidget(m_error);
 
     // 1. Keys and region.
-    FormSection* keys = form->addSection(QStringLiteral("IAM access keys"));
+    FormSection* keys = form->addSection(tr("IAM access keys"));
     m_accessKey->setObjectName(QStringLiteral("accessKey"));
     m_secretKey->setObjectName(QStringLiteral("secretKey"));
     m_region->setObjectName(QStringLiteral("region"));
@@ -67,57 +67,56 @@ SESSetupView::SESSetupView(AppModel& model, QWidget* parent)
     m_saveKeys->setObjectName(QStringLiteral("saveKeys"));
     Style::setTextColor(m_saved, Style::green);
     m_saved->setFont(Style::caption(m_saved));
-    keys->addRow(QStringLiteral("Access key ID"), m_accessKey);
-    keys->addRow(QStringLiteral("Secret access key"), m_secretKey);
-    keys->addRow(QStringLiteral("Region"), m_region);
+    keys->addRow(tr("Access key ID"), m_accessKey);
+    keys->addRow(tr("Secret access key"), m_secretKey);
+    keys->addRow(tr("Region"), m_region);
     auto* savedRow = new QHBoxLayout;
     savedRow->addWidget(m_saved);
     savedRow->addStretch(1);
     savedRow->addWidget(m_saveKeys);
-    keys->addNote(QStringLiteral(
-        "Create an IAM user with only the ses:SendRawEmail, ses:GetAccount, "
-        "ses:CreateEmailIdentity and ses:GetEmailIdentity permissions. Keys are stored in your "
-        "system keychain, never in files."));
+    keys->addNote(
+        tr("Create an IAM user with only the ses:SendRawEmail, ses:GetAccount, "
+           "ses:CreateEmailIdentity and ses:GetEmailIdentity permissions. Keys are stored in your "
+           "system keychain, never in files."));
     keys->addRow(savedRow);
 
     // 2. Account status.
-    m_accountSection = form->addSection(QStringLiteral("Account status"));
-    m_mode = m_accountSection->addValueRow(QStringLiteral("Mode"));
-    m_quota = m_accountSection->addValueRow(QStringLiteral("Daily quota"));
-    m_rate = m_accountSection->addValueRow(QStringLiteral("Max send rate"));
-    m_enforcement = m_accountSection->addValueRow(QStringLiteral("Enforcement"));
+    m_accountSection = form->addSection(tr("Account status"));
+    m_mode = m_accountSection->addValueRow(tr("Mode"));
+    m_quota = m_accountSection->addValueRow(tr("Daily quota"));
+    m_rate = m_accountSection->addValueRow(tr("Max send rate"));
+    m_enforcement = m_accountSection->addValueRow(tr("Enforcement"));
     m_mode->setObjectName(QStringLiteral("mode"));
     m_quota->setObjectName(QStringLiteral("dailyQuota"));
     m_rate->setObjectName(QStringLiteral("maxSendRate"));
     m_enforcement->setObjectName(QStringLiteral("enforcement"));
     m_sandboxNote = m_accountSection->addNote(
-        QStringLiteral("New SES accounts start in the sandbox: you can only send to verified "
-                       "addresses, 200 per day."));
+        tr("New SES accounts start in the sandbox: you can only send to verified "
+           "addresses, 200 per day."));
     m_sandboxNote->setObjectName(QStringLiteral("sandboxNote"));
     m_checkAccount->setObjectName(QStringLiteral("checkAccount"));
     m_accountSection->addRow(trailing(m_checkAccount));
 
     // 3. Sending domain.
-    FormSection* domain = form->addSection(QStringLiteral("Sending domain"));
+    FormSection* domain = form->addSection(tr("Sending domain"));
     m_domain->setObjectName(QStringLiteral("domain"));
-    m_domain->setPlaceholderText(QStringLiteral("tuesdayletter.com"));
-    domain->addRow(QStringLiteral("Domain"), m_domain);
-    m_verified = domain->addValueRow(QStringLiteral("Verified for sending"));
-    m_dkim = domain->addValueRow(QStringLiteral("DKIM"));
+    m_domain->setPlaceholderText(tr("tuesdayletter.com"));
+    domain->addRow(tr("Domain"), m_domain);
+    m_verified = domain->addValueRow(tr("Verified for sending"));
+    m_dkim = domain->addValueRow(tr("DKIM"));
     m_verified->setObjectName(QStringLiteral("verifiedForSending"));
     m_dkim->setObjectName(QStringLiteral("dkimStatus"));
     domain->addRow(m_records);
-    domain->addNote(
-        QStringLiteral("Add these records at your DNS provider. DKIM proves the mail is "
+    domain->addNote(tr("Add these records at your DNS provider. DKIM proves the mail is "
                        "yours, SPF and DMARC keep you out of spam folders."));
     m_verify->setObjectName(QStringLiteral("verifyDomain"));
     domain->addRow(trailing(m_verify));
 
     // 4. Sender and compliance.
-    FormSection* sender = form->addSection(QStringLiteral("Sender and compliance"));
+    FormSection* sender = form->addSection(tr("Sender and compliance"));
     m_sender->addTo(sender, sender);
-    sender->addNote(QStringLiteral("Your postal address is printed in every footer (CAN-SPAM). "
-                                   "Double opt-in is on by default."));
+    sender->addNote(tr("Your postal address is printed in every footer (CAN-SPAM). "
+                       "Double opt-in is on by default."));
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -175,7 +174,7 @@ void SESSetupView::verify() {
 
 void SESSetupView::refresh() {
     const bool stored = m_model.hasAWSKeys() && !m_model.isDemo();
-    m_accessKey->setPlaceholderText(stored ? QString() : QStringLiteral("AKIA..."));
+    m_accessKey->setPlaceholderText(stored ? QString() : tr("AKIA..."));
     m_saved->setVisible(stored);
     QString keysReason;
     if (m_accessKey->text().isEmpty() || m_secretKey->text().isEmpty()) {
@@ -188,11 +187,10 @@ void SESSetupView::refresh() {
     const auto& account = m_model.account();
     const QString unknown = QStringLiteral("—");
     if (account) {
-        m_mode->setText(account->productionAccessEnabled ? QStringLiteral("Production")
-                                                         : QStringLiteral("Sandbox"));
-        m_quota->setText(QString::number(qint64(account->sentLast24Hours)) +
-                         QStringLiteral(" of ") + QString::number(qint64(account->max24HourSend)) +
-                         QStringLiteral(" used"));
+        m_mode->setText(account->productionAccessEnabled ? tr("Production") : tr("Sandbox"));
+        m_quota->setText(tr("%1 of %2 used")
+                             .arg(qint64(account->sentLast24Hours))
+                             .arg(qint64(account->max24HourSend)));
         // A rate may be fractional ("0.5 emails per second"): only exactly one is singular.
         m_rate->setText(
             Formatting::decimal(account->maxSendRate) +
@@ -207,11 +205,9 @@ void SESSetupView::refresh() {
     DemoGuard::enable(m_checkAccount, m_model, !m_model.isBusy());
 
     const auto& identity = m_model.identity();
-    m_verified->setText(identity && identity->verifiedForSending ? QStringLiteral("Yes")
-                                                                 : QStringLiteral("Not yet"));
+    m_verified->setText(identity && identity->verifiedForSending ? tr("Yes") : tr("Not yet"));
     m_dkim->setText(identity ? rawValue(identity->dkimStatus) : unknown);
-    m_verify->setText(identity ? QStringLiteral("Refresh Status")
-                               : QStringLiteral("Verify Domain"));
+    m_verify->setText(identity ? tr("Refresh Status") : tr("Verify Domain"));
     DemoGuard::enable(m_verify, m_model, !m_model.isBusy());
 }
 

@@ -25,13 +25,12 @@ SettingsWindow::SettingsWindow(AppModel& model, QWidget* parent)
     : QDialog(parent)
     , m_model(model)
     , m_tabs(new QTabWidget(this)) {
-    setWindowTitle(QStringLiteral("Settings"));
+    setWindowTitle(tr("Settings"));
     m_tabs->setObjectName(QStringLiteral("settingsTabs"));
     m_tabs->setDocumentMode(true);
-    m_tabs->addTab(makeGeneral(), Icons::symbol(QStringLiteral("gearshape")),
-                   QStringLiteral("General"));
+    m_tabs->addTab(makeGeneral(), Icons::symbol(QStringLiteral("gearshape")), tr("General"));
     m_tabs->addTab(makeSetup(), Icons::symbol(QStringLiteral("list.bullet.clipboard")),
-                   QStringLiteral("Setup"));
+                   tr("Setup"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 8, 0, 0);
     layout->addWidget(m_tabs);
@@ -60,7 +59,7 @@ QWidget* SettingsWindow::makeSetup() {
     for (OnboardingStep step : allCases<OnboardingStep>()) {
         auto* row = new SetupStep(number++, title(step), false, {}, steps);
         row->setObjectName(QStringLiteral("setupStep-") + rawValue(step));
-        auto* open = new QPushButton(QStringLiteral("Open"), steps);
+        auto* open = new QPushButton(tr("Open"), steps);
         open->setObjectName(QStringLiteral("open-") + rawValue(step));
         connect(open, &QPushButton::clicked, this, [this, step] { reopen(step); });
         auto* line = new QHBoxLayout;
@@ -70,7 +69,7 @@ QWidget* SettingsWindow::makeSetup() {
         m_steps[step] = row;
         m_open[step] = open;
     }
-    auto* caption = new QLabel(QStringLiteral("Reopens the guided setup at that step."), form);
+    auto* caption = new QLabel(tr("Reopens the guided setup at that step."), form);
     caption->setObjectName(QStringLiteral("setupCaption"));
     caption->setFont(Style::caption(caption));
     Style::setTextColor(caption, Style::secondaryText(this));

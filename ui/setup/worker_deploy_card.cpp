@@ -2,6 +2,7 @@
 
 #include "app/app_model.h"
 #include "ui/widgets/demo_guard.h"
+#include "ui/widgets/form_section.h"
 #include "ui/widgets/prominent_button.h"
 #include "ui/widgets/result_line.h"
 #include "ui/widgets/secure_field.h"
@@ -19,23 +20,24 @@ WorkerDeployCard::WorkerDeployCard(AppModel& model, QWidget* parent)
     , m_model(model)
     , m_cloudflare(new CloudflareConnect(
           model,
-          {QStringLiteral("Cloudflare didn't accept this token. Check the three permissions."),
-           QStringLiteral("This token can't see any account. Add Account Settings: Read.")},
+          {tr("Cloudflare didn't accept this token. Check the three permissions."),
+           tr("This token can't see any account. Add Account Settings: Read.")},
           this))
-    , m_pickerLabel(new QLabel(QStringLiteral("Account"), this))
-    , m_deploy(new ProminentButton(QStringLiteral("Deploy"), this))
+    , m_pickerLabel(new QLabel(tr("Account"), this))
+    , m_deploy(new ProminentButton(tr("Deploy"), this))
     , m_live(new ResultLine(true, {}, this)) {
     setObjectName(QStringLiteral("workerDeployCard"));
     setStyleSheet(QStringLiteral("#workerDeployCard { background: palette(base); border: 1px solid "
-                                 "rgba(128, 128, 128, 0.28); border-radius: 8px; }"));
-    tokenField()->setPlaceholderText(QStringLiteral("Cloudflare API token"));
+                                 "rgba(128, 128, 128, 0.28); border-radius: 8px; }") +
+                  FormSection::framedFields(QStringLiteral("#workerDeployCard")));
+    tokenField()->setPlaceholderText(tr("Cloudflare API token"));
     m_deploy->setObjectName(QStringLiteral("deployWorker"));
     m_live->setObjectName(QStringLiteral("workerLive"));
 
     auto* grid = new QGridLayout;
     grid->setHorizontalSpacing(10);
     grid->setVerticalSpacing(10);
-    auto* tokenLabel = new QLabel(QStringLiteral("Cloudflare API token"), this);
+    auto* tokenLabel = new QLabel(tr("Cloudflare API token"), this);
     grid->addWidget(tokenLabel, 0, 0);
     grid->addWidget(tokenField(), 0, 1);
     grid->addWidget(connectButton(), 0, 2);
@@ -84,7 +86,7 @@ void WorkerDeployCard::refresh() {
                                         : QString());
     m_cloudflare->errorLabel()->setVisible(m_cloudflare->error().has_value());
     const QString& url = m_model.library().profile.workerBaseURL;
-    m_live->set(true, QStringLiteral("Live at ") + url);
+    m_live->set(true, tr("Live at %1").arg(url));
     m_live->setVisible(!url.isEmpty());
 }
 

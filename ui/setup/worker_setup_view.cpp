@@ -20,45 +20,44 @@ namespace quillmere {
 WorkerSetupView::WorkerSetupView(AppModel& model, QWidget* parent)
     : QWidget(parent)
     , m_model(model)
-    , m_cloudflare(new CloudflareConnect(
-          model, {QStringLiteral("Cloudflare rejected this token."), std::nullopt}, this))
+    , m_cloudflare(
+          new CloudflareConnect(model, {tr("Cloudflare rejected this token."), std::nullopt}, this))
     , m_deployment(nullptr)
     , m_workerURL(nullptr)
     , m_signupForm(nullptr)
     , m_snsEndpoint(nullptr)
-    , m_deploy(new ProminentButton(QStringLiteral("Deploy Worker"), this))
+    , m_deploy(new ProminentButton(tr("Deploy Worker"), this))
     , m_bounces(nullptr)
     , m_health(new QLabel(this)) {
-    auto* form = new GroupedForm(QStringLiteral("Signup Worker"), this);
+    auto* form = new GroupedForm(tr("Signup Worker"), this);
 
     // 1. The token.
-    FormSection* token = form->addSection(QStringLiteral("Cloudflare API token"));
+    FormSection* token = form->addSection(tr("Cloudflare API token"));
     auto* explanation = new QLabel(
-        QStringLiteral("Create a token in your own Cloudflare account with Workers Scripts: Edit, "
-                       "D1: Edit and Account Settings: Read. ") +
-            QStringLiteral("Quillmere") +
-            QStringLiteral(" deploys a small worker there; nothing runs on our servers."),
+        tr("Create a token in your own Cloudflare account with Workers Scripts: Edit, D1: Edit "
+           "and Account Settings: Read. Quillmere deploys a small worker there; nothing runs on "
+           "our servers."),
         token);
     explanation->setWordWrap(true);
     token->addRow(explanation);
     auto* tokenRow = new QHBoxLayout;
     tokenRow->addWidget(m_cloudflare->tokenField(), 1);
     tokenRow->addWidget(m_cloudflare->connectButton());
-    token->addRow(QStringLiteral("API token"), tokenRow);
+    token->addRow(tr("API token"), tokenRow);
 
     // 2. The deployment.
-    m_deployment = form->addSection(QStringLiteral("Deploy the signup worker"));
-    auto* what = new QLabel(
-        QStringLiteral("Creates a D1 database and a worker with: double opt-in signup form, "
-                       "one-click unsubscribe (RFC 8058), SNS bounce and complaint webhook, public "
-                       "archive, and a token protected sync API."),
-        m_deployment);
+    m_deployment = form->addSection(tr("Deploy the signup worker"));
+    auto* what =
+        new QLabel(tr("Creates a D1 database and a worker with: double opt-in signup form, "
+                      "one-click unsubscribe (RFC 8058), SNS bounce and complaint webhook, public "
+                      "archive, and a token protected sync API."),
+                   m_deployment);
     what->setWordWrap(true);
     m_deployment->addRow(what);
-    m_deployment->addRow(QStringLiteral("Account"), m_cloudflare->accountPicker());
-    m_workerURL = m_deployment->addValueRow(QStringLiteral("Worker URL"));
-    m_signupForm = m_deployment->addValueRow(QStringLiteral("Signup form"));
-    m_snsEndpoint = m_deployment->addValueRow(QStringLiteral("SNS endpoint"));
+    m_deployment->addRow(tr("Account"), m_cloudflare->accountPicker());
+    m_workerURL = m_deployment->addValueRow(tr("Worker URL"));
+    m_signupForm = m_deployment->addValueRow(tr("Signup form"));
+    m_snsEndpoint = m_deployment->addValueRow(tr("SNS endpoint"));
     m_workerURL->setObjectName(QStringLiteral("workerURL"));
     m_signupForm->setObjectName(QStringLiteral("signupForm"));
     m_snsEndpoint->setObjectName(QStringLiteral("snsEndpoint"));
@@ -76,7 +75,7 @@ WorkerSetupView::WorkerSetupView(AppModel& model, QWidget* parent)
     auto* icon = new QLabel(heading);
     icon->setPixmap(Icons::tinted(QStringLiteral("exclamationmark.triangle"), Style::orange)
                         .pixmap(QSize(16, 16)));
-    auto* label = new QLabel(QStringLiteral("Route bounces to the worker"), heading);
+    auto* label = new QLabel(tr("Route bounces to the worker"), heading);
     label->setFont(Style::headline(label));
     auto* headingRow = new QHBoxLayout(heading);
     headingRow->setContentsMargins(0, 0, 0, 0);
@@ -85,11 +84,11 @@ WorkerSetupView::WorkerSetupView(AppModel& model, QWidget* parent)
     headingRow->addWidget(label);
     headingRow->addStretch(1);
     bounces->addRow(heading);
-    auto* instructions = new QLabel(
-        QStringLiteral("In the SNS console create a topic, subscribe the SNS endpoint above over "
-                       "HTTPS, then in SES set that topic for Bounce and Complaint notifications "
-                       "on your domain. The worker confirms the subscription automatically."),
-        bounces);
+    auto* instructions =
+        new QLabel(tr("In the SNS console create a topic, subscribe the SNS endpoint above over "
+                      "HTTPS, then in SES set that topic for Bounce and Complaint notifications "
+                      "on your domain. The worker confirms the subscription automatically."),
+                   bounces);
     instructions->setObjectName(QStringLiteral("bounceRouting"));
     instructions->setWordWrap(true);
     bounces->addRow(instructions);
@@ -144,13 +143,13 @@ void WorkerSetupView::refresh() {
     QStringList lines;
     const auto& health = m_model.workerHealth();
     if (!url.isEmpty() && health && !health->awsAccountId) {
-        lines.append(QStringLiteral("Bounce routing needs your Amazon account connected: add your "
-                                    "AWS keys under Amazon SES, then deploy the worker again. "
-                                    "Until then the worker refuses every SNS notification."));
+        lines.append(tr("Bounce routing needs your Amazon account connected: add your "
+                        "AWS keys under Amazon SES, then deploy the worker again. "
+                        "Until then the worker refuses every SNS notification."));
     }
     if (!url.isEmpty() && health && health->mailConfigured == false) {
-        lines.append(QStringLiteral("The worker has no AWS keys, so it sends no confirmation "
-                                    "mail. Add your keys under Amazon SES."));
+        lines.append(tr("The worker has no AWS keys, so it sends no confirmation "
+                        "mail. Add your keys under Amazon SES."));
     }
     if (!url.isEmpty()) {
         lines.append(m_model.workerHealthProblems());

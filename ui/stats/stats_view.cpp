@@ -63,16 +63,16 @@ StatsView::StatsView(AppModel& model, QWidget* parent)
     layout->setContentsMargins(20, 20, 20, 20);
     layout->setSpacing(20);
 
-    auto* title = new QLabel(QStringLiteral("Stats"), content);
+    auto* title = new QLabel(tr("Stats"), content);
     title->setObjectName(QStringLiteral("statsTitle"));
     title->setFont(Style::title(title, 1.3));
     layout->addWidget(title);
 
     auto* tiles = new QHBoxLayout;
     tiles->setSpacing(12);
-    for (const char* name :
-         {"Active subscribers", "Emails sent", "Bounce rate", "Complaint rate"}) {
-        auto* tile = new StatTile(QString::fromLatin1(name), content);
+    for (const char* name : {QT_TR_NOOP("Active subscribers"), QT_TR_NOOP("Emails sent"),
+                             QT_TR_NOOP("Bounce rate"), QT_TR_NOOP("Complaint rate")}) {
+        auto* tile = new StatTile(tr(name), content);
         m_tiles.append(tile);
         tiles->addWidget(tile);
     }
@@ -80,10 +80,11 @@ StatsView::StatsView(AppModel& model, QWidget* parent)
 
     // The audience: one bar per status, each in its own colour. A stacked series with one set per
     // status (zero outside its own row) gives every bar its own colour at full height.
-    layout->addWidget(new SectionHeader(QStringLiteral("Audience"), content));
-    const QStringList labels{QStringLiteral("Pending"), QStringLiteral("Active"),
-                             QStringLiteral("Unsubscribed"), QStringLiteral("Bounced"),
-                             QStringLiteral("Complained")};
+    layout->addWidget(new SectionHeader(tr("Audience"), content));
+    QStringList labels;
+    for (SubscriberStatus status : allCases<SubscriberStatus>()) {
+        labels.append(Style::name(status));
+    }
     auto* series = new QHorizontalStackedBarSeries;
     series->setBarWidth(0.6);
     for (int status = 0; status < statusCount; ++status) {
@@ -104,9 +105,9 @@ StatsView::StatsView(AppModel& model, QWidget* parent)
     for (int i = statusCount - 1; i >= 0; --i) {
         categories->append(labels.at(i));
     }
-    categories->setTitleText(QStringLiteral("Status"));
+    categories->setTitleText(tr("Status"));
     auto* counts = new QValueAxis;
-    counts->setTitleText(QStringLiteral("Count"));
+    counts->setTitleText(tr("Count"));
     counts->setLabelFormat(QStringLiteral("%.0f"));
     m_chart->addAxis(categories, Qt::AlignLeft);
     m_chart->addAxis(counts, Qt::AlignBottom);
@@ -143,11 +144,11 @@ StatsView::StatsView(AppModel& model, QWidget* parent)
     m_chartView->setStyleSheet(QStringLiteral("background: transparent"));
     layout->addWidget(m_chartView);
 
-    layout->addWidget(new SectionHeader(QStringLiteral("Per issue"), content));
+    layout->addWidget(new SectionHeader(tr("Per issue"), content));
     m_issues->setContentsMargins(0, 0, 0, 0);
     m_issues->setHorizontalSpacing(24);
     m_issues->setVerticalSpacing(8);
-    m_noSends = new QLabel(QStringLiteral("Stats appear after your first send."));
+    m_noSends = new QLabel(tr("Stats appear after your first send."));
     m_noSends->setObjectName(QStringLiteral("noSends"));
     Style::setTextColor(m_noSends, Style::secondaryText(this));
     m_perIssue->addWidget(m_issueTable);
@@ -155,10 +156,10 @@ StatsView::StatsView(AppModel& model, QWidget* parent)
     m_perIssue->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
     layout->addWidget(m_perIssue);
 
-    auto* footnote = new QLabel(
-        QStringLiteral("Quillmere does not track opens or clicks. Bounces, complaints and "
-                       "unsubscribes arrive from your worker through Amazon SNS."),
-        content);
+    auto* footnote =
+        new QLabel(tr("Quillmere does not track opens or clicks. Bounces, complaints and "
+                      "unsubscribes arrive from your worker through Amazon SNS."),
+                   content);
     footnote->setObjectName(QStringLiteral("footnote"));
     footnote->setWordWrap(true);
     footnote->setFont(Style::caption(footnote));
@@ -234,9 +235,8 @@ void StatsView::refresh() {
     if (summary.sentIssues.isEmpty()) {
         return;
     }
-    const QStringList headers{QStringLiteral("Issue"), QStringLiteral("Sent"),
-                              QStringLiteral("Bounced"), QStringLiteral("Complaints"),
-                              QStringLiteral("Unsubscribed")};
+    const QStringList headers{tr("Issue"), tr("Sent"), tr("Bounced"), tr("Complaints"),
+                              tr("Unsubscribed")};
     QFont headerFont = Style::caption(this);
     headerFont.setWeight(QFont::DemiBold);
     for (int column = 0; column < headers.size(); ++column) {

@@ -19,26 +19,25 @@ AddSubscriberSheet::AddSubscriberSheet(AppModel& model, QWidget* parent)
     , m_name(new QLineEdit(this))
     , m_note(new QLabel(this)) {
     setObjectName(QStringLiteral("addSubscriberSheet"));
-    setWindowTitle(QStringLiteral("Add"));
+    setWindowTitle(tr("Add"));
     setWindowModality(Qt::WindowModal);
     m_email->setObjectName(QStringLiteral("email"));
-    m_email->setPlaceholderText(QStringLiteral("Email"));
+    m_email->setPlaceholderText(tr("Email"));
     m_name->setObjectName(QStringLiteral("name"));
-    m_name->setPlaceholderText(QStringLiteral("Name"));
+    m_name->setPlaceholderText(tr("Name"));
     m_note->setObjectName(QStringLiteral("note"));
     m_note->setWordWrap(true);
     m_note->setFont(Style::caption(m_note));
     Style::setTextColor(m_note, Style::secondaryText(this));
-    m_note->setText(
-        model.library().profile.doubleOptIn
-            ? QStringLiteral("Added as pending. They become active after confirming via the "
+    m_note->setText(model.library().profile.doubleOptIn
+                        ? tr("Added as pending. They become active after confirming via the "
                              "double opt-in email.")
-            : QStringLiteral("Double opt-in is off, so this address is added as active. Only add "
+                        : tr("Double opt-in is off, so this address is added as active. Only add "
                              "people who asked to subscribe."));
 
     auto* buttons = new QDialogButtonBox(this);
-    m_cancel = buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
-    m_add = buttons->addButton(QStringLiteral("Add"), QDialogButtonBox::AcceptRole);
+    m_cancel = buttons->addButton(tr("Cancel"), QDialogButtonBox::RejectRole);
+    m_add = buttons->addButton(tr("Add"), QDialogButtonBox::AcceptRole);
     m_add->setDefault(true);
     Style::setBlocked(m_add, tr("Type the reader's email address."));
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -50,8 +49,8 @@ AddSubscriberSheet::AddSubscriberSheet(AppModel& model, QWidget* parent)
     });
 
     auto* form = new QFormLayout;
-    form->addRow(QStringLiteral("Email"), m_email);
-    form->addRow(QStringLiteral("Name"), m_name);
+    form->addRow(tr("Email"), m_email);
+    form->addRow(tr("Name"), m_name);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 20, 20, 16);
     layout->setSpacing(12);

@@ -34,7 +34,7 @@ std::optional<QString> listFile(const QMimeData* data) {
 
 CSVDropArea::CSVDropArea(QWidget* parent)
     : QFrame(parent)
-    , m_choose(new QPushButton(QStringLiteral("Choose a CSV export"), this)) {
+    , m_choose(new QPushButton(tr("Choose a CSV export"), this)) {
     setObjectName(QStringLiteral("csvDropArea"));
     setAcceptDrops(true);
     setMinimumHeight(190);
@@ -45,8 +45,8 @@ CSVDropArea::CSVDropArea(QWidget* parent)
         Icons::tinted(QStringLiteral("square.and.arrow.down.on.square"), Style::secondaryText(this))
             .pixmap(QSize(40, 40)));
     icon->setAlignment(Qt::AlignCenter);
-    auto* caption = new QLabel(
-        QStringLiteral("Substack, Beehiiv, Mailchimp or any file with an email column"), this);
+    auto* caption =
+        new QLabel(tr("Substack, Beehiiv, Mailchimp or any file with an email column"), this);
     caption->setObjectName(QStringLiteral("dropCaption"));
     caption->setAlignment(Qt::AlignCenter);
     caption->setWordWrap(true);

@@ -20,18 +20,18 @@ ImportPanel::ImportPanel(AppModel& model, QWidget* parent)
     , m_model(model)
     , m_title(new QLabel(this))
     , m_progress(new QProgressBar(this))
-    , m_cancel(new QPushButton(QStringLiteral("Cancel"), this))
+    , m_cancel(new QPushButton(tr("Cancel"), this))
     , m_skipped(new QTreeWidget(this))
     , m_more(new QLabel(this))
-    , m_save(new QPushButton(QStringLiteral("Save Skipped Rows…"), this))
-    , m_dismiss(new QPushButton(QStringLiteral("Done"), this)) {
+    , m_save(new QPushButton(tr("Save Skipped Rows…"), this))
+    , m_dismiss(new QPushButton(tr("Done"), this)) {
     setObjectName(QStringLiteral("importPanel"));
     m_title->setWordWrap(true);
     m_progress->setRange(0, 1000);
     m_progress->setTextVisible(false);
     m_cancel->setObjectName(QStringLiteral("cancelImport"));
     m_skipped->setObjectName(QStringLiteral("skippedRows"));
-    m_skipped->setHeaderLabels({QStringLiteral("Line"), QStringLiteral("Reason")});
+    m_skipped->setHeaderLabels({tr("Line"), tr("Reason")});
     m_skipped->setRootIsDecorated(false);
     m_skipped->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     m_skipped->setMaximumHeight(180);
@@ -71,7 +71,7 @@ void ImportPanel::refresh() {
     m_save->setVisible(showReport);
     m_dismiss->setVisible(showReport);
     if (progress) {
-        m_title->setText(QStringLiteral("Importing %1…").arg(progress->fileName));
+        m_title->setText(tr("Importing %1…").arg(progress->fileName));
         m_progress->setValue(int(progress->fraction * 1000));
         return;
     }
@@ -79,9 +79,8 @@ void ImportPanel::refresh() {
         return;
     }
     const QList<SkippedRow>& skipped = report->skipped;
-    m_title->setText(QStringLiteral("%1 rows of %2 were not imported:")
-                         .arg(skipped.size())
-                         .arg(report->fileName));
+    m_title->setText(
+        tr("%1 rows of %2 were not imported:").arg(skipped.size()).arg(report->fileName));
     m_skipped->clear();
     QList<QTreeWidgetItem*> items;
     for (qsizetype i = 0; i < std::min<qsizetype>(skipped.size(), shownRows); ++i) {
@@ -89,21 +88,19 @@ void ImportPanel::refresh() {
             new QTreeWidgetItem(QStringList{QString::number(skipped[i].line), skipped[i].reason}));
     }
     m_skipped->addTopLevelItems(items);
-    m_more->setText(skipped.size() > shownRows
-                        ? QStringLiteral("The first %1 are shown.").arg(shownRows)
-                        : QString());
+    m_more->setText(skipped.size() > shownRows ? tr("The first %1 are shown.").arg(shownRows)
+                                               : QString());
 }
 
 void ImportPanel::chooseWhereToSave() {
-    auto* dialog = new QFileDialog(this, QStringLiteral("Save Skipped Rows"));
+    auto* dialog = new QFileDialog(this, tr("Save Skipped Rows"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setDefaultSuffix(QStringLiteral("csv"));
     dialog->selectFile(QStringLiteral("skipped rows.csv"));
     connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& path) {
         if (!saveSkippedRows(path)) {
-            m_model.showStatus(QStringLiteral("Could not save the skipped rows to ") + path +
-                               QStringLiteral("."));
+            m_model.showStatus(tr("Could not save the skipped rows to %1.").arg(path));
         }
     });
     dialog->open();

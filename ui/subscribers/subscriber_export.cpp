@@ -6,6 +6,7 @@
 #include "ui/subscribers/subscriber_table_model.h"
 #include "ui/subscribers/subscribers_view.h"
 
+#include <QCoreApplication>
 #include <QHash>
 #include <QLocale>
 #include <QSaveFile>
@@ -37,9 +38,10 @@ QList<Subscriber> chosen(const AppModel& model, const SubscribersView* view) {
 QString title(qsizetype chosen, qsizetype all) {
     const QLocale locale;
     if (chosen == all) {
-        return QStringLiteral("Export %1 Subscribers").arg(locale.toString(all));
+        return QCoreApplication::translate("SubscriberExport", "Export %1 Subscribers")
+            .arg(locale.toString(all));
     }
-    return QStringLiteral("Export %1 of %2 Subscribers")
+    return QCoreApplication::translate("SubscriberExport", "Export %1 of %2 Subscribers")
         .arg(locale.toString(chosen), locale.toString(all));
 }
 
@@ -61,8 +63,9 @@ void write(AppModel& model, const QList<Subscriber>& subscribers, const QString&
             AppModel::errorText(FileError(path, QStringLiteral("write"), file.errorString())));
         return;
     }
-    model.showStatus(QStringLiteral("Exported %1 subscribers to %2.")
-                         .arg(QLocale().toString(subscribers.size()), path));
+    model.showStatus(
+        QCoreApplication::translate("SubscriberExport", "Exported %1 subscribers to %2.")
+            .arg(QLocale().toString(subscribers.size()), path));
 }
 
 } // namespace quillmere::SubscriberExport

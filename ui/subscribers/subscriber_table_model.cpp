@@ -118,7 +118,7 @@ QVariant SubscriberTableModel::data(const QModelIndex& index, int role) const {
         return role == Qt::DisplayRole ? QVariant(s.name) : QVariant();
     case StatusColumn:
         if (role == Qt::DisplayRole) {
-            return Style::capitalised(rawValue(s.status));
+            return Style::name(s.status);
         }
         if (role == Qt::DecorationRole) {
             return statusIcon(s.status);
@@ -144,15 +144,15 @@ QVariant SubscriberTableModel::headerData(int section, Qt::Orientation orientati
     }
     switch (section) {
     case EmailColumn:
-        return QStringLiteral("Email");
+        return tr("Email");
     case NameColumn:
-        return QStringLiteral("Name");
+        return tr("Name");
     case StatusColumn:
-        return QStringLiteral("Status");
+        return tr("Status");
     case SourceColumn:
-        return QStringLiteral("Source");
+        return tr("Source");
     case JoinedColumn:
-        return QStringLiteral("Joined");
+        return tr("Joined");
     default:
         return {};
     }

@@ -37,27 +37,24 @@ SubscribersView::SubscribersView(AppModel& model, QWidget* parent)
     , m_pages(new QStackedWidget(this))
     , m_table(new QTableView(this))
     , m_empty(new EmptyState(
-          QStringLiteral("person.2"), QStringLiteral("No readers yet"),
-          QStringLiteral(
-              "Import a CSV from Substack, Beehiiv or Mailchimp, or share your signup form."),
-          this))
+          QStringLiteral("person.2"), tr("No readers yet"),
+          tr("Import a CSV from Substack, Beehiiv or Mailchimp, or share your signup form."), this))
     , m_noMatch(new EmptyState(QStringLiteral("person.2"), tr("No readers match"),
                                tr("No reader's address or name matches this search and filter."),
                                this))
     , m_remove(new QAction(tr("Remove"), this)) {
-    auto* title = new QLabel(QStringLiteral("Subscribers"), this);
+    auto* title = new QLabel(tr("Subscribers"), this);
     title->setObjectName(QStringLiteral("subscribersTitle"));
     title->setFont(Style::title(title, 1.3));
 
     m_toolBar->setObjectName(QStringLiteral("subscribersToolbar"));
     m_toolBar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     m_toolBar->setIconSize(QSize(18, 18));
-    m_add = m_toolBar->addAction(Icons::symbol(QStringLiteral("person.badge.plus")),
-                                 QStringLiteral("Add"));
+    m_add = m_toolBar->addAction(Icons::symbol(QStringLiteral("person.badge.plus")), tr("Add"));
     m_import = m_toolBar->addAction(Icons::symbol(QStringLiteral("square.and.arrow.down")),
-                                    QStringLiteral("Import CSV"));
+                                    tr("Import CSV"));
     m_sync = m_toolBar->addAction(Icons::symbol(QStringLiteral("arrow.triangle.2.circlepath")),
-                                  QStringLiteral("Sync"));
+                                  tr("Sync"));
     m_add->setObjectName(QStringLiteral("addSubscriber"));
     m_import->setObjectName(QStringLiteral("importCSV"));
     m_sync->setObjectName(QStringLiteral("sync"));
@@ -70,7 +67,7 @@ SubscribersView::SubscribersView(AppModel& model, QWidget* parent)
     refreshSync();
 
     m_search->setObjectName(QStringLiteral("search"));
-    m_search->setPlaceholderText(QStringLiteral("Search subscribers"));
+    m_search->setPlaceholderText(tr("Search subscribers"));
     m_search->setClearButtonEnabled(true);
     m_search->setMinimumWidth(220);
     connect(m_search, &QLineEdit::textChanged, m_rows, &SubscriberProxyModel::setSearch);
@@ -93,9 +90,9 @@ SubscribersView::SubscribersView(AppModel& model, QWidget* parent)
         chips->addWidget(chip);
         m_chips.append(chip);
     };
-    addChip(QStringLiteral("All"), std::nullopt);
+    addChip(tr("All"), std::nullopt);
     for (SubscriberStatus status : allCases<SubscriberStatus>()) {
-        addChip(Style::capitalised(rawValue(status)), status);
+        addChip(Style::name(status), status);
     }
     chips->addStretch(1);
 
@@ -134,9 +131,9 @@ SubscribersView::SubscribersView(AppModel& model, QWidget* parent)
     connect(m_rows, &QAbstractItemModel::modelReset, this, &SubscribersView::restoreSelection);
     connect(m_rows, &QAbstractItemModel::modelReset, this, &SubscribersView::refreshEmpty);
 
-    auto* importButton = m_empty->addButton(QStringLiteral("Import CSV"), true);
+    auto* importButton = m_empty->addButton(tr("Import CSV"), true);
     importButton->setObjectName(QStringLiteral("emptyImport"));
-    auto* addButton = m_empty->addButton(QStringLiteral("Add someone"));
+    auto* addButton = m_empty->addButton(tr("Add someone"));
     addButton->setObjectName(QStringLiteral("emptyAdd"));
     connect(importButton, &QPushButton::clicked, this, &SubscribersView::openFileChooser);
     connect(addButton, &QPushButton::clicked, this, &SubscribersView::openAddSheet);
@@ -272,9 +269,9 @@ void SubscribersView::showContextMenu(const QPoint& position) {
     }
     QMenu menu(this);
     menu.setObjectName(QStringLiteral("subscriberMenu"));
-    connect(menu.addAction(QStringLiteral("Mark Active")), &QAction::triggered, this,
+    connect(menu.addAction(tr("Mark Active")), &QAction::triggered, this,
             [this] { markSelection(SubscriberStatus::active); });
-    connect(menu.addAction(QStringLiteral("Mark Unsubscribed")), &QAction::triggered, this,
+    connect(menu.addAction(tr("Mark Unsubscribed")), &QAction::triggered, this,
             [this] { markSelection(SubscriberStatus::unsubscribed); });
     menu.addSeparator();
     menu.addAction(m_remove);
@@ -296,12 +293,12 @@ void SubscribersView::openFileChooser() {
         m_fileChooser->raise();
         return;
     }
-    m_fileChooser = new QFileDialog(this, QStringLiteral("Import CSV"));
+    m_fileChooser = new QFileDialog(this, tr("Import CSV"));
     m_fileChooser->setAttribute(Qt::WA_DeleteOnClose);
     m_fileChooser->setFileMode(QFileDialog::ExistingFile);
     m_fileChooser->setAcceptMode(QFileDialog::AcceptOpen);
-    m_fileChooser->setNameFilters({QStringLiteral("Comma-separated or plain text (*.csv *.txt)"),
-                                   QStringLiteral("All files (*)")});
+    m_fileChooser->setNameFilters(
+        {tr("Comma-separated or plain text (*.csv *.txt)"), tr("All files (*)")});
     connect(m_fileChooser, &QFileDialog::fileSelected, this,
             [this](const QString& path) { m_model.importCSV(path); });
     m_fileChooser->open();

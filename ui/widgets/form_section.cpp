@@ -19,7 +19,8 @@ FormSection::FormSection(const QString& title, QWidget* parent)
 
     m_card->setObjectName(QStringLiteral("formCard"));
     m_card->setStyleSheet(QStringLiteral("#formCard { background: palette(base); border: 1px solid "
-                                         "rgba(128, 128, 128, 0.28); border-radius: 8px; }"));
+                                         "rgba(128, 128, 128, 0.28); border-radius: 8px; }") +
+                          framedFields(QStringLiteral("#formCard")));
     m_form->setContentsMargins(14, 12, 14, 12);
     m_form->setHorizontalSpacing(16);
     m_form->setVerticalSpacing(10);
@@ -79,6 +80,14 @@ void FormSection::setRowVisible(QWidget* field, bool visible) {
 void FormSection::setLabelsAbove(bool above) {
     m_form->setRowWrapPolicy(above ? QFormLayout::WrapAllRows : QFormLayout::DontWrapRows);
     m_form->setVerticalSpacing(above ? 6 : 10);
+}
+
+QString FormSection::framedFields(const QString& card) {
+    return QStringLiteral("%1 QLineEdit, %1 QPlainTextEdit { border: 1px solid rgba(128, 128, 128, "
+                          "0.55); border-radius: 3px; padding: 1px 2px; }"
+                          "%1 QLineEdit:focus, %1 QPlainTextEdit:focus { border-color: "
+                          "palette(highlight); }")
+        .arg(card);
 }
 
 } // namespace quillmere

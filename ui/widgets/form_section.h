@@ -32,6 +32,11 @@ public:
     // Puts each label above its field, for a section in a narrow pane with long labels.
     void setLabelsAbove(bool above);
 
+    // Style sheet rules that frame the text fields inside a card drawn in the base colour. The
+    // style draws a field's frame from the window colour, which in the dark palette is the card's
+    // own colour, so without them the fields vanish into the card.
+    static QString framedFields(const QString& card);
+
 private:
     QLabel* m_title;
     QFrame* m_card;

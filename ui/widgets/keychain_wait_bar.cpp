@@ -12,15 +12,15 @@ namespace quillmere {
 KeychainWaitBar::KeychainWaitBar(AppModel& model, QWidget* parent)
     : QFrame(parent)
     , m_model(model)
-    , m_cancel(new QPushButton(QStringLiteral("Cancel"), this)) {
+    , m_cancel(new QPushButton(tr("Cancel"), this)) {
     setObjectName(QStringLiteral("keychainWait"));
     setAutoFillBackground(true);
     setStyleSheet(QStringLiteral("#keychainWait { background: palette(window); border: 1px solid "
                                  "palette(mid); border-radius: 10px; }"));
-    auto* label = new QLabel(
-        QStringLiteral("Waiting for your system keychain. Unlock it in the window it shows, or "
-                       "cancel."),
-        this);
+    auto* label =
+        new QLabel(tr("Waiting for your system keychain. Unlock it in the window it shows, or "
+                      "cancel."),
+                   this);
     label->setWordWrap(true);
     m_cancel->setObjectName(QStringLiteral("cancelKeychainWait"));
     auto* layout = new QHBoxLayout(this);

@@ -1,5 +1,6 @@
 #include "ui/widgets/style.h"
 
+#include <QCoreApplication>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QWidget>
@@ -72,6 +73,7 @@ QFont fixedPitch(qreal pointSize) {
     if (QFontInfo(font).fixedPitch()) {
         return font;
     }
+    // Family names, not shown.
     QStringList candidates{QStringLiteral("DejaVu Sans Mono"), QStringLiteral("Noto Sans Mono"),
                            QStringLiteral("Liberation Mono"), QStringLiteral("Monospace")};
     candidates += QFontDatabase::families();
@@ -125,11 +127,36 @@ QColor color(SubscriberStatus status, const QWidget* widget) {
     return gray;
 }
 
-QString capitalised(const QString& raw) {
-    if (raw.isEmpty()) {
-        return raw;
+QString name(CampaignStatus status) {
+    switch (status) {
+    case CampaignStatus::draft:
+        return QCoreApplication::translate("Style", "Draft");
+    case CampaignStatus::sending:
+        return QCoreApplication::translate("Style", "Sending");
+    case CampaignStatus::paused:
+        return QCoreApplication::translate("Style", "Paused");
+    case CampaignStatus::sent:
+        return QCoreApplication::translate("Style", "Sent");
+    case CampaignStatus::failed:
+        return QCoreApplication::translate("Style", "Failed");
     }
-    return raw.left(1).toUpper() + raw.mid(1);
+    return {};
+}
+
+QString name(SubscriberStatus status) {
+    switch (status) {
+    case SubscriberStatus::pending:
+        return QCoreApplication::translate("Style", "Pending");
+    case SubscriberStatus::active:
+        return QCoreApplication::translate("Style", "Active");
+    case SubscriberStatus::unsubscribed:
+        return QCoreApplication::translate("Style", "Unsubscribed");
+    case SubscriberStatus::bounced:
+        return QCoreApplication::translate("Style", "Bounced");
+    case SubscriberStatus::complained:
+        return QCoreApplication::translate("Style", "Complained");
+    }
+    return {};
 }
 
 } // namespace quillmere::Style

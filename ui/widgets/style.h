@@ -45,7 +45,8 @@ QFont monospacedDigits(QFont font);
 QColor color(CampaignStatus status);
 QColor color(SubscriberStatus status, const QWidget* widget);
 
-// "Draft", "Active": a raw value with an initial capital.
-QString capitalised(const QString& raw);
+// The status as the interface names it: "Draft", "Active".
+QString name(CampaignStatus status);
+QString name(SubscriberStatus status);
 
 } // namespace quillmere::Style

@@ -30,8 +30,8 @@ Toast::Toast(QWidget* parent, std::chrono::milliseconds interval)
     m_label->setWordWrap(true);
     m_label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_dismiss->setObjectName(QStringLiteral("toastDismiss"));
-    m_dismiss->setText(QStringLiteral("Dismiss"));
-    m_dismiss->setToolTip(QStringLiteral("Dismiss"));
+    m_dismiss->setText(tr("Dismiss"));
+    m_dismiss->setToolTip(tr("Dismiss"));
     m_dismiss->setIcon(Icons::symbol(QStringLiteral("xmark")));
     m_dismiss->setAutoRaise(true);
     m_dismiss->setToolButtonStyle(Qt::ToolButtonIconOnly);
