@@ -18,7 +18,7 @@ class TestSendSheet : public QObject {
     std::unique_ptr<UIFixture> f;
 
     NewsletterEditor* editor() const {
-        return qobject_cast<NewslettersView*>(f->window->screen(AppSection::newsletters))->editor();
+        return f->screen<NewslettersView>(AppSection::newsletters)->editor();
     }
 
     // Selects a sample issue and opens its sheet with "Send to List".
@@ -75,9 +75,8 @@ private Q_SLOTS:
     void blockedWithoutReadersOrByAFinding() {
         f->open({QStringLiteral("-demo")});
         // A blocking finding (no subject) disables sending though all three lines are green.
-        Newsletter draft = *f->model->selectedNewsletter();
         f->model->setSelectedNewsletterID(SampleData::sampleID(103));
-        draft = *f->model->selectedNewsletter();
+        Newsletter draft = *f->model->selectedNewsletter();
         draft.subject.clear();
         f->model->updateIssue(draft);
         SendSheet* sheet = openSheet(103);
@@ -95,10 +94,7 @@ private Q_SLOTS:
         QVERIFY(!sheet->blockersLabel()->isVisible());
 
         // Nobody active: nothing to start.
-        QSet<QUuid> everyone;
-        for (const Subscriber& s : f->model->library().subscribers) {
-            everyone.insert(s.id);
-        }
+        const QSet<QUuid> everyone = f->everyone();
         f->model->setStatus(SubscriberStatus::unsubscribed, everyone);
         QVERIFY(sheet->audienceLabel()->text().startsWith(
             QStringLiteral("0 active subscribers will receive this issue.")));
@@ -173,11 +169,7 @@ private Q_SLOTS:
         for (int i = 0; i < 198; ++i) {
             f->model->addSubscriber(QStringLiteral("more%1@example.org").arg(i), QString());
         }
-        QSet<QUuid> everyone;
-        for (const Subscriber& s : f->model->library().subscribers) {
-            everyone.insert(s.id);
-        }
-        f->model->setStatus(SubscriberStatus::active, everyone);
+        f->model->setStatus(SubscriberStatus::active, f->everyone());
         QVERIFY(sheet->quotaWarningLabel()->isVisible());
         QVERIFY(sheet->quotaWarningLabel()->text().startsWith(
             QStringLiteral("That is fewer than the 2")));

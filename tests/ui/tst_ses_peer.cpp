@@ -47,9 +47,8 @@ class TestSESPeer : public QObject {
 
 private Q_SLOTS:
     void initTestCase() {
-        m_emulator = std::make_unique<SESEmulator>(sesAccountJSON(true, 14, 50000, 12));
+        m_emulator = startSES(sesAccount(true, 14, 50000, 12));
         QVERIFY2(m_emulator->isRunning(), qPrintable(m_emulator->error()));
-        qputenv("AWS_ENDPOINT_URL_SESV2", m_emulator->url().toString().toUtf8());
     }
 
     void init() {
@@ -68,7 +67,7 @@ private Q_SLOTS:
         QVERIFY2(f->model->account(), qPrintable(f->model->sesError().value_or(QString())));
         QCOMPARE(window.sidebar()->badge()->headline(), QStringLiteral("SES production"));
         QCOMPARE(window.sidebar()->badge()->detail(), QStringLiteral("12 of 50000 today, 14/s"));
-        auto* view = qobject_cast<NewslettersView*>(window.screen(AppSection::newsletters));
+        auto* view = f->screen<NewslettersView>(AppSection::newsletters);
         f->model->setSelectedNewsletterID(SampleData::sampleID(103));
         view->editor()->openSendSheet();
         QCOMPARE(view->editor()->sendSheet()->rateLabel()->text(),
@@ -76,8 +75,8 @@ private Q_SLOTS:
     }
 
     void sendTest() {
-        MainWindow& window = f->open();
-        auto* view = qobject_cast<NewslettersView*>(window.screen(AppSection::newsletters));
+        f->open();
+        auto* view = f->screen<NewslettersView>(AppSection::newsletters);
         NewsletterEditor* editor = view->editor();
         f->model->setSelectedNewsletterID(SampleData::sampleID(103));
         const int before = storedMessages(m_emulator->url()).size();

@@ -26,14 +26,6 @@ Newsletter sentIssue(const QString& subject, qint64 sent, qint64 bounced, qint64
     return issue;
 }
 
-Subscriber reader(SubscriberStatus status) {
-    Subscriber s;
-    s.id = QUuid::createUuid();
-    s.email = s.id.toString(QUuid::WithoutBraces) + QStringLiteral("@example.com");
-    s.status = status;
-    return s;
-}
-
 } // namespace
 
 class TestStatsScreen : public QObject {
@@ -42,10 +34,8 @@ class TestStatsScreen : public QObject {
     std::unique_ptr<UIFixture> f;
 
     StatsView* openWith(const Library& library) {
-        f->onboarded();
-        f->writeLibrary(library);
-        f->open({QStringLiteral("-section"), QStringLiteral("stats")});
-        return qobject_cast<StatsView*>(f->window->screen(AppSection::stats));
+        f->openWith(library, {QStringLiteral("-section"), QStringLiteral("stats")});
+        return f->screen<StatsView>(AppSection::stats);
     }
 
     // The numbers the chart's value axis shows, in order.

@@ -30,15 +30,13 @@ class TestSubscribersScreen : public QObject {
 
     std::unique_ptr<UIFixture> f;
 
-    SubscribersView* view() const {
-        return qobject_cast<SubscribersView*>(f->window->screen(AppSection::subscribers));
-    }
+    SubscribersView* view() const { return f->screen<SubscribersView>(AppSection::subscribers); }
     QTableView* table() const { return view()->table(); }
 
-    SubscribersView* openSample() {
-        f->onboarded();
-        f->writeLibrary(SampleData::library());
-        f->open({QStringLiteral("-section"), QStringLiteral("subscribers")});
+    SubscribersView* openSample(MainWindowOptions options = {}) {
+        f->openWith(SampleData::library(),
+                    {QStringLiteral("-section"), QStringLiteral("subscribers")},
+                    std::move(options));
         return view();
     }
 
@@ -74,8 +72,6 @@ class TestSubscribersScreen : public QObject {
 private Q_SLOTS:
     // File → Export Subscribers… writes what the screen shows, in the order shown.
     void exportWritesTheShownReaders() {
-        f->onboarded();
-        f->writeLibrary(SampleData::library());
         QTemporaryDir dir;
         QStringList titles;
         MainWindowOptions options;
@@ -83,7 +79,7 @@ private Q_SLOTS:
             titles.append(title);
             return dir.filePath(QStringLiteral("readers.csv"));
         };
-        f->open({QStringLiteral("-section"), QStringLiteral("subscribers")}, std::move(options));
+        openSample(std::move(options));
         const auto exported = [&] {
             f->window->command(QStringLiteral("Export Subscribers…"))->trigger();
             QFile file(dir.filePath(QStringLiteral("readers.csv")));
@@ -121,12 +117,11 @@ private Q_SLOTS:
         }
         QCOMPARE(titles, (QStringList{"All", "Pending", "Active", "Unsubscribed", "Bounced",
                                       "Complained"}));
-        QCOMPARE(screen->chip(std::nullopt)->count(), 25);
-        QCOMPARE(screen->chip(SubscriberStatus::pending)->count(), 3);
-        QCOMPARE(screen->chip(SubscriberStatus::active)->count(), 16);
-        QCOMPARE(screen->chip(SubscriberStatus::unsubscribed)->count(), 3);
-        QCOMPARE(screen->chip(SubscriberStatus::bounced)->count(), 2);
-        QCOMPARE(screen->chip(SubscriberStatus::complained)->count(), 1);
+        QList<qint64> counts{screen->chip(std::nullopt)->count()};
+        for (SubscriberStatus status : allCases<SubscriberStatus>()) {
+            counts << screen->chip(status)->count();
+        }
+        QCOMPARE(counts, (QList<qint64>{25, 3, 16, 3, 2, 1}));
         QVERIFY(screen->chip(std::nullopt)->isSelected());
         QCOMPARE(table()->model()->rowCount(), 25);
 
@@ -320,11 +315,9 @@ private Q_SLOTS:
         QFETCH(bool, doubleOptIn);
         QFETCH(QString, note);
         QFETCH(SubscriberStatus, status);
-        f->onboarded();
         Library library;
         library.profile.doubleOptIn = doubleOptIn;
-        f->writeLibrary(library);
-        f->open({QStringLiteral("-section"), QStringLiteral("subscribers")});
+        f->openWith(library, {QStringLiteral("-section"), QStringLiteral("subscribers")});
 
         // The empty state offers both ways in.
         EmptyState* empty = view()->emptyState();
@@ -380,14 +373,10 @@ private Q_SLOTS:
 
     void importFromTheToolbarAndByDrop() {
         SubscribersView* screen = openSample();
-        const QString csv = f->dir.filePath(QStringLiteral("mailchimp-export.csv"));
-        {
-            QFile file(csv);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("Email Address,First Name,Last Name\n"
-                       "nell@example.com,Nell,Hart\n"
-                       "ada.whitfield@gmail.com,Ada,Whitfield\n");
-        }
+        const QString csv = f->writeFile(QStringLiteral("mailchimp-export.csv"),
+                                         "Email Address,First Name,Last Name\n"
+                                         "nell@example.com,Nell,Hart\n"
+                                         "ada.whitfield@gmail.com,Ada,Whitfield\n");
         // "Import CSV" opens the file chooser; the chosen file goes to the model's import.
         QTest::mouseClick(screen->toolBar()->widgetForAction(screen->importAction()),
                           Qt::LeftButton);
@@ -403,12 +392,8 @@ private Q_SLOTS:
         QCOMPARE(screen->chip(std::nullopt)->count(), 26);
 
         // A CSV file dropped on the window is imported the same way.
-        const QString dropped = f->dir.filePath(QStringLiteral("more.csv"));
-        {
-            QFile file(dropped);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("email\nzed@example.com\n\"broken,\n");
-        }
+        const QString dropped =
+            f->writeFile(QStringLiteral("more.csv"), "email\nzed@example.com\n\"broken,\n");
         f->model->setSelection(AppSection::stats);
         QMimeData data;
         data.setUrls({QUrl::fromLocalFile(dropped)});

@@ -7,7 +7,12 @@
 #include "app/app_model.h"
 #include "core/library_store.h"
 #include "core/memory_credential_store.h"
+#include "support/node_peer.h"
+#include "support/ses_account.h"
+#include "support/ses_emulator.h"
 #include "ui/main_window.h"
+#include "ui/setup/dns_record_list.h"
+#include "ui/setup/dns_record_row.h"
 #include "ui/translations.h"
 
 #include <QAbstractButton>
@@ -47,6 +52,15 @@ public:
 
     void writeLibrary(const Library& library) { LibraryStore(libraryPath()).saveNow(library); }
 
+    // Writes a file of that name in the test's folder and returns its path.
+    QString writeFile(const QString& name, const QByteArray& content) {
+        QFile file(dir.filePath(name));
+        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size()) {
+            qFatal("cannot write %s", qPrintable(file.fileName()));
+        }
+        return file.fileName();
+    }
+
     // Marks the guided setup as done, as a returning writer's settings would.
     void onboarded() {
         settings->setValue(QStringLiteral("onboardingDone"), true);
@@ -83,11 +97,93 @@ public:
         return *window;
     }
 
+    // A returning writer's window over that library.
+    MainWindow& openWith(const Library& library, const QStringList& arguments = {},
+                         MainWindowOptions options = {}) {
+        onboarded();
+        writeLibrary(library);
+        return open(arguments, std::move(options));
+    }
+
+    template <class Screen>
+    Screen* screen(AppSection section) const {
+        return qobject_cast<Screen*>(window->screen(section));
+    }
+
+    QSet<QUuid> everyone() const {
+        QSet<QUuid> ids;
+        for (const Subscriber& s : model->library().subscribers) {
+            ids.insert(s.id);
+        }
+        return ids;
+    }
+
+    void storeAWSKeys() {
+        credentials->set(QStringLiteral("AKIAUITESTS"), CredentialStore::Key::awsAccessKeyID);
+        credentials->set(QStringLiteral("ui-tests-secret"),
+                         CredentialStore::Key::awsSecretAccessKey);
+    }
+
     void close() {
         window.reset();
         model.reset();
     }
 };
+
+inline Subscriber reader(SubscriberStatus status, const QString& email = {}) {
+    Subscriber s;
+    s.id = QUuid::createUuid();
+    s.email = email.isEmpty() ? s.id.toString(QUuid::WithoutBraces) + QStringLiteral("@example.com")
+                              : email;
+    s.status = status;
+    return s;
+}
+
+// The SES emulator answering with that account; the model's SES client is sent to it.
+inline std::unique_ptr<SESEmulator> startSES(const QJsonObject& account) {
+    auto ses = std::make_unique<SESEmulator>(QJsonDocument(account).toJson(QJsonDocument::Compact));
+    if (ses->isRunning()) {
+        qputenv("AWS_ENDPOINT_URL_SESV2", ses->url().toString().toUtf8());
+    }
+    return ses;
+}
+
+// The fake Cloudflare API (with Miniflare behind it) that knows one good token and account; the
+// model's Cloudflare client is sent to it.
+inline std::unique_ptr<NodePeer> startCloudflare(const QString& token, const QString& accountID,
+                                                 const QString& accountName,
+                                                 const QString& subdomain,
+                                                 const QJsonObject& limitedTokens) {
+    const QJsonObject config{{"token", token},
+                             {"accountId", accountID},
+                             {"accountName", accountName},
+                             {"subdomain", subdomain},
+                             {"limitedTokens", limitedTokens}};
+    auto peer = std::make_unique<NodePeer>(
+        QStringLiteral("fake_cloudflare.mjs"),
+        QStringList{QString::fromUtf8(QJsonDocument(config).toJson(QJsonDocument::Compact))});
+    qputenv("CLOUDFLARE_API_BASE_URL", peer->value(QStringLiteral("api")).toUtf8());
+    return peer;
+}
+
+// A GetEmailIdentity answer for a domain.
+inline QByteArray sesIdentity(bool verified, const QString& dkim,
+                              const QJsonArray& tokens = {"aaaatoken", "bbbbtoken", "cccctoken"}) {
+    return QJsonDocument(
+               QJsonObject{{"IdentityType", "DOMAIN"},
+                           {"VerifiedForSendingStatus", verified},
+                           {"DkimAttributes", QJsonObject{{"Status", dkim}, {"Tokens", tokens}}}})
+        .toJson();
+}
+
+// "purpose symbol" for each row of a DNS record list, in order.
+inline QStringList statusSymbols(const DNSRecordList* list) {
+    QStringList out;
+    for (const DNSRecordRow* row : list->rows()) {
+        out.append(row->record().purpose + QLatin1Char(' ') + row->statusSymbol());
+    }
+    return out;
+}
 
 // Finds a child by object name and type, or fails the test.
 template <class T>
