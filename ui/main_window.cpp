@@ -102,6 +102,15 @@ MainWindow::MainWindow(AppModel& model, Options options, QWidget* parent)
     m_workspace->setStretchFactor(1, 1);
     m_workspace->setSizes({220, defaultSize.width() - 220});
     m_content->addWidget(m_workspace);
+    // Nothing can change the library until it is read from disk: an edit made before would be
+    // replaced by the library read, and its save would write a near-empty list over the file.
+    // A blank page and no menus until then (disabling the screens instead would leave them
+    // styled in the disabled palette's colours).
+    auto* loading = new QWidget(m_content);
+    loading->setObjectName(QStringLiteral("loading"));
+    m_content->addWidget(loading);
+    m_content->setCurrentWidget(loading);
+    menuBar()->setEnabled(false);
     setCentralWidget(m_content);
 
     m_toast = new Toast(m_content, m_options.toastInterval);
@@ -113,9 +122,12 @@ MainWindow::MainWindow(AppModel& model, Options options, QWidget* parent)
     new KeychainWaitBar(m_model, m_content);
 
     buildMenus();
-    connect(&m_model, &AppModel::onboardingDoneChanged, this, &MainWindow::showContent);
+    connect(&m_model, &AppModel::onboardingDoneChanged, this, [this] {
+        if (m_started) {
+            showContent();
+        }
+    });
     connect(&m_model, &AppModel::selectionChanged, this, &MainWindow::showSection);
-    showContent();
     showSection();
 }
 
@@ -321,6 +333,8 @@ void MainWindow::runStart() {
     QPointer<MainWindow> self(this);
     auto done = [self] {
         self->m_started = true;
+        self->menuBar()->setEnabled(true);
+        self->showContent();
         Q_EMIT self->started();
     };
     startModel(m_model, self, std::move(done));

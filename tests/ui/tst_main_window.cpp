@@ -19,6 +19,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
@@ -175,6 +176,28 @@ private Q_SLOTS:
         auto* issues = f->screen<NewslettersView>(AppSection::newsletters);
         QCOMPARE(issues->list()->model()->index(0, 0).data(Qt::AccessibleTextRole).toString(),
                  QStringLiteral("Issue 12: In praise of boring tools, Sent, 18 sent"));
+    }
+
+    // Until the library is read from disk nothing can edit it: the edit would be replaced by
+    // the loaded library, and its save would write a near-empty list over the file.
+    void nothingEditableBeforeTheLibraryIsIn() {
+        f->onboarded();
+        const Library stored = SampleData::library();
+        f->writeLibrary(stored);
+        AppModel::Dependencies d;
+        d.store = std::make_shared<LibraryStore>(f->libraryPath());
+        d.credentials = f->credentials;
+        d.settings = f->settings;
+        AppModel model(std::move(d));
+        MainWindow window(model);
+        auto* pages = qobject_cast<QStackedWidget*>(window.centralWidget());
+        QVERIFY(pages->currentWidget()->findChildren<QWidget*>().isEmpty());
+        QVERIFY(!window.menuBar()->isEnabled());
+        window.show();
+        QTRY_VERIFY(window.isStarted());
+        QVERIFY(!pages->currentWidget()->findChildren<QWidget*>().isEmpty());
+        QVERIFY(window.menuBar()->isEnabled());
+        QCOMPARE(model.library().subscribers.size(), stored.subscribers.size());
     }
 
     void windowFrameAndSidebar() {

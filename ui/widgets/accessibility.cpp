@@ -29,6 +29,12 @@ void describe(QWidget* widget, QAccessible::Role role, const QString& name) {
     Q_UNUSED(installed);
     widget->setProperty(roleProperty, int(role));
     widget->setAccessibleName(name);
+    // Qt keeps the interface it made for a widget; one made before the role was given (when an
+    // ancestor was disabled, say) would speak with the plain widget's role for good.
+    if (QAccessibleInterface* face = QAccessible::queryAccessibleInterface(widget);
+        face && face->role() != role) {
+        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(face));
+    }
 }
 
 } // namespace quillmere::Accessibility
