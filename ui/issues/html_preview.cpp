@@ -1,5 +1,6 @@
 #include "ui/issues/html_preview.h"
 
+#include <QPointer>
 #include <QVBoxLayout>
 #include <QWebEnginePage>
 #include <QWebEngineScript>
@@ -38,7 +39,14 @@ HTMLPreview::HTMLPreview(QWidget* parent)
     settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
     m_view->setPage(page);
     m_view->setContextMenuPolicy(Qt::NoContextMenu);
+    // A renderer that went away answers no question: load without the old place.
+    connect(page, &QWebEnginePage::renderProcessTerminated, this, [this] {
+        if (m_asking) {
+            load();
+        }
+    });
     connect(m_view, &QWebEngineView::loadFinished, this, [this](bool ok) {
+        m_shown = m_shown || ok;
         restoreScroll();
         Q_EMIT loadFinished(ok);
     });
@@ -53,17 +61,41 @@ void HTMLPreview::setHTML(const QString& html, const QUrl& base) {
         return;
     }
     m_last = html;
+    m_base = base;
     ++m_loads;
-    // A new page starts at the top; the writer keeps watching the place they were reading.
-    // Remembered from the page on screen, not from a load still in progress.
-    if (!m_loading) {
-        const QWebEnginePage* page = m_view->page();
-        const qreal bottom = page->contentsSize().height() - m_view->height();
-        m_scroll = page->scrollPosition();
-        m_atEnd = m_scroll.y() > 0 && m_scroll.y() >= bottom - 4;
+    if (m_asking) {
+        return; // the answer loads the newest HTML
     }
+    // Remembered from the page on screen, not from a load still in progress.
+    if (m_loading || !m_shown) {
+        load();
+        return;
+    }
+    // A new page starts at the top; the writer keeps watching the place they were reading. The
+    // page itself is asked: the view's scroll position can stay at the top after a load while the
+    // page is scrolled.
+    m_asking = true;
+    const QPointer<HTMLPreview> self(this);
+    m_view->page()->runJavaScript(
+        QStringLiteral("[window.scrollX, window.scrollY, window.scrollY > 0 && window.scrollY + "
+                       "window.innerHeight >= document.documentElement.scrollHeight - 4]"),
+        QWebEngineScript::ApplicationWorld, [self](const QVariant& answer) {
+            if (!self || !self->m_asking) {
+                return;
+            }
+            const QVariantList place = answer.toList();
+            if (place.size() == 3) {
+                self->m_scroll = QPointF(place[0].toReal(), place[1].toReal());
+                self->m_atEnd = place[2].toBool();
+            }
+            self->load();
+        });
+}
+
+void HTMLPreview::load() {
+    m_asking = false;
     m_loading = true;
-    m_view->setHtml(html, base);
+    m_view->setHtml(m_last, m_base);
 }
 
 void HTMLPreview::restoreScroll() {

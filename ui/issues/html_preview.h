@@ -28,12 +28,16 @@ Q_SIGNALS:
     void loadFinished(bool ok);
 
 private:
+    void load();
     void restoreScroll();
 
     QWebEngineView* m_view;
     QPointF m_scroll;     // where the writer was reading when the page was replaced
     bool m_atEnd = false; // at the end of the email, which stays in view as it grows
     bool m_loading = false;
+    bool m_asking = false; // the page is being asked where the writer is reading
+    bool m_shown = false;  // a page finished loading, so there is a place to keep
+    QUrl m_base;
     QString m_last;
     int m_loads = 0;
 };
