@@ -27,6 +27,7 @@ import path from "node:path";
 import { Miniflare } from "miniflare";
 
 import { applySql } from "./d1_sql.mjs";
+import { stopWhenToldTo } from "./loopback_server.mjs";
 
 const config = {
     token: "test-token",
@@ -349,8 +350,4 @@ async function stop() {
     fs.rmSync(persistDir, { recursive: true, force: true });
     process.exit(0);
 }
-process.stdin.on("end", stop);
-process.stdin.on("error", stop);
-process.stdin.resume();
-process.on("SIGTERM", stop);
-process.on("SIGINT", stop);
+stopWhenToldTo(stop);

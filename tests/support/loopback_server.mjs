@@ -20,14 +20,18 @@ export function serve(handle, onStop = () => {}) {
     server.listen(0, "127.0.0.1", () => {
         process.stdout.write(`${JSON.stringify({ url: `http://127.0.0.1:${server.address().port}` })}\n`);
     });
-    const stop = () => {
+    stopWhenToldTo(() => {
         onStop();
         process.exit(0);
-    };
+    });
+    return server;
+}
+
+// A test's peer ends when the test closes its standard input (or dies), or on a signal.
+export function stopWhenToldTo(stop) {
     process.stdin.on("end", stop);
     process.stdin.on("error", stop);
     process.stdin.resume();
     process.on("SIGTERM", stop);
     process.on("SIGINT", stop);
-    return server;
 }

@@ -5,6 +5,7 @@
 // The worker may not reach anything outside: every outbound fetch is answered 502.
 
 import { Outbound, startWorker } from "../worker/harness.mjs";
+import { stopWhenToldTo } from "./loopback_server.mjs";
 
 const bindings = JSON.parse(process.argv[2] ?? "{}");
 const outbound = new Outbound();
@@ -22,8 +23,4 @@ async function stop() {
     await worker.close();
     process.exit(0);
 }
-process.stdin.on("end", stop);
-process.stdin.on("error", stop);
-process.stdin.resume();
-process.on("SIGTERM", stop);
-process.on("SIGINT", stop);
+stopWhenToldTo(stop);
