@@ -8,6 +8,7 @@
 #include <QTest>
 
 using namespace quillmere;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -34,7 +35,7 @@ class TestCliWorkflow : public QObject {
 
 private Q_SLOTS:
     void checkListsFindingsAndExitsOnBlocking() {
-        const QString path = m_dir.filePath(QStringLiteral("library.json"));
+        const QString path = m_dir.filePath(u"library.json"_s);
         LibraryFile::write(path, SampleData::library());
         const Run clean = cli({"check", "--library", path, "--issue", "first"});
         QCOMPARE(clean.code, 0);
@@ -42,9 +43,9 @@ private Q_SLOTS:
 
         Library bare = SampleData::library();
         bare.profile = SenderProfile();
-        bare.profile.fromEmail = QStringLiteral("ann@elsewhere.example");
-        bare.profile.domain = QStringLiteral("quietworkshop.news");
-        bare.profile.workerBaseURL = QStringLiteral("http://worker.example");
+        bare.profile.fromEmail = u"ann@elsewhere.example"_s;
+        bare.profile.domain = u"quietworkshop.news"_s;
+        bare.profile.workerBaseURL = u"http://worker.example"_s;
         LibraryFile::write(path, bare);
         const Run blocked = cli({"check", "--library", path, "--issue",
                                  SampleData::sampleID(103).toString(QUuid::WithoutBraces)});
@@ -68,12 +69,11 @@ private Q_SLOTS:
                                "--secret", "s3cret"});
         QCOMPARE(token.code, 0);
         QCOMPARE(token.out.trimmed(),
-                 ReaderLinks::unsubscribeToken(QStringLiteral("ann@example.com"),
-                                               QStringLiteral("s3cret")));
+                 ReaderLinks::unsubscribeToken(u"ann@example.com"_s, u"s3cret"_s));
         const QString t = token.out.trimmed();
         QCOMPARE(
             cli({"verify", "--purpose", "unsubscribe", "--token", t, "--secret", "s3cret"}).out,
-            QStringLiteral("ann@example.com\n"));
+            u"ann@example.com\n"_s);
         QCOMPARE(
             cli({"verify", "--purpose", "unsubscribe", "--token", t, "--secret", "other"}).code, 1);
     }
