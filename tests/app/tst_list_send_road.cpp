@@ -107,9 +107,7 @@ private Q_SLOTS:
                                    {"FROM_EMAIL", "ann@road.example"},
                                    {"AWS_REGION", "us-east-1"},
                                    {"DOUBLE_OPT_IN", "true"}};
-        m_worker = std::make_unique<test::NodePeer>(
-            u"worker_server.mjs"_s,
-            QStringList{QString::fromUtf8(QJsonDocument(bindings).toJson(QJsonDocument::Compact))});
+        m_worker = std::make_unique<test::NodePeer>(u"worker_server.mjs"_s, bindings);
         m_workerURL = m_worker->value(u"url"_s);
         QVERIFY(m_workerURL.startsWith(u"http://127.0.0.1:"_s));
         m_http = std::make_shared<NetworkTransport>();

@@ -82,9 +82,7 @@ private Q_SLOTS:
                                  {"accountId", accountID},
                                  {"accountName", "Writer's account"},
                                  {"subdomain", "quill-writer"}};
-        m_cloudflare = std::make_unique<test::NodePeer>(
-            u"fake_cloudflare.mjs"_s,
-            QStringList{QString::fromUtf8(QJsonDocument(config).toJson(QJsonDocument::Compact))});
+        m_cloudflare = std::make_unique<test::NodePeer>(u"fake_cloudflare.mjs"_s, config);
         QVERIFY(m_cloudflare->value(u"api"_s).startsWith(u"http://127.0.0.1:"_s));
         m_ses = std::make_unique<test::SESEmulator>(test::sesAccountJSON(true, 100, 50000, 0));
         QVERIFY2(m_ses->isRunning(), qPrintable(m_ses->error()));

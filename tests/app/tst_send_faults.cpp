@@ -145,9 +145,7 @@ private Q_SLOTS:
             {"API_TOKEN", "fault-token"},        {"SIGNING_SECRET", "fault-sign"},
             {"PUBLICATION_NAME", "Fault Notes"}, {"FROM_EMAIL", "ann@fault.example"},
             {"AWS_REGION", "us-east-1"},         {"DOUBLE_OPT_IN", "true"}};
-        test::NodePeer worker(
-            u"worker_server.mjs"_s,
-            QStringList{QString::fromUtf8(QJsonDocument(bindings).toJson(QJsonDocument::Compact))});
+        test::NodePeer worker(u"worker_server.mjs"_s, bindings);
         test::NodePeer workerProxy(u"fault_proxy.mjs"_s, QStringList{worker.value(u"url"_s)});
         const QString workerURL = workerProxy.value(u"url"_s);
         auto model = modelWith(u"lastpull"_s, 20, workerURL);

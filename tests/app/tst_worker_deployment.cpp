@@ -58,9 +58,7 @@ private Q_SLOTS:
     void initTestCase() {
         const QJsonObject config{
             {"token", cloudflareToken}, {"accountId", accountID}, {"subdomain", "deploy-writer"}};
-        m_cloudflare = std::make_unique<test::NodePeer>(
-            u"fake_cloudflare.mjs"_s,
-            QStringList{QString::fromUtf8(QJsonDocument(config).toJson(QJsonDocument::Compact))});
+        m_cloudflare = std::make_unique<test::NodePeer>(u"fake_cloudflare.mjs"_s, config);
         m_sts = std::make_unique<test::NodePeer>(
             u"sts_stub.mjs"_s,
             QStringList{QStringLiteral(R"({"AKIDONE": "111111111111", "AKIDROTATED": )"

@@ -88,9 +88,7 @@ private Q_SLOTS:
                                    {"AWS_ACCESS_KEY_ID", "AKIDSYNC"},
                                    {"AWS_SECRET_ACCESS_KEY", "sync-secret"},
                                    {"DOUBLE_OPT_IN", "true"}};
-        m_worker = std::make_unique<test::NodePeer>(
-            u"worker_server.mjs"_s,
-            QStringList{QString::fromUtf8(QJsonDocument(bindings).toJson(QJsonDocument::Compact))});
+        m_worker = std::make_unique<test::NodePeer>(u"worker_server.mjs"_s, bindings);
         m_url = m_worker->value(u"url"_s);
         QVERIFY(m_url.startsWith(u"http://127.0.0.1:"_s));
         m_credentials =
