@@ -1,9 +1,11 @@
-// quillmere-cli send as a script runs it, against the SES emulator: bad arguments write nothing;
-// a send killed with SIGKILL at random moments and started again reaches every reader, mailing
-// again at most the messages of the last moments before each kill; SIGTERM ends it resumable;
-// refusals make it exit 3.
+// quillmere-cli as a script runs it. send, against the SES emulator: bad arguments write
+// nothing; a send killed with SIGKILL at random moments and started again reaches every reader,
+// mailing again at most the messages of the last moments before each kill; SIGTERM ends it
+// resumable; refusals make it exit 3. check, token and verify: findings, exit codes, tokens.
 #include "app/list_send.h"
 #include "core/library_file.h"
+#include "core/sample_data.h"
+#include "render/reader_links.h"
 #include "support/child_process.h"
 #include "support/model_fixture.h"
 #include "support/node_peer.h"
@@ -28,8 +30,9 @@ namespace {
 
 struct Run {
     int code = -1;
-    QJsonObject result;
+    QJsonObject result; // the standard output read as JSON
     QString err;
+    QString out;
 };
 
 } // namespace
@@ -58,11 +61,20 @@ class TestCliSend : public QObject {
         if (!cli->waitForFinished(300000)) {
             test::killGroup(*cli);
         }
-        Run run{cli->exitStatus() == QProcess::NormalExit ? cli->exitCode() : -1,
-                QJsonDocument::fromJson(cli->readAllStandardOutput()).object(),
-                QString::fromUtf8(cli->readAllStandardError())};
+        const QByteArray out = cli->readAllStandardOutput();
+        Run ran{cli->exitStatus() == QProcess::NormalExit ? cli->exitCode() : -1,
+                QJsonDocument::fromJson(out).object(),
+                QString::fromUtf8(cli->readAllStandardError()), QString::fromUtf8(out)};
         cli->deleteLater();
-        return run;
+        return ran;
+    }
+
+    // A command other than send, as a script runs it.
+    Run run(const QStringList& arguments) {
+        auto* cli = new QProcess(this);
+        test::dieWithTest(*cli);
+        cli->start(QStringLiteral(QUILLMERE_BINARY_DIR "/cli/quillmere-cli"), arguments);
+        return finish(cli);
     }
 
     QString library(const QString& name, int readers, const QString& domain) {
@@ -147,7 +159,8 @@ private Q_SLOTS:
         onDisk = LibraryFile::read(path);
         QCOMPARE(onDisk.newsletters.first().status, CampaignStatus::sent);
         QCOMPARE(onDisk.newsletters.first().deliveredIDs.size(), 2000);
-        QCOMPARE(m_ses->stored(subject).uniqueKeys().size(), 2000); // nobody skipped
+        QCOMPARE(onDisk.newsletters.first().stats.recipients, 2000); // counted across the resumes
+        QCOMPARE(m_ses->stored(subject).uniqueKeys().size(), 2000);  // nobody skipped
         const int duplicates = extra(subject);
         worst = std::max(worst, duplicates - previous);
         qInfo("kill test (seed %u): %d readers mailed twice in all, at most %d for one kill", seed,
@@ -176,6 +189,50 @@ private Q_SLOTS:
         QCOMPARE(run.result[u"delivered"_s].toInteger(), 18);
         QCOMPARE(run.result[u"failed"_s].toInteger(), 2);
         QCOMPARE(run.result[u"state"_s].toString(), u"sent"_s);
+    }
+
+    void checkListsFindingsAndExitsOnBlocking() {
+        const QString path = m_dir.filePath(u"check.json"_s);
+        LibraryFile::write(path, SampleData::library());
+        const Run clean = run({"check", "--library", path, "--issue", "first"});
+        QCOMPARE(clean.code, 0);
+        QCOMPARE(clean.out, QString());
+
+        Library bare = SampleData::library();
+        bare.profile = SenderProfile();
+        bare.profile.fromEmail = u"ann@elsewhere.example"_s;
+        bare.profile.domain = u"quietworkshop.news"_s;
+        bare.profile.workerBaseURL = u"http://worker.example"_s;
+        LibraryFile::write(path, bare);
+        const Run blocked = run({"check", "--library", path, "--issue",
+                                 SampleData::sampleID(103).toString(QUuid::WithoutBraces)});
+        QCOMPARE(blocked.code, 1);
+        QCOMPARE(blocked.out,
+                 QStringLiteral(
+                     "blocking postal-address: Add a physical postal address. CAN-SPAM requires it "
+                     "in every email footer.\n"
+                     "blocking from-domain: The From address uses elsewhere.example, but the "
+                     "verified domain is quietworkshop.news.\n"
+                     "advisory worker-https: The worker URL should use https so unsubscribe links "
+                     "are trusted.\n"
+                     "advisory publication-name: Name your publication so readers recognize it in "
+                     "the footer.\n"));
+
+        QCOMPARE(run({"check", "--library", path, "--issue", "nope"}).code, 2);
+    }
+
+    void tokensRoundTrip() {
+        const Run token = run({"token", "--purpose", "unsubscribe", "--email", " Ann@Example.com ",
+                               "--secret", "s3cret"});
+        QCOMPARE(token.code, 0);
+        QCOMPARE(token.out.trimmed(),
+                 ReaderLinks::unsubscribeToken(u"ann@example.com"_s, u"s3cret"_s));
+        const QString t = token.out.trimmed();
+        QCOMPARE(
+            run({"verify", "--purpose", "unsubscribe", "--token", t, "--secret", "s3cret"}).out,
+            u"ann@example.com\n"_s);
+        QCOMPARE(
+            run({"verify", "--purpose", "unsubscribe", "--token", t, "--secret", "other"}).code, 1);
     }
 };
 

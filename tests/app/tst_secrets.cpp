@@ -13,23 +13,22 @@
 #include "support/run_task.h"
 #include "support/ses_account.h"
 #include "support/ses_emulator.h"
+#include "workflow_host_driver.h"
 
 #include <QDirIterator>
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace quillmere;
+using namespace Qt::StringLiterals;
 
 namespace {
 
-const QString cloudflareToken = QStringLiteral("cf-Token_9f3c1e0d2b4a5968-secret");
-const QString accountID = QStringLiteral("9f3c1e0d2b4a59687766554433221100");
+const QString cloudflareToken = u"cf-Token_9f3c1e0d2b4a5968-secret"_s;
+const QString accountID = u"9f3c1e0d2b4a59687766554433221100"_s;
 // With the characters that encodings change.
-const QString awsSecret = QStringLiteral("wJalrXUtnFEMI/K7MDENG+bPxRfiCY/Quill+mere");
+const QString awsSecret = u"wJalrXUtnFEMI/K7MDENG+bPxRfiCY/Quill+mere"_s;
 
 struct Secret {
     QString name;
@@ -44,7 +43,7 @@ QStringList findSecrets(const QList<Secret>& secrets, const QString& where,
         const QByteArray plain = secret.value.toUtf8();
         const QByteArray encoded = QUrl::toPercentEncoding(secret.value);
         if (bytes.contains(plain) || bytes.contains(encoded)) {
-            found.append(secret.name + QStringLiteral(" in ") + where);
+            found.append(secret.name + u" in "_s + where);
         }
     }
     return found;
@@ -74,36 +73,7 @@ class TestSecrets : public QObject {
     std::unique_ptr<test::NodePeer> m_sts; // tells the deployment which AWS account the key is
     std::unique_ptr<test::SESEmulator> m_ses;
     std::shared_ptr<NetworkTransport> m_http = std::make_shared<NetworkTransport>();
-    QProcess m_host;
-    QByteArray m_output;
-    QStringList m_statuses;
-
-    void send(const QJsonArray& command) {
-        m_host.write(QJsonDocument(command).toJson(QJsonDocument::Compact) + '\n');
-    }
-
-    // Reads the host's output until it reports `done` for a command.
-    bool waitDone(const QString& command, int timeoutMs = 60000) {
-        const QDeadlineTimer deadline(timeoutMs);
-        while (!deadline.hasExpired()) {
-            while (m_host.canReadLine()) {
-                const QByteArray line = m_host.readLine();
-                m_output += line;
-                const QJsonObject event = QJsonDocument::fromJson(line).object();
-                if (event.contains(QLatin1String("status"))) {
-                    m_statuses.append(event[QLatin1String("status")].toString());
-                }
-                if (event[QLatin1String("done")].toString() == command) {
-                    return true;
-                }
-            }
-            if (m_host.state() != QProcess::Running) {
-                return false;
-            }
-            m_host.waitForReadyRead(200);
-        }
-        return false;
-    }
+    test::WorkflowHostDriver m_host;
 
 private Q_SLOTS:
     void initTestCase() {
@@ -112,35 +82,28 @@ private Q_SLOTS:
                                  {"accountId", accountID},
                                  {"accountName", "Writer's account"},
                                  {"subdomain", "quill-writer"}};
-        m_cloudflare = std::make_unique<test::NodePeer>(
-            QStringLiteral("fake_cloudflare.mjs"),
-            QStringList{QString::fromUtf8(QJsonDocument(config).toJson(QJsonDocument::Compact))});
-        QVERIFY(m_cloudflare->value(QStringLiteral("api"))
-                    .startsWith(QStringLiteral("http://127.0.0.1:")));
+        m_cloudflare = std::make_unique<test::NodePeer>(u"fake_cloudflare.mjs"_s, config);
+        QVERIFY(m_cloudflare->value(u"api"_s).startsWith(u"http://127.0.0.1:"_s));
         m_ses = std::make_unique<test::SESEmulator>(test::sesAccountJSON(true, 100, 50000, 0));
         QVERIFY2(m_ses->isRunning(), qPrintable(m_ses->error()));
     }
 
     void deploySyncSendLeaveNoSecretBehind() {
         // The process's own folders: the library and settings go where they go for a writer.
-        const QString data = m_dir.filePath(QStringLiteral("data"));
-        const QString config = m_dir.filePath(QStringLiteral("config"));
-        const QString cache = m_dir.filePath(QStringLiteral("cache"));
+        const QString data = m_dir.filePath(u"data"_s);
+        const QString config = m_dir.filePath(u"config"_s);
+        const QString cache = m_dir.filePath(u"cache"_s);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("XDG_DATA_HOME"), data);
-        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
-        environment.insert(QStringLiteral("XDG_CACHE_HOME"), cache);
-        environment.insert(QStringLiteral("AWS_ENDPOINT_URL_SESV2"), m_ses->url().toString());
-        environment.insert(QStringLiteral("CLOUDFLARE_API_BASE_URL"),
-                           m_cloudflare->value(QStringLiteral("api")));
+        environment.insert(u"XDG_DATA_HOME"_s, data);
+        environment.insert(u"XDG_CONFIG_HOME"_s, config);
+        environment.insert(u"XDG_CACHE_HOME"_s, cache);
+        environment.insert(u"AWS_ENDPOINT_URL_SESV2"_s, m_ses->url().toString());
+        environment.insert(u"CLOUDFLARE_API_BASE_URL"_s, m_cloudflare->value(u"api"_s));
         m_sts = std::make_unique<test::NodePeer>(
-            QStringLiteral("sts_stub.mjs"), QStringList{R"({"AKIDSECRETSTEST": "123456789012"})"});
-        environment.insert(QStringLiteral("AWS_ENDPOINT_URL_STS"),
-                           m_sts->value(QStringLiteral("url")));
-        environment.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("*.debug=true"));
-        m_host.setProcessEnvironment(environment);
-        m_host.start(QStringLiteral(QUILLMERE_BINARY_DIR "/tests/app/workflow_host"), {});
-        QVERIFY(m_host.waitForStarted(10000));
+            u"sts_stub.mjs"_s, QStringList{R"({"AKIDSECRETSTEST": "123456789012"})"});
+        environment.insert(u"AWS_ENDPOINT_URL_STS"_s, m_sts->value(u"url"_s));
+        environment.insert(u"QT_LOGGING_RULES"_s, u"*.debug=true"_s);
+        m_host.start({}, environment);
 
         const QJsonObject profile{{"publicationName", "Secret Notes"},
                                   {"fromName", "Ann Quill"},
@@ -149,47 +112,43 @@ private Q_SLOTS:
                                   {"postalAddress", "1 Main St\nSpringfield"},
                                   {"domain", "quill.example"},
                                   {"doubleOptIn", false}};
-        send({"credential", "aws.accessKeyID", "AKIDSECRETSTEST"});
-        send({"credential", "aws.secretAccessKey", awsSecret});
-        send({"refreshSES"});
-        send({"profile", profile});
-        send({"readers", 12, "quill.example"});
-        send({"deploy", cloudflareToken, accountID});
-        QVERIFY(waitDone(QStringLiteral("deploy")));
-        QVERIFY2(m_statuses.contains(
-                     QStringLiteral("Worker live at https://postwick.quill-writer.workers.dev")),
-                 qPrintable(m_statuses.join(QLatin1Char('\n'))));
+        m_host.send({"credential", "aws.accessKeyID", "AKIDSECRETSTEST"});
+        m_host.send({"credential", "aws.secretAccessKey", awsSecret});
+        m_host.send({"refreshSES"});
+        m_host.send({"profile", profile});
+        m_host.send({"readers", 12, "quill.example"});
+        m_host.send({"deploy", cloudflareToken, accountID});
+        QVERIFY(m_host.waitDone(u"deploy"_s));
+        QVERIFY2(
+            m_host.statuses.contains(u"Worker live at https://postwick.quill-writer.workers.dev"_s),
+            qPrintable(m_host.statuses.join(QLatin1Char('\n'))));
 
         // The deployed script answers on loopback; the writer's profile points there.
-        const HTTPResponse script = test::runTask(
-            m_http->send(HTTPRequest{QStringLiteral("GET"),
-                                     QUrl(m_cloudflare->value(QStringLiteral("control")) +
-                                          QStringLiteral("/scripts/postwick")),
-                                     {},
-                                     {}}));
+        const HTTPResponse script = test::runTask(m_http->send(HTTPRequest{
+            u"GET"_s, QUrl(m_cloudflare->value(u"control"_s) + u"/scripts/postwick"_s), {}, {}}));
         const QString workerURL =
-            QJsonDocument::fromJson(script.body).object()[QLatin1String("url")].toString();
-        QVERIFY(workerURL.startsWith(QStringLiteral("http://127.0.0.1:")));
-        send({"workerURL", workerURL});
-        send({"sync"});
-        send({"issue", "A secret-free issue"});
-        send({"send"});
-        send({"waitSend"});
-        send({"waitStatus", "Sent and published to"});
-        send({"finishOnboarding"});
-        send({"quit"});
-        QVERIFY2(waitDone(QStringLiteral("waitStatus")), qPrintable(m_statuses.join(u'\n')));
-        QVERIFY(m_host.waitForFinished(20000));
-        QCOMPARE(m_host.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(m_host.exitCode(), 0);
-        m_output += m_host.readAllStandardOutput();
-        const QByteArray errors = m_host.readAllStandardError();
-        QVERIFY2(m_statuses.contains(QStringLiteral("Synced 12 changes from the worker.")),
-                 qPrintable(m_statuses.join(QLatin1Char('\n'))));
+            QJsonDocument::fromJson(script.body).object()[u"url"_s].toString();
+        QVERIFY(workerURL.startsWith(u"http://127.0.0.1:"_s));
+        m_host.send({"workerURL", workerURL});
+        m_host.send({"sync"});
+        m_host.send({"issue", "A secret-free issue"});
+        m_host.send({"send"});
+        m_host.send({"waitSend"});
+        m_host.send({"waitStatus", "Sent and published to"});
+        m_host.send({"finishOnboarding"});
+        m_host.send({"quit"});
+        QVERIFY2(m_host.waitDone(u"waitStatus"_s), qPrintable(m_host.statuses.join(u'\n')));
+        QVERIFY(m_host.ended(20000));
+        QCOMPARE(m_host.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(m_host.process.exitCode(), 0);
+        m_host.output += m_host.process.readAllStandardOutput();
+        const QByteArray errors = m_host.process.readAllStandardError();
+        QVERIFY2(m_host.statuses.contains(u"Synced 12 changes from the worker."_s),
+                 qPrintable(m_host.statuses.join(QLatin1Char('\n'))));
 
         // The workflow really ran: the library and settings hold what it did.
-        const QString libraryPath = data + QStringLiteral("/Postwick/library.json");
-        const QString settingsPath = config + QStringLiteral("/Quillmere/Quillmere.conf");
+        const QString libraryPath = data + u"/Postwick/library.json"_s;
+        const QString settingsPath = config + u"/Quillmere/Quillmere.conf"_s;
         const Library library = LibraryFile::read(libraryPath);
         QCOMPARE(library.profile.workerBaseURL, workerURL);
         QVERIFY(library.lastSync.has_value());
@@ -214,14 +173,14 @@ private Q_SLOTS:
         QCOMPARE(secrets[1].value, cloudflareToken);
 
         // The search finds a secret where there is one, plain or percent-encoded.
-        const QString control = m_dir.filePath(QStringLiteral("control"));
+        const QString control = m_dir.filePath(u"control"_s);
         QDir().mkpath(control);
         for (const Secret& secret : secrets) {
-            QFile plain(control + QStringLiteral("/plain-") + QString::number(qHash(secret.name)));
+            QFile plain(control + u"/plain-"_s + QString::number(qHash(secret.name)));
             QVERIFY(plain.open(QIODevice::WriteOnly));
             plain.write("token=" + secret.value.toUtf8() + "&next");
         }
-        QFile encoded(control + QStringLiteral("/encoded"));
+        QFile encoded(control + u"/encoded"_s);
         QVERIFY(encoded.open(QIODevice::WriteOnly));
         encoded.write("?k=" + QUrl::toPercentEncoding(awsSecret));
         encoded.close();
@@ -232,18 +191,15 @@ private Q_SLOTS:
         found += searchFolder(secrets, data);
         found += searchFolder(secrets, config);
         found += searchFolder(secrets, cache);
-        found += findSecrets(secrets, QStringLiteral("its standard output"), m_output);
-        found += findSecrets(secrets, QStringLiteral("its standard error"), errors);
-        QVERIFY2(found.isEmpty(), qPrintable(found.join(QStringLiteral(", "))));
+        found += findSecrets(secrets, u"its standard output"_s, m_host.output);
+        found += findSecrets(secrets, u"its standard error"_s, errors);
+        QVERIFY2(found.isEmpty(), qPrintable(found.join(u", "_s)));
         // The searched output is real: the run spoke.
-        QVERIFY(m_output.contains("Sent and published to"));
+        QVERIFY(m_host.output.contains("Sent and published to"));
     }
 
     void cleanupTestCase() {
-        if (m_host.state() != QProcess::NotRunning) {
-            m_host.kill();
-            m_host.waitForFinished(5000);
-        }
+        test::killGroup(m_host.process);
         m_sts.reset();
         m_cloudflare.reset();
         m_ses.reset();

@@ -139,33 +139,13 @@ private Q_SLOTS:
         plan(m_proxyURL, "{}");
     }
 
-    void retryFailedReachesOnlyTheFailed() {
-        auto model = modelWith(u"retry"_s, 30);
-        plan(m_proxyURL,
-             R"({"faults":[{"kind":"status","status":400,"type":"MessageRejected","every":10}]})");
-        const Newsletter issue = model->library().newsletters.first();
-        test::runTask(model->sendToList(issue));
-        QTRY_VERIFY_WITH_TIMEOUT(model->sendSession()->isFinished, 60000);
-        QTRY_COMPARE(sendSummary(*model->library().issue(issue.id)), u"Sent to 27 · 3 failed"_s);
-        plan(m_proxyURL, "{}");
-        test::runTask(model->retryFailed(*model->library().issue(issue.id)));
-        QCOMPARE(model->sendSession()->total, 3);
-        QTRY_VERIFY_WITH_TIMEOUT(model->sendSession()->isFinished, 60000);
-        QTRY_COMPARE(sendSummary(*model->library().issue(issue.id)), u"Sent to 30"_s);
-        const QMultiMap<QString, QString> messages = m_ses->stored(issue.subject);
-        QCOMPARE(messages.uniqueKeys().size(), 30);
-        QCOMPARE(messages.size(), 30);
-    }
-
     // The worker's last pull hangs: the file already says the issue is sent, with everybody.
     void theEndIsSavedBeforeTheLastPull() {
         const QJsonObject bindings{
             {"API_TOKEN", "fault-token"},        {"SIGNING_SECRET", "fault-sign"},
             {"PUBLICATION_NAME", "Fault Notes"}, {"FROM_EMAIL", "ann@fault.example"},
             {"AWS_REGION", "us-east-1"},         {"DOUBLE_OPT_IN", "true"}};
-        test::NodePeer worker(
-            u"worker_server.mjs"_s,
-            QStringList{QString::fromUtf8(QJsonDocument(bindings).toJson(QJsonDocument::Compact))});
+        test::NodePeer worker(u"worker_server.mjs"_s, bindings);
         test::NodePeer workerProxy(u"fault_proxy.mjs"_s, QStringList{worker.value(u"url"_s)});
         const QString workerURL = workerProxy.value(u"url"_s);
         auto model = modelWith(u"lastpull"_s, 20, workerURL);

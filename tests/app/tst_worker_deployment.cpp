@@ -12,12 +12,13 @@
 #include <QTest>
 
 using namespace quillmere;
+using namespace Qt::StringLiterals;
 
 namespace {
 
-const QString cloudflareToken = QStringLiteral("cf-deployment-token");
-const QString accountID = QStringLiteral("4f3c1e0d2b4a59687766554433221100");
-const QString workerURL = QStringLiteral("https://postwick.deploy-writer.workers.dev");
+const QString cloudflareToken = u"cf-deployment-token"_s;
+const QString accountID = u"4f3c1e0d2b4a59687766554433221100"_s;
+const QString workerURL = u"https://postwick.deploy-writer.workers.dev"_s;
 
 } // namespace
 
@@ -32,10 +33,8 @@ class TestWorkerDeployment : public QObject {
     std::unique_ptr<AppModel> m_model;
 
     QJsonObject script() {
-        const QUrl url(m_cloudflare->value(QStringLiteral("control")) +
-                       QStringLiteral("/scripts/postwick"));
-        const HTTPResponse answer =
-            test::runTask(m_http->send(HTTPRequest{QStringLiteral("GET"), url, {}, {}}));
+        const QUrl url(m_cloudflare->value(u"control"_s) + u"/scripts/postwick"_s);
+        const HTTPResponse answer = test::runTask(m_http->send(HTTPRequest{u"GET"_s, url, {}, {}}));
         return QJsonDocument::fromJson(answer.body).object();
     }
 
@@ -59,21 +58,19 @@ private Q_SLOTS:
     void initTestCase() {
         const QJsonObject config{
             {"token", cloudflareToken}, {"accountId", accountID}, {"subdomain", "deploy-writer"}};
-        m_cloudflare = std::make_unique<test::NodePeer>(
-            QStringLiteral("fake_cloudflare.mjs"),
-            QStringList{QString::fromUtf8(QJsonDocument(config).toJson(QJsonDocument::Compact))});
+        m_cloudflare = std::make_unique<test::NodePeer>(u"fake_cloudflare.mjs"_s, config);
         m_sts = std::make_unique<test::NodePeer>(
-            QStringLiteral("sts_stub.mjs"),
+            u"sts_stub.mjs"_s,
             QStringList{QStringLiteral(R"({"AKIDONE": "111111111111", "AKIDROTATED": )"
                                        R"("111111111111", "AKIDTWO": "222222222222"})")});
-        qputenv("CLOUDFLARE_API_BASE_URL", m_cloudflare->value(QStringLiteral("api")).toUtf8());
-        qputenv("AWS_ENDPOINT_URL_STS", m_sts->value(QStringLiteral("url")).toUtf8());
+        qputenv("CLOUDFLARE_API_BASE_URL", m_cloudflare->value(u"api"_s).toUtf8());
+        qputenv("AWS_ENDPOINT_URL_STS", m_sts->value(u"url"_s).toUtf8());
 
         m_credentials = test::memoryCredentials();
         openModel();
         SenderProfile profile = m_model->library().profile;
-        profile.fromEmail = QStringLiteral("ann@deploy.example");
-        profile.region = QStringLiteral("eu-west-1");
+        profile.fromEmail = u"ann@deploy.example"_s;
+        profile.region = u"eu-west-1"_s;
         m_model->setProfile(profile);
     }
 
@@ -88,68 +85,70 @@ private Q_SLOTS:
     // Keys STS does not know: the worker still goes live, says why bounce routing is off, and
     // is given no account to trust.
     void anUnreadableAccountLeavesBouncesOff() {
-        storeKeys(QStringLiteral("AKIDUNKNOWN"), QStringLiteral("unknown-secret"));
+        storeKeys(u"AKIDUNKNOWN"_s, u"unknown-secret"_s);
         test::runTask(m_model->deployWorker(cloudflareToken, accountID), 120000);
         QCOMPARE(*m_model->statusMessage(),
-                 QStringLiteral("Worker live at ") + workerURL +
+                 u"Worker live at "_s + workerURL +
                      QStringLiteral(". Bounce routing stays off until your AWS account can be "
                                     "read: AWS STS 403 InvalidClientTokenId: The security token "
                                     "included in the request is invalid."));
-        QVERIFY(!script()[QStringLiteral("plain")].toObject().contains(
-            QStringLiteral("AWS_ACCOUNT_ID")));
+        QVERIFY(!script()[u"plain"_s].toObject().contains(u"AWS_ACCOUNT_ID"_s));
     }
 
     // The account of the stored keys, read from STS with them, is what the worker trusts; the
     // signup caps go along.
     void theKeysAccountIsTrusted() {
-        storeKeys(QStringLiteral("AKIDONE"), QStringLiteral("one-secret"));
+        storeKeys(u"AKIDONE"_s, u"one-secret"_s);
         test::runTask(m_model->deployWorker(cloudflareToken, accountID), 120000);
-        QCOMPARE(*m_model->statusMessage(), QStringLiteral("Worker live at ") + workerURL);
-        const QJsonObject plain = script()[QStringLiteral("plain")].toObject();
-        QCOMPARE(plain[QStringLiteral("AWS_ACCOUNT_ID")].toString(),
-                 QStringLiteral("111111111111"));
-        QCOMPARE(plain[QStringLiteral("SIGNUPS_PER_CLIENT_PER_HOUR")].toString(),
-                 QStringLiteral("5"));
-        QCOMPARE(plain[QStringLiteral("SIGNUPS_PER_MAILBOX_PER_10_MINUTES")].toString(),
-                 QStringLiteral("1"));
-        QCOMPARE(plain[QStringLiteral("SIGNUPS_PER_HOUR")].toString(), QStringLiteral("200"));
+        QCOMPARE(*m_model->statusMessage(), u"Worker live at "_s + workerURL);
+        const QJsonObject plain = script()[u"plain"_s].toObject();
+        QCOMPARE(plain[u"AWS_ACCOUNT_ID"_s].toString(), u"111111111111"_s);
+        QCOMPARE(plain[u"SIGNUPS_PER_CLIENT_PER_HOUR"_s].toString(), u"5"_s);
+        QCOMPARE(plain[u"SIGNUPS_PER_MAILBOX_PER_10_MINUTES"_s].toString(), u"1"_s);
+        QCOMPARE(plain[u"SIGNUPS_PER_HOUR"_s].toString(), u"200"_s);
+        // The worker holds the secrets this computer keeps.
+        const QJsonObject secrets = script()[u"secrets"_s].toObject();
+        using Key = CredentialStore::Key;
+        for (const auto& [name, key] : {std::pair{"API_TOKEN", Key::workerAPIToken},
+                                        {"SIGNING_SECRET", Key::workerSigningSecret},
+                                        {"AWS_ACCESS_KEY_ID", Key::awsAccessKeyID}}) {
+            QCOMPARE(std::optional(secrets[QLatin1String(name)].toString()),
+                     m_credentials->get(key));
+        }
         // The deployed worker itself says so.
-        const WorkerClient deployed(QUrl(script()[QStringLiteral("url")].toString()),
+        const WorkerClient deployed(QUrl(script()[u"url"_s].toString()),
                                     *m_credentials->get(CredentialStore::Key::workerAPIToken),
                                     m_http);
         QCOMPARE(test::runTask(deployed.healthReport()).awsAccountId,
-                 std::optional(QStringLiteral("111111111111")));
+                 std::optional(u"111111111111"_s));
     }
 
     // New keys reach the deployed worker: as secrets when they belong to the same account, by a
     // new deployment when they belong to another.
     void savedKeysReachTheWorker() {
-        storeKeys(QStringLiteral("AKIDONE"), QStringLiteral("one-secret"));
+        storeKeys(u"AKIDONE"_s, u"one-secret"_s);
         test::runTask(m_model->deployWorker(cloudflareToken, accountID), 120000);
-        m_model->saveAWSKeys(QStringLiteral("AKIDROTATED"), QStringLiteral("rotated-secret"));
+        const QJsonObject first = script()[u"secrets"_s].toObject();
+        m_model->saveAWSKeys(u"AKIDROTATED"_s, u"rotated-secret"_s);
         QTRY_COMPARE_WITH_TIMEOUT(
             m_model->statusMessage().value_or(QString()),
-            QStringLiteral("Your worker now sends confirmation mail with the new AWS keys."),
-            60000);
+            u"Your worker now sends confirmation mail with the new AWS keys."_s, 60000);
         QJsonObject deployed = script();
-        QCOMPARE(
-            deployed[QStringLiteral("secrets")][QStringLiteral("AWS_ACCESS_KEY_ID")].toString(),
-            QStringLiteral("AKIDROTATED"));
-        QCOMPARE(
-            deployed[QStringLiteral("secrets")][QStringLiteral("AWS_SECRET_ACCESS_KEY")].toString(),
-            QStringLiteral("rotated-secret"));
+        QCOMPARE(deployed[u"secrets"_s][u"AWS_ACCESS_KEY_ID"_s].toString(), u"AKIDROTATED"_s);
+        QCOMPARE(deployed[u"secrets"_s][u"AWS_SECRET_ACCESS_KEY"_s].toString(),
+                 u"rotated-secret"_s);
 
-        m_model->saveAWSKeys(QStringLiteral("AKIDTWO"), QStringLiteral("two-secret"));
+        m_model->saveAWSKeys(u"AKIDTWO"_s, u"two-secret"_s);
         QTRY_VERIFY_WITH_TIMEOUT(
-            script()[QStringLiteral("plain")][QStringLiteral("AWS_ACCOUNT_ID")].toString() ==
-                QStringLiteral("222222222222"),
-            60000);
+            script()[u"plain"_s][u"AWS_ACCOUNT_ID"_s].toString() == u"222222222222"_s, 60000);
         QTRY_VERIFY_WITH_TIMEOUT(!m_model->isBusy(), 60000);
         deployed = script();
-        QCOMPARE(
-            deployed[QStringLiteral("secrets")][QStringLiteral("AWS_ACCESS_KEY_ID")].toString(),
-            QStringLiteral("AKIDTWO"));
-        QCOMPARE(*m_model->statusMessage(), QStringLiteral("Worker live at ") + workerURL);
+        QCOMPARE(deployed[u"secrets"_s][u"AWS_ACCESS_KEY_ID"_s].toString(), u"AKIDTWO"_s);
+        QCOMPARE(*m_model->statusMessage(), u"Worker live at "_s + workerURL);
+        // A new deployment keeps the worker's token and the links already sent valid.
+        for (const char* name : {"API_TOKEN", "SIGNING_SECRET"}) {
+            QCOMPARE(deployed[u"secrets"_s][QLatin1String(name)], first[QLatin1String(name)]);
+        }
     }
 };
 

@@ -11,11 +11,12 @@
 #include <QTest>
 
 using namespace quillmere;
+using namespace Qt::StringLiterals;
 
 namespace {
 
-const QString apiToken = QStringLiteral("sync-api-token");
-const QString signingSecret = QStringLiteral("sync-signing-secret");
+const QString apiToken = u"sync-api-token"_s;
+const QString signingSecret = u"sync-signing-secret"_s;
 
 QDateTime at(const char* text) {
     return QDateTime::fromString(QString::fromLatin1(text), Qt::ISODate).toUTC();
@@ -23,8 +24,7 @@ QDateTime at(const char* text) {
 
 Subscriber reader(const QString& email, SubscriberStatus status = SubscriberStatus::active) {
     const QDateTime now = QDateTime::currentDateTimeUtc().addSecs(-3600);
-    return Subscriber{QUuid::createUuid(),      email, QString(), status,
-                      QStringLiteral("manual"), now,   now};
+    return Subscriber{QUuid::createUuid(), email, QString(), status, u"manual"_s, now, now};
 }
 
 } // namespace
@@ -41,8 +41,8 @@ class TestWorkerSync : public QObject {
 
     // A model whose clock is `skew` off the real one, synced to the worker.
     std::unique_ptr<AppModel> makeModel(std::chrono::seconds skew) {
-        AppModel::Dependencies d = test::modelDependencies(
-            m_dir.filePath(QStringLiteral("m%1").arg(++m_models)), m_credentials);
+        AppModel::Dependencies d =
+            test::modelDependencies(m_dir.filePath(u"m%1"_s.arg(++m_models)), m_credentials);
         d.now = [skew] { return QDateTime::currentDateTimeUtc().addSecs(skew.count()); };
         auto model = test::startedModel(std::move(d));
         SenderProfile profile = model->library().profile;
@@ -55,12 +55,11 @@ class TestWorkerSync : public QObject {
     WorkerClient client() const { return WorkerClient(QUrl(m_url), apiToken, m_http); }
 
     int post(const QUrl& url, const QByteArray& form) {
-        const HTTPRequest request{
-            QStringLiteral("POST"),
-            url,
-            {{QStringLiteral("Content-Type"), QStringLiteral("application/x-www-form-urlencoded")},
-             {QStringLiteral("CF-Connecting-IP"), QStringLiteral("203.0.113.9")}},
-            form};
+        const HTTPRequest request{u"POST"_s,
+                                  url,
+                                  {{u"Content-Type"_s, u"application/x-www-form-urlencoded"_s},
+                                   {u"CF-Connecting-IP"_s, u"203.0.113.9"_s}},
+                                  form};
         return test::runTask(m_http->send(request)).status;
     }
 
@@ -89,11 +88,9 @@ private Q_SLOTS:
                                    {"AWS_ACCESS_KEY_ID", "AKIDSYNC"},
                                    {"AWS_SECRET_ACCESS_KEY", "sync-secret"},
                                    {"DOUBLE_OPT_IN", "true"}};
-        m_worker = std::make_unique<test::NodePeer>(
-            QStringLiteral("worker_server.mjs"),
-            QStringList{QString::fromUtf8(QJsonDocument(bindings).toJson(QJsonDocument::Compact))});
-        m_url = m_worker->value(QStringLiteral("url"));
-        QVERIFY(m_url.startsWith(QStringLiteral("http://127.0.0.1:")));
+        m_worker = std::make_unique<test::NodePeer>(u"worker_server.mjs"_s, bindings);
+        m_url = m_worker->value(u"url"_s);
+        QVERIFY(m_url.startsWith(u"http://127.0.0.1:"_s));
         m_credentials =
             test::memoryCredentials({{CredentialStore::Key::workerAPIToken, apiToken},
                                      {CredentialStore::Key::workerSigningSecret, signingSecret}});
@@ -107,19 +104,16 @@ private Q_SLOTS:
                  at("2026-05-01T11:55:00Z"));
 
         // Pages merge into a list that is edited between them.
-        QList<Subscriber> list{reader(QStringLiteral("a@x.example")),
-                               reader(QStringLiteral("b@x.example"))};
+        QList<Subscriber> list{reader(u"a@x.example"_s), reader(u"b@x.example"_s)};
         SubscriberMerge merge(list);
-        const Subscriber bLeft =
-            reader(QStringLiteral("b@x.example"), SubscriberStatus::unsubscribed);
-        QCOMPARE(merge.apply({bLeft, reader(QStringLiteral("c@x.example"))}),
+        const Subscriber bLeft = reader(u"b@x.example"_s, SubscriberStatus::unsubscribed);
+        QCOMPARE(merge.apply({bLeft, reader(u"c@x.example"_s)}),
                  (QList<StatusChange>{{list[1].id, SubscriberStatus::unsubscribed}}));
         list.removeFirst();
-        list.append(reader(QStringLiteral("d@x.example")));
+        list.append(reader(u"d@x.example"_s));
         merge.reindex();
-        const Subscriber dBounced =
-            reader(QStringLiteral("d@x.example"), SubscriberStatus::bounced);
-        QCOMPARE(merge.apply({dBounced, reader(QStringLiteral("c@x.example"))}).size(), 1);
+        const Subscriber dBounced = reader(u"d@x.example"_s, SubscriberStatus::bounced);
+        QCOMPARE(merge.apply({dBounced, reader(u"c@x.example"_s)}).size(), 1);
         QStringList emails;
         for (const Subscriber& s : list) {
             emails.append(s.email + QLatin1Char(' ') + rawValue(s.status));
@@ -133,20 +127,19 @@ private Q_SLOTS:
     // edited here after a sync when this computer's clock runs behind.
     void skewedClocksMissNothing() {
         auto ahead = makeModel(std::chrono::minutes(10));
-        ahead->addSubscriber(QStringLiteral("ahead@sync.example"), QStringLiteral("Ahead"));
+        ahead->addSubscriber(u"ahead@sync.example"_s, u"Ahead"_s);
         test::runTask(ahead->syncSubscribers());
-        QCOMPARE(unsubscribe(QStringLiteral("ahead@sync.example")), 200);
+        QCOMPARE(unsubscribe(u"ahead@sync.example"_s), 200);
         test::runTask(ahead->syncSubscribers());
-        QCOMPARE(find(*ahead, QStringLiteral("ahead@sync.example"))->status,
-                 SubscriberStatus::unsubscribed);
+        QCOMPARE(find(*ahead, u"ahead@sync.example"_s)->status, SubscriberStatus::unsubscribed);
 
         auto behind = makeModel(-std::chrono::minutes(10));
         test::runTask(behind->syncSubscribers());
-        behind->addSubscriber(QStringLiteral("behind@sync.example"), QStringLiteral("Behind"));
+        behind->addSubscriber(u"behind@sync.example"_s, u"Behind"_s);
         test::runTask(behind->syncSubscribers());
         bool pushed = false;
         for (const Subscriber& s : test::runTask(client().fetchSubscribers(std::nullopt))) {
-            pushed = pushed || s.email == QStringLiteral("behind@sync.example");
+            pushed = pushed || s.email == u"behind@sync.example"_s;
         }
         QVERIFY(pushed);
     }
@@ -155,12 +148,12 @@ private Q_SLOTS:
     void firstSyncFollowsPages() {
         QList<Subscriber> list;
         for (int i = 0; i < 12001; ++i) {
-            list.append(reader(QStringLiteral("paged%1@sync.example").arg(i)));
+            list.append(reader(u"paged%1@sync.example"_s.arg(i)));
         }
         QCOMPARE(test::runTask(client().upsertSubscribers(list), 120000), 12001);
         auto model = makeModel(std::chrono::seconds(0));
         test::runTask(model->syncSubscribers(), 120000);
-        QVERIFY(model->statusMessage()->startsWith(QStringLiteral("Synced ")));
+        QVERIFY(model->statusMessage()->startsWith(u"Synced "_s));
         QSet<QString> pulled;
         for (const Subscriber& s : model->library().subscribers) {
             pulled.insert(s.email);
@@ -174,14 +167,14 @@ private Q_SLOTS:
     void workerFailuresShowAfterASync() {
         auto model = makeModel(std::chrono::seconds(0));
         test::runTask(model->syncSubscribers());
-        QCOMPARE(post(QUrl(m_url + QStringLiteral("/")), "email=failing%40sync.example"), 200);
+        QCOMPARE(post(QUrl(m_url + u"/"_s), "email=failing%40sync.example"), 200);
         QTRY_VERIFY_WITH_TIMEOUT(test::runTask(client().healthReport()).mailFailure, 10000);
         test::runTask(model->syncSubscribers());
         const QString message = *model->statusMessage();
         QVERIFY2(message.contains(QStringLiteral(" changes from the worker. The worker reports: "
                                                  "Confirmation mail failed (")),
                  qPrintable(message));
-        QVERIFY2(message.contains(QStringLiteral("failing@sync.example failed. SES answered 502")),
+        QVERIFY2(message.contains(u"failing@sync.example failed. SES answered 502"_s),
                  qPrintable(message));
         QVERIFY(model->workerHealthProblems().size() == 1);
     }

@@ -2,11 +2,10 @@
 // the whole process: how it stops in the middle of a send, and what it leaves behind on disk
 // and in its output. Secrets travel over the pipe, never on the command line.
 //
-//   workflow_host [--library PATH] [--settings PATH] [--memory-credentials] [--no-flush]
+//   workflow_host [--library PATH] [--settings PATH] [--memory-credentials]
 //
 // Without --library and --settings the model uses its production locations (under the XDG
-// folders of the environment); without --memory-credentials the system keychain. --no-flush
-// leaves out the flush on shutdown (the control case of the shutdown tests).
+// folders of the environment); without --memory-credentials the system keychain.
 //
 // Commands, one JSON array per line:
 //   ["credential", account, value]     ["profile", {SenderProfile fields}]
@@ -16,7 +15,7 @@
 //   ["finishOnboarding"]   ["flush"]   ["quit"]
 // Output, one JSON object per line: {"ready": true}, {"done": command} after each command,
 // {"status": text} for every status message, {"delivered": id} for every reader counted as
-// delivered, {"session": state, "sent": n} for every change of the send session.
+// delivered.
 #include "app/app_model.h"
 #include "app/shutdown.h"
 #include "core/memory_credential_store.h"
@@ -37,6 +36,7 @@
 #include <unistd.h>
 
 using namespace quillmere;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -53,11 +53,6 @@ public:
         connect(&model, &AppModel::statusMessageChanged, this, [this] {
             if (const auto& text = m_model.statusMessage()) {
                 report({{"status", *text}});
-            }
-        });
-        connect(&model, &AppModel::sendSessionChanged, this, [this] {
-            if (const auto& session = m_model.sendSession()) {
-                report({{"session", session->state}, {"sent", session->sent}});
             }
         });
         connect(&model, &AppModel::newslettersChanged, this, [this] { reportDeliveries(); });
@@ -138,73 +133,72 @@ private:
 
     QCoro::Task<void> run(QJsonArray command) {
         const QString name = command.at(0).toString();
-        if (name == QLatin1String("credential")) {
+        if (name == u"credential"_s) {
             // Whatever store the model has: the real keychain unless --memory-credentials.
             auto writing =
                 m_model.credentials().write(command.at(2).toString(), command.at(1).toString(),
                                             std::make_shared<CancelToken>());
             co_await writing;
-        } else if (name == QLatin1String("profile")) {
+        } else if (name == u"profile"_s) {
             // The given fields over the current profile, so a command names only what it changes.
             QJsonObject fields = m_model.library().profile.toJson();
             const QJsonObject given = command.at(1).toObject();
             for (auto it = given.begin(); it != given.end(); ++it) {
                 fields.insert(it.key(), it.value());
             }
-            m_model.setProfile(SenderProfile::fromJson(fields, QStringLiteral("profile")));
-        } else if (name == QLatin1String("readers")) {
+            m_model.setProfile(SenderProfile::fromJson(fields, u"profile"_s));
+        } else if (name == u"readers"_s) {
             // Through the CSV import, as a writer brings a list of this size.
-            QString csv = QStringLiteral("email,name\n");
+            QString csv = u"email,name\n"_s;
             const int count = command.at(1).toInt();
             for (int i = 0; i < count; ++i) {
-                csv +=
-                    QStringLiteral("reader%1@%2,Reader %1\n").arg(i).arg(command.at(2).toString());
+                csv += u"reader%1@%2,Reader %1\n"_s.arg(i).arg(command.at(2).toString());
             }
             QTemporaryDir folder;
-            const QString path = folder.filePath(QStringLiteral("readers.csv"));
+            const QString path = folder.filePath(u"readers.csv"_s);
             QFile file(path);
             if (file.open(QIODevice::WriteOnly)) {
                 file.write(csv.toUtf8());
                 file.close();
                 co_await m_model.importCSV(path);
             }
-        } else if (name == QLatin1String("refreshSES")) {
+        } else if (name == u"refreshSES"_s) {
             co_await m_model.refreshSES();
-        } else if (name == QLatin1String("deploy")) {
+        } else if (name == u"deploy"_s) {
             co_await m_model.deployWorker(command.at(1).toString(), command.at(2).toString());
-        } else if (name == QLatin1String("workerURL")) {
+        } else if (name == u"workerURL"_s) {
             SenderProfile profile = m_model.library().profile;
             profile.workerBaseURL = command.at(1).toString();
             m_model.setProfile(profile);
-        } else if (name == QLatin1String("sync")) {
+        } else if (name == u"sync"_s) {
             co_await m_model.syncSubscribers();
-        } else if (name == QLatin1String("issue")) {
+        } else if (name == u"issue"_s) {
             m_model.newIssue();
             Newsletter issue = *m_model.selectedNewsletter();
             issue.subject = command.at(1).toString();
-            issue.previewText = QStringLiteral("A short note.");
-            issue.markdown = QStringLiteral("Hi {{name}},\n\nThis is *%1*.\n").arg(issue.subject);
+            issue.previewText = u"A short note."_s;
+            issue.markdown = u"Hi {{name}},\n\nThis is *%1*.\n"_s.arg(issue.subject);
             m_model.updateIssue(issue);
-        } else if (name == QLatin1String("send")) {
+        } else if (name == u"send"_s) {
             co_await m_model.sendToList(*m_model.selectedNewsletter());
-        } else if (name == QLatin1String("waitSend")) {
+        } else if (name == u"waitSend"_s) {
             std::function<bool()> finished = [this] {
                 return m_model.sendSession() && m_model.sendSession()->isFinished;
             };
             auto waiting = waitUntil(std::move(finished));
             co_await waiting;
-        } else if (name == QLatin1String("waitStatus")) {
+        } else if (name == u"waitStatus"_s) {
             const QString text = command.at(1).toString();
             std::function<bool()> shown = [this, text] {
                 return m_model.statusMessage() && m_model.statusMessage()->contains(text);
             };
             auto waiting = waitUntil(std::move(shown));
             co_await waiting;
-        } else if (name == QLatin1String("finishOnboarding")) {
+        } else if (name == u"finishOnboarding"_s) {
             m_model.finishOnboarding();
-        } else if (name == QLatin1String("flush")) {
+        } else if (name == u"flush"_s) {
             m_model.flushPendingSave();
-        } else if (name == QLatin1String("quit")) {
+        } else if (name == u"quit"_s) {
             QCoreApplication::quit();
         }
     }
@@ -228,20 +222,18 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     AppModel::Dependencies d;
-    if (const QString library = option(args, QStringLiteral("--library")); !library.isEmpty()) {
+    if (const QString library = option(args, u"--library"_s); !library.isEmpty()) {
         d.store = std::make_shared<LibraryStore>(library);
     }
-    if (const QString settings = option(args, QStringLiteral("--settings")); !settings.isEmpty()) {
+    if (const QString settings = option(args, u"--settings"_s); !settings.isEmpty()) {
         d.settings = std::make_shared<QSettings>(settings, QSettings::IniFormat);
     }
-    if (args.contains(QStringLiteral("--memory-credentials"))) {
+    if (args.contains(u"--memory-credentials"_s)) {
         d.credentials = std::make_shared<MemoryCredentialStore>();
     }
-    d.arguments = QStringList{QStringLiteral("workflow_host")};
+    d.arguments = QStringList{u"workflow_host"_s};
     AppModel model(std::move(d));
-    if (!args.contains(QStringLiteral("--no-flush"))) {
-        flushOnShutdown(app, model);
-    }
+    flushOnShutdown(app, model);
     Host host(model);
     auto starting = [&model, &host]() -> QCoro::Task<void> {
         co_await model.start();

@@ -20,14 +20,13 @@
 import { execFileSync } from "node:child_process";
 import crypto from "node:crypto";
 import fs from "node:fs";
-import http from "node:http";
 import os from "node:os";
 import path from "node:path";
 
 import { Miniflare } from "miniflare";
 
 import { applySql } from "./d1_sql.mjs";
-import { stopWhenToldTo } from "./loopback_server.mjs";
+import { serve } from "./loopback_server.mjs";
 
 const config = {
     token: "test-token",
@@ -298,56 +297,34 @@ function control([what, name]) {
 // One request at a time, as the deployment makes them; it keeps database hand-overs simple.
 let queue = Promise.resolve();
 
-const server = http.createServer((request, response) => {
-    const chunks = [];
-    request.on("data", (chunk) => chunks.push(chunk));
-    request.on("end", () => {
-        queue = queue.then(async () => {
-            const bodyBytes = Buffer.concat(chunks);
-            const url = new URL(request.url, "http://127.0.0.1");
-            let answer;
-            try {
-                if (url.pathname.startsWith("/__fake/")) {
-                    answer = control(url.pathname.slice("/__fake/".length).split("/").map(decodeURIComponent));
-                } else if (url.pathname.startsWith("/client/v4/")) {
-                    requests.push({
-                        method: request.method,
-                        path: url.pathname,
-                        query: url.search,
-                        headers: request.headers,
-                        body: bodyBytes.toString("base64"),
-                    });
-                    const parts = url.pathname.slice("/client/v4/".length).split("/").map(decodeURIComponent);
-                    answer = await api(request.method, parts, url.searchParams, request, bodyBytes);
-                } else {
-                    answer = failure(404, 7000, "No route for that URI");
-                }
-            } catch (error) {
-                answer = failure(500, 10013, `fake Cloudflare failed: ${error.stack ?? error}`);
-            }
-            const text = JSON.stringify(answer.body);
-            response.writeHead(answer.status, { "Content-Type": "application/json", "Content-Length": Buffer.byteLength(text) });
-            response.end(text);
-        });
-    });
-});
-
-server.listen(0, "127.0.0.1", () => {
-    const { port } = server.address();
-    process.stdout.write(`${JSON.stringify({ api: `http://127.0.0.1:${port}/client/v4`, control: `http://127.0.0.1:${port}/__fake` })}\n`);
-});
-
-let stopping = false;
-async function stop() {
-    if (stopping) {
-        return;
+async function answer(request, bodyBytes) {
+    const url = new URL(request.url, "http://127.0.0.1");
+    try {
+        if (url.pathname.startsWith("/__fake/")) {
+            return control(url.pathname.slice("/__fake/".length).split("/").map(decodeURIComponent));
+        }
+        if (!url.pathname.startsWith("/client/v4/")) {
+            return failure(404, 7000, "No route for that URI");
+        }
+        requests.push({ method: request.method, path: url.pathname, query: url.search, headers: request.headers,
+            body: bodyBytes.toString("base64") });
+        const parts = url.pathname.slice("/client/v4/".length).split("/").map(decodeURIComponent);
+        return await api(request.method, parts, url.searchParams, request, bodyBytes);
+    } catch (error) {
+        return failure(500, 10013, `fake Cloudflare failed: ${error.stack ?? error}`);
     }
-    stopping = true;
-    server.close();
+}
+
+serve((request, response, bodyBytes) => {
+    queue = queue.then(async () => {
+        const { status, body } = await answer(request, bodyBytes);
+        const text = JSON.stringify(body);
+        response.writeHead(status, { "Content-Type": "application/json", "Content-Length": Buffer.byteLength(text) });
+        response.end(text);
+    });
+}, async () => {
     for (const mf of [...[...scripts.values()].map((s) => s.mf), ...databaseRuntimes.values()]) {
         await mf.dispose();
     }
     fs.rmSync(persistDir, { recursive: true, force: true });
-    process.exit(0);
-}
-stopWhenToldTo(stop);
+}, (url) => ({ api: `${url}/client/v4`, control: `${url}/__fake` }));

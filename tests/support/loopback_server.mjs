@@ -11,18 +11,24 @@ export function readBody(stream) {
     });
 }
 
-// `handle(request, response, body)` may be async; `onStop` runs before the process exits.
-export function serve(handle, onStop = () => {}) {
+// `handle(request, response, body)` may be async; `onStop` (may be async) runs before the
+// process exits; `describe(url)` is the line printed once listening.
+export function serve(handle, onStop = () => {}, describe = (url) => ({ url })) {
     const server = http.createServer(async (request, response) => {
         await handle(request, response, await readBody(request));
     });
     server.keepAliveTimeout = 60000;
     server.listen(0, "127.0.0.1", () => {
-        process.stdout.write(`${JSON.stringify({ url: `http://127.0.0.1:${server.address().port}` })}\n`);
+        process.stdout.write(`${JSON.stringify(describe(`http://127.0.0.1:${server.address().port}`))}\n`);
     });
-    stopWhenToldTo(() => {
-        onStop();
-        process.exit(0);
+    let stopping = false;
+    stopWhenToldTo(async () => {
+        if (!stopping) {
+            stopping = true;
+            server.close();
+            await onStop();
+            process.exit(0);
+        }
     });
     return server;
 }

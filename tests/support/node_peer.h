@@ -36,6 +36,11 @@ public:
         m_ready = QJsonDocument::fromJson(m_process.readLine()).object();
     }
 
+    // With `config` as its one argument, as compact JSON.
+    NodePeer(const QString& script, const QJsonObject& config)
+        : NodePeer(script, QStringList{QString::fromUtf8(
+                               QJsonDocument(config).toJson(QJsonDocument::Compact))}) {}
+
     ~NodePeer() {
         m_process.closeWriteChannel();
         if (!m_process.waitForFinished(10000)) {

@@ -4,22 +4,17 @@
 // unknown keys with InvalidClientTokenId.
 //
 //   node sts_stub.mjs '{"<access key id>": "<12-digit account>", ...}'
-// prints {"url": "http://127.0.0.1:PORT"} and stops when its standard input closes. GET /calls
-// lists the access keys of the calls made so far.
+// prints {"url": "http://127.0.0.1:PORT"} and stops when its standard input closes.
 
 import { serve } from "./loopback_server.mjs";
 
 const accounts = JSON.parse(process.argv[2] ?? "{}");
-const calls = [];
 
 function xml(status, body) {
     return { status, body: `<?xml version="1.0" encoding="UTF-8"?>\n${body}\n` };
 }
 
 function answer(request, body) {
-    if (request.method === "GET" && request.url === "/calls") {
-        return { status: 200, body: JSON.stringify(calls), type: "application/json" };
-    }
     const credential = /^AWS4-HMAC-SHA256 Credential=([^/]+)\/\d{8}\/[a-z0-9-]+\/sts\/aws4_request, SignedHeaders=[^,]+, Signature=[0-9a-f]{64}$/
         .exec(request.headers.authorization ?? "");
     const form = new URLSearchParams(body);
@@ -27,7 +22,6 @@ function answer(request, body) {
         return xml(400, '<ErrorResponse xmlns="https://sts.amazonaws.com/doc/2011-06-15/"><Error><Type>Sender</Type>' +
             "<Code>InvalidAction</Code><Message>Could not find operation for this request</Message></Error></ErrorResponse>");
     }
-    calls.push(credential[1]);
     const account = accounts[credential[1]];
     if (!account) {
         return xml(403, '<ErrorResponse xmlns="https://sts.amazonaws.com/doc/2011-06-15/"><Error><Type>Sender</Type>' +
@@ -41,7 +35,7 @@ function answer(request, body) {
 }
 
 serve((request, response, body) => {
-    const { status, body: text, type = "text/xml" } = answer(request, body.toString("utf8"));
-    response.writeHead(status, { "Content-Type": type, "Content-Length": Buffer.byteLength(text) });
+    const { status, body: text } = answer(request, body.toString("utf8"));
+    response.writeHead(status, { "Content-Type": "text/xml", "Content-Length": Buffer.byteLength(text) });
     response.end(text);
 });
