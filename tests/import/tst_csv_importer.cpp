@@ -114,10 +114,8 @@ void TestCSVImporter::detectFormat() {
 
 void TestCSVImporter::mapStatus() {
     const QList<std::pair<QString, QString>> cases{
-        {"Opted-In", "active"},
         {" PAID\t", "active"},
         {"Opted Out", "unsubscribed"},
-        {"cleaned", "bounced"},
         {"HARD_BOUNCE", "bounced"},
         {"spam complaint", "complained"},
         {"Awaiting Confirmation", "pending"},
