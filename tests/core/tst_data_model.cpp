@@ -1,7 +1,6 @@
 #include "core/aws_credentials.h"
 #include "core/iso_date.h"
 #include "core/library.h"
-#include "core/sample_data.h"
 #include "core/uuid_text.h"
 
 #include <QJsonArray>
@@ -23,22 +22,6 @@ Newsletter issueWithSubject(const QString& subject) {
     return n;
 }
 
-// The sample library with the values that are easy to lose on the way: a counter beyond double
-// precision, dates with milliseconds, quotes and non-ASCII text.
-Library richLibrary() {
-    Library library = SampleData::library();
-    library.profile.publicationName = QStringLiteral("Field Notes — Ünïcode");
-    library.subscribers[0].name = QStringLiteral("Zoë \"Z\" O'Neil");
-    library.subscribers[0].createdAt = at("2025-03-14T09:26:53.589Z");
-    Newsletter& n = library.newsletters[0];
-    n.id = QUuid::fromString(QStringLiteral("5A3D0012-0000-4000-8000-000000000101"));
-    n.emailTemplate = EmailTemplate::letter;
-    n.status = CampaignStatus::failed;
-    n.stats.recipients = 9007199254740993;
-    library.lastSync = at("2026-01-01T12:00:00.250Z");
-    return library;
-}
-
 // One stored issue; tests swap parts of it.
 const QByteArray issueDocument = R"({"newsletters": [{"id": "5A3D0000-0000-4000-8000-000000000101",
     "subject": "", "previewText": "", "markdown": "", "template": "plain",
@@ -52,26 +35,9 @@ class TestDataModel : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void roundTripKeepsEveryField() {
-        const Library library = richLibrary();
-        const QJsonObject json = library.toJson();
-        const Library back = Library::fromJson(json);
-        QCOMPARE(back, library);
-        QCOMPARE(qHash(back), qHash(library));
-        // Large counters survive exactly (no detour through double).
-        QCOMPARE(back.newsletters[0].stats.recipients, 9007199254740993LL);
-    }
-
     void optionalKeysAreOmittedAndReadAsAbsent() {
         // The library itself is lenient: every key may be missing.
         QCOMPARE(Library::fromJson(QJsonObject()), Library());
-        Library library;
-        library.newsletters = {issueWithSubject(QStringLiteral("x"))};
-        const QJsonObject json = library.toJson();
-        QVERIFY(!json.contains(QLatin1String("lastSync")));
-        QVERIFY(
-            !json[QLatin1String("newsletters")][0].toObject().contains(QLatin1String("sentAt")));
-        QCOMPARE(Library::fromJson(json).newsletters[0].sentAt, std::nullopt);
 
         AWSCredentials keys{QStringLiteral("AKIA"), QStringLiteral("secret"), std::nullopt};
         QVERIFY(!keys.toJson().contains(QLatin1String("sessionToken")));
@@ -80,13 +46,7 @@ private Q_SLOTS:
         QCOMPARE(AWSCredentials::fromJson(keys.toJson()), keys); // empty token is kept, not lost
     }
 
-    void datesReadBothFormsAndWriteMilliseconds() {
-        // Offsets are honoured and written back in UTC.
-        for (const auto& [text, written] : {std::pair{"2025-03-14T09:26:53.589Z", "09:26:53.589Z"},
-                                            {"2025-03-14T09:26:53Z", "09:26:53.000Z"},
-                                            {"2025-03-14T10:26:53.5+01:00", "09:26:53.500Z"}}) {
-            QCOMPARE(IsoDate::format(at(text)), QStringLiteral("2025-03-14T") + written);
-        }
+    void datesAtTheEdgesAndMalformedOnes() {
         QCOMPARE(IsoDate::formatSeconds(at("2025-03-01T09:30:00.999Z")),
                  QStringLiteral("2025-03-01T09:30:00Z"));
         // Instants beyond four-digit years are written at the edge, so the file still reads.

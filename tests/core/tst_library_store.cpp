@@ -60,23 +60,15 @@ private Q_SLOTS:
 
     void missingFileIsTheEmptyLibraryAndCreatesNothing() {
         LibraryStore store(path());
-        const Library library = await(store.load());
-        QCOMPARE(library, Library());
+        QCOMPARE(await(store.load()), Library());
         QVERIFY(!QDir(m_dir.filePath(QStringLiteral("Postwick"))).exists());
 
-        await(store.save(library));
-        QVERIFY(QFile::exists(path()));
-    }
-
-    void savedFileLoadsBackEqualAndIsStable() {
-        LibraryStore store(path());
+        // The file is our writer's, byte for byte (its format is pinned with the writer).
         Library library = SampleData::library();
         library.subscribers[0].createdAt = *IsoDate::parse(u"2025-03-14T09:26:53.589Z");
         await(store.save(library));
-        const QByteArray first = readAll(path());
+        QCOMPARE(readAll(path()), LibraryJSONWriter::write(library));
         QCOMPARE(await(store.load()), library);
-        // The file is our writer's, byte for byte (its format is pinned with the writer).
-        QCOMPARE(first, LibraryJSONWriter::write(library));
     }
 
     void unreadableFileIsKeptBeforeTheNextSave() {

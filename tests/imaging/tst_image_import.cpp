@@ -48,14 +48,6 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("input");
         QTest::addColumn<QString>("extension");
         QTest::addColumn<QSize>("size");
-        QImage clear = picture(300, 200, QImage::Format_ARGB32);
-        clear.fill(Qt::transparent);
-        QTest::newRow("wide photo is scaled to 1600")
-            << encoded(picture(2400, 1200), "png") << u"jpg"_qs << QSize(1600, 800);
-        QTest::newRow("small photo keeps its size")
-            << encoded(picture(640, 480), "jpeg") << u"jpg"_qs << QSize(640, 480);
-        QTest::newRow("transparency stays PNG")
-            << encoded(clear, "png") << u"png"_qs << QSize(300, 200);
         QTest::newRow("opaque alpha is a photo")
             << encoded(picture(300, 200, QImage::Format_ARGB32), "png") << u"jpg"_qs
             << QSize(300, 200);

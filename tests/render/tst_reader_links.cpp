@@ -50,9 +50,6 @@ private Q_SLOTS:
     void links() {
         const QString secret = u"s"_qs;
         const QString token = ReaderLinks::unsubscribeToken(u"a@b.co"_qs, secret);
-        QCOMPARE(ReaderLinks::unsubscribeURL(u"https://w.example.dev"_qs, u"a@b.co"_qs, secret)
-                     .toString(QUrl::FullyEncoded),
-                 u"https://w.example.dev/unsubscribe?t="_qs + token);
         QCOMPARE(
             ReaderLinks::unsubscribeURL(u" https://w.example.dev/// "_qs, u"a@b.co"_qs, secret),
             ReaderLinks::unsubscribeURL(u"https://w.example.dev"_qs, u"a@b.co"_qs, secret));

@@ -3,6 +3,7 @@
 #include "render/reader_message.h"
 #include "render/template_renderer.h"
 
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTest>
 
@@ -62,26 +63,52 @@ private Q_SLOTS:
         QVERIFY(preview.id != ReaderMessage::previewReader(kDate).id);
     }
 
-    // The issue-level batch gives every reader exactly the message of the straight pipeline.
+    // The issue-level batch gives every reader exactly the message of the straight pipeline,
+    // also with tags in every part, text holding the batch's own slot marks, and nothing at all.
     void batchMatchesTheStraightPipeline() {
         const Library& library = SampleData::library();
         QList<Subscriber> readers = library.subscribers;
         Subscriber odd = readers.first();
-        odd.name = u"  \u00c9mile \"*x*\" <b> {{email}} PWXPLACEHOLDEREMAILX "_qs;
         odd.email = u"odd+tag@example.org"_qs;
-        readers.append(odd);
+        QStringList names{u"  \u00c9mile \"*x*\" <b> {{email}} PWXPLACEHOLDEREMAILX "_qs, QString(),
+                          u"\u00e9\U0001F600\n"_qs, u"*x* [l](https://e) & {{name}}"_qs};
+        QRandomGenerator rng(5);
+        for (int i = 0; i < 20; ++i) {
+            names.append(QString());
+            for (int k = rng.bounded(12); k > 0; --k) {
+                names.last() += QChar(u"aZ <>&'\"*_[](){}\u00e9 "[rng.bounded(19)]);
+            }
+        }
+        for (const QString& name : names) {
+            odd.name = name;
+            readers.append(odd);
+        }
+        readers.last().email = u" Up@Case.CO "_qs;
         readers.append(ReaderMessage::previewReader(kDate));
+        QList<Newsletter> issues;
+        for (Newsletter n : library.newsletters) {
+            n.subject += u" for {{name}}"_qs;
+            n.markdown += u"\n\n![A picture](media/0123456789abcdef.jpg)"_qs;
+            issues.append(n);
+        }
+        Newsletter& tagged = issues.emplaceBack(issues.first());
+        tagged.subject = u"{{NAME}}'s & {{email}} <news>"_qs;
+        tagged.previewText = u"{{ name }} {{email}}"_qs;
+        tagged.markdown = u"# Hi {{name}}\n\n> {{email}} `{{name}}`\n\n- [{{name}}](https://x/"
+                          "{{email}})\n\n```{{name}}\n{{email}}\n```\nPWXPLACEHOLDERX"_qs;
+        issues.emplaceBack(issues.first()).markdown = u"odd \ufdd0s\ufdd1 marks {{name}}"_qs;
+        Newsletter& empty = issues.emplaceBack(issues.first());
+        empty.subject = empty.previewText = empty.markdown = QString();
         for (EmailTemplate look :
              {EmailTemplate::plain, EmailTemplate::editorial, EmailTemplate::letter}) {
-            for (const Newsletter& base : library.newsletters) {
-                Newsletter n = base;
+            for (Newsletter n : issues) {
                 n.emailTemplate = look;
-                n.subject += u" for {{name}}"_qs;
-                n.markdown += u"\n\n![A picture](media/0123456789abcdef.jpg)"_qs;
                 for (const SenderProfile& profile :
                      {library.profile,
                       SenderProfile{u"P"_qs, QString(), u"p@x.co"_qs, QString(), QString(),
-                                    u"us-east-1"_qs, QString(), QString(), true}}) {
+                                    u"us-east-1"_qs, QString(), QString(), true},
+                      SenderProfile{u"P \ufdd0u\ufdd1"_qs, u"M \ufdd0"_qs, u"p@x.co"_qs, QString(),
+                                    QString(), u"us-east-1"_qs, QString(), QString(), true}}) {
                     const ReaderMessage::Batch batch(n, profile, u"secret"_qs);
                     for (const Subscriber& r : readers) {
                         QCOMPARE(batch.render(r), TemplateRenderer::render(ReaderMessage::context(
@@ -92,7 +119,7 @@ private Q_SLOTS:
                     }
                     QCOMPARE(batch.render(std::nullopt)
                                  .html.contains(u"/media/0123456789abcdef.jpg\""_qs),
-                             !profile.workerBaseURL.isEmpty());
+                             !profile.workerBaseURL.isEmpty() && n.markdown.contains(u"media/"));
                     QCOMPARE(batch.render(std::nullopt),
                              TemplateRenderer::render(
                                  ReaderMessage::context(n, profile, std::nullopt, u"secret"_qs)));

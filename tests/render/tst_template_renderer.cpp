@@ -1,7 +1,6 @@
 #include "render/markdown_renderer.h"
 #include "render/template_renderer.h"
 
-#include <QRandomGenerator>
 #include <QTest>
 
 using namespace quillmere;
@@ -339,60 +338,6 @@ private Q_SLOTS:
             "<li style=\"margin:0 0 6px;\">k</li>\n</ol>\n</blockquote>\n"
             "<hr style=\"border:0;border-top:1px solid #e5e5e2;margin:28px 0;\">"_qs;
         QCOMPARE(TemplateRenderer::styleHTML(fragment, t), expected);
-    }
-
-    // The issue-level preparation must give every reader exactly the straight rendering.
-    void preparedIssueMatchesTheStraightRendering() {
-        QList<std::optional<Subscriber>> readers = {
-            std::nullopt,
-            reader(QString()),
-            reader(u"  Zo\u00eb <b> & \"Co\" "_qs),
-            reader(u"*x* [l](https://e) {{email}}"_qs),
-            reader(u"PWXPLACEHOLDEREMAILX"_qs),
-            reader(u"\u00e9\U0001F600\n"_qs, u" Up@Case.CO "_qs)};
-        QRandomGenerator rng(5);
-        for (int i = 0; i < 40; ++i) {
-            QString name;
-            for (int k = rng.bounded(12); k > 0; --k) {
-                name += QChar(u"aZ <>&'\"*_[](){}\u00e9 "[rng.bounded(19)]);
-            }
-            readers.append(reader(name, u"r%1+tag@example.com"_qs.arg(i)));
-        }
-        QList<Newsletter> issues;
-        for (EmailTemplate look :
-             {EmailTemplate::plain, EmailTemplate::editorial, EmailTemplate::letter}) {
-            issues.append(issue(look));
-            Newsletter tagged = issue(look);
-            tagged.subject = u"{{NAME}}'s & {{email}} <news>"_qs;
-            tagged.previewText = u"{{ name }} {{email}}"_qs;
-            tagged.markdown = u"# Hi {{name}}\n\n> {{email}} `{{name}}`\n\n- [{{name}}](https://x/"
-                              "{{email}})\n\n```{{name}}\n{{email}}\n```\nPWXPLACEHOLDERX"_qs;
-            issues.append(tagged);
-            Newsletter marked = issue(look);
-            marked.markdown = u"odd \ufdd0s\ufdd1 marks {{name}}"_qs;
-            issues.append(marked);
-            Newsletter empty = issue(look);
-            empty.subject.clear();
-            empty.previewText.clear();
-            empty.markdown.clear();
-            issues.append(empty);
-        }
-        for (const Newsletter& n : issues) {
-            for (bool archive : {true, false}) {
-                const RenderContext base = context(n, std::nullopt, archive);
-                const TemplateRenderer::PreparedIssue prepared(n, base.profile, base.archiveURL);
-                for (const std::optional<Subscriber>& r : readers) {
-                    RenderContext c = base;
-                    c.recipient = r;
-                    c.unsubscribeURL = QUrl(kUnsubscribe + (r ? r->email : QString()));
-                    const RenderedEmail straight = TemplateRenderer::render(c);
-                    const RenderedEmail fast = prepared.render(r, c.unsubscribeURL);
-                    QCOMPARE(fast.subject, straight.subject);
-                    QCOMPARE(fast.text, straight.text);
-                    QCOMPARE(fast.html, straight.html);
-                }
-            }
-        }
     }
 };
 
