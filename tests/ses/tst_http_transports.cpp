@@ -138,22 +138,13 @@ void TestHTTPTransports::requestOnTheWire() {
     QVERIFY(empty.contains("\r\nX-Mixed-CASE-Header: Value  kept\r\n"));
     QVERIFY(empty.contains("\r\nauthorization: AWS4-HMAC-SHA256 x\r\n"));
 
-    // A body goes out byte for byte, with its length; the method is sent as given.
-    const QByteArray body("\x00\x01 {\"k\":\"\xc3\xa9\"}", 12);
-    HTTPRequest put{u"PUT"_s, QUrl(server.url(u"/b"_s)), {}, body};
-    QCOMPARE(test::runTask(transport.send(put)).status, 200);
-    const QByteArray withBody = server.requests()[1];
-    QVERIFY(withBody.startsWith("PUT /b HTTP/1.1\r\n"));
-    QVERIFY(headerBlock(withBody).toLower().contains("content-length: 12\r\n"));
-    QVERIFY(withBody.endsWith("\r\n\r\n" + body));
-
     // A header that would smuggle a second one onto the wire is refused before sending.
     HTTPRequest smuggling{
         u"GET"_s, QUrl(server.url(u"/"_s)), {{u"X-Token"_s, u"a\r\nX-Evil: 1"_s}}, {}};
     QVERIFY_THROWS_EXCEPTION(TransportError, test::runTask(transport.send(smuggling)));
     HTTPRequest badMethod{u"GET /x"_s, QUrl(server.url(u"/"_s)), {}, {}};
     QVERIFY_THROWS_EXCEPTION(TransportError, test::runTask(transport.send(badMethod)));
-    QCOMPARE(server.requests().size(), 2);
+    QCOMPARE(server.requests().size(), 1);
 
     // HEAD: the announced length of a body that never comes is not waited for.
     LoopbackServer headServer("HTTP/1.1 200 OK\r\nContent-Length: 5\r\nConnection: close\r\n\r\n");
