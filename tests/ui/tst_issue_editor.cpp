@@ -497,6 +497,17 @@ private Q_SLOTS:
         QTRY_COMPARE(preview->loadCount(), loads + 3);
         QTRY_VERIFY(scrolledTo({}) >= end);
     }
+
+    // The page answers a pending question as it is destroyed; that answer must not load a page
+    // into the closing preview (it crashed when a window closed during a reload).
+    void closedWhileAskingWhereTheWriterReads() {
+        auto* preview = new HTMLPreview;
+        QSignalSpy loaded(preview, &HTMLPreview::loadFinished);
+        preview->setHTML(QStringLiteral("<p>One</p>"));
+        QTRY_VERIFY(!loaded.isEmpty());
+        preview->setHTML(QStringLiteral("<p>Two</p>"));
+        delete preview;
+    }
 };
 
 QUILLMERE_UI_TEST_MAIN(TestIssueEditor)

@@ -56,6 +56,11 @@ HTMLPreview::HTMLPreview(QWidget* parent)
     layout->addWidget(m_view);
 }
 
+// A page being destroyed answers its pending question; nothing may load into it then.
+HTMLPreview::~HTMLPreview() {
+    m_asking = false;
+}
+
 void HTMLPreview::setHTML(const QString& html, const QUrl& base) {
     if (html == m_last) {
         return;
