@@ -106,21 +106,23 @@ void TestCliSign::badArguments_data() {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<bool>("withKeys");
     QTest::addColumn<QString>("message");
-    const auto replaced = [](const QString& option, const QString& value) {
-        QStringList a = listUsers;
-        a[a.indexOf(option) + 1] = value;
-        return a;
+    // clang-format off
+    const char* const rows[][3] = { // option replaced ("" for none), its value, the message
+        {"", "", "set AWS_ACCESS_KEY_ID and AWS_SECRET_ACCESS_KEY"},
+        {"--date", "2015-08-30", "--date must be YYYYMMDDTHHMMSSZ"},
+        {"--date", "20151330T123600Z", "--date must be"},
+        {"--url", "/v2/email", "--url must be an absolute URL"},
+        {"--header", "Accept", "--header must be \"Name: value\""},
     };
-    QTest::newRow("no keys") << listUsers << false
-                             << u"set AWS_ACCESS_KEY_ID and AWS_SECRET_ACCESS_KEY"_s;
-    QTest::newRow("bad date") << replaced(u"--date"_s, u"2015-08-30"_s) << true
-                              << u"--date must be YYYYMMDDTHHMMSSZ"_s;
-    QTest::newRow("impossible date")
-        << replaced(u"--date"_s, u"20151330T123600Z"_s) << true << u"--date must be"_s;
-    QTest::newRow("relative url") << replaced(u"--url"_s, u"/v2/email"_s) << true
-                                  << u"--url must be an absolute URL"_s;
-    QTest::newRow("header without colon")
-        << replaced(u"--header"_s, u"Accept"_s) << true << u"--header must be \"Name: value\""_s;
+    // clang-format on
+    for (const auto& [option, value, message] : rows) {
+        QStringList a = listUsers;
+        if (*option) {
+            a[a.indexOf(QString::fromUtf8(option)) + 1] = QString::fromUtf8(value);
+        }
+        QTest::newRow(*option ? value : "no keys")
+            << a << bool(*option) << QString::fromUtf8(message);
+    }
 }
 
 void TestCliSign::badArguments() {

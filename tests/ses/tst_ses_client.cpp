@@ -76,29 +76,24 @@ void TestSESClient::emulatorAccountAndRawSend() {
     QCOMPARE(test::runTask(client.getAccount()),
              (SESAccount{true, true, 50000, 14, 12, u"HEALTHY"_s}));
 
-    const QString subject = u"Caf\u00e9 notes \u2615 #12"_s;
-    const QString text = u"Hello reader,\n\nThis week: caf\u00e9s.\n"_s;
-    const QString html = u"<p>Hello reader,</p><p>This week: <b>caf\u00e9s</b>.</p>"_s;
     const QByteArray raw = MIMEBuilder::build(
-        {html, text, subject}, u"letter@example.com"_s, u"Test Letter"_s, u"reader@example.org"_s,
-        std::nullopt, QUrl(u"https://w.example/unsubscribe?t=x"_s), std::nullopt,
-        QDateTime::currentDateTimeUtc(), std::nullopt);
+        {u"<p>Hi</p>"_s, u"Hi"_s, u"Caf\u00e9 notes"_s}, u"letter@example.com"_s, u"Test Letter"_s,
+        u"reader@example.org"_s, std::nullopt, QUrl(u"https://w.example/unsubscribe?t=x"_s),
+        std::nullopt, QDateTime::currentDateTimeUtc(), std::nullopt);
     const QString messageID =
         test::runTask(client.sendRaw(raw, u"letter@example.com"_s, u"reader@example.org"_s));
     QVERIFY(!messageID.isEmpty());
 
-    // The emulator parsed the raw message and stored what a mail client would show.
+    // The emulator stored it for its reader (what it shows of the message itself is the MIME
+    // peers' and the list-send road's to check).
     const QUrl storeURL = emulator.url().resolved(QUrl(u"/store"_s));
     const HTTPResponse answer = test::runTask(transport->send({u"GET"_s, storeURL, {}, {}}));
     const QJsonArray emails = QJsonDocument::fromJson(answer.body)[u"emails"_s].toArray();
     QCOMPARE(emails.size(), 1);
     const QJsonObject stored = emails.first().toObject();
     QCOMPARE(stored[u"messageId"_s].toString(), messageID);
-    QCOMPARE(stored[u"subject"_s].toString(), subject);
     QCOMPARE(stored[u"destination"_s][u"to"_s].toArray(), QJsonArray{u"reader@example.org"_s});
     QVERIFY(stored[u"from"_s].toString().contains(u"letter@example.com"_s));
-    QCOMPARE(stored[u"body"_s][u"text"_s].toString().trimmed(), text.trimmed());
-    QCOMPARE(stored[u"body"_s][u"html"_s].toString().trimmed(), html);
 
     // The emulator's own error shape: a body with a message and no type.
     try {
@@ -169,32 +164,23 @@ void TestSESClient::answers_data() {
     QTest::addColumn<QString>("call");
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("account, missing fields and null")
-        << "account" << QByteArray(R"({"SendQuota":{"MaxSendRate":1},"EnforcementStatus":null})")
-        << "0 0 0 1 0 ";
-    QTest::newRow("account, not JSON")
-        << "account" << QByteArray("<html>")
-        << "error: GetAccount response is not valid JSON: illegal value at offset 1";
-    QTest::newRow("account, not an object")
-        << "account" << QByteArray("[1,2]") << "error: GetAccount response is not a JSON object";
-    QTest::newRow("account, wrong type")
-        << "account" << QByteArray(R"({"SendingEnabled":"yes"})")
-        << R"(error: GetAccount response: "SendingEnabled" should be a boolean, found text "yes")";
-    QTest::newRow("identity, tokens kept in order")
-        << "identity" << QByteArray(R"({"VerifiedForSendingStatus":true,
-            "DkimAttributes":{"Status":"SUCCESS","Tokens":["zz1","aa2","mm3"]}})")
-        << "Example.COM 1 SUCCESS zz1,aa2,mm3";
-    QTest::newRow("identity, unknown status")
-        << "identity" << QByteArray(R"({"DkimAttributes":{"Status":"NEW"}})")
-        << "Example.COM 0 NOT_STARTED ";
-    QTest::newRow("identity, token not text")
-        << "identity" << QByteArray(R"({"DkimAttributes":{"Tokens":["a",2]}})")
-        << R"(error: GetEmailIdentity response: "Tokens" should be a list of text, found number 2)";
-    QTest::newRow("send, no MessageId")
-        << "send" << QByteArray(R"({"Other":"x"})") << "error: SendEmail response has no MessageId";
-    QTest::newRow("send, MessageId not text")
-        << "send" << QByteArray(R"({"MessageId":7})")
-        << R"(error: SendEmail response: "MessageId" should be text, found number 7)";
+    // clang-format off
+    const char* const rows[][4] = {
+        {"account, missing fields and null", "account", R"({"SendQuota":{"MaxSendRate":1},"EnforcementStatus":null})", "0 0 0 1 0 "},
+        {"account, not JSON", "account", "<html>", "error: GetAccount response is not valid JSON: illegal value at offset 1"},
+        {"account, not an object", "account", "[1,2]", "error: GetAccount response is not a JSON object"},
+        {"account, wrong type", "account", R"({"SendingEnabled":"yes"})", R"(error: GetAccount response: "SendingEnabled" should be a boolean, found text "yes")"},
+        {"identity, tokens kept in order", "identity", R"({"VerifiedForSendingStatus":true,"DkimAttributes":{"Status":"SUCCESS","Tokens":["zz1","aa2","mm3"]}})", "Example.COM 1 SUCCESS zz1,aa2,mm3"},
+        {"identity, unknown status", "identity", R"({"DkimAttributes":{"Status":"NEW"}})", "Example.COM 0 NOT_STARTED "},
+        {"identity, token not text", "identity", R"({"DkimAttributes":{"Tokens":["a",2]}})", R"(error: GetEmailIdentity response: "Tokens" should be a list of text, found number 2)"},
+        {"send, no MessageId", "send", R"({"Other":"x"})", "error: SendEmail response has no MessageId"},
+        {"send, MessageId not text", "send", R"({"MessageId":7})", R"(error: SendEmail response: "MessageId" should be text, found number 7)"},
+    };
+    // clang-format on
+    for (const auto& [name, call, body, expected] : rows) {
+        QTest::newRow(name) << QString::fromUtf8(call) << QByteArray(body)
+                            << QString::fromUtf8(expected);
+    }
 }
 
 void TestSESClient::answers() {
@@ -230,33 +216,25 @@ void TestSESClient::parseError_data() {
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<QString>("type");
     QTest::addColumn<QString>("message");
-
-    QTest::newRow("header type with colon, body message")
-        << 400 << u"MessageRejected:http://internal.amazon.com/coral/com.amazon.ses/"_s
-        << QByteArray(R"({"message":"Email address is not verified."})") << u"MessageRejected"_s
-        << u"Email address is not verified."_s;
-    QTest::newRow("no header, not JSON") << 500 << QString() << QByteArray("upstream exploded")
-                                         << u"HTTP500"_s << u"upstream exploded"_s;
-    QTest::newRow("namespaced __type")
-        << 404 << QString()
-        << QByteArray(R"({"__type":"com.amazonaws.ses#NotFoundException","Message":"gone"})")
-        << u"NotFoundException"_s << u"gone"_s;
-    QTest::newRow("namespace and colon")
-        << 400 << QString() << QByteArray(R"({"code":"aws#Throttling:rate","message":"slow"})")
-        << u"Throttling"_s << u"slow"_s;
-    QTest::newRow("Code, and message before Message")
-        << 403 << QString()
-        << QByteArray(R"({"Code":"AccessDenied","message":"m1","Message":"m2"})")
-        << u"AccessDenied"_s << u"m1"_s;
-    QTest::newRow("header wins over body")
-        << 429 << u"TooManyRequestsException"_s
-        << QByteArray(R"({"__type":"Other","message":"Maximum sending rate exceeded."})")
-        << u"TooManyRequestsException"_s << u"Maximum sending rate exceeded."_s;
-    QTest::newRow("non-text values skipped")
-        << 400 << QString() << QByteArray(R"({"__type":5,"code":"BadRequest","message":[1]})")
-        << u"BadRequest"_s << uR"({"__type":5,"code":"BadRequest","message":[1]})"_s;
-    QTest::newRow("body not UTF-8")
-        << 503 << QString() << QByteArray("\xff\xfe\xfd") << u"HTTP503"_s << QString();
+    // clang-format off
+    const std::tuple<const char*, int, const char*, const char*, const char*, const char*> rows[] = {
+        {"header type with colon, body message", 400, "MessageRejected:http://internal.amazon.com/coral/com.amazon.ses/",
+         R"({"message":"Email address is not verified."})", "MessageRejected", "Email address is not verified."},
+        {"no header, not JSON", 500, "", "upstream exploded", "HTTP500", "upstream exploded"},
+        {"namespaced __type", 404, "", R"({"__type":"com.amazonaws.ses#NotFoundException","Message":"gone"})", "NotFoundException", "gone"},
+        {"namespace and colon", 400, "", R"({"code":"aws#Throttling:rate","message":"slow"})", "Throttling", "slow"},
+        {"Code, and message before Message", 403, "", R"({"Code":"AccessDenied","message":"m1","Message":"m2"})", "AccessDenied", "m1"},
+        {"header wins over body", 429, "TooManyRequestsException", R"({"__type":"Other","message":"Maximum sending rate exceeded."})",
+         "TooManyRequestsException", "Maximum sending rate exceeded."},
+        {"non-text values skipped", 400, "", R"({"__type":5,"code":"BadRequest","message":[1]})", "BadRequest",
+         R"({"__type":5,"code":"BadRequest","message":[1]})"},
+        {"body not UTF-8", 503, "", "\xff\xfe\xfd", "HTTP503", ""},
+    };
+    // clang-format on
+    for (const auto& [name, status, header, body, type, message] : rows) {
+        QTest::newRow(name) << status << QString::fromUtf8(header) << QByteArray(body)
+                            << QString::fromUtf8(type) << QString::fromUtf8(message);
+    }
 }
 
 void TestSESClient::parseError() {

@@ -3,6 +3,7 @@
 
 import assert from "node:assert/strict";
 import { execFileSync } from "node:child_process";
+import fs from "node:fs";
 import path from "node:path";
 import { after, before, describe, test } from "node:test";
 
@@ -60,6 +61,22 @@ describe("signup form", () => {
             assert.match(html, /<p id="email-error" class="error" role="alert">/);
             assert.ok(!html.includes("<script>") && html.includes(`value="${shown}"`), value);
         }
+    });
+
+    // The shared list of addresses (tests/render/tst_email_address.cpp reads it too): the worker
+    // accepts what the application accepts and nothing else.
+    test("every address of the shared list is accepted or refused with the form, as the application does", async () => {
+        const lists = JSON.parse(fs.readFileSync(path.join(ROOT, "tests/data/addresses.json"), "utf8"));
+        assert.ok(lists.valid.length > 5 && lists.invalid.length > 5);
+        const wrong = [];
+        for (const { address, why, valid } of [...lists.valid.map((e) => ({ ...e, valid: true })), ...lists.invalid]) {
+            const response = await signup(worker, { email: address });
+            const formAgain = (await response.text()).includes('id="email-error"');
+            if (response.status !== (valid ? 200 : 400) || formAgain === Boolean(valid)) {
+                wrong.push(`${JSON.stringify(address)} ${why ?? ""}: ${response.status}`);
+            }
+        }
+        assert.deepEqual(wrong, []);
     });
 
     test("a filled honeypot gets the usual answer and changes nothing", async () => {

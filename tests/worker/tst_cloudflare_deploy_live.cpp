@@ -50,7 +50,6 @@ class TestCloudflareDeployLive : public QObject {
 private Q_SLOTS:
     void initTestCase();
     void cleanupTestCase();
-    void tokenCheckAndAccounts();
     void deploymentServesTheApiWithThePassedSecrets();
     void redeploymentReusesTheDatabaseAndTheURL();
     void aWrongTokenStopsAtTheFirstCall();
@@ -99,25 +98,12 @@ QJsonValue TestCloudflareDeployLive::control(const QString& path) {
 }
 
 QJsonArray TestCloudflareDeployLive::requestsSince(qsizetype first) {
-    const QJsonArray all = control(u"requests"_s).toArray();
-    QJsonArray out;
-    for (qsizetype i = first; i < all.size(); ++i) {
-        out.append(all[i]);
-    }
-    return out;
+    return QJsonArray::fromVariantList(control(u"requests"_s).toArray().toVariantList().mid(first));
 }
 
 QUrl TestCloudflareDeployLive::deployNow(const QMap<QString, QString>& secrets) {
     return runTask(deployer().deploy(accountID, u"postwick"_s, *WorkerResources::script(),
                                      *WorkerResources::schema(), vars(), secrets));
-}
-
-void TestCloudflareDeployLive::tokenCheckAndAccounts() {
-    QVERIFY(runTask(deployer().verifyToken()));
-    QCOMPARE(runTask(deployer().listAccounts()),
-             (QList<CloudflareAccount>{{accountID, u"Writer's account"_s}}));
-    QCOMPARE(failure([&] { runTask(deployer(u"nope"_s).verifyToken()); }),
-             u"Cloudflare API error 401: Invalid API Token (1000)"_s);
 }
 
 void TestCloudflareDeployLive::deploymentServesTheApiWithThePassedSecrets() {

@@ -6,7 +6,6 @@
 #include "support/node_peer.h"
 #include "support/run_task.h"
 #include "worker/worker_client.h"
-#include "worker/worker_client_error.h"
 
 #include <QTest>
 
@@ -30,15 +29,6 @@ Subscriber reader(const QString& email, const char* created, const char* updated
                       u"manual"_s,         utc(created), utc(updated)};
 }
 
-const Subscriber* find(const QList<Subscriber>& list, const QString& email) {
-    for (const Subscriber& s : list) {
-        if (s.email == email) {
-            return &s;
-        }
-    }
-    return nullptr;
-}
-
 } // namespace
 
 class TestWorkerClientLive : public QObject {
@@ -49,7 +39,6 @@ private Q_SLOTS:
     void cleanupTestCase() { m_worker.reset(); }
     void pushThenPullSince();
     void changesMadeOnTheWorkerComeHome();
-    void publishedIssuesAreServedInTheArchive();
 
 private:
     WorkerClient client(const QString& token) const {
@@ -100,8 +89,9 @@ void TestWorkerClientLive::pushThenPullSince() {
 
     const QList<Subscriber> all = runTask(worker.fetchSubscribers(std::nullopt));
     for (const Subscriber& mine : local) {
-        const Subscriber* theirs = find(all, mine.email);
-        QVERIFY2(theirs, qPrintable(mine.email));
+        const auto theirs = std::find_if(
+            all.cbegin(), all.cend(), [&](const Subscriber& s) { return s.email == mine.email; });
+        QVERIFY2(theirs != all.cend(), qPrintable(mine.email));
         Subscriber expected = mine;
         expected.createdAt = wholeSeconds(mine.createdAt);
         expected.updatedAt = wholeSeconds(mine.updatedAt);
@@ -136,25 +126,6 @@ void TestWorkerClientLive::changesMadeOnTheWorkerComeHome() {
     QCOMPARE(pulled[0].status, SubscriberStatus::unsubscribed);
     QCOMPARE(pulled[0].id, leaving.id);
     QVERIFY(pulled[0].updatedAt >= wholeSeconds(lastSync));
-}
-
-void TestWorkerClientLive::publishedIssuesAreServedInTheArchive() {
-    const WorkerClient worker = client(m_token);
-    const QString html =
-        u"<!doctype html><html><body><h1>Hello, World!</h1><p>Caf\u00e9</p></body></html>"_s;
-    runTask(worker.publishIssue(u"hello-world-5a3d00"_s, u"Hello, World!"_s, html,
-                                utc("2025-03-01T09:30:00Z")));
-    const QUrl page = *ReaderLinks::archiveURL(m_base.toString(), u"hello-world-5a3d00"_s);
-    const HTTPResponse issue = runTask(m_transport->send(HTTPRequest{u"GET"_s, page, {}, {}}));
-    QCOMPARE(QString::fromUtf8(issue.body), html);
-
-    try {
-        runTask(
-            worker.publishIssue(u"Not A Slug"_s, u"x"_s, html, QDateTime::currentDateTimeUtc()));
-        QFAIL("a bad slug was accepted");
-    } catch (const WorkerClientError& error) {
-        QVERIFY(error.status() == 400 && error.message().contains(u"slug"_s));
-    }
 }
 
 QTEST_GUILESS_MAIN(TestWorkerClientLive)
