@@ -77,12 +77,14 @@ export default {
             return await route({ request, env, ctx, url }, api ? API_ROUTES : PAGE_ROUTES, api);
         } catch (error) {
             if (error instanceof HttpError) {
-                return api ? jsonResponse(error.status, { error: error.message })
-                           : errorPage(env, error.status, error.message);
+                return api
+                    ? jsonResponse(error.status, { error: error.message })
+                    : errorPage(env, error.status, error.message);
             }
             console.error("unhandled error", error && error.stack ? error.stack : error);
-            return api ? jsonResponse(500, { error: "Internal error in the worker." })
-                       : errorPage(env, 500, "Something went wrong on our side. Please try again later.");
+            return api
+                ? jsonResponse(500, { error: "Internal error in the worker." })
+                : errorPage(env, 500, "Something went wrong on our side. Please try again later.");
         }
     },
 };
@@ -102,7 +104,8 @@ class HttpError extends Error {
 const PAGE_ROUTES = [
     { path: "/", GET: (c) => signupPage(c.env, {}), POST: handleSignup },
     { path: "/confirm", GET: (c) => tokenLandingPage(c, "confirm"), POST: (c) => handleTokenPost(c, "confirm") },
-    { path: "/unsubscribe", GET: (c) => tokenLandingPage(c, "unsubscribe"), POST: (c) => handleTokenPost(c, "unsubscribe") },
+    { path: "/unsubscribe", GET: (c) => tokenLandingPage(c, "unsubscribe"),
+        POST: (c) => handleTokenPost(c, "unsubscribe") },
     { path: "/archive", GET: (c) => archiveListPage(c.env) },
     { prefix: "/archive/", GET: (c, rest) => (rest === "" ? archiveListPage(c.env) : archiveIssuePage(c.env, rest)) },
     { path: "/sns", POST: handleSns },
@@ -141,19 +144,21 @@ async function route(c, routes, api) {
         if (!handler) {
             const allow = ["GET", "POST", "PUT", "DELETE"].filter((m) => entry[m])
                 .flatMap((m) => (m === "GET" && !api ? ["GET", "HEAD"] : [m])).join(", ");
-            return api ? jsonResponse(405, { error: `Method not allowed; use ${allow}.` }, { Allow: allow })
-                       : methodNotAllowed(c.env, allow);
+            return api
+                ? jsonResponse(405, { error: `Method not allowed; use ${allow}.` }, { Allow: allow })
+                : methodNotAllowed(c.env, allow);
         }
         const response = await handler(c, rest);
         return head ? new Response(null, { status: response.status, headers: response.headers }) : response;
     }
-    return api ? jsonResponse(404, { error: `No API endpoint ${path}.` })
-               : errorPage(c.env, 404, "There is nothing at this address.");
+    return api
+        ? jsonResponse(404, { error: `No API endpoint ${path}.` })
+        : errorPage(c.env, 404, "There is nothing at this address.");
 }
 
 function robotsTxt() {
     return new Response("User-agent: *\nDisallow: /confirm\nDisallow: /unsubscribe\nDisallow: /api/\nDisallow: /sns\n",
-                        { headers: { "Content-Type": "text/plain; charset=utf-8" } });
+        { headers: { "Content-Type": "text/plain; charset=utf-8" } });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -162,8 +167,8 @@ function robotsTxt() {
 const PAGE_HEADERS = {
     "Content-Type": "text/html; charset=utf-8",
     "Content-Security-Policy":
-        "default-src 'none'; style-src 'unsafe-inline'; img-src 'self' data:; form-action 'self'; " +
-        "frame-ancestors 'none'; base-uri 'none'",
+        "default-src 'none'; style-src 'unsafe-inline'; img-src 'self' data:; form-action 'self'; "
+        + "frame-ancestors 'none'; base-uri 'none'",
     "X-Content-Type-Options": "nosniff",
     "X-Frame-Options": "DENY",
     // Token links must never leak to other sites through the Referer header.
@@ -197,13 +202,14 @@ ol.issues time { display: block; color: var(--muted); font-size: .9rem; }
 // Control characters never reach a page title or a mail header.
 function publicationName(env) {
     const name = typeof env.PUBLICATION_NAME === "string"
-        ? env.PUBLICATION_NAME.replace(/[\u0000-\u001f\u007f]+/g, " ").trim() : "";
+        ? env.PUBLICATION_NAME.replace(/[\u0000-\u001f\u007f]+/g, " ").trim()
+        : "";
     return name || "Newsletter";
 }
 
 function escapeHtml(value) {
-    return String(value).replace(/[&<>"']/g, (c) =>
-        c === "&" ? "&amp;" : c === "<" ? "&lt;" : c === ">" ? "&gt;" : c === '"' ? "&quot;" : "&#39;");
+    return String(value).replace(/[&<>"']/g,
+        (c) => c === "&" ? "&amp;" : c === "<" ? "&lt;" : c === ">" ? "&gt;" : c === '"' ? "&quot;" : "&#39;");
 }
 
 function htmlPage(env, { title, body, status = 200, noindex = false, extraHeaders = {} }) {
@@ -213,7 +219,9 @@ function htmlPage(env, { title, body, status = 200, noindex = false, extraHeader
 <head>
 <meta charset="utf-8">
 <meta name="viewport" content="width=device-width, initial-scale=1">
-${noindex ? '<meta name="robots" content="noindex, nofollow">\n' : ""}<title>${escapeHtml(title)} · ${escapeHtml(name)}</title>
+${noindex ? '<meta name="robots" content="noindex, nofollow">\n' : ""}<title>${escapeHtml(title)} · ${
+    escapeHtml(name)
+}</title>
 <style>${STYLE}</style>
 </head>
 <body>
@@ -229,8 +237,8 @@ ${body}
 }
 
 function errorPage(env, status, message) {
-    const titles = { 400: "This link does not work", 404: "Not found", 405: "Not allowed", 413: "Too large", 415: "Not supported",
-        429: "Too many signups" };
+    const titles = { 400: "This link does not work", 404: "Not found", 405: "Not allowed", 413: "Too large",
+        415: "Not supported", 429: "Too many signups" };
     return htmlPage(env, {
         status,
         noindex: true,
@@ -253,7 +261,9 @@ function signupPage(env, { value = "", error = "", status = 200, title = "", int
     const body = `<p>${intro ? escapeHtml(intro) : `Get every new issue of ${escapeHtml(name)} in your inbox.`}</p>
 <form method="post" action="/">
 <label for="email">Email address</label>
-<input id="email" name="email" type="email" inputmode="email" autocomplete="email" required maxlength="254" value="${escapeHtml(value)}"${invalid}>${message}
+<input id="email" name="email" type="email" inputmode="email" autocomplete="email" required maxlength="254" value="${
+    escapeHtml(value)
+}"${invalid}>${message}
 <div class="hp" aria-hidden="true">
 <label for="website">Leave this field empty</label>
 <input id="website" name="website" type="text" tabindex="-1" autocomplete="off">
@@ -278,7 +288,9 @@ function signupDonePage(env, outcome) {
     if (outcome === "mail-not-configured") {
         return htmlPage(env, {
             title: "Thank you",
-            body: `<p>Your signup is saved, but confirmation mail is not configured for ${escapeHtml(name)} yet, so no confirmation link was sent.</p>
+            body: `<p>Your signup is saved, but confirmation mail is not configured for ${
+                escapeHtml(name)
+            } yet, so no confirmation link was sent.</p>
 <p class="note">The writer can confirm your subscription once it is set up.</p>`,
         });
     }
@@ -286,7 +298,9 @@ function signupDonePage(env, outcome) {
     // not tell anybody who is on the list.
     return htmlPage(env, {
         title: "Check your inbox",
-        body: `<p>If this address can be added to ${escapeHtml(name)}, a message with a confirmation link is on its way to it. Open it and press the button to finish signing up.</p>
+        body: `<p>If this address can be added to ${
+            escapeHtml(name)
+        }, a message with a confirmation link is on its way to it. Open it and press the button to finish signing up.</p>
 <p class="note">Nothing arrived after a few minutes? Look in your spam folder. If you are already subscribed, there is nothing more to do.</p>`,
     });
 }
@@ -306,8 +320,9 @@ async function handleSignup(c) {
         return signupPage(env, {
             status: 400,
             value: value.slice(0, 254),
-            error: email === "" ? "Please enter your email address."
-                                : "That does not look like an email address. Please check it and try again, for example name@example.com.",
+            error: email === ""
+                ? "Please enter your email address."
+                : "That does not look like an email address. Please check it and try again, for example name@example.com.",
         });
     }
     const db = database(env);
@@ -408,18 +423,23 @@ function mailboxKey(email) {
 
 const TOKEN_PAGES = {
     confirm: {
-        invalid: "This confirmation link is not valid. It may have been cut short or changed. Please copy the whole link from the email, or sign up again.",
+        invalid:
+            "This confirmation link is not valid. It may have been cut short or changed. Please copy the whole link from the email, or sign up again.",
         askTitle: "Confirm your subscription",
-        ask: (name, email) => `<p>Press the button to start receiving ${escapeHtml(name)} at <strong>${escapeHtml(email)}</strong>.</p>`,
+        ask: (name, email) =>
+            `<p>Press the button to start receiving ${escapeHtml(name)} at <strong>${escapeHtml(email)}</strong>.</p>`,
         button: "Confirm my subscription",
         doneTitle: "You are subscribed",
-        done: (name, email) => `<p>Thank you. ${escapeHtml(email)} will receive every new issue of ${escapeHtml(name)}.</p>
+        done: (name,
+            email) => `<p>Thank you. ${escapeHtml(email)} will receive every new issue of ${escapeHtml(name)}.</p>
 <p class="note"><a href="/archive">Read past issues</a></p>`,
     },
     unsubscribe: {
-        invalid: "This unsubscribe link is not valid. It may have been cut short or changed. Please copy the whole link from the email.",
+        invalid:
+            "This unsubscribe link is not valid. It may have been cut short or changed. Please copy the whole link from the email.",
         askTitle: "Unsubscribe",
-        ask: (name, email) => `<p>Press the button to stop receiving ${escapeHtml(name)} at <strong>${escapeHtml(email)}</strong>.</p>`,
+        ask: (name, email) =>
+            `<p>Press the button to stop receiving ${escapeHtml(name)} at <strong>${escapeHtml(email)}</strong>.</p>`,
         button: "Unsubscribe",
         doneTitle: "You are unsubscribed",
         done: (name, email) => `<p>${escapeHtml(email)} will not receive ${escapeHtml(name)} any more.</p>
@@ -467,7 +487,9 @@ async function tokenLandingPage(c, purpose) {
         return expiredConfirmationPage(env, email);
     }
     const action = `/${purpose}?t=${encodeURIComponent(token)}`;
-    const oneClick = purpose === "unsubscribe" ? '\n<input type="hidden" name="List-Unsubscribe" value="One-Click">' : "";
+    const oneClick = purpose === "unsubscribe"
+        ? '\n<input type="hidden" name="List-Unsubscribe" value="One-Click">'
+        : "";
     return htmlPage(env, {
         noindex: true,
         title: words.askTitle,
@@ -530,13 +552,14 @@ async function archiveListPage(env) {
     const items = results.map((row) => {
         const date = new Date(Number(row.published_at));
         const day = isNaN(date.getTime()) ? "" : date.toISOString().slice(0, 10);
-        return `<li><a href="/archive/${encodeURIComponent(row.slug)}">${escapeHtml(row.subject)}</a>` +
-               `<time datetime="${escapeHtml(wireDate(row.published_at))}">${escapeHtml(day)}</time></li>`;
+        return `<li><a href="/archive/${encodeURIComponent(row.slug)}">${escapeHtml(row.subject)}</a>`
+            + `<time datetime="${escapeHtml(wireDate(row.published_at))}">${escapeHtml(day)}</time></li>`;
     });
     const body = items.length
         ? `<ol class="issues">\n${items.join("\n")}\n</ol>`
         : "<p>No issues have been published yet.</p>";
-    const response = htmlPage(env, { title: "Archive", body: `${body}\n<p class="note"><a href="/">Subscribe</a></p>` });
+    const response = htmlPage(env, { title: "Archive",
+        body: `${body}\n<p class="note"><a href="/">Subscribe</a></p>` });
     response.headers.set("Cache-Control", "public, max-age=60");
     return response;
 }
@@ -554,10 +577,9 @@ async function archiveIssuePage(env, slug) {
     return new Response(row.html, {
         headers: {
             "Content-Type": "text/html; charset=utf-8",
-            "Content-Security-Policy":
-                "sandbox allow-popups allow-popups-to-escape-sandbox; default-src 'none'; " +
-                "img-src https: http: data:; style-src 'unsafe-inline' https:; font-src https: data:; " +
-                "frame-ancestors 'none'; base-uri 'none'; form-action 'none'",
+            "Content-Security-Policy": "sandbox allow-popups allow-popups-to-escape-sandbox; default-src 'none'; "
+                + "img-src https: http: data:; style-src 'unsafe-inline' https:; font-src https: data:; "
+                + "frame-ancestors 'none'; base-uri 'none'; form-action 'none'",
             "X-Content-Type-Options": "nosniff",
             "Referrer-Policy": "no-referrer",
             "Cache-Control": "public, max-age=300",
@@ -575,7 +597,8 @@ function jsonResponse(status, value, extraHeaders = {}) {
 function jsonTextResponse(status, text, extraHeaders = {}) {
     return new Response(text, {
         status,
-        headers: { "Content-Type": "application/json; charset=utf-8", "Cache-Control": "no-store", "X-Content-Type-Options": "nosniff", ...extraHeaders },
+        headers: { "Content-Type": "application/json; charset=utf-8", "Cache-Control": "no-store",
+            "X-Content-Type-Options": "nosniff", ...extraHeaders },
     });
 }
 
@@ -587,7 +610,9 @@ async function checkBearer(request, env) {
     const header = request.headers.get("Authorization") ?? "";
     const given = /^Bearer /i.test(header) ? header.slice(7) : "";
     if (!(await sameSecret(given, env.API_TOKEN))) {
-        return jsonResponse(401, { error: "The API token is missing or wrong." }, { "WWW-Authenticate": 'Bearer realm="api"' });
+        return jsonResponse(401, { error: "The API token is missing or wrong." }, {
+            "WWW-Authenticate": 'Bearer realm="api"',
+        });
     }
     return null;
 }
@@ -640,7 +665,9 @@ function readPageToken(text) {
         while (padded.length % 4 !== 0) {
             padded += "=";
         }
-        const [since, updatedAt, email] = JSON.parse(new TextDecoder("utf-8", { fatal: true }).decode(base64ToBytes(padded)));
+        const [since, updatedAt, email] = JSON.parse(
+            new TextDecoder("utf-8", { fatal: true }).decode(base64ToBytes(padded)),
+        );
         if (Number.isSafeInteger(since) && Number.isSafeInteger(updatedAt) && typeof email === "string") {
             return { since, updatedAt, email };
         }
@@ -672,7 +699,8 @@ async function pullSubscribers(c) {
     } else if (sinceText !== null) {
         const parsed = parseIsoDate(sinceText);
         if (parsed === null) {
-            throw new HttpError(400, 'The query "since" must be an ISO 8601 date-time, for example 2025-03-01T09:30:00Z.');
+            throw new HttpError(400,
+                'The query "since" must be an ISO 8601 date-time, for example 2025-03-01T09:30:00Z.');
         }
         since = parsed;
     }
@@ -797,7 +825,8 @@ async function publishIssue(c) {
     }
     const { slug, subject, html } = body;
     if (typeof slug !== "string" || !SLUG_PATTERN.test(slug)) {
-        throw new HttpError(400, '"slug" must be 1 to 200 characters of a-z, 0-9 and "-", starting with a letter or digit.');
+        throw new HttpError(400,
+            '"slug" must be 1 to 200 characters of a-z, 0-9 and "-", starting with a letter or digit.');
     }
     if (typeof subject !== "string" || subject.length > LIMITS.subject) {
         throw new HttpError(400, `"subject" must be text of at most ${LIMITS.subject} characters.`);
@@ -850,8 +879,9 @@ async function handleSns(c) {
         const account = awsAccountId(env);
         if (account === null) {
             if (await verifySnsMessage(message)) {
-                await recordFailure(env, "sns", `Refused an SNS message from ${message.TopicArn}: the worker does not know ` +
-                    "your AWS account. Store your AWS keys in the app and deploy the worker again.");
+                await recordFailure(env, "sns",
+                    `Refused an SNS message from ${message.TopicArn}: the worker does not know `
+                        + "your AWS account. Store your AWS keys in the app and deploy the worker again.");
             }
             return plainResponse(403, "Forbidden");
         }
@@ -873,7 +903,8 @@ async function handleSns(c) {
                 }
                 const answer = await fetch(subscribeUrl, { redirect: "manual" });
                 if (!answer.ok) {
-                    await recordFailure(env, "sns", `Confirming the SNS subscription of ${message.TopicArn} failed: Amazon answered ${answer.status}.`);
+                    await recordFailure(env, "sns",
+                        `Confirming the SNS subscription of ${message.TopicArn} failed: Amazon answered ${answer.status}.`);
                     return plainResponse(502, "Subscription confirmation failed");
                 }
                 return plainResponse(200, "Subscribed");
@@ -887,14 +918,15 @@ async function handleSns(c) {
                 return plainResponse(400, "Bad Request");
         }
     } catch (error) {
-        await recordFailure(env, "sns", `Handling an SNS message from ${message.TopicArn} failed: ` +
-            (error && error.message ? error.message : String(error)));
+        await recordFailure(env, "sns", `Handling an SNS message from ${message.TopicArn} failed: `
+            + (error && error.message ? error.message : String(error)));
         throw error;
     }
 }
 
 function plainResponse(status, text) {
-    return new Response(text, { status, headers: { "Content-Type": "text/plain; charset=utf-8", "X-Content-Type-Options": "nosniff" } });
+    return new Response(text, { status,
+        headers: { "Content-Type": "text/plain; charset=utf-8", "X-Content-Type-Options": "nosniff" } });
 }
 
 // An https URL on sns.<region>.amazonaws.com (no port, no user), in the topic's region.
@@ -909,8 +941,9 @@ function snsUrl(text, region) {
         return null;
     }
     const host = SNS_HOST_PATTERN.exec(url.hostname);
-    if (url.protocol !== "https:" || url.port !== "" || url.username !== "" || url.password !== "" ||
-        !host || host[1] !== region) {
+    if (url.protocol !== "https:" || url.port !== "" || url.username !== "" || url.password !== ""
+        || !host || host[1] !== region)
+    {
         return null;
     }
     return url.href;
@@ -1120,7 +1153,8 @@ async function applySesNotification(env, message) {
     const addresses = new Set();
     for (const recipient of recipients.slice(0, 100)) {
         const email = isPlainObject(recipient) && typeof recipient.emailAddress === "string"
-            ? normaliseAddress(recipientAddress(recipient.emailAddress)) : "";
+            ? normaliseAddress(recipientAddress(recipient.emailAddress))
+            : "";
         if (email.includes("@") && email.length <= 320 && !/[\s\u0000-\u001f\u007f]/.test(email)) {
             addresses.add(email);
         }
@@ -1139,12 +1173,17 @@ async function applySesNotification(env, message) {
          WHERE EXISTS (SELECT 1 FROM sns_messages WHERE message_id = ?4 AND attempt = ?5)
          ON CONFLICT (email) DO UPDATE SET status = ?3,
              updated_at = MAX(${DB_NOW}, subscribers.updated_at + 1)
-         WHERE subscribers.status NOT IN (?3, 'complained')`);
+         WHERE subscribers.status NOT IN (?3, 'complained')`,
+    );
     await db.batch([
         db.prepare("DELETE FROM sns_messages WHERE handled_at < ?1").bind(now - SNS_IDS_KEPT_MS),
-        db.prepare("INSERT INTO sns_messages (message_id, handled_at, attempt) VALUES (?1, ?2, ?3) ON CONFLICT DO NOTHING")
+        db.prepare(
+            "INSERT INTO sns_messages (message_id, handled_at, attempt) VALUES (?1, ?2, ?3) ON CONFLICT DO NOTHING",
+        )
             .bind(message.MessageId, now, attempt),
-        ...[...addresses].map((email) => statement.bind(email, crypto.randomUUID(), status, message.MessageId, attempt)),
+        ...[...addresses].map((email) =>
+            statement.bind(email, crypto.randomUUID(), status, message.MessageId, attempt)
+        ),
     ]);
 }
 
@@ -1175,15 +1214,16 @@ async function sendConfirmation(env, mail, email, origin, claim) {
         const name = publicationName(env);
         const link = `${origin}/confirm?t=${encodeURIComponent(await makeToken("confirm", email, env.SIGNING_SECRET))}`;
         const subject = `Confirm your subscription to ${name}`;
-        const text = `Please confirm that you want to receive ${name} at ${email}.\n\n` +
-            `Open this link and press the button to confirm:\n${link}\n\n` +
-            "The link works for seven days. If you did not sign up, ignore this message: you will not hear from us again.\n";
-        const html = `<!doctype html><html lang="en"><head><meta charset="utf-8"><title>${escapeHtml(subject)}</title></head>` +
-            `<body style="font-family: system-ui, sans-serif; line-height: 1.5">` +
-            `<p>Please confirm that you want to receive ${escapeHtml(name)} at ${escapeHtml(email)}.</p>` +
-            `<p><a href="${escapeHtml(link)}">Confirm my subscription</a></p>` +
-            `<p style="color:#555">The link works for seven days. If you did not sign up, ignore this message: you will not hear from us again.</p>` +
-            `</body></html>`;
+        const text = `Please confirm that you want to receive ${name} at ${email}.\n\n`
+            + `Open this link and press the button to confirm:\n${link}\n\n`
+            + "The link works for seven days. If you did not sign up, ignore this message: you will not hear from us again.\n";
+        const html =
+            `<!doctype html><html lang="en"><head><meta charset="utf-8"><title>${escapeHtml(subject)}</title></head>`
+            + `<body style="font-family: system-ui, sans-serif; line-height: 1.5">`
+            + `<p>Please confirm that you want to receive ${escapeHtml(name)} at ${escapeHtml(email)}.</p>`
+            + `<p><a href="${escapeHtml(link)}">Confirm my subscription</a></p>`
+            + `<p style="color:#555">The link works for seven days. If you did not sign up, ignore this message: you will not hear from us again.</p>`
+            + `</body></html>`;
         const body = JSON.stringify({
             Content: {
                 Simple: {
@@ -1208,7 +1248,9 @@ async function sendConfirmation(env, mail, email, origin, claim) {
             throw new Error(`SES could not be reached: ${error && error.message ? error.message : error}`);
         }
         if (!response.ok) {
-            throw new Error(`SES answered ${response.status}: ${(await response.text()).slice(0, LIMITS.failureMessage)}`);
+            throw new Error(
+                `SES answered ${response.status}: ${(await response.text()).slice(0, LIMITS.failureMessage)}`,
+            );
         }
     } catch (error) {
         // Once the writer can see the failure, the reader may already ask again.
@@ -1268,7 +1310,8 @@ async function awsRequest({ url, service, region, credentials, contentType, body
         headers: {
             "Content-Type": contentType,
             "X-Amz-Date": amzDate,
-            Authorization: `AWS4-HMAC-SHA256 Credential=${credentials.accessKeyId}/${scope}, SignedHeaders=${signedHeaders}, Signature=${signature}`,
+            Authorization:
+                `AWS4-HMAC-SHA256 Credential=${credentials.accessKeyId}/${scope}, SignedHeaders=${signedHeaders}, Signature=${signature}`,
         },
         body: payload,
     });
@@ -1353,8 +1396,9 @@ function isValidAddress(text) {
         return false;
     }
     const [local, domain] = parts;
-    if (local.length < 1 || local.length > 64 || !/^[A-Za-z0-9.!#$%&'*+/=?^_`{|}~-]+$/.test(local) ||
-        local.startsWith(".") || local.endsWith(".") || local.includes("..")) {
+    if (local.length < 1 || local.length > 64 || !/^[A-Za-z0-9.!#$%&'*+/=?^_`{|}~-]+$/.test(local)
+        || local.startsWith(".") || local.endsWith(".") || local.includes(".."))
+    {
         return false;
     }
     const labels = domain.split(".");
@@ -1388,8 +1432,9 @@ function isPlainObject(value) {
 function parseIsoDate(text) {
     // The wire form ("2025-03-01T09:30:00Z") read without a regular expression: pushes carry
     // two per reader, thousands per request.
-    if (text.length === 20 && text[4] === "-" && text[7] === "-" && text[10] === "T" && text[13] === ":" &&
-        text[16] === ":" && text[19] === "Z") {
+    if (text.length === 20 && text[4] === "-" && text[7] === "-" && text[10] === "T" && text[13] === ":"
+        && text[16] === ":" && text[19] === "Z")
+    {
         const n = (from, to) => {
             let value = 0;
             for (let i = from; i < to; i++) {
@@ -1402,10 +1447,14 @@ function parseIsoDate(text) {
             return value;
         };
         const [year, month, day, hour, minute, second] = [n(0, 4), n(5, 7), n(8, 10), n(11, 13), n(14, 16), n(17, 19)];
-        const lastDay = month === 2 ? (year % 4 === 0 && (year % 100 !== 0 || year % 400 === 0) ? 29 : 28)
-                                    : [4, 6, 9, 11].includes(month) ? 30 : 31;
-        if (year < 0 || month < 1 || month > 12 || day < 1 || day > lastDay || hour < 0 || hour > 23 ||
-            minute < 0 || minute > 59 || second < 0 || second > 59) {
+        const lastDay = month === 2
+            ? (year % 4 === 0 && (year % 100 !== 0 || year % 400 === 0) ? 29 : 28)
+            : [4, 6, 9, 11].includes(month)
+            ? 30
+            : 31;
+        if (year < 0 || month < 1 || month > 12 || day < 1 || day > lastDay || hour < 0 || hour > 23
+            || minute < 0 || minute > 59 || second < 0 || second > 59)
+        {
             return null;
         }
         return utcTime(year, month, day, hour, minute, second);
@@ -1506,7 +1555,8 @@ async function readForm(request) {
     }
     if (type.startsWith("multipart/form-data")) {
         try {
-            return await new Response(bytes, { headers: { "Content-Type": request.headers.get("Content-Type") } }).formData();
+            return await new Response(bytes, { headers: { "Content-Type": request.headers.get("Content-Type") } })
+                .formData();
         } catch {
             return new URLSearchParams();
         }
@@ -1554,11 +1604,16 @@ const MEDIA_TYPES = { jpg: "image/jpeg", png: "image/png", gif: "image/gif", web
 function mediaBytesAre(ext, bytes) {
     const starts = (sig, at = 0) => sig.every((b, i) => bytes[at + i] === b);
     switch (ext) {
-        case "jpg": return starts([0xff, 0xd8, 0xff]);
-        case "png": return starts([0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a]);
-        case "gif": return starts([0x47, 0x49, 0x46, 0x38]);
-        case "webp": return starts([0x52, 0x49, 0x46, 0x46]) && starts([0x57, 0x45, 0x42, 0x50], 8);
-        default: return false;
+        case "jpg":
+            return starts([0xff, 0xd8, 0xff]);
+        case "png":
+            return starts([0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a]);
+        case "gif":
+            return starts([0x47, 0x49, 0x46, 0x38]);
+        case "webp":
+            return starts([0x52, 0x49, 0x46, 0x46]) && starts([0x57, 0x45, 0x42, 0x50], 8);
+        default:
+            return false;
     }
 }
 
@@ -1570,7 +1625,9 @@ async function storeMedia(request, env, name) {
     const [, hash, ext] = match;
     const type = (request.headers.get("Content-Type") ?? "").split(";")[0].trim().toLowerCase();
     if (type !== MEDIA_TYPES[ext]) {
-        return jsonResponse(415, { error: `Only JPEG, PNG, GIF and WebP images are accepted, as ${MEDIA_TYPES[ext]} for .${ext}.` });
+        return jsonResponse(415, {
+            error: `Only JPEG, PNG, GIF and WebP images are accepted, as ${MEDIA_TYPES[ext]} for .${ext}.`,
+        });
     }
     const bytes = await readBody(request, MEDIA_MAX_BYTES);
     if (!mediaBytesAre(ext, bytes)) {
@@ -1579,14 +1636,17 @@ async function storeMedia(request, env, name) {
     if (hex(await crypto.subtle.digest("SHA-256", bytes)).slice(0, 16) !== hash) {
         return jsonResponse(400, { error: "The image name does not match its bytes." });
     }
-    await database(env).prepare("INSERT INTO media (name, type, bytes, created_at) VALUES (?1, ?2, ?3, ?4) " +
-        "ON CONFLICT (name) DO NOTHING").bind(name, type, bytes, Date.now()).run();
+    await database(env).prepare("INSERT INTO media (name, type, bytes, created_at) VALUES (?1, ?2, ?3, ?4) "
+        + "ON CONFLICT (name) DO NOTHING").bind(name, type, bytes, Date.now()).run();
     return jsonResponse(200, { stored: name });
 }
 
 async function serveMedia(env, name) {
     const missing = () => new Response("There is no image at this address.\n", {
-        status: 404, headers: { "Content-Type": "text/plain; charset=utf-8", "Cache-Control": "no-store", "X-Content-Type-Options": "nosniff" } });
+        status: 404,
+        headers: { "Content-Type": "text/plain; charset=utf-8", "Cache-Control": "no-store",
+            "X-Content-Type-Options": "nosniff" },
+    });
     if (!MEDIA_NAME_PATTERN.test(name)) {
         return missing();
     }

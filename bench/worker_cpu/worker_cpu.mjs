@@ -24,8 +24,8 @@ import { parseArgs } from "node:util";
 
 import { Miniflare } from "miniflare";
 
-import { Outbound, SCHEMA_SQL, WORKER_JS, defaultBindings } from "../../tests/worker/harness.mjs";
 import { applySql } from "../../tests/support/d1_sql.mjs";
+import { defaultBindings, Outbound, SCHEMA_SQL, WORKER_JS } from "../../tests/worker/harness.mjs";
 
 const { values: options } = parseArgs({
     options: {
@@ -102,7 +102,9 @@ function workerdCpuNs() {
         } catch {
             continue;
         }
-        if (!stat.includes("(workerd)") || Number(stat.slice(stat.lastIndexOf(")") + 2).split(" ")[1]) !== process.pid) {
+        if (!stat.includes("(workerd)")
+            || Number(stat.slice(stat.lastIndexOf(")") + 2).split(" ")[1]) !== process.pid)
+        {
             continue;
         }
         for (const task of fs.readdirSync(`/proc/${pid}/task`)) {
@@ -138,11 +140,13 @@ const bindings = defaultBindings({ DOUBLE_OPT_IN: "true" });
 const outbound = new Outbound();
 const mf = new Miniflare({
     workers: [
-        { name: "quillmere", modules: true, script: WORKER_JS, compatibilityDate: "2025-09-01", d1Databases: { DB: "bench-db" },
-            bindings, outboundService: (request) => outbound.handle(request) },
-        { name: "control", modules: true, script: CONTROL_JS, compatibilityDate: "2025-09-01", d1Databases: { DB: "bench-db" } },
-        { name: "stubbed", modules: [{ type: "ESModule", path: "stub.js", contents: STUB_JS }, { type: "ESModule", path: "worker.js", contents: WORKER_JS }],
-            compatibilityDate: "2025-09-01", bindings },
+        { name: "quillmere", modules: true, script: WORKER_JS, compatibilityDate: "2025-09-01",
+            d1Databases: { DB: "bench-db" }, bindings, outboundService: (request) => outbound.handle(request) },
+        { name: "control", modules: true, script: CONTROL_JS, compatibilityDate: "2025-09-01",
+            d1Databases: { DB: "bench-db" } },
+        { name: "stubbed",
+            modules: [{ type: "ESModule", path: "stub.js", contents: STUB_JS }, { type: "ESModule", path: "worker.js",
+                contents: WORKER_JS }], compatibilityDate: "2025-09-01", bindings },
     ],
     host: "127.0.0.1",
     port: 0,
@@ -170,11 +174,20 @@ try {
         }
         pushes.push(JSON.stringify({ subscribers: batch }));
     }
-    const push = await measure(pushes.map((p) => () => worker.fetch(`${base}/api/subscribers`, { method: "POST", headers: auth, body: p })));
-    line(`push ${readers} readers`, `${push.n} requests of ${PUSH_BATCH} in ${(push.wall / 1000).toFixed(1)} s, worst request ${push.worst.toFixed(0)} ms, ` +
-        `workerd CPU ${ms(push.cpu - empty.cpu)} per request`);
+    const push = await measure(
+        pushes.map((p) => () => worker.fetch(`${base}/api/subscribers`, { method: "POST", headers: auth, body: p })),
+    );
+    line(`push ${readers} readers`,
+        `${push.n} requests of ${PUSH_BATCH} in ${(push.wall / 1000).toFixed(1)} s, worst request ${
+            push.worst.toFixed(0)
+        } ms, `
+            + `workerd CPU ${ms(push.cpu - empty.cpu)} per request`);
     const stubEmpty = await measure(Array.from({ length: 200 }, () => () => stubbed.fetch("http://stub/__empty")));
-    const pushJs = await measure(pushes.slice(0, 20).map((p) => () => stubbed.fetch(`${base}/api/subscribers`, { method: "POST", headers: auth, body: p })));
+    const pushJs = await measure(
+        pushes.slice(0, 20).map((p) => () =>
+            stubbed.fetch(`${base}/api/subscribers`, { method: "POST", headers: auth, body: p })
+        ),
+    );
     line("  of which the worker's JavaScript", `${ms(pushJs.cpu - stubEmpty.cpu)} per request (D1 answering at once)`);
 
     // The positions of every page of a first pull, and what each page's statement is.
@@ -187,39 +200,63 @@ try {
     // Each page several times over, so that a busy machine's noise averages out.
     const rounds = Math.max(1, Math.ceil(40 / positions.length));
     const repeated = Array.from({ length: rounds }, () => positions).flat();
-    const pull = await measure(repeated.map((p) => () => worker.fetch(`${base}/api/subscribers${p}`, { headers: auth })));
-    line(`pull ${readers} readers`, `${positions.length} pages in ${(pull.wall / rounds / 1000).toFixed(1)} s, worst page ${pull.worst.toFixed(0)} ms, ` +
-        `workerd CPU ${ms(pull.cpu - empty.cpu)} per page`);
+    const pull = await measure(
+        repeated.map((p) => () => worker.fetch(`${base}/api/subscribers${p}`, { headers: auth })),
+    );
+    line(`pull ${readers} readers`,
+        `${positions.length} pages in ${(pull.wall / rounds / 1000).toFixed(1)} s, worst page ${
+            pull.worst.toFixed(0)
+        } ms, `
+            + `workerd CPU ${ms(pull.cpu - empty.cpu)} per page`);
 
     const statement = (position) => {
         const columns = /const PULL_COLUMNS = `([\s\S]*?)`;/.exec(WORKER_JS)[1];
         if (position === "") {
-            return { sql: `SELECT ${columns} FROM subscribers WHERE updated_at >= ?1 ORDER BY updated_at, email LIMIT ?2`,
-                params: [Number.MIN_SAFE_INTEGER, 5001] };
+            return {
+                sql: `SELECT ${columns} FROM subscribers WHERE updated_at >= ?1 ORDER BY updated_at, email LIMIT ?2`,
+                params: [Number.MIN_SAFE_INTEGER, 5001],
+            };
         }
-        const [, updatedAt, email] = JSON.parse(Buffer.from(decodeURIComponent(position.slice(6)), "base64url").toString("utf8"));
-        return { sql: `SELECT ${columns} FROM subscribers WHERE (updated_at, email) > (?1, ?2) ORDER BY updated_at, email LIMIT ?3`,
-            params: [updatedAt, email, 5001] };
+        const [, updatedAt, email] = JSON.parse(
+            Buffer.from(decodeURIComponent(position.slice(6)), "base64url").toString("utf8"),
+        );
+        return {
+            sql: `SELECT ${columns} FROM subscribers WHERE (updated_at, email) > (?1, ?2) ORDER BY updated_at, email LIMIT ?3`,
+            params: [updatedAt, email, 5001],
+        };
     };
-    const query = await measure(repeated.map((p) => () => control.fetch("http://control/query", { method: "POST", body: JSON.stringify(statement(p)) })));
-    const answer = await (await control.fetch("http://control/raw", { method: "POST", body: JSON.stringify(statement("")) })).text();
+    const query = await measure(
+        repeated.map((p) => () =>
+            control.fetch("http://control/query", { method: "POST", body: JSON.stringify(statement(p)) })
+        ),
+    );
+    const answer =
+        await (await control.fetch("http://control/raw", { method: "POST", body: JSON.stringify(statement("")) }))
+            .text();
     await control.fetch("http://control/save", { method: "POST", body: answer });
     const decode = await measure(Array.from({ length: 100 }, () => () => control.fetch("http://control/decode")));
-    line("  of which D1 in Miniflare", `${ms(query.cpu - empty.cpu)} per page (SQLite and the D1 object; on Cloudflare, D1's servers)`);
+    line("  of which D1 in Miniflare",
+        `${ms(query.cpu - empty.cpu)} per page (SQLite and the D1 object; on Cloudflare, D1's servers)`);
     const parsed = JSON.parse(answer);
     const rows = parsed.rows.map((row) => Object.fromEntries(parsed.columns.map((c, i) => [c, row[i]])));
     await stubbed.fetch("http://stub/__rows", { method: "POST", body: JSON.stringify(rows) });
-    const pageJs = await measure(Array.from({ length: 40 }, () => () => stubbed.fetch(`${base}/api/subscribers`, { headers: auth })));
+    const pageJs = await measure(
+        Array.from({ length: 40 }, () => () => stubbed.fetch(`${base}/api/subscribers`, { headers: auth })),
+    );
     line("  the worker's JavaScript per page", `${ms(pageJs.cpu - stubEmpty.cpu)} (D1 answering at once)`);
-    line("  D1 binding decoding a page", `${ms(decode.cpu - empty.cpu)} (${(answer.length / 1024).toFixed(0)} KiB of rows)`);
-    line("  worker isolate per page", `${ms(pageJs.cpu - stubEmpty.cpu + decode.cpu - empty.cpu)} (JavaScript + decoding)`);
+    line("  D1 binding decoding a page",
+        `${ms(decode.cpu - empty.cpu)} (${(answer.length / 1024).toFixed(0)} KiB of rows)`);
+    line("  worker isolate per page",
+        `${ms(pageJs.cpu - stubEmpty.cpu + decode.cpu - empty.cpu)} (JavaScript + decoding)`);
 
     // Signups over HTTP from many clients at once, each from its own address and mailbox, with
     // the caps in place: first under the caps (every signup checked, counted, stored, mailed),
     // then over them (refused with 429).
     const signupRun = async (count, label, expected, caps) => {
-        const run = new Miniflare({ modules: true, script: WORKER_JS, compatibilityDate: "2025-09-01", d1Databases: { DB: `signups-${label}` },
-            bindings: Object.fromEntries(Object.entries({ ...bindings, ...caps }).filter(([, v]) => v !== undefined)), outboundService: (request) => outbound.handle(request), host: "127.0.0.1", port: 0 });
+        const run = new Miniflare({ modules: true, script: WORKER_JS, compatibilityDate: "2025-09-01",
+            d1Databases: { DB: `signups-${label}` },
+            bindings: Object.fromEntries(Object.entries({ ...bindings, ...caps }).filter(([, v]) => v !== undefined)),
+            outboundService: (request) => outbound.handle(request), host: "127.0.0.1", port: 0 });
         const url = (await run.ready).href;
         await applySql(await run.getD1Database("DB"), SCHEMA_SQL);
         let next = 0;
@@ -229,7 +266,8 @@ try {
             while (next < count) {
                 const i = next++;
                 const response = await fetch(url, { method: "POST",
-                    headers: { "Content-Type": "application/x-www-form-urlencoded", "CF-Connecting-IP": `10.${(i >> 16) & 255}.${(i >> 8) & 255}.${i & 255}` },
+                    headers: { "Content-Type": "application/x-www-form-urlencoded",
+                        "CF-Connecting-IP": `10.${(i >> 16) & 255}.${(i >> 8) & 255}.${i & 255}` },
                     body: `email=signup${i}%40${label}.example&website=` });
                 await response.arrayBuffer();
                 statuses[response.status] = (statuses[response.status] ?? 0) + 1;
@@ -237,15 +275,20 @@ try {
         }));
         const seconds = (performance.now() - started) / 1000;
         await run.dispose();
-        line(`signups ${label}`, `${count} from ${options.clients} clients in ${seconds.toFixed(1)} s: ${(count / seconds).toFixed(0)} per second; ` +
-            `answers ${JSON.stringify(statuses)}`);
+        line(`signups ${label}`,
+            `${count} from ${options.clients} clients in ${seconds.toFixed(1)} s: ${
+                (count / seconds).toFixed(0)
+            } per second; `
+                + `answers ${JSON.stringify(statuses)}`);
         if ((statuses[expected] ?? 0) === 0) {
             throw new Error(`no ${expected} answers`);
         }
     };
     const signups = Number(options.signups);
-    await signupRun(signups, "under-the-caps", 200, { SIGNUPS_PER_CLIENT_PER_HOUR: "5", SIGNUPS_PER_MAILBOX_PER_10_MINUTES: "1", SIGNUPS_PER_HOUR: String(signups) });
-    await signupRun(signups, "default-caps", 429, { SIGNUPS_PER_CLIENT_PER_HOUR: undefined, SIGNUPS_PER_MAILBOX_PER_10_MINUTES: undefined, SIGNUPS_PER_HOUR: undefined });
+    await signupRun(signups, "under-the-caps", 200, { SIGNUPS_PER_CLIENT_PER_HOUR: "5",
+        SIGNUPS_PER_MAILBOX_PER_10_MINUTES: "1", SIGNUPS_PER_HOUR: String(signups) });
+    await signupRun(signups, "default-caps", 429, { SIGNUPS_PER_CLIENT_PER_HOUR: undefined,
+        SIGNUPS_PER_MAILBOX_PER_10_MINUTES: undefined, SIGNUPS_PER_HOUR: undefined });
 } finally {
     await mf.dispose();
 }

@@ -1,17 +1,17 @@
 // Reads every .eml file in a folder with npm mailparser and prints, as one JSON array, what a
 // mail client would take from each: subject, sender, recipients, unsubscribe targets and both
 // bodies.
-import { simpleParser } from 'mailparser';
-import { readdirSync, readFileSync } from 'node:fs';
-import { join } from 'node:path';
+import { simpleParser } from "mailparser";
+import { readdirSync, readFileSync } from "node:fs";
+import { join } from "node:path";
 
 const folder = process.argv[2];
 const out = [];
-for (const file of readdirSync(folder).filter((f) => f.endsWith('.eml')).sort()) {
+for (const file of readdirSync(folder).filter((f) => f.endsWith(".eml")).sort()) {
     const mail = await simpleParser(readFileSync(join(folder, file)));
     const from = mail.from?.value?.[0];
-    const list = mail.headers.get('list') || {};
-    const post = mail.headerLines.find((h) => h.key === 'list-unsubscribe-post');
+    const list = mail.headers.get("list") || {};
+    const post = mail.headerLines.find((h) => h.key === "list-unsubscribe-post");
     out.push({
         file,
         defects: [],
@@ -25,7 +25,7 @@ for (const file of readdirSync(folder).filter((f) => f.endsWith('.eml')).sort())
             list.unsubscribe?.url,
             list.unsubscribe?.mail && `mailto:${list.unsubscribe.mail}`,
         ].filter((target) => target),
-        listUnsubscribePost: post ? post.line.slice(post.line.indexOf(':') + 1).trim() : '',
+        listUnsubscribePost: post ? post.line.slice(post.line.indexOf(":") + 1).trim() : "",
         text: mail.text ?? null,
         html: mail.html === false ? null : mail.html,
     });

@@ -10,7 +10,9 @@ export function splitSql(sql) {
         current = "";
     };
     // A comment, quoted text (quotes doubled inside), the end of a statement, or anything else.
-    for (const [token] of sql.matchAll(/--[^\n]*\n?|\/\*[\s\S]*?(?:\*\/|$)|'(?:[^']|'')*'?|"(?:[^"]|"")*"?|`(?:[^`]|``)*`?|;|[^-/'"`;]+|[\s\S]/g)) {
+    for (const [token] of sql.matchAll(
+        /--[^\n]*\n?|\/\*[\s\S]*?(?:\*\/|$)|'(?:[^']|'')*'?|"(?:[^"]|"")*"?|`(?:[^`]|``)*`?|;|[^-/'"`;]+|[\s\S]/g,
+    )) {
         if (token === ";") end();
         else current += token.startsWith("--") ? "\n" : token.startsWith("/*") ? " " : token;
     }

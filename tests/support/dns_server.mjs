@@ -70,7 +70,9 @@ function answer(query) {
 }
 
 function tryBind(attempt) {
-    const address = `127.${100 + Math.floor(Math.random() * 150)}.${Math.floor(Math.random() * 256)}.${1 + Math.floor(Math.random() * 250)}`;
+    const address = `127.${100 + Math.floor(Math.random() * 150)}.${Math.floor(Math.random() * 256)}.${
+        1 + Math.floor(Math.random() * 250)
+    }`;
     const socket = dgram.createSocket("udp4");
     socket.on("error", (error) => {
         socket.close();

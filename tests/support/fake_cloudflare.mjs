@@ -152,7 +152,8 @@ async function uploadScript(name, request, bodyBytes) {
 // Serves a script in Miniflare and records it; false when the runtime would not start it.
 async function serveScript(script) {
     const mf = new Miniflare({
-        modules: [{ type: "ESModule", path: path.join(persistDir, script.metadata.main_module), contents: script.source }],
+        modules: [{ type: "ESModule", path: path.join(persistDir, script.metadata.main_module),
+            contents: script.source }],
         modulesRoot: persistDir,
         compatibilityDate: script.metadata.compatibility_date,
         d1Databases: script.d1,
@@ -230,7 +231,8 @@ async function api(method, parts, query, request, bodyBytes) {
             if ([...databases.values()].some((d) => d.name === name)) {
                 return failure(400, 7502, "A database with that name already exists");
             }
-            const database = { uuid: crypto.randomUUID(), name, version: "production", created_at: new Date().toISOString() };
+            const database = { uuid: crypto.randomUUID(), name, version: "production",
+                created_at: new Date().toISOString() };
             databases.set(database.uuid, database);
             return envelope(200, database);
         }
@@ -241,7 +243,8 @@ async function api(method, parts, query, request, bodyBytes) {
             const { sql } = json() ?? {};
             try {
                 const results = await applySql(await d1For(rest[2]), sql ?? "");
-                return envelope(200, results.map((r) => ({ results: r.results ?? [], success: true, meta: r.meta ?? {} })));
+                return envelope(200,
+                    results.map((r) => ({ results: r.results ?? [], success: true, meta: r.meta ?? {} })));
             } catch (error) {
                 return failure(400, 7500, String(error.message ?? error));
             }
@@ -288,8 +291,13 @@ async function api(method, parts, query, request, bodyBytes) {
 
 function control([what, name]) {
     const s = scripts.get(name);
-    const body = what === "requests" ? requests : what === "databases" ? [...databases.values()] : what === "scripts" && s
-        ? { url: s.url, routeEnabled: s.routeEnabled, databaseId: s.databaseId, plain: s.plain, secrets: s.secrets, metadata: s.metadata }
+    const body = what === "requests"
+        ? requests
+        : what === "databases"
+        ? [...databases.values()]
+        : what === "scripts" && s
+        ? { url: s.url, routeEnabled: s.routeEnabled, databaseId: s.databaseId, plain: s.plain, secrets: s.secrets,
+            metadata: s.metadata }
         : null;
     return body ? { status: 200, body } : { status: 404, body: { error: "unknown control path" } };
 }

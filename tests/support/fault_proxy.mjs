@@ -39,8 +39,9 @@ function faultFor(index) {
         const offset = fault.offset ?? 0;
         const every = Math.max(1, fault.every ?? 1);
         fault.hits ??= 0;
-        if (n >= offset && (n - offset) % every === 0 &&
-            (fault.limit === undefined || fault.hits < fault.limit)) {
+        if (n >= offset && (n - offset) % every === 0
+            && (fault.limit === undefined || fault.hits < fault.limit))
+        {
             fault.hits += 1;
             return fault;
         }
@@ -52,8 +53,12 @@ function forward(request, body) {
     return new Promise((resolve, reject) => {
         const headers = { ...request.headers, host: upstream.host };
         const out = http.request({
-            agent, host: upstream.hostname, port: upstream.port, method: request.method,
-            path: request.url, headers,
+            agent,
+            host: upstream.hostname,
+            port: upstream.port,
+            method: request.method,
+            path: request.url,
+            headers,
         }, (answer) => {
             readBody(answer).then((data) => resolve({ answer, data }), reject);
         });
@@ -63,8 +68,9 @@ function forward(request, body) {
 }
 
 function answerWithStatus(response, fault) {
-    const type = fault.type ?? (fault.status === 429 ? "TooManyRequestsException"
-                                                     : "ServiceUnavailable");
+    const type = fault.type ?? (fault.status === 429
+        ? "TooManyRequestsException"
+        : "ServiceUnavailable");
     const headers = { "content-type": "application/json", "x-amzn-errortype": `${type}:` };
     if (fault.retryAfter !== undefined) {
         headers["retry-after"] = String(fault.retryAfter);
@@ -105,18 +111,18 @@ serve(async (request, response, body) => {
         taken = matching && (!fault || fault.kind === "acceptThenDrop");
         stats.accepted += taken ? 1 : 0;
         switch (fault?.kind) {
-        case "status":
-            answerWithStatus(response, fault);
-            return;
-        case "drop":
-            request.socket.destroy();
-            return;
-        case "hang":
-            hung.add(request.socket);
-            request.socket.on("close", () => hung.delete(request.socket));
-            return;
-        default:
-            break;
+            case "status":
+                answerWithStatus(response, fault);
+                return;
+            case "drop":
+                request.socket.destroy();
+                return;
+            case "hang":
+                hung.add(request.socket);
+                request.socket.on("close", () => hung.delete(request.socket));
+                return;
+            default:
+                break;
         }
         const { answer, data } = await forward(request, body);
         stats.forwarded += matching ? 1 : 0;

@@ -15,23 +15,25 @@ function xml(status, body) {
 }
 
 function answer(request, body) {
-    const credential = /^AWS4-HMAC-SHA256 Credential=([^/]+)\/\d{8}\/[a-z0-9-]+\/sts\/aws4_request, SignedHeaders=[^,]+, Signature=[0-9a-f]{64}$/
-        .exec(request.headers.authorization ?? "");
+    const credential =
+        /^AWS4-HMAC-SHA256 Credential=([^/]+)\/\d{8}\/[a-z0-9-]+\/sts\/aws4_request, SignedHeaders=[^,]+, Signature=[0-9a-f]{64}$/
+            .exec(request.headers.authorization ?? "");
     const form = new URLSearchParams(body);
     if (request.method !== "POST" || form.get("Action") !== "GetCallerIdentity" || !credential) {
-        return xml(400, '<ErrorResponse xmlns="https://sts.amazonaws.com/doc/2011-06-15/"><Error><Type>Sender</Type>' +
-            "<Code>InvalidAction</Code><Message>Could not find operation for this request</Message></Error></ErrorResponse>");
+        return xml(400, '<ErrorResponse xmlns="https://sts.amazonaws.com/doc/2011-06-15/"><Error><Type>Sender</Type>'
+            + "<Code>InvalidAction</Code><Message>Could not find operation for this request</Message></Error></ErrorResponse>");
     }
     const account = accounts[credential[1]];
     if (!account) {
-        return xml(403, '<ErrorResponse xmlns="https://sts.amazonaws.com/doc/2011-06-15/"><Error><Type>Sender</Type>' +
-            "<Code>InvalidClientTokenId</Code><Message>The security token included in the request is invalid.</Message>" +
-            "</Error><RequestId>00000000-0000-0000-0000-000000000000</RequestId></ErrorResponse>");
+        return xml(403, '<ErrorResponse xmlns="https://sts.amazonaws.com/doc/2011-06-15/"><Error><Type>Sender</Type>'
+            + "<Code>InvalidClientTokenId</Code><Message>The security token included in the request is invalid.</Message>"
+            + "</Error><RequestId>00000000-0000-0000-0000-000000000000</RequestId></ErrorResponse>");
     }
-    return xml(200, '<GetCallerIdentityResponse xmlns="https://sts.amazonaws.com/doc/2011-06-15/"><GetCallerIdentityResult>' +
-        `<Arn>arn:aws:iam::${account}:user/newsletter</Arn><UserId>AIDA${account}</UserId><Account>${account}</Account>` +
-        "</GetCallerIdentityResult><ResponseMetadata><RequestId>00000000-0000-0000-0000-000000000000</RequestId>" +
-        "</ResponseMetadata></GetCallerIdentityResponse>");
+    return xml(200,
+        '<GetCallerIdentityResponse xmlns="https://sts.amazonaws.com/doc/2011-06-15/"><GetCallerIdentityResult>'
+            + `<Arn>arn:aws:iam::${account}:user/newsletter</Arn><UserId>AIDA${account}</UserId><Account>${account}</Account>`
+            + "</GetCallerIdentityResult><ResponseMetadata><RequestId>00000000-0000-0000-0000-000000000000</RequestId>"
+            + "</ResponseMetadata></GetCallerIdentityResponse>");
 }
 
 serve((request, response, body) => {

@@ -5,9 +5,10 @@ import crypto from "node:crypto";
 import net from "node:net";
 import { after, before, describe, test } from "node:test";
 
-import { SCHEMA_SQL, TEST_ACCOUNT, cliToken, defaultBindings, postForm, pullAll, fastToken, randomHex, startWorker, withWorker } from "./harness.mjs";
 import { applySql } from "../support/d1_sql.mjs";
-import { PIXEL_PNG, mediaName } from "./media_fixture.mjs";
+import { cliToken, defaultBindings, fastToken, postForm, pullAll, randomHex, SCHEMA_SQL, startWorker, TEST_ACCOUNT,
+    withWorker } from "./harness.mjs";
+import { mediaName, PIXEL_PNG } from "./media_fixture.mjs";
 
 let worker;
 before(async () => {
@@ -38,10 +39,13 @@ async function pull(since) {
 describe("authentication", () => {
     test("every endpoint refuses a missing, wrong or differently shaped token with 401 and a text error", async () => {
         const token = worker.bindings.API_TOKEN;
-        const attempts = [undefined, `Bearer ${randomHex()}`, `Bearer ${token}x`, `Bearer ${token.slice(0, -1)}`, `Basic ${token}`, "Bearer "];
+        const attempts = [undefined, `Bearer ${randomHex()}`, `Bearer ${token}x`, `Bearer ${token.slice(0, -1)}`,
+            `Basic ${token}`, "Bearer "];
         for (const path of ["/api/health", "/api/subscribers", "/api/issues", "/api/nothing"]) {
             for (const authorization of attempts) {
-                const response = await worker.fetch(path, { headers: authorization ? { Authorization: authorization } : {} });
+                const response = await worker.fetch(path, {
+                    headers: authorization ? { Authorization: authorization } : {},
+                });
                 assert.equal(response.status, 401, `${path} ${authorization}`);
                 assert.match((await response.json()).error, /token/);
             }
@@ -56,9 +60,13 @@ describe("authentication", () => {
     });
 
     test("with the right token: health, and JSON errors for unknown endpoints and wrong methods", async () => {
-        assert.deepEqual(await (await worker.api("/api/health")).json(),
-            { ok: true, awsAccountId: TEST_ACCOUNT, mailConfigured: true, mailFailure: null, snsFailure: null });
-        for (const [path, method, status] of [["/api/elsewhere", "GET", 404], ["/api/subscribers", "DELETE", 405], ["/api/issues", "GET", 405]]) {
+        assert.deepEqual(await (await worker.api("/api/health")).json(), { ok: true, awsAccountId: TEST_ACCOUNT,
+            mailConfigured: true, mailFailure: null, snsFailure: null });
+        for (const [path, method, status] of [["/api/elsewhere", "GET", 404], ["/api/subscribers", "DELETE", 405], [
+            "/api/issues",
+            "GET",
+            405,
+        ]]) {
             const response = await worker.api(path, { method });
             assert.equal(response.status, status, path);
             assert.equal(typeof (await response.json()).error, "string");
@@ -82,9 +90,13 @@ describe("push and pull", () => {
         assert.deepEqual(record, { id: id.toLowerCase(), email: "wire.form@example.com", name: "Ada", status: "pending",
             source: "import:substack", created_at: "2025-03-01T09:30:00Z", updated_at: "2025-03-02T09:00:00Z" });
         // Pushed again under another id and a later creation date: the worker's id and the earlier date stay.
-        await push([subscriber("wire.form@example.com", { created_at: "2025-04-01T00:00:00Z", updated_at: "2025-04-02T00:00:00Z", name: "New" })]);
+        await push([
+            subscriber("wire.form@example.com", { created_at: "2025-04-01T00:00:00Z",
+                updated_at: "2025-04-02T00:00:00Z", name: "New" }),
+        ]);
         const row = await worker.row("wire.form@example.com");
-        assert.deepEqual([row.id, row.name, row.created_at], [id.toLowerCase(), "New", Date.parse("2025-03-01T09:30:00.750Z")]);
+        assert.deepEqual([row.id, row.name, row.created_at], [id.toLowerCase(), "New",
+            Date.parse("2025-03-01T09:30:00.750Z")]);
     });
 
     test("since returns exactly the records changed at or after the instant, in any offset", async () => {
@@ -94,11 +106,14 @@ describe("push and pull", () => {
             subscriber("since-after@example.com", { updated_at: "2024-01-01T12:00:01Z" }),
         ]);
         const emails = (body) => body.subscribers.map((s) => s.email).filter((e) => e.startsWith("since-"));
-        assert.deepEqual(emails((await pull("2024-01-01T12:00:00Z")).body), ["since-exact@example.com", "since-after@example.com"]);
+        assert.deepEqual(emails((await pull("2024-01-01T12:00:00Z")).body), ["since-exact@example.com",
+            "since-after@example.com"]);
         // The client writes "+" as %2B so an offset survives the query.
-        assert.deepEqual(emails((await pull("2024-01-01T14:00:00+02:00")).body), ["since-exact@example.com", "since-after@example.com"]);
+        assert.deepEqual(emails((await pull("2024-01-01T14:00:00+02:00")).body), ["since-exact@example.com",
+            "since-after@example.com"]);
         assert.deepEqual(emails((await pull("2024-01-01T12:00:00.500Z")).body), ["since-after@example.com"]);
-        assert.deepEqual(emails((await pull()).body), ["since-before@example.com", "since-exact@example.com", "since-after@example.com"]);
+        assert.deepEqual(emails((await pull()).body), ["since-before@example.com", "since-exact@example.com",
+            "since-after@example.com"]);
         const bad = await worker.api("/api/subscribers?since=yesterday");
         assert.equal(bad.status, 400);
         assert.match((await bad.json()).error, /since/);
@@ -106,16 +121,24 @@ describe("push and pull", () => {
 
     test("a push never brings back a reader who left, bounced or complained; a date beyond the worker's clock is now", async () => {
         const secret = worker.bindings.SIGNING_SECRET;
-        const leave = (email) => postForm(worker, `/unsubscribe?t=${cliToken("unsubscribe", email, secret)}`, { "List-Unsubscribe": "One-Click" });
-        const mark = (status) => (email) => worker.db.prepare("UPDATE subscribers SET status = ?2 WHERE email = ?1").bind(email, status).run();
+        const leave = (email) =>
+            postForm(worker, `/unsubscribe?t=${cliToken("unsubscribe", email, secret)}`, {
+                "List-Unsubscribe": "One-Click",
+            });
+        const mark = (status) => (email) =>
+            worker.db.prepare("UPDATE subscribers SET status = ?2 WHERE email = ?1").bind(email, status).run();
         const since = new Date(Date.now() - 1000).toISOString();
-        for (const [status, act] of [["unsubscribed", leave], ["bounced", mark("bounced")], ["complained", mark("complained")]]) {
+        for (const [status, act] of [["unsubscribed", leave], ["bounced", mark("bounced")], ["complained",
+            mark("complained")]])
+        {
             for (const pushed of ["active", "pending"]) {
                 const email = `final-${status}-${pushed}@example.com`;
                 await push([subscriber(email, { updated_at: "2025-01-01T00:00:00Z" })]);
                 await act(email);
                 // A rename, an import or a status set by hand, dated after the change.
-                const result = await push([subscriber(email, { status: pushed, name: "Renamed", updated_at: new Date().toISOString() })]);
+                const result = await push([
+                    subscriber(email, { status: pushed, name: "Renamed", updated_at: new Date().toISOString() }),
+                ]);
                 assert.equal(result.body.upserted, 1);
                 const row = await worker.row(email);
                 assert.deepEqual([row.status, row.name], [status, "Renamed"], email);
@@ -126,18 +149,23 @@ describe("push and pull", () => {
         const email = "dated-2099@example.com";
         await push([subscriber(email, { updated_at: "2099-01-01T00:00:00Z" })]);
         assert.ok((await worker.row(email)).updated_at <= Date.now());
-        const later = await push([subscriber(email, { status: "unsubscribed", updated_at: new Date(Date.now() + 1000).toISOString() })]);
+        const later = await push([
+            subscriber(email, { status: "unsubscribed", updated_at: new Date(Date.now() + 1000).toISOString() }),
+        ]);
         assert.equal(later.body.upserted, 1);
         assert.equal((await worker.row(email)).status, "unsubscribed");
         // A database frozen by an earlier worker version thaws when the schema is applied again.
-        await worker.db.prepare("UPDATE subscribers SET updated_at = ?2 WHERE email = ?1").bind(email, Date.parse("2099-01-01T00:00:00Z")).run();
+        await worker.db.prepare("UPDATE subscribers SET updated_at = ?2 WHERE email = ?1").bind(email,
+            Date.parse("2099-01-01T00:00:00Z")).run();
         await applySql(worker.db, SCHEMA_SQL);
         assert.ok((await worker.row(email)).updated_at <= Date.now());
     });
 
     test("an invalid record refuses the whole push with a message naming it, and stores nothing", async () => {
-        const bad = [subscriber("bad-status@example.com", { status: "vip" }), subscriber(""), subscriber("bad-id@example.com", { id: "x" }),
-            subscriber("bad-date@example.com", { updated_at: "2025-03-01 09:30:00" }), subscriber("bad-name@example.com", { name: 42 }), "nope"];
+        const bad = [subscriber("bad-status@example.com", { status: "vip" }), subscriber(""),
+            subscriber("bad-id@example.com", { id: "x" }),
+            subscriber("bad-date@example.com", { updated_at: "2025-03-01 09:30:00" }),
+            subscriber("bad-name@example.com", { name: 42 }), "nope"];
         for (const [i, record] of bad.entries()) {
             const result = await push([subscriber(`ok-${i}@example.com`), record]);
             assert.equal(result.status, 400, JSON.stringify(record));
@@ -158,7 +186,8 @@ describe("push and pull", () => {
                 updated_at: new Date(Date.parse("2025-06-01T10:00:00Z") + Math.floor(i / 7) * 1000).toISOString(),
             }));
             for (let i = 0; i < list.length; i += 2000) {
-                assert.equal((await push(list.slice(i, i + 2000), isolated)).body.upserted, Math.min(2000, list.length - i));
+                assert.equal((await push(list.slice(i, i + 2000), isolated)).body.upserted,
+                    Math.min(2000, list.length - i));
             }
             const before = Math.floor(Date.now() / 1000) * 1000;
             const pages = await pullAll(isolated);
@@ -185,14 +214,18 @@ describe("push and pull", () => {
     test("race: readers leave while the application pushes and pulls; a sync from each syncedAt misses none", async () => {
         await withWorker({}, async (isolated) => {
             const secret = isolated.bindings.SIGNING_SECRET;
-            const list = Array.from({ length: 800 }, (_, i) => subscriber(`racer${i}@race.example`, { updated_at: "2025-01-01T00:00:00Z" }));
+            const list = Array.from({ length: 800 },
+                (_, i) => subscriber(`racer${i}@race.example`, { updated_at: "2025-01-01T00:00:00Z" }));
             for (let i = 0; i < list.length; i += 2000) {
                 await push(list.slice(i, i + 2000), isolated);
             }
             const known = new Map();
             let cursor;
             const sync = async () => {
-                await push(list.slice(0, 200).map((s) => ({ ...s, name: "Touched", updated_at: new Date().toISOString() })), isolated);
+                await push(
+                    list.slice(0, 200).map((s) => ({ ...s, name: "Touched", updated_at: new Date().toISOString() })),
+                    isolated,
+                );
                 const pages = await pullAll(isolated, cursor);
                 cursor = pages[0].syncedAt;
                 for (const s of pages.flatMap((p) => p.subscribers)) known.set(s.email, s.status);
@@ -200,8 +233,13 @@ describe("push and pull", () => {
             let leaving = true;
             const leave = (async () => {
                 for (let i = 0; i < list.length; i += 50) {
-                    await Promise.all(list.slice(i, i + 50).map((s) =>
-                        postForm(isolated, `/unsubscribe?t=${fastToken("unsubscribe", s.email, secret)}`, { "List-Unsubscribe": "One-Click" })));
+                    await Promise.all(
+                        list.slice(i, i + 50).map((s) =>
+                            postForm(isolated, `/unsubscribe?t=${fastToken("unsubscribe", s.email, secret)}`, {
+                                "List-Unsubscribe": "One-Click",
+                            })
+                        ),
+                    );
                 }
                 leaving = false;
             })();
@@ -220,8 +258,10 @@ describe("push and pull", () => {
 
 describe("issues", () => {
     test("publishing stores the issue; publishing the same slug again replaces it", async () => {
-        const publish = async (subject, html) => (await worker.api("/api/issues", { method: "POST",
-            body: JSON.stringify({ slug: "api-issue-abc123", subject, html, published_at: "2025-03-01T09:30:00Z" }) })).status;
+        const publish = async (subject, html) =>
+            (await worker.api("/api/issues", { method: "POST",
+                body: JSON.stringify({ slug: "api-issue-abc123", subject, html,
+                    published_at: "2025-03-01T09:30:00Z" }) })).status;
         assert.equal(await publish("First", "<p>one</p>"), 200);
         assert.equal(await publish("First, fixed", "<p>two</p>"), 200);
         const stored = await worker.db.prepare("SELECT * FROM issues WHERE slug = ?1").bind("api-issue-abc123").first();
@@ -232,9 +272,9 @@ describe("issues", () => {
 
     test("bad issues are refused with a text error", async () => {
         const good = { slug: "fine-abc123", subject: "S", html: "<p>x</p>", published_at: "2025-03-01T09:30:00Z" };
-        const cases = [[{ ...good, slug: "../etc" }, 400], [{ ...good, slug: "Upper-Case" }, 400], [{ ...good, slug: "" }, 400],
-            [{ ...good, subject: 7 }, 400], [{ ...good, html: null }, 400], [{ ...good, published_at: "soon" }, 400],
-            [{ ...good, html: "x".repeat(1_900_000) }, 413]];
+        const cases = [[{ ...good, slug: "../etc" }, 400], [{ ...good, slug: "Upper-Case" }, 400], [{ ...good,
+            slug: "" }, 400], [{ ...good, subject: 7 }, 400], [{ ...good, html: null }, 400], [{ ...good,
+            published_at: "soon" }, 400], [{ ...good, html: "x".repeat(1_900_000) }, 413]];
         for (const [body, status] of cases) {
             const response = await worker.api("/api/issues", { method: "POST", body: JSON.stringify(body) });
             assert.equal(response.status, status, JSON.stringify(body).slice(0, 80));
@@ -245,11 +285,15 @@ describe("issues", () => {
     test("bodies over the API limit are refused, whether declared or streamed", async () => {
         const chunk = new Uint8Array(1024 * 1024).fill(0x20);
         let sent = 0;
-        const body = new ReadableStream({ pull: (controller) => (sent++ < 40 ? controller.enqueue(chunk) : controller.close()) });
+        const body = new ReadableStream({
+            pull: (controller) => (sent++ < 40 ? controller.enqueue(chunk) : controller.close()),
+        });
         // The worker answers before the client has finished streaming; on a busy machine the client
         // may see the connection end instead of the answer. The request after it shows the worker
         // is still up and refusing.
-        let response = await worker.api("/api/subscribers", { method: "POST", body, duplex: "half" }).catch((error) => error);
+        let response = await worker.api("/api/subscribers", { method: "POST", body, duplex: "half" }).catch((error) =>
+            error
+        );
         if (typeof response?.status === "number") {
             assert.equal(response.status, 413);
             assert.match((await response.json()).error, /larger than/);
@@ -260,10 +304,15 @@ describe("issues", () => {
         // it too ran into the same early close).
         const { hostname, port } = new URL(worker.base);
         const head = await new Promise((resolve, reject) => {
-            const socket = net.connect(Number(port), hostname, () => socket.write(`POST /api/subscribers HTTP/1.1\r\nHost: ${hostname}\r\n` +
-                `Authorization: Bearer ${worker.bindings.API_TOKEN}\r\nContent-Length: ${33 * 1024 * 1024}\r\n\r\n`));
+            const socket = net.connect(Number(port), hostname,
+                () =>
+                    socket.write(`POST /api/subscribers HTTP/1.1\r\nHost: ${hostname}\r\n`
+                        + `Authorization: Bearer ${worker.bindings.API_TOKEN}\r\nContent-Length: ${
+                            33 * 1024 * 1024
+                        }\r\n\r\n`));
             let text = "";
-            socket.on("data", (data) => (text += data) && text.includes("\r\n\r\n") && (socket.destroy(), resolve(text)));
+            socket.on("data",
+                (data) => (text += data) && text.includes("\r\n\r\n") && (socket.destroy(), resolve(text)));
             socket.on("error", reject);
             socket.setTimeout(30000, () => reject(new Error("no answer without the body")));
         });
@@ -300,7 +349,10 @@ describe("media", () => {
         const svg = Buffer.from('<svg xmlns="http://www.w3.org/2000/svg"><script>alert(1)</script></svg>');
         const big = Buffer.concat([PIXEL_PNG.subarray(0, 8), Buffer.alloc(1_800_001 - 8)]);
         const cases = [
-            ["missing token", () => worker.fetch(`/api/media/${name}`, { method: "PUT", body: PIXEL_PNG, headers: { "Content-Type": "image/png" } }), 401],
+            ["missing token",
+                () =>
+                    worker.fetch(`/api/media/${name}`, { method: "PUT", body: PIXEL_PNG,
+                        headers: { "Content-Type": "image/png" } }), 401],
             ["hash of other bytes", () => put(`${randomHex(8)}.png`, PIXEL_PNG, "image/png"), 400],
             ["type not matching the name", () => put(name, PIXEL_PNG, "image/jpeg"), 415],
             ["bytes not matching the type", () => put(mediaName(svg, "png"), svg, "image/png"), 415],

@@ -10,8 +10,8 @@ import { after, before, test } from "node:test";
 
 import { chromium } from "playwright-core";
 
-import { ROOT, cli, cliToken, defaultBindings, startWorker } from "./harness.mjs";
-import { PIXEL_PNG, mediaName } from "./media_fixture.mjs";
+import { cli, cliToken, defaultBindings, ROOT, startWorker } from "./harness.mjs";
+import { mediaName, PIXEL_PNG } from "./media_fixture.mjs";
 
 const CHROMIUM = process.env.QUILLMERE_CHROMIUM || "/usr/bin/chromium";
 const ARTIFACTS = process.env.QUILLMERE_ARTIFACTS || path.join(ROOT, "build/test-artifacts/worker");
@@ -29,8 +29,8 @@ before(async () => {
     context = await chromium.launchPersistentContext(profile, {
         executablePath: CHROMIUM,
         headless: true,
-        args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-            "--disable-background-networking", "--disable-component-update", "--disable-sync"],
+        args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run", "--disable-background-networking",
+            "--disable-component-update", "--disable-sync"],
         javaScriptEnabled: false,
         viewport: { width: 800, height: 640 },
     });
@@ -112,7 +112,8 @@ test("signup, confirmation and unsubscribe work by keyboard and button alone", a
 test("the archive lists issues and opens one", async () => {
     await worker.api("/api/issues", {
         method: "POST",
-        body: JSON.stringify({ slug: "hello-world-5a3d00", subject: "Hello, World!", published_at: "2025-03-01T09:30:00Z",
+        body: JSON.stringify({ slug: "hello-world-5a3d00", subject: "Hello, World!",
+            published_at: "2025-03-01T09:30:00Z",
             html: "<!doctype html><html><body><h1>Hello, World!</h1><p>The first issue.</p></body></html>" }),
     });
     await page.goto(`${worker.base}/archive`);
@@ -125,7 +126,8 @@ test("the archive lists issues and opens one", async () => {
 
 test("an archived issue shows its image from the worker", async () => {
     const name = mediaName(PIXEL_PNG, "png");
-    const stored = await worker.api(`/api/media/${name}`, { method: "PUT", body: PIXEL_PNG, headers: { "Content-Type": "image/png" } });
+    const stored = await worker.api(`/api/media/${name}`, { method: "PUT", body: PIXEL_PNG,
+        headers: { "Content-Type": "image/png" } });
     assert.equal(stored.status, 200);
     // The archive copy as the application renders it, for a library whose worker is this one.
     const library = JSON.parse(fs.readFileSync(path.join(ROOT, "fuzz/corpus/library/full.json"), "utf8"));
@@ -138,7 +140,8 @@ test("an archived issue shows its image from the worker", async () => {
     fs.writeFileSync(file, JSON.stringify(library));
     const html = cli("email", "--library", file, "--issue", "first", "--part", "html");
     await worker.api("/api/issues", { method: "POST",
-        body: JSON.stringify({ slug: "pictured-5a3d01", subject: "Pictured", published_at: "2025-03-02T09:30:00Z", html }) });
+        body: JSON.stringify({ slug: "pictured-5a3d01", subject: "Pictured", published_at: "2025-03-02T09:30:00Z",
+            html }) });
     await page.goto(`${worker.base}/archive/pictured-5a3d01`);
     const image = page.getByRole("img", { name: "A pixel" });
     assert.equal(await image.getAttribute("src"), `${worker.base}/media/${name}`);

@@ -26,7 +26,8 @@ export const TEST_ACCOUNT = "123456789012";
 
 // Signup caps far above what a test sends, except where a test sets them (or leaves them out,
 // for the defaults).
-export const NO_SIGNUP_CAPS = { SIGNUPS_PER_CLIENT_PER_HOUR: "100000", SIGNUPS_PER_MAILBOX_PER_10_MINUTES: "100000", SIGNUPS_PER_HOUR: "100000" };
+export const NO_SIGNUP_CAPS = { SIGNUPS_PER_CLIENT_PER_HOUR: "100000", SIGNUPS_PER_MAILBOX_PER_10_MINUTES: "100000",
+    SIGNUPS_PER_HOUR: "100000" };
 
 export function defaultBindings(overrides = {}) {
     const bindings = {
@@ -73,8 +74,10 @@ export class Outbound {
     }
 
     sesMails(to) {
-        return this.requests.filter((r) => /^email\.[a-z0-9-]+\.amazonaws\.com$/.test(new URL(r.url).host) &&
-            (to === undefined || JSON.parse(r.body).Destination.ToAddresses.includes(to)));
+        return this.requests.filter((r) =>
+            /^email\.[a-z0-9-]+\.amazonaws\.com$/.test(new URL(r.url).host)
+            && (to === undefined || JSON.parse(r.body).Destination.ToAddresses.includes(to))
+        );
     }
 
     // Mails are sent after the answer (waitUntil).
@@ -88,7 +91,7 @@ export class Outbound {
 
     async waitFor(predicate, what, timeoutMs = 20000) {
         const deadline = Date.now() + timeoutMs;
-        for (let found = []; ; await new Promise((resolve) => setTimeout(resolve, 20))) {
+        for (let found = [];; await new Promise((resolve) => setTimeout(resolve, 20))) {
             if ((found = this.requests.filter(predicate)).length > 0) return found;
             if (Date.now() > deadline) throw new Error(`timed out waiting for ${what}`);
         }
@@ -116,11 +119,10 @@ export async function startWorker({ bindings = defaultBindings(), outbound = new
         fetch: (pathAndQuery, init) => mf.dispatchFetch(base + pathAndQuery, { redirect: "manual", ...init }),
         api: (pathAndQuery, init = {}) => mf.dispatchFetch(base + pathAndQuery, {
             ...init,
-            headers: { Authorization: `Bearer ${bindings.API_TOKEN}`, Accept: "application/json", ...(init.headers ?? {}) },
-        }),
-        row: (email) => db.prepare("SELECT * FROM subscribers WHERE email = ?1").bind(email).first(),
-        close: () => mf.dispose(),
-    };
+            headers: { Authorization: `Bearer ${bindings.API_TOKEN}`, Accept: "application/json",
+                ...(init.headers ?? {}) },
+        }), row: (email) => db.prepare("SELECT * FROM subscribers WHERE email = ?1").bind(email).first(),
+        close: () => mf.dispose() };
 }
 
 // A worker of its own for one test, with these bindings over the defaults.
@@ -150,7 +152,8 @@ export function postForm(worker, pathAndQuery, fields, { multipart = false, clie
         Object.entries(fields).forEach(([k, v]) => form.append(k, v));
         return worker.fetch(pathAndQuery, { method: "POST", headers, body: form });
     }
-    return worker.fetch(pathAndQuery, { method: "POST", headers: { ...headers, "Content-Type": "application/x-www-form-urlencoded" },
+    return worker.fetch(pathAndQuery, { method: "POST",
+        headers: { ...headers, "Content-Type": "application/x-www-form-urlencoded" },
         body: new URLSearchParams(fields).toString() });
 }
 
@@ -162,7 +165,8 @@ export function cli(...args) {
     return execFileSync(bin, args, { encoding: "utf8", stdio: ["ignore", "pipe", "pipe"] }).trim();
 }
 
-export const cliToken = (purpose, email, secret) => cli("token", "--purpose", purpose, "--email", email, "--secret", secret);
+export const cliToken = (purpose, email, secret) =>
+    cli("token", "--purpose", purpose, "--email", email, "--secret", secret);
 
 export function cliVerify(purpose, token, secret) {
     try {
@@ -177,9 +181,10 @@ export function cliVerify(purpose, token, secret) {
 export function makeCertificate(commonName = "sns.amazonaws.com") {
     const dir = fs.mkdtempSync(path.join(os.tmpdir(), "quillmere-sns-"));
     try {
-        execFileSync("openssl", ["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256", "-days", "2",
-            "-subj", `/CN=${commonName}`, "-keyout", path.join(dir, "key.pem"), "-out", path.join(dir, "cert.pem")],
-            { stdio: "ignore" });
+        execFileSync("openssl", ["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256", "-days", "2", "-subj",
+            `/CN=${commonName}`, "-keyout", path.join(dir, "key.pem"), "-out", path.join(dir, "cert.pem")], {
+            stdio: "ignore",
+        });
         return {
             keyPem: fs.readFileSync(path.join(dir, "key.pem"), "utf8"),
             certPem: fs.readFileSync(path.join(dir, "cert.pem"), "utf8"),

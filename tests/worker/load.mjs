@@ -17,8 +17,10 @@ import { parseArgs } from "node:util";
 
 import { cliToken, defaultBindings, fastToken as token, pullAll, startWorker } from "./harness.mjs";
 
-const { values } = parseArgs({ options: { unsubscribes: { type: "string", default: "20000" },
-    signups: { type: "string", default: "5000" }, clients: { type: "string", default: "50" } } });
+const { values } = parseArgs({
+    options: { unsubscribes: { type: "string", default: "20000" }, signups: { type: "string", default: "5000" },
+        clients: { type: "string", default: "50" } },
+});
 const [unsubscribes, signups, clients] = [values.unsubscribes, values.signups, values.clients].map(Number);
 const failures = [];
 
@@ -31,21 +33,29 @@ const form = { "Content-Type": "application/x-www-form-urlencoded" };
 // after five idle seconds without saying so, and on a loaded machine fetch's keep-alive pool
 // reused such a socket just as it closed (ECONNRESET, "other side closed").
 async function post(path, headers, body) {
-    const response = await fetch(`${worker.base}${path}`, { method: "POST", headers: { ...headers, Connection: "close" }, body });
+    const response = await fetch(`${worker.base}${path}`, { method: "POST",
+        headers: { ...headers, Connection: "close" }, body });
     return { status: response.status, text: await response.text() };
 }
 try {
     const sample = "reader0@load.example";
-    if (process.env.QUILLMERE_CLI && cliToken("unsubscribe", sample, bindings.SIGNING_SECRET) !== token("unsubscribe", sample, bindings.SIGNING_SECRET)) {
+    if (process.env.QUILLMERE_CLI
+        && cliToken("unsubscribe", sample, bindings.SIGNING_SECRET)
+            !== token("unsubscribe", sample, bindings.SIGNING_SECRET))
+    {
         throw new Error("the load test's tokens differ from the application's");
     }
 
     // The list as the application last synced it, an hour ago.
-    const syncedAt = new Date(Math.floor(Date.now() / 1000) * 1000 - 3600 * 1000).toISOString().replace(/\.\d{3}Z$/, "Z");
-    const readers = Array.from({ length: unsubscribes }, (_, i) => ({ id: crypto.randomUUID(), email: `reader${i}@load.example`,
-        name: `Reader ${i}`, status: "active", source: "import:generic", created_at: syncedAt, updated_at: syncedAt }));
+    const syncedAt = new Date(Math.floor(Date.now() / 1000) * 1000 - 3600 * 1000).toISOString().replace(/\.\d{3}Z$/,
+        "Z");
+    const readers = Array.from({ length: unsubscribes },
+        (_, i) => ({ id: crypto.randomUUID(), email: `reader${i}@load.example`, name: `Reader ${i}`, status: "active",
+            source: "import:generic", created_at: syncedAt, updated_at: syncedAt }));
     const batches = [];
-    for (let i = 0; i < readers.length; i += 2000) batches.push(JSON.stringify({ subscribers: readers.slice(i, i + 2000) }));
+    for (let i = 0; i < readers.length; i += 2000) {
+        batches.push(JSON.stringify({ subscribers: readers.slice(i, i + 2000) }));
+    }
     const seedStarted = performance.now();
     for (const body of batches) {
         const response = await post("/api/subscribers", api, body);
@@ -57,7 +67,9 @@ try {
     const jobs = [];
     for (let i = 0, j = 0; i < unsubscribes || j < signups;) {
         if (i < unsubscribes) jobs.push({ kind: "unsubscribe", email: readers[i++].email });
-        if ((i % 4 === 0 || i >= unsubscribes) && j < signups) jobs.push({ kind: "signup", email: `new${j++}@signup.example` });
+        if ((i % 4 === 0 || i >= unsubscribes) && j < signups) {
+            jobs.push({ kind: "signup", email: `new${j++}@signup.example` });
+        }
     }
     const latencies = [];
     async function client() {
@@ -65,11 +77,16 @@ try {
             const started = performance.now();
             try {
                 const response = job.kind === "unsubscribe"
-                    ? await post(`/unsubscribe?t=${token("unsubscribe", job.email, bindings.SIGNING_SECRET)}`, form, "List-Unsubscribe=One-Click")
+                    ? await post(`/unsubscribe?t=${token("unsubscribe", job.email, bindings.SIGNING_SECRET)}`, form,
+                        "List-Unsubscribe=One-Click")
                     : await post("/", form, new URLSearchParams({ email: job.email, website: "" }).toString());
                 if (response.status !== 200) failures.push(`${job.kind} ${job.email}: ${response.status}`);
             } catch (error) {
-                failures.push(`${job.kind} ${job.email}: ${error.message} (${error.cause?.code ?? error.cause?.message ?? "no cause"})`);
+                failures.push(
+                    `${job.kind} ${job.email}: ${error.message} (${
+                        error.cause?.code ?? error.cause?.message ?? "no cause"
+                    })`,
+                );
             }
             latencies.push(performance.now() - started);
         }
@@ -101,21 +118,30 @@ try {
     // The final pull, page by page as the application makes it.
     const subscribers = (await pullAll(worker)).flatMap((page) => page.subscribers);
     const statuses = new Map(subscribers.map((s) => [s.email, s.status]));
-    const wrong = readers.filter((r) => statuses.get(r.email) !== "unsubscribed").length +
-        Array.from({ length: signups }, (_, j) => statuses.get(`new${j}@signup.example`)).filter((s) => s !== "pending").length;
+    const wrong = readers.filter((r) => statuses.get(r.email) !== "unsubscribed").length
+        + Array.from({ length: signups }, (_, j) => statuses.get(`new${j}@signup.example`)).filter((s) =>
+            s !== "pending"
+        ).length;
     const mails = worker.outbound.sesMails().length;
 
     latencies.sort((a, b) => a - b);
     const at = (q) => latencies[Math.min(latencies.length - 1, Math.floor(q * latencies.length))].toFixed(1);
     console.log(`seeded ${unsubscribes} readers in ${seedSeconds.toFixed(2)} s`);
-    console.log(`${requests} requests (${unsubscribes} one-click unsubscribes, ${signups} signups) from ${clients} clients in ` +
-        `${seconds.toFixed(2)} s: ${(requests / seconds).toFixed(0)} requests/s; latency p50 ${at(0.5)} ms, p99 ${at(0.99)} ms, max ${at(1)} ms`);
+    console.log(
+        `${requests} requests (${unsubscribes} one-click unsubscribes, ${signups} signups) from ${clients} clients in `
+            + `${seconds.toFixed(2)} s: ${(requests / seconds).toFixed(0)} requests/s; latency p50 ${at(0.5)} ms, p99 ${
+                at(0.99)
+            } ms, max ${at(1)} ms`,
+    );
     console.log(`${stalePushes} stale pushes of 2000 readers ran alongside`);
     console.log(`confirmation mails sent: ${mails}`);
     console.log(`final pull: ${subscribers.length} readers, ${wrong} with the wrong status`);
-    const problems = [failures.length > 0 && `${failures.length} requests failed, first: ${failures.slice(0, 5).join("; ")}`,
-        (wrong > 0 || statuses.size !== unsubscribes + signups) && `lost updates: ${wrong} wrong statuses, ${statuses.size} readers in the pull`,
-        mails !== signups && `${mails} confirmation mails for ${signups} signups`].filter(Boolean);
+    const problems = [
+        failures.length > 0 && `${failures.length} requests failed, first: ${failures.slice(0, 5).join("; ")}`,
+        (wrong > 0 || statuses.size !== unsubscribes + signups)
+        && `lost updates: ${wrong} wrong statuses, ${statuses.size} readers in the pull`,
+        mails !== signups && `${mails} confirmation mails for ${signups} signups`,
+    ].filter(Boolean);
     for (const problem of problems) console.error(`FAIL: ${problem}`);
     process.exitCode = problems.length > 0 ? 1 : 0;
 } finally {

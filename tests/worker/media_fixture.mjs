@@ -3,7 +3,9 @@
 import crypto from "node:crypto";
 
 export const PIXEL_PNG = Buffer.from(
-    "iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8BQDwAEhQGAhKmMIQAAAABJRU5ErkJggg==", "base64");
+    "iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8BQDwAEhQGAhKmMIQAAAABJRU5ErkJggg==",
+    "base64",
+);
 
 export function mediaName(bytes, ext) {
     return `${crypto.createHash("sha256").update(bytes).digest("hex").slice(0, 16)}.${ext}`;

@@ -7,7 +7,7 @@ import fs from "node:fs";
 import path from "node:path";
 import { after, before, describe, test } from "node:test";
 
-import { ROOT, cliToken, cliVerify, defaultBindings, postForm, health, startWorker, withWorker } from "./harness.mjs";
+import { cliToken, cliVerify, defaultBindings, health, postForm, ROOT, startWorker, withWorker } from "./harness.mjs";
 
 const DAY = 24 * 3600 * 1000;
 
@@ -20,7 +20,8 @@ after(async () => {
 });
 
 function addActive(email) {
-    return worker.db.prepare("INSERT INTO subscribers VALUES (?1, ?2, '', 'active', 'manual', 1000, 1000)").bind(email, crypto.randomUUID()).run();
+    return worker.db.prepare("INSERT INTO subscribers VALUES (?1, ?2, '', 'active', 'manual', 1000, 1000)").bind(email,
+        crypto.randomUUID()).run();
 }
 
 function signup(w, fields, options) {
@@ -53,8 +54,10 @@ describe("signup form", () => {
     });
 
     test("invalid input gets the form again with a message, the value escaped", async () => {
-        for (const [value, shown] of [["", ""], ["not-an-address", "not-an-address"], ["a@b", "a@b"],
-            ["\"><script>alert(1)</script>@x.com", "&quot;&gt;&lt;script&gt;alert(1)&lt;/script&gt;@x.com"]]) {
+        for (const [value, shown] of [["", ""], ["not-an-address", "not-an-address"], ["a@b", "a@b"], [
+            '"><script>alert(1)</script>@x.com',
+            "&quot;&gt;&lt;script&gt;alert(1)&lt;/script&gt;@x.com",
+        ]]) {
             const response = await signup(worker, { email: value });
             assert.equal(response.status, 400);
             const html = await response.text();
@@ -102,10 +105,12 @@ describe("signup form", () => {
         assert.ok(sent.Content.Simple.Body.Html.Data.includes("The Quill &amp; &lt;Ink&gt; Weekly"));
 
         // Signature Version 4, as botocore computes it for the same request.
-        const reference = execFileSync("/usr/bin/python3", [path.join(ROOT, "tests/support/sigv4_reference.py")], { encoding: "utf8",
+        const reference = execFileSync("/usr/bin/python3", [path.join(ROOT, "tests/support/sigv4_reference.py")], {
+            encoding: "utf8",
             input: JSON.stringify({ method: mail.method, url: mail.url, headers: mail.headers, body: mail.body,
                 access_key: worker.bindings.AWS_ACCESS_KEY_ID, secret_key: worker.bindings.AWS_SECRET_ACCESS_KEY,
-                region: "eu-west-1", service: "ses" }) }).trim();
+                region: "eu-west-1", service: "ses" }),
+        }).trim();
         assert.equal(mail.headers.authorization, reference);
         assert.match(reference, /SignedHeaders=content-type;host;x-amz-date,/);
 
@@ -179,7 +184,9 @@ describe("signup form", () => {
             let calls = 0;
             capped.outbound.on((url, r) => url.host.startsWith("email.") && r.body.includes(email), () => {
                 calls++;
-                return calls === 1 ? Response.json({ message: "Account is paused" }, { status: 403 }) : Response.json({ MessageId: "x" });
+                return calls === 1
+                    ? Response.json({ message: "Account is paused" }, { status: 403 })
+                    : Response.json({ MessageId: "x" });
             });
             await signup(capped, { email });
             let failure;
@@ -190,13 +197,17 @@ describe("signup form", () => {
             assert.ok(Math.abs(Date.parse(failure.at) - Date.now()) < 60000);
             // One mail per mailbox per ten minutes, but the failed one does not count.
             assert.equal((await signup(capped, { email })).status, 200);
-            await capped.outbound.waitFor((r) => r.url.includes("outbound-emails") && r.body.includes(email) && calls === 2, "the second mail");
+            await capped.outbound.waitFor(
+                (r) => r.url.includes("outbound-emails") && r.body.includes(email) && calls === 2,
+                "the second mail",
+            );
         });
     });
 
     test("double opt-in without AWS keys stores pending and says confirmation mail is not configured", async () => {
         await withWorker({ AWS_ACCESS_KEY_ID: undefined, AWS_SECRET_ACCESS_KEY: undefined }, async (bare) => {
-            assert.match(await (await signup(bare, { email: "no-mail@example.org" })).text(), /confirmation mail is not configured/);
+            assert.match(await (await signup(bare, { email: "no-mail@example.org" })).text(),
+                /confirmation mail is not configured/);
             assert.equal((await bare.row("no-mail@example.org")).status, "pending");
             assert.equal((await mailsTo(bare, "no-mail@example.org")).length + bare.outbound.requests.length, 0);
         });
@@ -206,7 +217,9 @@ describe("signup form", () => {
         await withWorker({ DOUBLE_OPT_IN: "false" }, async (single) => {
             assert.match(await (await signup(single, { email: "direct@example.org" })).text(), /recorded/);
             assert.equal((await single.row("direct@example.org")).status, "active");
-            await single.db.prepare("INSERT INTO subscribers VALUES ('was-gone@example.org', ?1, '', 'unsubscribed', 'x', 1, 1), ('hard@example.org', ?2, '', 'bounced', 'x', 1, 1)")
+            await single.db.prepare(
+                "INSERT INTO subscribers VALUES ('was-gone@example.org', ?1, '', 'unsubscribed', 'x', 1, 1), ('hard@example.org', ?2, '', 'bounced', 'x', 1, 1)",
+            )
                 .bind(crypto.randomUUID(), crypto.randomUUID()).run();
             await signup(single, { email: "was-gone@example.org" });
             await signup(single, { email: "hard@example.org" });
@@ -226,18 +239,23 @@ describe("signup form", () => {
 
 describe("signup caps", () => {
     test("over a cap nothing is stored or mailed and the page says so with 429; caps count per client, mailbox and in all", async () => {
-        await withWorker({ SIGNUPS_PER_CLIENT_PER_HOUR: undefined,
-            SIGNUPS_PER_MAILBOX_PER_10_MINUTES: undefined, SIGNUPS_PER_HOUR: "8" }, async (capped) => {
+        await withWorker({ SIGNUPS_PER_CLIENT_PER_HOUR: undefined, SIGNUPS_PER_MAILBOX_PER_10_MINUTES: undefined,
+            SIGNUPS_PER_HOUR: "8" }, async (capped) => {
             // [address, client, accepted]: five per client an hour (an IPv6 /64 is one client), one per
             // mailbox in ten minutes whatever its +tag or case, eight in all (set here; 200 by default).
             const attempts = [
-                ["a0@caps.example", "2001:db8:1:2::1", true], ["a1@caps.example", "2001:db8:1:2::1", true],
-                ["a2@caps.example", "2001:0db8:0001:0002:ffff::9", true], ["a3@caps.example", "2001:db8:1:2::1", true],
-                ["a4@caps.example", "2001:db8:1:2::1", true], ["a5@caps.example", "2001:db8:1:2:aaaa::1", false],
+                ["a0@caps.example", "2001:db8:1:2::1", true],
+                ["a1@caps.example", "2001:db8:1:2::1", true],
+                ["a2@caps.example", "2001:0db8:0001:0002:ffff::9", true],
+                ["a3@caps.example", "2001:db8:1:2::1", true],
+                ["a4@caps.example", "2001:db8:1:2::1", true],
+                ["a5@caps.example", "2001:db8:1:2:aaaa::1", false],
                 ["a6@caps.example", "2001:db8:1:3::1", true],
-                ["victim+1@caps.example", "198.51.100.1", true], ["Victim+2@Caps.example", "198.51.100.2", false],
+                ["victim+1@caps.example", "198.51.100.1", true],
+                ["Victim+2@Caps.example", "198.51.100.2", false],
                 ["victim@caps.example", "198.51.100.3", false],
-                ["b0@caps.example", "198.51.100.4", true], ["b1@caps.example", "198.51.100.5", false],
+                ["b0@caps.example", "198.51.100.4", true],
+                ["b1@caps.example", "198.51.100.5", false],
             ];
             for (const [email, client, accepted] of attempts) {
                 const response = await signup(capped, { email }, { client });
@@ -248,8 +266,10 @@ describe("signup caps", () => {
             }
             const mailed = await capped.outbound.waitFor(() => capped.outbound.sesMails().length >= 8, "eight mails");
             assert.equal(mailed.length, capped.outbound.requests.length);
-            assert.deepEqual(capped.outbound.sesMails().map((r) => JSON.parse(r.body).Destination.ToAddresses[0]).sort(),
-                attempts.filter(([, , ok]) => ok).map(([email]) => email).sort());
+            assert.deepEqual(
+                capped.outbound.sesMails().map((r) => JSON.parse(r.body).Destination.ToAddresses[0]).sort(),
+                attempts.filter(([, , ok]) => ok).map(([email]) => email).sort(),
+            );
         });
     });
 });
@@ -274,7 +294,8 @@ describe("confirmations", () => {
             await worker.db.prepare("INSERT INTO subscribers VALUES (?1, ?2, '', ?3, 'x', ?4, ?4)")
                 .bind(email, crypto.randomUUID(), status, now - age).run();
             if (requested !== null) {
-                await worker.db.prepare("INSERT INTO signup_requests VALUES (?1, ?2)").bind(email, now - requested).run();
+                await worker.db.prepare("INSERT INTO signup_requests VALUES (?1, ?2)").bind(email, now - requested)
+                    .run();
             }
         }
         for (const [email, , , , after, answer] of cases) {
@@ -300,8 +321,9 @@ describe("confirm and unsubscribe links", () => {
         const good = cliToken("confirm", email, secret);
         const [encoded, code] = good.split(".");
         const flipped = code.slice(0, -1) + (code.endsWith("0") ? "1" : "0");
-        const tokens = ["", "garbage", `${encoded}.${flipped}`, `${Buffer.from("other@example.org").toString("base64url")}.${code}`,
-            `${encoded}.${code}.${code}`, cliToken("unsubscribe", email, secret), cliToken("confirm", email, "another-secret"),
+        const tokens = ["", "garbage", `${encoded}.${flipped}`,
+            `${Buffer.from("other@example.org").toString("base64url")}.${code}`, `${encoded}.${code}.${code}`,
+            cliToken("unsubscribe", email, secret), cliToken("confirm", email, "another-secret"),
             `${encoded}.${code.toUpperCase()}`, `${encoded}=.${code}`];
         for (const token of tokens) {
             const get = await worker.fetch(`/confirm?t=${encodeURIComponent(token)}`);
@@ -323,7 +345,8 @@ describe("confirm and unsubscribe links", () => {
             const page = await worker.fetch(`/unsubscribe?t=${token}`);
             const html = await page.text();
             assert.equal((html.match(/<form /g) || []).length, 1);
-            assert.match(html, /<form method="post" action="\/unsubscribe\?t=[^"]+">\s*<input type="hidden" name="List-Unsubscribe" value="One-Click">\s*<button type="submit">Unsubscribe<\/button>/);
+            assert.match(html,
+                /<form method="post" action="\/unsubscribe\?t=[^"]+">\s*<input type="hidden" name="List-Unsubscribe" value="One-Click">\s*<button type="submit">Unsubscribe<\/button>/);
             assert.ok(html.includes("o&#39;brien+&lt;b&gt;@example.org") && !html.includes("<b>@"));
             assert.equal(page.headers.get("cache-control"), "no-store");
             await worker.fetch(`/unsubscribe?t=${token}`, { method: "HEAD" });
@@ -337,14 +360,18 @@ describe("confirm and unsubscribe links", () => {
             await addActive(email);
             const before = await worker.row(email);
             const token = cliToken("unsubscribe", email, secret);
-            const response = await postForm(worker, `/unsubscribe?t=${token}`, { "List-Unsubscribe": "One-Click" }, { multipart });
+            const response = await postForm(worker, `/unsubscribe?t=${token}`, { "List-Unsubscribe": "One-Click" }, {
+                multipart,
+            });
             assert.equal(response.status, 200);
             assert.match(await response.text(), /You are unsubscribed/);
             const after = await worker.row(email);
             assert.equal(after.status, "unsubscribed");
             assert.ok(after.updated_at > before.updated_at);
             assert.equal(after.id, before.id);
-            const again = await postForm(worker, `/unsubscribe?t=${token}`, { "List-Unsubscribe": "One-Click" }, { multipart });
+            const again = await postForm(worker, `/unsubscribe?t=${token}`, { "List-Unsubscribe": "One-Click" }, {
+                multipart,
+            });
             assert.equal(again.status, 200);
             assert.deepEqual(await worker.row(email), after);
         }
@@ -352,9 +379,15 @@ describe("confirm and unsubscribe links", () => {
 
     test("unsubscribe: a reader the worker never heard of is recorded; bounced and complained stay", async () => {
         const secret = worker.bindings.SIGNING_SECRET;
-        assert.equal((await postForm(worker, `/unsubscribe?t=${cliToken("unsubscribe", "Only.Local@Example.org", secret)}`, {})).status, 200);
+        assert.equal(
+            (await postForm(worker, `/unsubscribe?t=${cliToken("unsubscribe", "Only.Local@Example.org", secret)}`, {}))
+                .status,
+            200,
+        );
         assert.equal((await worker.row("only.local@example.org")).status, "unsubscribed");
-        await worker.db.prepare("INSERT INTO subscribers VALUES ('complainer@example.org', ?1, '', 'complained', 'sns', 1, 1)")
+        await worker.db.prepare(
+            "INSERT INTO subscribers VALUES ('complainer@example.org', ?1, '', 'complained', 'sns', 1, 1)",
+        )
             .bind(crypto.randomUUID()).run();
         await postForm(worker, `/unsubscribe?t=${cliToken("unsubscribe", "complainer@example.org", secret)}`, {});
         assert.equal((await worker.row("complainer@example.org")).status, "complained");
@@ -363,7 +396,9 @@ describe("confirm and unsubscribe links", () => {
 
 describe("archive", () => {
     test("lists published issues newest first, serves each issue's HTML, 404 otherwise", async () => {
-        const publish = (slug, subject, html, date) => worker.api("/api/issues", { method: "POST", body: JSON.stringify({ slug, subject, html, published_at: date }) });
+        const publish = (slug, subject, html, date) =>
+            worker.api("/api/issues", { method: "POST",
+                body: JSON.stringify({ slug, subject, html, published_at: date }) });
         let list = await (await worker.fetch("/archive")).text();
         assert.match(list, /No issues have been published yet/);
         await publish("older-aaaaaa", "Older <one>", "<html><body><p>old</p></body></html>", "2025-01-01T08:00:00Z");
@@ -379,7 +414,9 @@ describe("archive", () => {
         const issue = await worker.fetch("/archive/newer-bbbbbb");
         assert.equal(await issue.text(), "<html><body><p>new</p></body></html>");
         assert.match(issue.headers.get("content-security-policy"), /^sandbox/);
-        for (const missing of ["/archive/unknown-cccccc", "/archive/../etc", "/archive/UPPER", "/archive/newer-bbbbbb/x", "/nowhere"]) {
+        for (const missing of ["/archive/unknown-cccccc", "/archive/../etc", "/archive/UPPER",
+            "/archive/newer-bbbbbb/x", "/nowhere"])
+        {
             assert.equal((await worker.fetch(missing)).status, 404, missing);
         }
         assert.equal((await worker.fetch("/archive", { method: "POST" })).status, 405);

@@ -5,12 +5,14 @@ import assert from "node:assert/strict";
 import crypto from "node:crypto";
 import { after, before, describe, test } from "node:test";
 
-import { TEST_ACCOUNT, defaultBindings, makeCertificate, health, startWorker, withWorker } from "./harness.mjs";
+import { defaultBindings, health, makeCertificate, startWorker, TEST_ACCOUNT, withWorker } from "./harness.mjs";
 
 const REGION = "eu-west-1";
 const TOPIC = `arn:aws:sns:${REGION}:${TEST_ACCOUNT}:quillmere-ses-events`;
 const CERT_URL = `https://sns.${REGION}.amazonaws.com/SimpleNotificationService-0000000000000000000000.pem`;
-const SUBSCRIBE_URL = `https://sns.${REGION}.amazonaws.com/?Action=ConfirmSubscription&TopicArn=${encodeURIComponent(TOPIC)}&Token=2336412f37`;
+const SUBSCRIBE_URL = `https://sns.${REGION}.amazonaws.com/?Action=ConfirmSubscription&TopicArn=${
+    encodeURIComponent(TOPIC)
+}&Token=2336412f37`;
 
 let worker;
 let amazon; // the certificate the worker should trust
@@ -40,29 +42,40 @@ function stringToSign(m) {
 
 function sign(message, { key = amazon.keyPem, version = "2", certUrl = CERT_URL } = {}, fields = {}) {
     const m = { ...message, ...fields, SignatureVersion: version, SigningCertURL: certUrl };
-    m.Signature = crypto.sign(version === "1" ? "sha1" : "sha256", Buffer.from(stringToSign(m)), key).toString("base64");
+    m.Signature = crypto.sign(version === "1" ? "sha1" : "sha256", Buffer.from(stringToSign(m)), key).toString(
+        "base64",
+    );
     return m;
 }
 
 function notification(ses, extra = {}) {
     return { Type: "Notification", MessageId: crypto.randomUUID(), TopicArn: TOPIC, Message: JSON.stringify(ses),
-        Timestamp: new Date().toISOString(), UnsubscribeURL: `https://sns.${REGION}.amazonaws.com/?Action=Unsubscribe`, ...extra };
+        Timestamp: new Date().toISOString(), UnsubscribeURL: `https://sns.${REGION}.amazonaws.com/?Action=Unsubscribe`,
+        ...extra };
 }
 
 const recipients = (emails) => emails.map((emailAddress) => ({ emailAddress }));
-const bounce = (emails, bounceType = "Permanent") => notification({ notificationType: "Bounce",
-    bounce: { bounceType, bounceSubType: "General", bouncedRecipients: recipients(emails) }, mail: { destination: emails } });
-const complaint = (emails) => notification({ notificationType: "Complaint",
-    complaint: { complainedRecipients: recipients(emails), complaintFeedbackType: "abuse" }, mail: { destination: emails } });
+const bounce = (emails, bounceType = "Permanent") =>
+    notification({ notificationType: "Bounce",
+        bounce: { bounceType, bounceSubType: "General", bouncedRecipients: recipients(emails) },
+        mail: { destination: emails } });
+const complaint = (emails) =>
+    notification({ notificationType: "Complaint",
+        complaint: { complainedRecipients: recipients(emails), complaintFeedbackType: "abuse" },
+        mail: { destination: emails } });
 
 function post(message, headers = {}) {
     return worker.fetch("/sns", { method: "POST", body: JSON.stringify(message),
-        headers: { "Content-Type": "text/plain; charset=UTF-8", "x-amz-sns-message-type": message.Type ?? "Notification", ...headers } });
+        headers: { "Content-Type": "text/plain; charset=UTF-8",
+            "x-amz-sns-message-type": message.Type ?? "Notification", ...headers } });
 }
 
 async function addActive(...emails) {
     for (const email of emails) {
-        await worker.db.prepare("INSERT INTO subscribers VALUES (?1, ?2, '', 'active', 'manual', 1000, 1000)").bind(email, crypto.randomUUID()).run();
+        await worker.db.prepare("INSERT INTO subscribers VALUES (?1, ?2, '', 'active', 'manual', 1000, 1000)").bind(
+            email,
+            crypto.randomUUID(),
+        ).run();
     }
 }
 
@@ -72,18 +85,28 @@ async function snapshot() {
 
 describe("signed notifications", () => {
     test("permanent bounces (SES notifications or event publishing) and complaints mark readers, strangers included; nothing else does", async () => {
-        await addActive("bounce-a@example.org", "bounce-b@example.org", "complains@example.org", "soft@example.org", "event@example.org");
+        await addActive("bounce-a@example.org", "bounce-b@example.org", "complains@example.org", "soft@example.org",
+            "event@example.org");
         const complained = complaint(["complains@example.org"]);
         complained.Subject = "Amazon SES Email Event Notification";
         const soft = ["soft@example.org"];
         // [signed message, addresses, their status after]
         const cases = [
-            [sign(bounce(["Bounce-A@Example.org", "Someone <bounce-b@example.org>", "stranger@example.org"])),
-                ["bounce-a@example.org", "bounce-b@example.org", "stranger@example.org"], "bounced"],
+            [sign(bounce(["Bounce-A@Example.org", "Someone <bounce-b@example.org>", "stranger@example.org"])), [
+                "bounce-a@example.org",
+                "bounce-b@example.org",
+                "stranger@example.org",
+            ], "bounced"],
             [sign(complained, { version: "1" }), ["complains@example.org"], "complained"],
             [sign(bounce(["complains@example.org"])), ["complains@example.org"], "complained"],
-            [sign(notification({ eventType: "Bounce", bounce: { bounceType: "Permanent", bouncedRecipients: recipients(["event@example.org"]) } })),
-                ["event@example.org"], "bounced"],
+            [
+                sign(
+                    notification({ eventType: "Bounce",
+                        bounce: { bounceType: "Permanent", bouncedRecipients: recipients(["event@example.org"]) } }),
+                ),
+                ["event@example.org"],
+                "bounced",
+            ],
             [sign(bounce(soft, "Transient")), soft, "active"],
             [sign(bounce(soft, "Undetermined")), soft, "active"],
             [sign(notification({ notificationType: "Delivery", delivery: { recipients: soft } })), soft, "active"],
@@ -101,8 +124,9 @@ describe("signed notifications", () => {
     });
 });
 
-const confirmation = () => ({ Type: "SubscriptionConfirmation", MessageId: crypto.randomUUID(), Token: "t", TopicArn: TOPIC,
-    Message: `You have chosen to subscribe to the topic ${TOPIC}.`, Timestamp: new Date().toISOString() });
+const confirmation = () => ({ Type: "SubscriptionConfirmation", MessageId: crypto.randomUUID(), Token: "t",
+    TopicArn: TOPIC, Message: `You have chosen to subscribe to the topic ${TOPIC}.`,
+    Timestamp: new Date().toISOString() });
 
 describe("subscription confirmation", () => {
     test("a signed SubscriptionConfirmation is confirmed by fetching its SubscribeURL", async () => {
@@ -133,11 +157,15 @@ describe("refused with 403, nothing changed, nothing fetched from elsewhere", ()
             "empty signature": { ...unsigned, Signature: "" },
             "signature version 3": versionThree,
             "certificate on a look-alike host": sign(victim(), { key: attacker.keyPem, certUrl: evilCert }),
-            "certificate over http": sign(victim(), { key: attacker.keyPem, certUrl: "http://sns.eu-west-1.amazonaws.com/cert.pem" }),
-            "certificate host only in the path": sign(victim(), { key: attacker.keyPem, certUrl: "https://evil.example/sns.eu-west-1.amazonaws.com/cert.pem" }),
-            "certificate from another region than the topic": sign(victim(), { key: attacker.keyPem, certUrl: "https://sns.us-east-1.amazonaws.com/elsewhere.pem" }),
+            "certificate over http": sign(victim(), { key: attacker.keyPem,
+                certUrl: "http://sns.eu-west-1.amazonaws.com/cert.pem" }),
+            "certificate host only in the path": sign(victim(), { key: attacker.keyPem,
+                certUrl: "https://evil.example/sns.eu-west-1.amazonaws.com/cert.pem" }),
+            "certificate from another region than the topic": sign(victim(), { key: attacker.keyPem,
+                certUrl: "https://sns.us-east-1.amazonaws.com/elsewhere.pem" }),
             "certificate with a port": sign(victim(), { certUrl: CERT_URL.replace(".com/", ".com:8443/") }),
-            "a topic of another AWS account": sign({ ...victim(), TopicArn: `arn:aws:sns:${REGION}:999999999999:attacker` }),
+            "a topic of another AWS account": sign({ ...victim(),
+                TopicArn: `arn:aws:sns:${REGION}:999999999999:attacker` }),
             "header type differs from the body": sign(victim()),
         };
         const before = await snapshot();
@@ -156,7 +184,8 @@ describe("refused with 403, nothing changed, nothing fetched from elsewhere", ()
         for (const message of [
             sign({ ...confirmation(), SubscribeURL: "https://evil.example/?Action=ConfirmSubscription" }),
             sign({ ...confirmation(), SubscribeURL: "http://sns.eu-west-1.amazonaws.com/?Action=ConfirmSubscription" }),
-            sign({ ...confirmation(), TopicArn: `arn:aws:sns:${REGION}:999999999999:attacker`, SubscribeURL: SUBSCRIBE_URL }),
+            sign({ ...confirmation(), TopicArn: `arn:aws:sns:${REGION}:999999999999:attacker`,
+                SubscribeURL: SUBSCRIBE_URL }),
         ]) {
             assert.equal((await post(message)).status, 403);
         }
@@ -184,7 +213,10 @@ describe("replays", () => {
 
     test("a Timestamp older than an hour and five minutes, or further ahead than five minutes, is refused", async () => {
         const ago = (seconds) => new Date(Date.now() - seconds * 1000).toISOString();
-        for (const [timestamp, status] of [[ago(60 * 86400), 403], [ago(3600 + 330), 403], [ago(-330), 403], [ago(3600 + 270), 200], [ago(-270), 200]]) {
+        for (const [timestamp, status] of [[ago(60 * 86400), 403], [ago(3600 + 330), 403], [ago(-330), 403], [
+            ago(3600 + 270),
+            200,
+        ], [ago(-270), 200]]) {
             const email = `stamped-${status}-${timestamp.replace(/[^0-9]/g, "")}@example.org`;
             await addActive(email);
             assert.equal((await post(sign(bounce([email]), {}, { Timestamp: timestamp }))).status, status, timestamp);
@@ -213,13 +245,19 @@ describe("availability", () => {
         await withWorker({ AWS_ACCOUNT_ID: undefined }, async (bare) => {
             bare.outbound.on((url) => url.href === CERT_URL, () => new Response(amazon.certPem));
             assert.equal((await health(bare)).awsAccountId, null);
-            for (const message of [sign(complaint(["keyless@example.org"])), sign({ ...confirmation(), SubscribeURL: SUBSCRIBE_URL })]) {
+            for (const message of [sign(complaint(["keyless@example.org"])),
+                sign({ ...confirmation(), SubscribeURL: SUBSCRIBE_URL })])
+            {
                 assert.equal((await bare.fetch("/sns", { method: "POST", body: JSON.stringify(message) })).status, 403);
             }
             assert.equal(await bare.row("keyless@example.org"), null);
             assert.match((await health(bare)).snsFailure.message, /does not know your AWS account/);
             assert.ok(!bare.outbound.requests.some((r) => r.url.includes("ConfirmSubscription")));
-            assert.ok(![...bare.outbound.requests, ...worker.outbound.requests].some((r) => new URL(r.url).host.startsWith("sts.")));
+            assert.ok(
+                ![...bare.outbound.requests, ...worker.outbound.requests].some((r) =>
+                    new URL(r.url).host.startsWith("sts.")
+                ),
+            );
         });
     });
 });
