@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocale>
 #include <QStringDecoder>
 
 namespace quillmere {
@@ -137,7 +138,14 @@ std::optional<std::chrono::milliseconds> retryAfter(const HTTPResponse& response
     if (number) {
         return std::chrono::seconds(std::max<qint64>(0, seconds));
     }
-    const QDateTime when = QDateTime::fromString(value->trimmed(), Qt::RFC2822Date);
+    // Servers send the IMF-fixdate ("Wed, 21 Oct 2015 07:28:00 GMT"), whose "GMT" Qt's RFC 2822
+    // reading refuses; a numeric zone is read as RFC 2822.
+    QDateTime when = QLocale::c().toDateTime(value->trimmed(),
+                                             QStringLiteral("ddd, dd MMM yyyy HH:mm:ss 'GMT'"));
+    when.setTimeSpec(Qt::UTC);
+    if (!when.isValid()) {
+        when = QDateTime::fromString(value->trimmed(), Qt::RFC2822Date);
+    }
     if (!when.isValid()) {
         return std::nullopt;
     }

@@ -56,6 +56,7 @@ private Q_SLOTS:
     void answers();
     void parseError_data();
     void parseError();
+    void retryAfter();
     void failuresReachTheCaller();
 };
 
@@ -248,6 +249,23 @@ void TestSESClient::parseError() {
         response.headers.insert(u"X-Amzn-Errortype"_s, header);
     }
     QCOMPARE(SESClient::parseError(response), SESError::http(status, type, message));
+}
+
+// Seconds, or the HTTP date servers send (IMF-fixdate); anything else leaves the back-off alone.
+void TestSESClient::retryAfter() {
+    const auto wait = [](const QString& value) {
+        return SESClient::parseError({429, {{u"Retry-After"_s, value}}, "{}"}).retryAfter();
+    };
+    using std::chrono::milliseconds;
+    QCOMPARE(wait(u" 7 "_s), milliseconds(7000));
+    QCOMPARE(wait(u"-5"_s), milliseconds(0));
+    QCOMPARE(wait(u"Wed, 21 Oct 2015 07:28:00 GMT"_s), milliseconds(0));
+    QCOMPARE(wait(u"soon"_s), std::nullopt);
+    const QString inAnHour = QLocale::c().toString(QDateTime::currentDateTimeUtc().addSecs(3600),
+                                                   u"ddd, dd MMM yyyy HH:mm:ss 'GMT'"_s);
+    const std::optional<milliseconds> later = wait(inAnHour);
+    QVERIFY2(later && *later > milliseconds(3500 * 1000) && *later <= milliseconds(3600 * 1000),
+             qPrintable(inAnHour));
 }
 
 void TestSESClient::failuresReachTheCaller() {
