@@ -139,8 +139,7 @@ private Q_SLOTS:
         // Context "Delete" on a partly sent issue asks first; Undo brings it back in place.
         const QList<Newsletter> before = issues;
         chooseFromContextMenu(list->viewport(),
-                              list->visualRect(list->model()->index(1, 0)).center(),
-                              QStringLiteral("Delete"));
+                              list->visualRect(list->model()->index(1, 0)).center(), u"Delete"_s);
         answer(true);
         QCOMPARE(f->model->library().newsletters.size(), 2);
         QCOMPARE(list->model()->rowCount(), 2);
@@ -161,7 +160,7 @@ private Q_SLOTS:
         QVERIFY(editor()->subjectField()->isReadOnly());
         QVERIFY(area()->isReadOnly());
         QVERIFY(!editor()->markdownEditor()->toolBar()->isVisible());
-        QCOMPARE(editor()->sendToListButton()->text(), QStringLiteral("Sent"));
+        QCOMPARE(editor()->sendToListButton()->text(), u"Sent"_s);
         QVERIFY(!editor()->sendToListButton()->isEnabled());
         QVERIFY(!editor()->sendToListButton()->toolTip().isEmpty());
         click(editor()->duplicateButton());
@@ -175,26 +174,24 @@ private Q_SLOTS:
         // The primary button, disabled a moment ago, is in the accent colour again.
         QPushButton* send = editor()->sendToListButton();
         QVERIFY(send->isEnabled());
-        QCOMPARE(send->text(), QStringLiteral("Send to List"));
+        QCOMPARE(send->text(), u"Send to List"_s);
         const QColor accent = send->palette().color(QPalette::Active, QPalette::Highlight);
         const QColor shown = send->grab().toImage().pixelColor(4, send->height() / 2);
         QVERIFY2(qAbs(shown.hue() - accent.hue()) < 8 && shown.saturation() > 100,
-                 qPrintable(shown.name() + QStringLiteral(" vs ") + accent.name()));
+                 qPrintable(shown.name() + u" vs "_s + accent.name()));
     }
 
     void emptyStateAndNoSelection() {
         f->open();
         EmptyState* empty = view()->emptyState();
         QVERIFY(empty->isVisible());
-        QCOMPARE(child<QLabel>(empty, QStringLiteral("emptyTitle"))->text(),
-                 QStringLiteral("No issues yet"));
-        QCOMPARE(child<QLabel>(empty, QStringLiteral("emptyDescription"))->text(),
-                 QStringLiteral("Write in Markdown and see the email as readers will."));
-        QTest::mouseClick(child<QPushButton>(empty, QStringLiteral("writeFirstIssue")),
-                          Qt::LeftButton);
+        QCOMPARE(child<QLabel>(empty, u"emptyTitle"_s)->text(), u"No issues yet"_s);
+        QCOMPARE(child<QLabel>(empty, u"emptyDescription"_s)->text(),
+                 u"Write in Markdown and see the email as readers will."_s);
+        QTest::mouseClick(child<QPushButton>(empty, u"writeFirstIssue"_s), Qt::LeftButton);
         QCOMPARE(f->model->library().newsletters.size(), 1);
         QVERIFY(!empty->isVisible());
-        QCOMPARE(editor()->subjectField()->text(), QStringLiteral("New issue"));
+        QCOMPARE(editor()->subjectField()->text(), u"New issue"_s);
 
         f->model->setSelectedNewsletterID(std::nullopt);
         QVERIFY(view()->noSelection()->isVisible());
@@ -207,21 +204,20 @@ private Q_SLOTS:
         QLineEdit* subject = editor()->subjectField();
         subject->setFocus();
         QTest::keyClick(subject, Qt::Key_A, Qt::ControlModifier);
-        QTest::keyClicks(subject, QStringLiteral("Issue 1: Hello"));
-        QTest::keyClicks(editor()->previewTextField(), QStringLiteral("First words"));
+        QTest::keyClicks(subject, u"Issue 1: Hello"_s);
+        QTest::keyClicks(editor()->previewTextField(), u"First words"_s);
         QComboBox* picker = editor()->templatePicker();
         QCOMPARE(picker->count(), 3);
-        QCOMPARE(picker->itemText(0), QStringLiteral("Plain"));
-        QCOMPARE(picker->itemText(2), QStringLiteral("Letter"));
+        QCOMPARE(picker->itemText(0), u"Plain"_s);
+        QCOMPARE(picker->itemText(2), u"Letter"_s);
         picker->setFocus();
         QTest::keyClick(picker, Qt::Key_Down); // Editorial -> Letter
         const Newsletter stored = *f->model->selectedNewsletter();
-        QCOMPARE(stored.subject, QStringLiteral("Issue 1: Hello"));
-        QCOMPARE(stored.previewText, QStringLiteral("First words"));
+        QCOMPARE(stored.subject, u"Issue 1: Hello"_s);
+        QCOMPARE(stored.previewText, u"First words"_s);
         QCOMPARE(stored.emailTemplate, EmailTemplate::letter);
         // The list row follows the subject as it is typed.
-        QCOMPARE(view()->list()->model()->index(0, 0).data().toString(),
-                 QStringLiteral("Issue 1: Hello"));
+        QCOMPARE(view()->list()->model()->index(0, 0).data().toString(), u"Issue 1: Hello"_s);
     }
 
     void editingDuringASendKeepsItsProgress() {
@@ -235,9 +231,9 @@ private Q_SLOTS:
         f->model->updateIssue(moving);
         // ... while the writer edits the subject in the editor's copy.
         editor()->subjectField()->setFocus();
-        QTest::keyClicks(editor()->subjectField(), QStringLiteral("!"));
+        QTest::keyClicks(editor()->subjectField(), u"!"_s);
         const Newsletter stored = *f->model->selectedNewsletter();
-        QCOMPARE(stored.subject, QStringLiteral("New issue!"));
+        QCOMPARE(stored.subject, u"New issue!"_s);
         QCOMPARE(stored.stats.sent, 40);
         QCOMPARE(stored.deliveredIDs, moving.deliveredIDs);
         QCOMPARE(stored.status, CampaignStatus::sending);
@@ -324,9 +320,9 @@ private Q_SLOTS:
         QCOMPARE(labels,
                  (QStringList{"Heading", "Bold", "Italic", "Link", "Bulleted list", "Numbered list",
                               "Quote", "Image…", "Divider", "Reader's name"}));
-        QCOMPARE(markdown->action(QStringLiteral("Reader's name"))->toolTip(),
-                 QStringLiteral("Inserts {{name}}, replaced with each reader's first name (or "
-                                "\"there\")"));
+        QCOMPARE(markdown->action(u"Reader's name"_s)->toolTip(),
+                 u"Inserts {{name}}, replaced with each reader's first name (or "
+                 "\"there\")"_s);
         const QFont font = area()->font();
         QVERIFY(QFontInfo(font).fixedPitch());
     }
@@ -336,12 +332,12 @@ private Q_SLOTS:
         f->model->newIssue();
         QPushButton* sendTest = editor()->sendTestButton();
         QLineEdit* address = editor()->testAddressField();
-        QCOMPARE(address->placeholderText(), QStringLiteral("Test address"));
+        QCOMPARE(address->placeholderText(), u"Test address"_s);
         QVERIFY(!sendTest->isEnabled());
         address->setFocus();
-        QTest::keyClicks(address, QStringLiteral("reader"));
+        QTest::keyClicks(address, u"reader"_s);
         QVERIFY(!sendTest->isEnabled());
-        QTest::keyClicks(address, QStringLiteral("@"));
+        QTest::keyClicks(address, u"@"_s);
         QVERIFY(sendTest->isEnabled());
         QTest::keyClick(address, Qt::Key_Backspace);
         QVERIFY(!sendTest->isEnabled());
@@ -357,13 +353,13 @@ private Q_SLOTS:
         profile.postalAddress.clear();
         f->model->setProfile(profile);
         QVERIFY(fix->isVisible());
-        QCOMPARE(fix->text(), QStringLiteral("1 to fix"));
-        QVERIFY(fix->toolTip().contains(QStringLiteral("Add a physical postal address.")));
+        QCOMPARE(fix->text(), u"1 to fix"_s);
+        QVERIFY(fix->toolTip().contains(u"Add a physical postal address."_s));
         // Findings never disable "Send to List": the sheet restates them.
         QVERIFY(editor()->sendToListButton()->isEnabled());
-        profile.fromEmail = QStringLiteral("sam-at-nowhere");
+        profile.fromEmail = u"sam-at-nowhere"_s;
         f->model->setProfile(profile);
-        QCOMPARE(fix->text(), QStringLiteral("2 to fix"));
+        QCOMPARE(fix->text(), u"2 to fix"_s);
         click(fix);
         QTRY_VERIFY(editor()->findingsPopup() && editor()->findingsPopup()->isVisible());
         QStringList shown;
@@ -371,7 +367,7 @@ private Q_SLOTS:
             shown << label->text();
         }
         QVERIFY(shown.join(u'|').contains(
-            QStringLiteral("The From email address \"sam-at-nowhere\" is not valid.")));
+            u"The From email address \"sam-at-nowhere\" is not valid."_s));
     }
 
     // Dropped, pasted and chosen pictures become files of the library's media folder and
@@ -380,7 +376,7 @@ private Q_SLOTS:
         f->openWith(SampleData::library());
         f->model->setSelectedNewsletterID(SampleData::sampleID(103)); // a draft takes pictures
         QTemporaryDir dir;
-        const QString photo = dir.filePath(QStringLiteral("Harbour at dawn.png"));
+        const QString photo = dir.filePath(u"Harbour at dawn.png"_s);
         QImage magenta(2000, 1000, QImage::Format_RGB32);
         magenta.fill(QColor(255, 0, 255));
         QVERIFY(magenta.save(photo));
@@ -402,10 +398,10 @@ private Q_SLOTS:
         QApplication::sendEvent(area()->viewport(), &drop);
         QCOMPARE(media.entryList(QDir::Files).size(), 1);
         const QString name = media.entryList(QDir::Files).first();
-        QVERIFY(name.endsWith(QStringLiteral(".jpg")));
+        QVERIFY(name.endsWith(u".jpg"_s));
         QCOMPARE(QImage(media.filePath(name)).width(), 1600);
-        const QString line = QStringLiteral("![Harbour at dawn](media/%1)").arg(name);
-        QVERIFY(f->model->selectedNewsletter()->markdown.startsWith(line + QStringLiteral("\n\n")));
+        const QString line = u"![Harbour at dawn](media/%1)"_s.arg(name);
+        QVERIFY(f->model->selectedNewsletter()->markdown.startsWith(line + u"\n\n"_s));
 
         // The preview shows the picture from the media folder.
         HTMLPreview* preview = editor()->preview();
@@ -420,14 +416,13 @@ private Q_SLOTS:
         const QString html =
             TemplateRenderer::render(ReaderMessage::context(issue, f->model->library().profile,
                                                             f->model->library().subscribers.first(),
-                                                            QStringLiteral("secret")))
+                                                            u"secret"_s))
                 .html;
-        QVERIFY(html.contains(QStringLiteral("<img style=\"max-width:100%;height:auto;border:0;"
-                                             "display:block;margin:0 auto 18px;border-radius:4px;"
-                                             "\" src=\"") +
-                              f->model->library().profile.workerBaseURL +
-                              QStringLiteral("/media/") + name +
-                              QStringLiteral("\" alt=\"Harbour at dawn\">")));
+        QVERIFY(html.contains(u"<img style=\"max-width:100%;height:auto;border:0;"
+                              "display:block;margin:0 auto 18px;border-radius:4px;"
+                              "\" src=\""_s +
+                              f->model->library().profile.workerBaseURL + u"/media/"_s + name +
+                              u"\" alt=\"Harbour at dawn\">"_s));
 
         // A picture on the clipboard, pasted; the same file chosen with "Image…" again.
         QImage clear(64, 64, QImage::Format_ARGB32);
@@ -435,11 +430,11 @@ private Q_SLOTS:
         QApplication::clipboard()->setImage(clear);
         QTest::keyClick(area(), Qt::Key_V, Qt::ControlModifier);
         QCOMPARE(media.entryList(QDir::Files).size(), 2);
-        QVERIFY(area()->toPlainText().startsWith(
-            line + QStringLiteral("![describe the image](media/") +
-            media.entryList({QStringLiteral("*.png")}).value(0) + QStringLiteral(")\n")));
+        QVERIFY(area()->toPlainText().startsWith(line + u"![describe the image](media/"_s +
+                                                 media.entryList({u"*.png"_s}).value(0) +
+                                                 u")\n"_s));
         editor()->markdownEditor()->setImageChooser([&] { return photo; });
-        press(QStringLiteral("Image"));
+        press(u"Image"_s);
         QCOMPARE(area()->toPlainText().count(line), 2);
         QCOMPARE(media.entryList(QDir::Files).size(), 2);
     }
@@ -454,8 +449,8 @@ private Q_SLOTS:
             QWebEngineSettings::JavascriptEnabled));
         QTRY_VERIFY(preview->loadCount() >= 1);
         // The email as the sample reader gets it: merge tags are filled in.
-        QVERIFY(preview->last().contains(QStringLiteral("Some software feels like a quiet room")));
-        QVERIFY(!preview->last().contains(QStringLiteral("{{name}}")));
+        QVERIFY(preview->last().contains(u"Some software feels like a quiet room"_s));
+        QVERIFY(!preview->last().contains(u"{{name}}"_s));
         QTRY_VERIFY_WITH_TIMEOUT(previewShows(preview, std::not_equal_to<QColor>()), 10000);
 
         // Typing that changes nothing in the email leaves the page alone ...
@@ -467,9 +462,9 @@ private Q_SLOTS:
         QCOMPARE(preview->loadCount(), loads);
         // ... a new word reloads it once.
         QSignalSpy wordLoaded(preview, &HTMLPreview::loadFinished);
-        QTest::keyClicks(area(), QStringLiteral("Zebra"));
+        QTest::keyClicks(area(), u"Zebra"_s);
         QTRY_COMPARE(preview->loadCount(), loads + 1);
-        QVERIFY(preview->last().contains(QStringLiteral("Zebra")));
+        QVERIFY(preview->last().contains(u"Zebra"_s));
         // Finished before the next load starts, so the spy below sees the template's page.
         QTRY_VERIFY(!wordLoaded.isEmpty());
         // So does another template.
@@ -485,17 +480,19 @@ private Q_SLOTS:
         QWebEnginePage* page = preview->view()->page();
         const auto scrolledTo = [page](const QString& script) {
             auto y = std::make_shared<qreal>(-1);
-            page->runJavaScript(script + QStringLiteral("; window.scrollY"),
-                                QWebEngineScript::ApplicationWorld,
+            page->runJavaScript(script + u"; window.scrollY"_s, QWebEngineScript::ApplicationWorld,
                                 [y](const QVariant& v) { *y = v.toReal(); });
             return QTest::qWaitFor([y] { return *y >= 0; }, 5000) ? *y : -1;
         };
-        const qreal end = scrolledTo(QStringLiteral("window.scrollTo(0, 100000)"));
+        const qreal end = scrolledTo(u"window.scrollTo(0, 100000)"_s);
         QVERIFY(end > 100);
         area()->setFocus();
-        QTest::keyClicks(area(), QStringLiteral(" Yak"));
+        QTest::keyClicks(area(), u" Yak"_s);
         QTRY_COMPARE(preview->loadCount(), loads + 3);
         QTRY_VERIFY(scrolledTo({}) >= end);
+        // Closed while the page is still asked where the writer is reading.
+        preview->setHTML(preview->last() + u"<p>Gnu</p>"_s);
+        f->close();
     }
 };
 

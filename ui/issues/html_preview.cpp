@@ -56,6 +56,12 @@ HTMLPreview::HTMLPreview(QWidget* parent)
     layout->addWidget(m_view);
 }
 
+// The page, deleted with the view below, answers a question still open with nothing; loading
+// that answer into a view being torn down would crash.
+HTMLPreview::~HTMLPreview() {
+    m_asking = false;
+}
+
 void HTMLPreview::setHTML(const QString& html, const QUrl& base) {
     if (html == m_last) {
         return;

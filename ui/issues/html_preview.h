@@ -15,6 +15,7 @@ class HTMLPreview : public QWidget {
 
 public:
     explicit HTMLPreview(QWidget* parent = nullptr);
+    ~HTMLPreview() override;
 
     // `base`: the folder the page may show local pictures from (the issue's own images).
     void setHTML(const QString& html, const QUrl& base = {});
