@@ -1,6 +1,4 @@
 #include "core/sample_data.h"
-#include "render/reader_message.h"
-#include "render/template_renderer.h"
 #include "ui/issues/html_preview.h"
 #include "ui/issues/markdown_editor.h"
 #include "ui/issues/newsletter_editor.h"
@@ -321,8 +319,7 @@ private Q_SLOTS:
                  (QStringList{"Heading", "Bold", "Italic", "Link", "Bulleted list", "Numbered list",
                               "Quote", "Image…", "Divider", "Reader's name"}));
         QCOMPARE(markdown->action(u"Reader's name"_s)->toolTip(),
-                 u"Inserts {{name}}, replaced with each reader's first name (or "
-                 "\"there\")"_s);
+                 u"Inserts {{name}}, replaced with each reader's first name (or \"there\")"_s);
         const QFont font = area()->font();
         QVERIFY(QFontInfo(font).fixedPitch());
     }
@@ -371,7 +368,7 @@ private Q_SLOTS:
     }
 
     // Dropped, pasted and chosen pictures become files of the library's media folder and
-    // images of the issue, shown in the preview from this computer and in emails from the worker.
+    // images of the issue, shown in the preview from this computer.
     void picturesBecomeImagesOfTheIssue() {
         f->openWith(SampleData::library());
         f->model->setSelectedNewsletterID(SampleData::sampleID(103)); // a draft takes pictures
@@ -410,19 +407,6 @@ private Q_SLOTS:
             return c.red() > 240 && c.green() < 20 && c.blue() > 240;
         };
         QTRY_VERIFY_WITH_TIMEOUT(previewShows(preview, isMagenta), 15000);
-
-        // Every email points at the copy the worker hosts.
-        const Newsletter issue = *f->model->selectedNewsletter();
-        const QString html =
-            TemplateRenderer::render(ReaderMessage::context(issue, f->model->library().profile,
-                                                            f->model->library().subscribers.first(),
-                                                            u"secret"_s))
-                .html;
-        QVERIFY(html.contains(u"<img style=\"max-width:100%;height:auto;border:0;"
-                              "display:block;margin:0 auto 18px;border-radius:4px;"
-                              "\" src=\""_s +
-                              f->model->library().profile.workerBaseURL + u"/media/"_s + name +
-                              u"\" alt=\"Harbour at dawn\">"_s));
 
         // A picture on the clipboard, pasted; the same file chosen with "Image…" again.
         QImage clear(64, 64, QImage::Format_ARGB32);

@@ -340,21 +340,15 @@ private Q_SLOTS:
         };
         QCOMPARE(screen->listSourceField()->toPlainText(), ProductionAccess::defaultListSource);
         QCOMPARE(screen->volumeField()->text(), ProductionAccess::defaultVolume);
-        QVERIFY(screen->requestLabel()->text().startsWith(
-            u"I publish Screen Notes, an editorial newsletter at "
-            "https://notes.example. "_s));
         QCOMPARE(screen->requestLabel()->text(), expected());
 
         type(screen->websiteField(), u"https://notes.example/join/"_s);
-        QVERIFY(screen->requestLabel()->text().endsWith(
-            u"available at https://notes.example/join//archive."_s));
+        QCOMPARE(screen->requestLabel()->text(), expected());
         screen->volumeField()->selectAll();
         type(screen->volumeField(), u"about 400 emails per month"_s);
         screen->listSourceField()->selectAll();
         type(screen->listSourceField(), u"readers of my blog"_s);
         QCOMPARE(screen->requestLabel()->text(), expected());
-        QVERIFY(screen->requestLabel()->text().contains(
-            u"the list is made only of readers of my blog. Every new signup"_s));
 
         // The two panes side by side, each at least 380 wide.
         auto* pane = screen->findChild<QScrollArea*>(u"requestPane"_s);
@@ -409,7 +403,6 @@ private Q_SLOTS:
         QVERIFY(!screen->deployButton()->isEnabled()); // busy
         QTRY_VERIFY_WITH_TIMEOUT(!f->model->isBusy(), 60000);
         const QString url = u"https://postwick.screens-writer.workers.dev"_s;
-        QCOMPARE(*f->model->statusMessage(), u"Worker live at "_s + url);
         QVERIFY(screen->workerURLValue()->isVisible());
         QCOMPARE(screen->workerURLValue()->text(), url);
         QCOMPARE(screen->signupFormValue()->text(), url + u"/"_s);
@@ -453,8 +446,7 @@ private Q_SLOTS:
         auto* screen = open<WorkerSetupView>(AppSection::worker);
         QTRY_VERIFY_WITH_TIMEOUT(screen->healthLabel()->isVisible(), 10000);
         const QString text = screen->healthLabel()->text();
-        QVERIFY2(text.startsWith(u"Bounce routing needs your Amazon account "
-                                 "connected"_s),
+        QVERIFY2(text.startsWith(u"Bounce routing needs your Amazon account connected"_s),
                  qPrintable(text));
         QVERIFY2(text.contains(u"Confirmation mail failed ("_s) &&
                      text.contains(u"SES answered 502"_s),
