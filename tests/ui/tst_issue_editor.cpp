@@ -179,7 +179,7 @@ private Q_SLOTS:
                  qPrintable(shown.name() + u" vs "_s + accent.name()));
     }
 
-    void emptyStateAndNoSelection() {
+    void emptyStateNewIssueAndItsFields() {
         f->open();
         EmptyState* empty = view()->emptyState();
         QVERIFY(empty->isVisible());
@@ -194,10 +194,8 @@ private Q_SLOTS:
         f->model->setSelectedNewsletterID(std::nullopt);
         QVERIFY(view()->noSelection()->isVisible());
         QVERIFY(!editor()->isVisible());
-    }
 
-    void editsReachTheModel() {
-        f->open();
+        // A new issue from the toolbar: its fields reach the model.
         QTest::mouseClick(view()->newButton(), Qt::LeftButton);
         QLineEdit* subject = editor()->subjectField();
         subject->setFocus();
@@ -216,6 +214,32 @@ private Q_SLOTS:
         QCOMPARE(stored.emailTemplate, EmailTemplate::letter);
         // The list row follows the subject as it is typed.
         QCOMPARE(view()->list()->model()->index(0, 0).data().toString(), u"Issue 1: Hello"_s);
+
+        // The toolbar's buttons and help, in the editor's fixed-pitch face.
+        MarkdownEditor* markdown = editor()->markdownEditor();
+        QStringList labels;
+        for (QAction* action : markdown->toolBar()->actions()) {
+            labels << action->text();
+        }
+        QCOMPARE(labels,
+                 (QStringList{"Heading", "Bold", "Italic", "Link", "Bulleted list", "Numbered list",
+                              "Quote", "Image…", "Divider", "Reader's name"}));
+        QCOMPARE(markdown->action(u"Reader's name"_s)->toolTip(),
+                 u"Inserts {{name}}, replaced with each reader's first name (or \"there\")"_s);
+        QVERIFY(QFontInfo(area()->font()).fixedPitch());
+
+        // Send Test waits for something that looks like an address.
+        QPushButton* sendTest = editor()->sendTestButton();
+        QLineEdit* address = editor()->testAddressField();
+        QCOMPARE(address->placeholderText(), u"Test address"_s);
+        QVERIFY(!sendTest->isEnabled());
+        address->setFocus();
+        QTest::keyClicks(address, u"reader"_s);
+        QVERIFY(!sendTest->isEnabled());
+        QTest::keyClicks(address, u"@"_s);
+        QVERIFY(sendTest->isEnabled());
+        QTest::keyClick(address, Qt::Key_Backspace);
+        QVERIFY(!sendTest->isEnabled());
     }
 
     void editingDuringASendKeepsItsProgress() {
@@ -305,39 +329,6 @@ private Q_SLOTS:
         // One undo takes the whole action back.
         QTest::keyClick(area(), Qt::Key_Z, Qt::ControlModifier);
         QCOMPARE(area()->toPlainText(), text);
-    }
-
-    void toolbarLabelsAndHelp() {
-        f->open();
-        f->model->newIssue();
-        MarkdownEditor* markdown = editor()->markdownEditor();
-        QStringList labels;
-        for (QAction* action : markdown->toolBar()->actions()) {
-            labels << action->text();
-        }
-        QCOMPARE(labels,
-                 (QStringList{"Heading", "Bold", "Italic", "Link", "Bulleted list", "Numbered list",
-                              "Quote", "Image…", "Divider", "Reader's name"}));
-        QCOMPARE(markdown->action(u"Reader's name"_s)->toolTip(),
-                 u"Inserts {{name}}, replaced with each reader's first name (or \"there\")"_s);
-        const QFont font = area()->font();
-        QVERIFY(QFontInfo(font).fixedPitch());
-    }
-
-    void sendTestEnablement() {
-        f->open();
-        f->model->newIssue();
-        QPushButton* sendTest = editor()->sendTestButton();
-        QLineEdit* address = editor()->testAddressField();
-        QCOMPARE(address->placeholderText(), u"Test address"_s);
-        QVERIFY(!sendTest->isEnabled());
-        address->setFocus();
-        QTest::keyClicks(address, u"reader"_s);
-        QVERIFY(!sendTest->isEnabled());
-        QTest::keyClicks(address, u"@"_s);
-        QVERIFY(sendTest->isEnabled());
-        QTest::keyClick(address, Qt::Key_Backspace);
-        QVERIFY(!sendTest->isEnabled());
     }
 
     void blockingFindingsAreCountedAndNamed() {

@@ -90,14 +90,6 @@ class TestOnboarding : public QObject {
         return guide()->page<Page>();
     }
 
-    // Connects the deploy card with a token and waits for the answer.
-    static void connectWith(WorkerDeployCard* card, const QString& token) {
-        card->tokenField()->clear();
-        type(card->tokenField(), token);
-        click(card->connectButton());
-        QTRY_VERIFY(!card->isConnecting());
-    }
-
 private Q_SLOTS:
     void initTestCase() {
         // Any lookup of a domain in DNS stays on loopback.
@@ -123,7 +115,8 @@ private Q_SLOTS:
     void init() { f = std::make_unique<UIFixture>(); }
     void cleanup() { f.reset(); }
 
-    void firstLaunchShowsTheGuideOnItsWelcome() {
+    // The first launch shows the guide on its welcome; Continue, Back, Skip and the rail walk it.
+    void firstLaunchWalksTheGuide() {
         f->open();
         QVERIFY(guide());
         QVERIFY(guide()->isVisible());
@@ -154,12 +147,8 @@ private Q_SLOTS:
                               "Signup and unsubscribe", "Bring your readers", "Ready"}));
         QCOMPARE(rail->note(), u"About 15 minutes, plus a day or so for Amazon to approve your "
                                "account."_s);
-    }
 
-    void walkingTheGuideWithContinueBackAndSkip() {
-        f->open();
         OnboardingView* view = guide();
-        StepRail* rail = view->rail();
         // Return on the welcome page sets up sending.
         QTest::keyClick(view, Qt::Key_Return);
         QCOMPARE(view->currentStep(), OnboardingStep::amazon);
@@ -294,16 +283,6 @@ private Q_SLOTS:
         QTRY_VERIFY(domain->errorLabel()->isVisible());
         QVERIFY(!f->model->identity());
         QCOMPARE(domain->verifyButton()->text(), u"Get my records"_s);
-    }
-
-    void domainPageWantsKeysFirst() {
-        f->open({u"-onboarding"_s, u"domain"_s});
-        DomainPage* domain = page<DomainPage>();
-        QVERIFY(domain->isVisible());
-        QVERIFY(domain->keysFirstLabel()->isVisible());
-        QCOMPARE(domain->keysFirstLabel()->text(), u"Connect your Amazon account first."_s);
-        QVERIFY(!domain->domainField()->isVisible());
-        QVERIFY(!domain->verifyButton()->isVisible());
     }
 
     void senderPageWritesTheProfile() {
@@ -443,6 +422,15 @@ private Q_SLOTS:
         QCOMPARE(done->line(OnboardingStep::readers)->symbol(), u"exclamationmark.circle.fill"_s);
         QVERIFY(done->productionBox()->isVisible());
         QCOMPARE(guide()->rail()->symbol(OnboardingStep::done), u"circle.inset.filled"_s);
+
+        // Without keys the domain page asks for them first.
+        click(guide()->rail()->row(OnboardingStep::domain));
+        DomainPage* domain = page<DomainPage>();
+        QVERIFY(domain->isVisible());
+        QVERIFY(domain->keysFirstLabel()->isVisible());
+        QCOMPARE(domain->keysFirstLabel()->text(), u"Connect your Amazon account first."_s);
+        QVERIFY(!domain->domainField()->isVisible());
+        QVERIFY(!domain->verifyButton()->isVisible());
     }
 
     // Everything done, with an account in production: five ticks and no reminder. SES is
@@ -472,15 +460,12 @@ private Q_SLOTS:
         QVERIFY(!done->productionBox()->isVisible());
         QCOMPARE(guide()->rail()->symbol(OnboardingStep::done), u"checkmark.circle.fill"_s);
 
-        // The domain page agrees: verified, DKIM rows ticked, SPF and DMARC not judged by SES.
+        // The domain page agrees: verified.
         click(guide()->rail()->row(OnboardingStep::domain));
         DomainPage* domain = page<DomainPage>();
         QCOMPARE(domain->statusLine()->text(),
                  u"Verified. Amazon will sign your emails for done.example."_s);
         QCOMPARE(domain->verifyButton()->text(), u"Check again"_s);
-        QCOMPARE(statusSymbols(domain->records()),
-                 (QStringList{"DKIM checkmark.circle.fill", "DKIM checkmark.circle.fill",
-                              "SPF circle.dashed", "DMARC circle.dashed"}));
     }
 };
 

@@ -258,6 +258,15 @@ inline void type(QWidget* field, const QString& text) {
     QTest::keyClicks(field, text);
 }
 
+// Connects a worker screen or card with a Cloudflare token and waits for the answer.
+template <class Screen>
+void connectWith(Screen* screen, const QString& token) {
+    screen->tokenField()->clear();
+    type(screen->tokenField(), token);
+    click(screen->connectButton());
+    QTRY_VERIFY(!screen->isConnecting());
+}
+
 } // namespace quillmere::test
 
 // Interface tests need a QApplication made after the attribute that the email preview's
