@@ -151,7 +151,7 @@ private Q_SLOTS:
         QCOMPARE(f->model->library().newsletters, before.first(2));
     }
 
-    void aSentIssueIsReadOnly() {
+    void aSentIssueIsReadOnlyAndDraftFindings() {
         f->openWith(SampleData::library());
         const Newsletter sent = f->model->library().newsletters.first();
         QCOMPARE(sent.status, CampaignStatus::sent);
@@ -177,6 +177,31 @@ private Q_SLOTS:
         const QColor shown = send->grab().toImage().pixelColor(4, send->height() / 2);
         QVERIFY2(qAbs(shown.hue() - accent.hue()) < 8 && shown.saturation() > 100,
                  qPrintable(shown.name() + u" vs "_s + accent.name()));
+
+        // Blocking findings on a draft are counted and named.
+        f->model->setSelectedNewsletterID(f->model->library().newsletters.last().id);
+        QToolButton* fix = editor()->fixButton();
+        // The sample profile is complete: nothing to fix.
+        QVERIFY(!fix->isVisible());
+        SenderProfile profile = f->model->library().profile;
+        profile.postalAddress.clear();
+        f->model->setProfile(profile);
+        QVERIFY(fix->isVisible());
+        QCOMPARE(fix->text(), u"1 to fix"_s);
+        QVERIFY(fix->toolTip().contains(u"Add a physical postal address."_s));
+        // Findings never disable "Send to List": the sheet restates them.
+        QVERIFY(editor()->sendToListButton()->isEnabled());
+        profile.fromEmail = u"sam-at-nowhere"_s;
+        f->model->setProfile(profile);
+        QCOMPARE(fix->text(), u"2 to fix"_s);
+        click(fix);
+        QTRY_VERIFY(editor()->findingsPopup() && editor()->findingsPopup()->isVisible());
+        QStringList texts;
+        for (QLabel* label : editor()->findingsPopup()->findChildren<QLabel*>()) {
+            texts << label->text();
+        }
+        QVERIFY(texts.join(u'|').contains(
+            u"The From email address \"sam-at-nowhere\" is not valid."_s));
     }
 
     void emptyStateNewIssueAndItsFields() {
@@ -329,33 +354,6 @@ private Q_SLOTS:
         // One undo takes the whole action back.
         QTest::keyClick(area(), Qt::Key_Z, Qt::ControlModifier);
         QCOMPARE(area()->toPlainText(), text);
-    }
-
-    void blockingFindingsAreCountedAndNamed() {
-        f->openWith(SampleData::library());
-        f->model->setSelectedNewsletterID(f->model->library().newsletters.last().id);
-        QToolButton* fix = editor()->fixButton();
-        // The sample profile is complete: nothing to fix.
-        QVERIFY(!fix->isVisible());
-        SenderProfile profile = f->model->library().profile;
-        profile.postalAddress.clear();
-        f->model->setProfile(profile);
-        QVERIFY(fix->isVisible());
-        QCOMPARE(fix->text(), u"1 to fix"_s);
-        QVERIFY(fix->toolTip().contains(u"Add a physical postal address."_s));
-        // Findings never disable "Send to List": the sheet restates them.
-        QVERIFY(editor()->sendToListButton()->isEnabled());
-        profile.fromEmail = u"sam-at-nowhere"_s;
-        f->model->setProfile(profile);
-        QCOMPARE(fix->text(), u"2 to fix"_s);
-        click(fix);
-        QTRY_VERIFY(editor()->findingsPopup() && editor()->findingsPopup()->isVisible());
-        QStringList shown;
-        for (QLabel* label : editor()->findingsPopup()->findChildren<QLabel*>()) {
-            shown << label->text();
-        }
-        QVERIFY(shown.join(u'|').contains(
-            u"The From email address \"sam-at-nowhere\" is not valid."_s));
     }
 
     // Dropped, pasted and chosen pictures become files of the library's media folder and
