@@ -313,10 +313,13 @@ private Q_SLOTS:
         QCOMPARE(statusSymbols(screen->records()).last(), u"DMARC circle.dashed"_s);
     }
 
-    void productionAccessRequestFollowsTyping() {
+    void productionAccessRequestAndSettings() {
         Library library;
         library.profile.publicationName = u"Screen Notes"_s;
         library.profile.domain = u"notes.example"_s;
+        library.profile.fromName = u"Set Tings"_s;
+        library.profile.fromEmail = u"set@tings.example"_s;
+        library.profile.postalAddress = u"3 Settings Sq"_s;
         f->writeLibrary(library);
         auto* screen = open<ProductionAccessView>(AppSection::production);
         QVERIFY(screen);
@@ -346,6 +349,56 @@ private Q_SLOTS:
         QCOMPARE(QGuiApplication::clipboard()->text(), expected());
         QCOMPARE(f->window->toast()->message(),
                  u"Request copied. Paste it into the SES console."_s);
+
+        // Settings edit the profile and reopen the guide.
+        MainWindow& window = *f->window;
+        QTest::keyClick(&window, Qt::Key_Comma, Qt::ControlModifier);
+        QTRY_VERIFY(window.settingsWindow() && window.settingsWindow()->isVisible());
+        SettingsWindow* settings = window.settingsWindow();
+        QCOMPARE(settings->tabs()->count(), 2);
+        QCOMPARE(settings->tabs()->tabText(0), u"General"_s);
+        QCOMPARE(settings->tabs()->tabText(1), u"Setup"_s);
+        QVERIFY(!settings->tabs()->tabIcon(0).isNull());
+        QCOMPARE(settings->senderForm()->fromEmailField()->text(), u"set@tings.example"_s);
+        QCOMPARE(settings->senderForm()->doubleOptInToggle()->text(),
+                 u"Ask new readers to confirm (double opt-in)"_s);
+
+        settings->tabs()->setCurrentIndex(1);
+        QCOMPARE(settings->stepRow(OnboardingStep::sender)->title(), u"Who it's from"_s);
+        QVERIFY(settings->stepRow(OnboardingStep::sender)->isDone());
+        QCOMPARE(settings->stepRow(OnboardingStep::domain)->badgeText(), u"4"_s);
+        QCOMPARE(settings->findChild<QLabel*>(u"setupCaption"_s)->text(),
+                 u"Reopens the guided setup at that step."_s);
+
+        // The From address edited here is the sender of the next send, and the guide's sender
+        // step follows it.
+        settings->tabs()->setCurrentIndex(0);
+        settings->senderForm()->fromEmailField()->selectAll();
+        type(settings->senderForm()->fromEmailField(), u"news@tings.example"_s);
+        QCOMPARE(f->model->library().profile.fromEmail, u"news@tings.example"_s);
+        settings->senderForm()->fromEmailField()->selectAll();
+        QTest::keyClick(settings->senderForm()->fromEmailField(), Qt::Key_Backspace);
+        QVERIFY(f->model->library().profile.fromEmail.isEmpty());
+        QVERIFY(!f->model->isComplete(OnboardingStep::sender));
+        QVERIFY(!settings->stepRow(OnboardingStep::sender)->isDone());
+        QCOMPARE(settings->stepRow(OnboardingStep::sender)->badgeText(), u"3"_s);
+        type(settings->senderForm()->fromEmailField(), u"news@tings.example"_s);
+        QVERIFY(settings->stepRow(OnboardingStep::sender)->isDone());
+
+        // "Open" on the done step brings back the guide on its summary.
+        settings->tabs()->setCurrentIndex(1);
+        click(settings->openButton(OnboardingStep::done));
+        QVERIFY(!f->model->onboardingDone());
+        QTRY_VERIFY(window.onboarding() && window.onboarding()->isVisible());
+        QCOMPARE(window.onboarding()->currentStep(), OnboardingStep::done);
+        QTRY_VERIFY(!window.settingsWindow() || !window.settingsWindow()->isVisible());
+
+        // And again from the guide itself, at another step.
+        window.showSettings();
+        QTRY_VERIFY(window.settingsWindow() && window.settingsWindow()->isVisible());
+        window.settingsWindow()->tabs()->setCurrentIndex(1);
+        click(window.settingsWindow()->openButton(OnboardingStep::amazon));
+        QCOMPARE(window.onboarding()->currentStep(), OnboardingStep::amazon);
     }
 
     void workerScreenConnectsAndDeploys() {
@@ -438,63 +491,6 @@ private Q_SLOTS:
         QVERIFY2(text.contains(u"Confirmation mail failed ("_s) &&
                      text.contains(u"SES answered 502"_s),
                  qPrintable(text));
-    }
-
-    void settingsEditTheProfileAndReopenTheGuide() {
-        Library library;
-        library.profile.fromName = u"Set Tings"_s;
-        library.profile.fromEmail = u"set@tings.example"_s;
-        library.profile.postalAddress = u"3 Settings Sq"_s;
-        f->writeLibrary(library);
-        f->onboarded();
-        MainWindow& window = f->open();
-        QTest::keyClick(&window, Qt::Key_Comma, Qt::ControlModifier);
-        QTRY_VERIFY(window.settingsWindow() && window.settingsWindow()->isVisible());
-        SettingsWindow* settings = window.settingsWindow();
-        QCOMPARE(settings->tabs()->count(), 2);
-        QCOMPARE(settings->tabs()->tabText(0), u"General"_s);
-        QCOMPARE(settings->tabs()->tabText(1), u"Setup"_s);
-        QVERIFY(!settings->tabs()->tabIcon(0).isNull());
-        QCOMPARE(settings->senderForm()->fromEmailField()->text(), u"set@tings.example"_s);
-        QCOMPARE(settings->senderForm()->doubleOptInToggle()->text(),
-                 u"Ask new readers to confirm (double opt-in)"_s);
-
-        settings->tabs()->setCurrentIndex(1);
-        QCOMPARE(settings->stepRow(OnboardingStep::sender)->title(), u"Who it's from"_s);
-        QVERIFY(settings->stepRow(OnboardingStep::sender)->isDone());
-        QCOMPARE(settings->stepRow(OnboardingStep::domain)->badgeText(), u"4"_s);
-        QCOMPARE(settings->findChild<QLabel*>(u"setupCaption"_s)->text(),
-                 u"Reopens the guided setup at that step."_s);
-
-        // The From address edited here is the sender of the next send, and the guide's sender
-        // step follows it.
-        settings->tabs()->setCurrentIndex(0);
-        settings->senderForm()->fromEmailField()->selectAll();
-        type(settings->senderForm()->fromEmailField(), u"news@tings.example"_s);
-        QCOMPARE(f->model->library().profile.fromEmail, u"news@tings.example"_s);
-        settings->senderForm()->fromEmailField()->selectAll();
-        QTest::keyClick(settings->senderForm()->fromEmailField(), Qt::Key_Backspace);
-        QVERIFY(f->model->library().profile.fromEmail.isEmpty());
-        QVERIFY(!f->model->isComplete(OnboardingStep::sender));
-        QVERIFY(!settings->stepRow(OnboardingStep::sender)->isDone());
-        QCOMPARE(settings->stepRow(OnboardingStep::sender)->badgeText(), u"3"_s);
-        type(settings->senderForm()->fromEmailField(), u"news@tings.example"_s);
-        QVERIFY(settings->stepRow(OnboardingStep::sender)->isDone());
-
-        // "Open" on the done step brings back the guide on its summary.
-        settings->tabs()->setCurrentIndex(1);
-        click(settings->openButton(OnboardingStep::done));
-        QVERIFY(!f->model->onboardingDone());
-        QTRY_VERIFY(window.onboarding() && window.onboarding()->isVisible());
-        QCOMPARE(window.onboarding()->currentStep(), OnboardingStep::done);
-        QTRY_VERIFY(!window.settingsWindow() || !window.settingsWindow()->isVisible());
-
-        // And again from the guide itself, at another step.
-        window.showSettings();
-        QTRY_VERIFY(window.settingsWindow() && window.settingsWindow()->isVisible());
-        window.settingsWindow()->tabs()->setCurrentIndex(1);
-        click(window.settingsWindow()->openButton(OnboardingStep::amazon));
-        QCOMPARE(window.onboarding()->currentStep(), OnboardingStep::amazon);
     }
 };
 
