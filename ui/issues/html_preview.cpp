@@ -56,8 +56,7 @@ HTMLPreview::HTMLPreview(QWidget* parent)
     layout->addWidget(m_view);
 }
 
-// The page, deleted with the view below, answers a question still open with nothing; loading
-// that answer into a view being torn down would crash.
+// A page being destroyed answers its pending question; nothing may load into it then.
 HTMLPreview::~HTMLPreview() {
     m_asking = false;
 }
