@@ -57,8 +57,7 @@ class TestColorScheme : public QObject {
 
     QThread m_thread;
     Portal* m_portal = nullptr;
-    QDBusConnection m_bus{
-        QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("portal"))};
+    QDBusConnection m_bus{QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"portal"_s)};
 
 private Q_SLOTS:
     void initTestCase() {
@@ -66,9 +65,9 @@ private Q_SLOTS:
         m_portal = new Portal;
         m_portal->moveToThread(&m_thread);
         m_thread.start();
-        QVERIFY(m_bus.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), m_portal,
+        QVERIFY(m_bus.registerObject(u"/org/freedesktop/portal/desktop"_s, m_portal,
                                      QDBusConnection::ExportAllSlots));
-        QVERIFY(m_bus.registerService(QStringLiteral("org.freedesktop.portal.Desktop")));
+        QVERIFY(m_bus.registerService(u"org.freedesktop.portal.Desktop"_s));
     }
 
     void cleanupTestCase() {
@@ -85,14 +84,14 @@ private Q_SLOTS:
         // Placeholders stay readable on their fields (WCAG's 4.5:1 for body text).
         QVERIFY(contrast(dark.color(QPalette::PlaceholderText), dark.color(QPalette::Base)) >= 4.5);
         QLineEdit field;
-        field.setPlaceholderText(QStringLiteral("Search subscribers"));
+        field.setPlaceholderText(u"Search subscribers"_s);
         QCOMPARE(field.palette().color(QPalette::PlaceholderText),
                  dark.color(QPalette::PlaceholderText));
 
         // The chart's grid is drawn in the palette's quiet tones, not glaring white.
         UIFixture f;
         f.onboarded();
-        f.open({QStringLiteral("-section"), QStringLiteral("stats")});
+        f.open({u"-section"_s, u"stats"_s});
         auto* stats = qobject_cast<StatsView*>(f.window->screen(AppSection::stats));
         auto* axis =
             static_cast<QValueAxis*>(stats->chart()->chart()->axes(Qt::Horizontal).first());
@@ -101,10 +100,10 @@ private Q_SLOTS:
 
         // The desktop switching to light brings the light palette.
         QSignalSpy changed(&scheme, &ColorScheme::changed);
-        QDBusMessage signal = QDBusMessage::createSignal(
-            QStringLiteral("/org/freedesktop/portal/desktop"),
-            QStringLiteral("org.freedesktop.portal.Settings"), QStringLiteral("SettingChanged"));
-        signal << QStringLiteral("org.freedesktop.appearance") << QStringLiteral("color-scheme")
+        QDBusMessage signal =
+            QDBusMessage::createSignal(u"/org/freedesktop/portal/desktop"_s,
+                                       u"org.freedesktop.portal.Settings"_s, u"SettingChanged"_s);
+        signal << u"org.freedesktop.appearance"_s << u"color-scheme"_s
                << QVariant::fromValue(QDBusVariant(uint(2)));
         QVERIFY(m_bus.send(signal));
         QTRY_COMPARE(changed.size(), 1);

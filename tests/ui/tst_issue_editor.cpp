@@ -1,6 +1,4 @@
 #include "core/sample_data.h"
-#include "render/reader_message.h"
-#include "render/template_renderer.h"
 #include "ui/issues/html_preview.h"
 #include "ui/issues/markdown_editor.h"
 #include "ui/issues/newsletter_editor.h"
@@ -139,8 +137,7 @@ private Q_SLOTS:
         // Context "Delete" on a partly sent issue asks first; Undo brings it back in place.
         const QList<Newsletter> before = issues;
         chooseFromContextMenu(list->viewport(),
-                              list->visualRect(list->model()->index(1, 0)).center(),
-                              QStringLiteral("Delete"));
+                              list->visualRect(list->model()->index(1, 0)).center(), u"Delete"_s);
         answer(true);
         QCOMPARE(f->model->library().newsletters.size(), 2);
         QCOMPARE(list->model()->rowCount(), 2);
@@ -154,14 +151,14 @@ private Q_SLOTS:
         QCOMPARE(f->model->library().newsletters, before.first(2));
     }
 
-    void aSentIssueIsReadOnly() {
+    void aSentIssueIsReadOnlyAndDraftFindings() {
         f->openWith(SampleData::library());
         const Newsletter sent = f->model->library().newsletters.first();
         QCOMPARE(sent.status, CampaignStatus::sent);
         QVERIFY(editor()->subjectField()->isReadOnly());
         QVERIFY(area()->isReadOnly());
         QVERIFY(!editor()->markdownEditor()->toolBar()->isVisible());
-        QCOMPARE(editor()->sendToListButton()->text(), QStringLiteral("Sent"));
+        QCOMPARE(editor()->sendToListButton()->text(), u"Sent"_s);
         QVERIFY(!editor()->sendToListButton()->isEnabled());
         QVERIFY(!editor()->sendToListButton()->toolTip().isEmpty());
         click(editor()->duplicateButton());
@@ -175,53 +172,99 @@ private Q_SLOTS:
         // The primary button, disabled a moment ago, is in the accent colour again.
         QPushButton* send = editor()->sendToListButton();
         QVERIFY(send->isEnabled());
-        QCOMPARE(send->text(), QStringLiteral("Send to List"));
+        QCOMPARE(send->text(), u"Send to List"_s);
         const QColor accent = send->palette().color(QPalette::Active, QPalette::Highlight);
         const QColor shown = send->grab().toImage().pixelColor(4, send->height() / 2);
         QVERIFY2(qAbs(shown.hue() - accent.hue()) < 8 && shown.saturation() > 100,
-                 qPrintable(shown.name() + QStringLiteral(" vs ") + accent.name()));
+                 qPrintable(shown.name() + u" vs "_s + accent.name()));
+
+        // Blocking findings on a draft are counted and named.
+        f->model->setSelectedNewsletterID(f->model->library().newsletters.last().id);
+        QToolButton* fix = editor()->fixButton();
+        // The sample profile is complete: nothing to fix.
+        QVERIFY(!fix->isVisible());
+        SenderProfile profile = f->model->library().profile;
+        profile.postalAddress.clear();
+        f->model->setProfile(profile);
+        QVERIFY(fix->isVisible());
+        QCOMPARE(fix->text(), u"1 to fix"_s);
+        QVERIFY(fix->toolTip().contains(u"Add a physical postal address."_s));
+        // Findings never disable "Send to List": the sheet restates them.
+        QVERIFY(editor()->sendToListButton()->isEnabled());
+        profile.fromEmail = u"sam-at-nowhere"_s;
+        f->model->setProfile(profile);
+        QCOMPARE(fix->text(), u"2 to fix"_s);
+        click(fix);
+        QTRY_VERIFY(editor()->findingsPopup() && editor()->findingsPopup()->isVisible());
+        QStringList texts;
+        for (QLabel* label : editor()->findingsPopup()->findChildren<QLabel*>()) {
+            texts << label->text();
+        }
+        QVERIFY(texts.join(u'|').contains(
+            u"The From email address \"sam-at-nowhere\" is not valid."_s));
     }
 
-    void emptyStateAndNoSelection() {
+    void emptyStateNewIssueAndItsFields() {
         f->open();
         EmptyState* empty = view()->emptyState();
         QVERIFY(empty->isVisible());
-        QCOMPARE(child<QLabel>(empty, QStringLiteral("emptyTitle"))->text(),
-                 QStringLiteral("No issues yet"));
-        QCOMPARE(child<QLabel>(empty, QStringLiteral("emptyDescription"))->text(),
-                 QStringLiteral("Write in Markdown and see the email as readers will."));
-        QTest::mouseClick(child<QPushButton>(empty, QStringLiteral("writeFirstIssue")),
-                          Qt::LeftButton);
+        QCOMPARE(child<QLabel>(empty, u"emptyTitle"_s)->text(), u"No issues yet"_s);
+        QCOMPARE(child<QLabel>(empty, u"emptyDescription"_s)->text(),
+                 u"Write in Markdown and see the email as readers will."_s);
+        QTest::mouseClick(child<QPushButton>(empty, u"writeFirstIssue"_s), Qt::LeftButton);
         QCOMPARE(f->model->library().newsletters.size(), 1);
         QVERIFY(!empty->isVisible());
-        QCOMPARE(editor()->subjectField()->text(), QStringLiteral("New issue"));
+        QCOMPARE(editor()->subjectField()->text(), u"New issue"_s);
 
         f->model->setSelectedNewsletterID(std::nullopt);
         QVERIFY(view()->noSelection()->isVisible());
         QVERIFY(!editor()->isVisible());
-    }
 
-    void editsReachTheModel() {
-        f->open();
+        // A new issue from the toolbar: its fields reach the model.
         QTest::mouseClick(view()->newButton(), Qt::LeftButton);
         QLineEdit* subject = editor()->subjectField();
         subject->setFocus();
         QTest::keyClick(subject, Qt::Key_A, Qt::ControlModifier);
-        QTest::keyClicks(subject, QStringLiteral("Issue 1: Hello"));
-        QTest::keyClicks(editor()->previewTextField(), QStringLiteral("First words"));
+        QTest::keyClicks(subject, u"Issue 1: Hello"_s);
+        QTest::keyClicks(editor()->previewTextField(), u"First words"_s);
         QComboBox* picker = editor()->templatePicker();
         QCOMPARE(picker->count(), 3);
-        QCOMPARE(picker->itemText(0), QStringLiteral("Plain"));
-        QCOMPARE(picker->itemText(2), QStringLiteral("Letter"));
+        QCOMPARE(picker->itemText(0), u"Plain"_s);
+        QCOMPARE(picker->itemText(2), u"Letter"_s);
         picker->setFocus();
         QTest::keyClick(picker, Qt::Key_Down); // Editorial -> Letter
         const Newsletter stored = *f->model->selectedNewsletter();
-        QCOMPARE(stored.subject, QStringLiteral("Issue 1: Hello"));
-        QCOMPARE(stored.previewText, QStringLiteral("First words"));
+        QCOMPARE(stored.subject, u"Issue 1: Hello"_s);
+        QCOMPARE(stored.previewText, u"First words"_s);
         QCOMPARE(stored.emailTemplate, EmailTemplate::letter);
         // The list row follows the subject as it is typed.
-        QCOMPARE(view()->list()->model()->index(0, 0).data().toString(),
-                 QStringLiteral("Issue 1: Hello"));
+        QCOMPARE(view()->list()->model()->index(0, 0).data().toString(), u"Issue 1: Hello"_s);
+
+        // The toolbar's buttons and help, in the editor's fixed-pitch face.
+        MarkdownEditor* markdown = editor()->markdownEditor();
+        QStringList labels;
+        for (QAction* action : markdown->toolBar()->actions()) {
+            labels << action->text();
+        }
+        QCOMPARE(labels,
+                 (QStringList{"Heading", "Bold", "Italic", "Link", "Bulleted list", "Numbered list",
+                              "Quote", "Image…", "Divider", "Reader's name"}));
+        QCOMPARE(markdown->action(u"Reader's name"_s)->toolTip(),
+                 u"Inserts {{name}}, replaced with each reader's first name (or \"there\")"_s);
+        QVERIFY(QFontInfo(area()->font()).fixedPitch());
+
+        // Send Test waits for something that looks like an address.
+        QPushButton* sendTest = editor()->sendTestButton();
+        QLineEdit* address = editor()->testAddressField();
+        QCOMPARE(address->placeholderText(), u"Test address"_s);
+        QVERIFY(!sendTest->isEnabled());
+        address->setFocus();
+        QTest::keyClicks(address, u"reader"_s);
+        QVERIFY(!sendTest->isEnabled());
+        QTest::keyClicks(address, u"@"_s);
+        QVERIFY(sendTest->isEnabled());
+        QTest::keyClick(address, Qt::Key_Backspace);
+        QVERIFY(!sendTest->isEnabled());
     }
 
     void editingDuringASendKeepsItsProgress() {
@@ -235,9 +278,9 @@ private Q_SLOTS:
         f->model->updateIssue(moving);
         // ... while the writer edits the subject in the editor's copy.
         editor()->subjectField()->setFocus();
-        QTest::keyClicks(editor()->subjectField(), QStringLiteral("!"));
+        QTest::keyClicks(editor()->subjectField(), u"!"_s);
         const Newsletter stored = *f->model->selectedNewsletter();
-        QCOMPARE(stored.subject, QStringLiteral("New issue!"));
+        QCOMPARE(stored.subject, u"New issue!"_s);
         QCOMPARE(stored.stats.sent, 40);
         QCOMPARE(stored.deliveredIDs, moving.deliveredIDs);
         QCOMPARE(stored.status, CampaignStatus::sending);
@@ -313,74 +356,13 @@ private Q_SLOTS:
         QCOMPARE(area()->toPlainText(), text);
     }
 
-    void toolbarLabelsAndHelp() {
-        f->open();
-        f->model->newIssue();
-        MarkdownEditor* markdown = editor()->markdownEditor();
-        QStringList labels;
-        for (QAction* action : markdown->toolBar()->actions()) {
-            labels << action->text();
-        }
-        QCOMPARE(labels,
-                 (QStringList{"Heading", "Bold", "Italic", "Link", "Bulleted list", "Numbered list",
-                              "Quote", "Image…", "Divider", "Reader's name"}));
-        QCOMPARE(markdown->action(QStringLiteral("Reader's name"))->toolTip(),
-                 QStringLiteral("Inserts {{name}}, replaced with each reader's first name (or "
-                                "\"there\")"));
-        const QFont font = area()->font();
-        QVERIFY(QFontInfo(font).fixedPitch());
-    }
-
-    void sendTestEnablement() {
-        f->open();
-        f->model->newIssue();
-        QPushButton* sendTest = editor()->sendTestButton();
-        QLineEdit* address = editor()->testAddressField();
-        QCOMPARE(address->placeholderText(), QStringLiteral("Test address"));
-        QVERIFY(!sendTest->isEnabled());
-        address->setFocus();
-        QTest::keyClicks(address, QStringLiteral("reader"));
-        QVERIFY(!sendTest->isEnabled());
-        QTest::keyClicks(address, QStringLiteral("@"));
-        QVERIFY(sendTest->isEnabled());
-        QTest::keyClick(address, Qt::Key_Backspace);
-        QVERIFY(!sendTest->isEnabled());
-    }
-
-    void blockingFindingsAreCountedAndNamed() {
-        f->openWith(SampleData::library());
-        f->model->setSelectedNewsletterID(f->model->library().newsletters.last().id);
-        QToolButton* fix = editor()->fixButton();
-        // The sample profile is complete: nothing to fix.
-        QVERIFY(!fix->isVisible());
-        SenderProfile profile = f->model->library().profile;
-        profile.postalAddress.clear();
-        f->model->setProfile(profile);
-        QVERIFY(fix->isVisible());
-        QCOMPARE(fix->text(), QStringLiteral("1 to fix"));
-        QVERIFY(fix->toolTip().contains(QStringLiteral("Add a physical postal address.")));
-        // Findings never disable "Send to List": the sheet restates them.
-        QVERIFY(editor()->sendToListButton()->isEnabled());
-        profile.fromEmail = QStringLiteral("sam-at-nowhere");
-        f->model->setProfile(profile);
-        QCOMPARE(fix->text(), QStringLiteral("2 to fix"));
-        click(fix);
-        QTRY_VERIFY(editor()->findingsPopup() && editor()->findingsPopup()->isVisible());
-        QStringList shown;
-        for (QLabel* label : editor()->findingsPopup()->findChildren<QLabel*>()) {
-            shown << label->text();
-        }
-        QVERIFY(shown.join(u'|').contains(
-            QStringLiteral("The From email address \"sam-at-nowhere\" is not valid.")));
-    }
-
     // Dropped, pasted and chosen pictures become files of the library's media folder and
-    // images of the issue, shown in the preview from this computer and in emails from the worker.
+    // images of the issue, shown in the preview from this computer.
     void picturesBecomeImagesOfTheIssue() {
         f->openWith(SampleData::library());
         f->model->setSelectedNewsletterID(SampleData::sampleID(103)); // a draft takes pictures
         QTemporaryDir dir;
-        const QString photo = dir.filePath(QStringLiteral("Harbour at dawn.png"));
+        const QString photo = dir.filePath(u"Harbour at dawn.png"_s);
         QImage magenta(2000, 1000, QImage::Format_RGB32);
         magenta.fill(QColor(255, 0, 255));
         QVERIFY(magenta.save(photo));
@@ -402,10 +384,10 @@ private Q_SLOTS:
         QApplication::sendEvent(area()->viewport(), &drop);
         QCOMPARE(media.entryList(QDir::Files).size(), 1);
         const QString name = media.entryList(QDir::Files).first();
-        QVERIFY(name.endsWith(QStringLiteral(".jpg")));
+        QVERIFY(name.endsWith(u".jpg"_s));
         QCOMPARE(QImage(media.filePath(name)).width(), 1600);
-        const QString line = QStringLiteral("![Harbour at dawn](media/%1)").arg(name);
-        QVERIFY(f->model->selectedNewsletter()->markdown.startsWith(line + QStringLiteral("\n\n")));
+        const QString line = u"![Harbour at dawn](media/%1)"_s.arg(name);
+        QVERIFY(f->model->selectedNewsletter()->markdown.startsWith(line + u"\n\n"_s));
 
         // The preview shows the picture from the media folder.
         HTMLPreview* preview = editor()->preview();
@@ -415,31 +397,17 @@ private Q_SLOTS:
         };
         QTRY_VERIFY_WITH_TIMEOUT(previewShows(preview, isMagenta), 15000);
 
-        // Every email points at the copy the worker hosts.
-        const Newsletter issue = *f->model->selectedNewsletter();
-        const QString html =
-            TemplateRenderer::render(ReaderMessage::context(issue, f->model->library().profile,
-                                                            f->model->library().subscribers.first(),
-                                                            QStringLiteral("secret")))
-                .html;
-        QVERIFY(html.contains(QStringLiteral("<img style=\"max-width:100%;height:auto;border:0;"
-                                             "display:block;margin:0 auto 18px;border-radius:4px;"
-                                             "\" src=\"") +
-                              f->model->library().profile.workerBaseURL +
-                              QStringLiteral("/media/") + name +
-                              QStringLiteral("\" alt=\"Harbour at dawn\">")));
-
         // A picture on the clipboard, pasted; the same file chosen with "Image…" again.
         QImage clear(64, 64, QImage::Format_ARGB32);
         clear.fill(Qt::transparent);
         QApplication::clipboard()->setImage(clear);
         QTest::keyClick(area(), Qt::Key_V, Qt::ControlModifier);
         QCOMPARE(media.entryList(QDir::Files).size(), 2);
-        QVERIFY(area()->toPlainText().startsWith(
-            line + QStringLiteral("![describe the image](media/") +
-            media.entryList({QStringLiteral("*.png")}).value(0) + QStringLiteral(")\n")));
+        QVERIFY(area()->toPlainText().startsWith(line + u"![describe the image](media/"_s +
+                                                 media.entryList({u"*.png"_s}).value(0) +
+                                                 u")\n"_s));
         editor()->markdownEditor()->setImageChooser([&] { return photo; });
-        press(QStringLiteral("Image"));
+        press(u"Image"_s);
         QCOMPARE(area()->toPlainText().count(line), 2);
         QCOMPARE(media.entryList(QDir::Files).size(), 2);
     }
@@ -454,8 +422,8 @@ private Q_SLOTS:
             QWebEngineSettings::JavascriptEnabled));
         QTRY_VERIFY(preview->loadCount() >= 1);
         // The email as the sample reader gets it: merge tags are filled in.
-        QVERIFY(preview->last().contains(QStringLiteral("Some software feels like a quiet room")));
-        QVERIFY(!preview->last().contains(QStringLiteral("{{name}}")));
+        QVERIFY(preview->last().contains(u"Some software feels like a quiet room"_s));
+        QVERIFY(!preview->last().contains(u"{{name}}"_s));
         QTRY_VERIFY_WITH_TIMEOUT(previewShows(preview, std::not_equal_to<QColor>()), 10000);
 
         // Typing that changes nothing in the email leaves the page alone ...
@@ -467,9 +435,9 @@ private Q_SLOTS:
         QCOMPARE(preview->loadCount(), loads);
         // ... a new word reloads it once.
         QSignalSpy wordLoaded(preview, &HTMLPreview::loadFinished);
-        QTest::keyClicks(area(), QStringLiteral("Zebra"));
+        QTest::keyClicks(area(), u"Zebra"_s);
         QTRY_COMPARE(preview->loadCount(), loads + 1);
-        QVERIFY(preview->last().contains(QStringLiteral("Zebra")));
+        QVERIFY(preview->last().contains(u"Zebra"_s));
         // Finished before the next load starts, so the spy below sees the template's page.
         QTRY_VERIFY(!wordLoaded.isEmpty());
         // So does another template.
@@ -485,15 +453,14 @@ private Q_SLOTS:
         QWebEnginePage* page = preview->view()->page();
         const auto scrolledTo = [page](const QString& script) {
             auto y = std::make_shared<qreal>(-1);
-            page->runJavaScript(script + QStringLiteral("; window.scrollY"),
-                                QWebEngineScript::ApplicationWorld,
+            page->runJavaScript(script + u"; window.scrollY"_s, QWebEngineScript::ApplicationWorld,
                                 [y](const QVariant& v) { *y = v.toReal(); });
             return QTest::qWaitFor([y] { return *y >= 0; }, 5000) ? *y : -1;
         };
-        const qreal end = scrolledTo(QStringLiteral("window.scrollTo(0, 100000)"));
+        const qreal end = scrolledTo(u"window.scrollTo(0, 100000)"_s);
         QVERIFY(end > 100);
         area()->setFocus();
-        QTest::keyClicks(area(), QStringLiteral(" Yak"));
+        QTest::keyClicks(area(), u" Yak"_s);
         QTRY_COMPARE(preview->loadCount(), loads + 3);
         QTRY_VERIFY(scrolledTo({}) >= end);
     }
@@ -503,9 +470,9 @@ private Q_SLOTS:
     void closedWhileAskingWhereTheWriterReads() {
         auto* preview = new HTMLPreview;
         QSignalSpy loaded(preview, &HTMLPreview::loadFinished);
-        preview->setHTML(QStringLiteral("<p>One</p>"));
+        preview->setHTML(u"<p>One</p>"_s);
         QTRY_VERIFY(!loaded.isEmpty());
-        preview->setHTML(QStringLiteral("<p>Two</p>"));
+        preview->setHTML(u"<p>Two</p>"_s);
         delete preview;
     }
 };

@@ -34,7 +34,7 @@ QJsonArray storedMessages(const QUrl& emulator) {
     loop.exec();
     const QJsonObject store = QJsonDocument::fromJson(reply->readAll()).object();
     reply->deleteLater();
-    return store.value(QStringLiteral("emails")).toArray();
+    return store.value(u"emails"_s).toArray();
 }
 
 } // namespace
@@ -55,9 +55,8 @@ private Q_SLOTS:
         f = std::make_unique<UIFixture>();
         f->onboarded();
         f->writeLibrary(SampleData::library());
-        f->credentials->set(QStringLiteral("AKIDEXAMPLE"), CredentialStore::Key::awsAccessKeyID);
-        f->credentials->set(QStringLiteral("wJalrXUtnFEMI/K7MDENG"),
-                            CredentialStore::Key::awsSecretAccessKey);
+        f->credentials->set(u"AKIDEXAMPLE"_s, CredentialStore::Key::awsAccessKeyID);
+        f->credentials->set(u"wJalrXUtnFEMI/K7MDENG"_s, CredentialStore::Key::awsSecretAccessKey);
     }
     void cleanup() { f.reset(); }
 
@@ -65,13 +64,13 @@ private Q_SLOTS:
         MainWindow& window = f->open();
         QTRY_VERIFY_WITH_TIMEOUT(f->model->account() || f->model->sesError(), 10000);
         QVERIFY2(f->model->account(), qPrintable(f->model->sesError().value_or(QString())));
-        QCOMPARE(window.sidebar()->badge()->headline(), QStringLiteral("SES production"));
-        QCOMPARE(window.sidebar()->badge()->detail(), QStringLiteral("12 of 50000 today, 14/s"));
+        QCOMPARE(window.sidebar()->badge()->headline(), u"SES production"_s);
+        QCOMPARE(window.sidebar()->badge()->detail(), u"12 of 50000 today, 14/s"_s);
         auto* view = f->screen<NewslettersView>(AppSection::newsletters);
         f->model->setSelectedNewsletterID(SampleData::sampleID(103));
         view->editor()->openSendSheet();
         QCOMPARE(view->editor()->sendSheet()->rateLabel()->text(),
-                 QStringLiteral("Throttled to 80% of your SES rate (11.2 per second)"));
+                 u"Throttled to 80% of your SES rate (11.2 per second)"_s);
     }
 
     void sendTest() {
@@ -80,20 +79,20 @@ private Q_SLOTS:
         NewsletterEditor* editor = view->editor();
         f->model->setSelectedNewsletterID(SampleData::sampleID(103));
         const int before = storedMessages(m_emulator->url()).size();
-        QTest::keyClicks(editor->testAddressField(), QStringLiteral("Proof.Reader@example.org"));
+        QTest::keyClicks(editor->testAddressField(), u"Proof.Reader@example.org"_s);
         QTest::mouseClick(editor->sendTestButton(), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(f->model->statusMessage().has_value(), 20000);
         QVERIFY2(f->model->statusMessage()->startsWith(
-                     QStringLiteral("Test sent to proof.reader@example.org (message ")),
+                     u"Test sent to proof.reader@example.org (message "_s),
                  qPrintable(*f->model->statusMessage()));
         QVERIFY(editor->sendTestButton()->isEnabled());
         const QJsonArray messages = storedMessages(m_emulator->url());
         QCOMPARE(messages.size(), before + 1);
         QVERIFY(messages.last()
                     .toObject()
-                    .value(QStringLiteral("subject"))
+                    .value(u"subject"_s)
                     .toString()
-                    .startsWith(QStringLiteral("[Test] Issue 14")));
+                    .startsWith(u"[Test] Issue 14"_s));
         // A test send changes nothing in the library.
         QCOMPARE(f->model->selectedNewsletter()->stats.sent, 0);
     }

@@ -31,6 +31,8 @@
 
 namespace quillmere::test {
 
+using namespace Qt::StringLiterals;
+
 class UIFixture {
 public:
     QTemporaryDir dir;
@@ -43,12 +45,12 @@ public:
     std::shared_ptr<HTTPTransport> transport;
 
     UIFixture()
-        : settings(std::make_shared<QSettings>(dir.filePath(QStringLiteral("settings.ini")),
-                                               QSettings::IniFormat)) {}
+        : settings(
+              std::make_shared<QSettings>(dir.filePath(u"settings.ini"_s), QSettings::IniFormat)) {}
 
     ~UIFixture() { close(); }
 
-    QString libraryPath() const { return dir.filePath(QStringLiteral("Postwick/library.json")); }
+    QString libraryPath() const { return dir.filePath(u"Postwick/library.json"_s); }
 
     void writeLibrary(const Library& library) { LibraryStore(libraryPath()).saveNow(library); }
 
@@ -63,7 +65,7 @@ public:
 
     // Marks the guided setup as done, as a returning writer's settings would.
     void onboarded() {
-        settings->setValue(QStringLiteral("onboardingDone"), true);
+        settings->setValue(u"onboardingDone"_s, true);
         settings->sync();
     }
 
@@ -74,7 +76,7 @@ public:
         d.store = std::make_shared<LibraryStore>(libraryPath());
         d.credentials = credentials;
         d.settings = settings;
-        d.arguments = QStringList{QStringLiteral("quillmere")} + arguments;
+        d.arguments = QStringList{u"quillmere"_s} + arguments;
         d.transport = transport;
         model = std::make_unique<AppModel>(std::move(d));
         if (!options.openURL) {
@@ -119,9 +121,8 @@ public:
     }
 
     void storeAWSKeys() {
-        credentials->set(QStringLiteral("AKIAUITESTS"), CredentialStore::Key::awsAccessKeyID);
-        credentials->set(QStringLiteral("ui-tests-secret"),
-                         CredentialStore::Key::awsSecretAccessKey);
+        credentials->set(u"AKIAUITESTS"_s, CredentialStore::Key::awsAccessKeyID);
+        credentials->set(u"ui-tests-secret"_s, CredentialStore::Key::awsSecretAccessKey);
     }
 
     void close() {
@@ -133,8 +134,7 @@ public:
 inline Subscriber reader(SubscriberStatus status, const QString& email = {}) {
     Subscriber s;
     s.id = QUuid::createUuid();
-    s.email = email.isEmpty() ? s.id.toString(QUuid::WithoutBraces) + QStringLiteral("@example.com")
-                              : email;
+    s.email = email.isEmpty() ? s.id.toString(QUuid::WithoutBraces) + u"@example.com"_s : email;
     s.status = status;
     return s;
 }
@@ -160,9 +160,9 @@ inline std::unique_ptr<NodePeer> startCloudflare(const QString& token, const QSt
                              {"subdomain", subdomain},
                              {"limitedTokens", limitedTokens}};
     auto peer = std::make_unique<NodePeer>(
-        QStringLiteral("fake_cloudflare.mjs"),
+        u"fake_cloudflare.mjs"_s,
         QStringList{QString::fromUtf8(QJsonDocument(config).toJson(QJsonDocument::Compact))});
-    qputenv("CLOUDFLARE_API_BASE_URL", peer->value(QStringLiteral("api")).toUtf8());
+    qputenv("CLOUDFLARE_API_BASE_URL", peer->value(u"api"_s).toUtf8());
     return peer;
 }
 
@@ -216,13 +216,13 @@ inline void chooseFromContextMenu(QWidget* widget, const QPoint& at, const QStri
     QContextMenuEvent event(QContextMenuEvent::Mouse, at, widget->mapToGlobal(at));
     QApplication::sendEvent(widget, &event);
     QTest::qWait(20);
-    QVERIFY2(chosen, qPrintable(QStringLiteral("no menu item '%1'").arg(item)));
+    QVERIFY2(chosen, qPrintable(u"no menu item '%1'"_s.arg(item)));
 }
 
 // Clicks as a person would: the button must be visible and enabled, and is scrolled into view.
 inline void click(QAbstractButton* button) {
-    QVERIFY2(button->isVisible(), qPrintable(button->text() + QStringLiteral(" is not visible")));
-    QVERIFY2(button->isEnabled(), qPrintable(button->text() + QStringLiteral(" is disabled")));
+    QVERIFY2(button->isVisible(), qPrintable(button->text() + u" is not visible"_s));
+    QVERIFY2(button->isEnabled(), qPrintable(button->text() + u" is disabled"_s));
     // A row added a moment ago gets its size when the layout next runs.
     QTRY_VERIFY(!button->size().isEmpty());
     // Mouse events go to whatever is at that point of the window: scroll the button in first.
@@ -241,8 +241,8 @@ inline void click(QAbstractButton* button) {
 inline void answer(bool confirm) {
     QMessageBox* box = nullptr;
     QTRY_VERIFY((box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())));
-    QAbstractButton* button = confirm ? box->findChild<QAbstractButton*>(QStringLiteral("confirm"))
-                                      : box->button(QMessageBox::Cancel);
+    QAbstractButton* button =
+        confirm ? box->findChild<QAbstractButton*>(u"confirm"_s) : box->button(QMessageBox::Cancel);
     QVERIFY(button);
     QWidget* owner = box->parentWidget() ? box->parentWidget()->window() : nullptr;
     QTest::mouseClick(button, Qt::LeftButton);
@@ -256,6 +256,15 @@ inline void answer(bool confirm) {
 inline void type(QWidget* field, const QString& text) {
     field->setFocus();
     QTest::keyClicks(field, text);
+}
+
+// Connects a worker screen or card with a Cloudflare token and waits for the answer.
+template <class Screen>
+void connectWith(Screen* screen, const QString& token) {
+    screen->tokenField()->clear();
+    type(screen->tokenField(), token);
+    click(screen->connectButton());
+    QTRY_VERIFY(!screen->isConnecting());
 }
 
 } // namespace quillmere::test
