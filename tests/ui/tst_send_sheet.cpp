@@ -138,6 +138,14 @@ private Q_SLOTS:
         QTRY_COMPARE(action->text(), u"Resume"_s);
         QVERIFY(sheet->progressLabel()->text().startsWith(u"Paused: "_s));
         QTRY_COMPARE(f->model->selectedNewsletter()->status, CampaignStatus::paused);
+        // The message waiting for its slot when the pause came may still go out (the bulk
+        // sender checks for a pause before each reader, not after the pacing wait).
+        QTest::qWait(1600);
+        const int held = sheet->progressBar()->value();
+        const QString pausedText = sheet->progressLabel()->text();
+        QTest::qWait(2000);
+        QVERIFY2(sheet->progressBar()->value() == held,
+                 qPrintable(pausedText + u" -> "_s + sheet->progressLabel()->text()));
 
         QTest::mouseClick(action, Qt::LeftButton);
         QTRY_COMPARE(action->text(), u"Pause"_s);
@@ -145,6 +153,9 @@ private Q_SLOTS:
                                   u"Finished: 9 sent, 0 failed of 9"_s, 30000);
         QCOMPARE(sheet->progressBar()->value(), 9);
         QCOMPARE(action->text(), u"Start Sending"_s);
+        const Newsletter sent = *f->model->selectedNewsletter();
+        QCOMPARE(sent.status, CampaignStatus::sent);
+        QCOMPARE(sent.stats.sent, 16);
 
         // Closed and reopened, the sheet shows the same session; the editor reads "Sent".
         QTest::mouseClick(sheet->closeButton(), Qt::LeftButton);
