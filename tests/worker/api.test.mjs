@@ -3,20 +3,15 @@
 import assert from "node:assert/strict";
 import crypto from "node:crypto";
 import net from "node:net";
-import { after, before, describe, test } from "node:test";
+import { after, describe, test } from "node:test";
 
 import { applySql } from "../support/d1_sql.mjs";
-import { cliToken, defaultBindings, fastToken, postForm, pullAll, randomHex, SCHEMA_SQL, startWorker, TEST_ACCOUNT,
+import { fastToken, pullAll, randomHex, SCHEMA_SQL, startWorker, TEST_ACCOUNT, unsubscribe,
     withWorker } from "./harness.mjs";
 import { mediaName, PIXEL_PNG } from "./media_fixture.mjs";
 
-let worker;
-before(async () => {
-    worker = await startWorker({ bindings: defaultBindings() });
-});
-after(async () => {
-    await worker?.close();
-});
+const worker = await startWorker();
+after(() => worker.close());
 
 function subscriber(email, overrides = {}) {
     return { id: crypto.randomUUID(), email, name: "", status: "active", source: "manual",
@@ -32,8 +27,7 @@ async function push(list, w = worker) {
 async function pull(since) {
     const query = since === undefined ? "" : `?since=${encodeURIComponent(since)}`;
     const response = await worker.api(`/api/subscribers${query}`);
-    const text = await response.text();
-    return { status: response.status, type: response.headers.get("content-type"), body: JSON.parse(text) };
+    return { status: response.status, type: response.headers.get("content-type"), body: await response.json() };
 }
 
 describe("authentication", () => {
@@ -62,11 +56,9 @@ describe("authentication", () => {
     test("with the right token: health, and JSON errors for unknown endpoints and wrong methods", async () => {
         assert.deepEqual(await (await worker.api("/api/health")).json(), { ok: true, awsAccountId: TEST_ACCOUNT,
             mailConfigured: true, mailFailure: null, snsFailure: null });
-        for (const [path, method, status] of [["/api/elsewhere", "GET", 404], ["/api/subscribers", "DELETE", 405], [
-            "/api/issues",
-            "GET",
-            405,
-        ]]) {
+        const cases = [["/api/elsewhere", "GET", 404], ["/api/subscribers", "DELETE", 405], ["/api/issues", "GET",
+            405]];
+        for (const [path, method, status] of cases) {
             const response = await worker.api(path, { method });
             assert.equal(response.status, status, path);
             assert.equal(typeof (await response.json()).error, "string");
@@ -120,11 +112,7 @@ describe("push and pull", () => {
     });
 
     test("a push never brings back a reader who left, bounced or complained; a date beyond the worker's clock is now", async () => {
-        const secret = worker.bindings.SIGNING_SECRET;
-        const leave = (email) =>
-            postForm(worker, `/unsubscribe?t=${cliToken("unsubscribe", email, secret)}`, {
-                "List-Unsubscribe": "One-Click",
-            });
+        const leave = (email) => unsubscribe(worker, email);
         const mark = (status) => (email) =>
             worker.db.prepare("UPDATE subscribers SET status = ?2 WHERE email = ?1").bind(email, status).run();
         const since = new Date(Date.now() - 1000).toISOString();
@@ -213,7 +201,6 @@ describe("push and pull", () => {
 
     test("race: readers leave while the application pushes and pulls; a sync from each syncedAt misses none", async () => {
         await withWorker({}, async (isolated) => {
-            const secret = isolated.bindings.SIGNING_SECRET;
             const list = Array.from({ length: 800 },
                 (_, i) => subscriber(`racer${i}@race.example`, { updated_at: "2025-01-01T00:00:00Z" }));
             for (let i = 0; i < list.length; i += 2000) {
@@ -234,11 +221,7 @@ describe("push and pull", () => {
             const leave = (async () => {
                 for (let i = 0; i < list.length; i += 50) {
                     await Promise.all(
-                        list.slice(i, i + 50).map((s) =>
-                            postForm(isolated, `/unsubscribe?t=${fastToken("unsubscribe", s.email, secret)}`, {
-                                "List-Unsubscribe": "One-Click",
-                            })
-                        ),
+                        list.slice(i, i + 50).map((s) => unsubscribe(isolated, s.email, { make: fastToken })),
                     );
                 }
                 leaving = false;
@@ -259,9 +242,8 @@ describe("push and pull", () => {
 describe("issues", () => {
     test("publishing stores the issue; publishing the same slug again replaces it", async () => {
         const publish = async (subject, html) =>
-            (await worker.api("/api/issues", { method: "POST",
-                body: JSON.stringify({ slug: "api-issue-abc123", subject, html,
-                    published_at: "2025-03-01T09:30:00Z" }) })).status;
+            (await worker.publish({ slug: "api-issue-abc123", subject, html, published_at: "2025-03-01T09:30:00Z" }))
+                .status;
         assert.equal(await publish("First", "<p>one</p>"), 200);
         assert.equal(await publish("First, fixed", "<p>two</p>"), 200);
         const stored = await worker.db.prepare("SELECT * FROM issues WHERE slug = ?1").bind("api-issue-abc123").first();
@@ -276,7 +258,7 @@ describe("issues", () => {
             slug: "" }, 400], [{ ...good, subject: 7 }, 400], [{ ...good, html: null }, 400], [{ ...good,
             published_at: "soon" }, 400], [{ ...good, html: "x".repeat(1_900_000) }, 413]];
         for (const [body, status] of cases) {
-            const response = await worker.api("/api/issues", { method: "POST", body: JSON.stringify(body) });
+            const response = await worker.publish(body);
             assert.equal(response.status, status, JSON.stringify(body).slice(0, 80));
             assert.equal(typeof (await response.json()).error, "string");
         }

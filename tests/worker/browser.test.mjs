@@ -18,13 +18,12 @@ const ARTIFACTS = process.env.QUILLMERE_ARTIFACTS || path.join(ROOT, "build/test
 
 let worker;
 let context;
-let profile;
+const profile = fs.mkdtempSync(path.join(os.tmpdir(), "quillmere-chromium-"));
 let page;
 
 before(async () => {
     fs.mkdirSync(ARTIFACTS, { recursive: true });
     worker = await startWorker({ bindings: defaultBindings({ PUBLICATION_NAME: "The Quill Weekly" }) });
-    profile = fs.mkdtempSync(path.join(os.tmpdir(), "quillmere-chromium-"));
     // A fresh profile every run; JavaScript off, because the pages must work without it.
     context = await chromium.launchPersistentContext(profile, {
         executablePath: CHROMIUM,
@@ -40,9 +39,7 @@ before(async () => {
 after(async () => {
     await context?.close();
     await worker?.close();
-    if (profile) {
-        fs.rmSync(profile, { recursive: true, force: true });
-    }
+    fs.rmSync(profile, { recursive: true, force: true });
 });
 
 const heading = () => page.getByRole("heading", { level: 1 }).textContent();
@@ -110,12 +107,8 @@ test("signup, confirmation and unsubscribe work by keyboard and button alone", a
 });
 
 test("the archive lists issues and opens one", async () => {
-    await worker.api("/api/issues", {
-        method: "POST",
-        body: JSON.stringify({ slug: "hello-world-5a3d00", subject: "Hello, World!",
-            published_at: "2025-03-01T09:30:00Z",
-            html: "<!doctype html><html><body><h1>Hello, World!</h1><p>The first issue.</p></body></html>" }),
-    });
+    await worker.publish({ slug: "hello-world-5a3d00", subject: "Hello, World!", published_at: "2025-03-01T09:30:00Z",
+        html: "<!doctype html><html><body><h1>Hello, World!</h1><p>The first issue.</p></body></html>" });
     await page.goto(`${worker.base}/archive`);
     await shoot("archive");
     await page.getByRole("link", { name: "Hello, World!" }).click();
@@ -139,9 +132,7 @@ test("an archived issue shows its image from the worker", async () => {
     const file = path.join(profile, "library.json");
     fs.writeFileSync(file, JSON.stringify(library));
     const html = cli("email", "--library", file, "--issue", "first", "--part", "html");
-    await worker.api("/api/issues", { method: "POST",
-        body: JSON.stringify({ slug: "pictured-5a3d01", subject: "Pictured", published_at: "2025-03-02T09:30:00Z",
-            html }) });
+    await worker.publish({ slug: "pictured-5a3d01", subject: "Pictured", published_at: "2025-03-02T09:30:00Z", html });
     await page.goto(`${worker.base}/archive/pictured-5a3d01`);
     const image = page.getByRole("img", { name: "A pixel" });
     assert.equal(await image.getAttribute("src"), `${worker.base}/media/${name}`);

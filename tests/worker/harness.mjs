@@ -17,18 +17,12 @@ export const ROOT = path.resolve(path.dirname(fileURLToPath(import.meta.url)), "
 export const WORKER_JS = fs.readFileSync(path.join(ROOT, "resources/worker.js"), "utf8");
 export const SCHEMA_SQL = fs.readFileSync(path.join(ROOT, "resources/schema.sql"), "utf8");
 
-export function randomHex(bytes = 32) {
-    return crypto.randomBytes(bytes).toString("hex");
-}
+export const randomHex = (bytes = 32) => crypto.randomBytes(bytes).toString("hex");
 
-// An override of undefined leaves the binding out.
 export const TEST_ACCOUNT = "123456789012";
 
-// Signup caps far above what a test sends, except where a test sets them (or leaves them out,
-// for the defaults).
-export const NO_SIGNUP_CAPS = { SIGNUPS_PER_CLIENT_PER_HOUR: "100000", SIGNUPS_PER_MAILBOX_PER_10_MINUTES: "100000",
-    SIGNUPS_PER_HOUR: "100000" };
-
+// An override of undefined leaves the binding out. The signup caps are far above what a test
+// sends, except where a test sets them (or leaves them out, for the defaults).
 export function defaultBindings(overrides = {}) {
     const bindings = {
         PUBLICATION_NAME: "The Quill & <Ink> Weekly",
@@ -40,19 +34,23 @@ export function defaultBindings(overrides = {}) {
         SIGNING_SECRET: randomHex(),
         AWS_ACCESS_KEY_ID: "AKIDQUILLMERETEST",
         AWS_SECRET_ACCESS_KEY: "wJalrXUtnFEMI/K7MDENG/bPxRfiCYQUILLMERE",
-        ...NO_SIGNUP_CAPS,
+        SIGNUPS_PER_CLIENT_PER_HOUR: "100000",
+        SIGNUPS_PER_MAILBOX_PER_10_MINUTES: "100000",
+        SIGNUPS_PER_HOUR: "100000",
         ...overrides,
     };
     return Object.fromEntries(Object.entries(bindings).filter(([, v]) => v !== undefined));
 }
+
+const isSES = (url) => /^email\.[a-z0-9-]+\.amazonaws\.com$/.test(new URL(url).host);
+const isMail = (r, to) => isSES(r.url) && (to === undefined || JSON.parse(r.body).Destination.ToAddresses.includes(to));
 
 // Every outbound request is recorded; the newest matching handler answers it.
 export class Outbound {
     constructor() {
         this.requests = [];
         this.handlers = [];
-        this.on((url) => /^email\.[a-z0-9-]+\.amazonaws\.com$/.test(url.host),
-            () => Response.json({ MessageId: `0100-${randomHex(8)}` }));
+        this.on((url) => isSES(url), () => Response.json({ MessageId: `0100-${randomHex(8)}` }));
     }
 
     on(match, respond) {
@@ -74,19 +72,12 @@ export class Outbound {
     }
 
     sesMails(to) {
-        return this.requests.filter((r) =>
-            /^email\.[a-z0-9-]+\.amazonaws\.com$/.test(new URL(r.url).host)
-            && (to === undefined || JSON.parse(r.body).Destination.ToAddresses.includes(to))
-        );
+        return this.requests.filter((r) => isMail(r, to));
     }
 
     // Mails are sent after the answer (waitUntil).
     async mailTo(email) {
-        for (const deadline = Date.now() + 20000; this.sesMails(email).length === 0;) {
-            if (Date.now() > deadline) throw new Error(`no mail to ${email}`);
-            await new Promise((resolve) => setTimeout(resolve, 20));
-        }
-        return this.sesMails(email)[0];
+        return (await this.waitFor((r) => isMail(r, email), `a mail to ${email}`))[0];
     }
 
     async waitFor(predicate, what, timeoutMs = 20000) {
@@ -98,10 +89,10 @@ export class Outbound {
     }
 }
 
-export async function startWorker({ bindings = defaultBindings(), outbound = new Outbound(), inspectorPort } = {}) {
+export async function startWorker({ bindings = defaultBindings(), outbound = new Outbound() } = {}) {
     const mf = new Miniflare({ name: "quillmere", modules: true, script: WORKER_JS, compatibilityDate: "2025-09-01",
         d1Databases: { DB: "quillmere-test-db" }, bindings, outboundService: (request) => outbound.handle(request),
-        host: "127.0.0.1", port: 0, ...(inspectorPort ? { inspectorPort } : {}) });
+        host: "127.0.0.1", port: 0 });
     let url, db;
     try {
         url = await mf.ready;
@@ -115,14 +106,19 @@ export async function startWorker({ bindings = defaultBindings(), outbound = new
         throw error;
     }
     const base = url.href.replace(/\/$/, "");
-    return { mf, base, db, outbound, bindings,
-        fetch: (pathAndQuery, init) => mf.dispatchFetch(base + pathAndQuery, { redirect: "manual", ...init }),
-        api: (pathAndQuery, init = {}) => mf.dispatchFetch(base + pathAndQuery, {
-            ...init,
+    const api = (pathAndQuery, init = {}) =>
+        mf.dispatchFetch(base + pathAndQuery, { ...init,
             headers: { Authorization: `Bearer ${bindings.API_TOKEN}`, Accept: "application/json",
-                ...(init.headers ?? {}) },
-        }), row: (email) => db.prepare("SELECT * FROM subscribers WHERE email = ?1").bind(email).first(),
-        close: () => mf.dispose() };
+                ...(init.headers ?? {}) } });
+    return { mf, base, db, outbound, bindings, api,
+        fetch: (pathAndQuery, init) => mf.dispatchFetch(base + pathAndQuery, { redirect: "manual", ...init }),
+        publish: (issue) => api("/api/issues", { method: "POST", body: JSON.stringify(issue) }),
+        row: (email) => db.prepare("SELECT * FROM subscribers WHERE email = ?1").bind(email).first(),
+        close: () => mf.dispose(),
+        // A reader put straight into the database, dated `at` (milliseconds).
+        add: (email, status = "active", source = "manual", at = 1000) =>
+            db.prepare("INSERT INTO subscribers VALUES (?1, ?2, '', ?3, ?4, ?5, ?5)")
+                .bind(email, crypto.randomUUID(), status, source, at).run() };
 }
 
 // A worker of its own for one test, with these bindings over the defaults.
@@ -146,15 +142,11 @@ export function fastToken(purpose, email, secret) {
 
 // `client` is the address Cloudflare reports as CF-Connecting-IP.
 export function postForm(worker, pathAndQuery, fields, { multipart = false, client = "192.0.2.1" } = {}) {
-    const headers = { "CF-Connecting-IP": client };
-    if (multipart) {
-        const form = new FormData();
-        Object.entries(fields).forEach(([k, v]) => form.append(k, v));
-        return worker.fetch(pathAndQuery, { method: "POST", headers, body: form });
-    }
-    return worker.fetch(pathAndQuery, { method: "POST",
-        headers: { ...headers, "Content-Type": "application/x-www-form-urlencoded" },
-        body: new URLSearchParams(fields).toString() });
+    const form = new FormData();
+    Object.entries(fields).forEach(([k, v]) => form.append(k, v));
+    const urlencoded = multipart ? {} : { "Content-Type": "application/x-www-form-urlencoded" };
+    return worker.fetch(pathAndQuery, { method: "POST", headers: { "CF-Connecting-IP": client, ...urlencoded },
+        body: multipart ? form : new URLSearchParams(fields).toString() });
 }
 
 // Tokens come from the C++ code (quillmere-cli), so the worker and the application provably
@@ -167,6 +159,15 @@ export function cli(...args) {
 
 export const cliToken = (purpose, email, secret) =>
     cli("token", "--purpose", purpose, "--email", email, "--secret", secret);
+
+// The unsubscribe POST for `email` (the one-click one unless other fields are given), with a
+// token from quillmere-cli unless `make` makes it.
+export function unsubscribe(worker, email,
+    { fields = { "List-Unsubscribe": "One-Click" }, make = cliToken, ...options } = {})
+{
+    return postForm(worker, `/unsubscribe?t=${make("unsubscribe", email, worker.bindings.SIGNING_SECRET)}`, fields,
+        options);
+}
 
 export function cliVerify(purpose, token, secret) {
     try {

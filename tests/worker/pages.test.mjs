@@ -5,24 +5,14 @@ import assert from "node:assert/strict";
 import { execFileSync } from "node:child_process";
 import fs from "node:fs";
 import path from "node:path";
-import { after, before, describe, test } from "node:test";
+import { after, describe, test } from "node:test";
 
-import { cliToken, cliVerify, defaultBindings, health, postForm, ROOT, startWorker, withWorker } from "./harness.mjs";
+import { cliToken, cliVerify, health, postForm, ROOT, startWorker, unsubscribe, withWorker } from "./harness.mjs";
 
 const DAY = 24 * 3600 * 1000;
 
-let worker;
-before(async () => {
-    worker = await startWorker({ bindings: defaultBindings() });
-});
-after(async () => {
-    await worker?.close();
-});
-
-function addActive(email) {
-    return worker.db.prepare("INSERT INTO subscribers VALUES (?1, ?2, '', 'active', 'manual', 1000, 1000)").bind(email,
-        crypto.randomUUID()).run();
-}
+const worker = await startWorker();
+after(() => worker.close());
 
 function signup(w, fields, options) {
     return postForm(w, "/", fields, options);
@@ -138,7 +128,7 @@ describe("signup form", () => {
         const fresh = await (await signup(worker, { email: "fresh-one@example.org" })).text();
         // Active: same page, nothing sent, still active.
         const active = "already-active@example.org";
-        await addActive(active);
+        await worker.add(active);
         assert.equal((await worker.row(active)).status, "active");
         const again = await (await signup(worker, { email: active })).text();
         assert.equal(again, fresh);
@@ -148,7 +138,7 @@ describe("signup form", () => {
         assert.equal(await (await signup(worker, { email: "fresh-one@example.org" })).text(), fresh);
         // Unsubscribed: stays unsubscribed until the owner confirms, and gets a mail to do so.
         const left = "came-back@example.org";
-        await postForm(worker, `/unsubscribe?t=${cliToken("unsubscribe", left, worker.bindings.SIGNING_SECRET)}`, {});
+        await unsubscribe(worker, left, { fields: {} });
         assert.equal(await (await signup(worker, { email: left })).text(), fresh);
         assert.equal((await worker.row(left)).status, "unsubscribed");
         const mail = await worker.outbound.mailTo(left);
@@ -156,8 +146,7 @@ describe("signup form", () => {
         await postForm(worker, link.pathname + link.search, {});
         assert.equal((await worker.row(left)).status, "active");
         // Bounced: nothing is sent to an address that bounced.
-        await worker.db.prepare("INSERT INTO subscribers VALUES ('gone@example.org', ?1, '', 'bounced', 'sns', 1, 1)")
-            .bind(crypto.randomUUID()).run();
+        await worker.add("gone@example.org", "bounced", "sns", 1);
         assert.equal(await (await signup(worker, { email: "gone@example.org" })).text(), fresh);
         assert.equal((await worker.row("gone@example.org")).status, "bounced");
         assert.equal((await mailsTo(worker, "gone@example.org")).length, 0);
@@ -217,10 +206,8 @@ describe("signup form", () => {
         await withWorker({ DOUBLE_OPT_IN: "false" }, async (single) => {
             assert.match(await (await signup(single, { email: "direct@example.org" })).text(), /recorded/);
             assert.equal((await single.row("direct@example.org")).status, "active");
-            await single.db.prepare(
-                "INSERT INTO subscribers VALUES ('was-gone@example.org', ?1, '', 'unsubscribed', 'x', 1, 1), ('hard@example.org', ?2, '', 'bounced', 'x', 1, 1)",
-            )
-                .bind(crypto.randomUUID(), crypto.randomUUID()).run();
+            await single.add("was-gone@example.org", "unsubscribed", "x", 1);
+            await single.add("hard@example.org", "bounced", "x", 1);
             await signup(single, { email: "was-gone@example.org" });
             await signup(single, { email: "hard@example.org" });
             assert.equal((await single.row("was-gone@example.org")).status, "active");
@@ -291,8 +278,7 @@ describe("confirmations", () => {
             ["c-rejoins@example.org", "unsubscribed", 30 * DAY, DAY, "active", 200],
         ];
         for (const [email, status, age, requested] of cases) {
-            await worker.db.prepare("INSERT INTO subscribers VALUES (?1, ?2, '', ?3, 'x', ?4, ?4)")
-                .bind(email, crypto.randomUUID(), status, now - age).run();
+            await worker.add(email, status, "x", now - age);
             if (requested !== null) {
                 await worker.db.prepare("INSERT INTO signup_requests VALUES (?1, ?2)").bind(email, now - requested)
                     .run();
@@ -339,7 +325,7 @@ describe("confirm and unsubscribe links", () => {
 
     test("unsubscribe: a GET (a link scanner) changes nothing and shows one button that POSTs, the address escaped", async () => {
         const email = "o'brien+<b>@example.org";
-        await addActive(email);
+        await worker.add(email);
         const token = cliToken("unsubscribe", email, worker.bindings.SIGNING_SECRET);
         for (let i = 0; i < 2; i++) {
             const page = await worker.fetch(`/unsubscribe?t=${token}`);
@@ -355,50 +341,33 @@ describe("confirm and unsubscribe links", () => {
     });
 
     test("unsubscribe: the RFC 8058 one-click POST, urlencoded or multipart, answers 200 and is idempotent", async () => {
-        const secret = worker.bindings.SIGNING_SECRET;
         for (const [email, multipart] of [["one-click@example.org", false], ["multi-part@example.org", true]]) {
-            await addActive(email);
+            await worker.add(email);
             const before = await worker.row(email);
-            const token = cliToken("unsubscribe", email, secret);
-            const response = await postForm(worker, `/unsubscribe?t=${token}`, { "List-Unsubscribe": "One-Click" }, {
-                multipart,
-            });
+            const response = await unsubscribe(worker, email, { multipart });
             assert.equal(response.status, 200);
             assert.match(await response.text(), /You are unsubscribed/);
             const after = await worker.row(email);
             assert.equal(after.status, "unsubscribed");
             assert.ok(after.updated_at > before.updated_at);
             assert.equal(after.id, before.id);
-            const again = await postForm(worker, `/unsubscribe?t=${token}`, { "List-Unsubscribe": "One-Click" }, {
-                multipart,
-            });
-            assert.equal(again.status, 200);
+            assert.equal((await unsubscribe(worker, email, { multipart })).status, 200);
             assert.deepEqual(await worker.row(email), after);
         }
     });
 
     test("unsubscribe: a reader the worker never heard of is recorded; bounced and complained stay", async () => {
-        const secret = worker.bindings.SIGNING_SECRET;
-        assert.equal(
-            (await postForm(worker, `/unsubscribe?t=${cliToken("unsubscribe", "Only.Local@Example.org", secret)}`, {}))
-                .status,
-            200,
-        );
+        assert.equal((await unsubscribe(worker, "Only.Local@Example.org", { fields: {} })).status, 200);
         assert.equal((await worker.row("only.local@example.org")).status, "unsubscribed");
-        await worker.db.prepare(
-            "INSERT INTO subscribers VALUES ('complainer@example.org', ?1, '', 'complained', 'sns', 1, 1)",
-        )
-            .bind(crypto.randomUUID()).run();
-        await postForm(worker, `/unsubscribe?t=${cliToken("unsubscribe", "complainer@example.org", secret)}`, {});
+        await worker.add("complainer@example.org", "complained", "sns", 1);
+        await unsubscribe(worker, "complainer@example.org", { fields: {} });
         assert.equal((await worker.row("complainer@example.org")).status, "complained");
     });
 });
 
 describe("archive", () => {
     test("lists published issues newest first, serves each issue's HTML, 404 otherwise", async () => {
-        const publish = (slug, subject, html, date) =>
-            worker.api("/api/issues", { method: "POST",
-                body: JSON.stringify({ slug, subject, html, published_at: date }) });
+        const publish = (slug, subject, html, date) => worker.publish({ slug, subject, html, published_at: date });
         let list = await (await worker.fetch("/archive")).text();
         assert.match(list, /No issues have been published yet/);
         await publish("older-aaaaaa", "Older <one>", "<html><body><p>old</p></body></html>", "2025-01-01T08:00:00Z");

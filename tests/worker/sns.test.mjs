@@ -3,9 +3,9 @@
 
 import assert from "node:assert/strict";
 import crypto from "node:crypto";
-import { after, before, describe, test } from "node:test";
+import { after, describe, test } from "node:test";
 
-import { defaultBindings, health, makeCertificate, startWorker, TEST_ACCOUNT, withWorker } from "./harness.mjs";
+import { health, makeCertificate, startWorker, TEST_ACCOUNT, withWorker } from "./harness.mjs";
 
 const REGION = "eu-west-1";
 const TOPIC = `arn:aws:sns:${REGION}:${TEST_ACCOUNT}:quillmere-ses-events`;
@@ -14,23 +14,15 @@ const SUBSCRIBE_URL = `https://sns.${REGION}.amazonaws.com/?Action=ConfirmSubscr
     encodeURIComponent(TOPIC)
 }&Token=2336412f37`;
 
-let worker;
-let amazon; // the certificate the worker should trust
-let attacker; // a key pair of somebody else's
-const served = new Map();
+const amazon = makeCertificate(); // the certificate the worker should trust
+const attacker = makeCertificate(); // a key pair of somebody else's
+const served = new Map([[CERT_URL, amazon.certPem]]);
 
-before(async () => {
-    amazon = makeCertificate();
-    attacker = makeCertificate();
-    worker = await startWorker({ bindings: defaultBindings() });
-    served.set(CERT_URL, amazon.certPem);
-    worker.outbound.on((url) => served.has(url.href), (record) => new Response(served.get(record.url)));
-    worker.outbound.on((url) => url.href.startsWith(`https://sns.${REGION}.amazonaws.com/?Action=ConfirmSubscription`),
-        () => new Response("<ConfirmSubscriptionResponse/>", { headers: { "Content-Type": "text/xml" } }));
-});
-after(async () => {
-    await worker?.close();
-});
+const worker = await startWorker();
+after(() => worker.close());
+worker.outbound.on((url) => served.has(url.href), (record) => new Response(served.get(record.url)));
+worker.outbound.on((url) => url.href.startsWith(`https://sns.${REGION}.amazonaws.com/?Action=ConfirmSubscription`),
+    () => new Response("<ConfirmSubscriptionResponse/>", { headers: { "Content-Type": "text/xml" } }));
 
 // The text Amazon signs, written from its documentation independently of the worker.
 function stringToSign(m) {
@@ -71,12 +63,7 @@ function post(message, headers = {}) {
 }
 
 async function addActive(...emails) {
-    for (const email of emails) {
-        await worker.db.prepare("INSERT INTO subscribers VALUES (?1, ?2, '', 'active', 'manual', 1000, 1000)").bind(
-            email,
-            crypto.randomUUID(),
-        ).run();
-    }
+    for (const email of emails) await worker.add(email);
 }
 
 async function snapshot() {
