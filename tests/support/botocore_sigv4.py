@@ -1,5 +1,6 @@
 #!/usr/bin/python3
-"""Signs requests with botocore's SigV4Auth, the reference the signer tests compare against.
+"""Signs requests with botocore's SigV4Auth, the reference the signer and worker tests
+compare against.
 
 Reads a JSON list of cases on standard input, each with method, url (path and host only),
 query (list of [name, value] pairs, already decoded), headers (object), body (Base64),

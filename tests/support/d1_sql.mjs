@@ -22,8 +22,6 @@ export function splitSql(sql) {
 
 export async function applySql(db, sql) {
     const statements = splitSql(sql);
-    if (statements.length === 0) {
-        return [];
-    }
+    if (statements.length === 0) return [];
     return db.batch(statements.map((s) => db.prepare(s)));
 }

@@ -19,9 +19,7 @@ function readName(packet, offset) {
     while (offset < packet.length) {
         const length = packet[offset];
         offset += 1;
-        if (length === 0) {
-            return { name: labels.join(".").toLowerCase(), offset };
-        }
+        if (length === 0) return { name: labels.join(".").toLowerCase(), offset };
         labels.push(packet.subarray(offset, offset + length).toString("latin1"));
         offset += length;
     }

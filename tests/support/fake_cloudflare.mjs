@@ -28,13 +28,8 @@ import { Miniflare } from "miniflare";
 import { applySql } from "./d1_sql.mjs";
 import { serve } from "./loopback_server.mjs";
 
-const config = {
-    token: "test-token",
-    accountId: "0123456789abcdef0123456789abcdef",
-    accountName: "Writer's account",
-    subdomain: "quill-writer",
-    ...JSON.parse(process.argv[2] ?? "{}"),
-};
+const config = { token: "test-token", accountId: "0123456789abcdef0123456789abcdef", accountName: "Writer's account",
+    subdomain: "quill-writer", ...JSON.parse(process.argv[2] ?? "{}") };
 
 const persistDir = fs.mkdtempSync(path.join(os.tmpdir(), "quillmere-fake-cloudflare-"));
 const requests = [];
@@ -42,33 +37,23 @@ const databases = new Map(); // uuid -> { uuid, name, created_at }
 const databaseRuntimes = new Map(); // uuid -> Miniflare that only holds the database
 const scripts = new Map(); // name -> { mf, url, bindings, metadata, routeEnabled }
 
-function envelope(status, result, errors = []) {
-    return { status, body: { success: errors.length === 0, errors, messages: [], result } };
-}
-
-function failure(status, code, message) {
-    return { status, body: { success: false, errors: [{ code, message }], messages: [], result: null } };
-}
+const envelope = (status, result) => ({ status, body: { success: true, errors: [], messages: [], result } });
+const failure = (status, code, message) => ({ status,
+    body: { success: false, errors: [{ code, message }], messages: [], result: null } });
+// How Cloudflare refuses an upload or a request it cannot read.
+const refused = (message) => refused(message);
 
 // A database is served by the script bound to it when there is one, so the two never open the
 // same files at once; otherwise by a Miniflare of its own.
 async function d1For(uuid) {
     for (const script of scripts.values()) {
-        if (script.databaseId === uuid) {
-            return script.mf.getD1Database(script.databaseBinding);
-        }
+        if (script.databaseId === uuid) return script.mf.getD1Database(script.databaseBinding);
     }
     let mf = databaseRuntimes.get(uuid);
     if (!mf) {
-        mf = new Miniflare({
-            modules: true,
-            script: "export default { fetch() { return new Response(null, { status: 404 }); } }",
-            compatibilityDate: "2025-09-01",
-            d1Databases: { DB: uuid },
-            d1Persist: persistDir,
-            host: "127.0.0.1",
-            port: 0,
-        });
+        mf = new Miniflare({ modules: true, compatibilityDate: "2025-09-01", d1Databases: { DB: uuid },
+            script: "export default { fetch() { return new Response(null, { status: 404 }); } }", d1Persist: persistDir,
+            host: "127.0.0.1", port: 0 });
         databaseRuntimes.set(uuid, mf);
     }
     return mf.getD1Database("DB");
@@ -76,41 +61,35 @@ async function d1For(uuid) {
 
 async function uploadScript(name, request, bodyBytes) {
     const type = request.headers["content-type"] ?? "";
-    if (!type.startsWith("multipart/form-data")) {
-        return failure(400, 10021, "Expected a multipart/form-data upload");
-    }
+    if (!type.startsWith("multipart/form-data")) return refused("Expected a multipart/form-data upload");
     let form;
     try {
         form = await new Response(bodyBytes, { headers: { "Content-Type": type } }).formData();
     } catch (error) {
-        return failure(400, 10021, `Could not parse the multipart body: ${error.message}`);
+        return refused(`Could not parse the multipart body: ${error.message}`);
     }
     let metadata;
     try {
         const part = form.get("metadata");
         metadata = JSON.parse(typeof part === "string" ? part : await part.text());
     } catch {
-        return failure(400, 10021, "The metadata part is missing or not JSON");
+        return refused("The metadata part is missing or not JSON");
     }
     const mainPart = form.get(metadata.main_module);
     if (!metadata.main_module || !mainPart || typeof mainPart === "string") {
-        return failure(400, 10021, `No module named ${metadata.main_module} was uploaded`);
+        return refused(`No module named ${metadata.main_module} was uploaded`);
     }
     if (mainPart.type !== "application/javascript+module") {
-        return failure(400, 10021, `The main module has content type ${mainPart.type}`);
+        return refused(`The main module has content type ${mainPart.type}`);
     }
     const source = await mainPart.text();
     const previous = scripts.get(name);
-    const plain = {};
-    const secrets = {};
-    const d1 = {};
+    const [plain, secrets, d1] = [{}, {}, {}];
     const byType = { d1, plain_text: plain, secret_text: secrets };
     for (const { type, name, id, text } of metadata.bindings ?? []) {
-        if (!byType[type]) {
-            return failure(400, 10021, `unsupported binding type ${type}`);
-        }
+        if (!byType[type]) return refused(`unsupported binding type ${type}`);
         if (type === "d1" && !databases.has(id)) {
-            return failure(400, 10021, `binding ${name} refers to an unknown D1 database ${id}`);
+            return refused(`binding ${name} refers to an unknown D1 database ${id}`);
         }
         byType[type][name] = type === "d1" ? id : text;
     }
@@ -119,9 +98,7 @@ async function uploadScript(name, request, bodyBytes) {
     }
     // Cloudflare refuses a script that does not compile, and the one deployed before stays.
     const syntax = syntaxError(source);
-    if (syntax) {
-        return failure(400, 10021, `Uncaught ${syntax} at ${metadata.main_module}`);
-    }
+    if (syntax) return refused(`Uncaught ${syntax} at ${metadata.main_module}`);
     const [databaseBinding, databaseId] = Object.entries(d1)[0] ?? [];
     // Hand the database over from whoever serves it now to the new script.
     if (previous) {
@@ -135,35 +112,21 @@ async function uploadScript(name, request, bodyBytes) {
     const started = await serveScript({ name, source, metadata, plain, secrets, d1, databaseBinding, databaseId,
         routeEnabled: previous?.routeEnabled ?? false });
     if (!started) {
-        if (previous) {
-            await serveScript(previous);
-        }
-        return failure(400, 10021, `Uncaught error while starting ${metadata.main_module}`);
+        if (previous) await serveScript(previous);
+        return refused(`Uncaught error while starting ${metadata.main_module}`);
     }
-    return envelope(200, {
-        id: name,
-        etag: crypto.createHash("sha256").update(source).digest("hex"),
-        handlers: ["fetch"],
-        compatibility_date: metadata.compatibility_date,
-        modified_on: new Date().toISOString(),
-    });
+    return envelope(200, { id: name, etag: crypto.createHash("sha256").update(source).digest("hex"),
+        handlers: ["fetch"], compatibility_date: metadata.compatibility_date, modified_on: new Date().toISOString() });
 }
 
 // Serves a script in Miniflare and records it; false when the runtime would not start it.
 async function serveScript(script) {
-    const mf = new Miniflare({
+    const mf = new Miniflare({ modulesRoot: persistDir, compatibilityDate: script.metadata.compatibility_date,
         modules: [{ type: "ESModule", path: path.join(persistDir, script.metadata.main_module),
-            contents: script.source }],
-        modulesRoot: persistDir,
-        compatibilityDate: script.metadata.compatibility_date,
-        d1Databases: script.d1,
-        d1Persist: persistDir,
+            contents: script.source }], d1Databases: script.d1, d1Persist: persistDir,
         bindings: { ...script.plain, ...script.secrets },
         // Only loopback in tests: the deployed worker reaches nothing outside.
-        outboundService: () => new Response("no network in tests", { status: 502 }),
-        host: "127.0.0.1",
-        port: 0,
-    });
+        outboundService: () => new Response("no network in tests", { status: 502 }), host: "127.0.0.1", port: 0 });
     try {
         const url = (await mf.ready).href.replace(/\/$/, "");
         scripts.set(script.name, { ...script, mf, url });
@@ -182,8 +145,7 @@ function syntaxError(source) {
         execFileSync(process.execPath, ["--check", file], { stdio: ["ignore", "ignore", "pipe"] });
         return null;
     } catch (error) {
-        const line = String(error.stderr).split("\n").find((l) => /^\w*Error:/.test(l));
-        return line ?? "SyntaxError";
+        return String(error.stderr).split("\n").find((l) => /^\w*Error:/.test(l)) ?? "SyntaxError";
     } finally {
         fs.rmSync(file, { force: true });
     }
@@ -198,17 +160,13 @@ async function api(method, parts, query, request, bodyBytes) {
     if (limited && method === "GET" && route === "user/tokens/verify") {
         return envelope(200, { id: "fake-limited-token", status: limited.status ?? "active" });
     }
-    if (limited && method === "GET" && route === "accounts") {
-        return envelope(200, limited.accounts ?? []);
-    }
+    if (limited && method === "GET" && route === "accounts") return envelope(200, limited.accounts ?? []);
     if (method === "GET" && route === "user/tokens/verify") {
         return authorised
             ? envelope(200, { id: "fake-token-id", status: "active" })
             : failure(401, 1000, "Invalid API Token");
     }
-    if (!authorised) {
-        return failure(403, 10000, "Authentication error");
-    }
+    if (!authorised) return failure(403, 10000, "Authentication error");
     if (method === "GET" && route === "accounts") {
         return envelope(200, [{ id: config.accountId, name: config.accountName, type: "standard" }]);
     }
@@ -237,9 +195,7 @@ async function api(method, parts, query, request, bodyBytes) {
             return envelope(200, database);
         }
         if (rest.length === 4 && rest[3] === "query" && method === "POST") {
-            if (!databases.has(rest[2])) {
-                return failure(404, 7404, `The database ${rest[2]} could not be found`);
-            }
+            if (!databases.has(rest[2])) return failure(404, 7404, `The database ${rest[2]} could not be found`);
             const { sql } = json() ?? {};
             try {
                 const results = await applySql(await d1For(rest[2]), sql ?? "");
@@ -259,19 +215,15 @@ async function api(method, parts, query, request, bodyBytes) {
         return failure(404, 10007, `This Worker (${rest[2]}) does not exist on your account.`);
     }
     if (route4 === "GET settings") {
-        return envelope(200, {
-            compatibility_date: script.metadata.compatibility_date,
-            bindings: [
-                ...Object.entries(script.d1).map(([name, id]) => ({ name, id, type: "d1" })),
+        return envelope(200, { compatibility_date: script.metadata.compatibility_date,
+            bindings: [...Object.entries(script.d1).map(([name, id]) => ({ name, id, type: "d1" })),
                 ...Object.entries(script.plain).map(([name, text]) => ({ name, text, type: "plain_text" })),
-                ...Object.keys(script.secrets).map((name) => ({ name, type: "secret_text" })),
-            ],
-        });
+                ...Object.keys(script.secrets).map((name) => ({ name, type: "secret_text" }))] });
     }
     if (route4 === "PUT secrets") {
         const { name, text, type } = json() ?? {};
         if (typeof name !== "string" || typeof text !== "string" || type !== "secret_text") {
-            return failure(400, 10021, "A secret needs a name, a text and the type secret_text");
+            return refused("A secret needs a name, a text and the type secret_text");
         }
         // The script restarts with the new secret, on the same database.
         scripts.delete(rest[2]);
@@ -311,9 +263,7 @@ async function answer(request, bodyBytes) {
         if (url.pathname.startsWith("/__fake/")) {
             return control(url.pathname.slice("/__fake/".length).split("/").map(decodeURIComponent));
         }
-        if (!url.pathname.startsWith("/client/v4/")) {
-            return failure(404, 7000, "No route for that URI");
-        }
+        if (!url.pathname.startsWith("/client/v4/")) return failure(404, 7000, "No route for that URI");
         requests.push({ method: request.method, path: url.pathname, query: url.search, headers: request.headers,
             body: bodyBytes.toString("base64") });
         const parts = url.pathname.slice("/client/v4/".length).split("/").map(decodeURIComponent);
@@ -331,8 +281,6 @@ serve((request, response, bodyBytes) => {
         response.end(text);
     });
 }, async () => {
-    for (const mf of [...[...scripts.values()].map((s) => s.mf), ...databaseRuntimes.values()]) {
-        await mf.dispose();
-    }
+    for (const mf of [...[...scripts.values()].map((s) => s.mf), ...databaseRuntimes.values()]) await mf.dispose();
     fs.rmSync(persistDir, { recursive: true, force: true });
 }, (url) => ({ api: `${url}/client/v4`, control: `${url}/__fake` }));

@@ -36,12 +36,9 @@ const hung = new Set();
 function faultFor(index) {
     for (const fault of plan.faults) {
         const n = fault.counting === "accepted" ? stats.accepted : index;
-        const offset = fault.offset ?? 0;
-        const every = Math.max(1, fault.every ?? 1);
+        const [offset, every] = [fault.offset ?? 0, Math.max(1, fault.every ?? 1)];
         fault.hits ??= 0;
-        if (n >= offset && (n - offset) % every === 0
-            && (fault.limit === undefined || fault.hits < fault.limit))
-        {
+        if (n >= offset && (n - offset) % every === 0 && (fault.limit === undefined || fault.hits < fault.limit)) {
             fault.hits += 1;
             return fault;
         }
@@ -51,30 +48,18 @@ function faultFor(index) {
 
 function forward(request, body) {
     return new Promise((resolve, reject) => {
-        const headers = { ...request.headers, host: upstream.host };
-        const out = http.request({
-            agent,
-            host: upstream.hostname,
-            port: upstream.port,
-            method: request.method,
-            path: request.url,
-            headers,
-        }, (answer) => {
-            readBody(answer).then((data) => resolve({ answer, data }), reject);
-        });
+        const out = http.request({ agent, host: upstream.hostname, port: upstream.port, method: request.method,
+            path: request.url, headers: { ...request.headers, host: upstream.host } },
+            (answer) => readBody(answer).then((data) => resolve({ answer, data }), reject));
         out.on("error", reject);
         out.end(body);
     });
 }
 
 function answerWithStatus(response, fault) {
-    const type = fault.type ?? (fault.status === 429
-        ? "TooManyRequestsException"
-        : "ServiceUnavailable");
+    const type = fault.type ?? (fault.status === 429 ? "TooManyRequestsException" : "ServiceUnavailable");
     const headers = { "content-type": "application/json", "x-amzn-errortype": `${type}:` };
-    if (fault.retryAfter !== undefined) {
-        headers["retry-after"] = String(fault.retryAfter);
-    }
+    if (fault.retryAfter !== undefined) headers["retry-after"] = String(fault.retryAfter);
     response.writeHead(fault.status ?? 503, headers);
     response.end(JSON.stringify({ message: fault.message ?? "Injected by the fault proxy" }));
 }
@@ -85,15 +70,14 @@ serve(async (request, response, body) => {
     let taken = false;
     try {
         if (request.url === "/__faults" && request.method === "PUT") {
-            const given = JSON.parse(body.toString("utf8") || "{}");
-            plan = { path: "/v2/email/outbound-emails", latencyMs: 0, faults: [], ...given };
+            plan = { path: "/v2/email/outbound-emails", latencyMs: 0, faults: [],
+                ...JSON.parse(body.toString() || "{}") };
             stats = freshStats();
             response.writeHead(204).end();
             return;
         }
         if (request.url === "/__stats") {
-            response.writeHead(200, { "content-type": "application/json" });
-            response.end(JSON.stringify(stats));
+            response.writeHead(200, { "content-type": "application/json" }).end(JSON.stringify(stats));
             return;
         }
         const matching = request.url.startsWith(plan.path);
@@ -101,28 +85,17 @@ serve(async (request, response, body) => {
         if (matching) {
             fault = faultFor(stats.matching);
             stats.matching += 1;
-            if (plan.latencyMs > 0) {
-                await delay(plan.latencyMs);
-            }
+            if (plan.latencyMs > 0) await delay(plan.latencyMs);
         }
-        if (fault) {
-            stats.faulted[fault.kind] = (stats.faulted[fault.kind] ?? 0) + 1;
-        }
+        if (fault) stats.faulted[fault.kind] = (stats.faulted[fault.kind] ?? 0) + 1;
         taken = matching && (!fault || fault.kind === "acceptThenDrop");
         stats.accepted += taken ? 1 : 0;
-        switch (fault?.kind) {
-            case "status":
-                answerWithStatus(response, fault);
-                return;
-            case "drop":
-                request.socket.destroy();
-                return;
-            case "hang":
-                hung.add(request.socket);
-                request.socket.on("close", () => hung.delete(request.socket));
-                return;
-            default:
-                break;
+        if (fault?.kind === "status") return answerWithStatus(response, fault);
+        if (fault?.kind === "drop") return request.socket.destroy();
+        if (fault?.kind === "hang") {
+            hung.add(request.socket);
+            request.socket.on("close", () => hung.delete(request.socket));
+            return;
         }
         const { answer, data } = await forward(request, body);
         stats.forwarded += matching ? 1 : 0;
@@ -130,24 +103,16 @@ serve(async (request, response, body) => {
             taken = false;
             stats.accepted -= 1;
         }
-        if (fault?.kind === "acceptThenDrop") {
-            request.socket.destroy();
-            return;
-        }
-        const headers = { ...answer.headers };
+        if (fault?.kind === "acceptThenDrop") return request.socket.destroy();
+        const headers = { ...answer.headers, "content-length": String(data.length) };
         delete headers["transfer-encoding"];
-        headers["content-length"] = String(data.length);
         response.writeHead(answer.statusCode, headers);
         response.end(data);
     } catch (error) {
         stats.accepted -= taken ? 1 : 0;
-        if (!response.headersSent) {
-            response.writeHead(502, { "content-type": "text/plain" });
-        }
+        if (!response.headersSent) response.writeHead(502, { "content-type": "text/plain" });
         response.end(`fault proxy: ${error.message}`);
     }
 }, () => {
-    for (const socket of hung) {
-        socket.destroy();
-    }
+    for (const socket of hung) socket.destroy();
 });

@@ -21,23 +21,26 @@ export function serve(handle, onStop = () => {}, describe = (url) => ({ url })) 
     server.listen(0, "127.0.0.1", () => {
         process.stdout.write(`${JSON.stringify(describe(`http://127.0.0.1:${server.address().port}`))}\n`);
     });
-    let stopping = false;
     stopWhenToldTo(async () => {
-        if (!stopping) {
-            stopping = true;
-            server.close();
-            await onStop();
-            process.exit(0);
-        }
+        server.close();
+        await onStop();
     });
     return server;
 }
 
-// A test's peer ends when the test closes its standard input (or dies), or on a signal.
+// A test's peer ends when the test closes its standard input (or dies), or on a signal: `stop`
+// (may be async) runs once, then the process exits.
 export function stopWhenToldTo(stop) {
-    process.stdin.on("end", stop);
-    process.stdin.on("error", stop);
+    let stopping = false;
+    const once = async () => {
+        if (stopping) return;
+        stopping = true;
+        await stop();
+        process.exit(0);
+    };
+    process.stdin.on("end", once);
+    process.stdin.on("error", once);
     process.stdin.resume();
-    process.on("SIGTERM", stop);
-    process.on("SIGINT", stop);
+    process.on("SIGTERM", once);
+    process.on("SIGINT", once);
 }

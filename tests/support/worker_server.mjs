@@ -13,14 +13,4 @@ outbound.on(() => true, () => new Response("no network in tests", { status: 502 
 
 const worker = await startWorker({ bindings, outbound });
 process.stdout.write(`${JSON.stringify({ url: worker.base })}\n`);
-
-let stopping = false;
-async function stop() {
-    if (stopping) {
-        return;
-    }
-    stopping = true;
-    await worker.close();
-    process.exit(0);
-}
-stopWhenToldTo(stop);
+stopWhenToldTo(() => worker.close());

@@ -64,9 +64,7 @@ export class Outbound {
         this.requests.push(record);
         const url = new URL(request.url);
         for (let i = this.handlers.length - 1; i >= 0; i--) {
-            if (this.handlers[i].match(url, record)) {
-                return this.handlers[i].respond(record, url);
-            }
+            if (this.handlers[i].match(url, record)) return this.handlers[i].respond(record, url);
         }
         return new Response(`no outbound mock for ${request.url}`, { status: 502 });
     }
@@ -201,9 +199,7 @@ export async function pullAll(worker, since) {
     let query = since === undefined ? "" : `?since=${encodeURIComponent(since)}`;
     for (;;) {
         const response = await worker.api(`/api/subscribers${query}`);
-        if (response.status !== 200) {
-            throw new Error(`pull answered ${response.status}: ${await response.text()}`);
-        }
+        if (response.status !== 200) throw new Error(`pull answered ${response.status}: ${await response.text()}`);
         const page = await response.json();
         pages.push(page);
         if (page.next === undefined) return pages;
