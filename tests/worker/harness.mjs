@@ -160,11 +160,10 @@ export const cliToken = (purpose, email, secret) =>
 
 // The unsubscribe POST for `email` (the one-click one unless other fields are given), with a
 // token from quillmere-cli unless `make` makes it.
-export function unsubscribe(worker, email,
-    { fields = { "List-Unsubscribe": "One-Click" }, make = cliToken, ...options } = {})
-{
-    return postForm(worker, `/unsubscribe?t=${make("unsubscribe", email, worker.bindings.SIGNING_SECRET)}`, fields,
-        options);
+const ONE_CLICK = { "List-Unsubscribe": "One-Click" };
+export function unsubscribe(worker, email, { fields = ONE_CLICK, make = cliToken, ...rest } = {}) {
+    const token = make("unsubscribe", email, worker.bindings.SIGNING_SECRET);
+    return postForm(worker, `/unsubscribe?t=${token}`, fields, rest);
 }
 
 export function cliVerify(purpose, token, secret) {
@@ -179,15 +178,11 @@ export function cliVerify(purpose, token, secret) {
 // A throwaway RSA key and self-signed certificate, made by the openssl command line.
 export function makeCertificate(commonName = "sns.amazonaws.com") {
     const dir = fs.mkdtempSync(path.join(os.tmpdir(), "quillmere-sns-"));
+    const [key, cert] = [path.join(dir, "key.pem"), path.join(dir, "cert.pem")];
     try {
         execFileSync("openssl", ["req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256", "-days", "2", "-subj",
-            `/CN=${commonName}`, "-keyout", path.join(dir, "key.pem"), "-out", path.join(dir, "cert.pem")], {
-            stdio: "ignore",
-        });
-        return {
-            keyPem: fs.readFileSync(path.join(dir, "key.pem"), "utf8"),
-            certPem: fs.readFileSync(path.join(dir, "cert.pem"), "utf8"),
-        };
+            `/CN=${commonName}`, "-keyout", key, "-out", cert], { stdio: "ignore" });
+        return { keyPem: fs.readFileSync(key, "utf8"), certPem: fs.readFileSync(cert, "utf8") };
     } finally {
         fs.rmSync(dir, { recursive: true, force: true });
     }

@@ -82,11 +82,8 @@ try {
                     : await post("/", form, new URLSearchParams({ email: job.email, website: "" }).toString());
                 if (response.status !== 200) failures.push(`${job.kind} ${job.email}: ${response.status}`);
             } catch (error) {
-                failures.push(
-                    `${job.kind} ${job.email}: ${error.message} (${
-                        error.cause?.code ?? error.cause?.message ?? "no cause"
-                    })`,
-                );
+                const cause = error.cause?.code ?? error.cause?.message ?? "no cause";
+                failures.push(`${job.kind} ${job.email}: ${error.message} (${cause})`);
             }
             latencies.push(performance.now() - started);
         }

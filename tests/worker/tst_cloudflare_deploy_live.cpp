@@ -62,22 +62,23 @@ private:
     QJsonValue control(const QString& path);
     QJsonArray requestsSince(qsizetype first);
     QUrl deployNow(const QMap<QString, QString>& secrets);
+    qsizetype requestCount() { return control(u"requests"_s).toArray().size(); }
 
     std::unique_ptr<NodePeer> m_cloudflare;
     std::shared_ptr<NetworkTransport> m_transport = std::make_shared<NetworkTransport>();
     QString m_apiToken = ReaderLinks::randomSecret();
     QString m_signingSecret = ReaderLinks::randomSecret();
     QString m_databaseID;
+    const QMap<QString, QString> m_secrets{{u"API_TOKEN"_s, m_apiToken},
+                                           {u"SIGNING_SECRET"_s, m_signingSecret}};
 };
 
 void TestCloudflareDeployLive::initTestCase() {
-    const QJsonObject config{{u"token"_s, cloudflareToken},
-                             {u"accountId"_s, accountID},
-                             {u"accountName"_s, u"Writer's account"_s},
-                             {u"subdomain"_s, u"quill-writer"_s}};
-    m_cloudflare = std::make_unique<NodePeer>(
-        u"fake_cloudflare.mjs"_s,
-        QStringList{QString::fromUtf8(QJsonDocument(config).toJson(QJsonDocument::Compact))});
+    m_cloudflare = std::make_unique<NodePeer>(u"fake_cloudflare.mjs"_s,
+                                              QJsonObject{{u"token"_s, cloudflareToken},
+                                                          {u"accountId"_s, accountID},
+                                                          {u"accountName"_s, u"Writer's account"_s},
+                                                          {u"subdomain"_s, u"quill-writer"_s}});
     const QString api = m_cloudflare->value(u"api"_s);
     QVERIFY2(api.startsWith(u"http://127.0.0.1:"_s),
              "the fake Cloudflare did not report its address");
@@ -93,8 +94,7 @@ void TestCloudflareDeployLive::cleanupTestCase() {
 QJsonValue TestCloudflareDeployLive::control(const QString& path) {
     const QUrl url(m_cloudflare->value(u"control"_s) + QLatin1Char('/') + path);
     const HTTPResponse response = runTask(m_transport->send(HTTPRequest{u"GET"_s, url, {}, {}}));
-    const QJsonDocument document = QJsonDocument::fromJson(response.body);
-    return document.isArray() ? QJsonValue(document.array()) : QJsonValue(document.object());
+    return QJsonValue::fromVariant(QJsonDocument::fromJson(response.body).toVariant());
 }
 
 QJsonArray TestCloudflareDeployLive::requestsSince(qsizetype first) {
@@ -107,10 +107,8 @@ QUrl TestCloudflareDeployLive::deployNow(const QMap<QString, QString>& secrets) 
 }
 
 void TestCloudflareDeployLive::deploymentServesTheApiWithThePassedSecrets() {
-    const qsizetype before = control(u"requests"_s).toArray().size();
-    const QMap<QString, QString> secrets{{u"API_TOKEN"_s, m_apiToken},
-                                         {u"SIGNING_SECRET"_s, m_signingSecret}};
-    QCOMPARE(deployNow(secrets), expectedURL);
+    const qsizetype before = requestCount();
+    QCOMPARE(deployNow(m_secrets), expectedURL);
 
     const QJsonArray sent = requestsSince(before);
     QStringList lines;
@@ -163,10 +161,8 @@ void TestCloudflareDeployLive::deploymentServesTheApiWithThePassedSecrets() {
 
 void TestCloudflareDeployLive::redeploymentReusesTheDatabaseAndTheURL() {
     QVERIFY(!m_databaseID.isEmpty());
-    const qsizetype before = control(u"requests"_s).toArray().size();
-    const QMap<QString, QString> secrets{{u"API_TOKEN"_s, m_apiToken},
-                                         {u"SIGNING_SECRET"_s, m_signingSecret}};
-    QCOMPARE(deployNow(secrets), expectedURL);
+    const qsizetype before = requestCount();
+    QCOMPARE(deployNow(m_secrets), expectedURL);
     // Without secrets Cloudflare keeps the ones the script has.
     QCOMPARE(deployNow({}), expectedURL);
 
@@ -187,7 +183,7 @@ void TestCloudflareDeployLive::redeploymentReusesTheDatabaseAndTheURL() {
 }
 
 void TestCloudflareDeployLive::aWrongTokenStopsAtTheFirstCall() {
-    const qsizetype before = control(u"requests"_s).toArray().size();
+    const qsizetype before = requestCount();
     QCOMPARE(failure([&] {
                  runTask(
                      deployer(u"revoked"_s)

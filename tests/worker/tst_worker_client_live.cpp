@@ -41,10 +41,7 @@ private Q_SLOTS:
     void changesMadeOnTheWorkerComeHome();
 
 private:
-    WorkerClient client(const QString& token) const {
-        return WorkerClient(m_base, token, m_transport);
-    }
-    HTTPResponse post(const QUrl& url, const QByteArray& form);
+    WorkerClient client() const { return WorkerClient(m_base, m_token, m_transport); }
 
     std::unique_ptr<NodePeer> m_worker;
     std::shared_ptr<NetworkTransport> m_transport = std::make_shared<NetworkTransport>();
@@ -54,30 +51,20 @@ private:
 };
 
 void TestWorkerClientLive::initTestCase() {
-    const QJsonObject bindings{
-        {u"API_TOKEN"_s, m_token},
-        {u"SIGNING_SECRET"_s, m_secret},
-        {u"PUBLICATION_NAME"_s, u"The Quill"_s},
-        {u"FROM_EMAIL"_s, u"letters@quill.example"_s},
-        {u"AWS_REGION"_s, u"eu-west-1"_s},
-        {u"DOUBLE_OPT_IN"_s, u"false"_s},
-    };
-    m_worker = std::make_unique<NodePeer>(
-        u"worker_server.mjs"_s,
-        QStringList{QString::fromUtf8(QJsonDocument(bindings).toJson(QJsonDocument::Compact))});
+    m_worker = std::make_unique<NodePeer>(u"worker_server.mjs"_s,
+                                          QJsonObject{{u"API_TOKEN"_s, m_token},
+                                                      {u"SIGNING_SECRET"_s, m_secret},
+                                                      {u"PUBLICATION_NAME"_s, u"The Quill"_s},
+                                                      {u"FROM_EMAIL"_s, u"letters@quill.example"_s},
+                                                      {u"AWS_REGION"_s, u"eu-west-1"_s},
+                                                      {u"DOUBLE_OPT_IN"_s, u"false"_s}});
     // A trailing slash, as a writer might paste it.
     m_base = QUrl(m_worker->value(u"url"_s) + u"/"_s);
     QVERIFY2(m_base.isValid() && !m_base.host().isEmpty(), "the worker did not report its address");
 }
 
-HTTPResponse TestWorkerClientLive::post(const QUrl& url, const QByteArray& form) {
-    HTTPRequest request{
-        u"POST"_s, url, {{u"Content-Type"_s, u"application/x-www-form-urlencoded"_s}}, form};
-    return runTask(m_transport->send(request));
-}
-
 void TestWorkerClientLive::pushThenPullSince() {
-    const WorkerClient worker = client(m_token);
+    const WorkerClient worker = client();
     const QList<Subscriber> local{
         reader(u"early@example.com"_s, "2025-01-01T10:00:00.900Z", "2025-01-02T00:00:00Z"),
         reader(u"exact@example.com"_s, "2025-01-01T10:00:00Z", "2025-02-01T00:00:00Z",
@@ -105,7 +92,7 @@ void TestWorkerClientLive::pushThenPullSince() {
 }
 
 void TestWorkerClientLive::changesMadeOnTheWorkerComeHome() {
-    const WorkerClient worker = client(m_token);
+    const WorkerClient worker = client();
     const QString email = u"leaves@example.org"_s;
     const QDateTime earlier = QDateTime::currentDateTimeUtc().addSecs(-3600);
     Subscriber leaving{QUuid::createUuid(), email,   u"L"_s, SubscriberStatus::active,
@@ -114,10 +101,11 @@ void TestWorkerClientLive::changesMadeOnTheWorkerComeHome() {
     const QDateTime lastSync = QDateTime::currentDateTimeUtc();
 
     // The reader's mail client sends the RFC 8058 one-click POST to the link the application made.
-    QCOMPARE(post(ReaderLinks::unsubscribeURL(m_base.toString(), email, m_secret),
-                  "List-Unsubscribe=One-Click")
-                 .status,
-             200);
+    const HTTPRequest oneClick{u"POST"_s,
+                               ReaderLinks::unsubscribeURL(m_base.toString(), email, m_secret),
+                               {{u"Content-Type"_s, u"application/x-www-form-urlencoded"_s}},
+                               "List-Unsubscribe=One-Click"};
+    QCOMPARE(runTask(m_transport->send(oneClick)).status, 200);
 
     // The application still holds its older copy; pushing it first must not undo the change.
     QCOMPARE(runTask(worker.upsertSubscribers({leaving})), 0);
