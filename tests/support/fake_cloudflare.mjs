@@ -154,6 +154,7 @@ function syntaxError(source) {
 async function api(method, parts, query, request, bodyBytes) {
     const authorised = request.headers.authorization === `Bearer ${config.token}`;
     const route = parts.join("/");
+    const unrouted = failure(404, 7003, `Could not route to /${route}, perhaps your object identifier is invalid?`);
     // Tokens Cloudflare knows but that cannot deploy: not active, or seeing fewer accounts.
     const bearer = (request.headers.authorization ?? "").replace(/^Bearer /, "");
     const limited = Object.hasOwn(config.limitedTokens ?? {}, bearer) ? config.limitedTokens[bearer] : null;
@@ -170,16 +171,13 @@ async function api(method, parts, query, request, bodyBytes) {
     if (method === "GET" && route === "accounts") {
         return envelope(200, [{ id: config.accountId, name: config.accountName, type: "standard" }]);
     }
-    if (parts[0] !== "accounts" || parts[1] !== config.accountId) {
-        return failure(404, 7003, `Could not route to /${route}, perhaps your object identifier is invalid?`);
-    }
+    if (parts[0] !== "accounts" || parts[1] !== config.accountId) return unrouted;
     const rest = parts.slice(2);
     const json = () => JSON.parse(Buffer.from(bodyBytes).toString("utf8") || "null");
     if (rest[0] === "d1" && rest[1] === "database") {
         if (rest.length === 2 && method === "GET") {
-            const name = query.get("name") ?? "";
             // Cloudflare's filter matches parts of names too.
-            return envelope(200, [...databases.values()].filter((d) => d.name.includes(name)));
+            return envelope(200, [...databases.values()].filter((d) => d.name.includes(query.get("name") ?? "")));
         }
         if (rest.length === 2 && method === "POST") {
             const { name } = json() ?? {};
@@ -235,10 +233,10 @@ async function api(method, parts, query, request, bodyBytes) {
         script.routeEnabled = Boolean((json() ?? {}).enabled);
         return envelope(200, { enabled: script.routeEnabled, previews_enabled: false });
     }
-    if (rest[0] === "workers" && rest[1] === "subdomain" && rest.length === 2 && method === "GET") {
+    if (method === "GET" && rest.join("/") === "workers/subdomain") {
         return envelope(200, { subdomain: config.subdomain });
     }
-    return failure(404, 7003, `Could not route to /${route}, perhaps your object identifier is invalid?`);
+    return unrouted;
 }
 
 function control([what, name]) {

@@ -16,23 +16,17 @@ import { mediaName, PIXEL_PNG } from "./media_fixture.mjs";
 const CHROMIUM = process.env.QUILLMERE_CHROMIUM || "/usr/bin/chromium";
 const ARTIFACTS = process.env.QUILLMERE_ARTIFACTS || path.join(ROOT, "build/test-artifacts/worker");
 
-let worker;
-let context;
 const profile = fs.mkdtempSync(path.join(os.tmpdir(), "quillmere-chromium-"));
-let page;
+let worker, context, page;
 
 before(async () => {
     fs.mkdirSync(ARTIFACTS, { recursive: true });
     worker = await startWorker({ bindings: defaultBindings({ PUBLICATION_NAME: "The Quill Weekly" }) });
     // A fresh profile every run; JavaScript off, because the pages must work without it.
-    context = await chromium.launchPersistentContext(profile, {
-        executablePath: CHROMIUM,
-        headless: true,
+    context = await chromium.launchPersistentContext(profile, { executablePath: CHROMIUM, headless: true,
+        javaScriptEnabled: false, viewport: { width: 800, height: 640 },
         args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run", "--disable-background-networking",
-            "--disable-component-update", "--disable-sync"],
-        javaScriptEnabled: false,
-        viewport: { width: 800, height: 640 },
-    });
+            "--disable-component-update", "--disable-sync"] });
     page = await context.newPage();
 });
 

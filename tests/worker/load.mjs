@@ -39,10 +39,8 @@ async function post(path, headers, body) {
 }
 try {
     const sample = "reader0@load.example";
-    if (process.env.QUILLMERE_CLI
-        && cliToken("unsubscribe", sample, bindings.SIGNING_SECRET)
-            !== token("unsubscribe", sample, bindings.SIGNING_SECRET))
-    {
+    const ours = token("unsubscribe", sample, bindings.SIGNING_SECRET);
+    if (process.env.QUILLMERE_CLI && cliToken("unsubscribe", sample, bindings.SIGNING_SECRET) !== ours) {
         throw new Error("the load test's tokens differ from the application's");
     }
 
@@ -115,21 +113,17 @@ try {
     // The final pull, page by page as the application makes it.
     const subscribers = (await pullAll(worker)).flatMap((page) => page.subscribers);
     const statuses = new Map(subscribers.map((s) => [s.email, s.status]));
+    const newcomers = Array.from({ length: signups }, (_, j) => `new${j}@signup.example`);
     const wrong = readers.filter((r) => statuses.get(r.email) !== "unsubscribed").length
-        + Array.from({ length: signups }, (_, j) => statuses.get(`new${j}@signup.example`)).filter((s) =>
-            s !== "pending"
-        ).length;
+        + newcomers.filter((email) => statuses.get(email) !== "pending").length;
     const mails = worker.outbound.sesMails().length;
 
     latencies.sort((a, b) => a - b);
     const at = (q) => latencies[Math.min(latencies.length - 1, Math.floor(q * latencies.length))].toFixed(1);
     console.log(`seeded ${unsubscribes} readers in ${seedSeconds.toFixed(2)} s`);
-    console.log(
-        `${requests} requests (${unsubscribes} one-click unsubscribes, ${signups} signups) from ${clients} clients in `
-            + `${seconds.toFixed(2)} s: ${(requests / seconds).toFixed(0)} requests/s; latency p50 ${at(0.5)} ms, p99 ${
-                at(0.99)
-            } ms, max ${at(1)} ms`,
-    );
+    const latency = `latency p50 ${at(0.5)} ms, p99 ${at(0.99)} ms, max ${at(1)} ms`;
+    console.log(`${requests} requests (${unsubscribes} one-click unsubscribes, ${signups} signups) from ${clients} `
+        + `clients in ${seconds.toFixed(2)} s: ${(requests / seconds).toFixed(0)} requests/s; ${latency}`);
     console.log(`${stalePushes} stale pushes of 2000 readers ran alongside`);
     console.log(`confirmation mails sent: ${mails}`);
     console.log(`final pull: ${subscribers.length} readers, ${wrong} with the wrong status`);
