@@ -49,12 +49,8 @@ function answer(query) {
             chunks.push(Buffer.from([chunk.length]), chunk);
         }
         const data = Buffer.concat(chunks);
-        const head = Buffer.alloc(12);
-        head.writeUInt16BE(0xc00c, 0); // the name, pointing at the question
-        head.writeUInt16BE(16, 2); // TXT
-        head.writeUInt16BE(1, 4); // IN
-        head.writeUInt32BE(60, 6);
-        head.writeUInt16BE(data.length, 10);
+        // The name (a pointer to the question's), TXT, IN, a TTL of 60 s and the data's length.
+        const head = Buffer.from([0xc0, 0x0c, 0, 16, 0, 1, 0, 0, 0, 60, data.length >> 8, data.length & 0xff]);
         return Buffer.concat([head, data]);
     });
     const header = Buffer.alloc(12);

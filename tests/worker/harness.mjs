@@ -24,21 +24,11 @@ export const TEST_ACCOUNT = "123456789012";
 // An override of undefined leaves the binding out. The signup caps are far above what a test
 // sends, except where a test sets them (or leaves them out, for the defaults).
 export function defaultBindings(overrides = {}) {
-    const bindings = {
-        PUBLICATION_NAME: "The Quill & <Ink> Weekly",
-        FROM_EMAIL: "letters@quill.example",
-        AWS_REGION: "eu-west-1",
-        AWS_ACCOUNT_ID: TEST_ACCOUNT,
-        DOUBLE_OPT_IN: "true",
-        API_TOKEN: randomHex(),
-        SIGNING_SECRET: randomHex(),
-        AWS_ACCESS_KEY_ID: "AKIDQUILLMERETEST",
-        AWS_SECRET_ACCESS_KEY: "wJalrXUtnFEMI/K7MDENG/bPxRfiCYQUILLMERE",
-        SIGNUPS_PER_CLIENT_PER_HOUR: "100000",
-        SIGNUPS_PER_MAILBOX_PER_10_MINUTES: "100000",
-        SIGNUPS_PER_HOUR: "100000",
-        ...overrides,
-    };
+    const bindings = { PUBLICATION_NAME: "The Quill & <Ink> Weekly", FROM_EMAIL: "letters@quill.example",
+        AWS_REGION: "eu-west-1", AWS_ACCOUNT_ID: TEST_ACCOUNT, DOUBLE_OPT_IN: "true", API_TOKEN: randomHex(),
+        SIGNING_SECRET: randomHex(), AWS_ACCESS_KEY_ID: "AKIDQUILLMERETEST",
+        AWS_SECRET_ACCESS_KEY: "wJalrXUtnFEMI/K7MDENG/bPxRfiCYQUILLMERE", SIGNUPS_PER_CLIENT_PER_HOUR: "100000",
+        SIGNUPS_PER_MAILBOX_PER_10_MINUTES: "100000", SIGNUPS_PER_HOUR: "100000", ...overrides };
     return Object.fromEntries(Object.entries(bindings).filter(([, v]) => v !== undefined));
 }
 
