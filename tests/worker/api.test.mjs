@@ -6,9 +6,8 @@ import net from "node:net";
 import { after, test } from "node:test";
 
 import { applySql } from "../support/d1_sql.mjs";
-import { fastToken, pullAll, randomHex, SCHEMA_SQL, startWorker, TEST_ACCOUNT, unsubscribe,
+import { fastToken, mediaName, PIXEL_PNG, pullAll, randomHex, SCHEMA_SQL, startWorker, TEST_ACCOUNT, unsubscribe,
     withWorker } from "./harness.mjs";
-import { mediaName, PIXEL_PNG } from "./media_fixture.mjs";
 
 const worker = await startWorker();
 after(() => worker.close());

@@ -10,8 +10,7 @@ import { after, before, test } from "node:test";
 
 import { chromium } from "playwright-core";
 
-import { cli, cliToken, defaultBindings, ROOT, startWorker } from "./harness.mjs";
-import { mediaName, PIXEL_PNG } from "./media_fixture.mjs";
+import { cli, cliToken, defaultBindings, mediaName, PIXEL_PNG, ROOT, startWorker } from "./harness.mjs";
 
 const CHROMIUM = process.env.QUILLMERE_CHROMIUM || "/usr/bin/chromium";
 const ARTIFACTS = process.env.QUILLMERE_ARTIFACTS || path.join(ROOT, "build/test-artifacts/worker");

@@ -19,6 +19,14 @@ export const SCHEMA_SQL = fs.readFileSync(path.join(ROOT, "resources/schema.sql"
 
 export const randomHex = (bytes = 32) => crypto.randomBytes(bytes).toString("hex");
 
+// A real image and the name the application gives it (first 16 hex digits of its SHA-256).
+export const PIXEL_PNG = Buffer.from(
+    "iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8BQDwAEhQGAhKmMIQAAAABJRU5ErkJggg==",
+    "base64",
+);
+export const mediaName = (bytes, ext) =>
+    `${crypto.createHash("sha256").update(bytes).digest("hex").slice(0, 16)}.${ext}`;
+
 export const TEST_ACCOUNT = "123456789012";
 
 // An override of undefined leaves the binding out. The signup caps are far above what a test
