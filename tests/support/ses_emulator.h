@@ -112,13 +112,7 @@ private:
 
     void stop() {
         m_url = QUrl();
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.terminate();
-            if (!m_process.waitForFinished(5000)) {
-                m_process.kill();
-                m_process.waitForFinished(5000);
-            }
-        }
+        killGroup(m_process);
     }
 
     QProcess m_process;
