@@ -204,9 +204,8 @@ test("race: readers leave while the application pushes and pulls; a sync from ea
         let leaving = true;
         const leave = (async () => {
             for (let i = 0; i < list.length; i += 50) {
-                await Promise.all(
-                    list.slice(i, i + 50).map((s) => unsubscribe(isolated, s.email, { make: fastToken })),
-                );
+                const batch = list.slice(i, i + 50);
+                await Promise.all(batch.map((s) => unsubscribe(isolated, s.email, { make: fastToken })));
             }
             leaving = false;
         })();
@@ -265,10 +264,9 @@ test("bodies over the API limit are refused, whether declared or streamed", asyn
     // Declared: the answer comes from the headers alone, before a byte of the body (sending
     // it too ran into the same early close).
     const { hostname, port } = new URL(worker.base);
-    const declared = ["POST /api/subscribers HTTP/1.1", `Host: ${hostname}`,
-        `Authorization: Bearer ${worker.bindings.API_TOKEN}`, `Content-Length: ${33 * 1024 * 1024}`, "", ""].join(
-            "\r\n",
-        );
+    const lines = ["POST /api/subscribers HTTP/1.1", `Host: ${hostname}`,
+        `Authorization: Bearer ${worker.bindings.API_TOKEN}`, `Content-Length: ${33 * 1024 * 1024}`, "", ""];
+    const declared = lines.join("\r\n");
     const head = await new Promise((resolve, reject) => {
         const socket = net.connect(Number(port), hostname, () => socket.write(declared));
         let text = "";
@@ -280,8 +278,8 @@ test("bodies over the API limit are refused, whether declared or streamed", asyn
 });
 
 // Media: hosted images of issues, the token-protected upload and the public, cacheable download.
-const put = (name, body, type) =>
-    worker.api(`/api/media/${name}`, { method: "PUT", body, headers: { "Content-Type": type } });
+const put = (name, body, type, send = worker.api) =>
+    send(`/api/media/${name}`, { method: "PUT", body, headers: { "Content-Type": type } });
 
 test("an uploaded image is served publicly with its type and immutable caching", async () => {
     const name = mediaName(PIXEL_PNG, "png");
@@ -306,10 +304,7 @@ test("uploads are refused without the token, with a wrong hash, type or name, an
     const svg = Buffer.from('<svg xmlns="http://www.w3.org/2000/svg"><script>alert(1)</script></svg>');
     const big = Buffer.concat([PIXEL_PNG.subarray(0, 8), Buffer.alloc(1_800_001 - 8)]);
     const cases = [
-        ["missing token",
-            () =>
-                worker.fetch(`/api/media/${name}`, { method: "PUT", body: PIXEL_PNG,
-                    headers: { "Content-Type": "image/png" } }), 401],
+        ["missing token", () => put(name, PIXEL_PNG, "image/png", worker.fetch), 401],
         ["hash of other bytes", () => put(`${randomHex(8)}.png`, PIXEL_PNG, "image/png"), 400],
         ["type not matching the name", () => put(name, PIXEL_PNG, "image/jpeg"), 415],
         ["bytes not matching the type", () => put(mediaName(svg, "png"), svg, "image/png"), 415],

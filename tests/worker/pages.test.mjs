@@ -100,9 +100,8 @@ test("double opt-in: pending, one signed confirmation mail, a link that GET show
         service: "ses", accessKeyID: worker.bindings.AWS_ACCESS_KEY_ID,
         secretAccessKey: worker.bindings.AWS_SECRET_ACCESS_KEY };
     const botocore = path.join(ROOT, "tests/support/botocore_sigv4.py");
-    const [reference] = JSON.parse(
-        execFileSync("/usr/bin/python3", [botocore], { encoding: "utf8", input: JSON.stringify([request]) }),
-    );
+    const input = JSON.stringify([request]);
+    const [reference] = JSON.parse(execFileSync("/usr/bin/python3", [botocore], { encoding: "utf8", input }));
     assert.equal(mail.headers.authorization, reference);
     assert.match(reference, /SignedHeaders=content-type;host;x-amz-date,/);
 
@@ -184,10 +183,8 @@ test("a failed SES send is reported to the writer and gives the signup's place b
         assert.ok(Math.abs(Date.parse(failure.at) - Date.now()) < 60000);
         // One mail per mailbox per ten minutes, but the failed one does not count.
         assert.equal((await signup(capped, { email })).status, 200);
-        await capped.outbound.waitFor(
-            (r) => r.url.includes("outbound-emails") && r.body.includes(email) && calls === 2,
-            "the second mail",
-        );
+        const second = (r) => r.url.includes("outbound-emails") && r.body.includes(email) && calls === 2;
+        await capped.outbound.waitFor(second, "the second mail");
     });
 });
 

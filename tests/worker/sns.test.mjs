@@ -210,18 +210,15 @@ test("without AWS_ACCOUNT_ID nothing is accepted, and the writer is told why; ST
     await withWorker({ AWS_ACCOUNT_ID: undefined }, async (bare) => {
         bare.outbound.on((url) => url.href === CERT_URL, () => new Response(amazon.certPem));
         assert.equal((await health(bare)).awsAccountId, null);
-        for (const message of [sign(complaint(["keyless@example.org"])),
-            sign({ ...confirmation(), SubscribeURL: SUBSCRIBE_URL })])
-        {
-            assert.equal((await bare.fetch("/sns", { method: "POST", body: JSON.stringify(message) })).status, 403);
+        const messages = [sign(complaint(["keyless@example.org"])),
+            sign({ ...confirmation(), SubscribeURL: SUBSCRIBE_URL })];
+        for (const m of messages) {
+            assert.equal((await bare.fetch("/sns", { method: "POST", body: JSON.stringify(m) })).status, 403);
         }
         assert.equal(await bare.row("keyless@example.org"), null);
         assert.match((await health(bare)).snsFailure.message, /does not know your AWS account/);
         assert.ok(!bare.outbound.requests.some((r) => r.url.includes("ConfirmSubscription")));
-        assert.ok(
-            ![...bare.outbound.requests, ...worker.outbound.requests].some((r) =>
-                new URL(r.url).host.startsWith("sts.")
-            ),
-        );
+        const requests = [...bare.outbound.requests, ...worker.outbound.requests];
+        assert.ok(!requests.some((r) => new URL(r.url).host.startsWith("sts.")));
     });
 });
