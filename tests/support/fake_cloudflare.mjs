@@ -41,7 +41,7 @@ const envelope = (status, result) => ({ status, body: { success: true, errors: [
 const failure = (status, code, message) => ({ status,
     body: { success: false, errors: [{ code, message }], messages: [], result: null } });
 // How Cloudflare refuses an upload or a request it cannot read.
-const refused = (message) => refused(message);
+const refused = (message) => failure(400, 10021, message);
 
 // A database is served by the script bound to it when there is one, so the two never open the
 // same files at once; otherwise by a Miniflare of its own.
