@@ -83,25 +83,22 @@ QString inlineHTML(const QList<MDInline>& nodes) {
             out += wrap(QStringLiteral("code"), escapeHTML(n.text));
             break;
         case MDInline::Kind::strong:
-            out += wrap(QStringLiteral("strong"), inlineHTML(n.children));
-            break;
         case MDInline::Kind::emphasis:
-            out += wrap(QStringLiteral("em"), inlineHTML(n.children));
-            break;
         case MDInline::Kind::strike:
-            out += wrap(QStringLiteral("del"), inlineHTML(n.children));
+            out += wrap(n.kind == MDInline::Kind::strong     ? QStringLiteral("strong")
+                        : n.kind == MDInline::Kind::emphasis ? QStringLiteral("em")
+                                                             : QStringLiteral("del"),
+                        inlineHTML(n.children));
             break;
         case MDInline::Kind::link:
-            out += n.url
-                       ? QStringLiteral("<a href=\"") + escapeHTML(*n.url) + QStringLiteral("\">") +
-                             inlineHTML(n.children) + QStringLiteral("</a>")
-                       : inlineHTML(n.children);
+            out += !n.url ? inlineHTML(n.children)
+                          : QStringLiteral("<a href=\"%1\">%2</a>")
+                                .arg(escapeHTML(*n.url), inlineHTML(n.children));
             break;
         case MDInline::Kind::image:
-            out += n.url ? QStringLiteral("<img src=\"") + escapeHTML(*n.url) +
-                               QStringLiteral("\" alt=\"") + escapeHTML(n.text) +
-                               QStringLiteral("\">")
-                         : escapeHTML(n.text);
+            out += !n.url ? escapeHTML(n.text)
+                          : QStringLiteral("<img src=\"%1\" alt=\"%2\">")
+                                .arg(escapeHTML(*n.url), escapeHTML(n.text));
             break;
         case MDInline::Kind::lineBreak:
             out += QStringLiteral("<br>\n");
@@ -177,17 +174,13 @@ private:
             out.append(MDInline::makeCode(parts.join(QString())));
             return close + n;
         }
-        if (ch == u"!" && i + 1 < hi && c[i + 1] == u"[") {
-            const auto lp = linkParts(i + 1, hi);
-            if (lp) {
+        const bool image = ch == u"!" && i + 1 < hi && c[i + 1] == u"[";
+        if (image || (ch == u"[" && allowLinks)) {
+            const auto lp = linkParts(image ? i + 1 : i, hi);
+            if (lp && image) {
                 const QString alt = inlinePlain(parse(lp->textLo, lp->textHi, false));
                 out.append(MDInline::makeImage(alt, MDInlineParser::imageURL(lp->dest)));
-            }
-            return lp ? lp->end : -1;
-        }
-        if (ch == u"[" && allowLinks) {
-            const auto lp = linkParts(i, hi);
-            if (lp) {
+            } else if (lp) {
                 QList<MDInline> children = parse(lp->textLo, lp->textHi, false);
                 out.append(MDInline::makeLink(MDInlineParser::safeURL(lp->dest, true), children));
             }
@@ -387,23 +380,14 @@ bool isHSpace(QChar ch) {
 }
 
 QString trimH(const QString& s) {
-    qsizetype a = 0;
-    qsizetype b = s.size();
-    while (a < b && isHSpace(s[a])) {
-        ++a;
-    }
-    while (b > a && isHSpace(s[b - 1])) {
-        --b;
-    }
-    return s.mid(a, b - a);
+    const QChar* a = std::find_if_not(s.begin(), s.end(), isHSpace);
+    const QChar* b = std::find_if_not(s.rbegin(), std::make_reverse_iterator(a), isHSpace).base();
+    return QString(a, b - a);
 }
 
 int leading(const QString& line) {
-    int n = 0;
-    while (n < line.size() && line[n] == u' ') {
-        ++n;
-    }
-    return n;
+    return int(std::find_if(line.begin(), line.end(), [](QChar ch) { return ch != u' '; }) -
+               line.begin());
 }
 
 bool blank(const QString& line) {
