@@ -665,13 +665,8 @@ QString blockPlain(const MDBlock& b) {
     case MDBlock::Kind::heading:
     case MDBlock::Kind::paragraph:
         return inlinePlain(b.inlines);
-    case MDBlock::Kind::code: {
-        QStringList lines = b.text.split(u'\n');
-        for (QString& l : lines) {
-            l = QStringLiteral("    ") + l;
-        }
-        return lines.join(u'\n');
-    }
+    case MDBlock::Kind::code:
+        return QStringLiteral("    ") + QString(b.text).replace(u'\n', QLatin1String("\n    "));
     case MDBlock::Kind::quote: {
         QStringList lines = joined(b.children, blockPlain, QStringLiteral("\n\n")).split(u'\n');
         for (QString& l : lines) {
@@ -710,8 +705,7 @@ QList<MDInline> parseInline(const QString& text, bool allowLinks) {
 
 QList<MDBlock> parseBlocks(const QString& markdown) {
     QString t = markdown;
-    t.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    t.replace(u'\r', u'\n');
+    t.replace(QRegularExpression(QStringLiteral("\r\n?")), QStringLiteral("\n"));
     t.replace(u'\t', QLatin1String("    "));
     t.remove(QChar(0x1E));
     if (t.startsWith(QChar(0xFEFF))) {
