@@ -11,10 +11,7 @@ from email.parser import BytesParser
 
 
 def first_address(header):
-    if header is None:
-        return None
-    addresses = header.addresses
-    return addresses[0] if addresses else None
+    return header.addresses[0] if header is not None and header.addresses else None
 
 
 def main(folder):

@@ -5,17 +5,16 @@
 #include "render/markdown_renderer.h"
 #include "render/md_inline_parser.h"
 
+#include <QRegularExpression>
+
 namespace quillmere::reference {
 
 namespace {
 
+const QString kHardBreak(QChar(0x1E));
+
 bool isAsciiPunct(const QString& c) {
-    if (c.size() != 1) {
-        return false;
-    }
-    const char16_t u = c[0].unicode();
-    return (u >= 0x21 && u <= 0x2F) || (u >= 0x3A && u <= 0x40) || (u >= 0x5B && u <= 0x60) ||
-           (u >= 0x7B && u <= 0x7E);
+    return c.size() == 1 && QStringLiteral("!\"#$%&'()*+,-./:;<=>?@[\\]^_`{|}~").contains(c);
 }
 
 char32_t firstPoint(const QString& c) {
@@ -33,6 +32,10 @@ bool isAlnum(const QString& c) {
 
 bool isNewline(const QString& c) {
     return c == u"\n" || c == u"\r" || c == u"\r\n";
+}
+
+QString withoutMailto(const QString& url) {
+    return url.startsWith(QLatin1String("mailto:"), Qt::CaseInsensitive) ? url.mid(7) : url;
 }
 
 QString inlinePlain(const QList<MDInline>& nodes) {
@@ -55,20 +58,17 @@ QString inlinePlain(const QList<MDInline>& nodes) {
             break;
         case MDInline::Kind::link: {
             const QString t = inlinePlain(n.children);
-            if (!n.url) {
-                out += t;
-                break;
-            }
-            QString h = *n.url;
-            if (h.startsWith(QLatin1String("mailto:"), Qt::CaseInsensitive)) {
-                h = h.mid(7);
-            }
-            out += !t.isEmpty() && t != h ? t + QStringLiteral(" (") + h + u')' : h;
+            const QString h = n.url ? withoutMailto(*n.url) : QString();
+            out += !n.url ? t : !t.isEmpty() && t != h ? t + QStringLiteral(" (") + h + u')' : h;
             break;
         }
         }
     }
     return out;
+}
+
+QString wrap(const QString& tag, const QString& inner) {
+    return u'<' + tag + u'>' + inner + QStringLiteral("</") + tag + u'>';
 }
 
 QString inlineHTML(const QList<MDInline>& nodes) {
@@ -80,29 +80,25 @@ QString inlineHTML(const QList<MDInline>& nodes) {
             out += escapeHTML(n.text);
             break;
         case MDInline::Kind::code:
-            out += QStringLiteral("<code>") + escapeHTML(n.text) + QStringLiteral("</code>");
+            out += wrap(QStringLiteral("code"), escapeHTML(n.text));
             break;
         case MDInline::Kind::strong:
-            out +=
-                QStringLiteral("<strong>") + inlineHTML(n.children) + QStringLiteral("</strong>");
-            break;
         case MDInline::Kind::emphasis:
-            out += QStringLiteral("<em>") + inlineHTML(n.children) + QStringLiteral("</em>");
-            break;
         case MDInline::Kind::strike:
-            out += QStringLiteral("<del>") + inlineHTML(n.children) + QStringLiteral("</del>");
+            out += wrap(n.kind == MDInline::Kind::strong     ? QStringLiteral("strong")
+                        : n.kind == MDInline::Kind::emphasis ? QStringLiteral("em")
+                                                             : QStringLiteral("del"),
+                        inlineHTML(n.children));
             break;
         case MDInline::Kind::link:
-            out += n.url
-                       ? QStringLiteral("<a href=\"") + escapeHTML(*n.url) + QStringLiteral("\">") +
-                             inlineHTML(n.children) + QStringLiteral("</a>")
-                       : inlineHTML(n.children);
+            out += !n.url ? inlineHTML(n.children)
+                          : QStringLiteral("<a href=\"%1\">%2</a>")
+                                .arg(escapeHTML(*n.url), inlineHTML(n.children));
             break;
         case MDInline::Kind::image:
-            out += n.url ? QStringLiteral("<img src=\"") + escapeHTML(*n.url) +
-                               QStringLiteral("\" alt=\"") + escapeHTML(n.text) +
-                               QStringLiteral("\">")
-                         : escapeHTML(n.text);
+            out += !n.url ? escapeHTML(n.text)
+                          : QStringLiteral("<img src=\"%1\" alt=\"%2\">")
+                                .arg(escapeHTML(*n.url), escapeHTML(n.text));
             break;
         case MDInline::Kind::lineBreak:
             out += QStringLiteral("<br>\n");
@@ -124,138 +120,19 @@ public:
         }
     }
 
+    // Adjacent text nodes are merged at the end, so literal text is appended piece by piece.
     QList<MDInline> parse(int lo, int hi, bool allowLinks) {
         QList<MDInline> out;
-        QString buf;
-        auto flush = [&] {
-            if (!buf.isEmpty()) {
-                out.append(MDInline::makeText(buf));
-                buf.clear();
-            }
-        };
         int i = lo;
         while (i < hi) {
-            const QString ch = c[i];
-            if (ch == u"\\") {
-                if (i + 1 < hi && isAsciiPunct(c[i + 1])) {
-                    buf += c[i + 1];
-                    i += 2;
-                } else {
-                    buf += u'\\';
-                    i += 1;
-                }
-            } else if (ch == QString(QChar(0x1E))) {
-                flush();
-                out.append(MDInline::makeLineBreak());
-                ++i;
-            } else if (ch == u"\n") {
-                flush();
-                out.append(MDInline::makeSoftBreak());
-                ++i;
-            } else if (ch == u"`") {
-                const int n = run(i, hi);
-                const int close = findClosing(i + n, n, hi);
-                if (close < 0) {
-                    buf += QString(n, u'`');
-                    i += n;
-                    continue;
-                }
-                QStringList parts;
-                for (int k = i + n; k < close; ++k) {
-                    parts.append(c[k] == u"\n" || c[k] == QString(QChar(0x1E)) ? QStringLiteral(" ")
-                                                                               : c[k]);
-                }
-                bool allSpaces = true;
-                for (const QString& p : parts) {
-                    allSpaces = allSpaces && p == u" ";
-                }
-                if (parts.size() >= 2 && parts.first() == u" " && parts.last() == u" " &&
-                    !allSpaces) {
-                    parts.removeFirst();
-                    parts.removeLast();
-                }
-                flush();
-                out.append(MDInline::makeCode(parts.join(QString())));
-                i = close + n;
-            } else if (ch == u"!" && i + 1 < hi && c[i + 1] == u"[") {
-                const auto lp = linkParts(i + 1, hi);
-                if (!lp) {
-                    buf += u'!';
-                    i += 1;
-                    continue;
-                }
-                const QString alt = inlinePlain(parse(lp->textLo, lp->textHi, false));
-                flush();
-                out.append(MDInline::makeImage(alt, MDInlineParser::imageURL(lp->dest)));
-                i = lp->end;
-            } else if (ch == u"[" && allowLinks) {
-                const auto lp = linkParts(i, hi);
-                if (!lp) {
-                    buf += u'[';
-                    i += 1;
-                    continue;
-                }
-                QList<MDInline> children = parse(lp->textLo, lp->textHi, false);
-                flush();
-                out.append(MDInline::makeLink(MDInlineParser::safeURL(lp->dest, true), children));
-                i = lp->end;
-            } else if (ch == u"<" && allowLinks) {
-                int j = i + 1;
-                bool ok = true;
-                while (j < hi && c[j] != u">") {
-                    if (c[j] == u" " || isNewline(c[j]) || c[j] == u"<") {
-                        ok = false;
-                        break;
-                    }
-                    ++j;
-                }
-                if (!ok || j >= hi || j == i + 1) {
-                    buf += u'<';
-                    i += 1;
-                    continue;
-                }
-                const QString content = join(i + 1, j);
-                if (auto url = MDInlineParser::safeURL(content, true)) {
-                    QString display = *url;
-                    if (display.startsWith(QLatin1String("mailto:"), Qt::CaseInsensitive)) {
-                        display = display.mid(7);
-                    }
-                    flush();
-                    out.append(MDInline::makeLink(url, {MDInline::makeText(display)}));
-                } else if (EmailAddress::isValid(content)) {
-                    flush();
-                    out.append(MDInline::makeLink(QStringLiteral("mailto:") + content,
-                                                  {MDInline::makeText(content)}));
-                } else {
-                    buf += u'<';
-                    i += 1;
-                    continue;
-                }
-                i = j + 1;
-            } else if (ch == u"*" || ch == u"_" || ch == u"~") {
-                const int r = run(i, hi);
-                int next = i;
-                QList<MDInline> made;
-                if (delimiter(i, hi, allowLinks, next, made)) {
-                    for (const MDInline& m : made) {
-                        if (m.kind != MDInline::Kind::text) {
-                            flush();
-                            out.append(m);
-                        } else {
-                            buf += m.text;
-                        }
-                    }
-                    i = next;
-                } else {
-                    buf += QString(r, ch[0]);
-                    i += r;
-                }
-            } else {
-                buf += ch;
-                ++i;
+            const int next = construct(i, hi, allowLinks, out);
+            // A run of backticks or delimiters that opens nothing stays text as a whole.
+            const int n = next >= 0 ? 0 : QStringLiteral("`*_~").contains(c[i]) ? run(i, hi) : 1;
+            if (n > 0) {
+                out.append(MDInline::makeText(join(i, i + n)));
             }
+            i = next >= 0 ? next : i + n;
         }
-        flush();
         return MDInlineParser::mergeText(out);
     }
 
@@ -269,13 +146,76 @@ private:
         int end;
     };
 
-    QString join(int a, int b) const {
-        QString s;
-        for (int k = a; k < b; ++k) {
-            s += c[k];
+    // Appends what starts at i and returns where it ends, or -1 when nothing starts there.
+    int construct(int i, int hi, bool allowLinks, QList<MDInline>& out) {
+        const QString& ch = c[i];
+        if (ch == u"\\" && i + 1 < hi && isAsciiPunct(c[i + 1])) {
+            out.append(MDInline::makeText(c[i + 1]));
+            return i + 2;
         }
-        return s;
+        if (ch == kHardBreak || ch == u"\n") {
+            out.append(ch == kHardBreak ? MDInline::makeLineBreak() : MDInline::makeSoftBreak());
+            return i + 1;
+        }
+        if (ch == u"`") {
+            const int n = run(i, hi);
+            const int close = findClosing(i + n, n, hi);
+            if (close < 0) {
+                return -1;
+            }
+            QStringList parts = c.mid(i + n, close - i - n);
+            for (QString& p : parts) {
+                p = p == u"\n" || p == kHardBreak ? QStringLiteral(" ") : p;
+            }
+            if (parts.size() >= 2 && parts.first() == u" " && parts.last() == u" " &&
+                parts.count(QStringLiteral(" ")) != parts.size()) {
+                parts = parts.mid(1, parts.size() - 2);
+            }
+            out.append(MDInline::makeCode(parts.join(QString())));
+            return close + n;
+        }
+        const bool image = ch == u"!" && i + 1 < hi && c[i + 1] == u"[";
+        if (image || (ch == u"[" && allowLinks)) {
+            const auto lp = linkParts(image ? i + 1 : i, hi);
+            if (lp && image) {
+                const QString alt = inlinePlain(parse(lp->textLo, lp->textHi, false));
+                out.append(MDInline::makeImage(alt, MDInlineParser::imageURL(lp->dest)));
+            } else if (lp) {
+                QList<MDInline> children = parse(lp->textLo, lp->textHi, false);
+                out.append(MDInline::makeLink(MDInlineParser::safeURL(lp->dest, true), children));
+            }
+            return lp ? lp->end : -1;
+        }
+        if (ch == u"<" && allowLinks) {
+            return autolink(i, hi, out);
+        }
+        if (ch == u"*" || ch == u"_" || ch == u"~") {
+            return delimiter(i, hi, allowLinks, out);
+        }
+        return -1;
     }
+
+    int autolink(int i, int hi, QList<MDInline>& out) const {
+        int j = i + 1;
+        while (j < hi && c[j] != u">" && c[j] != u" " && c[j] != u"<" && !isNewline(c[j])) {
+            ++j;
+        }
+        if (j >= hi || c[j] != u">" || j == i + 1) {
+            return -1;
+        }
+        const QString content = join(i + 1, j);
+        if (auto url = MDInlineParser::safeURL(content, true)) {
+            out.append(MDInline::makeLink(url, {MDInline::makeText(withoutMailto(*url))}));
+        } else if (EmailAddress::isValid(content)) {
+            out.append(MDInline::makeLink(QStringLiteral("mailto:") + content,
+                                          {MDInline::makeText(content)}));
+        } else {
+            return -1;
+        }
+        return j + 1;
+    }
+
+    QString join(int a, int b) const { return c.mid(a, b - a).join(QString()); }
 
     int run(int i, int hi) const {
         int k = i;
@@ -285,18 +225,13 @@ private:
         return k - i;
     }
 
-    int findClosing(int from, int n, int hi) const {
-        int k = from;
+    int findClosing(int k, int n, int hi) const {
         while (k < hi) {
-            if (c[k] == u"`") {
-                const int length = run(k, hi);
-                if (length == n) {
-                    return k;
-                }
-                k += length;
-            } else {
-                ++k;
+            const int length = c[k] == u"`" ? run(k, hi) : 0;
+            if (length == n) {
+                return k;
             }
+            k += std::max(length, 1);
         }
         return -1;
     }
@@ -317,69 +252,43 @@ private:
     std::optional<Parts> linkParts(int p, int hi) const {
         int depth = 0;
         int k = p;
-        while (true) {
-            if (k >= hi) {
-                return std::nullopt;
-            }
-            if (c[k] == u"\\") {
-                k += 2;
+        while (k < hi) {
+            if (c[k] == u"\\" || c[k] == u"`") {
+                k = c[k] == u"`" ? skipCode(k, hi) : k + 2;
                 continue;
             }
-            if (c[k] == u"`") {
-                k = skipCode(k, hi);
-                continue;
-            }
-            if (c[k] == u"[") {
-                ++depth;
-            } else if (c[k] == u"]") {
-                --depth;
-                if (depth == 0) {
-                    break;
-                }
+            depth += c[k] == u"[" ? 1 : c[k] == u"]" ? -1 : 0;
+            if (depth == 0) {
+                break;
             }
             ++k;
         }
         const int q = k;
-        k = q + 1;
-        if (k >= hi || c[k] != u"(") {
+        if (q + 1 >= hi || c[q + 1] != u"(") {
             return std::nullopt;
         }
-        k = skipSpaces(k + 1, hi);
+        k = skipSpaces(q + 2, hi);
         QString dest;
         if (k < hi && c[k] == u"<") {
             int j = k + 1;
-            while (j < hi && c[j] != u">") {
-                if (isNewline(c[j])) {
-                    return std::nullopt;
-                }
+            while (j < hi && c[j] != u">" && !isNewline(c[j])) {
                 ++j;
             }
-            if (j >= hi) {
+            if (j >= hi || c[j] != u">") {
                 return std::nullopt;
             }
             dest = join(k + 1, j);
             k = j + 1;
         } else {
             int nest = 0;
-            while (k < hi) {
-                const QString ch = c[k];
-                if (ch == u" " || isNewline(ch) || ch[0].unicode() < 0x20) {
-                    break;
+            while (k < hi && c[k] != u" " && !isNewline(c[k]) && c[k][0].unicode() >= 0x20 &&
+                   (c[k] != u")" || nest > 0)) {
+                if (c[k] == u"\\" && k + 1 < hi && isAsciiPunct(c[k + 1])) {
+                    ++k; // the escaped character is taken as it stands
+                } else {
+                    nest += c[k] == u"(" ? 1 : c[k] == u")" ? -1 : 0;
                 }
-                if (ch == u"\\" && k + 1 < hi && isAsciiPunct(c[k + 1])) {
-                    dest += c[k + 1];
-                    k += 2;
-                    continue;
-                }
-                if (ch == u"(") {
-                    ++nest;
-                } else if (ch == u")") {
-                    if (nest == 0) {
-                        break;
-                    }
-                    --nest;
-                }
-                dest += ch;
+                dest += c[k];
                 ++k;
             }
         }
@@ -401,83 +310,64 @@ private:
         return std::nullopt;
     }
 
-    bool delimiter(int i, int hi, bool allowLinks, int& next, QList<MDInline>& made) {
+    // The first run of d after s, outside escapes and code spans, that follows no space and
+    // that accept takes; -1 when there is none.
+    int closingRun(int s, int hi, const QString& d, const auto& accept) const {
+        int k = s;
+        while (k < hi) {
+            if (c[k] == u"\\") {
+                k += 2;
+            } else if (c[k] == u"`") {
+                k = skipCode(k, hi);
+            } else if (c[k] != d) {
+                ++k;
+            } else {
+                const int length = run(k, hi);
+                if (k > s && !isWS(c[k - 1]) && accept(k, length)) {
+                    return k;
+                }
+                k += length;
+            }
+        }
+        return -1;
+    }
+
+    int delimiter(int i, int hi, bool allowLinks, QList<MDInline>& out) {
         const QString d = c[i];
         const int r = run(i, hi);
         const int s = i + r;
-        if (s >= hi || isWS(c[s])) {
-            return false;
-        }
-        if (d == u"_" && i > 0 && isAlnum(c[i - 1])) {
-            return false;
+        if (s >= hi || isWS(c[s]) || (d == u"_" && i > 0 && isAlnum(c[i - 1]))) {
+            return -1;
         }
         if (d == u"~") {
-            if (r != 2) {
-                return false;
+            const int k =
+                r != 2 ? -1 : closingRun(s, hi, d, [](int, int length) { return length >= 2; });
+            if (k < 0) {
+                return -1;
             }
-            int k = s;
-            while (k < hi) {
-                if (c[k] == u"\\") {
-                    k += 2;
-                } else if (c[k] == u"`") {
-                    k = skipCode(k, hi);
-                } else if (c[k] == u"~") {
-                    const int length = run(k, hi);
-                    if (k > s && !isWS(c[k - 1]) && length >= 2) {
-                        made.append(MDInline::makeStrike(parse(s, k + length - 2, allowLinks)));
-                        next = k + length;
-                        return true;
-                    }
-                    k += length;
-                } else {
-                    ++k;
-                }
-            }
-            return false;
+            const int e = k + run(k, hi);
+            out.append(MDInline::makeStrike(parse(s, e - 2, allowLinks)));
+            return e;
         }
         for (int n = std::min(r, 3); n >= 1; --n) {
-            int k = s;
-            int found = -1;
-            int e = -1;
-            while (k < hi) {
-                if (c[k] == u"\\") {
-                    k += 2;
-                    continue;
-                }
-                if (c[k] == u"`") {
-                    k = skipCode(k, hi);
-                    continue;
-                }
-                if (c[k] != d) {
-                    ++k;
-                    continue;
-                }
-                const int length = run(k, hi);
-                e = k + length;
-                if (k > s && !isWS(c[k - 1]) && (d != u"_" || e == hi || !isAlnum(c[e])) &&
-                    (length == n || (length >= 3 && length >= n))) {
-                    found = k;
-                    break;
-                }
-                k = e;
+            const int k = closingRun(s, hi, d, [&](int at, int length) {
+                return (d != u"_" || at + length == hi || !isAlnum(c[at + length])) &&
+                       (length == n || (length >= 3 && length >= n));
+            });
+            const int e = k < 0 ? -1 : k + run(k, hi);
+            if (k < 0 || e - n <= s) {
+                continue;
             }
-            if (found >= 0 && e - n > s) {
-                const QList<MDInline> inner = parse(s, e - n, allowLinks);
-                if (r > n) {
-                    made.append(MDInline::makeText(QString(r - n, d[0])));
-                }
-                if (n == 1) {
-                    made.append(MDInline::makeEmphasis(inner));
-                } else if (n == 2) {
-                    made.append(MDInline::makeStrong(inner));
-                } else {
-                    made.append(MDInline::makeStrong({MDInline::makeEmphasis(inner)}));
-                }
-                next = e;
-                return true;
+            const QList<MDInline> inner = parse(s, e - n, allowLinks);
+            if (r > n) {
+                out.append(MDInline::makeText(QString(r - n, d[0])));
             }
+            out.append(n == 1   ? MDInline::makeEmphasis(inner)
+                       : n == 2 ? MDInline::makeStrong(inner)
+                                : MDInline::makeStrong({MDInline::makeEmphasis(inner)}));
+            return e;
         }
-        return false;
+        return -1;
     }
 
     QStringList c;
@@ -490,23 +380,14 @@ bool isHSpace(QChar ch) {
 }
 
 QString trimH(const QString& s) {
-    qsizetype a = 0;
-    qsizetype b = s.size();
-    while (a < b && isHSpace(s[a])) {
-        ++a;
-    }
-    while (b > a && isHSpace(s[b - 1])) {
-        --b;
-    }
-    return s.mid(a, b - a);
+    const QChar* a = std::find_if_not(s.begin(), s.end(), isHSpace);
+    const QChar* b = std::find_if_not(s.rbegin(), std::make_reverse_iterator(a), isHSpace).base();
+    return QString(a, b - a);
 }
 
 int leading(const QString& line) {
-    int n = 0;
-    while (n < line.size() && line[n] == u' ') {
-        ++n;
-    }
-    return n;
+    return int(std::find_if(line.begin(), line.end(), [](QChar ch) { return ch != u' '; }) -
+               line.begin());
 }
 
 bool blank(const QString& line) {
@@ -521,92 +402,44 @@ struct Fence {
 };
 
 std::optional<Fence> openingFence(const QString& line) {
-    const int indent = leading(line);
-    if (indent > 3) {
+    static const QRegularExpression fence(QStringLiteral("^( {0,3})(`{3,}|~{3,})"));
+    const QRegularExpressionMatch m = fence.match(line);
+    const QChar ch = m.hasMatch() ? line[m.capturedStart(2)] : QChar();
+    const QString info = trimH(line.mid(m.capturedEnd()));
+    if (!m.hasMatch() || (ch == u'`' && info.contains(u'`'))) {
         return std::nullopt;
     }
-    const QString rest = line.mid(indent);
-    if (rest.isEmpty() || (rest[0] != u'`' && rest[0] != u'~')) {
-        return std::nullopt;
-    }
-    int run = 0;
-    while (run < rest.size() && rest[run] == rest[0]) {
-        ++run;
-    }
-    if (run < 3) {
-        return std::nullopt;
-    }
-    const QString info = trimH(rest.mid(run));
-    if (rest[0] == u'`' && info.contains(u'`')) {
-        return std::nullopt;
-    }
-    return Fence{rest[0], run, info, indent};
+    return Fence{ch, int(m.capturedLength(2)), info, int(m.capturedLength(1))};
 }
 
 bool closingFence(const QString& line, QChar ch, int count) {
-    if (leading(line) > 3) {
-        return false;
-    }
     const QString t = trimH(line);
-    if (t.size() < count) {
-        return false;
-    }
-    for (QChar x : t) {
-        if (x != ch) {
-            return false;
-        }
-    }
-    return true;
+    return leading(line) <= 3 && t.size() >= count && t.count(ch) == t.size();
 }
 
 std::optional<std::pair<int, QString>> atxHeading(const QString& line) {
-    if (leading(line) > 3) {
-        return std::nullopt;
-    }
+    static const QRegularExpression opening(QStringLiteral("^(#{1,6})(?: +|\\z)"));
     const QString t = trimH(line);
-    int run = 0;
-    while (run < t.size() && t[run] == u'#') {
-        ++run;
-    }
-    if (run < 1 || run > 6) {
+    const QRegularExpressionMatch m = opening.match(t);
+    if (leading(line) > 3 || !m.hasMatch()) {
         return std::nullopt;
     }
-    int p = run;
-    if (p < t.size() && t[p] != u' ') {
-        return std::nullopt;
+    QString text = t.mid(m.capturedEnd());
+    qsizetype end = text.size();
+    while (end > 0 && text[end - 1] == u'#') {
+        --end;
     }
-    while (p < t.size() && t[p] == u' ') {
-        ++p;
+    if (end == 0 || text[end - 1] == u' ') {
+        text.truncate(end);
     }
-    QString text = t.mid(p);
-    QString stripped = text;
-    while (stripped.endsWith(u'#')) {
-        stripped.chop(1);
-    }
-    if (stripped.isEmpty() || stripped.endsWith(u' ')) {
-        text = stripped;
-    }
-    return std::make_pair(run, trimH(text));
+    return std::make_pair(int(m.capturedLength(1)), trimH(text));
 }
 
 bool thematicBreak(const QString& line) {
-    if (leading(line) > 3) {
-        return false;
-    }
     QString s = line;
     s.remove(u' ');
-    if (s.size() < 3) {
-        return false;
-    }
-    if (s[0] != u'*' && s[0] != u'-' && s[0] != u'_') {
-        return false;
-    }
-    for (QChar x : s) {
-        if (x != s[0]) {
-            return false;
-        }
-    }
-    return true;
+    return leading(line) <= 3 && s.size() >= 3 && QStringLiteral("*-_").contains(s[0]) &&
+           s.count(s[0]) == s.size();
 }
 
 struct Marker {
@@ -618,50 +451,23 @@ struct Marker {
 };
 
 std::optional<Marker> listMarker(const QString& line) {
-    const int indent = leading(line);
-    if (indent > 3) {
+    static const QRegularExpression marker(
+        QStringLiteral("^( {0,3})(?:[-*+]|([0-9]{1,9})[.)])( *)"));
+    const QRegularExpressionMatch m = marker.match(line);
+    const int spaces = int(m.capturedLength(3));
+    if (!m.hasMatch() || (spaces == 0 && m.capturedEnd() < line.size())) {
         return std::nullopt;
     }
-    const QString rest = line.mid(indent);
-    if (rest.isEmpty()) {
-        return std::nullopt;
-    }
-    Marker m{false, 1, indent, 0, QString()};
-    int length;
-    if (rest[0] == u'-' || rest[0] == u'*' || rest[0] == u'+') {
-        length = 1;
-    } else {
-        int digits = 0;
-        while (digits < rest.size() && rest[digits] >= u'0' && rest[digits] <= u'9') {
-            ++digits;
-        }
-        if (digits < 1 || digits > 9 || digits >= rest.size() ||
-            (rest[digits] != u'.' && rest[digits] != u')')) {
-            return std::nullopt;
-        }
-        m.ordered = true;
-        bool ok = false;
-        m.number = rest.left(digits).toLongLong(&ok);
-        if (!ok) {
-            m.number = 1;
-        }
-        length = digits + 1;
-    }
-    if (length == rest.size()) {
-        m.contentOffset = indent + length + 1;
-        return m;
-    }
-    if (rest[length] != u' ') {
-        return std::nullopt;
-    }
-    int n = 0;
-    while (length + n < rest.size() && rest[length + n] == u' ') {
-        ++n;
-    }
-    const int spacing = n <= 4 ? n : 1;
-    m.content = rest.mid(length + spacing);
-    m.contentOffset = indent + length + spacing;
-    return m;
+    // More than four spaces after the marker: one belongs to it, the rest to the content.
+    const int offset = int(m.capturedEnd()) - spaces + (spaces >= 1 && spaces <= 4 ? spaces : 1);
+    const bool ordered = m.capturedLength(2) > 0;
+    return Marker{ordered, ordered ? m.captured(2).toLongLong() : 1, int(m.capturedLength(1)),
+                  offset, line.mid(offset)};
+}
+
+// A list marker on a line that is not a rule.
+std::optional<Marker> itemMarker(const QString& line) {
+    return thematicBreak(line) ? std::nullopt : listMarker(line);
 }
 
 bool startsBlock(const QString& line) {
@@ -675,22 +481,13 @@ MDBlock paragraph(const QStringList& lines) {
     QString text;
     for (qsizetype k = 0; k < lines.size(); ++k) {
         QString line = lines[k].mid(leading(lines[k]));
-        QString suffix;
-        if (k + 1 < lines.size()) {
-            if (line.endsWith(QLatin1String("  "))) {
-                suffix = QString(QChar(0x1E));
-            } else if (line.endsWith(u'\\')) {
-                if (line.endsWith(QLatin1String("\\\\"))) {
-                    suffix = QStringLiteral("\n");
-                } else {
-                    line.chop(1);
-                    suffix = QString(QChar(0x1E));
-                }
-            } else {
-                suffix = QStringLiteral("\n");
-            }
+        const bool last = k + 1 == lines.size();
+        const bool backslash = line.endsWith(u'\\') && !line.endsWith(QLatin1String("\\\\"));
+        const bool hard = backslash || line.endsWith(QLatin1String("  "));
+        if (backslash && !last) {
+            line.chop(1);
         }
-        text += trimH(line) + suffix;
+        text += trimH(line) + (last ? QString() : hard ? kHardBreak : QStringLiteral("\n"));
     }
     return MDBlock::makeParagraph(reference::parseInline(text, true));
 }
@@ -702,53 +499,40 @@ int parseList(const QStringList& lines, int i, const Marker& m, QList<MDBlock>& 
     int offset = m.contentOffset;
     bool loose = false;
     int j = i + 1;
-    while (true) {
-        bool sawBlank = false;
-        bool ended = false;
-        while (j < lines.size() && blank(lines[j])) {
-            int next = j + 1;
-            while (next < lines.size() && blank(lines[next])) {
-                ++next;
-            }
-            if (next >= lines.size()) {
-                ended = true;
-                break;
-            }
-            const auto nm = thematicBreak(lines[next]) ? std::nullopt : listMarker(lines[next]);
-            if (leading(lines[next]) < indent + 2 && !(nm && nm->ordered == m.ordered)) {
-                ended = true;
-                break;
-            }
-            current.append(QString());
-            sawBlank = true;
-            ++j;
+    while (j < lines.size()) {
+        int next = j;
+        while (next < lines.size() && blank(lines[next])) {
+            ++next;
         }
-        if (ended || j >= lines.size()) {
-            break;
+        const bool sawBlank = next > j;
+        if (sawBlank) {
+            // Blank lines stay in the list only before more of it.
+            const auto nm = next < lines.size() ? itemMarker(lines[next]) : std::nullopt;
+            if (next == lines.size() ||
+                (leading(lines[next]) < indent + 2 && !(nm && nm->ordered == m.ordered))) {
+                break;
+            }
+            for (; j < next; ++j) {
+                current.append(QString());
+            }
         }
         const QString& line = lines[j];
         if (leading(line) >= indent + 2) {
             current.append(line.mid(std::min(offset, leading(line))));
-            loose = loose || sawBlank;
-            ++j;
-            continue;
-        }
-        if (const auto nm = thematicBreak(line) ? std::nullopt : listMarker(line)) {
+        } else if (const auto nm = itemMarker(line)) {
             if (nm->ordered != m.ordered) {
                 break;
             }
             items.append(current);
-            loose = loose || sawBlank;
             current = QStringList{nm->content};
             indent = nm->indent;
             offset = nm->contentOffset;
-            ++j;
-            continue;
-        }
-        if (sawBlank || startsBlock(line)) {
+        } else if (sawBlank || startsBlock(line)) {
             break;
+        } else {
+            current.append(trimH(line));
         }
-        current.append(trimH(line));
+        loose = loose || sawBlank;
         ++j;
     }
     items.append(current);
@@ -775,65 +559,52 @@ QList<MDBlock> blocksOf(const QStringList& lines) {
     int i = 0;
     while (i < lines.size()) {
         const QString& line = lines[i];
+        if (!blank(line) && !openingFence(line) && !atxHeading(line) && !thematicBreak(line) &&
+            !(trimH(line).startsWith(u'>') && leading(line) <= 3) && !listMarker(line)) {
+            pending.append(line);
+            ++i;
+            continue;
+        }
+        flush();
         if (blank(line)) {
-            flush();
             ++i;
         } else if (const auto fence = openingFence(line)) {
-            flush();
             int j = i + 1;
             QStringList content;
             while (j < lines.size() && !closingFence(lines[j], fence->ch, fence->count)) {
                 content.append(lines[j].mid(std::min(leading(lines[j]), fence->indent)));
                 ++j;
             }
-            std::optional<QString> language;
-            if (!fence->info.isEmpty()) {
-                language = fence->info.split(u' ').first();
-            }
+            const std::optional<QString> language =
+                fence->info.isEmpty() ? std::nullopt : std::optional(fence->info.split(u' ')[0]);
             blocks.append(MDBlock::makeCode(language, content.join(u'\n')));
             i = j < lines.size() ? j + 1 : j;
         } else if (const auto heading = atxHeading(line)) {
-            flush();
             blocks.append(MDBlock::makeHeading(heading->first,
                                                reference::parseInline(heading->second, true)));
             ++i;
         } else if (thematicBreak(line)) {
-            flush();
             blocks.append(MDBlock::makeRule());
             ++i;
-        } else if (trimH(line).startsWith(u'>') && leading(line) <= 3) {
-            flush();
-            QStringList quote;
-            bool previousBlank = false;
-            int j = i;
-            while (j < lines.size()) {
-                const QString t = trimH(lines[j]);
-                if (t.startsWith(u'>')) {
-                    QString rest = t.mid(1);
-                    if (rest.startsWith(u' ')) {
-                        rest = rest.mid(1);
-                    }
-                    previousBlank = blank(rest);
-                    quote.append(rest);
-                    ++j;
-                    continue;
-                }
-                if (blank(lines[j]) || previousBlank || openingFence(lines[j]) ||
-                    atxHeading(lines[j]) || thematicBreak(lines[j]) || listMarker(lines[j])) {
-                    break;
-                }
-                quote.append(t);
-                previousBlank = false;
-                ++j;
-            }
-            blocks.append(MDBlock::makeQuote(blocksOf(quote)));
-            i = j;
-        } else if (const auto marker = listMarker(line)) {
-            flush();
+        } else if (const auto marker =
+                       trimH(line).startsWith(u'>') ? std::nullopt : listMarker(line)) {
             i = parseList(lines, i, *marker, blocks);
         } else {
-            pending.append(line);
-            ++i;
+            QStringList quote;
+            bool previousBlank = false;
+            for (; i < lines.size(); ++i) {
+                const QString t = trimH(lines[i]);
+                if (t.startsWith(u'>')) {
+                    const QString rest = t.mid(t.startsWith(QLatin1String("> ")) ? 2 : 1);
+                    previousBlank = blank(rest);
+                    quote.append(rest);
+                } else if (blank(lines[i]) || previousBlank || startsBlock(lines[i])) {
+                    break;
+                } else {
+                    quote.append(t);
+                }
+            }
+            blocks.append(MDBlock::makeQuote(blocksOf(quote)));
         }
     }
     flush();
@@ -842,46 +613,40 @@ QList<MDBlock> blocksOf(const QStringList& lines) {
 
 // ---- Rendering ----------------------------------------------------------------------------
 
-QString blockHTML(const MDBlock& b);
-
-QString blocksHTML(const QList<MDBlock>& blocks) {
+QString joined(const QList<MDBlock>& blocks, QString (*render)(const MDBlock&),
+               const QString& separator) {
     QStringList parts;
     for (const MDBlock& b : blocks) {
-        parts.append(blockHTML(b));
+        parts.append(render(b));
     }
-    return parts.join(u'\n');
+    return parts.join(separator);
 }
 
 QString blockHTML(const MDBlock& b) {
     using MarkdownRenderer::escapeHTML;
     switch (b.kind) {
     case MDBlock::Kind::heading:
-        return QStringLiteral("<h%1>").arg(b.level) + inlineHTML(b.inlines) +
-               QStringLiteral("</h%1>").arg(b.level);
+        return wrap(QStringLiteral("h%1").arg(b.level), inlineHTML(b.inlines));
     case MDBlock::Kind::paragraph:
-        return QStringLiteral("<p>") + inlineHTML(b.inlines) + QStringLiteral("</p>");
+        return wrap(QStringLiteral("p"), inlineHTML(b.inlines));
     case MDBlock::Kind::code:
         return QStringLiteral("<pre><code") +
                (b.language ? QStringLiteral(" class=\"language-") + escapeHTML(*b.language) + u'"'
                            : QString()) +
                u'>' + escapeHTML(b.text) + QStringLiteral("</code></pre>");
     case MDBlock::Kind::quote:
-        return QStringLiteral("<blockquote>\n") + blocksHTML(b.children) +
-               QStringLiteral("\n</blockquote>");
+        return wrap(QStringLiteral("blockquote"),
+                    u'\n' + joined(b.children, blockHTML, QStringLiteral("\n")) + u'\n');
     case MDBlock::Kind::list: {
         QStringList items;
         for (const QList<MDBlock>& item : b.items) {
-            if (b.tight) {
-                QString s = QStringLiteral("<li>");
-                for (const MDBlock& x : item) {
-                    s += x.kind == MDBlock::Kind::paragraph ? inlineHTML(x.inlines)
-                                                            : u'\n' + blockHTML(x) + u'\n';
-                }
-                items.append(s + QStringLiteral("</li>"));
-            } else {
-                items.append(QStringLiteral("<li>\n") + blocksHTML(item) +
-                             QStringLiteral("\n</li>"));
+            QString s;
+            for (const MDBlock& x : item) {
+                s += x.kind == MDBlock::Kind::paragraph ? inlineHTML(x.inlines)
+                                                        : u'\n' + blockHTML(x) + u'\n';
             }
+            const QString loose = u'\n' + joined(item, blockHTML, QStringLiteral("\n")) + u'\n';
+            items.append(wrap(QStringLiteral("li"), b.tight ? s : loose));
         }
         const QString open = !b.ordered     ? QStringLiteral("<ul>")
                              : b.start == 1 ? QStringLiteral("<ol>")
@@ -900,45 +665,30 @@ QString blockPlain(const MDBlock& b) {
     case MDBlock::Kind::heading:
     case MDBlock::Kind::paragraph:
         return inlinePlain(b.inlines);
-    case MDBlock::Kind::code: {
-        QStringList lines = b.text.split(u'\n');
-        for (QString& l : lines) {
-            l = QStringLiteral("    ") + l;
-        }
-        return lines.join(u'\n');
-    }
+    case MDBlock::Kind::code:
+        return QStringLiteral("    ") + QString(b.text).replace(u'\n', QLatin1String("\n    "));
     case MDBlock::Kind::quote: {
-        QStringList parts;
-        for (const MDBlock& x : b.children) {
-            parts.append(blockPlain(x));
-        }
-        QStringList lines = parts.join(QStringLiteral("\n\n")).split(u'\n');
+        QStringList lines = joined(b.children, blockPlain, QStringLiteral("\n\n")).split(u'\n');
         for (QString& l : lines) {
             l = l.isEmpty() ? QStringLiteral(">") : QStringLiteral("> ") + l;
         }
         return lines.join(u'\n');
     }
     case MDBlock::Kind::list: {
+        const QString separator = b.tight ? QStringLiteral("\n") : QStringLiteral("\n\n");
         QStringList items;
         for (qsizetype k = 0; k < b.items.size(); ++k) {
             const QString marker = b.ordered ? QString::number(b.start + k) + QStringLiteral(". ")
                                              : QStringLiteral("- ");
-            QStringList parts;
-            for (const MDBlock& x : b.items[k]) {
-                parts.append(blockPlain(x));
-            }
-            QStringList lines =
-                parts.join(b.tight ? QStringLiteral("\n") : QStringLiteral("\n\n")).split(u'\n');
+            QStringList lines = joined(b.items[k], blockPlain, separator).split(u'\n');
             for (qsizetype j = 0; j < lines.size(); ++j) {
-                if (j == 0) {
-                    lines[j] = marker + lines[j];
-                } else if (!lines[j].isEmpty()) {
-                    lines[j] = QString(marker.size(), u' ') + lines[j];
+                if (j == 0 || !lines[j].isEmpty()) {
+                    lines[j] = (j == 0 ? marker : QString(marker.size(), u' ')) + lines[j];
                 }
             }
             items.append(lines.join(u'\n'));
         }
-        return items.join(b.tight ? QStringLiteral("\n") : QStringLiteral("\n\n"));
+        return items.join(separator);
     }
     case MDBlock::Kind::rule:
         return QStringLiteral("* * *");
@@ -955,8 +705,7 @@ QList<MDInline> parseInline(const QString& text, bool allowLinks) {
 
 QList<MDBlock> parseBlocks(const QString& markdown) {
     QString t = markdown;
-    t.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    t.replace(u'\r', u'\n');
+    t.replace(QRegularExpression(QStringLiteral("\r\n?")), QStringLiteral("\n"));
     t.replace(u'\t', QLatin1String("    "));
     t.remove(QChar(0x1E));
     if (t.startsWith(QChar(0xFEFF))) {
@@ -966,15 +715,11 @@ QList<MDBlock> parseBlocks(const QString& markdown) {
 }
 
 QString html(const QList<MDBlock>& blocks) {
-    return blocksHTML(blocks);
+    return joined(blocks, blockHTML, QStringLiteral("\n"));
 }
 
 QString plainText(const QList<MDBlock>& blocks) {
-    QStringList parts;
-    for (const MDBlock& b : blocks) {
-        parts.append(blockPlain(b));
-    }
-    return parts.join(QStringLiteral("\n\n"));
+    return joined(blocks, blockPlain, QStringLiteral("\n\n"));
 }
 
 } // namespace quillmere::reference

@@ -61,15 +61,18 @@ class TestCLIRender : public QObject {
     QString m_library;
     const QString m_markdown = u"# Hi *there*\n\n- a\n- b & c\n\n> q \u00e9\n"_qs;
 
+    void writeFile(const QString& name, const QByteArray& bytes) {
+        QFile file(m_dir.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    }
+
 private Q_SLOTS:
     void initTestCase() {
         QVERIFY(QFile::exists(qEnvironmentVariable("QUILLMERE_CLI")));
         QVERIFY(m_dir.isValid());
         m_library = m_dir.filePath(u"library.json"_qs);
         LibraryFile::write(m_library, SampleData::library());
-        QFile md(m_dir.filePath(u"issue.md"_qs));
-        QVERIFY(md.open(QIODevice::WriteOnly));
-        md.write(m_markdown.toUtf8());
+        writeFile(u"issue.md"_qs, m_markdown.toUtf8());
     }
 
     void renderWritesExactlyTheRendering() {
@@ -136,13 +139,8 @@ private Q_SLOTS:
     }
 
     void usageErrors() {
-        QFile broken(m_dir.filePath(u"broken.json"_qs));
-        QVERIFY(broken.open(QIODevice::WriteOnly) &&
-                broken.write("{\"newsletters\": [{\"id\": 5}]}"));
-        broken.close();
-        QFile empty(m_dir.filePath(u"empty.json"_qs));
-        QVERIFY(empty.open(QIODevice::WriteOnly) && empty.write("{}"));
-        empty.close();
+        writeFile(u"broken.json"_qs, "{\"newsletters\": [{\"id\": 5}]}");
+        writeFile(u"empty.json"_qs, "{}");
         const QStringList email{u"email"_qs, u"--library"_qs, m_library, u"--issue"_qs};
         const auto from = [this](const QString& file) {
             return QStringList{u"email"_qs, u"--library"_qs, m_dir.filePath(file), u"--issue"_qs,
