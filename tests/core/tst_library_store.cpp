@@ -20,6 +20,9 @@
 
 using namespace quillmere;
 
+// Members left out of a designated initialiser keep their defaults, as intended here.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
 namespace {
 
 QByteArray readAll(const QString& path) {
@@ -83,8 +86,7 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(*kept));
         QCOMPARE(readAll(path()), damaged);
 
-        Library edited;
-        edited.profile.publicationName = QStringLiteral("Fresh start");
+        const Library edited{.profile = {.publicationName = QStringLiteral("Fresh start")}};
         await(store.save(edited));
         QCOMPARE(readAll(*kept), damaged);
         QCOMPARE(await(store.load()), edited);
@@ -146,24 +148,19 @@ private Q_SLOTS:
 
     void failedWriteLeavesThePreviousFileIntact() {
         LibraryStore store(path());
-        Library original;
-        original.profile.publicationName = QStringLiteral("Original");
+        const Library original{.profile = {.publicationName = QStringLiteral("Original")}};
         await(store.save(original));
         const QByteArray before = readAll(path());
         const QString folder = QFileInfo(path()).absolutePath();
-        QVERIFY(
-            QFile::setPermissions(m_dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                    QFileDevice::ExeOwner | QFileDevice::ExeOther));
-        QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner |
-                                                  QFileDevice::ExeOther));
+        QVERIFY(QFile::setPermissions(m_dir.path(), QFileDevice::Permissions(0x7001))); // 0701
+        QVERIFY(QFile::setPermissions(folder, QFileDevice::Permissions(0x5001)));       // 0501
         Library changed = original;
         changed.profile.publicationName = QStringLiteral("Changed");
         {
             const test::Unprivileged unprivileged; // root ignores folder permissions
             QVERIFY_THROWS_EXCEPTION(FileError, await(store.save(changed)));
         }
-        QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                          QFileDevice::ExeOwner);
+        QFile::setPermissions(folder, QFileDevice::Permissions(0x7000)); // 0700
         QCOMPARE(readAll(path()), before);
         QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("library.json")});
     }
@@ -200,9 +197,7 @@ private Q_SLOTS:
         const auto queue = [&store](int count) {
             std::vector<QCoro::Task<void>> saves;
             for (int i = 0; i < count; ++i) {
-                Library library;
-                library.profile.publicationName = QString::number(i);
-                saves.push_back(store.save(library));
+                saves.push_back(store.save({.profile = {.publicationName = QString::number(i)}}));
             }
             return saves;
         };
@@ -213,9 +208,7 @@ private Q_SLOTS:
         QCOMPARE(store.saveCount(), 20);
 
         auto older = queue(5);
-        Library newest;
-        newest.profile.publicationName = QStringLiteral("newest");
-        store.saveNow(newest);
+        store.saveNow({.profile = {.publicationName = QStringLiteral("newest")}});
         for (auto& save : older) {
             await(std::move(save));
         }

@@ -57,20 +57,12 @@ private Q_SLOTS:
                 QVERIFY(n.deliveredIDs.contains(SampleData::sampleID(reader)));
             }
             const CampaignStats& c = n.stats;
-            actual.append(QStringLiteral("%1/%2/%3 %4 %5 %6d ")
-                              .arg(n.subject.size())
-                              .arg(n.previewText.size())
-                              .arg(n.markdown.size())
-                              .arg(rawValue(n.emailTemplate), rawValue(n.status))
-                              .arg(n.createdAt.daysTo(reference)) +
-                          QStringLiteral("%1,%2,%3,%4,%5,%6 %7")
-                              .arg(c.recipients)
-                              .arg(c.sent)
-                              .arg(c.failed)
-                              .arg(c.bounced)
-                              .arg(c.complained)
-                              .arg(c.unsubscribed)
-                              .arg(n.deliveredIDs.size()));
+            actual.append(QString::asprintf(
+                "%d/%d/%d %s %s %lldd %lld,%lld,%lld,%lld,%lld,%lld %d", int(n.subject.size()),
+                int(n.previewText.size()), int(n.markdown.size()),
+                qPrintable(rawValue(n.emailTemplate)), qPrintable(rawValue(n.status)),
+                n.createdAt.daysTo(reference), c.recipients, c.sent, c.failed, c.bounced,
+                c.complained, c.unsubscribed, int(n.deliveredIDs.size())));
         }
         QCOMPARE(actual, expected);
         QCOMPARE(issues[0].sentAt, reference.addDays(-14));

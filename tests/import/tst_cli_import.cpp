@@ -68,10 +68,9 @@ void TestCliImport::sourceDefaultsToFileNameAndReadsStandardInput() {
     const Outcome piped = runCli({QStringLiteral("-")}, "email,name\nAnn@Example.com,\"A \"\"B\"\" "
                                                         "\\ \x01\tC\n\xC3\xA9\"\n"
                                                         "bo@example.com,\"Bo\ncy@example.com,Cy\n");
-    QCOMPARE(piped.json()[QLatin1String("skipped")].toArray(),
-             json("{'s': [{'line': 4, 'reason': 'Quote opened on line 4 is never closed'}]}")
-                 [QLatin1String("s")]
-                     .toArray());
+    const QJsonObject skipped =
+        json("{'skipped': [{'line': 4, 'reason': 'Quote opened on line 4 is never closed'}]}");
+    QCOMPARE(piped.json()[QLatin1String("skipped")], skipped[QLatin1String("skipped")]);
     QCOMPARE(piped.subscriber(1)[QLatin1String("email")].toString(), "cy@example.com");
     QJsonObject ann = piped.subscriber(0);
     QVERIFY(ann.take(QLatin1String("createdAt")).isString());

@@ -10,6 +10,9 @@ using OptionalStatus = std::optional<SubscriberStatus>;
 using OptionalDate = std::optional<QDateTime>;
 using Skipped = QList<SkippedRow>;
 
+// Members left out of a designated initialiser keep their defaults, as intended here.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
 namespace {
 
 const QDateTime now(QDate(2025, 3, 14), QTime(9, 26, 53, 589), Qt::UTC);
@@ -39,7 +42,6 @@ class TestCSVImporter : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void tokenize_data();
     void tokenize();
     void detectFormat();
     void mapStatus();
@@ -56,38 +58,34 @@ private Q_SLOTS:
     void streamedEqualsWhole();
 };
 
-void TestCSVImporter::tokenize_data() {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("rows"); // line number, then each field in brackets
+void TestCSVImporter::tokenize() {
     // (QString's UTF-8 conversion would drop a mark from a narrow literal: build it here.)
     const QString bom(QChar(0xFEFF));
-    const auto add = [](const char* name, const QString& text, const char* rows) {
-        QTest::newRow(name) << text << QString::fromUtf8(rows);
-    };
-    add("empty text", QString(), "");
-    add("CR, LF and CRLF end lines; blank lines dropped but counted", "a\rb\n\nc\r\n\r\nd\n",
-        "1[a] 2[b] 4[c] 6[d]");
-    add("a line of two quotes is one empty field", "a\n\"\"\n\nb", "1[a] 2[] 4[b]");
-    add("empty fields and white space kept", ",,\n a , b \t", "1[][][] 2[ a ][ b \t]");
-    add("quoted line breaks become LF", "\"x\r\ny\rz\nq\",z\r\nw", "1[x\ny\nz\nq][z] 5[w]");
-    add("quote inside unquoted field", "he said \"hi\",x", "1[he said \"hi\"][x]");
-    add("a quote never closed loses its own record only", "a,\"b\r\nc,d\n", "2[c][d]");
-    add("four quotes", "\"\"\"\"", "1[\"]");
-    add("byte order mark dropped at the start only", bom + "a," + bom + "b", "1[a][\uFEFFb]");
-    add("byte order mark alone", bom, "");
-    add("surrogate pairs stay whole", "🌿,\"x🌿\"\"🌿\"\n🌿", "1[🌿][x🌿\"🌿] 2[🌿]");
-}
-
-void TestCSVImporter::tokenize() {
-    QFETCH(QString, text);
-    QStringList rows;
-    QList<QStringList> fields;
-    for (const CSVImporter::Row& row : CSVImporter::tokenize(text)) {
-        rows.append(QString::number(row.line) + u'[' + row.fields.join(QLatin1String("][")) + u']');
-        fields.append(row.fields);
+    // Text, then each row: its line number, then each field in brackets.
+    const std::tuple<QString, QString, const char*> rows[] = {
+        {"empty text", QString(), ""},
+        {"CR, LF and CRLF end lines; blank lines dropped but counted", "a\rb\n\nc\r\n\r\nd\n",
+         "1[a] 2[b] 4[c] 6[d]"},
+        {"a line of two quotes is one empty field", "a\n\"\"\n\nb", "1[a] 2[] 4[b]"},
+        {"empty fields and white space kept", ",,\n a , b \t", "1[][][] 2[ a ][ b \t]"},
+        {"quoted line breaks become LF", "\"x\r\ny\rz\nq\",z\r\nw", "1[x\ny\nz\nq][z] 5[w]"},
+        {"quote inside unquoted field", "he said \"hi\",x", "1[he said \"hi\"][x]"},
+        {"a quote never closed loses its own record only", "a,\"b\r\nc,d\n", "2[c][d]"},
+        {"four quotes", "\"\"\"\"", "1[\"]"},
+        {"byte order mark dropped at the start only", bom + "a," + bom + "b", "1[a][\uFEFFb]"},
+        {"byte order mark alone", bom, ""},
+        {"surrogate pairs stay whole", "🌿,\"x🌿\"\"🌿\"\n🌿", "1[🌿][x🌿\"🌿] 2[🌿]"}};
+    for (const auto& [name, text, expected] : rows) {
+        QStringList lines;
+        QList<QStringList> fields;
+        for (const CSVImporter::Row& row : CSVImporter::tokenize(text)) {
+            lines.append(QString::number(row.line) + u'[' + row.fields.join(QLatin1String("][")) +
+                         u']');
+            fields.append(row.fields);
+        }
+        QCOMPARE(name + u'=' + lines.join(u' '), name + u'=' + QString::fromUtf8(expected));
+        QCOMPARE(CSVImporter::parseRows(text), fields);
     }
-    QTEST(rows.join(u' '), "rows");
-    QCOMPARE(CSVImporter::parseRows(text), fields);
 }
 
 // Each check below compares "input=output" so that a failure names its input.
@@ -181,13 +179,10 @@ void TestCSVImporter::decodeFile() {
 
 void TestCSVImporter::emptyHeaderOnlyAndNoEmailColumn() {
     QCOMPARE(run(QStringLiteral("\n\n")), CSVImportResult{});
-    CSVImportResult expected;
-    expected.format = CSVFormat::beehiiv;
-    QCOMPARE(run(QStringLiteral("email,status,utm_source\n")), expected);
-    expected.format = CSVFormat::generic;
-    expected.skipped = {SkippedRow{3, QStringLiteral("No email column found in header")}};
+    QCOMPARE(run(QStringLiteral("email,status,utm_source\n")),
+             CSVImportResult{.format = CSVFormat::beehiiv});
     QCOMPARE(run(QStringLiteral("\n\nName,Status,E-mails\nAnn,active,ann@example.com\n")),
-             expected);
+             (CSVImportResult{.skipped = {{3, u"No email column found in header"_qs}}}));
 }
 
 void TestCSVImporter::rejectedAndBlankRows() {

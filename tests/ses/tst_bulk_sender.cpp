@@ -23,16 +23,17 @@ using State = SendProgress::State;
 using Kind = State::Kind;
 using Result = DeliveryResult;
 
+// Members left out of a designated initialiser keep their defaults, as intended here.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
 namespace {
 
 QList<Subscriber> readers(int count) {
     QList<Subscriber> out;
     for (int i = 0; i < count; ++i) {
-        Subscriber s;
-        s.id = QUuid::createUuid();
-        s.email = u"r%1@example.org"_s.arg(i);
-        s.status = SubscriberStatus::active;
-        out.append(s);
+        out.append({.id = QUuid::createUuid(),
+                    .email = u"r%1@example.org"_s.arg(i),
+                    .status = SubscriberStatus::active});
     }
     return out;
 }
@@ -62,21 +63,19 @@ struct Harness {
     double seconds() const { return std::chrono::duration<double>(now.time_since_epoch()).count(); }
 
     BulkSender::Options options(double rate, int maxInFlight = 16) {
-        BulkSender::Options o;
-        o.ratePerSecond = rate;
-        o.maxInFlight = maxInFlight;
-        o.clock = [this] { return now; };
-        o.sleep = [this](std::chrono::nanoseconds d) -> QCoro::Task<void> {
-            sleeps.append(d);
-            const auto until = now + d;
-            while (latency && !waiting.empty() && waiting.front().due <= until) {
-                answer();
-            }
-            now = until;
-            co_return;
-        };
-        o.random = [] { return 1.0; };
-        return o;
+        return {.ratePerSecond = rate,
+                .maxInFlight = maxInFlight,
+                .sleep = [this](std::chrono::nanoseconds d) -> QCoro::Task<void> {
+                    sleeps.append(d);
+                    const auto until = now + d;
+                    while (latency && !waiting.empty() && waiting.front().due <= until) {
+                        answer();
+                    }
+                    now = until;
+                    co_return;
+                },
+                .clock = [this] { return now; },
+                .random = [] { return 1.0; }};
     }
 
     struct Wait {
@@ -355,9 +354,7 @@ void TestBulkSender::cancelCutsARealSleepShort() {
     // The default sleep (a precise QTimer) and clock: 0.01 per second means a 100 s wait after
     // the first reader, which cancel() ends at once.
     Harness h;
-    BulkSender::Options slow;
-    slow.ratePerSecond = 0.01;
-    BulkSender sender(slow);
+    BulkSender sender({.ratePerSecond = 0.01});
     QTimer::singleShot(50ms, &sender, [&sender] { sender.cancel(); });
     QElapsedTimer elapsed;
     elapsed.start();
@@ -365,9 +362,7 @@ void TestBulkSender::cancelCutsARealSleepShort() {
     QVERIFY2(elapsed.elapsed() < 20000, "cancel() must not wait for the sleep to run out");
 
     // And it really paces: two readers at 20 per second are 50 ms apart.
-    BulkSender::Options fast;
-    fast.ratePerSecond = 20.0;
-    BulkSender quick(fast);
+    BulkSender quick({.ratePerSecond = 20.0});
     QElapsedTimer paced;
     paced.start();
     QCOMPARE(test::runTask(h.run(quick, readers(2))).sent, 2);

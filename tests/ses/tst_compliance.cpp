@@ -9,6 +9,9 @@
 using namespace quillmere;
 using namespace Qt::StringLiterals;
 
+// Members left out of a designated initialiser keep their defaults, as intended here.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
 class TestCompliance : public QObject {
     Q_OBJECT
 
@@ -19,17 +22,15 @@ private Q_SLOTS:
 };
 
 void TestCompliance::findings() {
-    SenderProfile complete;
-    complete.publicationName = u"The Weekly Loaf"_s;
-    complete.fromName = u"Ada"_s;
-    complete.fromEmail = u"ada@example.com"_s;
-    complete.postalAddress = u"1 Bakery Lane, Springfield"_s;
-    complete.domain = u"example.com"_s;
-    complete.workerBaseURL = u"https://loaf.ada.workers.dev"_s;
-    Newsletter issue;
-    issue.subject = u"Sourdough, again"_s;
-    issue.previewText = u"Starters and patience"_s;
-    issue.markdown = u"# Hello\n\nBread."_s;
+    const SenderProfile complete{.publicationName = u"The Weekly Loaf"_s,
+                                 .fromName = u"Ada"_s,
+                                 .fromEmail = u"ada@example.com"_s,
+                                 .postalAddress = u"1 Bakery Lane, Springfield"_s,
+                                 .domain = u"example.com"_s,
+                                 .workerBaseURL = u"https://loaf.ada.workers.dev"_s};
+    const Newsletter issue{.subject = u"Sourdough, again"_s,
+                           .previewText = u"Starters and patience"_s,
+                           .markdown = u"# Hello\n\nBread."_s};
 
     // Each case changes the complete profile and lists the findings: "id" for a blocking one,
     // "id?" for advice, with the message where it is built from the input.
@@ -38,43 +39,37 @@ void TestCompliance::findings() {
         std::function<void(SenderProfile&)> change;
         QStringList expected;
     };
-    const auto set = [](QString SenderProfile::*field, const char* value) {
-        return [field, value](SenderProfile& p) { p.*field = QString::fromUtf8(value); };
+    const auto set = [](QString SenderProfile::*field) {
+        return [field](const char* value) {
+            return [field, value](SenderProfile& p) { p.*field = QString::fromUtf8(value); };
+        };
     };
+    const auto from = set(&SenderProfile::fromEmail);
+    const auto url = set(&SenderProfile::workerBaseURL);
     const Case cases[] = {
         {"complete", [](SenderProfile&) {}, {}},
         {"from address not valid",
-         set(&SenderProfile::fromEmail, "  not an address \n"),
+         from("  not an address \n"),
          {u"from-email: The From email address \"not an address\" is not valid."_s}},
-        {"no domain", set(&SenderProfile::domain, " \t"), {u"domain"_s}},
+        {"no domain", set(&SenderProfile::domain)(" \t"), {u"domain"_s}},
         {"from another domain",
-         set(&SenderProfile::fromEmail, "ada@Other.org"),
+         from("ada@Other.org"),
          {u"from-domain: The From address uses other.org, but the verified domain "
           "is example.com."_s}},
-        {"a lookalike is not a subdomain",
-         set(&SenderProfile::fromEmail, "ada@badexample.com"),
-         {u"from-domain"_s}},
-        {"a subdomain passes", set(&SenderProfile::fromEmail, "ada@news.example.com"), {}},
+        {"a lookalike is not a subdomain", from("ada@badexample.com"), {u"from-domain"_s}},
+        {"a subdomain passes", from("ada@news.example.com"), {}},
         {"case and space do not matter",
          [](SenderProfile& p) {
              p.fromEmail = u"ADA@EXAMPLE.COM"_s;
              p.domain = u" Example.COM "_s;
          },
          {}},
-        {"HTTPS upper-case", set(&SenderProfile::workerBaseURL, "HTTPS://x.workers.dev/"), {}},
-        {"http is advice",
-         set(&SenderProfile::workerBaseURL, "http://x.workers.dev"),
-         {u"worker-https?"_s}},
-        {"no scheme, so no host",
-         set(&SenderProfile::workerBaseURL, "x.workers.dev"),
-         {u"worker-url"_s}},
-        {"scheme without host", set(&SenderProfile::workerBaseURL, "https://"), {u"worker-url"_s}},
-        {"not a URL",
-         set(&SenderProfile::workerBaseURL, "https://exa mple.com"),
-         {u"worker-url"_s}},
-        {"mailto has no host",
-         set(&SenderProfile::workerBaseURL, "mailto:a@b.co"),
-         {u"worker-url"_s}},
+        {"HTTPS upper-case", url("HTTPS://x.workers.dev/"), {}},
+        {"http is advice", url("http://x.workers.dev"), {u"worker-https?"_s}},
+        {"no scheme, so no host", url("x.workers.dev"), {u"worker-url"_s}},
+        {"scheme without host", url("https://"), {u"worker-url"_s}},
+        {"not a URL", url("https://exa mple.com"), {u"worker-url"_s}},
+        {"mailto has no host", url("mailto:a@b.co"), {u"worker-url"_s}},
     };
     const auto summary = [](const QList<ComplianceIssue>& issues, const QStringList& expected) {
         QStringList out;
@@ -92,12 +87,8 @@ void TestCompliance::findings() {
     }
 
     // White space and line breaks alone count as empty; blocking findings come first.
-    SenderProfile blank;
-    blank.postalAddress = u" \n\t"_s;
-    blank.publicationName = u"\n"_s;
-    Newsletter empty;
-    empty.subject = u"   "_s;
-    QCOMPARE(summary(Compliance::check(blank, empty), {}),
+    const SenderProfile blank{.publicationName = u"\n"_s, .postalAddress = u" \n\t"_s};
+    QCOMPARE(summary(Compliance::check(blank, {.subject = u"   "_s}), {}),
              (QStringList{u"postal-address"_s, u"from-email"_s, u"subject"_s, u"body"_s,
                           u"worker-url"_s, u"publication-name?"_s, u"preview-text?"_s}));
 
@@ -116,11 +107,7 @@ void TestCompliance::findings() {
 
 void TestCompliance::bounceGuard() {
     const auto stats = [](qint64 sent, qint64 bounced, qint64 complained) {
-        CampaignStats s;
-        s.sent = sent;
-        s.bounced = bounced;
-        s.complained = complained;
-        return s;
+        return CampaignStats{.sent = sent, .bounced = bounced, .complained = complained};
     };
     const BounceGuard guard{0.05, 0.001, 50};
     // The sample size and the bounce sentence are shown by the bulk sender's own test.
