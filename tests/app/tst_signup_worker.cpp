@@ -68,12 +68,10 @@ class TestSignupWorker : public QObject {
     WorkerClient client() const { return WorkerClient(QUrl(m_url), apiToken, m_http); }
 
     int post(const QUrl& url, const QByteArray& form) {
-        const HTTPRequest request{u"POST"_s,
-                                  url,
-                                  {{u"Content-Type"_s, u"application/x-www-form-urlencoded"_s},
-                                   {u"CF-Connecting-IP"_s, u"203.0.113.9"_s}},
-                                  form};
-        return test::runTask(m_http->send(request)).status;
+        const QMap<QString, QString> headers{
+            {u"Content-Type"_s, u"application/x-www-form-urlencoded"_s},
+            {u"CF-Connecting-IP"_s, u"203.0.113.9"_s}};
+        return test::runTask(m_http->send({u"POST"_s, url, headers, form})).status;
     }
 
     int unsubscribe(const QString& email) {
