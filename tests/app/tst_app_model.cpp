@@ -454,7 +454,7 @@ private Q_SLOTS:
     }
 
     // The writer hears why their own library is empty or partial, at start and on leaving the
-    // demo alike, and where the file as it was is kept.
+    // demo alike, and where the file as it was is kept (the keeping itself: tst_library_store).
     void unreadableOrPartLibraryIsExplained_data() {
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QString>("message");
@@ -480,17 +480,11 @@ private Q_SLOTS:
         writeFile(u"Postwick/library.json"_s, file);
         auto m = started();
         const QString kept = *m->store().backupPath();
-        QVERIFY(kept.startsWith(libraryPath() + u".before-"_s));
         QCOMPARE(m->statusMessage(), message.arg(kept));
         m->enterDemo();
         m->setStatusMessage(std::nullopt);
         test::runTask(m->leaveDemo());
         QCOMPARE(m->statusMessage(), message.arg(kept));
-        m->addSubscriber(u"new@example.com"_s, QString());
-        settle(*m);
-        QFile backup(kept);
-        QVERIFY(backup.open(QIODevice::ReadOnly));
-        QCOMPARE(backup.readAll(), file); // the old file, byte for byte
     }
 
     // One stray quote costs one row, and the result says which and why. An import runs off the
