@@ -116,13 +116,10 @@ private Q_SLOTS:
         environment.insert(u"QT_LOGGING_RULES"_s, u"*.debug=true"_s);
         m_host.start({}, environment);
 
-        const QJsonObject profile{{"publicationName", "Secret Notes"},
-                                  {"fromName", "Ann Quill"},
-                                  {"fromEmail", "ann@quill.example"},
-                                  {"replyTo", "letters@quill.example"},
-                                  {"postalAddress", "1 Main St\nSpringfield"},
-                                  {"domain", "quill.example"},
-                                  {"doubleOptIn", false}};
+        QJsonObject profile = test::profileOf(u"Quill"_s).toJson();
+        profile[u"replyTo"_s] = u"letters@quill.example"_s;
+        profile[u"workerBaseURL"_s] = QString(); // until the deployment
+        profile[u"doubleOptIn"_s] = false;
         m_host.send({"credential", "aws.accessKeyID", "AKIDSECRETSTEST"});
         m_host.send({"credential", "aws.secretAccessKey", awsSecret});
         m_host.send({"refreshSES"});
