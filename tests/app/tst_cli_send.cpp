@@ -6,6 +6,7 @@
 #include "core/library_file.h"
 #include "core/sample_data.h"
 #include "render/reader_links.h"
+#include "ses/network_transport.h"
 #include "support/child_process.h"
 #include "support/model_fixture.h"
 #include "support/node_peer.h"
@@ -15,8 +16,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
@@ -171,13 +170,10 @@ private Q_SLOTS:
 
     void refusalsExitThree() {
         test::NodePeer proxy(u"fault_proxy.mjs"_s, QStringList{m_ses->url().toString()});
-        QNetworkAccessManager manager;
-        QNetworkRequest faults(QUrl(proxy.value(u"url"_s) + u"/__faults"_s));
-        QNetworkReply* set = manager.put(
-            faults,
-            R"({"faults":[{"kind":"status","status":400,"type":"MessageRejected","every":10}]})");
-        QTRY_VERIFY(set->isFinished());
-        set->deleteLater();
+        const QByteArray plan =
+            R"({"faults":[{"kind":"status","status":400,"type":"MessageRejected","every":10}]})";
+        const QUrl faults(proxy.value(u"url"_s) + u"/__faults"_s);
+        QCOMPARE(test::runTask(NetworkTransport().send({u"PUT"_s, faults, {}, plan})).status, 204);
         const QString path = library(u"Partly refused"_s, 20, u"refused.example"_s);
         const Run run =
             finish(start({u"--library"_s, path, u"--issue"_s, u"first"_s, u"--secret"_s, u"s"_s},

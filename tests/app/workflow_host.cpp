@@ -10,8 +10,8 @@
 // Commands, one JSON array per line:
 //   ["credential", account, value]     ["profile", {SenderProfile fields}]
 //   ["readers", count, domain]         (active readers reader<i>@domain, added at once)
-//   ["refreshSES"]   ["deploy", cloudflareToken, accountID]   ["workerURL", url]   ["sync"]
-//   ["issue", subject]   ["send"]   ["waitSend"]   ["waitStatus", text]
+//   ["refreshSES"]   ["deploy", cloudflareToken, accountID]   ["sync"]
+//   ["issue", subject]   ["send"]   ["waitStatus", text]
 //   ["finishOnboarding"]   ["flush"]   ["quit"]
 // Output, one JSON object per line: {"ready": true}, {"done": command} after each command,
 // {"status": text} for every status message, {"delivered": id} for every reader counted as
@@ -70,18 +70,12 @@ public:
 private:
     void reportDeliveries() {
         const auto& session = m_model.sendSession();
-        if (!session) {
-            return;
-        }
-        for (const Newsletter& issue : m_model.library().newsletters) {
-            if (issue.id != session->newsletterID) {
-                continue;
-            }
-            for (const QUuid& id : issue.deliveredIDs) {
-                if (!m_reported.contains(id)) {
-                    m_reported.insert(id);
-                    report({{"delivered", id.toString(QUuid::WithoutBraces).toUpper()}});
-                }
+        const Newsletter* issue =
+            session ? m_model.library().issue(session->newsletterID) : nullptr;
+        for (const QUuid& id : issue ? issue->deliveredIDs : QSet<QUuid>()) {
+            if (!m_reported.contains(id)) {
+                m_reported.insert(id);
+                report({{"delivered", id.toString(QUuid::WithoutBraces).toUpper()}});
             }
         }
     }
@@ -166,10 +160,6 @@ private:
             co_await m_model.refreshSES();
         } else if (name == u"deploy"_s) {
             co_await m_model.deployWorker(command.at(1).toString(), command.at(2).toString());
-        } else if (name == u"workerURL"_s) {
-            SenderProfile profile = m_model.library().profile;
-            profile.workerBaseURL = command.at(1).toString();
-            m_model.setProfile(profile);
         } else if (name == u"sync"_s) {
             co_await m_model.syncSubscribers();
         } else if (name == u"issue"_s) {
@@ -181,12 +171,6 @@ private:
             m_model.updateIssue(issue);
         } else if (name == u"send"_s) {
             co_await m_model.sendToList(*m_model.selectedNewsletter());
-        } else if (name == u"waitSend"_s) {
-            std::function<bool()> finished = [this] {
-                return m_model.sendSession() && m_model.sendSession()->isFinished;
-            };
-            auto waiting = waitUntil(std::move(finished));
-            co_await waiting;
         } else if (name == u"waitStatus"_s) {
             const QString text = command.at(1).toString();
             std::function<bool()> shown = [this, text] {

@@ -1,8 +1,17 @@
-// The road of a list send with real peers on loopback: Amazon SES is the aws-ses-v2-local
-// emulator, the signup worker is resources/worker.js in Miniflare with D1. Readers arrive by
-// CSV, reach the worker by sync, receive their issue, unsubscribe through their own link, and
-// the issue ends up in the public archive.
+// List sends with real peers on loopback: Amazon SES is the aws-ses-v2-local emulator behind
+// the fault proxy (tests/support/fault_proxy.mjs, passing everything on unless told otherwise),
+// the signup worker is resources/worker.js in Miniflare with D1.
+//
+// The road: readers arrive by CSV, reach the worker by sync, receive their issue, unsubscribe
+// through their own link, and the issue ends up in the public archive.
+//
+// The faults: throttling, server errors, connections that drop before or after SES took the
+// message, a request that hangs, refusals and the daily quota. Whatever happens, nobody is mailed
+// twice, every reader is counted once as delivered, failed or uncertain, and the issue's status
+// says what really happened. One case puts the worker behind a proxy too, to hang its last pull.
+#include "core/library_file.h"
 #include "render/media_reference.h"
+#include "ses/curl_transport.h"
 #include "ses/network_transport.h"
 #include "support/model_fixture.h"
 #include "support/node_peer.h"
@@ -26,15 +35,17 @@ const QString signingSecret = u"road-signing-secret"_s;
 
 } // namespace
 
-class TestListSendRoad : public QObject {
+class TestListSend : public QObject {
     Q_OBJECT
 
     std::unique_ptr<test::SESEmulator> m_ses;
+    std::unique_ptr<test::NodePeer> m_proxy; // in front of m_ses
+    QString m_proxyURL;
     std::unique_ptr<test::NodePeer> m_worker;
     QString m_workerURL;
     QTemporaryDir m_dir;
     std::shared_ptr<MemoryCredentialStore> m_credentials;
-    std::shared_ptr<NetworkTransport> m_http;
+    std::shared_ptr<NetworkTransport> m_http = std::make_shared<NetworkTransport>();
 
     std::unique_ptr<AppModel> makeModel(const QString& folder = u"road"_s) {
         auto model = test::startedModel(
@@ -48,12 +59,9 @@ class TestListSendRoad : public QObject {
 
     HTTPResponse call(const QString& method, const QString& url, const QByteArray& body = {},
                       const QString& type = u"application/json"_s) {
-        HTTPRequest request{
-            method,
-            QUrl(url),
-            {{u"Authorization"_s, u"Bearer "_s + apiToken}, {u"Content-Type"_s, type}},
-            body};
-        return test::runTask(m_http->send(request));
+        const QMap<QString, QString> headers{{u"Authorization"_s, u"Bearer "_s + apiToken},
+                                             {u"Content-Type"_s, type}};
+        return test::runTask(m_http->send({method, QUrl(url), headers, body}));
     }
 
     void expectOncePerReader(const QString& subject, int readers) {
@@ -87,20 +95,64 @@ class TestListSendRoad : public QObject {
         test::runTask(model.syncSubscribers());
     }
 
-    Newsletter writeIssue(AppModel& model, const QString& subject) {
+    // A new issue, its own `extra` lines after the greeting.
+    Newsletter writeIssue(AppModel& model, const QString& subject, const QString& extra = {}) {
         model.newIssue();
         Newsletter issue = *model.selectedNewsletter();
         issue.subject = subject;
         issue.markdown = u"Hi {{name}},\n\nThis is *%1*.\n"_s.arg(subject);
+        if (!extra.isEmpty()) {
+            issue.markdown += u"\n"_s + extra + u"\n"_s;
+        }
         model.updateIssue(issue);
         return issue;
+    }
+
+    // `bytes` as an image in `model`'s media folder; its name there, empty if it could not be
+    // written.
+    QString putImage(AppModel& model, const QByteArray& bytes) {
+        const QString name = MediaReference::nameFor(bytes, u"png"_s);
+        QFile file(model.mediaFolder() + QLatin1Char('/') + name);
+        const bool written = QDir().mkpath(model.mediaFolder()) &&
+                             file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+        return written ? name : QString();
+    }
+
+    void plan(const QString& proxy, const QByteArray& faults) {
+        QCOMPARE(call(u"PUT"_s, proxy + u"/__faults"_s, faults).status, 204);
+    }
+
+    // A library of its own with `readers` active readers and one issue, in a started model.
+    std::unique_ptr<AppModel> modelWith(const QString& name, int readers,
+                                        const QString& workerURL = {}) {
+        using Key = CredentialStore::Key;
+        auto credentials = test::memoryCredentials({{Key::awsAccessKeyID, u"AKIDFAULT"_s},
+                                                    {Key::awsSecretAccessKey, u"fault-secret"_s},
+                                                    {Key::workerSigningSecret, signingSecret}});
+        SenderProfile profile = test::profileOf(u"Fault"_s);
+        if (!workerURL.isEmpty()) { // only then the send pulls the worker
+            credentials->set(apiToken, Key::workerAPIToken);
+            profile.workerBaseURL = workerURL;
+        }
+        const QString folder = m_dir.filePath(name);
+        LibraryFile::write(
+            folder + u"/library.json"_s,
+            test::libraryOfReaders(profile, readers, name + u".example"_s, u"Faults: "_s + name));
+        AppModel::Dependencies d = test::modelDependencies(folder, credentials);
+        d.sendTransport = std::make_shared<CurlTransport>(std::chrono::seconds(2));
+        auto model = test::startedModel(std::move(d));
+        test::runTask(model->refreshSES());
+        return model;
     }
 
 private Q_SLOTS:
     void initTestCase() {
         m_ses = std::make_unique<test::SESEmulator>(test::sesAccountJSON(true, 100, 50000, 0));
         QVERIFY2(m_ses->isRunning(), qPrintable(m_ses->error()));
-        qputenv("AWS_ENDPOINT_URL_SESV2", m_ses->url().toString().toUtf8());
+        m_proxy = std::make_unique<test::NodePeer>(u"fault_proxy.mjs"_s,
+                                                   QStringList{m_ses->url().toString()});
+        m_proxyURL = m_proxy->value(u"url"_s);
+        qputenv("AWS_ENDPOINT_URL_SESV2", m_proxyURL.toUtf8());
         const QJsonObject bindings{{"API_TOKEN", apiToken},
                                    {"SIGNING_SECRET", signingSecret},
                                    {"PUBLICATION_NAME", "Road Notes"},
@@ -110,7 +162,6 @@ private Q_SLOTS:
         m_worker = std::make_unique<test::NodePeer>(u"worker_server.mjs"_s, bindings);
         m_workerURL = m_worker->value(u"url"_s);
         QVERIFY(m_workerURL.startsWith(u"http://127.0.0.1:"_s));
-        m_http = std::make_shared<NetworkTransport>();
         using Key = CredentialStore::Key;
         m_credentials = test::memoryCredentials({{Key::awsAccessKeyID, u"AKIDROAD"_s},
                                                  {Key::awsSecretAccessKey, u"road-secret"_s},
@@ -224,17 +275,13 @@ private Q_SLOTS:
         const QByteArray pixel =
             QByteArray::fromBase64("iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8B"
                                    "QDwAEhQGAhKmMIQAAAABJRU5ErkJggg==");
-        const QString name = MediaReference::nameFor(pixel, u"png"_s);
-        QVERIFY(QDir().mkpath(model->mediaFolder()));
-        QFile file(model->mediaFolder() + QLatin1Char('/') + name);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(pixel) == pixel.size());
-        file.close();
+        const QString name = putImage(*model, pixel);
+        QVERIFY(!name.isEmpty());
         const QString hosted = m_workerURL + u"/media/"_s + name;
         QCOMPARE(call(u"GET"_s, hosted).status, 404);
 
-        Newsletter issue = writeIssue(*model, u"Road issue pictures"_s);
-        issue.markdown += u"\n![A pixel](media/%1)\n"_s.arg(name);
-        model->updateIssue(issue);
+        const Newsletter issue =
+            writeIssue(*model, u"Road issue pictures"_s, u"![A pixel](media/%1)"_s.arg(name));
         test::runTask(model->sendTest(issue, u"reader1@road.example"_s));
         QVERIFY2(model->statusMessage()->startsWith(u"Test sent to"_s),
                  qPrintable(*model->statusMessage()));
@@ -254,18 +301,15 @@ private Q_SLOTS:
 
         // A file too large for the worker is refused here, before any upload.
         const QByteArray huge(MediaReference::maxHostedBytes + 1, 'x');
-        const QString hugeName = MediaReference::nameFor(huge, u"png"_s);
-        QFile big(model->mediaFolder() + QLatin1Char('/') + hugeName);
-        QVERIFY(big.open(QIODevice::WriteOnly) && big.write(huge) == huge.size());
-        big.close();
+        const QString hugeName = putImage(*model, huge);
+        QVERIFY(!hugeName.isEmpty());
         Newsletter heavy = issue;
         heavy.markdown += u"\n![Heavy](media/%1)\n"_s.arg(hugeName);
         test::runTask(model->sendTest(heavy, u"reader1@road.example"_s));
         QCOMPARE(*model->statusMessage(), u"This image is too large to host; use a smaller one."_s);
 
-        Newsletter missing = writeIssue(*model, u"Road issue lost picture"_s);
-        missing.markdown += u"\n![Gone](media/0000000000000000.jpg)\n"_s;
-        model->updateIssue(missing);
+        const Newsletter missing = writeIssue(*model, u"Road issue lost picture"_s,
+                                              u"![Gone](media/0000000000000000.jpg)"_s);
         const std::optional<SendSession> before = model->sendSession();
         test::runTask(model->sendToList(missing));
         QTRY_VERIFY(model->statusMessage()->startsWith(
@@ -274,7 +318,91 @@ private Q_SLOTS:
         QCOMPARE(model->selectedNewsletter()->status, CampaignStatus::draft);
         model->flushPendingSave();
     }
+
+    void sesFaults_data() {
+        QTest::addColumn<QByteArray>("faults");
+        QTest::addColumn<int>("readers");
+        QTest::addColumn<QString>("state");     // how the session's state begins
+        QTest::addColumn<QList<int>>("counts"); // delivered, failed, uncertain, stored by SES
+        QTest::addColumn<CampaignStatus>("status");
+        const auto counts = [](int d, int f, int u, int s) { return QList<int>{d, f, u, s}; };
+        QTest::newRow("503 always") << QByteArray(R"([{"kind":"status","status":503}])") << 30
+                                    << u"Paused: Amazon SES is refusing messages: SES 503"_s
+                                    << counts(0, 0, 0, 0) << CampaignStatus::paused;
+        QTest::newRow("429 every third")
+            << QByteArray(R"([{"kind":"status","status":429,"every":3}])") << 90 << u"Finished"_s
+            << counts(90, 0, 0, 90) << CampaignStatus::sent;
+        QTest::newRow("accepted then dropped")
+            << QByteArray(R"([{"kind":"acceptThenDrop","every":5,"offset":4}])") << 40
+            << u"Finished"_s << counts(32, 0, 8, 40) << CampaignStatus::sent;
+        QTest::newRow("dropped before SES")
+            << QByteArray(R"([{"kind":"drop","every":5,"offset":4}])") << 20 << u"Finished"_s
+            << counts(16, 0, 4, 16) << CampaignStatus::sent;
+        QTest::newRow("one hangs") << QByteArray(R"([{"kind":"hang","offset":2,"limit":1}])") << 5
+                                   << u"Finished"_s << counts(4, 0, 1, 4) << CampaignStatus::sent;
+        QTest::newRow("all refused")
+            << QByteArray(R"([{"kind":"status","status":400,"type":"MessageRejected"}])") << 10
+            << u"Finished"_s << counts(0, 10, 0, 0) << CampaignStatus::failed;
+        QTest::newRow("daily quota")
+            << QByteArray(
+                   R"([{"kind":"status","status":400,"type":"ThrottlingException",)"
+                   R"("message":"Daily message quota exceeded.","offset":10,"counting":"accepted"}])")
+            << 20 << u"Paused: Amazon SES's daily sending quota is used up"_s
+            << counts(10, 0, 0, 10) << CampaignStatus::paused;
+    }
+
+    void sesFaults() {
+        QFETCH(QByteArray, faults);
+        QFETCH(int, readers);
+        QFETCH(QString, state);
+        QFETCH(QList<int>, counts);
+        QFETCH(CampaignStatus, status);
+        const QString name = QString::fromLatin1(QTest::currentDataTag()).remove(u' ');
+        auto model = modelWith(name, readers);
+        plan(m_proxyURL, R"({"faults":)" + faults + "}");
+        const Newsletter issue = model->library().newsletters.first();
+        test::runTask(model->sendToList(issue));
+        // A pause shows at once; the issue leaves "sending" once the messages in flight are back.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (model->sendSession()->isFinished || model->sendSession()->isPaused) &&
+                model->library().issue(issue.id)->status != CampaignStatus::sending,
+            60000);
+        const SendSession session = *model->sendSession();
+        QVERIFY2(session.state.startsWith(state), qPrintable(session.state));
+        QCOMPARE((QList<int>{int(session.sent), int(session.failed), int(session.uncertain)}),
+                 counts.mid(0, 3));
+        if (!session.isFinished) {
+            model->cancelSend(); // what the writer does with a send paused for good
+            QTRY_VERIFY_WITH_TIMEOUT(model->sendSession()->isFinished, 30000);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(model->library().issue(issue.id)->status, status, 10000);
+        const Newsletter after = *model->library().issue(issue.id);
+        QCOMPARE(after.sentAt.has_value(), status == CampaignStatus::sent);
+        QCOMPARE(model->uncertainReaders(issue.id).size(), counts[2]);
+        expectOncePerReader(issue.subject, counts[3]); // nobody twice
+        // What is left for a later send: nobody uncertain or failed, only who was never tried.
+        const auto left = ListSend::recipients(model->library(), after);
+        QCOMPARE(left.size(), readers - counts[0] - counts[1] - counts[2]);
+        plan(m_proxyURL, "{}");
+    }
+
+    // The worker's last pull hangs: the file already says the issue is sent, with everybody.
+    void theEndIsSavedBeforeTheLastPull() {
+        test::NodePeer workerProxy(u"fault_proxy.mjs"_s, QStringList{m_workerURL});
+        const QString workerURL = workerProxy.value(u"url"_s);
+        auto model = modelWith(u"lastpull"_s, 20, workerURL);
+        plan(workerURL, R"({"path":"/api/subscribers","faults":[{"kind":"hang"}]})");
+        const Newsletter issue = model->library().newsletters.first();
+        test::runTask(model->sendToList(issue));
+        QTRY_VERIFY_WITH_TIMEOUT(model->sendSession()->isFinished, 60000);
+        const QString path = m_dir.filePath(u"lastpull/library.json"_s);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            LibraryFile::read(path).issue(issue.id)->status == CampaignStatus::sent, 10000);
+        QCOMPARE(LibraryFile::read(path).issue(issue.id)->deliveredIDs.size(), 20);
+        QTRY_VERIFY(
+            QDir(m_dir.filePath(u"lastpull/sends"_s)).entryList({u"*.journal"_s}).isEmpty());
+    }
 };
 
-QTEST_GUILESS_MAIN(TestListSendRoad)
-#include "tst_list_send_road.moc"
+QTEST_GUILESS_MAIN(TestListSend)
+#include "tst_list_send.moc"

@@ -1,14 +1,23 @@
-// Secrets stay in the keychain. A real application process (workflow_host, with the system
-// keychain, the production library and settings locations, and every Qt debug message
-// switched on) deploys the worker to a fake Cloudflare API, syncs with the deployed worker,
-// sends an issue through the SES emulator and quits. Then the library file, the settings file,
-// every other file the process left in its folders and everything it wrote to its standard
-// output and error are searched for the AWS secret key, the Cloudflare token, the worker's API
-// token and the link-signing secret, as they are and percent-encoded. The peers themselves
-// receive the secrets by design; their own logs are not ours to search.
+// A real application process (workflow_host) and what it leaves behind.
+//
+// The last edit is on disk however the process is asked to end, even well inside the 0.4 s save
+// debounce, and in the middle of a list send through the SES emulator so is every reader it
+// reported as delivered. (Killed without the orderly quit, the send's journal keeps them:
+// tst_cli_send.)
+//
+// Secrets stay in the keychain. The process (with the system keychain, the production library and
+// settings locations, and every Qt debug message switched on) deploys the worker to a fake
+// Cloudflare API, syncs with the deployed worker, sends an issue through the SES emulator and
+// quits. Then the library file, the settings file, every other file the process left in its folders
+// and everything it wrote to its standard output and error are searched for the AWS secret key, the
+// Cloudflare token, the worker's API token and the link-signing secret, as they are and
+// percent-encoded. The peers themselves receive the secrets by design; their own logs are not ours
+// to search.
+#include "app/list_send.h"
 #include "core/keychain_store.h"
 #include "core/library_file.h"
 #include "ses/network_transport.h"
+#include "support/model_fixture.h"
 #include "support/node_peer.h"
 #include "support/run_task.h"
 #include "support/ses_account.h"
@@ -19,6 +28,8 @@
 #include <QJsonArray>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
 
 using namespace quillmere;
 using namespace Qt::StringLiterals;
@@ -65,7 +76,7 @@ QStringList searchFolder(const QList<Secret>& secrets, const QString& folder) {
 
 } // namespace
 
-class TestSecrets : public QObject {
+class TestAppProcess : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_dir;
@@ -105,13 +116,10 @@ private Q_SLOTS:
         environment.insert(u"QT_LOGGING_RULES"_s, u"*.debug=true"_s);
         m_host.start({}, environment);
 
-        const QJsonObject profile{{"publicationName", "Secret Notes"},
-                                  {"fromName", "Ann Quill"},
-                                  {"fromEmail", "ann@quill.example"},
-                                  {"replyTo", "letters@quill.example"},
-                                  {"postalAddress", "1 Main St\nSpringfield"},
-                                  {"domain", "quill.example"},
-                                  {"doubleOptIn", false}};
+        QJsonObject profile = test::profileOf(u"Quill"_s).toJson();
+        profile[u"replyTo"_s] = u"letters@quill.example"_s;
+        profile[u"workerBaseURL"_s] = QString(); // until the deployment
+        profile[u"doubleOptIn"_s] = false;
         m_host.send({"credential", "aws.accessKeyID", "AKIDSECRETSTEST"});
         m_host.send({"credential", "aws.secretAccessKey", awsSecret});
         m_host.send({"refreshSES"});
@@ -129,11 +137,10 @@ private Q_SLOTS:
         const QString workerURL =
             QJsonDocument::fromJson(script.body).object()[u"url"_s].toString();
         QVERIFY(workerURL.startsWith(u"http://127.0.0.1:"_s));
-        m_host.send({"workerURL", workerURL});
+        m_host.send({"profile", QJsonObject{{"workerBaseURL", workerURL}}});
         m_host.send({"sync"});
         m_host.send({"issue", "A secret-free issue"});
         m_host.send({"send"});
-        m_host.send({"waitSend"});
         m_host.send({"waitStatus", "Sent and published to"});
         m_host.send({"finishOnboarding"});
         m_host.send({"quit"});
@@ -175,15 +182,14 @@ private Q_SLOTS:
         // The search finds a secret where there is one, plain or percent-encoded.
         const QString control = m_dir.filePath(u"control"_s);
         QDir().mkpath(control);
+        const auto put = [&](const QString& name, const QByteArray& bytes) {
+            QFile file(control + u'/' + name);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        };
         for (const Secret& secret : secrets) {
-            QFile plain(control + u"/plain-"_s + QString::number(qHash(secret.name)));
-            QVERIFY(plain.open(QIODevice::WriteOnly));
-            plain.write("token=" + secret.value.toUtf8() + "&next");
+            put(secret.name, "token=" + secret.value.toUtf8() + "&next");
         }
-        QFile encoded(control + u"/encoded"_s);
-        QVERIFY(encoded.open(QIODevice::WriteOnly));
-        encoded.write("?k=" + QUrl::toPercentEncoding(awsSecret));
-        encoded.close();
+        put(u"encoded"_s, "?k=" + QUrl::toPercentEncoding(awsSecret));
         QCOMPARE(searchFolder(secrets, control).size(), secrets.size() + 1);
 
         // None anywhere the process wrote.
@@ -198,6 +204,79 @@ private Q_SLOTS:
         QVERIFY(m_host.output.contains("Sent and published to"));
     }
 
+    void stopRightAfterAnEdit_data() {
+        QTest::addColumn<int>("signal"); // 0: the application quits by itself
+        QTest::newRow("quit") << 0;
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGHUP") << SIGHUP;
+    }
+
+    void stopRightAfterAnEdit() {
+        QFETCH(int, signal);
+        QTemporaryDir dir;
+        test::WorkflowHostDriver host;
+        const QString library = host.startIn(dir.path());
+        host.send({"readers", 1, "edited.example"});
+        QVERIFY(host.waitDone(u"readers"_s, 10000));
+        if (signal) {
+            test::signalChild(host.process, signal);
+        } else {
+            host.send({"quit"});
+        }
+        QVERIFY(host.ended(10000));
+        QCOMPARE(host.process.exitStatus(), QProcess::NormalExit);
+        const Library saved = LibraryFile::read(library);
+        QCOMPARE(saved.subscribers.size(), 1);
+        QCOMPARE(saved.subscribers.first().email, u"reader0@edited.example"_s);
+    }
+
+    // A send of 400 readers gets SIGTERM once 40 deliveries were reported. No fixed deadline
+    // for the send: only a stall (nothing reported for a minute) fails, so a loaded machine is
+    // merely slow.
+    void terminatedMidSendKeepsEveryCountedDelivery() {
+        const test::SESEmulator ses(test::sesAccountJSON(true, 50, 50000, 0));
+        QVERIFY2(ses.isRunning(), qPrintable(ses.error()));
+        QTemporaryDir dir;
+        test::WorkflowHostDriver host;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"AWS_ENDPOINT_URL_SESV2"_s, ses.url().toString());
+        host.process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        const QString library = host.startIn(dir.path(), environment);
+        const QJsonObject profile = test::profileOf(u"Stop"_s).toJson();
+        for (const QJsonArray& command :
+             {QJsonArray{"credential", "aws.accessKeyID", "AKIDSTOP"},
+              QJsonArray{"credential", "aws.secretAccessKey", "stop-secret"},
+              QJsonArray{"refreshSES"}, QJsonArray{"profile", profile},
+              QJsonArray{"readers", 400, "stop.example"}, QJsonArray{"issue", "Stopped mid-send"},
+              QJsonArray{"flush"}, QJsonArray{"send"}}) {
+            host.send(command);
+        }
+        QSet<QUuid> reported;
+        const auto collect = [&](const QJsonObject& event) {
+            if (event.contains(u"delivered"_s)) {
+                reported.insert(QUuid(event[u"delivered"_s].toString()));
+            }
+            return reported.size() >= 40;
+        };
+        QVERIFY2(host.readUntil(collect), host.output.right(300).constData());
+        test::signalChild(host.process, SIGTERM);
+        host.readUntil([&](const QJsonObject& event) { return collect(event) && false; });
+        QVERIFY2(host.ended(10000), "it did not stop within a minute of SIGTERM");
+        QCOMPARE(host.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(host.process.exitCode(), 0);
+        QVERIFY2(reported.size() < 400, "the send ended before the signal arrived");
+
+        Library onDisk = LibraryFile::read(library);
+        const Newsletter issue = onDisk.newsletters.first();
+        QCOMPARE(issue.deliveredIDs, reported); // nothing counted is missing, nothing added
+        QCOMPARE(issue.stats.sent, issue.deliveredIDs.size());
+        QCOMPARE(issue.stats.recipients, 400);
+        bool changed = false;
+        ListSend::recover(onDisk, library, &changed);
+        QCOMPARE(onDisk.newsletters.first().status, CampaignStatus::paused); // resumable
+    }
+
     void cleanupTestCase() {
         test::killGroup(m_host.process);
         m_sts.reset();
@@ -206,5 +285,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestSecrets)
-#include "tst_secrets.moc"
+QTEST_GUILESS_MAIN(TestAppProcess)
+#include "tst_app_process.moc"
