@@ -1,40 +1,15 @@
-#include "core/sample_data.h"
-#include "support/ses_account.h"
-#include "support/ses_emulator.h"
-#include "ui/issues/newsletter_editor.h"
-#include "ui/issues/newsletters_view.h"
-#include "ui/issues/send_sheet.h"
-#include "ui/sidebar.h"
-#include "ui/sidebar_card.h"
+#include "ses/network_transport.h"
 #include "ui_fixture.h"
-
-#include <QEventLoop>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QLabel>
-#include <QLineEdit>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QPushButton>
 
 // The window against the SES v2 emulator on the loopback interface: the account it reports
 // and a real test send.
 
-using namespace quillmere;
-using namespace quillmere::test;
-
 namespace {
 
 QJsonArray storedMessages(const QUrl& emulator) {
-    QNetworkAccessManager network;
-    QNetworkReply* reply = network.get(QNetworkRequest(emulator.resolved(QUrl("/store"))));
-    QEventLoop loop;
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    loop.exec();
-    const QJsonObject store = QJsonDocument::fromJson(reply->readAll()).object();
-    reply->deleteLater();
-    return store.value(u"emails"_s).toArray();
+    const HTTPRequest request{u"GET"_s, emulator.resolved(QUrl(u"/store"_s)), {}, {}};
+    const HTTPResponse store = test::runTask(NetworkTransport().send(request));
+    return QJsonDocument::fromJson(store.body).object().value(u"emails"_s).toArray();
 }
 
 } // namespace
@@ -42,9 +17,9 @@ QJsonArray storedMessages(const QUrl& emulator) {
 class TestSESPeer : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<SESEmulator> m_emulator;
     std::unique_ptr<UIFixture> f;
 
+    std::unique_ptr<SESEmulator> m_emulator;
 private Q_SLOTS:
     void initTestCase() {
         m_emulator = startSES(sesAccount(true, 14, 50000, 12));
