@@ -1,7 +1,8 @@
 // The setup screens of the workspace driven through their real widgets: Amazon SES against the
 // SES emulator (and a scripted SES for domain identities, which the emulator lacks), the DNS
 // indicators against a name server on loopback, Production Access, the Signup Worker screen
-// against the fake Cloudflare API with Miniflare, and the settings window.
+// against the fake Cloudflare API with Miniflare, and the settings window; the account the
+// emulator reports and a real test send through it.
 #include "app/production_access.h"
 #include "core/keychain_error.h"
 #include "ses/network_transport.h"
@@ -440,6 +441,40 @@ private Q_SLOTS:
         QVERIFY(text.startsWith(u"Bounce routing needs your Amazon account connected"_s));
         QVERIFY(text.contains(u"Confirmation mail failed ("_s));
         QVERIFY(text.contains(u"SES answered 502"_s));
+    }
+    // The account the emulator reports, on the sidebar's badge and in the send sheet.
+    void sesAccountOnTheBadgeAndTheSheet() {
+        f->storeAWSKeys();
+        MainWindow& window = f->openWith(SampleData::library());
+        QTRY_VERIFY_WITH_TIMEOUT(f->model->account() || f->model->sesError(), 10000);
+        QVERIFY2(f->model->account(), qPrintable(f->model->sesError().value_or(QString())));
+        QCOMPARE(window.sidebar()->badge()->headline(), u"SES production"_s);
+        QCOMPARE(window.sidebar()->badge()->detail(), u"1234 of 50000 today, 14/s"_s);
+        NewsletterEditor* editor = f->screen<NewslettersView>(AppSection::newsletters)->editor();
+        f->model->setSelectedNewsletterID(SampleData::sampleID(103));
+        editor->openSendSheet();
+        QCOMPARE(editor->sendSheet()->rateLabel()->text(),
+                 u"Throttled to 80% of your SES rate (11.2 per second)"_s);
+    }
+
+    // A real test send through the emulator.
+    void sesTestSend() {
+        f->storeAWSKeys();
+        f->openWith(SampleData::library());
+        NewsletterEditor* editor = f->screen<NewslettersView>(AppSection::newsletters)->editor();
+        f->model->setSelectedNewsletterID(SampleData::sampleID(103));
+        const QString subject = u"[Test] "_s + f->model->selectedNewsletter()->subject;
+        const qsizetype before = m_ses->stored(subject).size();
+        QTest::keyClicks(editor->testAddressField(), u"Proof.Reader@example.org"_s);
+        QTest::mouseClick(editor->sendTestButton(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(f->model->statusMessage().has_value(), 20000);
+        QVERIFY2(f->model->statusMessage()->startsWith(
+                     u"Test sent to proof.reader@example.org (message "_s),
+                 qPrintable(*f->model->statusMessage()));
+        QVERIFY(editor->sendTestButton()->isEnabled());
+        QCOMPARE(m_ses->stored(subject).size(), before + 1);
+        // A test send changes nothing in the library.
+        QCOMPARE(f->model->selectedNewsletter()->stats.sent, 0);
     }
 };
 

@@ -76,7 +76,6 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QDragEnterEvent>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
 #include <QGraphicsTextItem>
