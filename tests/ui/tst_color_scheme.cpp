@@ -1,5 +1,3 @@
-#include "ui/stats/stats_view.h"
-#include "ui/widgets/color_scheme.h"
 #include "ui_fixture.h"
 
 #include <QChart>
@@ -8,13 +6,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVariant>
-#include <QLineEdit>
-#include <QSignalSpy>
-#include <QThread>
 #include <QValueAxis>
-
-using namespace quillmere;
-using namespace quillmere::test;
 
 namespace {
 

@@ -1,22 +1,6 @@
 // Spelling and highlighting in the real editor, with Enchant and the installed en_US Hunspell
 // dictionary: what is flagged, what never is, and the misspelt word's menu.
-#include "ui/issues/markdown_editor.h"
-#include "ui/issues/markdown_highlighter.h"
-#include "ui/issues/markdown_text_area.h"
-#include "ui/issues/newsletter_editor.h"
-#include "ui/issues/newsletters_view.h"
-#include "ui/issues/spell_checker.h"
-#include "ui/issues/spelling_language_picker.h"
-#include "ui/setup/settings_window.h"
 #include "ui_fixture.h"
-
-#include <QMenu>
-#include <QRandomGenerator>
-#include <QTabWidget>
-#include <QTextBlock>
-
-using namespace quillmere;
-using namespace quillmere::test;
 
 class TestEditorSpelling : public QObject {
     Q_OBJECT
@@ -26,18 +10,6 @@ class TestEditorSpelling : public QObject {
     MarkdownTextArea* area() const {
         auto* view = qobject_cast<NewslettersView*>(f->window->screen(AppSection::newsletters));
         return static_cast<MarkdownTextArea*>(view->editor()->markdownEditor()->textArea());
-    }
-    void write(const QString& text) {
-        area()->setFocus();
-        QTest::keyClick(area(), Qt::Key_A, Qt::ControlModifier);
-        QTest::keyClick(area(), Qt::Key_Delete);
-        const QStringList lines = text.split(u'\n');
-        for (qsizetype i = 0; i < lines.size(); ++i) {
-            if (i > 0) {
-                QTest::keyClick(area(), Qt::Key_Return);
-            }
-            QTest::keyClicks(area(), lines[i]);
-        }
     }
     // Every word the highlighter underlined, in document order.
     QStringList flagged() const {
@@ -93,8 +65,9 @@ private Q_SLOTS:
     }
 
     void misspeltWordsAreUnderlined() {
-        write(u"# A headng\n\nSome *emphasiss* and **strongg** text.\n\n```\nconst wrng = 1;\n```"
-              "\n\n    indnted code\n\n- a lisst item\n\n  contnued\n\n> a quoot"_qs);
+        retype(area(),
+               u"# A headng\n\nSome *emphasiss* and **strongg** text.\n\n```\nconst wrng = 1;\n```"
+               "\n\n    indnted code\n\n- a lisst item\n\n  contnued\n\n> a quoot"_qs);
         QCOMPARE(flagged(),
                  (QStringList{"headng", "emphasiss", "strongg", "lisst", "contnued", "quoot"}));
     }
@@ -105,7 +78,7 @@ private Q_SLOTS:
         for (int i = 0; i < 6; ++i) {
             coined += QChar(u'a' + QRandomGenerator::global()->bounded(26));
         }
-        write(u"I recieve the letter and the wrod "_qs + coined);
+        retype(area(), u"I recieve the letter and the wrod "_qs + coined);
         QCOMPARE(flagged(), (QStringList{"recieve", "wrod", coined}));
 
         std::unique_ptr<QMenu> menu(area()->contextMenuAt(pointOf(u"recieve"_qs)));
@@ -151,7 +124,7 @@ private Q_SLOTS:
         QCOMPARE(SpellChecker::bestMatch(u"de-AT"_qs, {u"de_DE"_qs, u"en_US"_qs}), u"de_DE"_qs);
         QCOMPARE(SpellChecker::bestMatch(u"fr_FR"_qs, {u"de_DE"_qs}), QString());
 
-        write(u"Teh end"_qs);
+        retype(area(), u"Teh end"_qs);
         f->window->showSettings();
         auto* picker =
             child<SpellingLanguagePicker>(f->window->settingsWindow(), u"spellingLanguage"_qs);

@@ -1,42 +1,24 @@
-#include "core/sample_data.h"
-#include "ui/issues/html_preview.h"
-#include "ui/issues/markdown_editor.h"
-#include "ui/issues/newsletter_editor.h"
-#include "ui/issues/newsletter_list.h"
-#include "ui/issues/newsletters_view.h"
-#include "ui/widgets/empty_state.h"
 #include "ui_fixture.h"
 
-#include <QClipboard>
-#include <QComboBox>
-#include <QDir>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListView>
-#include <QMimeData>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QToolBar>
-#include <QToolButton>
 #include <QWebEnginePage>
 #include <QWebEngineScript>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
 #include <functional>
-#include <memory>
-
-using namespace quillmere;
-using namespace quillmere::test;
 
 namespace {
 
-// How the test puts the selection before pressing a toolbar button.
-struct Select {
-    int start = -1; // -1: leave the editor untouched since the issue was loaded
-    int end = -1;
+// A toolbar action on a text: how the selection is put before pressing it (start -1: left as
+// it was when the issue was loaded), the text after it and the selection it leaves.
+struct ToolbarCase {
+    QString text;
+    int start;
+    int end;
+    QString action;
+    QString expected;
+    int selectionStart;
+    int selectionEnd;
 };
 
 // Whether the embedded browser shows a pixel that matches, compared with its top left one (a
@@ -55,7 +37,7 @@ bool previewShows(HTMLPreview* preview, const std::function<bool(QColor, QColor)
 
 } // namespace
 
-Q_DECLARE_METATYPE(Select)
+Q_DECLARE_METATYPE(ToolbarCase)
 
 class TestIssueEditor : public QObject {
     Q_OBJECT
@@ -69,15 +51,7 @@ class TestIssueEditor : public QObject {
     // Replaces the issue's Markdown by typing it, then reloads the issue so the editor has no
     // selection of its own, as when the writer has just opened it.
     void typeAndReload(const QString& text) {
-        area()->setFocus();
-        QTest::keyClick(area(), Qt::Key_A, Qt::ControlModifier);
-        QTest::keyClick(area(), Qt::Key_Delete);
-        for (const QString& line : text.split(QLatin1Char('\n'))) {
-            if (area()->textCursor().position() > 0 || !area()->toPlainText().isEmpty()) {
-                QTest::keyClick(area(), Qt::Key_Return);
-            }
-            QTest::keyClicks(area(), line);
-        }
+        retype(area(), text);
         QCOMPARE(area()->toPlainText(), text);
         QCOMPARE(f->model->selectedNewsletter()->markdown, text);
         const QUuid id = *f->model->selectedNewsletterID();
@@ -289,71 +263,47 @@ private Q_SLOTS:
     }
 
     void toolbar_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<Select>("selection");
-        QTest::addColumn<QString>("action");
-        QTest::addColumn<QString>("expected");
-        QTest::addColumn<int>("selectionStart");
-        QTest::addColumn<int>("selectionEnd");
-        const Select none;
-        QTest::newRow("bold, nothing selected") << "Hello" << none << "Bold"
-                                                << "Hello**bold text**" << 7 << 16;
-        QTest::newRow("bold, word selected") << "a word here" << Select{2, 6} << "Bold"
-                                             << "a **word** here" << 4 << 8;
-        QTest::newRow("italic at the caret") << "ab" << Select{1, 1} << "Italic"
-                                             << "a*italic text*b" << 2 << 13;
-        QTest::newRow("link around a selection") << "see docs" << Select{4, 8} << "Link"
-                                                 << "see [docs](https://)" << 5 << 9;
-        QTest::newRow("image, nothing selected") << "" << none << "Image"
-                                                 << "![describe the image](https://)" << 2 << 20;
-        QTest::newRow("heading on the second line") << "a\nb" << Select{3, 3} << "Heading"
-                                                    << "a\n## b" << 5 << 5;
-        QTest::newRow("heading, nothing selected: last line") << "a\nb" << none << "Heading"
-                                                              << "a\n## b" << 5 << 5;
-        QTest::newRow("bulleted list from mid-line")
-            << "one\ntwo" << Select{5, 6} << "Bulleted list"
-            << "one\n- two" << 6 << 6;
-        QTest::newRow("numbered list on the first line")
-            << "one\ntwo" << Select{2, 2} << "Numbered list"
-            << "1. one\ntwo" << 3 << 3;
-        QTest::newRow("quote a selection spanning lines") << "x\nyy\nz" << Select{3, 6} << "Quote"
-                                                          << "x\n> yy\nz" << 4 << 4;
-        QTest::newRow("divider at the end") << "Intro" << none << "Divider"
-                                            << "Intro\n\n---\n\n"
-                                            << 12 << 12;
-        QTest::newRow("divider replaces a selection") << "a-b" << Select{1, 2} << "Divider"
-                                                      << "a\n\n---\n\nb" << 8 << 8;
-        QTest::newRow("reader's name at the caret") << "Hi ," << Select{3, 3} << "Reader's name"
-                                                    << "Hi {{name}}," << 11 << 11;
+        QTest::addColumn<ToolbarCase>("c");
+        const auto row = [](const char* name, const ToolbarCase& c) { QTest::newRow(name) << c; };
+        row("bold, nothing selected", {"Hello", -1, -1, "Bold", "Hello**bold text**", 7, 16});
+        row("bold, word selected", {"a word here", 2, 6, "Bold", "a **word** here", 4, 8});
+        row("italic at the caret", {"ab", 1, 1, "Italic", "a*italic text*b", 2, 13});
+        row("link around a selection", {"see docs", 4, 8, "Link", "see [docs](https://)", 5, 9});
+        row("image, nothing selected",
+            {"", -1, -1, "Image", "![describe the image](https://)", 2, 20});
+        row("heading on the second line", {"a\nb", 3, 3, "Heading", "a\n## b", 5, 5});
+        row("heading, nothing selected: last line", {"a\nb", -1, -1, "Heading", "a\n## b", 5, 5});
+        row("bulleted list from mid-line", {"one\ntwo", 5, 6, "Bulleted list", "one\n- two", 6, 6});
+        row("numbered list on the first line",
+            {"one\ntwo", 2, 2, "Numbered list", "1. one\ntwo", 3, 3});
+        row("quote a selection spanning lines", {"x\nyy\nz", 3, 6, "Quote", "x\n> yy\nz", 4, 4});
+        row("divider at the end", {"Intro", -1, -1, "Divider", "Intro\n\n---\n\n", 12, 12});
+        row("divider replaces a selection", {"a-b", 1, 2, "Divider", "a\n\n---\n\nb", 8, 8});
+        row("reader's name at the caret", {"Hi ,", 3, 3, "Reader's name", "Hi {{name}},", 11, 11});
     }
 
     void toolbar() {
-        QFETCH(QString, text);
-        QFETCH(Select, selection);
-        QFETCH(QString, action);
-        QFETCH(QString, expected);
-        QFETCH(int, selectionStart);
-        QFETCH(int, selectionEnd);
+        QFETCH(ToolbarCase, c);
         if (!f->window) {
             f->open();
             f->model->newIssue();
         }
-        typeAndReload(text);
+        typeAndReload(c.text);
         // "Image…" without a chosen file keeps the plain image Markdown.
         editor()->markdownEditor()->setImageChooser([] { return QString(); });
         QCOMPARE(editor()->markdownEditor()->selection(), std::nullopt);
-        if (selection.start >= 0) {
-            selectByKeyboard(selection.start, selection.end);
+        if (c.start >= 0) {
+            selectByKeyboard(c.start, c.end);
         }
-        press(action);
-        QCOMPARE(area()->toPlainText(), expected);
-        QCOMPARE(f->model->selectedNewsletter()->markdown, expected);
+        press(c.action);
+        QCOMPARE(area()->toPlainText(), c.expected);
+        QCOMPARE(f->model->selectedNewsletter()->markdown, c.expected);
         const QTextCursor cursor = area()->textCursor();
-        QCOMPARE(cursor.selectionStart(), selectionStart);
-        QCOMPARE(cursor.selectionEnd(), selectionEnd);
+        QCOMPARE(cursor.selectionStart(), c.selectionStart);
+        QCOMPARE(cursor.selectionEnd(), c.selectionEnd);
         // One undo takes the whole action back.
         QTest::keyClick(area(), Qt::Key_Z, Qt::ControlModifier);
-        QCOMPARE(area()->toPlainText(), text);
+        QCOMPARE(area()->toPlainText(), c.text);
     }
 
     // Dropped, pasted and chosen pictures become files of the library's media folder and

@@ -1,33 +1,4 @@
-#include "core/sample_data.h"
-#include "support/run_task.h"
-#include "ui/issues/markdown_editor.h"
-#include "ui/issues/newsletter_editor.h"
-#include "ui/issues/newsletters_view.h"
-#include "ui/issues/send_sheet.h"
-#include "ui/onboarding/onboarding_view.h"
-#include "ui/onboarding/sender_page.h"
-#include "ui/setup/postal_address_field.h"
-#include "ui/setup/sender_details_form.h"
-#include "ui/setup/settings_window.h"
-#include "ui/sidebar.h"
-#include "ui/sidebar_card.h"
-#include "ui/stats/stats_view.h"
-#include "ui/widgets/toast.h"
 #include "ui_fixture.h"
-
-#include <QAccessible>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListView>
-#include <QMenuBar>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QStackedWidget>
-#include <QToolButton>
-#include <QTreeWidget>
-
-using namespace quillmere;
-using namespace quillmere::test;
 
 class TestMainWindow : public QObject {
     Q_OBJECT
@@ -36,13 +7,11 @@ class TestMainWindow : public QObject {
 
     // A library in which three of the five setup steps are complete: sender, signup, readers.
     static Library threeStepsDone() {
-        Library library;
-        library.profile.fromName = u"Mara Quill"_s;
-        library.profile.fromEmail = u"mara@quill.example"_s;
-        library.profile.postalAddress = u"1 Harbour Lane, Portsmouth"_s;
-        library.profile.workerBaseURL = u"https://postwick.mara.workers.dev"_s;
-        library.subscribers.append(reader(SubscriberStatus::active));
-        return library;
+        return {.profile = {.fromName = u"Mara Quill"_s,
+                            .fromEmail = u"mara@quill.example"_s,
+                            .postalAddress = u"1 Harbour Lane, Portsmouth"_s,
+                            .workerBaseURL = u"https://postwick.mara.workers.dev"_s},
+                .subscribers = {reader(SubscriberStatus::active)}};
     }
 
     QWidget* content() const { return f->window->centralWidget(); }
@@ -178,11 +147,7 @@ private Q_SLOTS:
         f->onboarded();
         const Library stored = SampleData::library();
         f->writeLibrary(stored);
-        AppModel::Dependencies d;
-        d.store = std::make_shared<LibraryStore>(f->libraryPath());
-        d.credentials = f->credentials;
-        d.settings = f->settings;
-        AppModel model(std::move(d));
+        AppModel model(f->dependencies());
         MainWindow window(model);
         auto* pages = qobject_cast<QStackedWidget*>(window.centralWidget());
         QVERIFY(pages->currentWidget()->findChildren<QWidget*>().isEmpty());
@@ -298,17 +263,14 @@ private Q_SLOTS:
         QTest::addColumn<QString>("signingKey");
         QTest::addColumn<QString>("feed");
         QTest::addColumn<bool>("enabled");
+        const QString key = u"pfQ3tE8gYk1Ve6mWm2K0"_s;
+        const QString https = u"https://quill.example/appcast.xml"_s;
         QTest::newRow("absent") << QString() << QString() << false;
-        QTest::newRow("template key") << "REPLACE_WITH_PUBLIC_KEY"
-                                      << "https://quill.example/appcast.xml" << false;
-        QTest::newRow("no key") << ""
-                                << "https://quill.example/appcast.xml" << false;
-        QTest::newRow("plain http feed") << "pfQ3tE8gYk1Ve6mWm2K0"
-                                         << "http://quill.example/a.xml" << false;
-        QTest::newRow("not an address") << "pfQ3tE8gYk1Ve6mWm2K0"
-                                        << "appcast.xml" << false;
-        QTest::newRow("configured") << "pfQ3tE8gYk1Ve6mWm2K0"
-                                    << "https://quill.example/a.xml" << true;
+        QTest::newRow("template key") << u"REPLACE_WITH_PUBLIC_KEY"_s << https << false;
+        QTest::newRow("no key") << QString("") << https << false; // empty, not absent
+        QTest::newRow("plain http feed") << key << u"http://quill.example/a.xml"_s << false;
+        QTest::newRow("not an address") << key << u"appcast.xml"_s << false;
+        QTest::newRow("configured") << key << u"https://quill.example/a.xml"_s << true;
     }
 
     void updatesCommand() {

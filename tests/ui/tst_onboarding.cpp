@@ -2,52 +2,7 @@
 // against real peers on loopback (the SES emulator for Amazon, the fake Cloudflare API with
 // Miniflare for the signup worker), a CSV import through the file chooser and by a drop, and
 // the summary.
-#include "support/node_peer.h"
-#include "support/scripted_transport.h"
-#include "support/ses_account.h"
-#include "support/ses_emulator.h"
-#include "ui/onboarding/amazon_page.h"
-#include "ui/onboarding/domain_page.h"
-#include "ui/onboarding/done_page.h"
-#include "ui/onboarding/feature.h"
-#include "ui/onboarding/onboarding_view.h"
-#include "ui/onboarding/page_header.h"
-#include "ui/onboarding/readers_page.h"
-#include "ui/onboarding/sender_page.h"
-#include "ui/onboarding/signup_page.h"
-#include "ui/onboarding/step_rail.h"
-#include "ui/onboarding/welcome_page.h"
-#include "ui/setup/dns_record_list.h"
-#include "ui/setup/dns_record_row.h"
-#include "ui/setup/postal_address_field.h"
-#include "ui/setup/region_picker.h"
-#include "ui/setup/sender_details_form.h"
-#include "ui/setup/ses_error_label.h"
-#include "ui/setup/worker_deploy_card.h"
-#include "ui/sidebar.h"
-#include "ui/sidebar_card.h"
-#include "ui/subscribers/csv_drop_area.h"
-#include "ui/widgets/result_line.h"
-#include "ui/widgets/secure_field.h"
 #include "ui_fixture.h"
-
-#include <QCheckBox>
-#include <QClipboard>
-#include <QComboBox>
-#include <QDesktopServices>
-#include <QFileDialog>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMimeData>
-#include <QPushButton>
-#include <QScrollArea>
-#include <QStackedWidget>
-
-using namespace quillmere;
-using namespace quillmere::test;
 
 namespace {
 
@@ -76,6 +31,7 @@ class TestOnboarding : public QObject {
     Q_OBJECT
 
     std::unique_ptr<UIFixture> f;
+
     std::unique_ptr<SESEmulator> m_ses;
     std::unique_ptr<NodePeer> m_cloudflare;
     URLCatcher m_urls;
@@ -91,6 +47,9 @@ class TestOnboarding : public QObject {
     }
 
 private Q_SLOTS:
+    void init() { f = std::make_unique<UIFixture>(); }
+    void cleanup() { f.reset(); }
+
     void initTestCase() {
         // Any lookup of a domain in DNS stays on loopback.
         if (qEnvironmentVariableIsEmpty("QUILLMERE_DNS_SERVER")) {
@@ -112,14 +71,10 @@ private Q_SLOTS:
         m_ses.reset();
     }
 
-    void init() { f = std::make_unique<UIFixture>(); }
-    void cleanup() { f.reset(); }
-
     // The first launch shows the guide on its welcome; Continue, Back, Skip and the rail walk it.
     void firstLaunchWalksTheGuide() {
         f->open();
-        QVERIFY(guide());
-        QVERIFY(guide()->isVisible());
+        QVERIFY(guide() && guide()->isVisible());
         QVERIFY(!f->window->findChild<QWidget*>(u"workspace"_s)->isVisible());
         QCOMPARE(guide()->currentStep(), OnboardingStep::welcome);
         QVERIFY(!guide()->navigationBar()->isVisible());
@@ -368,8 +323,7 @@ private Q_SLOTS:
                                                "not an address,,true\n");
         click(readers->dropArea()->chooseButton());
         QFileDialog* chooser = readers->fileChooser();
-        QVERIFY(chooser);
-        QVERIFY(readers->isChooserOpen());
+        QVERIFY(chooser && readers->isChooserOpen());
         // In the export's folder, the file name typed as a writer would, then Return.
         chooser->setDirectory(f->dir.path());
         auto* name = chooser->findChild<QLineEdit*>(u"fileNameEdit"_s);
@@ -440,14 +394,12 @@ private Q_SLOTS:
         scripted->enqueue(200, sesIdentity(true, u"SUCCESS"_s, {"tok1", "tok2"}));
         f->transport = scripted;
         f->storeAWSKeys();
-        Library library;
-        library.profile.fromName = u"Dee Done"_s;
-        library.profile.fromEmail = u"dee@done.example"_s;
-        library.profile.postalAddress = u"1 Done Rd"_s;
-        library.profile.domain = u"done.example"_s;
-        library.profile.workerBaseURL = u"https://postwick.done.workers.dev"_s;
-        library.subscribers.append(reader(SubscriberStatus::active));
-        f->writeLibrary(library);
+        f->writeLibrary({.profile = {.fromName = u"Dee Done"_s,
+                                     .fromEmail = u"dee@done.example"_s,
+                                     .postalAddress = u"1 Done Rd"_s,
+                                     .domain = u"done.example"_s,
+                                     .workerBaseURL = u"https://postwick.done.workers.dev"_s},
+                         .subscribers = {reader(SubscriberStatus::active)}});
 
         f->open({u"-onboarding"_s, u"done"_s});
         QTRY_VERIFY(f->model->identity().has_value());

@@ -1,50 +1,12 @@
 // The setup screens of the workspace driven through their real widgets: Amazon SES against the
 // SES emulator (and a scripted SES for domain identities, which the emulator lacks), the DNS
 // indicators against a name server on loopback, Production Access, the Signup Worker screen
-// against the fake Cloudflare API with Miniflare, and the settings window.
+// against the fake Cloudflare API with Miniflare, and the settings window; the account the
+// emulator reports and a real test send through it.
 #include "app/production_access.h"
 #include "core/keychain_error.h"
 #include "ses/network_transport.h"
-#include "support/node_peer.h"
-#include "support/run_task.h"
-#include "support/scripted_transport.h"
-#include "support/ses_account.h"
-#include "support/ses_emulator.h"
-#include "ui/issues/newsletter_editor.h"
-#include "ui/issues/newsletters_view.h"
-#include "ui/onboarding/onboarding_view.h"
-#include "ui/onboarding/setup_step.h"
-#include "ui/setup/dns_record_list.h"
-#include "ui/setup/dns_record_row.h"
-#include "ui/setup/postal_address_field.h"
-#include "ui/setup/production_access_view.h"
-#include "ui/setup/region_picker.h"
-#include "ui/setup/sender_details_form.h"
-#include "ui/setup/ses_error_label.h"
-#include "ui/setup/ses_setup_view.h"
-#include "ui/setup/settings_window.h"
-#include "ui/setup/worker_setup_view.h"
-#include "ui/subscribers/subscribers_view.h"
-#include "ui/widgets/secure_field.h"
-#include "ui/widgets/toast.h"
 #include "ui_fixture.h"
-
-#include <QCheckBox>
-#include <QClipboard>
-#include <QComboBox>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QScrollArea>
-#include <QStackedWidget>
-#include <QTabWidget>
-
-using namespace quillmere;
-using namespace quillmere::test;
 
 namespace {
 
@@ -57,17 +19,13 @@ QJsonObject account(bool production) {
     return sesAccount(production, 14, 50000, 1234);
 }
 
-void retype(QLineEdit* field, const QString& text) {
-    field->clear();
-    type(field, text);
-}
-
 } // namespace
 
 class TestSetupScreens : public QObject {
     Q_OBJECT
 
     std::unique_ptr<UIFixture> f;
+
     std::unique_ptr<SESEmulator> m_ses;
     std::unique_ptr<NodePeer> m_cloudflare;
     std::unique_ptr<NodePeer> m_dns;
@@ -102,10 +60,7 @@ class TestSetupScreens : public QObject {
         scripted->enqueue(200, sesIdentity(false, u"PENDING"_s));
         f->transport = scripted;
         f->storeAWSKeys();
-        Library library;
-        library.profile.domain = domain;
-        library.profile.replyTo = u"letters@"_s + domain;
-        f->writeLibrary(library);
+        f->writeLibrary({.profile = {.replyTo = u"letters@"_s + domain, .domain = domain}});
         auto* screen = open<SESSetupView>(AppSection::setup);
         if (!QTest::qWaitFor([this] { return f->model->identity().has_value(); }, 10000)) {
             qWarning("no identity read");
@@ -114,6 +69,9 @@ class TestSetupScreens : public QObject {
     }
 
 private Q_SLOTS:
+    void init() { f = std::make_unique<UIFixture>(); }
+    void cleanup() { f.reset(); }
+
     void initTestCase() {
         m_ses = startSES(account(true));
         QVERIFY2(m_ses->isRunning(), qPrintable(m_ses->error()));
@@ -135,9 +93,6 @@ private Q_SLOTS:
         m_cloudflare.reset();
         m_ses.reset();
     }
-
-    void init() { f = std::make_unique<UIFixture>(); }
-    void cleanup() { f.reset(); }
 
     void sesKeysAccountAndDomain() {
         auto* screen = open<SESSetupView>(AppSection::setup);
@@ -314,13 +269,11 @@ private Q_SLOTS:
     }
 
     void productionAccessRequestAndSettings() {
-        Library library;
-        library.profile.publicationName = u"Screen Notes"_s;
-        library.profile.domain = u"notes.example"_s;
-        library.profile.fromName = u"Set Tings"_s;
-        library.profile.fromEmail = u"set@tings.example"_s;
-        library.profile.postalAddress = u"3 Settings Sq"_s;
-        f->writeLibrary(library);
+        f->writeLibrary({.profile = {.publicationName = u"Screen Notes"_s,
+                                     .fromName = u"Set Tings"_s,
+                                     .fromEmail = u"set@tings.example"_s,
+                                     .postalAddress = u"3 Settings Sq"_s,
+                                     .domain = u"notes.example"_s}});
         auto* screen = open<ProductionAccessView>(AppSection::production);
         QVERIFY(screen);
         const auto expected = [&] {
@@ -438,7 +391,8 @@ private Q_SLOTS:
         QCOMPARE(screen->accounts().size(), 1);
         QVERIFY(screen->accountPicker()->isVisible());
 
-        retype(screen->tokenField(), cloudflareToken);
+        screen->tokenField()->clear();
+        type(screen->tokenField(), cloudflareToken);
         click(screen->deployButton());
         QVERIFY(!screen->deployButton()->isEnabled()); // busy
         QTRY_VERIFY_WITH_TIMEOUT(!f->model->isBusy(), 60000);
@@ -476,9 +430,7 @@ private Q_SLOTS:
                                  {{u"Content-Type"_s, u"application/x-www-form-urlencoded"_s}},
                                  "email=reader%40screens.example"};
         QCOMPARE(test::runTask(NetworkTransport().send(signup)).status, 200);
-        Library library;
-        library.profile.workerBaseURL = url;
-        f->writeLibrary(library);
+        f->writeLibrary({.profile = {.workerBaseURL = url}});
         f->credentials->set(u"screen-api"_s, CredentialStore::Key::workerAPIToken);
         // The mail fails after the answer; the screen asks each time it opens.
         const WorkerClient client(QUrl(url), u"screen-api"_s, std::make_shared<NetworkTransport>());
@@ -486,11 +438,43 @@ private Q_SLOTS:
         auto* screen = open<WorkerSetupView>(AppSection::worker);
         QTRY_VERIFY_WITH_TIMEOUT(screen->healthLabel()->isVisible(), 10000);
         const QString text = screen->healthLabel()->text();
-        QVERIFY2(text.startsWith(u"Bounce routing needs your Amazon account connected"_s),
-                 qPrintable(text));
-        QVERIFY2(text.contains(u"Confirmation mail failed ("_s) &&
-                     text.contains(u"SES answered 502"_s),
-                 qPrintable(text));
+        QVERIFY(text.startsWith(u"Bounce routing needs your Amazon account connected"_s));
+        QVERIFY(text.contains(u"Confirmation mail failed ("_s));
+        QVERIFY(text.contains(u"SES answered 502"_s));
+    }
+    // The account the emulator reports, on the sidebar's badge and in the send sheet.
+    void sesAccountOnTheBadgeAndTheSheet() {
+        f->storeAWSKeys();
+        MainWindow& window = f->openWith(SampleData::library());
+        QTRY_VERIFY_WITH_TIMEOUT(f->model->account() || f->model->sesError(), 10000);
+        QVERIFY2(f->model->account(), qPrintable(f->model->sesError().value_or(QString())));
+        QCOMPARE(window.sidebar()->badge()->headline(), u"SES production"_s);
+        QCOMPARE(window.sidebar()->badge()->detail(), u"1234 of 50000 today, 14/s"_s);
+        NewsletterEditor* editor = f->screen<NewslettersView>(AppSection::newsletters)->editor();
+        f->model->setSelectedNewsletterID(SampleData::sampleID(103));
+        editor->openSendSheet();
+        QCOMPARE(editor->sendSheet()->rateLabel()->text(),
+                 u"Throttled to 80% of your SES rate (11.2 per second)"_s);
+    }
+
+    // A real test send through the emulator.
+    void sesTestSend() {
+        f->storeAWSKeys();
+        f->openWith(SampleData::library());
+        NewsletterEditor* editor = f->screen<NewslettersView>(AppSection::newsletters)->editor();
+        f->model->setSelectedNewsletterID(SampleData::sampleID(103));
+        const QString subject = u"[Test] "_s + f->model->selectedNewsletter()->subject;
+        const qsizetype before = m_ses->stored(subject).size();
+        QTest::keyClicks(editor->testAddressField(), u"Proof.Reader@example.org"_s);
+        QTest::mouseClick(editor->sendTestButton(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(f->model->statusMessage().has_value(), 20000);
+        QVERIFY2(f->model->statusMessage()->startsWith(
+                     u"Test sent to proof.reader@example.org (message "_s),
+                 qPrintable(*f->model->statusMessage()));
+        QVERIFY(editor->sendTestButton()->isEnabled());
+        QCOMPARE(m_ses->stored(subject).size(), before + 1);
+        // A test send changes nothing in the library.
+        QCOMPARE(f->model->selectedNewsletter()->stats.sent, 0);
     }
 };
 

@@ -1,29 +1,18 @@
-#include "core/sample_data.h"
-#include "ui/stats/stat_tile.h"
-#include "ui/stats/stats_view.h"
 #include "ui_fixture.h"
 
 #include <QChartView>
-#include <QGraphicsTextItem>
-#include <QGridLayout>
-#include <QLabel>
-
-using namespace quillmere;
-using namespace quillmere::test;
 
 namespace {
 
 Newsletter sentIssue(const QString& subject, qint64 sent, qint64 bounced, qint64 complained,
                      qint64 unsubscribed) {
-    Newsletter issue;
-    issue.id = QUuid::createUuid();
-    issue.subject = subject;
-    issue.status = sent > 0 ? CampaignStatus::sent : CampaignStatus::draft;
-    issue.stats.sent = sent;
-    issue.stats.bounced = bounced;
-    issue.stats.complained = complained;
-    issue.stats.unsubscribed = unsubscribed;
-    return issue;
+    return {.id = QUuid::createUuid(),
+            .subject = subject,
+            .status = sent > 0 ? CampaignStatus::sent : CampaignStatus::draft,
+            .stats = {.sent = sent,
+                      .bounced = bounced,
+                      .complained = complained,
+                      .unsubscribed = unsubscribed}};
 }
 
 } // namespace
@@ -92,9 +81,7 @@ private Q_SLOTS:
         QFETCH(QList<Newsletter>, issues);
         QFETCH(QStringList, values);
         QFETCH(QList<bool>, warnings);
-        Library library;
-        library.newsletters = issues;
-        StatsView* stats = openWith(library);
+        StatsView* stats = openWith({.newsletters = issues});
         const QStringList titles{"Active subscribers", "Emails sent", "Bounce rate",
                                  "Complaint rate"};
         for (int i = 0; i < 4; ++i) {

@@ -1,29 +1,4 @@
-#include "core/sample_data.h"
-#include "ui/sidebar.h"
-#include "ui/subscribers/add_subscriber_sheet.h"
-#include "ui/subscribers/filter_chip.h"
-#include "ui/subscribers/import_panel.h"
-#include "ui/subscribers/subscriber_table_model.h"
-#include "ui/subscribers/subscribers_view.h"
-#include "ui/widgets/empty_state.h"
 #include "ui_fixture.h"
-
-#include <QCollator>
-#include <QDragEnterEvent>
-#include <QFile>
-#include <QFileDialog>
-#include <QHeaderView>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMimeData>
-#include <QPushButton>
-#include <QTableView>
-#include <QTemporaryDir>
-#include <QToolBar>
-#include <QTreeWidget>
-
-using namespace quillmere;
-using namespace quillmere::test;
 
 class TestSubscribersScreen : public QObject {
     Q_OBJECT
@@ -40,12 +15,9 @@ class TestSubscribersScreen : public QObject {
 
     QStringList shownEmails() const {
         QStringList emails;
-        for (int row = 0; row < table()->model()->rowCount(); ++row) {
-            emails << table()
-                          ->model()
-                          ->index(row, SubscriberTableModel::EmailColumn)
-                          .data()
-                          .toString();
+        const QAbstractItemModel* rows = table()->model();
+        for (int row = 0; row < rows->rowCount(); ++row) {
+            emails << rows->index(row, SubscriberTableModel::EmailColumn).data().toString();
         }
         return emails;
     }
@@ -62,12 +34,29 @@ class TestSubscribersScreen : public QObject {
         QTest::keyClicks(search, text);
     }
 
+    QPoint rowCentre(int row) const {
+        return table()->visualRect(table()->model()->index(row, 0)).center();
+    }
+
     void clickRow(int row, Qt::KeyboardModifiers modifiers = {}) {
-        const QRect cell = table()->visualRect(table()->model()->index(row, 0));
-        QTest::mouseClick(table()->viewport(), Qt::LeftButton, modifiers, cell.center());
+        QTest::mouseClick(table()->viewport(), Qt::LeftButton, modifiers, rowCentre(row));
+    }
+
+    void chooseForRow(int row, const QString& item) {
+        chooseFromContextMenu(table()->viewport(), rowCentre(row), item);
+    }
+
+    // Clicks the header of the Email column.
+    void clickEmailHeader() {
+        QHeaderView* header = table()->horizontalHeader();
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                          QPoint(header->sectionViewportPosition(0) + 20, header->height() / 2));
     }
 
 private Q_SLOTS:
+    void init() { f = std::make_unique<UIFixture>(); }
+    void cleanup() { f.reset(); }
+
     // File → Export Subscribers… writes what the screen shows, in the order shown.
     void exportWritesTheShownReaders() {
         QTemporaryDir dir;
@@ -104,21 +93,16 @@ private Q_SLOTS:
                      .arg(dir.filePath(u"readers.csv"_s)));
     }
 
-    void init() { f = std::make_unique<UIFixture>(); }
-    void cleanup() { f.reset(); }
-
     void chipsFilterAndSorting() {
         SubscribersView* screen = openSample();
         QStringList titles{screen->chip(std::nullopt)->title()};
+        QList<qint64> counts{screen->chip(std::nullopt)->count()};
         for (SubscriberStatus status : allCases<SubscriberStatus>()) {
             titles << screen->chip(status)->title();
+            counts << screen->chip(status)->count();
         }
         QCOMPARE(titles, (QStringList{"All", "Pending", "Active", "Unsubscribed", "Bounced",
                                       "Complained"}));
-        QList<qint64> counts{screen->chip(std::nullopt)->count()};
-        for (SubscriberStatus status : allCases<SubscriberStatus>()) {
-            counts << screen->chip(status)->count();
-        }
         QCOMPARE(counts, (QList<qint64>{25, 3, 16, 3, 2, 1}));
         QVERIFY(screen->chip(std::nullopt)->isSelected());
         QCOMPARE(table()->model()->rowCount(), 25);
@@ -140,8 +124,7 @@ private Q_SLOTS:
         QCOMPARE(header->sortIndicatorOrder(), Qt::DescendingOrder);
         QCOMPARE(shownEmails().first(), u" daniel.kim@outlook.com "_s.trimmed());
         // Clicking "Email" sorts by address, ignoring case.
-        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
-                          QPoint(header->sectionViewportPosition(0) + 20, header->height() / 2));
+        clickEmailHeader();
         const QStringList emails = shownEmails();
         QStringList sorted = emails;
         QCollator collator;
@@ -210,9 +193,7 @@ private Q_SLOTS:
         QCOMPARE(screen->selection().size(), 2);
         const QSet<QUuid> chosen = screen->selection();
 
-        chooseFromContextMenu(table()->viewport(),
-                              table()->visualRect(table()->model()->index(2, 0)).center(),
-                              u"Mark Active"_s);
+        chooseForRow(2, u"Mark Active"_s);
         for (const Subscriber& s : f->model->library().subscribers) {
             if (chosen.contains(s.id)) {
                 QCOMPARE(s.status, SubscriberStatus::active);
@@ -229,9 +210,7 @@ private Q_SLOTS:
         QCOMPARE(screen->selection().size(), 4);
         const QList<Subscriber> before = f->model->library().subscribers;
         for (bool confirm : {false, true}) {
-            chooseFromContextMenu(table()->viewport(),
-                                  table()->visualRect(table()->model()->index(1, 0)).center(),
-                                  u"Remove"_s);
+            chooseForRow(1, u"Remove"_s);
             answer(confirm);
         }
         QCOMPARE(f->model->library().subscribers.size(), 21);
@@ -258,9 +237,7 @@ private Q_SLOTS:
         // writer's choice on the same people.
         f->model->addSubscriber(u"new@example.com"_s, QString());
         QCOMPARE(screen->selection(), chosen);
-        QTest::mouseClick(table()->horizontalHeader()->viewport(), Qt::LeftButton, {},
-                          QPoint(table()->horizontalHeader()->sectionViewportPosition(0) + 20,
-                                 table()->horizontalHeader()->height() / 2));
+        clickEmailHeader();
         QCOMPARE(screen->selection(), chosen);
         clickRow(0);
         const QSet<QUuid> one = screen->selection();
@@ -275,9 +252,7 @@ private Q_SLOTS:
         clickRow(3);
         const QUuid marked = *screen->selection().cbegin();
         const QList<Subscriber> before = f->model->library().subscribers;
-        chooseFromContextMenu(table()->viewport(),
-                              table()->visualRect(table()->model()->index(3, 0)).center(),
-                              u"Mark Unsubscribed"_s);
+        chooseForRow(3, u"Mark Unsubscribed"_s);
         QCOMPARE(screen->selection(), QSet<QUuid>{marked});
         for (qsizetype i = 0; i < before.size(); ++i) {
             const Subscriber& now = f->model->library().subscribers.at(i);
@@ -310,9 +285,7 @@ private Q_SLOTS:
     void addSheet() {
         QFETCH(bool, doubleOptIn);
         QFETCH(QString, note);
-        Library library;
-        library.profile.doubleOptIn = doubleOptIn;
-        f->openWith(library, {u"-section"_s, u"subscribers"_s});
+        f->openWith({.profile = {.doubleOptIn = doubleOptIn}}, {u"-section"_s, u"subscribers"_s});
 
         // The empty state offers both ways in.
         EmptyState* empty = view()->emptyState();
@@ -321,8 +294,7 @@ private Q_SLOTS:
         QCOMPARE(child<QPushButton>(empty, u"emptyImport"_s)->text(), u"Import CSV"_s);
         QTest::mouseClick(child<QPushButton>(empty, u"emptyAdd"_s), Qt::LeftButton);
         AddSubscriberSheet* sheet = view()->addSheet();
-        QVERIFY(sheet);
-        QTRY_VERIFY(sheet->isVisible());
+        QTRY_VERIFY(sheet && sheet->isVisible());
         QCOMPARE(sheet->note()->text(), note);
 
         QTest::keyClicks(sheet->emailField(), u"  Ada.Whitfield"_s);

@@ -2,30 +2,113 @@
 
 // One application window over a model with everything injected: a library file in a temporary
 // folder, in-memory secrets, throw-away settings, chosen launch arguments. Interface tests
-// drive it with real key and mouse events.
+// drive it with real key and mouse events; every screen, page and widget they reach is
+// declared here.
 
 #include "app/app_model.h"
 #include "core/library_store.h"
 #include "core/memory_credential_store.h"
+#include "core/sample_data.h"
 #include "support/node_peer.h"
+#include "support/run_task.h"
+#include "support/scripted_transport.h"
 #include "support/ses_account.h"
 #include "support/ses_emulator.h"
+#include "ui/issues/html_preview.h"
+#include "ui/issues/markdown_editor.h"
+#include "ui/issues/markdown_highlighter.h"
+#include "ui/issues/markdown_text_area.h"
+#include "ui/issues/newsletter_editor.h"
+#include "ui/issues/newsletter_list.h"
+#include "ui/issues/newsletters_view.h"
+#include "ui/issues/send_sheet.h"
+#include "ui/issues/spell_checker.h"
+#include "ui/issues/spelling_language_picker.h"
 #include "ui/main_window.h"
+#include "ui/onboarding/amazon_page.h"
+#include "ui/onboarding/domain_page.h"
+#include "ui/onboarding/done_page.h"
+#include "ui/onboarding/feature.h"
+#include "ui/onboarding/onboarding_view.h"
+#include "ui/onboarding/page_header.h"
+#include "ui/onboarding/readers_page.h"
+#include "ui/onboarding/sender_page.h"
+#include "ui/onboarding/setup_step.h"
+#include "ui/onboarding/signup_page.h"
+#include "ui/onboarding/step_rail.h"
+#include "ui/onboarding/welcome_page.h"
 #include "ui/setup/dns_record_list.h"
 #include "ui/setup/dns_record_row.h"
+#include "ui/setup/postal_address_field.h"
+#include "ui/setup/production_access_view.h"
+#include "ui/setup/region_picker.h"
+#include "ui/setup/sender_details_form.h"
+#include "ui/setup/ses_error_label.h"
+#include "ui/setup/ses_setup_view.h"
+#include "ui/setup/settings_window.h"
+#include "ui/setup/worker_deploy_card.h"
+#include "ui/setup/worker_setup_view.h"
+#include "ui/sidebar.h"
+#include "ui/sidebar_card.h"
+#include "ui/stats/stat_tile.h"
+#include "ui/stats/stats_view.h"
+#include "ui/subscribers/add_subscriber_sheet.h"
+#include "ui/subscribers/csv_drop_area.h"
+#include "ui/subscribers/filter_chip.h"
+#include "ui/subscribers/import_panel.h"
+#include "ui/subscribers/subscriber_table_model.h"
+#include "ui/subscribers/subscribers_view.h"
 #include "ui/translations.h"
+#include "ui/widgets/color_scheme.h"
+#include "ui/widgets/empty_state.h"
+#include "ui/widgets/result_line.h"
+#include "ui/widgets/secure_field.h"
+#include "ui/widgets/toast.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QCollator>
+#include <QComboBox>
 #include <QContextMenuEvent>
+#include <QDesktopServices>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QGraphicsTextItem>
+#include <QGridLayout>
+#include <QHeaderView>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRandomGenerator>
 #include <QScrollArea>
 #include <QSettings>
+#include <QSignalSpy>
+#include <QStackedWidget>
+#include <QTabWidget>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
+#include <QThread>
 #include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeWidget>
 
 #include <memory>
 
@@ -69,16 +152,19 @@ public:
         settings->sync();
     }
 
+    // What the model is given: this test's library file, secrets, settings and transport.
+    AppModel::Dependencies dependencies(const QStringList& arguments = {}) const {
+        return {.store = std::make_shared<LibraryStore>(libraryPath()),
+                .credentials = credentials,
+                .settings = settings,
+                .arguments = QStringList{u"quillmere"_s} + arguments,
+                .transport = transport};
+    }
+
     // Builds the model and the window, shows it and waits for the model's start-up.
     MainWindow& open(const QStringList& arguments = {}, MainWindowOptions options = {}) {
         close();
-        AppModel::Dependencies d;
-        d.store = std::make_shared<LibraryStore>(libraryPath());
-        d.credentials = credentials;
-        d.settings = settings;
-        d.arguments = QStringList{u"quillmere"_s} + arguments;
-        d.transport = transport;
-        model = std::make_unique<AppModel>(std::move(d));
+        model = std::make_unique<AppModel>(dependencies(arguments));
         if (!options.openURL) {
             options.openURL = [this](const QUrl& url) { opened.append(url); };
         }
@@ -258,6 +344,20 @@ inline void type(QWidget* field, const QString& text) {
     QTest::keyClicks(field, text);
 }
 
+// Replaces the whole text of an editor by typing it, Return between lines.
+inline void retype(QPlainTextEdit* area, const QString& text) {
+    area->setFocus();
+    QTest::keyClick(area, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(area, Qt::Key_Delete);
+    const QStringList lines = text.split(u'\n');
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (i > 0) {
+            QTest::keyClick(area, Qt::Key_Return);
+        }
+        QTest::keyClicks(area, lines[i]);
+    }
+}
+
 // Connects a worker screen or card with a Cloudflare token and waits for the answer.
 template <class Screen>
 void connectWith(Screen* screen, const QString& token) {
@@ -268,6 +368,10 @@ void connectWith(Screen* screen, const QString& token) {
 }
 
 } // namespace quillmere::test
+
+// Every interface test reads the product's and the fixture's names unqualified.
+using namespace quillmere;
+using namespace quillmere::test;
 
 // Interface tests need a QApplication made after the attribute that the email preview's
 // browser requires, and a fixed locale so dates and numbers read the same everywhere.
