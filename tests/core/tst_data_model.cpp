@@ -9,9 +9,6 @@
 
 using namespace quillmere;
 
-// Members left out of a designated initialiser keep their defaults, as intended here.
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-
 namespace {
 
 QDateTime at(const char* iso) {

@@ -20,9 +20,6 @@
 
 using namespace quillmere;
 
-// Members left out of a designated initialiser keep their defaults, as intended here.
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-
 namespace {
 
 QByteArray readAll(const QString& path) {

@@ -10,9 +10,6 @@ using OptionalStatus = std::optional<SubscriberStatus>;
 using OptionalDate = std::optional<QDateTime>;
 using Skipped = QList<SkippedRow>;
 
-// Members left out of a designated initialiser keep their defaults, as intended here.
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-
 namespace {
 
 const QDateTime now(QDate(2025, 3, 14), QTime(9, 26, 53, 589), Qt::UTC);

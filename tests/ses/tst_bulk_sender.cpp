@@ -23,9 +23,6 @@ using State = SendProgress::State;
 using Kind = State::Kind;
 using Result = DeliveryResult;
 
-// Members left out of a designated initialiser keep their defaults, as intended here.
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-
 namespace {
 
 QList<Subscriber> readers(int count) {
@@ -327,7 +324,7 @@ void TestBulkSender::bounceGuardHaltsUntilResumed() {
 }
 
 void TestBulkSender::classify() {
-    // Only what the fault proxy in front of the SES emulator cannot provoke (tst_send_faults sends
+    // Only what the fault proxy in front of the SES emulator cannot provoke (tst_list_send sends
     // through 5xx, the daily quota, refusals and drops after sending).
     const auto ses = [](int status, const QString& type, const QString& message,
                         std::optional<std::chrono::milliseconds> wait = {}) {

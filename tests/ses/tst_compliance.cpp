@@ -9,9 +9,6 @@
 using namespace quillmere;
 using namespace Qt::StringLiterals;
 
-// Members left out of a designated initialiser keep their defaults, as intended here.
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-
 class TestCompliance : public QObject {
     Q_OBJECT
 
