@@ -57,11 +57,9 @@ private Q_SLOTS:
     void neverFlagged() {
         QFETCH(QString, line);
         QFETCH(QStringList, words);
-        QStringList found;
-        for (const MarkdownHighlighter::Span& s : MarkdownHighlighter::checkedWords(line)) {
-            found.append(line.mid(s.start, s.length));
-        }
-        QCOMPARE(found, words);
+        QCOMPARE(textsOf(MarkdownHighlighter::checkedWords(line),
+                         [&](const auto& s) { return line.mid(s.start, s.length); }),
+                 words);
     }
 
     void misspeltWordsAreUnderlined() {

@@ -61,8 +61,7 @@ class TestIssueEditor : public QObject {
 
     // Puts the caret at `start` and extends to `end` with the keyboard.
     void selectByKeyboard(int start, int end) {
-        area()->setFocus();
-        QTest::keyClick(area(), Qt::Key_Home, Qt::ControlModifier);
+        pressKey(area(), Qt::Key_Home, Qt::ControlModifier);
         for (int i = 0; i < start; ++i) {
             QTest::keyClick(area(), Qt::Key_Right);
         }
@@ -103,25 +102,21 @@ private Q_SLOTS:
         QCOMPARE(editor()->subjectField()->text(), issues.first().subject);
 
         // Clicking another row selects that issue.
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
-                          list->visualRect(list->model()->index(2, 0)).center());
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rowCentre(list, 2));
         QCOMPARE(f->model->selectedNewsletterID(), issues.at(2).id);
         QCOMPARE(editor()->subjectField()->text(), issues.at(2).subject);
 
         // Context "Delete" on a partly sent issue asks first; Undo brings it back in place.
         const QList<Newsletter> before = issues;
-        chooseFromContextMenu(list->viewport(),
-                              list->visualRect(list->model()->index(1, 0)).center(), u"Delete"_s);
+        chooseFromContextMenu(list->viewport(), rowCentre(list, 1), u"Delete"_s);
         answer(true);
         QCOMPARE(f->model->library().newsletters.size(), 2);
         QCOMPARE(list->model()->rowCount(), 2);
-        list->setFocus();
-        QTest::keyClick(list, Qt::Key_Z, Qt::ControlModifier);
+        pressKey(list, Qt::Key_Z, Qt::ControlModifier);
         QCOMPARE(f->model->library().newsletters, before);
         // The Delete key deletes a draft at once.
         f->model->setSelectedNewsletterID(before.at(2).id);
-        list->setFocus();
-        QTest::keyClick(list, Qt::Key_Delete);
+        pressKey(list, Qt::Key_Delete);
         QCOMPARE(f->model->library().newsletters, before.first(2));
     }
 
@@ -160,8 +155,7 @@ private Q_SLOTS:
         SenderProfile profile = f->model->library().profile;
         profile.postalAddress.clear();
         f->model->setProfile(profile);
-        QVERIFY(fix->isVisible());
-        QCOMPARE(fix->text(), u"1 to fix"_s);
+        QCOMPARE(shownText(fix), u"1 to fix"_s);
         QVERIFY(fix->toolTip().contains(u"Add a physical postal address."_s));
         // Findings never disable "Send to List": the sheet restates them.
         QVERIFY(editor()->sendToListButton()->isEnabled());
@@ -170,12 +164,9 @@ private Q_SLOTS:
         QCOMPARE(fix->text(), u"2 to fix"_s);
         click(fix);
         QTRY_VERIFY(editor()->findingsPopup() && editor()->findingsPopup()->isVisible());
-        QStringList texts;
-        for (QLabel* label : editor()->findingsPopup()->findChildren<QLabel*>()) {
-            texts << label->text();
-        }
-        QVERIFY(texts.join(u'|').contains(
-            u"The From email address \"sam-at-nowhere\" is not valid."_s));
+        QVERIFY(textsOf(editor()->findingsPopup()->findChildren<QLabel*>(), &QLabel::text)
+                    .join(u'|')
+                    .contains(u"The From email address \"sam-at-nowhere\" is not valid."_s));
     }
 
     void emptyStateNewIssueAndItsFields() {
@@ -197,16 +188,14 @@ private Q_SLOTS:
         // A new issue from the toolbar: its fields reach the model.
         QTest::mouseClick(view()->newButton(), Qt::LeftButton);
         QLineEdit* subject = editor()->subjectField();
-        subject->setFocus();
-        QTest::keyClick(subject, Qt::Key_A, Qt::ControlModifier);
+        pressKey(subject, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClicks(subject, u"Issue 1: Hello"_s);
         QTest::keyClicks(editor()->previewTextField(), u"First words"_s);
         QComboBox* picker = editor()->templatePicker();
         QCOMPARE(picker->count(), 3);
         QCOMPARE(picker->itemText(0), u"Plain"_s);
         QCOMPARE(picker->itemText(2), u"Letter"_s);
-        picker->setFocus();
-        QTest::keyClick(picker, Qt::Key_Down); // Editorial -> Letter
+        pressKey(picker, Qt::Key_Down); // Editorial -> Letter
         const Newsletter stored = *f->model->selectedNewsletter();
         QCOMPARE(stored.subject, u"Issue 1: Hello"_s);
         QCOMPARE(stored.previewText, u"First words"_s);
@@ -216,11 +205,7 @@ private Q_SLOTS:
 
         // The toolbar's buttons and help, in the editor's fixed-pitch face.
         MarkdownEditor* markdown = editor()->markdownEditor();
-        QStringList labels;
-        for (QAction* action : markdown->toolBar()->actions()) {
-            labels << action->text();
-        }
-        QCOMPARE(labels,
+        QCOMPARE(textsOf(markdown->toolBar()->actions(), &QAction::text),
                  (QStringList{"Heading", "Bold", "Italic", "Link", "Bulleted list", "Numbered list",
                               "Quote", "Image…", "Divider", "Reader's name"}));
         QCOMPARE(markdown->action(u"Reader's name"_s)->toolTip(),
@@ -232,18 +217,13 @@ private Q_SLOTS:
         QLineEdit* address = editor()->testAddressField();
         QCOMPARE(address->placeholderText(), u"Test address"_s);
         QVERIFY(!sendTest->isEnabled());
-        address->setFocus();
-        QTest::keyClicks(address, u"reader"_s);
+        type(address, u"reader"_s);
         QVERIFY(!sendTest->isEnabled());
         QTest::keyClicks(address, u"@"_s);
         QVERIFY(sendTest->isEnabled());
         QTest::keyClick(address, Qt::Key_Backspace);
         QVERIFY(!sendTest->isEnabled());
-    }
 
-    void editingDuringASendKeepsItsProgress() {
-        f->open();
-        f->model->newIssue();
         // The model moves the stored issue on (as a running send does) ...
         Newsletter moving = *f->model->selectedNewsletter();
         moving.status = CampaignStatus::sending;
@@ -251,13 +231,12 @@ private Q_SLOTS:
         moving.deliveredIDs = {QUuid::createUuid()};
         f->model->updateIssue(moving);
         // ... while the writer edits the subject in the editor's copy.
-        editor()->subjectField()->setFocus();
-        QTest::keyClicks(editor()->subjectField(), u"!"_s);
-        const Newsletter stored = *f->model->selectedNewsletter();
-        QCOMPARE(stored.subject, u"New issue!"_s);
-        QCOMPARE(stored.stats.sent, 40);
-        QCOMPARE(stored.deliveredIDs, moving.deliveredIDs);
-        QCOMPARE(stored.status, CampaignStatus::sending);
+        type(editor()->subjectField(), u"!"_s);
+        const Newsletter edited = *f->model->selectedNewsletter();
+        QCOMPARE(edited.subject, u"Issue 1: Hello!"_s);
+        QCOMPARE(edited.stats.sent, 40);
+        QCOMPARE(edited.deliveredIDs, moving.deliveredIDs);
+        QCOMPARE(edited.status, CampaignStatus::sending);
         // The messages of a running send are built already: the body is not editable.
         QVERIFY(area()->isReadOnly());
     }
@@ -319,19 +298,12 @@ private Q_SLOTS:
         const QDir media(f->model->mediaFolder());
 
         // At the top, where the preview shows it without scrolling.
-        area()->setFocus();
-        QTest::keyClick(area(), Qt::Key_Home, Qt::ControlModifier);
+        pressKey(area(), Qt::Key_Home, Qt::ControlModifier);
         QTest::keyClick(area(), Qt::Key_Return);
         QTest::keyClick(area(), Qt::Key_Return);
         QTest::keyClick(area(), Qt::Key_Up);
         QTest::keyClick(area(), Qt::Key_Up);
-        QMimeData data;
-        data.setUrls({QUrl::fromLocalFile(photo)});
-        const QPoint at = area()->cursorRect().center();
-        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, {});
-        QApplication::sendEvent(area()->viewport(), &enter);
-        QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, {});
-        QApplication::sendEvent(area()->viewport(), &drop);
+        QVERIFY(dragFile(area()->viewport(), photo, area()->cursorRect().center()));
         QCOMPARE(media.entryList(QDir::Files).size(), 1);
         const QString name = media.entryList(QDir::Files).first();
         QVERIFY(name.endsWith(u".jpg"_s));
@@ -378,8 +350,7 @@ private Q_SLOTS:
 
         // Typing that changes nothing in the email leaves the page alone ...
         const int loads = preview->loadCount();
-        area()->setFocus();
-        QTest::keyClick(area(), Qt::Key_End, Qt::ControlModifier);
+        pressKey(area(), Qt::Key_End, Qt::ControlModifier);
         QTest::keyClick(area(), Qt::Key_Space);
         QTest::qWait(500);
         QCOMPARE(preview->loadCount(), loads);
@@ -393,8 +364,7 @@ private Q_SLOTS:
         // So does another template.
         QSignalSpy loaded(preview, &HTMLPreview::loadFinished);
         QComboBox* picker = editor()->templatePicker();
-        picker->setFocus();
-        QTest::keyClick(picker, Qt::Key_Up);
+        pressKey(picker, Qt::Key_Up);
         QTRY_COMPARE(preview->loadCount(), loads + 2);
         QTRY_VERIFY(!loaded.isEmpty());
 
@@ -409,8 +379,7 @@ private Q_SLOTS:
         };
         const qreal end = scrolledTo(u"window.scrollTo(0, 100000)"_s);
         QVERIFY(end > 100);
-        area()->setFocus();
-        QTest::keyClicks(area(), u" Yak"_s);
+        type(area(), u" Yak"_s);
         QTRY_COMPARE(preview->loadCount(), loads + 3);
         QTRY_VERIFY(scrolledTo({}) >= end);
     }

@@ -1,5 +1,7 @@
 #include "ui_fixture.h"
 
+#include <QTreeWidgetItemIterator>
+
 class TestMainWindow : public QObject {
     Q_OBJECT
 
@@ -82,8 +84,7 @@ private Q_SLOTS:
                  u"**[bold text](https://)**"_s);
         // Undo in a text field is the field's own; Select All too.
         QLineEdit* subject = editor->subjectField();
-        subject->setFocus();
-        QTest::keyClicks(subject, u"!"_s);
+        type(subject, u"!"_s);
         window.command(u"Undo"_s)->trigger();
         QCOMPARE(subject->text(), f->model->selectedNewsletter()->subject);
         QVERIFY(!subject->text().endsWith(u'!'));
@@ -166,14 +167,10 @@ private Q_SLOTS:
         QVERIFY(window.sidebar()->width() >= 200);
         QTreeWidget* list = window.sidebar()->list();
         QCOMPARE(list->topLevelItemCount(), 2);
-        QStringList shown;
-        for (int g = 0; g < 2; ++g) {
-            QTreeWidgetItem* group = list->topLevelItem(g);
-            shown << group->text(0);
-            for (int i = 0; i < group->childCount(); ++i) {
-                shown << group->child(i)->text(0);
-                QVERIFY(!group->child(i)->icon(0).isNull());
-            }
+        QStringList shown; // groups and their sections, in order; every section has an icon
+        for (QTreeWidgetItemIterator item(list); *item; ++item) {
+            shown << (*item)->text(0);
+            QVERIFY(!(*item)->parent() || !(*item)->icon(0).isNull());
         }
         QCOMPARE(shown, (QStringList{"Publish", "Newsletters", "Subscribers", "Stats", "Setup",
                                      "Amazon SES", "Signup Worker", "Production Access"}));
@@ -238,9 +235,8 @@ private Q_SLOTS:
     }
 
     void toastClearsItselfOrOnDismiss() {
-        MainWindowOptions options;
-        options.toastInterval = std::chrono::milliseconds(300);
-        MainWindow& window = f->open({u"-demo"_s}, std::move(options));
+        MainWindow& window =
+            f->open({u"-demo"_s}, {.toastInterval = std::chrono::milliseconds(300)});
         Toast* toast = window.toast();
         QVERIFY(!toast->isVisible());
 
@@ -281,9 +277,7 @@ private Q_SLOTS:
             f->settings->setValue(u"updates/signingKey"_s, signingKey);
             f->settings->setValue(u"updates/feed"_s, feed);
         }
-        MainWindowOptions options;
-        options.updates = UpdateSettings::read(*f->settings);
-        MainWindow& window = f->open({u"-demo"_s}, std::move(options));
+        MainWindow& window = f->open({u"-demo"_s}, {.updates = UpdateSettings::read(*f->settings)});
         QAction* check = window.command(u"Check for Updates…"_s);
         QVERIFY(check);
         QCOMPARE(check->isEnabled(), enabled);

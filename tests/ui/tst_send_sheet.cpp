@@ -59,15 +59,13 @@ private Q_SLOTS:
         QCOMPARE(sheet->quotaLabel()->text(),
                  u"Amazon SES lets you send 197 more messages today."_s);
         QVERIFY(!sheet->quotaWarningLabel()->isVisible());
-        QVERIFY(sheet->sandboxLabel()->isVisible());
-        QVERIFY(sheet->sandboxLabel()->text().contains(u"only addresses you have verified"_s));
+        QVERIFY(shownText(sheet->sandboxLabel()).contains(u"only addresses you have verified"_s));
         QVERIFY(!sheet->resultLabel()->isVisible() && !sheet->retryFailedButton()->isVisible());
         for (int i = 0; i < 198; ++i) {
             f->model->addSubscriber(u"more%1@example.org"_s.arg(i), QString());
         }
         f->model->setStatus(SubscriberStatus::active, f->everyone());
-        QVERIFY(sheet->quotaWarningLabel()->isVisible());
-        QVERIFY(sheet->quotaWarningLabel()->text().startsWith(u"That is fewer than the 2"_s));
+        QVERIFY(shownText(sheet->quotaWarningLabel()).startsWith(u"That is fewer than the 2"_s));
 
         QTest::mouseClick(sheet->closeButton(), Qt::LeftButton);
         QTRY_VERIFY(!editor()->sendSheet());
@@ -81,13 +79,11 @@ private Q_SLOTS:
         draft.subject.clear();
         f->model->updateIssue(draft);
         SendSheet* sheet = openSheet(103);
-        for (const auto& line : sheet->complianceLines()) {
-            QVERIFY(line.second);
-        }
+        QVERIFY(
+            std::ranges::all_of(sheet->complianceLines(), [](auto line) { return line.second; }));
         QVERIFY(!sheet->actionButton()->isEnabled());
         // ... and says why, under the checks and on the button.
-        QVERIFY(sheet->blockersLabel()->isVisible());
-        QCOMPARE(sheet->blockersLabel()->text(), u"✕ Write a subject line."_s);
+        QCOMPARE(shownText(sheet->blockersLabel()), u"✕ Write a subject line."_s);
         QCOMPARE(sheet->actionButton()->toolTip(), u"Write a subject line."_s);
         draft.subject = u"Back again"_s;
         f->model->updateIssue(draft);
@@ -190,9 +186,7 @@ private Q_SLOTS:
         QTest::mouseClick(question->button(QMessageBox::Cancel), Qt::LeftButton);
         QVERIFY(f->model->sendSession()->isHalted);
         QTest::mouseClick(sheet->actionButton(), Qt::LeftButton);
-        QTest::mouseClick(
-            qobject_cast<QAbstractButton*>(sheet->haltConfirmation()->buttons().first()),
-            Qt::LeftButton);
+        QTest::mouseClick(sheet->haltConfirmation()->buttons().first(), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(f->model->sendSession()->isFinished, 10000);
         QCOMPARE(f->model->sendSession()->sent, 9);
     }

@@ -88,11 +88,9 @@ private Q_SLOTS:
             QCOMPARE(stats->tile(i)->title(), titles.at(i));
             QCOMPARE(stats->tile(i)->value(), values.at(i));
             QCOMPARE(stats->tile(i)->warning(), warnings.at(i));
-            const QColor shown = stats->tile(i)
-                                     ->findChild<QLabel*>(u"tileValue"_s)
-                                     ->palette()
-                                     .color(QPalette::WindowText);
-            QCOMPARE(shown == QColor(230, 55, 45), warnings.at(i));
+            const QLabel* value = child<QLabel>(stats->tile(i), u"tileValue"_s);
+            QCOMPARE(value->palette().color(QPalette::WindowText) == QColor(230, 55, 45),
+                     warnings.at(i));
         }
     }
 
@@ -130,8 +128,7 @@ private Q_SLOTS:
                 f->model->deleteIssue(issue.id);
             }
         }
-        QVERIFY(stats->noSendsNote()->isVisible());
-        QCOMPARE(stats->noSendsNote()->text(), u"Stats appear after your first send."_s);
+        QCOMPARE(shownText(stats->noSendsNote()), u"Stats appear after your first send."_s);
         QCOMPARE(child<QLabel>(stats, u"footnote"_s)->text(),
                  u"Quillmere does not track opens or clicks. Bounces, complaints and "
                  "unsubscribes arrive from your worker through Amazon SNS."_s);

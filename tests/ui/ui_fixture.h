@@ -66,6 +66,7 @@
 #include "ui/widgets/toast.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
@@ -110,6 +111,7 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
+#include <functional>
 #include <memory>
 
 namespace quillmere::test {
@@ -262,13 +264,41 @@ inline QByteArray sesIdentity(bool verified, const QString& dkim,
         .toJson();
 }
 
-// "purpose symbol" for each row of a DNS record list, in order.
-inline QStringList statusSymbols(const DNSRecordList* list) {
+// A widget's text as the writer sees it: none while it is hidden.
+template <class Widget>
+QString shownText(const Widget* widget) {
+    return widget->isVisible() ? widget->text() : u"(hidden)"_s;
+}
+
+// What `text` reads from each item, in order.
+template <class Items, class Read>
+QStringList textsOf(const Items& items, Read text) {
     QStringList out;
-    for (const DNSRecordRow* row : list->rows()) {
-        out.append(row->record().purpose + QLatin1Char(' ') + row->statusSymbol());
+    for (const auto& item : items) {
+        out.append(std::invoke(text, item));
     }
     return out;
+}
+
+// "purpose symbol" for each row of a DNS record list, in order.
+inline QStringList statusSymbols(const DNSRecordList* list) {
+    return textsOf(list->rows(), [](const DNSRecordRow* row) {
+        return row->record().purpose + QLatin1Char(' ') + row->statusSymbol();
+    });
+}
+
+// Drags a file from outside the application onto a widget and, if `drop` and the widget takes
+// it, drops it there. Whether the widget took the drag.
+inline bool dragFile(QWidget* target, const QString& path, QPoint at, bool drop = true) {
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(path)});
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, {});
+    QApplication::sendEvent(target, &enter);
+    if (drop && enter.isAccepted()) {
+        QDropEvent dropped(at, Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(target, &dropped);
+    }
+    return enter.isAccepted();
 }
 
 // Finds a child by object name and type, or fails the test.
@@ -279,6 +309,11 @@ T* child(QObject* parent, const QString& name = {}) {
         qFatal("no %s named '%s'", T::staticMetaObject.className(), qPrintable(name));
     }
     return found;
+}
+
+// Where a click on a row of a list or table lands (in its viewport).
+inline QPoint rowCentre(const QAbstractItemView* view, int row) {
+    return view->visualRect(view->model()->index(row, 0)).center();
 }
 
 // Opens the context menu of a widget at a point, as a right click does, and clicks the menu
@@ -339,6 +374,12 @@ inline void answer(bool confirm) {
     }
 }
 
+// Presses a key in a widget, which takes the keyboard focus first.
+inline void pressKey(QWidget* widget, Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
+    widget->setFocus();
+    QTest::keyClick(widget, key, modifiers);
+}
+
 inline void type(QWidget* field, const QString& text) {
     field->setFocus();
     QTest::keyClicks(field, text);
@@ -346,8 +387,7 @@ inline void type(QWidget* field, const QString& text) {
 
 // Replaces the whole text of an editor by typing it, Return between lines.
 inline void retype(QPlainTextEdit* area, const QString& text) {
-    area->setFocus();
-    QTest::keyClick(area, Qt::Key_A, Qt::ControlModifier);
+    pressKey(area, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClick(area, Qt::Key_Delete);
     const QStringList lines = text.split(u'\n');
     for (qsizetype i = 0; i < lines.size(); ++i) {
