@@ -299,10 +299,9 @@ private Q_SLOTS:
 
         // At the top, where the preview shows it without scrolling.
         pressKey(area(), Qt::Key_Home, Qt::ControlModifier);
-        QTest::keyClick(area(), Qt::Key_Return);
-        QTest::keyClick(area(), Qt::Key_Return);
-        QTest::keyClick(area(), Qt::Key_Up);
-        QTest::keyClick(area(), Qt::Key_Up);
+        for (Qt::Key key : {Qt::Key_Return, Qt::Key_Return, Qt::Key_Up, Qt::Key_Up}) {
+            QTest::keyClick(area(), key);
+        }
         QVERIFY(dragFile(area()->viewport(), photo, area()->cursorRect().center()));
         QCOMPARE(media.entryList(QDir::Files).size(), 1);
         const QString name = media.entryList(QDir::Files).first();

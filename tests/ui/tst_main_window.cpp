@@ -16,8 +16,6 @@ class TestMainWindow : public QObject {
                 .subscribers = {reader(SubscriberStatus::active)}};
     }
 
-    QWidget* content() const { return f->window->centralWidget(); }
-
     // Presses a key where the keyboard focus is, as a person at the keyboard would.
     static void press(Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
         QWidget* at = QApplication::focusWidget();
@@ -30,7 +28,9 @@ class TestMainWindow : public QObject {
         }
         QVERIFY2(QApplication::focusWidget() == target, qPrintable(target->objectName()));
     }
-    static void typeText(const QString& text) {
+    // Tabs to a field and types there.
+    static void fillIn(QWidget* field, const QString& text) {
+        tabTo(field);
         QTest::keyClicks(QApplication::focusWidget(), text);
     }
 
@@ -41,7 +41,7 @@ class TestMainWindow : public QObject {
         QCOMPARE(face->text(QAccessible::Name), name);
     }
     bool showsOnboarding() const {
-        auto* stack = qobject_cast<QStackedWidget*>(content());
+        auto* stack = qobject_cast<QStackedWidget*>(f->window->centralWidget());
         return qobject_cast<OnboardingView*>(stack->currentWidget()) != nullptr;
     }
 
@@ -112,12 +112,9 @@ private Q_SLOTS:
         press(Qt::Key_Return);
         QCOMPARE(guide->currentStep(), OnboardingStep::sender);
         auto* sender = qobject_cast<SenderPage*>(guide->page(OnboardingStep::sender));
-        tabTo(sender->senderForm()->fromNameField());
-        typeText(u"Kit Keys"_s);
-        tabTo(sender->senderForm()->fromEmailField());
-        typeText(u"kit@keys.example"_s);
-        tabTo(sender->senderForm()->postalAddressField());
-        typeText(u"3 Key Row"_s);
+        fillIn(sender->senderForm()->fromNameField(), u"Kit Keys"_s);
+        fillIn(sender->senderForm()->fromEmailField(), u"kit@keys.example"_s);
+        fillIn(sender->senderForm()->postalAddressField(), u"3 Key Row"_s);
         QVERIFY(f->model->isComplete(OnboardingStep::sender));
         for (OnboardingStep next : {OnboardingStep::domain, OnboardingStep::signup,
                                     OnboardingStep::readers, OnboardingStep::done}) {

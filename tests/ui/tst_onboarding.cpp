@@ -4,15 +4,13 @@
 // the summary.
 #include "ui_fixture.h"
 
+#include <span>
+
 namespace {
 
 const QString cloudflareToken = u"cf-guide-token"_s;
 const QString accountID = u"4a3b2c1d0e9f8a7b6c5d4e3f2a1b0c9d"_s;
 const QString noAccountToken = u"cf-token-without-accounts"_s;
-
-QJsonObject sandboxAccount() {
-    return sesAccount(false, 1, 200, 0);
-}
 
 // Receives the addresses the guide asks the desktop to open.
 class URLCatcher : public QObject {
@@ -51,7 +49,7 @@ private Q_SLOTS:
     void cleanup() { f.reset(); }
 
     void initTestCase() {
-        m_ses = startSES(sandboxAccount());
+        m_ses = startSES(sesAccount(false, 1, 200, 0)); // in the sandbox
         QVERIFY2(m_ses->isRunning(), qPrintable(m_ses->error()));
         m_cloudflare =
             startCloudflare(cloudflareToken, accountID, u"Guide's account"_s, u"guide-writer"_s,
@@ -102,10 +100,8 @@ private Q_SLOTS:
         QCOMPARE(rail->symbol(OnboardingStep::sender), u"circle"_s);
         QCOMPARE(rail->symbol(OnboardingStep::welcome), u"checkmark.circle.fill"_s);
 
-        const QList<OnboardingStep> forward{OnboardingStep::sender, OnboardingStep::domain,
-                                            OnboardingStep::signup, OnboardingStep::readers,
-                                            OnboardingStep::done};
-        for (OnboardingStep expected : forward) {
+        const auto steps = allCases<OnboardingStep>(); // from Amazon on, each step to the next
+        for (OnboardingStep expected : std::span(steps).subspan(2)) {
             QVERIFY(view->navigationBar()->isVisible());
             QVERIFY(view->backButton()->isVisible());
             const bool skippable = view->currentStep() == OnboardingStep::signup ||

@@ -15,6 +15,14 @@ Newsletter sentIssue(const QString& subject, qint64 sent, qint64 bounced, qint64
                       .unsubscribed = unsubscribed}};
 }
 
+QList<Subscriber> readersOf(SubscriberStatus status, int count) {
+    QList<Subscriber> out;
+    for (int i = 0; i < count; ++i) {
+        out.append(reader(status));
+    }
+    return out;
+}
+
 } // namespace
 
 class TestStatsScreen : public QObject {
@@ -98,13 +106,9 @@ private Q_SLOTS:
         Library library;
         library.newsletters = {sentIssue("Issue 2", 1200, 3, 1, 4), sentIssue("Unsent", 0, 0, 0, 0),
                                sentIssue("Issue 1", 40, 0, 0, 2)};
-        for (auto [status, count] :
-             {std::pair{SubscriberStatus::pending, 2}, std::pair{SubscriberStatus::active, 7},
-              std::pair{SubscriberStatus::bounced, 1}}) {
-            for (int i = 0; i < count; ++i) {
-                library.subscribers.append(reader(status));
-            }
-        }
+        library.subscribers = readersOf(SubscriberStatus::pending, 2) +
+                              readersOf(SubscriberStatus::active, 7) +
+                              readersOf(SubscriberStatus::bounced, 1);
         StatsView* stats = openWith(library);
         QCOMPARE(stats->tile(0)->value(), u"7"_s);
         QCOMPARE(stats->tile(1)->value(), u"1,240"_s);
@@ -143,11 +147,7 @@ private Q_SLOTS:
 
     void axisCountsWholeReaders() {
         QFETCH(int, readers);
-        Library library;
-        for (int i = 0; i < readers; ++i) {
-            library.subscribers.append(reader(SubscriberStatus::pending));
-        }
-        StatsView* stats = openWith(library);
+        StatsView* stats = openWith({.subscribers = readersOf(SubscriberStatus::pending, readers)});
         // The axis labels as drawn: whole numbers, each once, the last past the longest bar.
         QList<double> ticks;
         QTRY_VERIFY(!(ticks = axisNumbers(stats->chart())).isEmpty());

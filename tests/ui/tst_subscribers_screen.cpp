@@ -65,13 +65,10 @@ private Q_SLOTS:
             f->window->command(u"Export Subscribers…"_s)->trigger();
             QFile file(dir.filePath(u"readers.csv"_s));
             file.open(QIODevice::ReadOnly);
-            QStringList emails;
-            for (const QByteArray& line : file.readAll().split('\n').mid(1)) {
-                if (!line.isEmpty()) {
-                    emails.append(QString::fromUtf8(line.left(line.indexOf(','))));
-                }
-            }
-            return emails;
+            const QStringList lines =
+                QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+            return textsOf(lines.mid(1),
+                           [](const QString& line) { return line.section(u',', 0, 0); });
         };
         const qsizetype all = f->model->library().subscribers.size();
         QCOMPARE(exported(), shown());

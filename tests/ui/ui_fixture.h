@@ -219,12 +219,10 @@ public:
     }
 };
 
-inline Subscriber reader(SubscriberStatus status, const QString& email = {}) {
-    Subscriber s;
-    s.id = QUuid::createUuid();
-    s.email = email.isEmpty() ? s.id.toString(QUuid::WithoutBraces) + u"@example.com"_s : email;
-    s.status = status;
-    return s;
+inline Subscriber reader(SubscriberStatus status) {
+    const QUuid id = QUuid::createUuid();
+    return {
+        .id = id, .email = id.toString(QUuid::WithoutBraces) + u"@example.com"_s, .status = status};
 }
 
 // The SES emulator answering with that account; the model's SES client is sent to it.
