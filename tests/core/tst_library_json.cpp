@@ -46,16 +46,13 @@ Library awkwardLibrary() {
     library.profile.publicationName = weird;
     library.profile.postalAddress = QStringLiteral("1 Main St\r\nSpringfield\n");
     library.profile.region = QString();
-    Subscriber s;
-    s.id = QUuid(); // the nil id is still an id
-    s.email = weird;
-    s.createdAt = QDateTime::fromMSecsSinceEpoch(-1, Qt::UTC);
-    s.updatedAt = *IsoDate::parse(u"9999-12-31T23:59:59.999Z");
+    const Subscriber s{.id = QUuid(), // the nil id is still an id
+                       .email = weird,
+                       .createdAt = QDateTime::fromMSecsSinceEpoch(-1, Qt::UTC),
+                       .updatedAt = *IsoDate::parse(u"9999-12-31T23:59:59.999Z")};
     library.subscribers = {s, s};
-    Newsletter empty;
-    empty.id = QUuid::createUuid();
-    empty.stats = CampaignStats{std::numeric_limits<qint64>::max(), -1, 0, 0, 0, 0};
-    library.newsletters = {empty};
+    library.newsletters = {
+        {.id = QUuid::createUuid(), .stats = {std::numeric_limits<qint64>::max(), -1, 0, 0, 0, 0}}};
     return library;
 }
 
