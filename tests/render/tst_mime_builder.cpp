@@ -43,19 +43,15 @@ QList<QByteArray> headerLines(const QByteArray& message) {
     return message.left(message.indexOf("\r\n\r\n")).split('\n');
 }
 
+// The value of the last such line of the header section, with its folded continuations.
 QByteArray header(const QByteArray& message, const QByteArray& name) {
+    const QRegularExpression line(u"^"_qs + QString::fromLatin1(name) +
+                                      u": ([^\r\n]*(?:\r\n [^\r\n]*)*)"_qs,
+                                  QRegularExpression::MultilineOption);
     QByteArray value;
-    bool in = false;
-    for (QByteArray line : headerLines(message)) {
-        line.chop(line.endsWith('\r') ? 1 : 0);
-        if (line.startsWith(name + ": ")) {
-            value = line.mid(name.size() + 2);
-            in = true;
-        } else if (in && line.startsWith(' ')) {
-            value += "\n" + line;
-        } else {
-            in = false;
-        }
+    for (const QRegularExpressionMatch& m :
+         line.globalMatch(QString::fromLatin1(message.left(message.indexOf("\r\n\r\n"))))) {
+        value = m.captured(1).toLatin1().replace("\r\n", "\n");
     }
     return value;
 }
