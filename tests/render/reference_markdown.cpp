@@ -38,77 +38,67 @@ QString withoutMailto(const QString& url) {
     return url.startsWith(QLatin1String("mailto:"), Qt::CaseInsensitive) ? url.mid(7) : url;
 }
 
-QString inlinePlain(const QList<MDInline>& nodes) {
-    QString out;
-    for (const MDInline& n : nodes) {
-        switch (n.kind) {
-        case MDInline::Kind::text:
-        case MDInline::Kind::code:
-        case MDInline::Kind::image:
-            out += n.text;
-            break;
-        case MDInline::Kind::lineBreak:
-        case MDInline::Kind::softBreak:
-            out += u'\n';
-            break;
-        case MDInline::Kind::strong:
-        case MDInline::Kind::emphasis:
-        case MDInline::Kind::strike:
-            out += inlinePlain(n.children);
-            break;
-        case MDInline::Kind::link: {
-            const QString t = inlinePlain(n.children);
-            const QString h = n.url ? withoutMailto(*n.url) : QString();
-            out += !n.url ? t : !t.isEmpty() && t != h ? t + QStringLiteral(" (") + h + u')' : h;
-            break;
-        }
-        }
+template <class T>
+QString joined(const QList<T>& nodes, QString (*render)(const T&), const QString& separator = {}) {
+    QStringList parts;
+    for (const T& n : nodes) {
+        parts.append(render(n));
     }
-    return out;
+    return parts.join(separator);
+}
+
+// Leaves hold only text and containers only children, so the two add up.
+QString nodePlain(const MDInline& n) {
+    const QString t = n.text + joined(n.children, nodePlain);
+    const QString h = n.url ? withoutMailto(*n.url) : QString();
+    if (n.kind == MDInline::Kind::lineBreak || n.kind == MDInline::Kind::softBreak) {
+        return QStringLiteral("\n");
+    }
+    if (n.kind != MDInline::Kind::link || !n.url) {
+        return t;
+    }
+    return !t.isEmpty() && t != h ? t + QStringLiteral(" (") + h + u')' : h;
+}
+
+QString inlinePlain(const QList<MDInline>& nodes) {
+    return joined(nodes, nodePlain);
 }
 
 QString wrap(const QString& tag, const QString& inner) {
     return u'<' + tag + u'>' + inner + QStringLiteral("</") + tag + u'>';
 }
 
-QString inlineHTML(const QList<MDInline>& nodes) {
+QString nodeHTML(const MDInline& n) {
     using MarkdownRenderer::escapeHTML;
-    QString out;
-    for (const MDInline& n : nodes) {
-        switch (n.kind) {
-        case MDInline::Kind::text:
-            out += escapeHTML(n.text);
-            break;
-        case MDInline::Kind::code:
-            out += wrap(QStringLiteral("code"), escapeHTML(n.text));
-            break;
-        case MDInline::Kind::strong:
-        case MDInline::Kind::emphasis:
-        case MDInline::Kind::strike:
-            out += wrap(n.kind == MDInline::Kind::strong     ? QStringLiteral("strong")
-                        : n.kind == MDInline::Kind::emphasis ? QStringLiteral("em")
-                                                             : QStringLiteral("del"),
-                        inlineHTML(n.children));
-            break;
-        case MDInline::Kind::link:
-            out += !n.url ? inlineHTML(n.children)
-                          : QStringLiteral("<a href=\"%1\">%2</a>")
-                                .arg(escapeHTML(*n.url), inlineHTML(n.children));
-            break;
-        case MDInline::Kind::image:
-            out += !n.url ? escapeHTML(n.text)
-                          : QStringLiteral("<img src=\"%1\" alt=\"%2\">")
-                                .arg(escapeHTML(*n.url), escapeHTML(n.text));
-            break;
-        case MDInline::Kind::lineBreak:
-            out += QStringLiteral("<br>\n");
-            break;
-        case MDInline::Kind::softBreak:
-            out += u'\n';
-            break;
-        }
+    const QString inner = joined(n.children, nodeHTML);
+    switch (n.kind) {
+    case MDInline::Kind::text:
+        return escapeHTML(n.text);
+    case MDInline::Kind::code:
+        return wrap(QStringLiteral("code"), escapeHTML(n.text));
+    case MDInline::Kind::strong:
+        return wrap(QStringLiteral("strong"), inner);
+    case MDInline::Kind::emphasis:
+        return wrap(QStringLiteral("em"), inner);
+    case MDInline::Kind::strike:
+        return wrap(QStringLiteral("del"), inner);
+    case MDInline::Kind::link:
+        return !n.url ? inner
+                      : QStringLiteral("<a href=\"%1\">%2</a>").arg(escapeHTML(*n.url), inner);
+    case MDInline::Kind::image:
+        return !n.url ? escapeHTML(n.text)
+                      : QStringLiteral("<img src=\"%1\" alt=\"%2\">")
+                            .arg(escapeHTML(*n.url), escapeHTML(n.text));
+    case MDInline::Kind::lineBreak:
+        return QStringLiteral("<br>\n");
+    case MDInline::Kind::softBreak:
+        return QStringLiteral("\n");
     }
-    return out;
+    return QString();
+}
+
+QString inlineHTML(const QList<MDInline>& nodes) {
+    return joined(nodes, nodeHTML);
 }
 
 class Inline {
@@ -612,15 +602,6 @@ QList<MDBlock> blocksOf(const QStringList& lines) {
 }
 
 // ---- Rendering ----------------------------------------------------------------------------
-
-QString joined(const QList<MDBlock>& blocks, QString (*render)(const MDBlock&),
-               const QString& separator) {
-    QStringList parts;
-    for (const MDBlock& b : blocks) {
-        parts.append(render(b));
-    }
-    return parts.join(separator);
-}
 
 QString blockHTML(const MDBlock& b) {
     using MarkdownRenderer::escapeHTML;
