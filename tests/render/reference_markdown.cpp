@@ -60,10 +60,6 @@ QString nodePlain(const MDInline& n) {
     return !t.isEmpty() && t != h ? t + QStringLiteral(" (") + h + u')' : h;
 }
 
-QString inlinePlain(const QList<MDInline>& nodes) {
-    return joined(nodes, nodePlain);
-}
-
 QString wrap(const QString& tag, const QString& inner) {
     return u'<' + tag + u'>' + inner + QStringLiteral("</") + tag + u'>';
 }
@@ -95,10 +91,6 @@ QString nodeHTML(const MDInline& n) {
         return QStringLiteral("\n");
     }
     return QString();
-}
-
-QString inlineHTML(const QList<MDInline>& nodes) {
-    return joined(nodes, nodeHTML);
 }
 
 class Inline {
@@ -168,7 +160,7 @@ private:
         if (image || (ch == u"[" && allowLinks)) {
             const auto lp = linkParts(image ? i + 1 : i, hi);
             if (lp && image) {
-                const QString alt = inlinePlain(parse(lp->textLo, lp->textHi, false));
+                const QString alt = joined(parse(lp->textLo, lp->textHi, false), nodePlain);
                 out.append(MDInline::makeImage(alt, MDInlineParser::imageURL(lp->dest)));
             } else if (lp) {
                 QList<MDInline> children = parse(lp->textLo, lp->textHi, false);
@@ -607,9 +599,9 @@ QString blockHTML(const MDBlock& b) {
     using MarkdownRenderer::escapeHTML;
     switch (b.kind) {
     case MDBlock::Kind::heading:
-        return wrap(QStringLiteral("h%1").arg(b.level), inlineHTML(b.inlines));
+        return wrap(QStringLiteral("h%1").arg(b.level), joined(b.inlines, nodeHTML));
     case MDBlock::Kind::paragraph:
-        return wrap(QStringLiteral("p"), inlineHTML(b.inlines));
+        return wrap(QStringLiteral("p"), joined(b.inlines, nodeHTML));
     case MDBlock::Kind::code:
         return QStringLiteral("<pre><code") +
                (b.language ? QStringLiteral(" class=\"language-") + escapeHTML(*b.language) + u'"'
@@ -623,7 +615,7 @@ QString blockHTML(const MDBlock& b) {
         for (const QList<MDBlock>& item : b.items) {
             QString s;
             for (const MDBlock& x : item) {
-                s += x.kind == MDBlock::Kind::paragraph ? inlineHTML(x.inlines)
+                s += x.kind == MDBlock::Kind::paragraph ? joined(x.inlines, nodeHTML)
                                                         : u'\n' + blockHTML(x) + u'\n';
             }
             const QString loose = u'\n' + joined(item, blockHTML, QStringLiteral("\n")) + u'\n';
@@ -645,7 +637,7 @@ QString blockPlain(const MDBlock& b) {
     switch (b.kind) {
     case MDBlock::Kind::heading:
     case MDBlock::Kind::paragraph:
-        return inlinePlain(b.inlines);
+        return joined(b.inlines, nodePlain);
     case MDBlock::Kind::code:
         return QStringLiteral("    ") + QString(b.text).replace(u'\n', QLatin1String("\n    "));
     case MDBlock::Kind::quote: {
