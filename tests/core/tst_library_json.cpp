@@ -15,16 +15,13 @@ namespace {
 // Our file indents by two spaces a level; Qt's writer by four. Lines never start inside a
 // string (line breaks in strings are escaped), so doubling the indentation is exact.
 QByteArray asQtIndentation(const QByteArray& ours) {
-    QByteArray out;
-    for (const QByteArray& line : ours.split('\n')) {
-        qsizetype spaces = 0;
-        while (spaces < line.size() && line[spaces] == ' ') {
-            ++spaces;
-        }
-        out += QByteArray(spaces * 2, ' ') + line.mid(spaces) + '\n';
+    QByteArrayList lines = ours.split('\n');
+    for (QByteArray& line : lines) {
+        line.prepend(std::find_if(line.cbegin(), line.cend(), [](char c) { return c != ' '; }) -
+                         line.cbegin(),
+                     ' ');
     }
-    out.chop(1);
-    return out;
+    return lines.join('\n');
 }
 
 Library read(const QByteArray& bytes) {
