@@ -177,11 +177,6 @@ private Q_SLOTS:
             letter.html.contains(u"style=\"padding:44px 48px;background:#fffdf8;font-family:"_qs +
                                  kSerif + u";font-size:18px;line-height:1.7;color:#2b2622;"_qs));
         QVERIFY(letter.html.contains(u"style=\"color:#8a4b2a;text-decoration:underline;\""_qs));
-
-        const QString plain =
-            TemplateRenderer::render(context(issue(EmailTemplate::plain), reader(u"Ann"_qs))).html;
-        QVERIFY(!plain.contains(date));
-        QVERIFY(!plain.contains(u"Warmly"_qs));
     }
 
     void senderFallbacksAndSendDate() {
