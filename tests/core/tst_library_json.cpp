@@ -33,24 +33,22 @@ QJsonObject object(const char* json) {
 }
 
 Library awkwardLibrary() {
-    Library library;
     QString weird = QStringLiteral("quote \" backslash \\ slash / controls ");
     for (char16_t c = 0; c < 0x20; ++c) {
         weird += QChar(c);
     }
     weird += QStringLiteral(" DEL \x7f é € 😀 ") + QChar(0xD800) + QStringLiteral(" lone ") +
              QChar(0xDC00) + QChar(0x2028);
-    library.profile.publicationName = weird;
-    library.profile.postalAddress = QStringLiteral("1 Main St\r\nSpringfield\n");
-    library.profile.region = QString();
     const Subscriber s{.id = QUuid(), // the nil id is still an id
                        .email = weird,
                        .createdAt = QDateTime::fromMSecsSinceEpoch(-1, Qt::UTC),
                        .updatedAt = *IsoDate::parse(u"9999-12-31T23:59:59.999Z")};
-    library.subscribers = {s, s};
-    library.newsletters = {
-        {.id = QUuid::createUuid(), .stats = {std::numeric_limits<qint64>::max(), -1, 0, 0, 0, 0}}};
-    return library;
+    return {.profile = {.publicationName = weird,
+                        .postalAddress = QStringLiteral("1 Main St\r\nSpringfield\n"),
+                        .region = QString()},
+            .subscribers = {s, s},
+            .newsletters = {{.id = QUuid::createUuid(),
+                             .stats = {std::numeric_limits<qint64>::max(), -1, 0, 0, 0, 0}}}};
 }
 
 // What a newer version may add, at every level and between the known keys.
