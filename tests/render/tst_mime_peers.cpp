@@ -73,10 +73,9 @@ class TestMIMEPeers : public QObject {
         Subscriber reader = library.subscribers[int(m_cases.size()) % 15];
         reader.name = readerName;
         const RenderContext context = ReaderMessage::context(issue, profile, reader, u"s"_qs);
-        Case c{QStringLiteral("%1.eml").arg(m_cases.size(), 2, 10, QLatin1Char('0')),
-               {},
-               TemplateRenderer::render(context),
-               lineEndsInText};
+        Case c{.file = u"%1.eml"_qs.arg(m_cases.size(), 2, 10, QLatin1Char('0')),
+               .email = TemplateRenderer::render(context),
+               .lineEndsInText = lineEndsInText};
         const bool reply = !replyTo.trimmed().isEmpty();
         QJsonArray targets{context.unsubscribeURL.toString(QUrl::FullyEncoded)};
         if (reply) {
