@@ -237,11 +237,8 @@ private Q_SLOTS:
         QVERIFY(MIMEBuilder::isValidBoundary(b));
         QVERIFY(b != MIMEBuilder::generateBoundary());
         const QByteArray m = bare(u"m@q.news"_qs, std::nullopt);
-        const QRegularExpressionMatch match =
-            QRegularExpression(u"boundary=\"(=_Postwick_[^\"]+)\""_qs)
-                .match(QString::fromLatin1(m));
-        QVERIFY(match.hasMatch());
-        QCOMPARE(m.count("--" + match.captured(1).toLatin1() + "\r\n"), 2);
+        QVERIFY(m.contains("boundary=\"=_Postwick_"));
+        verifyStructure(m); // its two parts open with the generated boundary
         QVERIFY(!MIMEBuilder::isValidBoundary(u"a "_qs));
         for (const QString& bad : {QString(), QString(71, u'a'), u"a\"b"_qs, u"\u00e9"_qs}) {
             QVERIFY(!MIMEBuilder::isValidBoundary(bad));
