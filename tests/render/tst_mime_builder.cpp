@@ -103,7 +103,6 @@ private Q_SLOTS:
         const QByteArray m = build(email(u"Hello"_qs, u"Hi Ann\n"_qs, html));
         static const QRegularExpression id(u"Message-ID: <[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-"
                                            "[89ab][0-9a-f]{3}-[0-9a-f]{12}@q\\.news>"_qs);
-        QVERIFY(id.match(QString::fromLatin1(m)).hasMatch());
         QByteArray withoutID = m;
         withoutID.replace(id.match(QString::fromLatin1(m)).captured().toLatin1(),
                           "Message-ID: <ID>");
