@@ -653,13 +653,10 @@ QString blockPlain(const MDBlock& b) {
         for (qsizetype k = 0; k < b.items.size(); ++k) {
             const QString marker = b.ordered ? QString::number(b.start + k) + QStringLiteral(". ")
                                              : QStringLiteral("- ");
-            QStringList lines = joined(b.items[k], blockPlain, separator).split(u'\n');
-            for (qsizetype j = 0; j < lines.size(); ++j) {
-                if (j == 0 || !lines[j].isEmpty()) {
-                    lines[j] = (j == 0 ? marker : QString(marker.size(), u' ')) + lines[j];
-                }
-            }
-            items.append(lines.join(u'\n'));
+            // Lines after the first are indented by the marker's width, unless empty.
+            static const QRegularExpression lineStart(QStringLiteral("\n(?=[^\n])"));
+            items.append(marker + joined(b.items[k], blockPlain, separator)
+                                      .replace(lineStart, u'\n' + QString(marker.size(), u' ')));
         }
         return items.join(separator);
     }
