@@ -7,37 +7,18 @@
 #include "render/reader_links.h"
 #include "render/reader_message.h"
 #include "render/template_renderer.h"
+#include "support/cli_run.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace quillmere;
+using test::CliRun;
+using test::runCli;
 
 namespace {
-
-struct Run {
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-Run cli(const QStringList& arguments, const QByteArray& input = QByteArray()) {
-    QProcess p;
-    p.start(qEnvironmentVariable("QUILLMERE_CLI"), arguments);
-    p.write(input);
-    p.closeWriteChannel();
-    Run r;
-    if (!p.waitForFinished(60000)) {
-        return r;
-    }
-    r.exitCode = p.exitCode();
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    return r;
-}
 
 QByteArray withoutMessageID(const QByteArray& message) {
     static const QRegularExpression id(u"Message-ID: <[^>]*>"_qs);
@@ -45,8 +26,8 @@ QByteArray withoutMessageID(const QByteArray& message) {
 }
 
 // Failures are one line on standard error and exit status 2.
-void verifyUsageError(const Run& r, const char* mentions) {
-    QCOMPARE(r.exitCode, 2);
+void verifyUsageError(const CliRun& r, const char* mentions) {
+    QCOMPARE(r.code, 2);
     QVERIFY(r.out.isEmpty());
     QCOMPARE(r.err.count('\n'), 1);
     QVERIFY2(r.err.contains(mentions), r.err.constData());
@@ -68,7 +49,6 @@ class TestCLIRender : public QObject {
 
 private Q_SLOTS:
     void initTestCase() {
-        QVERIFY(QFile::exists(qEnvironmentVariable("QUILLMERE_CLI")));
         QVERIFY(m_dir.isValid());
         m_library = m_dir.filePath(u"library.json"_qs);
         LibraryFile::write(m_library, SampleData::library());
@@ -76,24 +56,24 @@ private Q_SLOTS:
     }
 
     void renderWritesExactlyTheRendering() {
-        const Run html = cli({u"render"_qs, m_dir.filePath(u"issue.md"_qs)});
-        QCOMPARE(html.exitCode, 0);
+        const CliRun html = runCli({u"render"_qs, m_dir.filePath(u"issue.md"_qs)});
+        QCOMPARE(html.code, 0);
         QCOMPARE(html.out, MarkdownRenderer::html(m_markdown).toUtf8());
-        const Run text = cli({u"render"_qs, u"--text"_qs}, m_markdown.toUtf8());
-        QCOMPARE(text.exitCode, 0);
+        const CliRun text = runCli({u"render"_qs, u"--text"_qs}, m_markdown.toUtf8());
+        QCOMPARE(text.code, 0);
         QCOMPARE(text.out, MarkdownRenderer::plainText(m_markdown).toUtf8());
         QVERIFY(!text.out.endsWith('\n'));
-        const Run dash = cli({u"render"_qs, u"-"_qs}, m_markdown.toUtf8());
+        const CliRun dash = runCli({u"render"_qs, u"-"_qs}, m_markdown.toUtf8());
         QCOMPARE(dash.out, html.out);
-        const Run empty = cli({u"render"_qs});
-        QCOMPARE(empty.exitCode, 0);
+        const CliRun empty = runCli({u"render"_qs});
+        QCOMPARE(empty.code, 0);
         QCOMPARE(empty.out, QByteArray());
     }
 
     void help() {
         for (const QString& command : {u"render"_qs, u"email"_qs}) {
-            const Run help = cli({command, u"--help"_qs});
-            QCOMPARE(help.exitCode, 0);
+            const CliRun help = runCli({command, u"--help"_qs});
+            QCOMPARE(help.code, 0);
             QVERIFY(help.out.contains(command == u"render" ? "standard input" : "previews only"));
         }
     }
@@ -108,15 +88,15 @@ private Q_SLOTS:
             QStringList{u"--to"_qs, u" ADA.Whitfield@gmail.com "_qs, u"--secret"_qs, u"k"_qs};
         const RenderedEmail expected =
             TemplateRenderer::render(ReaderMessage::context(issue, library.profile, ada, u"k"_qs));
-        const Run subject = cli(base + QStringList{u"--part"_qs, u"subject"_qs});
-        QCOMPARE(subject.exitCode, 0);
+        const CliRun subject = runCli(base + QStringList{u"--part"_qs, u"subject"_qs});
+        QCOMPARE(subject.code, 0);
         QCOMPARE(subject.out, expected.subject.toUtf8());
-        QCOMPARE(cli(base + QStringList{u"--part"_qs, u"html"_qs}).out, expected.html.toUtf8());
-        QCOMPARE(cli(base + QStringList{u"--part=text"_qs}).out, expected.text.toUtf8());
+        QCOMPARE(runCli(base + QStringList{u"--part"_qs, u"html"_qs}).out, expected.html.toUtf8());
+        QCOMPARE(runCli(base + QStringList{u"--part=text"_qs}).out, expected.text.toUtf8());
         const QDateTime date(QDate(2025, 3, 4), QTime(9, 5), Qt::UTC);
-        const Run mime = cli(base + QStringList{u"--date"_qs, u"2025-03-04T10:05:00+01:00"_qs,
-                                                u"--boundary"_qs, u"B0UND"_qs});
-        QCOMPARE(mime.exitCode, 0);
+        const CliRun mime = runCli(base + QStringList{u"--date"_qs, u"2025-03-04T10:05:00+01:00"_qs,
+                                                      u"--boundary"_qs, u"B0UND"_qs});
+        QCOMPARE(mime.code, 0);
         QCOMPARE(withoutMessageID(mime.out),
                  withoutMessageID(ReaderMessage::build(issue, library.profile, ada, u"k"_qs, date,
                                                        u"B0UND"_qs)));
@@ -125,15 +105,16 @@ private Q_SLOTS:
     }
 
     void emailForThePreviewReader() {
-        const Run html = cli({u"email"_qs, u"--library"_qs, m_library, u"--issue"_qs, u"first"_qs,
-                              u"--part"_qs, u"html"_qs});
-        QCOMPARE(html.exitCode, 0);
+        const CliRun html = runCli({u"email"_qs, u"--library"_qs, m_library, u"--issue"_qs,
+                                    u"first"_qs, u"--part"_qs, u"html"_qs});
+        QCOMPARE(html.code, 0);
         QVERIFY(html.out.contains(">Hi Alex,</p>"));
         const QString token = ReaderLinks::unsubscribeToken(ReaderLinks::placeholderReaderAddress,
                                                             u"quillmere-preview-only"_qs);
         QVERIFY(html.out.contains(token.toUtf8()));
-        const Run mime = cli({u"email"_qs, u"--library"_qs, m_library, u"--issue"_qs, u"first"_qs});
-        QCOMPARE(mime.exitCode, 0);
+        const CliRun mime =
+            runCli({u"email"_qs, u"--library"_qs, m_library, u"--issue"_qs, u"first"_qs});
+        QCOMPARE(mime.code, 0);
         QVERIFY(mime.out.contains("\r\nTo: reader@example.com\r\n"));
         QVERIFY(mime.out.contains("boundary=\"=_Postwick_"));
     }
@@ -165,7 +146,7 @@ private Q_SLOTS:
             {from(u"broken.json"_qs), ""},
             {from(u"empty.json"_qs), "no issues"}};
         for (const auto& [arguments, mentions] : cases) {
-            verifyUsageError(cli(arguments), mentions);
+            verifyUsageError(runCli(arguments), mentions);
         }
     }
 };
