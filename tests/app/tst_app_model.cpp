@@ -195,13 +195,11 @@ private Q_SLOTS:
         QCOMPARE(ann.name, u"Ann"_s);
         QCOMPARE(ann.status, SubscriberStatus::pending); // double opt-in is on by default
 
-        SenderProfile p;
-        p.fromName = u"A"_s;
-        p.fromEmail = u"a@b.co"_s;
-        p.postalAddress = u"Somewhere"_s;
-        p.workerBaseURL = u"https://postwick.a.workers.dev"_s;
-        p.doubleOptIn = false;
-        model->setProfile(p);
+        model->setProfile({.fromName = u"A"_s,
+                           .fromEmail = u"a@b.co"_s,
+                           .postalAddress = u"Somewhere"_s,
+                           .workerBaseURL = u"https://postwick.a.workers.dev"_s,
+                           .doubleOptIn = false});
         model->addSubscriber(u"bo@example.com"_s, QString());
         QCOMPARE(model->count(SubscriberStatus::active), 1);
         QCOMPARE(model->completedSteps(),
@@ -239,10 +237,9 @@ private Q_SLOTS:
     }
 
     void demoModeWritesNothingAndKeepsTheWritersLibrary() {
-        Library own;
-        own.profile.fromName = u"Ann"_s;
-        own.profile.fromEmail = u"ann@example.com"_s;
-        own.profile.postalAddress = u"1 Main St"_s;
+        Library own{.profile = {.fromName = u"Ann"_s,
+                                .fromEmail = u"ann@example.com"_s,
+                                .postalAddress = u"1 Main St"_s}};
         LibraryFile::write(libraryPath(), own);
         auto model = started();
         model->addSubscriber(u"kept@example.com"_s, QString());
@@ -310,9 +307,7 @@ private Q_SLOTS:
         test::runTask(m->refreshSES()); // no keys: nothing happens
         test::runTask(m->verifyDomain());
         QCOMPARE(m->sesError(), u"Enter your sending domain."_s);
-        SenderProfile p;
-        p.domain = u" Ann.Example "_s;
-        m->setProfile(p);
+        m->setProfile({.domain = u" Ann.Example "_s});
         test::runTask(m->verifyDomain());
         QCOMPARE(m->sesError(), u"Add your IAM access keys first."_s);
         QCOMPARE(m_net->requests().size(), 0);

@@ -25,9 +25,8 @@ private Q_SLOTS:
     }
 
     void domainOrWebsiteFillTheSite() {
-        SenderProfile profile;
-        profile.publicationName = QStringLiteral("Field Notes");
-        profile.domain = QStringLiteral("fieldnotes.example");
+        const SenderProfile profile{.publicationName = QStringLiteral("Field Notes"),
+                                    .domain = QStringLiteral("fieldnotes.example")};
         const QString fromDomain = ProductionAccess::requestText(
             profile, QString(), QStringLiteral("readers"), QStringLiteral("a few hundred emails"));
         // A typed website wins over the domain.

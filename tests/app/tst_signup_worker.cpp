@@ -58,10 +58,7 @@ class TestSignupWorker : public QObject {
             test::modelDependencies(m_dir.filePath(u"m%1"_s.arg(++m_models)), m_credentials);
         d.now = [skew] { return QDateTime::currentDateTimeUtc().addSecs(skew.count()); };
         auto model = test::startedModel(std::move(d));
-        SenderProfile profile = model->library().profile;
-        profile.workerBaseURL = m_url;
-        profile.doubleOptIn = false;
-        model->setProfile(profile);
+        model->setProfile({.workerBaseURL = m_url, .doubleOptIn = false});
         return model;
     }
 
@@ -135,10 +132,7 @@ private Q_SLOTS:
         qputenv("CLOUDFLARE_API_BASE_URL", m_cloudflare->value(u"api"_s).toUtf8());
         qputenv("AWS_ENDPOINT_URL_STS", m_sts->value(u"url"_s).toUtf8());
         openModel();
-        SenderProfile profile = m_model->library().profile;
-        profile.fromEmail = u"ann@deploy.example"_s;
-        profile.region = u"eu-west-1"_s;
-        m_model->setProfile(profile);
+        m_model->setProfile({.fromEmail = u"ann@deploy.example"_s, .region = u"eu-west-1"_s});
     }
 
     void cleanupTestCase() {
