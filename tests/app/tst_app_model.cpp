@@ -2,6 +2,7 @@
 // parts cover the messages the setup steps show and the failures and merge cases no real peer
 // can be made to produce on demand.
 #include "app/app_model.h"
+#include "app/production_access.h"
 #include "core/keychain_error.h"
 #include "core/library_file.h"
 #include "core/memory_credential_store.h"
@@ -580,6 +581,37 @@ private Q_SLOTS:
         journal.record(DeliveryJournal::Outcome::failed, QUuid::createUuid());
         QCoreApplication::processEvents();
         QCOMPARE(size(), DeliveryJournal::groupSize * 47 + 44);
+    }
+
+    // The request for production access, filled from what the writer told the setup.
+    void emptyProfileUsesTheFallbacks() {
+        const QString text =
+            ProductionAccess::requestText(SenderProfile(), {}, ProductionAccess::defaultListSource,
+                                          ProductionAccess::defaultVolume);
+        QVERIFY(text.startsWith(
+            u"I publish my newsletter, an editorial newsletter at my website. I send one issue "
+            "per week to subscribers, about 2,000 emails per month."_s));
+        QVERIFY(text.endsWith(u"available at my website/archive."_s));
+        QVERIFY(text.contains(
+            u".\n\nHow recipients join: the list is made only of people who signed up on my "
+            "website through a double opt-in form. Every new signup receives"_s));
+        QVERIFY(text.contains(
+            u"pauses a campaign if the bounce rate passes 5% or the complaint rate passes 0.1%."
+            "\n\nContent: original articles written by me."_s));
+    }
+
+    void domainOrWebsiteFillTheSite() {
+        const SenderProfile profile{.publicationName = u"Field Notes"_s,
+                                    .domain = u"fieldnotes.example"_s};
+        const QString fromDomain =
+            ProductionAccess::requestText(profile, {}, u"readers"_s, u"a few hundred emails"_s);
+        // A typed website wins over the domain.
+        QVERIFY(ProductionAccess::requestText(profile, u"https://site.example"_s, {}, {})
+                    .endsWith(u"at https://site.example/archive."_s));
+        QVERIFY(fromDomain.startsWith(
+            u"I publish Field Notes, an editorial newsletter at https://fieldnotes.example. I send "
+            "one issue per week to subscribers, a few hundred emails."_s));
+        QVERIFY(fromDomain.endsWith(u"at https://fieldnotes.example/archive."_s));
     }
 };
 

@@ -105,15 +105,15 @@ private Q_SLOTS:
     }
 
     void emailForThePreviewReader() {
-        const CliRun html = runCli({u"email"_qs, u"--library"_qs, m_library, u"--issue"_qs,
-                                    u"first"_qs, u"--part"_qs, u"html"_qs});
+        const QStringList first{u"email"_qs, u"--library"_qs, m_library, u"--issue"_qs,
+                                u"first"_qs};
+        const CliRun html = runCli(first + QStringList{u"--part"_qs, u"html"_qs});
         QCOMPARE(html.code, 0);
         QVERIFY(html.out.contains(">Hi Alex,</p>"));
         const QString token = ReaderLinks::unsubscribeToken(ReaderLinks::placeholderReaderAddress,
                                                             u"quillmere-preview-only"_qs);
         QVERIFY(html.out.contains(token.toUtf8()));
-        const CliRun mime =
-            runCli({u"email"_qs, u"--library"_qs, m_library, u"--issue"_qs, u"first"_qs});
+        const CliRun mime = runCli(first);
         QCOMPARE(mime.code, 0);
         QVERIFY(mime.out.contains("\r\nTo: reader@example.com\r\n"));
         QVERIFY(mime.out.contains("boundary=\"=_Postwick_"));
