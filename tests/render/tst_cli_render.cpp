@@ -56,23 +56,23 @@ private Q_SLOTS:
     }
 
     void renderWritesExactlyTheRendering() {
-        const CliRun html = runCli({u"render"_qs, m_dir.filePath(u"issue.md"_qs)});
+        const CliRun html = runCli({"render", m_dir.filePath("issue.md")});
         QCOMPARE(html.code, 0);
         QCOMPARE(html.out, MarkdownRenderer::html(m_markdown).toUtf8());
-        const CliRun text = runCli({u"render"_qs, u"--text"_qs}, m_markdown.toUtf8());
+        const CliRun text = runCli({"render", "--text"}, m_markdown.toUtf8());
         QCOMPARE(text.code, 0);
         QCOMPARE(text.out, MarkdownRenderer::plainText(m_markdown).toUtf8());
         QVERIFY(!text.out.endsWith('\n'));
-        const CliRun dash = runCli({u"render"_qs, u"-"_qs}, m_markdown.toUtf8());
+        const CliRun dash = runCli({"render", "-"}, m_markdown.toUtf8());
         QCOMPARE(dash.out, html.out);
-        const CliRun empty = runCli({u"render"_qs});
+        const CliRun empty = runCli({"render"});
         QCOMPARE(empty.code, 0);
         QCOMPARE(empty.out, QByteArray());
     }
 
     void help() {
         for (const QString& command : {u"render"_qs, u"email"_qs}) {
-            const CliRun help = runCli({command, u"--help"_qs});
+            const CliRun help = runCli({command, "--help"});
             QCOMPARE(help.code, 0);
             QVERIFY(help.out.contains(command == u"render" ? "standard input" : "previews only"));
         }
@@ -83,19 +83,18 @@ private Q_SLOTS:
         const Newsletter& issue = library.newsletters.last();
         const Subscriber& ada = library.subscribers.first();
         const QStringList base =
-            QStringList{u"email"_qs, u"--library"_qs, m_library, u"--issue"_qs,
-                        uuidUpper(issue.id)} +
-            QStringList{u"--to"_qs, u" ADA.Whitfield@gmail.com "_qs, u"--secret"_qs, u"k"_qs};
+            QStringList{"email", "--library", m_library, "--issue", uuidUpper(issue.id)} +
+            QStringList{"--to", " ADA.Whitfield@gmail.com ", "--secret", "k"};
         const RenderedEmail expected =
             TemplateRenderer::render(ReaderMessage::context(issue, library.profile, ada, u"k"_qs));
-        const CliRun subject = runCli(base + QStringList{u"--part"_qs, u"subject"_qs});
+        const CliRun subject = runCli(base + QStringList{"--part", "subject"});
         QCOMPARE(subject.code, 0);
         QCOMPARE(subject.out, expected.subject.toUtf8());
-        QCOMPARE(runCli(base + QStringList{u"--part"_qs, u"html"_qs}).out, expected.html.toUtf8());
-        QCOMPARE(runCli(base + QStringList{u"--part=text"_qs}).out, expected.text.toUtf8());
+        QCOMPARE(runCli(base + QStringList{"--part", "html"}).out, expected.html.toUtf8());
+        QCOMPARE(runCli(base + QStringList{"--part=text"}).out, expected.text.toUtf8());
         const QDateTime date(QDate(2025, 3, 4), QTime(9, 5), Qt::UTC);
-        const CliRun mime = runCli(base + QStringList{u"--date"_qs, u"2025-03-04T10:05:00+01:00"_qs,
-                                                      u"--boundary"_qs, u"B0UND"_qs});
+        const CliRun mime = runCli(
+            base + QStringList{"--date", "2025-03-04T10:05:00+01:00", "--boundary", "B0UND"});
         QCOMPARE(mime.code, 0);
         QCOMPARE(withoutMessageID(mime.out),
                  withoutMessageID(ReaderMessage::build(issue, library.profile, ada, u"k"_qs, date,
@@ -105,9 +104,8 @@ private Q_SLOTS:
     }
 
     void emailForThePreviewReader() {
-        const QStringList first{u"email"_qs, u"--library"_qs, m_library, u"--issue"_qs,
-                                u"first"_qs};
-        const CliRun html = runCli(first + QStringList{u"--part"_qs, u"html"_qs});
+        const QStringList first{"email", "--library", m_library, "--issue", "first"};
+        const CliRun html = runCli(first + QStringList{"--part", "html"});
         QCOMPARE(html.code, 0);
         QVERIFY(html.out.contains(">Hi Alex,</p>"));
         const QString token = ReaderLinks::unsubscribeToken(ReaderLinks::placeholderReaderAddress,
@@ -122,26 +120,25 @@ private Q_SLOTS:
     void usageErrors() {
         writeFile(u"broken.json"_qs, "{\"newsletters\": [{\"id\": 5}]}");
         writeFile(u"empty.json"_qs, "{}");
-        const QStringList email{u"email"_qs, u"--library"_qs, m_library, u"--issue"_qs};
+        const QStringList email{"email", "--library", m_library, "--issue"};
         const auto from = [this](const QString& file) {
-            return QStringList{u"email"_qs, u"--library"_qs, m_dir.filePath(file), u"--issue"_qs,
-                               u"first"_qs};
+            return QStringList{"email", "--library", m_dir.filePath(file), "--issue", "first"};
         };
         // Whole command lines, and what the error names.
         const QList<std::pair<QStringList, const char*>> cases{
-            {{u"render"_qs, m_dir.filePath(u"missing.md"_qs)}, "missing.md"},
-            {{u"render"_qs, u"a.md"_qs, u"b.md"_qs}, "at most one"},
-            {{u"render"_qs, u"--html"_qs}, "--html"},
-            {email + QStringList{u"5A3D0000-0000-4000-8000-000000000999"_qs}, "no issue with id"},
-            {email + QStringList{u"latest"_qs}, "--issue must be"},
-            {email + QStringList{u"first"_qs, u"--to"_qs, u"nobody@x.co"_qs}, "no subscriber"},
-            {email + QStringList{u"first"_qs, u"--part"_qs, u"pdf"_qs}, "--part"},
-            {email + QStringList{u"first"_qs, u"--date"_qs, u"yesterday"_qs}, "--date"},
-            {email + QStringList{u"first"_qs, u"--boundary"_qs, u"a\"b"_qs}, "--boundary"},
-            {email + QStringList{u"first"_qs, u"--bogus"_qs}, "--bogus"},
-            {email + QStringList{u"first"_qs, u"extra"_qs}, "extra"},
-            {{u"email"_qs, u"--issue"_qs, u"first"_qs}, "--library is required"},
-            {{u"email"_qs, u"--library"_qs, m_library}, "--issue is required"},
+            {{"render", m_dir.filePath("missing.md")}, "missing.md"},
+            {{"render", "a.md", "b.md"}, "at most one"},
+            {{"render", "--html"}, "--html"},
+            {email + QStringList{"5A3D0000-0000-4000-8000-000000000999"}, "no issue with id"},
+            {email + QStringList{"latest"}, "--issue must be"},
+            {email + QStringList{"first", "--to", "nobody@x.co"}, "no subscriber"},
+            {email + QStringList{"first", "--part", "pdf"}, "--part"},
+            {email + QStringList{"first", "--date", "yesterday"}, "--date"},
+            {email + QStringList{"first", "--boundary", u"a\"b"_qs}, "--boundary"},
+            {email + QStringList{"first", "--bogus"}, "--bogus"},
+            {email + QStringList{"first", "extra"}, "extra"},
+            {{"email", "--issue", "first"}, "--library is required"},
+            {{"email", "--library", m_library}, "--issue is required"},
             {from(u"none.json"_qs), "none.json"},
             {from(u"broken.json"_qs), ""},
             {from(u"empty.json"_qs), "no issues"}};
