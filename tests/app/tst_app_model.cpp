@@ -75,10 +75,8 @@ class TestAppModel : public QObject {
 
     void deployed(AppModel& m, bool doubleOptIn = true) {
         m_credentials->set(u"token"_s, CredentialStore::Key::workerAPIToken);
-        SenderProfile p = m.library().profile;
-        p.workerBaseURL = u"https://postwick.ann.workers.dev"_s;
-        p.doubleOptIn = doubleOptIn;
-        m.setProfile(p);
+        m.setProfile(
+            {.workerBaseURL = u"https://postwick.ann.workers.dev"_s, .doubleOptIn = doubleOptIn});
     }
 
     QString writeFile(const QString& name, const QByteArray& bytes) {
@@ -455,19 +453,17 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QString>("message");
         QTest::newRow("unreadable") << QByteArray(R"({"lastSync": "yesterday"})")
-                                    << QStringLiteral("Could not read your library: Library, key "
-                                                      "\"lastSync\": Invalid ISO8601 date: "
-                                                      "yesterday. It is kept as %1, and a new "
-                                                      "library starts here.");
+                                    << u"Could not read your library: Library, key \"lastSync\": "
+                                       "Invalid ISO8601 date: yesterday. It is kept as %1, and a "
+                                       "new library starts here."_s;
         QTest::newRow("misspelt list")
             << QByteArray(R"({"profile": {"publicationName": "", "fromName": "", "fromEmail": "",
                 "replyTo": "", "postalAddress": "", "region": "", "domain": "",
                 "workerBaseURL": "", "doubleOptIn": true}, "newsletters": [],
                 "subscriber": [{"email": "precious@example.com"}]})")
-            << QStringLiteral("Part of your library was not read: the file has no "
-                              "\"subscribers\" but holds \"subscriber\", which this version "
-                              "does not read. Nothing is deleted; the file as it was is kept as "
-                              "%1.");
+            << u"Part of your library was not read: the file has no \"subscribers\" but holds "
+               "\"subscriber\", which this version does not read. Nothing is deleted; the file "
+               "as it was is kept as %1."_s;
     }
 
     void unreadableOrPartLibraryIsExplained() {

@@ -116,10 +116,10 @@ private Q_SLOTS:
         const QJsonObject config{
             {"token", cloudflareToken}, {"accountId", accountID}, {"subdomain", "deploy-writer"}};
         m_cloudflare = std::make_unique<test::NodePeer>(u"fake_cloudflare.mjs"_s, config);
-        m_sts = std::make_unique<test::NodePeer>(
-            u"sts_stub.mjs"_s,
-            QStringList{QStringLiteral(R"({"AKIDONE": "111111111111", "AKIDROTATED": )"
-                                       R"("111111111111", "AKIDTWO": "222222222222"})")});
+        const QJsonObject accounts{{"AKIDONE", "111111111111"},
+                                   {"AKIDROTATED", "111111111111"},
+                                   {"AKIDTWO", "222222222222"}};
+        m_sts = std::make_unique<test::NodePeer>(u"sts_stub.mjs"_s, accounts);
         qputenv("CLOUDFLARE_API_BASE_URL", m_cloudflare->value(u"api"_s).toUtf8());
         qputenv("AWS_ENDPOINT_URL_STS", m_sts->value(u"url"_s).toUtf8());
         openModel();
@@ -221,9 +221,9 @@ private Q_SLOTS:
         test::runTask(m_model->deployWorker(cloudflareToken, accountID), 120000);
         QCOMPARE(*m_model->statusMessage(),
                  u"Worker live at "_s + workerURL +
-                     QStringLiteral(". Bounce routing stays off until your AWS account can be "
-                                    "read: AWS STS 403 InvalidClientTokenId: The security token "
-                                    "included in the request is invalid."));
+                     u". Bounce routing stays off until your AWS account can be read: AWS STS "
+                     "403 InvalidClientTokenId: The security token included in the request is "
+                     "invalid."_s);
         QVERIFY(!script()[u"plain"_s].toObject().contains(u"AWS_ACCOUNT_ID"_s));
     }
 
