@@ -4,6 +4,7 @@
 #include <QTest>
 
 using quillmere::test::CliRun;
+using quillmere::test::runCli;
 
 namespace {
 
@@ -18,10 +19,6 @@ QJsonObject subscriber(const CliRun& run, qsizetype i) {
     return run.json()[QLatin1String("subscribers")].toArray().at(i).toObject();
 }
 
-CliRun runCli(const QStringList& arguments, const QByteArray& input = {}) {
-    return quillmere::test::runCli(QStringList{QStringLiteral("import")} + arguments, input);
-}
-
 } // namespace
 
 class TestCliImport : public QObject {
@@ -34,7 +31,7 @@ private Q_SLOTS:
 };
 
 void TestCliImport::printsResult() {
-    const CliRun outcome = runCli({dataDir + "substack.csv", QStringLiteral("--source=import")});
+    const CliRun outcome = runCli({"import", dataDir + "substack.csv", "--source=import"});
     QCOMPARE(outcome.code, 0);
     QVERIFY(outcome.err.isEmpty());
     QJsonObject result = outcome.json();
@@ -49,13 +46,13 @@ void TestCliImport::printsResult() {
 }
 
 void TestCliImport::sourceDefaultsToFileNameAndReadsStandardInput() {
-    const CliRun file = runCli({dataDir + "generic_latin1.csv"});
+    const CliRun file = runCli({"import", dataDir + "generic_latin1.csv"});
     QCOMPARE(subscriber(file, 0)[QLatin1String("source")].toString(), "generic_latin1");
 
     // The name needs every kind of JSON escape.
-    const CliRun piped = runCli({QStringLiteral("-")}, "email,name\nAnn@Example.com,\"A \"\"B\"\" "
-                                                       "\\ \x01\tC\n\xC3\xA9\"\n"
-                                                       "bo@example.com,\"Bo\ncy@example.com,Cy\n");
+    const CliRun piped = runCli({"import", "-"}, "email,name\nAnn@Example.com,\"A \"\"B\"\" "
+                                                 "\\ \x01\tC\n\xC3\xA9\"\n"
+                                                 "bo@example.com,\"Bo\ncy@example.com,Cy\n");
     const QJsonObject skipped =
         json("{'skipped': [{'line': 4, 'reason': 'Quote opened on line 4 is never closed'}]}");
     QCOMPARE(piped.json()[QLatin1String("skipped")], skipped[QLatin1String("skipped")]);
@@ -73,7 +70,7 @@ void TestCliImport::refusesBadInput() {
          {QStringList{dataDir + "no-such-file.csv"}, QStringList{}, QStringList{dataDir},
           QStringList{"a.csv", "b.csv"}, QStringList{beehiiv, "--format"},
           QStringList{beehiiv, "--source"}}) {
-        const CliRun outcome = runCli(arguments);
+        const CliRun outcome = runCli(QStringList{"import"} + arguments);
         QCOMPARE(outcome.code, 2);
         QVERIFY(outcome.out.isEmpty());
         QVERIFY2(outcome.err.startsWith("quillmere-cli import: "), outcome.err.constData());
