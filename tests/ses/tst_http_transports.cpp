@@ -173,14 +173,8 @@ void TestHTTPTransports::statusesPassThrough() {
 
 void TestHTTPTransports::transportFailures() {
     QFETCH(Factory, make);
-    // Connection refused: a port that was just free.
-    quint16 closedPort = 0;
-    {
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost));
-        closedPort = probe.serverPort();
-    }
-    const QUrl refusedURL(u"http://127.0.0.1:%1/"_s.arg(closedPort));
+    // Connection refused: a port that was just free (the server is gone at the semicolon).
+    const QUrl refusedURL(LoopbackServer().url(u"/"_s));
     try {
         test::runTask(make(60000ms)->send({u"POST"_s, refusedURL, {}, "x"}));
         QFAIL("a refused connection must raise");

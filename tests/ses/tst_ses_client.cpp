@@ -24,13 +24,10 @@ namespace {
 
 const AWSCredentials credentials{u"AKIDEXAMPLE"_s, u"secret"_s, std::nullopt};
 
-QDateTime fixedNow() {
-    return QDateTime(QDate(2025, 3, 1), QTime(9, 5, 2), Qt::UTC);
-}
-
 struct Fixture {
     std::shared_ptr<ScriptedTransport> transport = std::make_shared<ScriptedTransport>();
-    SESClient client{credentials, u"eu-west-1"_s, transport, fixedNow};
+    SESClient client{credentials, u"eu-west-1"_s, transport,
+                     [] { return QDateTime(QDate(2025, 3, 1), QTime(9, 5, 2), Qt::UTC); }};
 };
 
 // What a call made of the scripted answer, as one line of text, or its failure.
@@ -179,18 +176,14 @@ void TestSESClient::answers() {
         const QString result = outcome([&] {
             if (QByteArray(call) == "account") {
                 const SESAccount a = test::runTask(f.client.getAccount());
-                return u"%1 %2 %3 %4 %5 %6"_s.arg(int(a.productionAccessEnabled))
-                    .arg(int(a.sendingEnabled))
-                    .arg(a.max24HourSend)
-                    .arg(a.maxSendRate)
-                    .arg(a.sentLast24Hours)
-                    .arg(a.enforcementStatus);
+                return QString::asprintf("%d %d %g %g %g %ls", a.productionAccessEnabled,
+                                         a.sendingEnabled, a.max24HourSend, a.maxSendRate,
+                                         a.sentLast24Hours, qUtf16Printable(a.enforcementStatus));
             }
             if (QByteArray(call) == "identity") {
                 const SESIdentity i = test::runTask(f.client.getIdentity(u"Example.COM"_s));
-                return u"%1 %2 %3 %4"_s.arg(i.identity)
-                    .arg(int(i.verifiedForSending))
-                    .arg(rawValue(i.dkimStatus), i.dkimTokens.join(QLatin1Char(',')));
+                return u"%1 %2 %3 %4"_s.arg(i.identity, QString::number(i.verifiedForSending),
+                                            rawValue(i.dkimStatus), i.dkimTokens.join(u','));
             }
             return test::runTask(f.client.sendRaw("x", u"a@b.co"_s, u"c@d.co"_s));
         });

@@ -92,7 +92,6 @@ QList<Case> corpus() {
 
     QList<Case> cases;
     for (int n = 0; n < 400; ++n) {
-        Case c;
         const QString origin = pick(random, origins);
         const QString path = pick(random, paths);
 
@@ -113,14 +112,11 @@ QList<Case> corpus() {
             url += QLatin1Char('?') + queryParts.join(QLatin1Char('&'));
         }
 
-        AWSCredentials credentials{u"AKID"_s + QString::number(n), pick(random, secrets),
-                                   std::nullopt};
-        const int token = random.bounded(3);
-        if (token == 1) {
-            credentials.sessionToken = u"FwoGZXIvYXdzEJr//////////wEaDH+token="_s;
-        } else if (token == 2) {
-            credentials.sessionToken = QString(); // empty: no header
-        }
+        const QString secret = pick(random, secrets);
+        const int token = random.bounded(3); // none, one, or an empty one that adds no header
+        const std::optional<QString> tokens[] = {
+            std::nullopt, u"FwoGZXIvYXdzEJr//////////wEaDH+token="_s, QString()};
+        const AWSCredentials credentials{u"AKID"_s + QString::number(n), secret, tokens[token]};
 
         QMap<QString, QString> headerMap;
         QJsonObject headerObject;
@@ -141,21 +137,23 @@ QList<Case> corpus() {
         const QDateTime date =
             QDateTime::fromSecsSinceEpoch(946684800 + qint64(random.bounded(1000000000)), Qt::UTC);
 
-        c.request = {pick(random, methods), QUrl(url), headerMap, body};
-        c.signer = SigV4Signer(credentials, pick(random, regions), pick(random, services));
-        c.date = date;
-        c.reference = {{u"method"_s, c.request.method},
-                       {u"url"_s, origin + path},
-                       {u"query"_s, pairs},
-                       {u"headers"_s, headerObject},
-                       {u"body"_s, QString::fromLatin1(body.toBase64())},
-                       {u"accessKeyID"_s, credentials.accessKeyID},
-                       {u"secretAccessKey"_s, credentials.secretAccessKey},
-                       {u"sessionToken"_s, credentials.sessionToken.value_or(QString())},
-                       {u"region"_s, c.signer.region},
-                       {u"service"_s, c.signer.service},
-                       {u"amzDate"_s, SigV4Signer::amzDate(date)}};
-        cases.append(c);
+        const QString method = pick(random, methods);
+        const SigV4Signer caseSigner(credentials, pick(random, regions), pick(random, services));
+        cases.append(
+            {.request = {method, QUrl(url), headerMap, body},
+             .reference = {{u"method"_s, method},
+                           {u"url"_s, origin + path},
+                           {u"query"_s, pairs},
+                           {u"headers"_s, headerObject},
+                           {u"body"_s, QString::fromLatin1(body.toBase64())},
+                           {u"accessKeyID"_s, credentials.accessKeyID},
+                           {u"secretAccessKey"_s, credentials.secretAccessKey},
+                           {u"sessionToken"_s, credentials.sessionToken.value_or(QString())},
+                           {u"region"_s, caseSigner.region},
+                           {u"service"_s, caseSigner.service},
+                           {u"amzDate"_s, SigV4Signer::amzDate(date)}},
+             .signer = caseSigner,
+             .date = date});
     }
     return cases;
 }
