@@ -91,10 +91,6 @@ void bothTransports() {
     }
 }
 
-QByteArray headerBlock(const QByteArray& raw) {
-    return raw.left(raw.indexOf("\r\n\r\n") + 2);
-}
-
 } // namespace
 
 class TestHTTPTransports : public QObject {
@@ -129,7 +125,7 @@ void TestHTTPTransports::requestOnTheWire() {
     QCOMPARE(server.requests().size(), 1);
     const QByteArray empty = server.requests()[0];
     QVERIFY2(empty.startsWith("POST /v2/email/x?a=1 HTTP/1.1\r\n"), empty.constData());
-    const QByteArray emptyHeaders = headerBlock(empty).toLower();
+    const QByteArray emptyHeaders = empty.left(empty.indexOf("\r\n\r\n") + 2).toLower();
     QVERIFY2(!emptyHeaders.contains("content-length"), empty.constData());
     QVERIFY(!emptyHeaders.contains("transfer-encoding"));
     // Header names travel in the case the caller gave.
