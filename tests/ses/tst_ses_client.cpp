@@ -2,7 +2,6 @@
 // reached the way the AWS SDKs are pointed at a local endpoint (AWS_ENDPOINT_URL_SESV2); and
 // driven by a scripted transport for the request details and answers the emulator cannot show.
 
-#include "render/mime_builder.h"
 #include "ses/network_transport.h"
 #include "ses/ses_client.h"
 #include "ses/transport_error.h"
@@ -72,10 +71,8 @@ void TestSESClient::emulatorAccountAndRawSend() {
     QCOMPARE(test::runTask(client.getAccount()),
              (SESAccount{true, true, 50000, 14, 12, u"HEALTHY"_s}));
 
-    const QByteArray raw = MIMEBuilder::build(
-        {u"<p>Hi</p>"_s, u"Hi"_s, u"Caf\u00e9 notes"_s}, u"letter@example.com"_s, u"Test Letter"_s,
-        u"reader@example.org"_s, std::nullopt, QUrl(u"https://w.example/unsubscribe?t=x"_s),
-        std::nullopt, QDateTime::currentDateTimeUtc(), std::nullopt);
+    const QByteArray raw = "From: Test Letter <letter@example.com>\r\nTo: reader@example.org\r\n"
+                           "Subject: Notes\r\n\r\nHi\r\n";
     const QString messageID =
         test::runTask(client.sendRaw(raw, u"letter@example.com"_s, u"reader@example.org"_s));
     QVERIFY(!messageID.isEmpty());
