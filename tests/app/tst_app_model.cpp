@@ -2,6 +2,7 @@
 // parts cover the messages the setup steps show and the failures and merge cases no real peer
 // can be made to produce on demand.
 #include "app/app_model.h"
+#include "app/production_access.h"
 #include "core/keychain_error.h"
 #include "core/library_file.h"
 #include "core/memory_credential_store.h"
@@ -74,10 +75,8 @@ class TestAppModel : public QObject {
 
     void deployed(AppModel& m, bool doubleOptIn = true) {
         m_credentials->set(u"token"_s, CredentialStore::Key::workerAPIToken);
-        SenderProfile p = m.library().profile;
-        p.workerBaseURL = u"https://postwick.ann.workers.dev"_s;
-        p.doubleOptIn = doubleOptIn;
-        m.setProfile(p);
+        m.setProfile(
+            {.workerBaseURL = u"https://postwick.ann.workers.dev"_s, .doubleOptIn = doubleOptIn});
     }
 
     QString writeFile(const QString& name, const QByteArray& bytes) {
@@ -195,13 +194,11 @@ private Q_SLOTS:
         QCOMPARE(ann.name, u"Ann"_s);
         QCOMPARE(ann.status, SubscriberStatus::pending); // double opt-in is on by default
 
-        SenderProfile p;
-        p.fromName = u"A"_s;
-        p.fromEmail = u"a@b.co"_s;
-        p.postalAddress = u"Somewhere"_s;
-        p.workerBaseURL = u"https://postwick.a.workers.dev"_s;
-        p.doubleOptIn = false;
-        model->setProfile(p);
+        model->setProfile({.fromName = u"A"_s,
+                           .fromEmail = u"a@b.co"_s,
+                           .postalAddress = u"Somewhere"_s,
+                           .workerBaseURL = u"https://postwick.a.workers.dev"_s,
+                           .doubleOptIn = false});
         model->addSubscriber(u"bo@example.com"_s, QString());
         QCOMPARE(model->count(SubscriberStatus::active), 1);
         QCOMPARE(model->completedSteps(),
@@ -239,10 +236,9 @@ private Q_SLOTS:
     }
 
     void demoModeWritesNothingAndKeepsTheWritersLibrary() {
-        Library own;
-        own.profile.fromName = u"Ann"_s;
-        own.profile.fromEmail = u"ann@example.com"_s;
-        own.profile.postalAddress = u"1 Main St"_s;
+        Library own{.profile = {.fromName = u"Ann"_s,
+                                .fromEmail = u"ann@example.com"_s,
+                                .postalAddress = u"1 Main St"_s}};
         LibraryFile::write(libraryPath(), own);
         auto model = started();
         model->addSubscriber(u"kept@example.com"_s, QString());
@@ -310,9 +306,7 @@ private Q_SLOTS:
         test::runTask(m->refreshSES()); // no keys: nothing happens
         test::runTask(m->verifyDomain());
         QCOMPARE(m->sesError(), u"Enter your sending domain."_s);
-        SenderProfile p;
-        p.domain = u" Ann.Example "_s;
-        m->setProfile(p);
+        m->setProfile({.domain = u" Ann.Example "_s});
         test::runTask(m->verifyDomain());
         QCOMPARE(m->sesError(), u"Add your IAM access keys first."_s);
         QCOMPARE(m_net->requests().size(), 0);
@@ -459,19 +453,17 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QString>("message");
         QTest::newRow("unreadable") << QByteArray(R"({"lastSync": "yesterday"})")
-                                    << QStringLiteral("Could not read your library: Library, key "
-                                                      "\"lastSync\": Invalid ISO8601 date: "
-                                                      "yesterday. It is kept as %1, and a new "
-                                                      "library starts here.");
+                                    << u"Could not read your library: Library, key \"lastSync\": "
+                                       "Invalid ISO8601 date: yesterday. It is kept as %1, and a "
+                                       "new library starts here."_s;
         QTest::newRow("misspelt list")
             << QByteArray(R"({"profile": {"publicationName": "", "fromName": "", "fromEmail": "",
                 "replyTo": "", "postalAddress": "", "region": "", "domain": "",
                 "workerBaseURL": "", "doubleOptIn": true}, "newsletters": [],
                 "subscriber": [{"email": "precious@example.com"}]})")
-            << QStringLiteral("Part of your library was not read: the file has no "
-                              "\"subscribers\" but holds \"subscriber\", which this version "
-                              "does not read. Nothing is deleted; the file as it was is kept as "
-                              "%1.");
+            << u"Part of your library was not read: the file has no \"subscribers\" but holds "
+               "\"subscriber\", which this version does not read. Nothing is deleted; the file "
+               "as it was is kept as %1."_s;
     }
 
     void unreadableOrPartLibraryIsExplained() {
@@ -585,6 +577,37 @@ private Q_SLOTS:
         journal.record(DeliveryJournal::Outcome::failed, QUuid::createUuid());
         QCoreApplication::processEvents();
         QCOMPARE(size(), DeliveryJournal::groupSize * 47 + 44);
+    }
+
+    // The request for production access, filled from what the writer told the setup.
+    void emptyProfileUsesTheFallbacks() {
+        const QString text =
+            ProductionAccess::requestText(SenderProfile(), {}, ProductionAccess::defaultListSource,
+                                          ProductionAccess::defaultVolume);
+        QVERIFY(text.startsWith(
+            u"I publish my newsletter, an editorial newsletter at my website. I send one issue "
+            "per week to subscribers, about 2,000 emails per month."_s));
+        QVERIFY(text.endsWith(u"available at my website/archive."_s));
+        QVERIFY(text.contains(
+            u".\n\nHow recipients join: the list is made only of people who signed up on my "
+            "website through a double opt-in form. Every new signup receives"_s));
+        QVERIFY(text.contains(
+            u"pauses a campaign if the bounce rate passes 5% or the complaint rate passes 0.1%."
+            "\n\nContent: original articles written by me."_s));
+    }
+
+    void domainOrWebsiteFillTheSite() {
+        const SenderProfile profile{.publicationName = u"Field Notes"_s,
+                                    .domain = u"fieldnotes.example"_s};
+        const QString fromDomain =
+            ProductionAccess::requestText(profile, {}, u"readers"_s, u"a few hundred emails"_s);
+        // A typed website wins over the domain.
+        QVERIFY(ProductionAccess::requestText(profile, u"https://site.example"_s, {}, {})
+                    .endsWith(u"at https://site.example/archive."_s));
+        QVERIFY(fromDomain.startsWith(
+            u"I publish Field Notes, an editorial newsletter at https://fieldnotes.example. I send "
+            "one issue per week to subscribers, a few hundred emails."_s));
+        QVERIFY(fromDomain.endsWith(u"at https://fieldnotes.example/archive."_s));
     }
 };
 

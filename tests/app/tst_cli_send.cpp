@@ -7,7 +7,7 @@
 #include "core/sample_data.h"
 #include "render/reader_links.h"
 #include "ses/network_transport.h"
-#include "support/child_process.h"
+#include "support/cli_run.h"
 #include "support/model_fixture.h"
 #include "support/node_peer.h"
 #include "support/ses_account.h"
@@ -25,16 +25,9 @@
 using namespace quillmere;
 using namespace Qt::StringLiterals;
 
-namespace {
-
-struct Run {
-    int code = -1;
-    QJsonObject result; // the standard output read as JSON
-    QString err;
-    QString out;
-};
-
-} // namespace
+using test::CliRun;
+using test::finishCli;
+using test::runCli;
 
 class TestCliSend : public QObject {
     Q_OBJECT
@@ -42,38 +35,15 @@ class TestCliSend : public QObject {
     std::unique_ptr<test::SESEmulator> m_ses;
     QTemporaryDir m_dir;
 
-    QProcess* start(const QStringList& arguments, const QString& endpoint) {
-        auto* cli = new QProcess(this);
+    std::unique_ptr<QProcess> start(const QStringList& arguments, const QString& endpoint) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(u"AWS_ENDPOINT_URL_SESV2"_s, endpoint);
         environment.insert(u"AWS_ACCESS_KEY_ID"_s, u"AKIDCLI"_s);
         environment.insert(u"AWS_SECRET_ACCESS_KEY"_s, u"cli-secret"_s);
         environment.remove(u"DBUS_SESSION_BUS_ADDRESS"_s); // no keychain: it fails at once
-        cli->setProcessEnvironment(environment);
-        test::dieWithTest(*cli);
-        cli->start(QStringLiteral(QUILLMERE_BINARY_DIR "/cli/quillmere-cli"),
-                   QStringList{u"send"_s} + arguments);
+        auto cli = std::make_unique<QProcess>();
+        test::startCli(*cli, QStringList{u"send"_s} + arguments, environment);
         return cli;
-    }
-
-    Run finish(QProcess* cli) {
-        if (!cli->waitForFinished(300000)) {
-            test::killGroup(*cli);
-        }
-        const QByteArray out = cli->readAllStandardOutput();
-        Run ran{cli->exitStatus() == QProcess::NormalExit ? cli->exitCode() : -1,
-                QJsonDocument::fromJson(out).object(),
-                QString::fromUtf8(cli->readAllStandardError()), QString::fromUtf8(out)};
-        cli->deleteLater();
-        return ran;
-    }
-
-    // A command other than send, as a script runs it.
-    Run run(const QStringList& arguments) {
-        auto* cli = new QProcess(this);
-        test::dieWithTest(*cli);
-        cli->start(QStringLiteral(QUILLMERE_BINARY_DIR "/cli/quillmere-cli"), arguments);
-        return finish(cli);
     }
 
     QString library(const QString& name, int readers, const QString& domain) {
@@ -104,9 +74,9 @@ private Q_SLOTS:
               {u"--library"_s, path, u"--issue"_s, u"nope"_s},
               {u"--library"_s, path, u"--issue"_s, u"first"_s, u"--rate"_s, u"0"_s},
               {u"--library"_s, m_dir.filePath(u"absent.json"_s), u"--issue"_s, u"first"_s}}) {
-            const Run run = finish(start(arguments, ses));
+            const CliRun run = finishCli(*start(arguments, ses));
             QVERIFY2(run.code == 2, qPrintable(arguments.join(u' ') + u": "_s + run.err));
-            QVERIFY(run.result.isEmpty());
+            QVERIFY(run.json().isEmpty());
         }
         QCOMPARE(LibraryFile::encode(LibraryFile::read(path)), before);
     }
@@ -125,35 +95,35 @@ private Q_SLOTS:
         int worst = 0;
         int previous = 0;
         for (int kill = 0; kill < 10; ++kill) {
-            QProcess* cli = start(arguments, m_ses->url().toString());
+            const auto cli = start(arguments, m_ses->url().toString());
             QVERIFY(cli->waitForStarted(30000));
             QTest::qWait(500 + int(random.bounded(2000))); // the moment, not a synchronisation
             test::signalChild(*cli, SIGKILL);
-            QCOMPARE(finish(cli).code, -1);
+            QCOMPARE(finishCli(*cli).code, -1);
             const int duplicates = extra(subject);
             worst = std::max(worst, duplicates - previous);
             previous = duplicates;
         }
 
-        QProcess* cli = start(arguments, m_ses->url().toString());
+        const auto cli = start(arguments, m_ses->url().toString());
         QByteArray progress;
         QTRY_VERIFY_WITH_TIMEOUT((progress += cli->readAllStandardError()).contains(" sent · "),
                                  60000);
         test::signalChild(*cli, SIGTERM);
-        const Run stopped = finish(cli);
+        const CliRun stopped = finishCli(*cli);
         QCOMPARE(stopped.code, 4);
-        QCOMPARE(stopped.result[u"state"_s].toString(), u"paused"_s);
+        QCOMPARE(stopped.json()[u"state"_s].toString(), u"paused"_s);
         Library onDisk = LibraryFile::read(path);
         const qint64 delivered = onDisk.newsletters.first().deliveredIDs.size();
         QCOMPARE(onDisk.newsletters.first().status, CampaignStatus::paused);
-        QCOMPARE(stopped.result[u"skipped"_s].toInteger() +
-                     stopped.result[u"delivered"_s].toInteger(),
+        QCOMPARE(stopped.json()[u"skipped"_s].toInteger() +
+                     stopped.json()[u"delivered"_s].toInteger(),
                  delivered);
 
-        const Run last = finish(start(arguments, m_ses->url().toString()));
+        const CliRun last = finishCli(*start(arguments, m_ses->url().toString()));
         QCOMPARE(last.code, 0);
-        QCOMPARE(last.result[u"state"_s].toString(), u"sent"_s);
-        QCOMPARE(last.result[u"skipped"_s].toInteger() + last.result[u"delivered"_s].toInteger(),
+        QCOMPARE(last.json()[u"state"_s].toString(), u"sent"_s);
+        QCOMPARE(last.json()[u"skipped"_s].toInteger() + last.json()[u"delivered"_s].toInteger(),
                  2000);
         onDisk = LibraryFile::read(path);
         QCOMPARE(onDisk.newsletters.first().status, CampaignStatus::sent);
@@ -175,60 +145,58 @@ private Q_SLOTS:
         const QUrl faults(proxy.value(u"url"_s) + u"/__faults"_s);
         QCOMPARE(test::runTask(NetworkTransport().send({u"PUT"_s, faults, {}, plan})).status, 204);
         const QString path = library(u"Partly refused"_s, 20, u"refused.example"_s);
-        const Run run =
-            finish(start({u"--library"_s, path, u"--issue"_s, u"first"_s, u"--secret"_s, u"s"_s},
-                         proxy.value(u"url"_s)));
-        QVERIFY2(run.code == 3, qPrintable(run.err));
-        QCOMPARE(run.result.keys(),
+        const CliRun run = finishCli(
+            *start({u"--library"_s, path, u"--issue"_s, u"first"_s, u"--secret"_s, u"s"_s},
+                   proxy.value(u"url"_s)));
+        QVERIFY2(run.code == 3, run.err.constData());
+        QCOMPARE(run.json().keys(),
                  (QStringList{u"delivered"_s, u"failed"_s, u"issue"_s, u"seconds"_s, u"skipped"_s,
                               u"state"_s, u"uncertain"_s}));
-        QCOMPARE(run.result[u"delivered"_s].toInteger(), 18);
-        QCOMPARE(run.result[u"failed"_s].toInteger(), 2);
-        QCOMPARE(run.result[u"state"_s].toString(), u"sent"_s);
+        QCOMPARE(run.json()[u"delivered"_s].toInteger(), 18);
+        QCOMPARE(run.json()[u"failed"_s].toInteger(), 2);
+        QCOMPARE(run.json()[u"state"_s].toString(), u"sent"_s);
     }
 
     void checkListsFindingsAndExitsOnBlocking() {
         const QString path = m_dir.filePath(u"check.json"_s);
         LibraryFile::write(path, SampleData::library());
-        const Run clean = run({"check", "--library", path, "--issue", "first"});
+        const CliRun clean = runCli({"check", "--library", path, "--issue", "first"});
         QCOMPARE(clean.code, 0);
-        QCOMPARE(clean.out, QString());
+        QCOMPARE(clean.out, QByteArray());
 
         Library bare = SampleData::library();
-        bare.profile = SenderProfile();
-        bare.profile.fromEmail = u"ann@elsewhere.example"_s;
-        bare.profile.domain = u"quietworkshop.news"_s;
-        bare.profile.workerBaseURL = u"http://worker.example"_s;
+        bare.profile = {.fromEmail = u"ann@elsewhere.example"_s,
+                        .domain = u"quietworkshop.news"_s,
+                        .workerBaseURL = u"http://worker.example"_s};
         LibraryFile::write(path, bare);
-        const Run blocked = run({"check", "--library", path, "--issue",
-                                 SampleData::sampleID(103).toString(QUuid::WithoutBraces)});
+        const CliRun blocked = runCli({"check", "--library", path, "--issue",
+                                       SampleData::sampleID(103).toString(QUuid::WithoutBraces)});
         QCOMPARE(blocked.code, 1);
         QCOMPARE(blocked.out,
-                 QStringLiteral(
-                     "blocking postal-address: Add a physical postal address. CAN-SPAM requires it "
-                     "in every email footer.\n"
-                     "blocking from-domain: The From address uses elsewhere.example, but the "
-                     "verified domain is quietworkshop.news.\n"
-                     "advisory worker-https: The worker URL should use https so unsubscribe links "
-                     "are trusted.\n"
-                     "advisory publication-name: Name your publication so readers recognize it in "
-                     "the footer.\n"));
+                 "blocking postal-address: Add a physical postal address. CAN-SPAM requires it "
+                 "in every email footer.\n"
+                 "blocking from-domain: The From address uses elsewhere.example, but the "
+                 "verified domain is quietworkshop.news.\n"
+                 "advisory worker-https: The worker URL should use https so unsubscribe links "
+                 "are trusted.\n"
+                 "advisory publication-name: Name your publication so readers recognize it in "
+                 "the footer.\n"_ba);
 
-        QCOMPARE(run({"check", "--library", path, "--issue", "nope"}).code, 2);
+        QCOMPARE(runCli({"check", "--library", path, "--issue", "nope"}).code, 2);
     }
 
     void tokensRoundTrip() {
-        const Run token = run({"token", "--purpose", "unsubscribe", "--email", " Ann@Example.com ",
-                               "--secret", "s3cret"});
+        const CliRun token = runCli({"token", "--purpose", "unsubscribe", "--email",
+                                     " Ann@Example.com ", "--secret", "s3cret"});
         QCOMPARE(token.code, 0);
-        QCOMPARE(token.out.trimmed(),
-                 ReaderLinks::unsubscribeToken(u"ann@example.com"_s, u"s3cret"_s));
-        const QString t = token.out.trimmed();
+        const QString t = QString::fromUtf8(token.out.trimmed());
+        QCOMPARE(t, ReaderLinks::unsubscribeToken(u"ann@example.com"_s, u"s3cret"_s));
         QCOMPARE(
-            run({"verify", "--purpose", "unsubscribe", "--token", t, "--secret", "s3cret"}).out,
-            u"ann@example.com\n"_s);
+            runCli({"verify", "--purpose", "unsubscribe", "--token", t, "--secret", "s3cret"}).out,
+            "ann@example.com\n"_ba);
         QCOMPARE(
-            run({"verify", "--purpose", "unsubscribe", "--token", t, "--secret", "other"}).code, 1);
+            runCli({"verify", "--purpose", "unsubscribe", "--token", t, "--secret", "other"}).code,
+            1);
     }
 };
 

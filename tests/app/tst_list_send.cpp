@@ -70,8 +70,9 @@ class TestListSend : public QObject {
         QCOMPARE(messages.size(), readers);
     }
 
-    void waitForFinish(AppModel& model) {
+    void expectFinished(AppModel& model) {
         QTRY_VERIFY_WITH_TIMEOUT(model.sendSession() && model.sendSession()->isFinished, 60000);
+        QCOMPARE(model.sendSession()->state, u"Finished"_s);
     }
 
     // The publication and `count` readers, imported by CSV and synced to the worker, unless the
@@ -177,8 +178,7 @@ private Q_SLOTS:
         QCOMPARE(*model->statusMessage(), u"Synced 60 changes from the worker."_s);
 
         test::runTask(model->sendToList(writeIssue(*model, u"Road issue one"_s)));
-        waitForFinish(*model);
-        QCOMPARE(model->sendSession()->state, u"Finished"_s);
+        expectFinished(*model);
         QCOMPARE(model->sendSession()->sent, 60);
         expectOncePerReader(u"Road issue one"_s, 60);
         const QMultiMap<QString, QString> messages = m_ses->stored(u"Road issue one"_s);
@@ -258,8 +258,7 @@ private Q_SLOTS:
         test::runTask(model->sendToList(*model->library().issue(issueID)));
         QTRY_VERIFY_WITH_TIMEOUT(model->sendSession()->isHalted, 10000);
         test::runTask(model->resumeSend(true));
-        waitForFinish(*model);
-        QCOMPARE(model->sendSession()->state, u"Finished"_s);
+        expectFinished(*model);
         const Newsletter* sent = model->library().issue(issueID);
         QCOMPARE(sent->status, CampaignStatus::sent);
         QVERIFY(ListSend::recipients(model->library(), *sent).isEmpty());
@@ -291,8 +290,7 @@ private Q_SLOTS:
         QCOMPARE(image.headerValue(u"Content-Type"_s), u"image/png"_s);
 
         test::runTask(model->sendToList(issue));
-        waitForFinish(*model);
-        QCOMPARE(model->sendSession()->state, u"Finished"_s);
+        expectFinished(*model);
         const QString src = u"src=\"%1\""_s.arg(hosted);
         const QString archive = m_workerURL + u"/archive/"_s + issue.slug();
         QTRY_COMPARE_WITH_TIMEOUT(*model->statusMessage(), "Sent and published to " + archive,

@@ -58,10 +58,7 @@ class TestSignupWorker : public QObject {
             test::modelDependencies(m_dir.filePath(u"m%1"_s.arg(++m_models)), m_credentials);
         d.now = [skew] { return QDateTime::currentDateTimeUtc().addSecs(skew.count()); };
         auto model = test::startedModel(std::move(d));
-        SenderProfile profile = model->library().profile;
-        profile.workerBaseURL = m_url;
-        profile.doubleOptIn = false;
-        model->setProfile(profile);
+        model->setProfile({.workerBaseURL = m_url, .doubleOptIn = false});
         return model;
     }
 
@@ -77,15 +74,6 @@ class TestSignupWorker : public QObject {
     int unsubscribe(const QString& email) {
         return post(ReaderLinks::unsubscribeURL(m_url, email, signingSecret),
                     "List-Unsubscribe=One-Click");
-    }
-
-    static const Subscriber* find(const AppModel& model, const QString& email) {
-        for (const Subscriber& s : model.library().subscribers) {
-            if (s.email == email) {
-                return &s;
-            }
-        }
-        return nullptr;
     }
 
     QJsonObject script() {
@@ -128,17 +116,14 @@ private Q_SLOTS:
         const QJsonObject config{
             {"token", cloudflareToken}, {"accountId", accountID}, {"subdomain", "deploy-writer"}};
         m_cloudflare = std::make_unique<test::NodePeer>(u"fake_cloudflare.mjs"_s, config);
-        m_sts = std::make_unique<test::NodePeer>(
-            u"sts_stub.mjs"_s,
-            QStringList{QStringLiteral(R"({"AKIDONE": "111111111111", "AKIDROTATED": )"
-                                       R"("111111111111", "AKIDTWO": "222222222222"})")});
+        const QJsonObject accounts{{"AKIDONE", "111111111111"},
+                                   {"AKIDROTATED", "111111111111"},
+                                   {"AKIDTWO", "222222222222"}};
+        m_sts = std::make_unique<test::NodePeer>(u"sts_stub.mjs"_s, accounts);
         qputenv("CLOUDFLARE_API_BASE_URL", m_cloudflare->value(u"api"_s).toUtf8());
         qputenv("AWS_ENDPOINT_URL_STS", m_sts->value(u"url"_s).toUtf8());
         openModel();
-        SenderProfile profile = m_model->library().profile;
-        profile.fromEmail = u"ann@deploy.example"_s;
-        profile.region = u"eu-west-1"_s;
-        m_model->setProfile(profile);
+        m_model->setProfile({.fromEmail = u"ann@deploy.example"_s, .region = u"eu-west-1"_s});
     }
 
     void cleanupTestCase() {
@@ -181,17 +166,17 @@ private Q_SLOTS:
         test::runTask(ahead->syncSubscribers());
         QCOMPARE(unsubscribe(u"ahead@sync.example"_s), 200);
         test::runTask(ahead->syncSubscribers());
-        QCOMPARE(find(*ahead, u"ahead@sync.example"_s)->status, SubscriberStatus::unsubscribed);
+        const QList<Subscriber>& here = ahead->library().subscribers;
+        QCOMPARE(std::ranges::find(here, u"ahead@sync.example"_s, &Subscriber::email)->status,
+                 SubscriberStatus::unsubscribed);
 
         auto behind = makeModel(-std::chrono::minutes(10));
         test::runTask(behind->syncSubscribers());
         behind->addSubscriber(u"behind@sync.example"_s, u"Behind"_s);
         test::runTask(behind->syncSubscribers());
-        bool pushed = false;
-        for (const Subscriber& s : test::runTask(client().fetchSubscribers(std::nullopt))) {
-            pushed = pushed || s.email == u"behind@sync.example"_s;
-        }
-        QVERIFY(pushed);
+        const QList<Subscriber> there = test::runTask(client().fetchSubscribers(std::nullopt));
+        QVERIFY(std::ranges::find(there, u"behind@sync.example"_s, &Subscriber::email) !=
+                there.end());
     }
 
     // A first sync of more readers than a page holds follows the pages to the end.
@@ -236,9 +221,9 @@ private Q_SLOTS:
         test::runTask(m_model->deployWorker(cloudflareToken, accountID), 120000);
         QCOMPARE(*m_model->statusMessage(),
                  u"Worker live at "_s + workerURL +
-                     QStringLiteral(". Bounce routing stays off until your AWS account can be "
-                                    "read: AWS STS 403 InvalidClientTokenId: The security token "
-                                    "included in the request is invalid."));
+                     u". Bounce routing stays off until your AWS account can be read: AWS STS "
+                     "403 InvalidClientTokenId: The security token included in the request is "
+                     "invalid."_s);
         QVERIFY(!script()[u"plain"_s].toObject().contains(u"AWS_ACCOUNT_ID"_s));
     }
 

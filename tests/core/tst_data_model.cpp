@@ -11,15 +11,6 @@ using namespace quillmere;
 
 namespace {
 
-QDateTime at(const char* iso) {
-    return *IsoDate::parse(QString::fromLatin1(iso));
-}
-
-Newsletter issueWithSubject(const QString& subject) {
-    return {.id = QUuid::fromString(QStringLiteral("5A3D0012-0000-4000-8000-000000000101")),
-            .subject = subject};
-}
-
 // One stored issue; tests swap parts of it.
 const QByteArray issueDocument = R"({"newsletters": [{"id": "5A3D0000-0000-4000-8000-000000000101",
     "subject": "", "previewText": "", "markdown": "", "template": "plain",
@@ -45,7 +36,7 @@ private Q_SLOTS:
     }
 
     void datesAtTheEdgesAndMalformedOnes() {
-        QCOMPARE(IsoDate::formatSeconds(at("2025-03-01T09:30:00.999Z")),
+        QCOMPARE(IsoDate::formatSeconds(*IsoDate::parse(u"2025-03-01T09:30:00.999Z")),
                  QStringLiteral("2025-03-01T09:30:00Z"));
         // Instants beyond four-digit years are written at the edge, so the file still reads.
         QCOMPARE(IsoDate::format(QDateTime(QDate(10000, 1, 1), QTime(0, 0), Qt::UTC)),
@@ -97,8 +88,10 @@ private Q_SLOTS:
             {"No. 12\r\nIssue", "no-12-issue-5a3d00"},
             {QString(200, u'a'), QString(80, u'a') + "-5a3d00"},
             {QString(79, u'a') + " b", QString(79, u'a') + "-5a3d00"}}; // cut, then trim hyphens
+        const QUuid id = QUuid::fromString(QStringLiteral("5A3D0012-0000-4000-8000-000000000101"));
         for (const auto& [subject, expected] : cases) {
-            QCOMPARE(issueWithSubject(subject).slug(), expected);
+            const Newsletter issue{.id = id, .subject = subject};
+            QCOMPARE(issue.slug(), expected);
         }
     }
 };

@@ -15,16 +15,13 @@ namespace {
 // Our file indents by two spaces a level; Qt's writer by four. Lines never start inside a
 // string (line breaks in strings are escaped), so doubling the indentation is exact.
 QByteArray asQtIndentation(const QByteArray& ours) {
-    QByteArray out;
-    for (const QByteArray& line : ours.split('\n')) {
-        qsizetype spaces = 0;
-        while (spaces < line.size() && line[spaces] == ' ') {
-            ++spaces;
-        }
-        out += QByteArray(spaces * 2, ' ') + line.mid(spaces) + '\n';
+    QByteArrayList lines = ours.split('\n');
+    for (QByteArray& line : lines) {
+        line.prepend(std::find_if(line.cbegin(), line.cend(), [](char c) { return c != ' '; }) -
+                         line.cbegin(),
+                     ' ');
     }
-    out.chop(1);
-    return out;
+    return lines.join('\n');
 }
 
 Library read(const QByteArray& bytes) {
@@ -36,27 +33,22 @@ QJsonObject object(const char* json) {
 }
 
 Library awkwardLibrary() {
-    Library library;
     QString weird = QStringLiteral("quote \" backslash \\ slash / controls ");
     for (char16_t c = 0; c < 0x20; ++c) {
         weird += QChar(c);
     }
     weird += QStringLiteral(" DEL \x7f é € 😀 ") + QChar(0xD800) + QStringLiteral(" lone ") +
              QChar(0xDC00) + QChar(0x2028);
-    library.profile.publicationName = weird;
-    library.profile.postalAddress = QStringLiteral("1 Main St\r\nSpringfield\n");
-    library.profile.region = QString();
-    Subscriber s;
-    s.id = QUuid(); // the nil id is still an id
-    s.email = weird;
-    s.createdAt = QDateTime::fromMSecsSinceEpoch(-1, Qt::UTC);
-    s.updatedAt = *IsoDate::parse(u"9999-12-31T23:59:59.999Z");
-    library.subscribers = {s, s};
-    Newsletter empty;
-    empty.id = QUuid::createUuid();
-    empty.stats = CampaignStats{std::numeric_limits<qint64>::max(), -1, 0, 0, 0, 0};
-    library.newsletters = {empty};
-    return library;
+    const Subscriber s{.id = QUuid(), // the nil id is still an id
+                       .email = weird,
+                       .createdAt = QDateTime::fromMSecsSinceEpoch(-1, Qt::UTC),
+                       .updatedAt = *IsoDate::parse(u"9999-12-31T23:59:59.999Z")};
+    return {.profile = {.publicationName = weird,
+                        .postalAddress = QStringLiteral("1 Main St\r\nSpringfield\n"),
+                        .region = QString()},
+            .subscribers = {s, s},
+            .newsletters = {{.id = QUuid::createUuid(),
+                             .stats = {std::numeric_limits<qint64>::max(), -1, 0, 0, 0, 0}}}};
 }
 
 // What a newer version may add, at every level and between the known keys.

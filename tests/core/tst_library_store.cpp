@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 using namespace quillmere;
+using test::runTask;
 
 namespace {
 
@@ -32,11 +33,6 @@ void writeAll(const QString& path, const QByteArray& bytes) {
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write(bytes);
-}
-
-template <class T>
-T await(QCoro::Task<T>&& task) {
-    return test::runTask(std::move(task));
 }
 
 } // namespace
@@ -60,22 +56,22 @@ private Q_SLOTS:
 
     void missingFileIsTheEmptyLibraryAndCreatesNothing() {
         LibraryStore store(path());
-        QCOMPARE(await(store.load()), Library());
+        QCOMPARE(runTask(store.load()), Library());
         QVERIFY(!QDir(m_dir.filePath(QStringLiteral("Postwick"))).exists());
 
         // The file is our writer's, byte for byte (its format is pinned with the writer).
         Library library = SampleData::library();
         library.subscribers[0].createdAt = *IsoDate::parse(u"2025-03-14T09:26:53.589Z");
-        await(store.save(library));
+        runTask(store.save(library));
         QCOMPARE(readAll(path()), LibraryJSONWriter::write(library));
-        QCOMPARE(await(store.load()), library);
+        QCOMPARE(runTask(store.load()), library);
     }
 
     void unreadableFileIsKeptBeforeTheNextSave() {
         const QByteArray damaged = "{\"subscribers\": [ {\"email\": \"precious@example.com\"";
         writeAll(path(), damaged);
         LibraryStore store(path());
-        QVERIFY_THROWS_EXCEPTION(DecodingError, await(store.load()));
+        QVERIFY_THROWS_EXCEPTION(DecodingError, runTask(store.load()));
         const auto kept = store.backupPath();
         QVERIFY(kept);
         QVERIFY(kept->startsWith(path() + QStringLiteral(".before-")));
@@ -84,13 +80,13 @@ private Q_SLOTS:
         QCOMPARE(readAll(path()), damaged);
 
         const Library edited{.profile = {.publicationName = QStringLiteral("Fresh start")}};
-        await(store.save(edited));
+        runTask(store.save(edited));
         QCOMPARE(readAll(*kept), damaged);
-        QCOMPARE(await(store.load()), edited);
+        QCOMPARE(runTask(store.load()), edited);
         QCOMPARE(store.backupPath(), std::nullopt);
 
         // Later saves do not make more copies.
-        await(store.save(Library()));
+        runTask(store.save(Library()));
         QCOMPARE(QDir(QFileInfo(path()).absolutePath()).entryList(QDir::Files).size(), 2);
     }
 
@@ -104,19 +100,19 @@ private Q_SLOTS:
             "subscriber": [{"email": "precious@example.com"}]})";
         writeAll(path(), original);
         LibraryStore store(path());
-        Library library = await(store.load());
+        Library library = runTask(store.load());
         QCOMPARE(library.profile.region, QStringLiteral("eu-west-1"));
         QCOMPARE(store.partial()->missing, (QStringList{"subscribers", "newsletters"}));
         QCOMPARE(store.partial()->unread, QStringList{"subscriber"});
         const QString kept = *store.backupPath();
 
         library.profile.publicationName = QStringLiteral("Edited");
-        await(store.save(library));
+        runTask(store.save(library));
         QCOMPARE(readAll(kept), original);
         const QByteArray saved = readAll(path());
         QVERIFY(saved.contains("\"precious@example.com\""));
         QVERIFY(saved.contains("\"logo\": \"future.png\""));
-        QCOMPARE(await(store.load()), library);
+        QCOMPARE(runTask(store.load()), library);
     }
 
     // On a full disk the reason is the system's, and the previous file stays whole.
@@ -128,11 +124,11 @@ private Q_SLOTS:
         const QString file = disk + QStringLiteral("/Postwick/library.json");
         LibraryStore store(file);
         const Library small = SampleData::library();
-        await(store.save(small));
+        runTask(store.save(small));
         Library large = small;
         large.newsletters[0].markdown = QString(3 << 20, u'x');
         try {
-            await(store.save(large));
+            runTask(store.save(large));
             QFAIL("a save larger than the disk must fail");
         } catch (const FileError& error) {
             QCOMPARE(error.description(),
@@ -146,7 +142,7 @@ private Q_SLOTS:
     void failedWriteLeavesThePreviousFileIntact() {
         LibraryStore store(path());
         const Library original{.profile = {.publicationName = QStringLiteral("Original")}};
-        await(store.save(original));
+        runTask(store.save(original));
         const QByteArray before = readAll(path());
         const QString folder = QFileInfo(path()).absolutePath();
         QVERIFY(QFile::setPermissions(m_dir.path(), QFileDevice::Permissions(0x7001))); // 0701
@@ -155,7 +151,7 @@ private Q_SLOTS:
         changed.profile.publicationName = QStringLiteral("Changed");
         {
             const test::Unprivileged unprivileged; // root ignores folder permissions
-            QVERIFY_THROWS_EXCEPTION(FileError, await(store.save(changed)));
+            QVERIFY_THROWS_EXCEPTION(FileError, runTask(store.save(changed)));
         }
         QFile::setPermissions(folder, QFileDevice::Permissions(0x7000)); // 0700
         QCOMPARE(readAll(path()), before);
@@ -169,8 +165,8 @@ private Q_SLOTS:
                               QFileDevice::Permissions(0x7755)); // as an old version left it
         writeAll(path(), "{\"lastSync\": \"broken\"}");
         LibraryStore store(path());
-        QVERIFY_THROWS_EXCEPTION(DecodingError, await(store.load()));
-        await(store.save(Library()));
+        QVERIFY_THROWS_EXCEPTION(DecodingError, runTask(store.load()));
+        runTask(store.save(Library()));
         const auto mode = [](const QString& p) {
             struct stat info {};
             ::stat(QFile::encodeName(p).constData(), &info);
@@ -184,7 +180,7 @@ private Q_SLOTS:
 
         // A fresh folder is created owner-only too.
         LibraryStore fresh(m_dir.filePath(QStringLiteral("new/Postwick/library.json")));
-        await(fresh.save(Library()));
+        runTask(fresh.save(Library()));
         QCOMPARE(mode(m_dir.filePath(QStringLiteral("new/Postwick"))), 0700u);
     }
 
@@ -199,15 +195,15 @@ private Q_SLOTS:
             return saves;
         };
         for (auto& save : queue(20)) {
-            await(std::move(save));
+            runTask(std::move(save));
         }
-        QCOMPARE(await(store.load()).profile.publicationName, QStringLiteral("19"));
+        QCOMPARE(runTask(store.load()).profile.publicationName, QStringLiteral("19"));
         QCOMPARE(store.saveCount(), 20);
 
         auto older = queue(5);
         store.saveNow({.profile = {.publicationName = QStringLiteral("newest")}});
         for (auto& save : older) {
-            await(std::move(save));
+            runTask(std::move(save));
         }
         store.waitForIdle();
         QCOMPARE(LibraryFile::read(path()).profile.publicationName, QStringLiteral("newest"));

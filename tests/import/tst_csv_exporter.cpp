@@ -1,5 +1,5 @@
-// The list leaves as CSV and comes back through the importer unchanged, for the sample
-// library and for a large list full of awkward names.
+// The list leaves as CSV and comes back through the importer unchanged, for a large list full of
+// awkward names and every status.
 #include "core/iso_date.h"
 #include "core/library_file.h"
 #include "core/sample_data.h"
@@ -16,31 +16,23 @@ using namespace quillmere;
 namespace {
 
 QList<Subscriber> generated(int count) {
-    static const QStringList names = {QString(),
-                                      u"Ada Lovelace"_qs,
-                                      u"Smith, Jane"_qs,
-                                      u"Dwayne \"The Rock\" J."_qs,
-                                      u"Zoë Ørsted-Łukasz"_qs,
-                                      u"两个 字"_qs,
-                                      u"multi\nline"_qs,
-                                      u"=SUM(A1:A2)"_qs,
-                                      u"trailing \"quote\""_qs,
-                                      u"emoji 📬"_qs};
+    const char* const names[] = {
+        "",        "Ada Lovelace", "Smith, Jane", "Dwayne \"The Rock\" J.", "Zoë Ørsted-Łukasz",
+        "两个 字", "multi\nline",  "=SUM(A1:A2)", "trailing \"quote\"",     "emoji 📬"};
     QRandomGenerator rng(17);
     const auto statuses = allCases<SubscriberStatus>();
     QList<Subscriber> out;
     out.reserve(count);
     for (int i = 0; i < count; ++i) {
-        Subscriber s;
-        s.id = QUuid::createUuid();
-        s.email = QStringLiteral("reader%1@example%2.org").arg(i).arg(i % 97);
-        s.name = names[i % names.size()];
-        s.status = statuses[i % statuses.size()];
-        s.source = i % 3 ? u"signup-form"_qs : u"import:sub,stack"_qs;
-        s.createdAt = QDateTime::fromMSecsSinceEpoch(
+        const QDateTime created = QDateTime::fromMSecsSinceEpoch(
             1'500'000'000'000 + qint64(rng.bounded(400'000'000)) * 1000 + i % 1000, Qt::UTC);
-        s.updatedAt = s.createdAt.addSecs(i);
-        out.append(s);
+        out.append({.id = QUuid::createUuid(),
+                    .email = QStringLiteral("reader%1@example%2.org").arg(i).arg(i % 97),
+                    .name = QString::fromUtf8(names[i % std::size(names)]),
+                    .status = statuses[i % statuses.size()],
+                    .source = i % 3 ? u"signup-form"_qs : u"import:sub,stack"_qs,
+                    .createdAt = created,
+                    .updatedAt = created.addSecs(i)});
     }
     return out;
 }
@@ -81,8 +73,6 @@ private Q_SLOTS:
         }
     }
 
-    void sampleLibraryRoundTrip() { expectRoundTrip(SampleData::library().subscribers); }
-
     void largeListRoundTrip() { expectRoundTrip(generated(100'000)); }
 
     void commandLineExport() {
@@ -99,12 +89,8 @@ private Q_SLOTS:
             return std::pair(cli.exitCode(), cli.readAllStandardOutput());
         };
         QCOMPARE(run({}), std::pair(0, CSVExporter::exportCSV(library.subscribers)));
-        QList<Subscriber> bounced;
-        for (const Subscriber& s : library.subscribers) {
-            if (s.status == SubscriberStatus::bounced) {
-                bounced.append(s);
-            }
-        }
+        QList<Subscriber> bounced = library.subscribers;
+        bounced.removeIf([](const Subscriber& s) { return s.status != SubscriberStatus::bounced; });
         QCOMPARE(run({u"--status"_qs, u"Bounced"_qs}),
                  std::pair(0, CSVExporter::exportCSV(bounced)));
         QCOMPARE(run({u"--status"_qs, u"gone"_qs}).first, 2);

@@ -38,77 +38,59 @@ QString withoutMailto(const QString& url) {
     return url.startsWith(QLatin1String("mailto:"), Qt::CaseInsensitive) ? url.mid(7) : url;
 }
 
-QString inlinePlain(const QList<MDInline>& nodes) {
-    QString out;
-    for (const MDInline& n : nodes) {
-        switch (n.kind) {
-        case MDInline::Kind::text:
-        case MDInline::Kind::code:
-        case MDInline::Kind::image:
-            out += n.text;
-            break;
-        case MDInline::Kind::lineBreak:
-        case MDInline::Kind::softBreak:
-            out += u'\n';
-            break;
-        case MDInline::Kind::strong:
-        case MDInline::Kind::emphasis:
-        case MDInline::Kind::strike:
-            out += inlinePlain(n.children);
-            break;
-        case MDInline::Kind::link: {
-            const QString t = inlinePlain(n.children);
-            const QString h = n.url ? withoutMailto(*n.url) : QString();
-            out += !n.url ? t : !t.isEmpty() && t != h ? t + QStringLiteral(" (") + h + u')' : h;
-            break;
-        }
-        }
+template <class T>
+QString joined(const QList<T>& nodes, QString (*render)(const T&), const QString& separator = {}) {
+    QStringList parts;
+    for (const T& n : nodes) {
+        parts.append(render(n));
     }
-    return out;
+    return parts.join(separator);
+}
+
+// Leaves hold only text and containers only children, so the two add up.
+QString nodePlain(const MDInline& n) {
+    const QString t = n.text + joined(n.children, nodePlain);
+    const QString h = n.url ? withoutMailto(*n.url) : QString();
+    if (n.kind == MDInline::Kind::lineBreak || n.kind == MDInline::Kind::softBreak) {
+        return QStringLiteral("\n");
+    }
+    if (n.kind != MDInline::Kind::link || !n.url) {
+        return t;
+    }
+    return !t.isEmpty() && t != h ? t + QStringLiteral(" (") + h + u')' : h;
 }
 
 QString wrap(const QString& tag, const QString& inner) {
     return u'<' + tag + u'>' + inner + QStringLiteral("</") + tag + u'>';
 }
 
-QString inlineHTML(const QList<MDInline>& nodes) {
+QString nodeHTML(const MDInline& n) {
     using MarkdownRenderer::escapeHTML;
-    QString out;
-    for (const MDInline& n : nodes) {
-        switch (n.kind) {
-        case MDInline::Kind::text:
-            out += escapeHTML(n.text);
-            break;
-        case MDInline::Kind::code:
-            out += wrap(QStringLiteral("code"), escapeHTML(n.text));
-            break;
-        case MDInline::Kind::strong:
-        case MDInline::Kind::emphasis:
-        case MDInline::Kind::strike:
-            out += wrap(n.kind == MDInline::Kind::strong     ? QStringLiteral("strong")
-                        : n.kind == MDInline::Kind::emphasis ? QStringLiteral("em")
-                                                             : QStringLiteral("del"),
-                        inlineHTML(n.children));
-            break;
-        case MDInline::Kind::link:
-            out += !n.url ? inlineHTML(n.children)
-                          : QStringLiteral("<a href=\"%1\">%2</a>")
-                                .arg(escapeHTML(*n.url), inlineHTML(n.children));
-            break;
-        case MDInline::Kind::image:
-            out += !n.url ? escapeHTML(n.text)
-                          : QStringLiteral("<img src=\"%1\" alt=\"%2\">")
-                                .arg(escapeHTML(*n.url), escapeHTML(n.text));
-            break;
-        case MDInline::Kind::lineBreak:
-            out += QStringLiteral("<br>\n");
-            break;
-        case MDInline::Kind::softBreak:
-            out += u'\n';
-            break;
-        }
+    const QString inner = joined(n.children, nodeHTML);
+    switch (n.kind) {
+    case MDInline::Kind::text:
+        return escapeHTML(n.text);
+    case MDInline::Kind::code:
+        return wrap(QStringLiteral("code"), escapeHTML(n.text));
+    case MDInline::Kind::strong:
+        return wrap(QStringLiteral("strong"), inner);
+    case MDInline::Kind::emphasis:
+        return wrap(QStringLiteral("em"), inner);
+    case MDInline::Kind::strike:
+        return wrap(QStringLiteral("del"), inner);
+    case MDInline::Kind::link:
+        return !n.url ? inner
+                      : QStringLiteral("<a href=\"%1\">%2</a>").arg(escapeHTML(*n.url), inner);
+    case MDInline::Kind::image:
+        return !n.url ? escapeHTML(n.text)
+                      : QStringLiteral("<img src=\"%1\" alt=\"%2\">")
+                            .arg(escapeHTML(*n.url), escapeHTML(n.text));
+    case MDInline::Kind::lineBreak:
+        return QStringLiteral("<br>\n");
+    case MDInline::Kind::softBreak:
+        return QStringLiteral("\n");
     }
-    return out;
+    return QString();
 }
 
 class Inline {
@@ -178,7 +160,7 @@ private:
         if (image || (ch == u"[" && allowLinks)) {
             const auto lp = linkParts(image ? i + 1 : i, hi);
             if (lp && image) {
-                const QString alt = inlinePlain(parse(lp->textLo, lp->textHi, false));
+                const QString alt = joined(parse(lp->textLo, lp->textHi, false), nodePlain);
                 out.append(MDInline::makeImage(alt, MDInlineParser::imageURL(lp->dest)));
             } else if (lp) {
                 QList<MDInline> children = parse(lp->textLo, lp->textHi, false);
@@ -613,22 +595,13 @@ QList<MDBlock> blocksOf(const QStringList& lines) {
 
 // ---- Rendering ----------------------------------------------------------------------------
 
-QString joined(const QList<MDBlock>& blocks, QString (*render)(const MDBlock&),
-               const QString& separator) {
-    QStringList parts;
-    for (const MDBlock& b : blocks) {
-        parts.append(render(b));
-    }
-    return parts.join(separator);
-}
-
 QString blockHTML(const MDBlock& b) {
     using MarkdownRenderer::escapeHTML;
     switch (b.kind) {
     case MDBlock::Kind::heading:
-        return wrap(QStringLiteral("h%1").arg(b.level), inlineHTML(b.inlines));
+        return wrap(QStringLiteral("h%1").arg(b.level), joined(b.inlines, nodeHTML));
     case MDBlock::Kind::paragraph:
-        return wrap(QStringLiteral("p"), inlineHTML(b.inlines));
+        return wrap(QStringLiteral("p"), joined(b.inlines, nodeHTML));
     case MDBlock::Kind::code:
         return QStringLiteral("<pre><code") +
                (b.language ? QStringLiteral(" class=\"language-") + escapeHTML(*b.language) + u'"'
@@ -642,7 +615,7 @@ QString blockHTML(const MDBlock& b) {
         for (const QList<MDBlock>& item : b.items) {
             QString s;
             for (const MDBlock& x : item) {
-                s += x.kind == MDBlock::Kind::paragraph ? inlineHTML(x.inlines)
+                s += x.kind == MDBlock::Kind::paragraph ? joined(x.inlines, nodeHTML)
                                                         : u'\n' + blockHTML(x) + u'\n';
             }
             const QString loose = u'\n' + joined(item, blockHTML, QStringLiteral("\n")) + u'\n';
@@ -664,7 +637,7 @@ QString blockPlain(const MDBlock& b) {
     switch (b.kind) {
     case MDBlock::Kind::heading:
     case MDBlock::Kind::paragraph:
-        return inlinePlain(b.inlines);
+        return joined(b.inlines, nodePlain);
     case MDBlock::Kind::code:
         return QStringLiteral("    ") + QString(b.text).replace(u'\n', QLatin1String("\n    "));
     case MDBlock::Kind::quote: {
@@ -680,13 +653,10 @@ QString blockPlain(const MDBlock& b) {
         for (qsizetype k = 0; k < b.items.size(); ++k) {
             const QString marker = b.ordered ? QString::number(b.start + k) + QStringLiteral(". ")
                                              : QStringLiteral("- ");
-            QStringList lines = joined(b.items[k], blockPlain, separator).split(u'\n');
-            for (qsizetype j = 0; j < lines.size(); ++j) {
-                if (j == 0 || !lines[j].isEmpty()) {
-                    lines[j] = (j == 0 ? marker : QString(marker.size(), u' ')) + lines[j];
-                }
-            }
-            items.append(lines.join(u'\n'));
+            // Lines after the first are indented by the marker's width, unless empty.
+            static const QRegularExpression lineStart(QStringLiteral("\n(?=[^\n])"));
+            items.append(marker + joined(b.items[k], blockPlain, separator)
+                                      .replace(lineStart, u'\n' + QString(marker.size(), u' ')));
         }
         return items.join(separator);
     }

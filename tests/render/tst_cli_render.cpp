@@ -7,37 +7,18 @@
 #include "render/reader_links.h"
 #include "render/reader_message.h"
 #include "render/template_renderer.h"
+#include "support/cli_run.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace quillmere;
+using test::CliRun;
+using test::runCli;
 
 namespace {
-
-struct Run {
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-Run cli(const QStringList& arguments, const QByteArray& input = QByteArray()) {
-    QProcess p;
-    p.start(qEnvironmentVariable("QUILLMERE_CLI"), arguments);
-    p.write(input);
-    p.closeWriteChannel();
-    Run r;
-    if (!p.waitForFinished(60000)) {
-        return r;
-    }
-    r.exitCode = p.exitCode();
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    return r;
-}
 
 QByteArray withoutMessageID(const QByteArray& message) {
     static const QRegularExpression id(u"Message-ID: <[^>]*>"_qs);
@@ -45,8 +26,8 @@ QByteArray withoutMessageID(const QByteArray& message) {
 }
 
 // Failures are one line on standard error and exit status 2.
-void verifyUsageError(const Run& r, const char* mentions) {
-    QCOMPARE(r.exitCode, 2);
+void verifyUsageError(const CliRun& r, const char* mentions) {
+    QCOMPARE(r.code, 2);
     QVERIFY(r.out.isEmpty());
     QCOMPARE(r.err.count('\n'), 1);
     QVERIFY2(r.err.contains(mentions), r.err.constData());
@@ -68,7 +49,6 @@ class TestCLIRender : public QObject {
 
 private Q_SLOTS:
     void initTestCase() {
-        QVERIFY(QFile::exists(qEnvironmentVariable("QUILLMERE_CLI")));
         QVERIFY(m_dir.isValid());
         m_library = m_dir.filePath(u"library.json"_qs);
         LibraryFile::write(m_library, SampleData::library());
@@ -76,24 +56,24 @@ private Q_SLOTS:
     }
 
     void renderWritesExactlyTheRendering() {
-        const Run html = cli({u"render"_qs, m_dir.filePath(u"issue.md"_qs)});
-        QCOMPARE(html.exitCode, 0);
+        const CliRun html = runCli({"render", m_dir.filePath("issue.md")});
+        QCOMPARE(html.code, 0);
         QCOMPARE(html.out, MarkdownRenderer::html(m_markdown).toUtf8());
-        const Run text = cli({u"render"_qs, u"--text"_qs}, m_markdown.toUtf8());
-        QCOMPARE(text.exitCode, 0);
+        const CliRun text = runCli({"render", "--text"}, m_markdown.toUtf8());
+        QCOMPARE(text.code, 0);
         QCOMPARE(text.out, MarkdownRenderer::plainText(m_markdown).toUtf8());
         QVERIFY(!text.out.endsWith('\n'));
-        const Run dash = cli({u"render"_qs, u"-"_qs}, m_markdown.toUtf8());
+        const CliRun dash = runCli({"render", "-"}, m_markdown.toUtf8());
         QCOMPARE(dash.out, html.out);
-        const Run empty = cli({u"render"_qs});
-        QCOMPARE(empty.exitCode, 0);
+        const CliRun empty = runCli({"render"});
+        QCOMPARE(empty.code, 0);
         QCOMPARE(empty.out, QByteArray());
     }
 
     void help() {
         for (const QString& command : {u"render"_qs, u"email"_qs}) {
-            const Run help = cli({command, u"--help"_qs});
-            QCOMPARE(help.exitCode, 0);
+            const CliRun help = runCli({command, "--help"});
+            QCOMPARE(help.code, 0);
             QVERIFY(help.out.contains(command == u"render" ? "standard input" : "previews only"));
         }
     }
@@ -103,20 +83,19 @@ private Q_SLOTS:
         const Newsletter& issue = library.newsletters.last();
         const Subscriber& ada = library.subscribers.first();
         const QStringList base =
-            QStringList{u"email"_qs, u"--library"_qs, m_library, u"--issue"_qs,
-                        uuidUpper(issue.id)} +
-            QStringList{u"--to"_qs, u" ADA.Whitfield@gmail.com "_qs, u"--secret"_qs, u"k"_qs};
+            QStringList{"email", "--library", m_library, "--issue", uuidUpper(issue.id)} +
+            QStringList{"--to", " ADA.Whitfield@gmail.com ", "--secret", "k"};
         const RenderedEmail expected =
             TemplateRenderer::render(ReaderMessage::context(issue, library.profile, ada, u"k"_qs));
-        const Run subject = cli(base + QStringList{u"--part"_qs, u"subject"_qs});
-        QCOMPARE(subject.exitCode, 0);
+        const CliRun subject = runCli(base + QStringList{"--part", "subject"});
+        QCOMPARE(subject.code, 0);
         QCOMPARE(subject.out, expected.subject.toUtf8());
-        QCOMPARE(cli(base + QStringList{u"--part"_qs, u"html"_qs}).out, expected.html.toUtf8());
-        QCOMPARE(cli(base + QStringList{u"--part=text"_qs}).out, expected.text.toUtf8());
+        QCOMPARE(runCli(base + QStringList{"--part", "html"}).out, expected.html.toUtf8());
+        QCOMPARE(runCli(base + QStringList{"--part=text"}).out, expected.text.toUtf8());
         const QDateTime date(QDate(2025, 3, 4), QTime(9, 5), Qt::UTC);
-        const Run mime = cli(base + QStringList{u"--date"_qs, u"2025-03-04T10:05:00+01:00"_qs,
-                                                u"--boundary"_qs, u"B0UND"_qs});
-        QCOMPARE(mime.exitCode, 0);
+        const CliRun mime = runCli(
+            base + QStringList{"--date", "2025-03-04T10:05:00+01:00", "--boundary", "B0UND"});
+        QCOMPARE(mime.code, 0);
         QCOMPARE(withoutMessageID(mime.out),
                  withoutMessageID(ReaderMessage::build(issue, library.profile, ada, u"k"_qs, date,
                                                        u"B0UND"_qs)));
@@ -125,15 +104,15 @@ private Q_SLOTS:
     }
 
     void emailForThePreviewReader() {
-        const Run html = cli({u"email"_qs, u"--library"_qs, m_library, u"--issue"_qs, u"first"_qs,
-                              u"--part"_qs, u"html"_qs});
-        QCOMPARE(html.exitCode, 0);
+        const QStringList first{"email", "--library", m_library, "--issue", "first"};
+        const CliRun html = runCli(first + QStringList{"--part", "html"});
+        QCOMPARE(html.code, 0);
         QVERIFY(html.out.contains(">Hi Alex,</p>"));
         const QString token = ReaderLinks::unsubscribeToken(ReaderLinks::placeholderReaderAddress,
                                                             u"quillmere-preview-only"_qs);
         QVERIFY(html.out.contains(token.toUtf8()));
-        const Run mime = cli({u"email"_qs, u"--library"_qs, m_library, u"--issue"_qs, u"first"_qs});
-        QCOMPARE(mime.exitCode, 0);
+        const CliRun mime = runCli(first);
+        QCOMPARE(mime.code, 0);
         QVERIFY(mime.out.contains("\r\nTo: reader@example.com\r\n"));
         QVERIFY(mime.out.contains("boundary=\"=_Postwick_"));
     }
@@ -141,31 +120,30 @@ private Q_SLOTS:
     void usageErrors() {
         writeFile(u"broken.json"_qs, "{\"newsletters\": [{\"id\": 5}]}");
         writeFile(u"empty.json"_qs, "{}");
-        const QStringList email{u"email"_qs, u"--library"_qs, m_library, u"--issue"_qs};
+        const QStringList email{"email", "--library", m_library, "--issue"};
         const auto from = [this](const QString& file) {
-            return QStringList{u"email"_qs, u"--library"_qs, m_dir.filePath(file), u"--issue"_qs,
-                               u"first"_qs};
+            return QStringList{"email", "--library", m_dir.filePath(file), "--issue", "first"};
         };
         // Whole command lines, and what the error names.
         const QList<std::pair<QStringList, const char*>> cases{
-            {{u"render"_qs, m_dir.filePath(u"missing.md"_qs)}, "missing.md"},
-            {{u"render"_qs, u"a.md"_qs, u"b.md"_qs}, "at most one"},
-            {{u"render"_qs, u"--html"_qs}, "--html"},
-            {email + QStringList{u"5A3D0000-0000-4000-8000-000000000999"_qs}, "no issue with id"},
-            {email + QStringList{u"latest"_qs}, "--issue must be"},
-            {email + QStringList{u"first"_qs, u"--to"_qs, u"nobody@x.co"_qs}, "no subscriber"},
-            {email + QStringList{u"first"_qs, u"--part"_qs, u"pdf"_qs}, "--part"},
-            {email + QStringList{u"first"_qs, u"--date"_qs, u"yesterday"_qs}, "--date"},
-            {email + QStringList{u"first"_qs, u"--boundary"_qs, u"a\"b"_qs}, "--boundary"},
-            {email + QStringList{u"first"_qs, u"--bogus"_qs}, "--bogus"},
-            {email + QStringList{u"first"_qs, u"extra"_qs}, "extra"},
-            {{u"email"_qs, u"--issue"_qs, u"first"_qs}, "--library is required"},
-            {{u"email"_qs, u"--library"_qs, m_library}, "--issue is required"},
+            {{"render", m_dir.filePath("missing.md")}, "missing.md"},
+            {{"render", "a.md", "b.md"}, "at most one"},
+            {{"render", "--html"}, "--html"},
+            {email + QStringList{"5A3D0000-0000-4000-8000-000000000999"}, "no issue with id"},
+            {email + QStringList{"latest"}, "--issue must be"},
+            {email + QStringList{"first", "--to", "nobody@x.co"}, "no subscriber"},
+            {email + QStringList{"first", "--part", "pdf"}, "--part"},
+            {email + QStringList{"first", "--date", "yesterday"}, "--date"},
+            {email + QStringList{"first", "--boundary", u"a\"b"_qs}, "--boundary"},
+            {email + QStringList{"first", "--bogus"}, "--bogus"},
+            {email + QStringList{"first", "extra"}, "extra"},
+            {{"email", "--issue", "first"}, "--library is required"},
+            {{"email", "--library", m_library}, "--issue is required"},
             {from(u"none.json"_qs), "none.json"},
             {from(u"broken.json"_qs), ""},
             {from(u"empty.json"_qs), "no issues"}};
         for (const auto& [arguments, mentions] : cases) {
-            verifyUsageError(cli(arguments), mentions);
+            verifyUsageError(runCli(arguments), mentions);
         }
     }
 };

@@ -43,15 +43,12 @@ QJsonArray runPeer(const QString& program, const QStringList& arguments) {
 
 // On a difference, names the message and shows where the two bodies part.
 QByteArray bodyDifference(const QString& file, const QString& got, const QString& expected) {
-    qsizetype at = 0;
-    while (at < got.size() && at < expected.size() && got[at] == expected[at]) {
-        ++at;
-    }
-    return QStringLiteral("%1: bodies differ at %2: got \"%3\", expected \"%4\"")
-        .arg(file)
+    const qsizetype at =
+        std::mismatch(got.begin(), got.end(), expected.begin(), expected.end()).first - got.begin();
+    const qsizetype from = std::max<qsizetype>(0, at - 20);
+    return u"%1: bodies differ at %2: got \"%3\", expected \"%4\""_qs.arg(file)
         .arg(at)
-        .arg(got.mid(std::max<qsizetype>(0, at - 20), 60).toHtmlEscaped(),
-             expected.mid(std::max<qsizetype>(0, at - 20), 60).toHtmlEscaped())
+        .arg(got.mid(from, 60).toHtmlEscaped(), expected.mid(from, 60).toHtmlEscaped())
         .toUtf8();
 }
 
@@ -76,10 +73,9 @@ class TestMIMEPeers : public QObject {
         Subscriber reader = library.subscribers[int(m_cases.size()) % 15];
         reader.name = readerName;
         const RenderContext context = ReaderMessage::context(issue, profile, reader, u"s"_qs);
-        Case c{QStringLiteral("%1.eml").arg(m_cases.size(), 2, 10, QLatin1Char('0')),
-               {},
-               TemplateRenderer::render(context),
-               lineEndsInText};
+        Case c{.file = u"%1.eml"_qs.arg(m_cases.size(), 2, 10, QLatin1Char('0')),
+               .email = TemplateRenderer::render(context),
+               .lineEndsInText = lineEndsInText};
         const bool reply = !replyTo.trimmed().isEmpty();
         QJsonArray targets{context.unsubscribeURL.toString(QUrl::FullyEncoded)};
         if (reply) {

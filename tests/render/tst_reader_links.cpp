@@ -21,8 +21,6 @@ private Q_SLOTS:
         QCOMPARE(ReaderLinks::unsubscribeToken(u"zo\u00eb+x@ex\u00e4mple.com"_qs, u"k"_qs),
                  u"em_Dqyt4QGV4w6RtcGxlLmNvbQ."
                  "27191202d022f4cfc718fc8f80f717c34bce1a17e34bf14d0af0bb445a5ddf70"_qs);
-        QCOMPARE(ReaderLinks::unsubscribeToken(u"A@B.CO"_qs, u"k"_qs),
-                 ReaderLinks::unsubscribeToken(u"a@b.co"_qs, u"k"_qs));
     }
 
     void verify() {

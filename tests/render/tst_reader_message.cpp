@@ -19,12 +19,7 @@ QByteArray withoutMessageID(QByteArray message) {
 }
 
 const Newsletter& sampleIssue(int number) {
-    for (const Newsletter& n : SampleData::library().newsletters) {
-        if (n.id == SampleData::sampleID(number)) {
-            return n;
-        }
-    }
-    qFatal("no sample issue %d", number);
+    return *SampleData::library().issue(SampleData::sampleID(number));
 }
 
 } // namespace
@@ -99,16 +94,16 @@ private Q_SLOTS:
         issues.emplaceBack(issues.first()).markdown = u"odd \ufdd0s\ufdd1 marks {{name}}"_qs;
         Newsletter& empty = issues.emplaceBack(issues.first());
         empty.subject = empty.previewText = empty.markdown = QString();
+        // Without a sender name or worker, and with the batch's slot marks in the names.
+        const SenderProfile bare{.publicationName = u"P"_qs, .fromEmail = u"p@x.co"_qs};
+        const SenderProfile marked{.publicationName = u"P \ufdd0u\ufdd1"_qs,
+                                   .fromName = u"M \ufdd0"_qs,
+                                   .fromEmail = u"p@x.co"_qs};
         for (EmailTemplate look :
              {EmailTemplate::plain, EmailTemplate::editorial, EmailTemplate::letter}) {
             for (Newsletter n : issues) {
                 n.emailTemplate = look;
-                for (const SenderProfile& profile :
-                     {library.profile,
-                      SenderProfile{u"P"_qs, QString(), u"p@x.co"_qs, QString(), QString(),
-                                    u"us-east-1"_qs, QString(), QString(), true},
-                      SenderProfile{u"P \ufdd0u\ufdd1"_qs, u"M \ufdd0"_qs, u"p@x.co"_qs, QString(),
-                                    QString(), u"us-east-1"_qs, QString(), QString(), true}}) {
+                for (const SenderProfile& profile : {library.profile, bare, marked}) {
                     const ReaderMessage::Batch batch(n, profile, u"secret"_qs);
                     for (const Subscriber& r : readers) {
                         QCOMPARE(batch.render(r), TemplateRenderer::render(ReaderMessage::context(

@@ -15,44 +15,34 @@ const QString kUnsubscribe = u"https://w.example.dev/unsubscribe?t=YW5u.abc"_qs;
 const QString kArchive = u"https://w.example.dev/archive/hello-5a3d00"_qs;
 
 SenderProfile profile() {
-    SenderProfile p;
-    p.publicationName = u"The Quiet Workshop"_qs;
-    p.fromName = u"Mara Ellison"_qs;
-    p.fromEmail = u"mara@quiet.news"_qs;
-    p.postalAddress = u"1 Main St\n  Springfield  "_qs;
-    return p;
+    return {.publicationName = u"The Quiet Workshop"_qs,
+            .fromName = u"Mara Ellison"_qs,
+            .fromEmail = u"mara@quiet.news"_qs,
+            .postalAddress = u"1 Main St\n  Springfield  "_qs};
 }
 
 Newsletter issue(EmailTemplate look = EmailTemplate::plain) {
-    Newsletter n;
-    n.id = QUuid::fromString(u"5A3D0000-0000-4000-8000-000000000101"_qs);
-    n.subject = u"Hello {{name}}"_qs;
-    n.previewText = u"Read this"_qs;
-    n.markdown = u"Hi {{name}},\n\nSee [site](https://x.com)."_qs;
-    n.emailTemplate = look;
-    n.createdAt = QDateTime(QDate(2025, 3, 3), QTime(20, 0), Qt::UTC);
-    return n;
+    return {.id = QUuid::fromString(u"5A3D0000-0000-4000-8000-000000000101"_qs),
+            .subject = u"Hello {{name}}"_qs,
+            .previewText = u"Read this"_qs,
+            .markdown = u"Hi {{name}},\n\nSee [site](https://x.com)."_qs,
+            .emailTemplate = look,
+            .createdAt = QDateTime(QDate(2025, 3, 3), QTime(20, 0), Qt::UTC)};
 }
 
 Subscriber reader(const QString& name, const QString& email = u"ann@example.com"_qs) {
-    Subscriber s;
-    s.id = QUuid::createUuid();
-    s.email = email;
-    s.name = name;
-    s.status = SubscriberStatus::active;
-    return s;
+    return {.id = QUuid::createUuid(),
+            .email = email,
+            .name = name,
+            .status = SubscriberStatus::active};
 }
 
 RenderContext context(const Newsletter& n, std::optional<Subscriber> r, bool archive = true) {
-    RenderContext c;
-    c.newsletter = n;
-    c.profile = profile();
-    c.recipient = std::move(r);
-    c.unsubscribeURL = QUrl(kUnsubscribe);
-    if (archive) {
-        c.archiveURL = QUrl(kArchive);
-    }
-    return c;
+    return {.newsletter = n,
+            .profile = profile(),
+            .recipient = std::move(r),
+            .unsubscribeURL = QUrl(kUnsubscribe),
+            .archiveURL = archive ? std::optional(QUrl(kArchive)) : std::nullopt};
 }
 
 } // namespace
@@ -187,11 +177,6 @@ private Q_SLOTS:
             letter.html.contains(u"style=\"padding:44px 48px;background:#fffdf8;font-family:"_qs +
                                  kSerif + u";font-size:18px;line-height:1.7;color:#2b2622;"_qs));
         QVERIFY(letter.html.contains(u"style=\"color:#8a4b2a;text-decoration:underline;\""_qs));
-
-        const QString plain =
-            TemplateRenderer::render(context(issue(EmailTemplate::plain), reader(u"Ann"_qs))).html;
-        QVERIFY(!plain.contains(date));
-        QVERIFY(!plain.contains(u"Warmly"_qs));
     }
 
     void senderFallbacksAndSendDate() {

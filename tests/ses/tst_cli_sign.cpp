@@ -1,22 +1,17 @@
 // quillmere-cli sign, run as a user runs it.
 
-#include <QProcess>
+#include "support/cli_run.h"
+
 #include <QTemporaryFile>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
+using quillmere::test::CliRun;
 
 namespace {
 
-struct Result {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-Result runCli(const QStringList& arguments, const QMap<QString, QString>& environment,
+CliRun runCli(const QStringList& arguments, const QMap<QString, QString>& environment,
               const QByteArray& input = {}) {
-    QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"AWS_ACCESS_KEY_ID", "AWS_SECRET_ACCESS_KEY", "AWS_SESSION_TOKEN"}) {
         env.remove(QLatin1String(name));
@@ -24,13 +19,7 @@ Result runCli(const QStringList& arguments, const QMap<QString, QString>& enviro
     for (auto it = environment.cbegin(); it != environment.cend(); ++it) {
         env.insert(it.key(), it.value());
     }
-    process.setProcessEnvironment(env);
-    process.start(qEnvironmentVariable("QUILLMERE_CLI"), QStringList{u"sign"_s} + arguments);
-    process.write(input);
-    process.closeWriteChannel();
-    process.waitForFinished(30000);
-    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
+    return quillmere::test::runCli(QStringList{u"sign"_s} + arguments, input, env);
 }
 
 const QMap<QString, QString> exampleKeys{
@@ -58,25 +47,25 @@ private Q_SLOTS:
 };
 
 void TestCliSign::signsTheDocumentedExample() {
-    const Result plain = runCli(listUsers, exampleKeys);
-    QCOMPARE(plain.exitCode, 0);
-    QCOMPARE(plain.out, u"Authorization: AWS4-HMAC-SHA256 Credential=AKIDEXAMPLE/20150830/"
+    const CliRun plain = runCli(listUsers, exampleKeys);
+    QCOMPARE(plain.code, 0);
+    QCOMPARE(plain.out, "Authorization: AWS4-HMAC-SHA256 Credential=AKIDEXAMPLE/20150830/"
                         "us-east-1/iam/aws4_request, SignedHeaders=content-type;host;"
                         "x-amz-date, Signature=5d672d79c15b13162d9279b0855cfba6789a8edb4c82c4"
                         "00e06b5924a6f2b5d7\n"
                         "content-type: application/x-www-form-urlencoded; charset=utf-8\n"
-                        "X-Amz-Date: 20150830T123600Z\n"_s);
+                        "X-Amz-Date: 20150830T123600Z\n"_ba);
 
-    const Result verbose = runCli(listUsers + QStringList{u"--verbose"_s}, exampleKeys);
-    QCOMPARE(verbose.exitCode, 0);
+    const CliRun verbose = runCli(listUsers + QStringList{u"--verbose"_s}, exampleKeys);
+    QCOMPARE(verbose.code, 0);
     QVERIFY(verbose.out.startsWith(plain.out));
     QVERIFY(verbose.out.endsWith(
-        u"\nCanonical request:\nGET\n/\nAction=ListUsers&Version=2010-05-08\n"
+        "\nCanonical request:\nGET\n/\nAction=ListUsers&Version=2010-05-08\n"
         "content-type:application/x-www-form-urlencoded; charset=utf-8\nhost:iam.amazonaws.com\n"
         "x-amz-date:20150830T123600Z\n\ncontent-type;host;x-amz-date\n"
         "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855\n\n"
         "String to sign:\nAWS4-HMAC-SHA256\n20150830T123600Z\n20150830/us-east-1/iam/aws4_request\n"
-        "f536975d06c0309214f805bb90ccff089219ecd68b2577efef23edd43b7e1a59\n"_s));
+        "f536975d06c0309214f805bb90ccff089219ecd68b2577efef23edd43b7e1a59\n"));
 }
 
 void TestCliSign::bodyAndSessionToken() {
@@ -87,16 +76,16 @@ void TestCliSign::bodyAndSessionToken() {
     QMap<QString, QString> environment = exampleKeys;
     environment.insert(u"AWS_SESSION_TOKEN"_s, u"tok"_s);
     const QStringList arguments = listUsers + QStringList{u"--verbose"_s};
-    const Result fromFile =
+    const CliRun fromFile =
         runCli(arguments + QStringList{u"--body-file"_s, body.fileName()}, environment);
-    QCOMPARE(fromFile.exitCode, 0);
-    QVERIFY(fromFile.out.contains(u"\nX-Amz-Security-Token: tok\n"_s));
-    QVERIFY(fromFile.out.contains(u"x-amz-security-token:tok\n"_s));
+    QCOMPARE(fromFile.code, 0);
+    QVERIFY(fromFile.out.contains("\nX-Amz-Security-Token: tok\n"));
+    QVERIFY(fromFile.out.contains("x-amz-security-token:tok\n"));
     // The payload line of the canonical request is the hash of the file's bytes.
-    QVERIFY(fromFile.out.contains(u"\nd2a8eb8a0a2437936cb8fd10e71120126ac104c5a561539"
-                                  "b7aabe90919b55bb9\n\nString to sign:\n"_s));
+    QVERIFY(fromFile.out.contains("\nd2a8eb8a0a2437936cb8fd10e71120126ac104c5a561539"
+                                  "b7aabe90919b55bb9\n\nString to sign:\n"));
 
-    const Result fromStdin = runCli(arguments + QStringList{u"--body-file"_s, u"-"_s}, environment,
+    const CliRun fromStdin = runCli(arguments + QStringList{u"--body-file"_s, u"-"_s}, environment,
                                     R"({"EmailIdentity":"example.com"})");
     QCOMPARE(fromStdin.out, fromFile.out);
 }
@@ -116,12 +105,12 @@ void TestCliSign::badArguments() {
         if (*option) {
             a[a.indexOf(QString::fromUtf8(option)) + 1] = QString::fromUtf8(value);
         }
-        const Result result = runCli(a, *option ? exampleKeys : QMap<QString, QString>());
-        QCOMPARE(result.exitCode, 2);
+        const CliRun result = runCli(a, *option ? exampleKeys : QMap<QString, QString>());
+        QCOMPARE(result.code, 2);
         QVERIFY(result.out.isEmpty());
-        QVERIFY2(result.err.startsWith(u"quillmere-cli sign: "_s + QString::fromUtf8(message)),
-                 qPrintable(result.err));
-        QCOMPARE(result.err.count(QLatin1Char('\n')), 1); // one line
+        QVERIFY2(result.err.startsWith("quillmere-cli sign: "_ba + message),
+                 result.err.constData());
+        QCOMPARE(result.err.count('\n'), 1); // one line
     }
 }
 

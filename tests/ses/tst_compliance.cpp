@@ -31,11 +31,7 @@ void TestCompliance::findings() {
 
     // Each case changes the complete profile and lists the findings: "id" for a blocking one,
     // "id?" for advice, with the message where it is built from the input.
-    struct Case {
-        const char* name;
-        std::function<void(SenderProfile&)> change;
-        QStringList expected;
-    };
+    using Case = std::tuple<const char*, std::function<void(SenderProfile&)>, QStringList>;
     const auto set = [](QString SenderProfile::*field) {
         return [field](const char* value) {
             return [field, value](SenderProfile& p) { p.*field = QString::fromUtf8(value); };
@@ -77,10 +73,10 @@ void TestCompliance::findings() {
         }
         return out;
     };
-    for (const Case& c : cases) {
+    for (const auto& [name, change, expected] : cases) {
         SenderProfile p = complete;
-        c.change(p);
-        QVERIFY2(summary(Compliance::check(p, issue), c.expected) == c.expected, c.name);
+        change(p);
+        QVERIFY2(summary(Compliance::check(p, issue), expected) == expected, name);
     }
 
     // White space and line breaks alone count as empty; blocking findings come first.

@@ -45,10 +45,5 @@ def sign(case):
     return request.headers["Authorization"]
 
 
-def main():
-    cases = json.load(sys.stdin)
-    json.dump([sign(case) for case in cases], sys.stdout)
-
-
 if __name__ == "__main__":
-    main()
+    json.dump([sign(case) for case in json.load(sys.stdin)], sys.stdout)

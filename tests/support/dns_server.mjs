@@ -53,13 +53,10 @@ function answer(query) {
         const head = Buffer.from([0xc0, 0x0c, 0, 16, 0, 1, 0, 0, 0, 60, data.length >> 8, data.length & 0xff]);
         return Buffer.concat([head, data]);
     });
-    const header = Buffer.alloc(12);
-    header.writeUInt16BE(query.readUInt16BE(0), 0);
-    const recursionDesired = query[2] & 0x01;
-    header[2] = 0x84 | recursionDesired; // response, authoritative
-    header[3] = 0x80 | (exists ? 0 : 3); // recursion available; NXDOMAIN for unknown names
-    header.writeUInt16BE(1, 4);
-    header.writeUInt16BE(answers.length, 6);
+    // The query's id; a response, authoritative, with the query's recursion-desired bit; recursion
+    // available, NXDOMAIN for unknown names; one question and the answers.
+    const header = Buffer.from([query[0], query[1], 0x84 | (query[2] & 0x01), 0x80 | (exists ? 0 : 3), 0, 1,
+        answers.length >> 8, answers.length & 0xff, 0, 0, 0, 0]);
     return Buffer.concat([header, question, ...answers]);
 }
 

@@ -26,13 +26,11 @@ inline std::shared_ptr<MemoryCredentialStore> memoryCredentials(
 // The library is `folder`/library.json, the settings `folder`/settings.ini.
 inline AppModel::Dependencies modelDependencies(const QString& folder,
                                                 std::shared_ptr<CredentialStore> credentials) {
-    AppModel::Dependencies d;
-    d.store = std::make_shared<LibraryStore>(folder + QStringLiteral("/library.json"));
-    d.credentials = std::move(credentials);
-    d.settings =
-        std::make_shared<QSettings>(folder + QStringLiteral("/settings.ini"), QSettings::IniFormat);
-    d.arguments = QStringList{QStringLiteral("quillmere")};
-    return d;
+    return {.store = std::make_shared<LibraryStore>(folder + QStringLiteral("/library.json")),
+            .credentials = std::move(credentials),
+            .settings = std::make_shared<QSettings>(folder + QStringLiteral("/settings.ini"),
+                                                    QSettings::IniFormat),
+            .arguments = QStringList{QStringLiteral("quillmere")}};
 }
 
 inline std::unique_ptr<AppModel> startedModel(AppModel::Dependencies d) {
@@ -45,33 +43,29 @@ inline std::unique_ptr<AppModel> startedModel(AppModel::Dependencies d) {
 // Fault, ann@fault.example, domain fault.example).
 inline SenderProfile profileOf(const QString& name) {
     const QString lower = name.toLower();
-    SenderProfile profile;
-    profile.publicationName = name + QStringLiteral(" Notes");
-    profile.fromName = QStringLiteral("Ann ") + name;
-    profile.fromEmail = QStringLiteral("ann@%1.example").arg(lower);
-    profile.postalAddress = QStringLiteral("1 Main St");
-    profile.domain = lower + QStringLiteral(".example");
-    profile.workerBaseURL = QStringLiteral("https://postwick.%1.workers.dev").arg(lower);
-    return profile;
+    return {.publicationName = name + QStringLiteral(" Notes"),
+            .fromName = QStringLiteral("Ann ") + name,
+            .fromEmail = QStringLiteral("ann@%1.example").arg(lower),
+            .postalAddress = QStringLiteral("1 Main St"),
+            .domain = lower + QStringLiteral(".example"),
+            .workerBaseURL = QStringLiteral("https://postwick.%1.workers.dev").arg(lower)};
 }
 
 // `profile`, `readers` active readers r<i>@`domain` and one draft whose subject is `subject`.
 inline Library libraryOfReaders(const SenderProfile& profile, int readers, const QString& domain,
                                 const QString& subject) {
-    Library library;
-    library.profile = profile;
+    Library library{.profile = profile};
     const QDateTime now = QDateTime::currentDateTimeUtc();
     for (int i = 0; i < readers; ++i) {
         library.subscribers.append(
             Subscriber{QUuid::createUuid(), QStringLiteral("r%1@%2").arg(i).arg(domain), QString(),
                        SubscriberStatus::active, QStringLiteral("test"), now, now});
     }
-    Newsletter issue;
-    issue.id = QUuid::createUuid();
-    issue.subject = subject;
-    issue.markdown = QStringLiteral("Hi {{name}}, this is *%1*.").arg(subject);
-    issue.createdAt = now;
-    library.newsletters.append(issue);
+    library.newsletters.append(
+        {.id = QUuid::createUuid(),
+         .subject = subject,
+         .markdown = QStringLiteral("Hi {{name}}, this is *%1*.").arg(subject),
+         .createdAt = now});
     return library;
 }
 

@@ -80,6 +80,24 @@ private Q_SLOTS:
         QCOMPARE(field.palette().color(QPalette::PlaceholderText),
                  dark.color(QPalette::PlaceholderText));
 
+        // An unticked check box on a card (drawn in the base colour) shows its edge (WCAG's 3:1
+        // for a control's boundary).
+        QCheckBox box(u"Ask new readers to confirm"_s);
+        box.resize(box.sizeHint());
+        QImage card(box.size(), QImage::Format_RGB32);
+        card.fill(dark.color(QPalette::Base));
+        box.render(&card, {}, {}, QWidget::DrawChildren);
+        QStyleOptionButton option;
+        option.initFrom(&box);
+        const QRect indicator = box.style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option);
+        double edge = 0;
+        for (int y = indicator.top(); y <= indicator.bottom(); ++y) {
+            for (int x = indicator.left(); x <= indicator.right(); ++x) {
+                edge = std::max(edge, contrast(card.pixelColor(x, y), dark.color(QPalette::Base)));
+            }
+        }
+        QVERIFY2(edge >= 3, qPrintable(QString::number(edge)));
+
         // The chart's grid is drawn in the palette's quiet tones, not glaring white.
         UIFixture f;
         f.onboarded();

@@ -78,39 +78,24 @@ test("signup, confirmation and unsubscribe work by keyboard and button alone", a
     await page.goto(link);
     assert.equal(await heading(), "Confirm your subscription");
     await shoot("confirm");
-    assert.equal((await worker.row("browser.reader@example.org")).status, "pending");
     await press("Confirm my subscription");
     assert.equal(await heading(), "You are subscribed");
     await shoot("confirm-done");
-    assert.equal((await worker.row("browser.reader@example.org")).status, "active");
 
     const token = cliToken("unsubscribe", "browser.reader@example.org", worker.bindings.SIGNING_SECRET);
     await page.goto(`${worker.base}/unsubscribe?t=${token}`);
     assert.equal(await heading(), "Unsubscribe");
     await shoot("unsubscribe");
-    assert.equal((await worker.row("browser.reader@example.org")).status, "active");
     await press("Unsubscribe");
     assert.equal(await heading(), "You are unsubscribed");
     await shoot("unsubscribe-done");
-    assert.equal((await worker.row("browser.reader@example.org")).status, "unsubscribed");
 
     await page.goto(`${worker.base}/unsubscribe?t=${token.slice(0, -2)}`);
     assert.equal(await heading(), "This link does not work");
     await shoot("unsubscribe-invalid");
 });
 
-test("the archive lists issues and opens one", async () => {
-    await worker.publish({ slug: "hello-world-5a3d00", subject: "Hello, World!", published_at: "2025-03-01T09:30:00Z",
-        html: "<!doctype html><html><body><h1>Hello, World!</h1><p>The first issue.</p></body></html>" });
-    await page.goto(`${worker.base}/archive`);
-    await shoot("archive");
-    await page.getByRole("link", { name: "Hello, World!" }).click();
-    await page.waitForLoadState();
-    assert.equal(await heading(), "Hello, World!");
-    assert.equal(new URL(page.url()).pathname, "/archive/hello-world-5a3d00");
-});
-
-test("an archived issue shows its image from the worker", async () => {
+test("the archive lists an issue that opens with its image from the worker", async () => {
     const name = mediaName(PIXEL_PNG, "png");
     const stored = await worker.api(`/api/media/${name}`, { method: "PUT", body: PIXEL_PNG,
         headers: { "Content-Type": "image/png" } });
@@ -126,7 +111,11 @@ test("an archived issue shows its image from the worker", async () => {
     fs.writeFileSync(file, JSON.stringify(library));
     const html = cli("email", "--library", file, "--issue", "first", "--part", "html");
     await worker.publish({ slug: "pictured-5a3d01", subject: "Pictured", published_at: "2025-03-02T09:30:00Z", html });
-    await page.goto(`${worker.base}/archive/pictured-5a3d01`);
+    await page.goto(`${worker.base}/archive`);
+    await shoot("archive");
+    await page.getByRole("link", { name: "Pictured" }).click();
+    await page.waitForLoadState();
+    assert.equal(new URL(page.url()).pathname, "/archive/pictured-5a3d01");
     const image = page.getByRole("img", { name: "A pixel" });
     assert.equal(await image.getAttribute("src"), `${worker.base}/media/${name}`);
     assert.equal(await image.evaluate((img) => img.complete && img.naturalWidth), 1);

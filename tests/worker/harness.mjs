@@ -164,15 +164,6 @@ export function unsubscribe(worker, email, { fields = ONE_CLICK, make = cliToken
     return postForm(worker, `/unsubscribe?t=${token}`, fields, rest);
 }
 
-export function cliVerify(purpose, token, secret) {
-    try {
-        return cli("verify", "--purpose", purpose, "--token", token, "--secret", secret);
-    } catch (error) {
-        if (error.status === 1) return null;
-        throw error;
-    }
-}
-
 // A throwaway RSA key and self-signed certificate, made by the openssl command line.
 export function makeCertificate(commonName = "sns.amazonaws.com") {
     const dir = fs.mkdtempSync(path.join(os.tmpdir(), "quillmere-sns-"));

@@ -50,10 +50,8 @@ try {
     const readers = Array.from({ length: unsubscribes },
         (_, i) => ({ id: crypto.randomUUID(), email: `reader${i}@load.example`, name: `Reader ${i}`, status: "active",
             source: "import:generic", created_at: syncedAt, updated_at: syncedAt }));
-    const batches = [];
-    for (let i = 0; i < readers.length; i += 2000) {
-        batches.push(JSON.stringify({ subscribers: readers.slice(i, i + 2000) }));
-    }
+    const batches = Array.from({ length: Math.ceil(readers.length / 2000) },
+        (_, k) => JSON.stringify({ subscribers: readers.slice(k * 2000, k * 2000 + 2000) }));
     const seedStarted = performance.now();
     for (const body of batches) {
         const response = await post("/api/subscribers", api, body);

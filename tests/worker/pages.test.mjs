@@ -7,7 +7,7 @@ import fs from "node:fs";
 import path from "node:path";
 import { after, test } from "node:test";
 
-import { cliToken, cliVerify, health, postForm, ROOT, startWorker, unsubscribe, withWorker } from "./harness.mjs";
+import { cli, cliToken, health, postForm, ROOT, startWorker, unsubscribe, withWorker } from "./harness.mjs";
 
 const DAY = 24 * 3600 * 1000;
 
@@ -109,7 +109,8 @@ test("double opt-in: pending, one signed confirmation mail, a link that GET show
     const link = confirmLink(mail);
     const token = link.searchParams.get("t");
     assert.equal(token, cliToken("confirm", email, worker.bindings.SIGNING_SECRET));
-    assert.equal(cliVerify("confirm", token, worker.bindings.SIGNING_SECRET), email);
+    assert.equal(cli("verify", "--purpose", "confirm", "--token", token, "--secret", worker.bindings.SIGNING_SECRET),
+        email);
     assert.equal(link.origin, worker.base);
 
     const page = await worker.fetch(link.pathname + link.search);
@@ -130,7 +131,6 @@ test("signing up again never downgrades, never tells who is on the list, and nev
     // Active: same page, nothing sent, still active.
     const active = "already-active@example.org";
     await worker.add(active);
-    assert.equal((await worker.row(active)).status, "active");
     assert.equal(await (await signup(worker, { email: active })).text(), fresh);
     assert.equal((await worker.row(active)).status, "active");
     assert.equal((await mailsTo(worker, active)).length, 0);

@@ -33,15 +33,6 @@ QMap<QString, QString> vars() {
             {u"DOUBLE_OPT_IN"_s, u"false"_s}};
 }
 
-QString failure(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const CloudflareError& error) {
-        return error.description();
-    }
-    return u"no error"_s;
-}
-
 } // namespace
 
 class TestCloudflareDeployLive : public QObject {
@@ -63,6 +54,15 @@ private:
     QJsonArray requestsSince(qsizetype first);
     QUrl deployNow(const QMap<QString, QString>& secrets);
     qsizetype requestCount() { return control(u"requests"_s).toArray().size(); }
+    // The description of the error that ended the deployment.
+    QString refusal(const QString& token, const QString& script, const QString& schema) {
+        try {
+            runTask(deployer(token).deploy(accountID, u"postwick"_s, script, schema, vars(), {}));
+        } catch (const CloudflareError& error) {
+            return error.description();
+        }
+        return u"no error"_s;
+    }
 
     std::unique_ptr<NodePeer> m_cloudflare;
     std::shared_ptr<NetworkTransport> m_transport = std::make_shared<NetworkTransport>();
@@ -184,20 +184,14 @@ void TestCloudflareDeployLive::redeploymentReusesTheDatabaseAndTheURL() {
 
 void TestCloudflareDeployLive::aWrongTokenStopsAtTheFirstCall() {
     const qsizetype before = requestCount();
-    QCOMPARE(failure([&] {
-                 runTask(
-                     deployer(u"revoked"_s)
-                         .deploy(accountID, u"postwick"_s, u"js"_s, u"SELECT 1;"_s, vars(), {}));
-             }),
+    QCOMPARE(refusal(u"revoked"_s, u"js"_s, u"SELECT 1;"_s),
              u"Cloudflare API error 403: Authentication error (10000)"_s);
     QCOMPARE(requestsSince(before).size(), 1);
 }
 
 void TestCloudflareDeployLive::aBrokenScriptIsRefusedAndTheOldOneServes() {
-    const QString message = failure([&] {
-        runTask(deployer().deploy(accountID, u"postwick"_s, u"export default { fetch( }"_s,
-                                  *WorkerResources::schema(), vars(), {}));
-    });
+    const QString message =
+        refusal(cloudflareToken, u"export default { fetch( }"_s, *WorkerResources::schema());
     QVERIFY2(message.startsWith(u"Cloudflare API error 400: Uncaught SyntaxError: "_s) &&
                  message.endsWith(u"(10021)"_s),
              qPrintable(message));

@@ -224,7 +224,7 @@ int main(int argc, char** argv) {
     std::optional<QSize> size;
     for (const QString& option : arguments.mid(1)) {
         if (option == QLatin1String("--dark")) {
-            QApplication::setPalette(ColorScheme::palette(true));
+            ColorScheme::usePalette(true);
         } else if (option.startsWith(QLatin1String("--size="))) {
             const QStringList sides = option.mid(7).split(u'x');
             size = QSize(sides.value(0).toInt(), sides.value(1).toInt());

@@ -63,8 +63,20 @@ void ColorScheme::settingChanged(const QDBusMessage& message) {
 
 void ColorScheme::apply(bool dark) {
     m_dark = dark;
-    QApplication::setPalette(palette(dark));
+    usePalette(dark);
     Q_EMIT changed(dark);
+}
+
+void ColorScheme::usePalette(bool dark) {
+    QApplication::setPalette(palette(dark));
+    // Fusion outlines a check box in the window colour made darker: on a dark card that is the
+    // card's own colour, and an unticked box vanished. A light window colour for check boxes alone
+    // gives the box a visible edge (their background is never filled, so nothing else changes).
+    QPalette checkBox = palette(dark);
+    if (dark) {
+        checkBox.setColor(QPalette::Window, QColor(0xa0, 0xa0, 0xa6));
+    }
+    QApplication::setPalette(checkBox, "QCheckBox");
 }
 
 QPalette ColorScheme::palette(bool dark) {

@@ -20,6 +20,8 @@ public:
     bool isDark() const { return m_dark; }
 
     static QPalette palette(bool dark);
+    // Gives the application the light or dark palette.
+    static void usePalette(bool dark);
 
 Q_SIGNALS:
     void changed(bool dark);
