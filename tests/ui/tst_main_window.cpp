@@ -75,9 +75,8 @@ private Q_SLOTS:
         f->model->setSelectedNewsletterID(SampleData::sampleID(103));
         auto* editor = f->screen<NewslettersView>(AppSection::newsletters)->editor();
         QWidget* text = editor->markdownEditor()->textArea();
-        text->setFocus();
         const QString before = f->model->selectedNewsletter()->markdown;
-        QTest::keyClick(text, Qt::Key_B, Qt::ControlModifier);
+        pressKey(text, Qt::Key_B, Qt::ControlModifier);
         // Ctrl+K is the link here, though text fields elsewhere delete to the line's end with it.
         QTest::keyClick(text, Qt::Key_K, Qt::ControlModifier);
         QCOMPARE(f->model->selectedNewsletter()->markdown.mid(before.size()),

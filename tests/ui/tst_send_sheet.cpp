@@ -93,13 +93,12 @@ private Q_SLOTS:
         // Nobody active: nothing to start.
         const QSet<QUuid> everyone = f->everyone();
         f->model->setStatus(SubscriberStatus::unsubscribed, everyone);
-        QVERIFY(sheet->audienceLabel()->text().startsWith(
-            u"0 active subscribers will receive this issue."_s));
+        const auto audience = [sheet] { return sheet->audienceLabel()->text(); };
+        QVERIFY(audience().startsWith(u"0 active subscribers will receive this issue."_s));
         QVERIFY(!sheet->actionButton()->isEnabled());
         // One reads as one.
         f->model->setStatus(SubscriberStatus::active, {*everyone.cbegin()});
-        QVERIFY(sheet->audienceLabel()->text().startsWith(
-            u"1 active subscriber will receive this issue."_s));
+        QVERIFY(audience().startsWith(u"1 active subscriber will receive this issue."_s));
     }
 
     void demoSendRunsToTheEnd() {

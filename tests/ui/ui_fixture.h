@@ -122,16 +122,13 @@ class UIFixture {
 public:
     QTemporaryDir dir;
     std::shared_ptr<MemoryCredentialStore> credentials = std::make_shared<MemoryCredentialStore>();
-    std::shared_ptr<QSettings> settings;
+    std::shared_ptr<QSettings> settings =
+        std::make_shared<QSettings>(dir.filePath(u"settings.ini"_s), QSettings::IniFormat);
     std::unique_ptr<AppModel> model;
     std::unique_ptr<MainWindow> window;
     QList<QUrl> opened; // addresses the window asked the desktop to open
     // Every network call of the model; the real NetworkTransport when left empty.
     std::shared_ptr<HTTPTransport> transport;
-
-    UIFixture()
-        : settings(
-              std::make_shared<QSettings>(dir.filePath(u"settings.ini"_s), QSettings::IniFormat)) {}
 
     ~UIFixture() { close(); }
 
