@@ -4,23 +4,19 @@
 // stops it at the end, or when the test dies. Tests reach it through AWS_ENDPOINT_URL_SESV2, as the
 // AWS SDKs do.
 
+#include "ses/network_transport.h"
 #include "support/child_process.h"
+#include "support/run_task.h"
 
 #include <QDeadlineTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMultiMap>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTcpServer>
-#include <QTimer>
 #include <QUrl>
-
-#include <optional>
 
 namespace quillmere::test {
 
@@ -52,15 +48,11 @@ public:
 
     // The messages it holds with this subject: recipient to plain-text body, one per message.
     QMultiMap<QString, QString> stored(const QString& subject) const {
-        QNetworkAccessManager manager;
-        std::unique_ptr<QNetworkReply> reply(
-            manager.get(QNetworkRequest(QUrl(m_url.toString() + QStringLiteral("/store")))));
-        QEventLoop loop;
-        QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
-        QTimer::singleShot(60000, &loop, &QEventLoop::quit);
-        loop.exec();
+        NetworkTransport transport;
+        const HTTPResponse store = runTask(transport.send(
+            {QStringLiteral("GET"), QUrl(m_url.toString() + QStringLiteral("/store")), {}, {}}));
         QMultiMap<QString, QString> out;
-        const QJsonArray emails = QJsonDocument::fromJson(reply->readAll())["emails"].toArray();
+        const QJsonArray emails = QJsonDocument::fromJson(store.body)["emails"].toArray();
         for (const QJsonValue& email : emails) {
             if (email["subject"].toString() == subject) {
                 out.insert(email["destination"]["to"][0].toString(),
