@@ -73,56 +73,51 @@ private Q_SLOTS:
             "[data-ogsc] .pw-card { background:#1e1e1e !important; color:#e6e6e6 !important; }\n"
             "[data-ogsc] .pw-muted { color:#a0a0a0 !important; }\n"
             "[data-ogsc] .pw-link { color:#7cb7ff !important; }\n"_qs;
+        // %1 the system font stack, %2 the archive link, %3 the unsubscribe link.
         const QString expected =
-            u"<!DOCTYPE html>\n<html lang=\"en\" xmlns=\"http://www.w3.org/1999/xhtml\">\n<head>\n"
-            "<meta charset=\"utf-8\">\n"
-            "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-            "<meta http-equiv=\"X-UA-Compatible\" content=\"IE=edge\">\n"
-            "<meta name=\"color-scheme\" content=\"light dark\">\n"
-            "<meta name=\"supported-color-schemes\" content=\"light dark\">\n"
-            "<meta name=\"x-apple-disable-message-reformatting\">\n"
-            "<title>Hello Ann</title>\n<style>\n"_qs +
-            styleSheet +
-            u"</style>\n</head>\n"
-            "<body class=\"pw-body\" style=\"margin:0;padding:0;background:#ffffff;\">\n"
-            "<div style=\"display:none;font-size:1px;line-height:1px;max-height:0;max-width:0;"
-            "opacity:0;overflow:hidden;mso-hide:all;\">Read this"_qs +
-            u"&#847;&zwnj;&nbsp;"_qs.repeated(40) +
-            u"</div>\n"
-            "<table role=\"presentation\" class=\"pw-outer\" width=\"100%\" cellpadding=\"0\" "
-            "cellspacing=\"0\" border=\"0\" style=\"background:#ffffff;\">\n"
-            "<tr><td align=\"center\" style=\"padding:24px 12px;\">\n"
-            "<table role=\"presentation\" class=\"pw-container\" width=\"600\" cellpadding=\"0\" "
-            "cellspacing=\"0\" border=\"0\" style=\"width:600px;max-width:600px;\">\n"
-            "<tr><td class=\"pw-muted\" style=\"padding:12px 20px;text-align:center;font-family:"_qs +
-            kSystem + u";font-size:12px;color:#6e7781;\"><a class=\"pw-link\" href=\""_qs +
-            kArchive +
-            u"\" style=\"color:#6e7781;text-decoration:underline;\">View in browser</a></td></tr>\n"
-            "<tr><td>\n<table role=\"presentation\" width=\"100%\" cellpadding=\"0\" "
-            "cellspacing=\"0\" border=\"0\" style=\"background:#ffffff;border:none;"
-            "border-radius:0;\">\n"
-            "\n<tr><td class=\"pw-card\" style=\"padding:24px 20px;background:#ffffff;"
-            "font-family:"_qs +
-            kSystem +
-            u";font-size:16px;line-height:1.6;color:#1f2328;\">\n"
-            "<p style=\"margin:0 0 18px;\">Hi Ann,</p>\n"
-            "<p style=\"margin:0 0 18px;\">See <a class=\"pw-link\" style=\"color:#0969da;"
-            "text-decoration:underline;\" href=\"https://x.com\">site</a>.</p>\n"
-            "\n</td></tr>\n</table>\n</td></tr>\n"
-            "<tr><td class=\"pw-muted pw-footer\" style=\"padding:24px 20px 8px;text-align:center;"
-            "font-family:"_qs +
-            kSystem +
-            u";font-size:12px;line-height:1.6;color:#6e7781;\">\n"
-            "<p style=\"margin:0 0 8px;\">You are receiving this because you subscribed to "
-            "<strong>The Quiet Workshop</strong>.</p>\n"
-            "<p style=\"margin:0 0 8px;\">The Quiet Workshop<br>1 Main St<br>Springfield</p>\n"
-            "<p style=\"margin:0;\"><a class=\"pw-link\" href=\""_qs +
-            kUnsubscribe +
-            u"\" style=\"color:#6e7781;text-decoration:underline;\">Unsubscribe</a> "
-            "&nbsp;&middot;&nbsp; <a class=\"pw-link\" href=\""_qs +
-            kArchive +
-            u"\" style=\"color:#6e7781;text-decoration:underline;\">View in browser</a></p>\n"
-            "</td></tr>\n</table>\n</td></tr>\n</table>\n</body>\n</html>"_qs;
+            (u"<!DOCTYPE html>\n<html lang=\"en\" xmlns=\"http://www.w3.org/1999/xhtml\">\n<head>\n"
+             "<meta charset=\"utf-8\">\n"
+             "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+             "<meta http-equiv=\"X-UA-Compatible\" content=\"IE=edge\">\n"
+             "<meta name=\"color-scheme\" content=\"light dark\">\n"
+             "<meta name=\"supported-color-schemes\" content=\"light dark\">\n"
+             "<meta name=\"x-apple-disable-message-reformatting\">\n"
+             "<title>Hello Ann</title>\n<style>\n"_qs +
+             styleSheet +
+             u"</style>\n</head>\n"
+             "<body class=\"pw-body\" style=\"margin:0;padding:0;background:#ffffff;\">\n"
+             "<div style=\"display:none;font-size:1px;line-height:1px;max-height:0;max-width:0;"
+             "opacity:0;overflow:hidden;mso-hide:all;\">Read this"_qs +
+             u"&#847;&zwnj;&nbsp;"_qs.repeated(40) +
+             u"</div>\n"
+             "<table role=\"presentation\" class=\"pw-outer\" width=\"100%\" cellpadding=\"0\" "
+             "cellspacing=\"0\" border=\"0\" style=\"background:#ffffff;\">\n"
+             "<tr><td align=\"center\" style=\"padding:24px 12px;\">\n"
+             "<table role=\"presentation\" class=\"pw-container\" width=\"600\" cellpadding=\"0\" "
+             "cellspacing=\"0\" border=\"0\" style=\"width:600px;max-width:600px;\">\n"
+             "<tr><td class=\"pw-muted\" style=\"padding:12px 20px;text-align:center;"
+             "font-family:%1;font-size:12px;color:#6e7781;\"><a class=\"pw-link\" href=\"%2\" "
+             "style=\"color:#6e7781;text-decoration:underline;\">View in browser</a></td></tr>\n"
+             "<tr><td>\n<table role=\"presentation\" width=\"100%\" cellpadding=\"0\" "
+             "cellspacing=\"0\" border=\"0\" style=\"background:#ffffff;border:none;"
+             "border-radius:0;\">\n"
+             "\n<tr><td class=\"pw-card\" style=\"padding:24px 20px;background:#ffffff;"
+             "font-family:%1;font-size:16px;line-height:1.6;color:#1f2328;\">\n"
+             "<p style=\"margin:0 0 18px;\">Hi Ann,</p>\n"
+             "<p style=\"margin:0 0 18px;\">See <a class=\"pw-link\" style=\"color:#0969da;"
+             "text-decoration:underline;\" href=\"https://x.com\">site</a>.</p>\n"
+             "\n</td></tr>\n</table>\n</td></tr>\n"
+             "<tr><td class=\"pw-muted pw-footer\" style=\"padding:24px 20px 8px;text-align:center;"
+             "font-family:%1;font-size:12px;line-height:1.6;color:#6e7781;\">\n"
+             "<p style=\"margin:0 0 8px;\">You are receiving this because you subscribed to "
+             "<strong>The Quiet Workshop</strong>.</p>\n"
+             "<p style=\"margin:0 0 8px;\">The Quiet Workshop<br>1 Main St<br>Springfield</p>\n"
+             "<p style=\"margin:0;\"><a class=\"pw-link\" href=\"%3\" "
+             "style=\"color:#6e7781;text-decoration:underline;\">Unsubscribe</a> "
+             "&nbsp;&middot;&nbsp; <a class=\"pw-link\" href=\"%2\" "
+             "style=\"color:#6e7781;text-decoration:underline;\">View in browser</a></p>\n"
+             "</td></tr>\n</table>\n</td></tr>\n</table>\n</body>\n</html>"_qs)
+                .arg(kSystem, kArchive, kUnsubscribe);
         QCOMPARE(email.html, expected);
         QCOMPARE(email.text, u"View in browser: "_qs + kArchive +
                                  u"\n\nHello Ann\n\nHi Ann,\n\nSee site (https://x.com).\n\n--\n"
