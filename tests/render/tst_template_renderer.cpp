@@ -135,28 +135,23 @@ private Q_SLOTS:
                 .html;
         QVERIFY(editorial.contains(
             u"<tr><td class=\"pw-card\" style=\"padding:28px 40px 0;background:#ffffff;\">\n"
-            "<div style=\"font-family:"_qs +
-            kSystem +
-            u";font-size:12px;letter-spacing:0.14em;text-transform:uppercase;color:#c2410c;"
-            "font-weight:700;\">The Quiet Workshop</div>\n"
-            "<div class=\"pw-muted\" style=\"font-family:"_qs +
-            kSystem + u";font-size:13px;color:#6b6b6b;margin-top:4px;\">"_qs + date +
-            u"</div>\n<h1 style=\"font-family:"_qs + kSerif +
-            u";font-size:34px;line-height:1.2;color:#1a1a1a;margin:18px 0 0;font-weight:700;\">"
-            "Hello Ann</h1>\n<div style=\"border-top:3px solid #1a1a1a;width:56px;margin-top:20px;"
-            "font-size:0;line-height:0;\">&nbsp;</div>\n</td></tr>"_qs));
+            "<div style=\"font-family:%1;font-size:12px;letter-spacing:0.14em;"
+            "text-transform:uppercase;color:#c2410c;font-weight:700;\">The Quiet Workshop</div>\n"
+            "<div class=\"pw-muted\" style=\"font-family:%1;font-size:13px;color:#6b6b6b;"
+            "margin-top:4px;\">%2</div>\n<h1 style=\"font-family:%3;font-size:34px;"
+            "line-height:1.2;color:#1a1a1a;margin:18px 0 0;font-weight:700;\">Hello Ann</h1>\n"
+            "<div style=\"border-top:3px solid #1a1a1a;width:56px;margin-top:20px;font-size:0;"
+            "line-height:0;\">&nbsp;</div>\n</td></tr>"_qs.arg(kSystem, date, kSerif)));
         QVERIFY(editorial.contains(u"border:1px solid #e5e5e2;border-radius:8px;"_qs));
 
         const RenderedEmail letter =
             TemplateRenderer::render(context(issue(EmailTemplate::letter), reader(u"Ann"_qs)));
         QVERIFY(letter.html.contains(
             u"<tr><td class=\"pw-card\" style=\"padding:40px 48px 0;background:#fffdf8;"
-            "text-align:center;\">\n<div style=\"font-family:"_qs +
-            kSerif +
-            u";font-size:15px;font-style:italic;color:#7a6f64;\">The Quiet Workshop</div>\n"
-            "<div class=\"pw-muted\" style=\"font-family:"_qs +
-            kSerif + u";font-size:13px;color:#7a6f64;margin-top:6px;\">"_qs + date +
-            u"</div>\n</td></tr>"_qs));
+            "text-align:center;\">\n<div style=\"font-family:%1;font-size:15px;font-style:italic;"
+            "color:#7a6f64;\">The Quiet Workshop</div>\n<div class=\"pw-muted\" style=\""
+            "font-family:%1;font-size:13px;color:#7a6f64;margin-top:6px;\">%2</div>\n"
+            "</td></tr>"_qs.arg(kSerif, date)));
         QVERIFY(letter.html.contains(
             u"</p>\n<p style=\"margin:28px 0 0;font-style:italic;\">Warmly,<br>Mara Ellison</p>\n"
             "</td></tr>"_qs));
