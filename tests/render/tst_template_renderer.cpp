@@ -288,21 +288,18 @@ private Q_SLOTS:
             u"<pre style=\"background:#f5f5f4;border-radius:6px;padding:14px 16px;"
             "overflow-x:auto;margin:0 0 18px;font-size:14px;line-height:1.5;\">"
             "<code style=\"font-family:Menlo,Consolas,monospace;color:#1a1a1a;\""_qs;
+        // %1 every heading's common style, %2 a code block's opening.
         const QString expected =
-            u"<h1 style=\""_qs + h + u"font-size:30px;\">a</h1>\n<h2 style=\""_qs + h +
-            u"font-size:24px;\">b</h2>\n<h3 style=\""_qs + h +
-            u"font-size:20px;\">c</h3>\n"
-            "<h4 style=\""_qs +
-            h + u"font-size:18px;\">d</h4>\n<h5 style=\""_qs + h +
-            u"font-size:16px;\">e</h5>\n<h6 style=\""_qs + h +
-            u"font-size:14px;text-transform:uppercase;letter-spacing:0.05em;\">f</h6>\n"
+            u"<h1 style=\"%1font-size:30px;\">a</h1>\n<h2 style=\"%1font-size:24px;\">b</h2>\n"
+            "<h3 style=\"%1font-size:20px;\">c</h3>\n<h4 style=\"%1font-size:18px;\">d</h4>\n"
+            "<h5 style=\"%1font-size:16px;\">e</h5>\n<h6 style=\"%1font-size:14px;"
+            "text-transform:uppercase;letter-spacing:0.05em;\">f</h6>\n"
             "<p style=\"margin:0 0 18px;\"><code style=\"font-family:Menlo,Consolas,monospace;"
             "font-size:0.9em;background:#f5f5f4;border-radius:4px;padding:1px 5px;\">x</code> "
             "<a class=\"pw-link\" style=\"color:#c2410c;text-decoration:underline;\" "
             "href=\"https://x\">l</a> <img style=\"max-width:100%;height:auto;border:0;"
-            "display:block;margin:0 auto 18px;border-radius:4px;\" src=\"https://i\" alt=\"\"></p>\n"_qs +
-            pre + u" class=\"language-c\">y</code></pre>\n"_qs + pre +
-            u">z</code></pre>\n"
+            "display:block;margin:0 auto 18px;border-radius:4px;\" src=\"https://i\" alt=\"\">"
+            "</p>\n%2 class=\"language-c\">y</code></pre>\n%2>z</code></pre>\n"
             "<blockquote style=\"margin:0 0 18px;padding:4px 0 4px 18px;border-left:3px solid "
             "#c2410c;color:#6b6b6b;font-style:italic;\">\n"
             "<ul style=\"margin:0 0 18px;padding-left:24px;\">\n<li style=\"margin:0 0 "
@@ -311,7 +308,7 @@ private Q_SLOTS:
             "<li style=\"margin:0 0 6px;\">j</li>\n</ol>\n"
             "<ol style=\"margin:0 0 18px;padding-left:24px;\" start=\"3\">\n"
             "<li style=\"margin:0 0 6px;\">k</li>\n</ol>\n</blockquote>\n"
-            "<hr style=\"border:0;border-top:1px solid #e5e5e2;margin:28px 0;\">"_qs;
+            "<hr style=\"border:0;border-top:1px solid #e5e5e2;margin:28px 0;\">"_qs.arg(h, pre);
         QCOMPARE(TemplateRenderer::styleHTML(fragment, t), expected);
     }
 };
