@@ -16,10 +16,8 @@ Newsletter sentIssue(const QString& subject, qint64 sent, qint64 bounced, qint64
 }
 
 QList<Subscriber> readersOf(SubscriberStatus status, int count) {
-    QList<Subscriber> out;
-    for (int i = 0; i < count; ++i) {
-        out.append(reader(status));
-    }
+    QList<Subscriber> out(count);
+    std::ranges::generate(out, [status] { return reader(status); });
     return out;
 }
 
