@@ -224,12 +224,10 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(f->model->identity().has_value(), 10000);
 
         const auto published = [screen](const QString& purpose) {
-            for (const DNSRecordRow* row : screen->records()->rows()) {
-                if (row->record().purpose == purpose) {
-                    return row->publishedText();
-                }
-            }
-            return u"(no row)"_s;
+            const QList<DNSRecordRow*> rows = screen->records()->rows();
+            const auto row =
+                std::ranges::find(rows, purpose, [](auto* r) { return r->record().purpose; });
+            return row == rows.end() ? u"(no row)"_s : (*row)->publishedText();
         };
         QTRY_COMPARE_WITH_TIMEOUT(published(u"SPF"_s), u"Found in DNS"_s, 10000);
         QTRY_COMPARE_WITH_TIMEOUT(published(u"DMARC"_s), u"Not found yet"_s, 10000);
