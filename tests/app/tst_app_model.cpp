@@ -37,6 +37,16 @@ QJsonObject wire(const QString& email, const QString& status) {
                        {"updated_at", "2026-01-02T00:00:00Z"}};
 }
 
+// What a launch with some arguments shows; `issue` is the selected sample issue's number, 0 for
+// none.
+struct Launch {
+    AppSection section = AppSection::newsletters;
+    bool onboarded = false;
+    std::optional<OnboardingStep> step;
+    bool showSend = false;
+    int issue = 0;
+};
+
 } // namespace
 
 class TestAppModel : public QObject {
@@ -111,45 +121,36 @@ private Q_SLOTS:
 
     void launchArguments_data() {
         QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<AppSection>("section");
-        QTest::addColumn<bool>("onboardingDone");
-        QTest::addColumn<std::optional<OnboardingStep>>("startStep");
-        QTest::addColumn<bool>("showSend");
-        QTest::addColumn<int>("selectedIssue"); // sample issue number, 0 for none
-        const std::optional<OnboardingStep> none;
-        const auto news = AppSection::newsletters;
-        QTest::newRow("first launch") << QStringList{} << news << false << none << false << 0;
-        QTest::newRow("demo") << QStringList{"-demo"} << news << true << none << false << 101;
-        QTest::newRow("section") << QStringList{"-demo", "-section", "stats"} << AppSection::stats
-                                 << true << none << false << 101;
+        QTest::addColumn<Launch>("expected");
+        QTest::newRow("first launch") << QStringList{} << Launch{};
+        QTest::newRow("demo") << QStringList{"-demo"} << Launch{.onboarded = true, .issue = 101};
+        QTest::newRow("section") << QStringList{"-demo", "-section", "stats"}
+                                 << Launch{.section = AppSection::stats,
+                                           .onboarded = true,
+                                           .issue = 101};
         QTest::newRow("unknown section")
-            << QStringList{"-demo", "-section", "attic"} << news << true << none << false << 101;
-        QTest::newRow("onboarding step")
-            << QStringList{"-demo", "-onboarding", "domain"} << news << false
-            << std::optional(OnboardingStep::domain) << false << 101;
-        QTest::newRow("onboarding without step")
-            << QStringList{"-onboarding", "-section", "worker"} << AppSection::worker << false
-            << none << false << 0;
+            << QStringList{"-demo", "-section", "attic"} << Launch{.onboarded = true, .issue = 101};
+        QTest::newRow("onboarding step") << QStringList{"-demo", "-onboarding", "domain"}
+                                         << Launch{.step = OnboardingStep::domain, .issue = 101};
+        QTest::newRow("onboarding without step") << QStringList{"-onboarding", "-section", "worker"}
+                                                 << Launch{.section = AppSection::worker};
         QTest::newRow("showSend picks the draft")
-            << QStringList{"-demo", "-showSend"} << news << true << none << true << 103;
-        QTest::newRow("showSend without a draft")
-            << QStringList{"-showSend"} << news << false << none << false << 0;
+            << QStringList{"-demo", "-showSend"}
+            << Launch{.onboarded = true, .showSend = true, .issue = 103};
+        QTest::newRow("showSend without a draft") << QStringList{"-showSend"} << Launch{};
     }
 
     void launchArguments() {
         QFETCH(QStringList, arguments);
-        QFETCH(AppSection, section);
-        QFETCH(bool, onboardingDone);
-        QFETCH(std::optional<OnboardingStep>, startStep);
-        QFETCH(bool, showSend);
-        QFETCH(int, selectedIssue);
+        QFETCH(Launch, expected);
         auto model = started(arguments);
-        QCOMPARE(model->selection(), section);
-        QCOMPARE(model->onboardingDone(), onboardingDone);
-        QCOMPARE(model->onboardingStartStep(), startStep);
-        QCOMPARE(model->showSendOnLaunch(), showSend);
+        QCOMPARE(model->selection(), expected.section);
+        QCOMPARE(model->onboardingDone(), expected.onboarded);
+        QCOMPARE(model->onboardingStartStep(), expected.step);
+        QCOMPARE(model->showSendOnLaunch(), expected.showSend);
         QCOMPARE(model->selectedNewsletterID(),
-                 selectedIssue ? std::optional(SampleData::sampleID(selectedIssue)) : std::nullopt);
+                 expected.issue ? std::optional(SampleData::sampleID(expected.issue))
+                                : std::nullopt);
         QVERIFY(!QFile::exists(libraryPath())); // launching alone writes nothing
     }
 

@@ -193,10 +193,8 @@ private Q_SLOTS:
         QCOMPARE(searchFolder(secrets, control).size(), secrets.size() + 1);
 
         // None anywhere the process wrote.
-        QStringList found;
-        found += searchFolder(secrets, data);
-        found += searchFolder(secrets, config);
-        found += searchFolder(secrets, cache);
+        QStringList found = searchFolder(secrets, data) + searchFolder(secrets, config) +
+                            searchFolder(secrets, cache);
         found += findSecrets(secrets, u"its standard output"_s, m_host.output);
         found += findSecrets(secrets, u"its standard error"_s, errors);
         QVERIFY2(found.isEmpty(), qPrintable(found.join(u", "_s)));

@@ -68,13 +68,12 @@ private Q_SLOTS:
     void badArgumentsWriteNothing() {
         const QString path = library(u"Untouched"_s, 3, u"untouched.example"_s);
         const QByteArray before = LibraryFile::encode(LibraryFile::read(path));
-        const QString ses = m_ses->url().toString();
         for (const QStringList& arguments :
              {QStringList{u"--issue"_s, u"first"_s},
               {u"--library"_s, path, u"--issue"_s, u"nope"_s},
               {u"--library"_s, path, u"--issue"_s, u"first"_s, u"--rate"_s, u"0"_s},
               {u"--library"_s, m_dir.filePath(u"absent.json"_s), u"--issue"_s, u"first"_s}}) {
-            const CliRun run = finishCli(*start(arguments, ses));
+            const CliRun run = finishCli(*start(arguments, m_ses->url().toString()));
             QVERIFY2(run.code == 2, qPrintable(arguments.join(u' ') + u": "_s + run.err));
             QVERIFY(run.json().isEmpty());
         }

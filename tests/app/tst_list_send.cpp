@@ -46,6 +46,7 @@ class TestListSend : public QObject {
     QTemporaryDir m_dir;
     std::shared_ptr<MemoryCredentialStore> m_credentials;
     std::shared_ptr<NetworkTransport> m_http = std::make_shared<NetworkTransport>();
+    using Key = CredentialStore::Key;
 
     std::unique_ptr<AppModel> makeModel(const QString& folder = u"road"_s) {
         auto model = test::startedModel(
@@ -126,7 +127,6 @@ class TestListSend : public QObject {
     // A library of its own with `readers` active readers and one issue, in a started model.
     std::unique_ptr<AppModel> modelWith(const QString& name, int readers,
                                         const QString& workerURL = {}) {
-        using Key = CredentialStore::Key;
         auto credentials = test::memoryCredentials({{Key::awsAccessKeyID, u"AKIDFAULT"_s},
                                                     {Key::awsSecretAccessKey, u"fault-secret"_s},
                                                     {Key::workerSigningSecret, signingSecret}});
@@ -163,7 +163,6 @@ private Q_SLOTS:
         m_worker = std::make_unique<test::NodePeer>(u"worker_server.mjs"_s, bindings);
         m_workerURL = m_worker->value(u"url"_s);
         QVERIFY(m_workerURL.startsWith(u"http://127.0.0.1:"_s));
-        using Key = CredentialStore::Key;
         m_credentials = test::memoryCredentials({{Key::awsAccessKeyID, u"AKIDROAD"_s},
                                                  {Key::awsSecretAccessKey, u"road-secret"_s},
                                                  {Key::workerAPIToken, apiToken},

@@ -2,13 +2,13 @@
 // format comes out, what is kept, what is refused, and the command line that does the same.
 #include "imaging/image_import.h"
 #include "render/media_reference.h"
+#include "support/cli_run.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QImageWriter>
 #include <QPainter>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
@@ -126,15 +126,13 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString source = dir.filePath(u"Sunset at sea.png"_qs);
         QVERIFY(picture(2000, 1000).save(source));
-        QProcess cli;
-        cli.start(QStringLiteral(QUILLMERE_CLI), {u"media"_qs, u"add"_qs, source, u"--library"_qs,
-                                                  dir.filePath(u"lib/library.json"_qs)});
-        QVERIFY(cli.waitForFinished(30000));
-        QCOMPARE(cli.exitCode(), 0);
-        const QString out = QString::fromUtf8(cli.readAllStandardOutput());
+        const auto run = test::runCli({u"media"_qs, u"add"_qs, source, u"--library"_qs,
+                                       dir.filePath(u"lib/library.json"_qs)});
+        QCOMPARE(run.code, 0);
         const QStringList files = QDir(dir.filePath(u"lib/media"_qs)).entryList(QDir::Files);
         QCOMPARE(files.size(), 1);
-        QCOMPARE(out, u"![Sunset at sea](media/"_qs + files.first() + u")\n"_qs);
+        QCOMPARE(QString::fromUtf8(run.out),
+                 u"![Sunset at sea](media/"_qs + files.first() + u")\n"_qs);
         QCOMPARE(QImage(dir.filePath(u"lib/media/"_qs) + files.first()).width(), 1600);
     }
 };

@@ -5,8 +5,8 @@
 #include "core/sample_data.h"
 #include "import/csv_exporter.h"
 #include "import/csv_importer.h"
+#include "support/cli_run.h"
 
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
@@ -82,11 +82,8 @@ private Q_SLOTS:
         const QString path = dir.filePath(u"library.json"_qs);
         LibraryFile::write(path, library);
         const auto run = [&](const QStringList& extra) {
-            QProcess cli;
-            cli.start(QStringLiteral(QUILLMERE_CLI),
-                      QStringList{u"export"_qs, u"--library"_qs, path} + extra);
-            cli.waitForFinished(30000);
-            return std::pair(cli.exitCode(), cli.readAllStandardOutput());
+            const auto cli = test::runCli(QStringList{u"export"_qs, u"--library"_qs, path} + extra);
+            return std::pair(cli.code, cli.out);
         };
         QCOMPARE(run({}), std::pair(0, CSVExporter::exportCSV(library.subscribers)));
         QList<Subscriber> bounced = library.subscribers;

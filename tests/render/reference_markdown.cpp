@@ -406,15 +406,9 @@ std::optional<std::pair<int, QString>> atxHeading(const QString& line) {
     if (leading(line) > 3 || !m.hasMatch()) {
         return std::nullopt;
     }
-    QString text = t.mid(m.capturedEnd());
-    qsizetype end = text.size();
-    while (end > 0 && text[end - 1] == u'#') {
-        --end;
-    }
-    if (end == 0 || text[end - 1] == u' ') {
-        text.truncate(end);
-    }
-    return std::make_pair(int(m.capturedLength(1)), trimH(text));
+    // A closing run counts only after a space or as the whole text.
+    static const QRegularExpression closing(QStringLiteral("(?<![^ ])#+\\z"));
+    return std::make_pair(int(m.capturedLength(1)), trimH(t.mid(m.capturedEnd()).remove(closing)));
 }
 
 bool thematicBreak(const QString& line) {
@@ -678,9 +672,7 @@ QList<MDBlock> parseBlocks(const QString& markdown) {
     t.replace(QRegularExpression(QStringLiteral("\r\n?")), QStringLiteral("\n"));
     t.replace(u'\t', QLatin1String("    "));
     t.remove(QChar(0x1E));
-    if (t.startsWith(QChar(0xFEFF))) {
-        t.remove(0, 1);
-    }
+    t.remove(0, t.startsWith(QChar(0xFEFF)) ? 1 : 0);
     return blocksOf(t.split(u'\n'));
 }
 

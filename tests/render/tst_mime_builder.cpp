@@ -117,23 +117,16 @@ private Q_SLOTS:
             "List-Unsubscribe: <https://w.example.dev/unsubscribe?t=YQ.abc>, "
             "<mailto:r@q.news?subject=unsubscribe>\r\n"
             "List-Unsubscribe-Post: List-Unsubscribe=One-Click\r\n"
-            "Content-Type: multipart/alternative; boundary=\"B0UND\"\r\n"
-            "\r\n"
-            "This is a multi-part message in MIME format.\r\n"
-            "\r\n"
+            "Content-Type: multipart/alternative; boundary=\"B0UND\"\r\n\r\n"
+            "This is a multi-part message in MIME format.\r\n\r\n"
             "--B0UND\r\n"
             "Content-Type: text/plain; charset=UTF-8\r\n"
-            "Content-Transfer-Encoding: base64\r\n"
-            "\r\n" +
+            "Content-Transfer-Encoding: base64\r\n\r\n" +
             lines76("Hi Ann\n") +
-            "\r\n"
-            "--B0UND\r\n"
+            "\r\n--B0UND\r\n"
             "Content-Type: text/html; charset=UTF-8\r\n"
-            "Content-Transfer-Encoding: base64\r\n"
-            "\r\n" +
-            lines76(html.toUtf8()) +
-            "\r\n"
-            "--B0UND--\r\n";
+            "Content-Transfer-Encoding: base64\r\n\r\n" +
+            lines76(html.toUtf8()) + "\r\n--B0UND--\r\n";
         QCOMPARE(withoutID, expected);
         QVERIFY(lines76(html.toUtf8()).contains("\r\n"));
         // Each build has its own Message-ID.

@@ -28,7 +28,10 @@ struct Case {
     bool lineEndsInText = false; // mailparser turns CR LF in a text part into LF
 };
 
-QJsonArray runPeer(const QString& program, const QStringList& arguments) {
+// Runs one of this folder's peer scripts over the messages in dir.
+QJsonArray runPeer(const QString& program, const char* script, const QString& dir) {
+    const QStringList arguments{
+        QStringLiteral(QUILLMERE_SOURCE_DIR "/tests/render/") + QLatin1String(script), dir};
     QProcess process;
     process.setWorkingDirectory(QStringLiteral(QUILLMERE_SOURCE_DIR));
     process.start(program, arguments);
@@ -145,18 +148,11 @@ private Q_SLOTS:
     }
 
     void pythonEmailPackage() {
-        compareAll(
-            runPeer(u"/usr/bin/python3"_qs,
-                    {QStringLiteral(QUILLMERE_SOURCE_DIR "/tests/render/mime_peer_python.py"),
-                     m_dir.path()}),
-            false);
+        compareAll(runPeer(u"/usr/bin/python3"_qs, "mime_peer_python.py", m_dir.path()), false);
     }
 
     void npmMailparser() {
-        compareAll(runPeer(u"node"_qs, {QStringLiteral(QUILLMERE_SOURCE_DIR
-                                                       "/tests/render/mime_peer_mailparser.mjs"),
-                                        m_dir.path()}),
-                   true);
+        compareAll(runPeer(u"node"_qs, "mime_peer_mailparser.mjs", m_dir.path()), true);
     }
 };
 

@@ -73,63 +73,57 @@ private Q_SLOTS:
             "[data-ogsc] .pw-card { background:#1e1e1e !important; color:#e6e6e6 !important; }\n"
             "[data-ogsc] .pw-muted { color:#a0a0a0 !important; }\n"
             "[data-ogsc] .pw-link { color:#7cb7ff !important; }\n"_qs;
+        // %1 the system font stack, %2 the archive link, %3 the unsubscribe link.
         const QString expected =
-            u"<!DOCTYPE html>\n<html lang=\"en\" xmlns=\"http://www.w3.org/1999/xhtml\">\n<head>\n"
-            "<meta charset=\"utf-8\">\n"
-            "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-            "<meta http-equiv=\"X-UA-Compatible\" content=\"IE=edge\">\n"
-            "<meta name=\"color-scheme\" content=\"light dark\">\n"
-            "<meta name=\"supported-color-schemes\" content=\"light dark\">\n"
-            "<meta name=\"x-apple-disable-message-reformatting\">\n"
-            "<title>Hello Ann</title>\n<style>\n"_qs +
-            styleSheet +
-            u"</style>\n</head>\n"
-            "<body class=\"pw-body\" style=\"margin:0;padding:0;background:#ffffff;\">\n"
-            "<div style=\"display:none;font-size:1px;line-height:1px;max-height:0;max-width:0;"
-            "opacity:0;overflow:hidden;mso-hide:all;\">Read this"_qs +
-            u"&#847;&zwnj;&nbsp;"_qs.repeated(40) +
-            u"</div>\n"
-            "<table role=\"presentation\" class=\"pw-outer\" width=\"100%\" cellpadding=\"0\" "
-            "cellspacing=\"0\" border=\"0\" style=\"background:#ffffff;\">\n"
-            "<tr><td align=\"center\" style=\"padding:24px 12px;\">\n"
-            "<table role=\"presentation\" class=\"pw-container\" width=\"600\" cellpadding=\"0\" "
-            "cellspacing=\"0\" border=\"0\" style=\"width:600px;max-width:600px;\">\n"
-            "<tr><td class=\"pw-muted\" style=\"padding:12px 20px;text-align:center;font-family:"_qs +
-            kSystem + u";font-size:12px;color:#6e7781;\"><a class=\"pw-link\" href=\""_qs +
-            kArchive +
-            u"\" style=\"color:#6e7781;text-decoration:underline;\">View in browser</a></td></tr>\n"
-            "<tr><td>\n<table role=\"presentation\" width=\"100%\" cellpadding=\"0\" "
-            "cellspacing=\"0\" border=\"0\" style=\"background:#ffffff;border:none;"
-            "border-radius:0;\">\n"
-            "\n<tr><td class=\"pw-card\" style=\"padding:24px 20px;background:#ffffff;"
-            "font-family:"_qs +
-            kSystem +
-            u";font-size:16px;line-height:1.6;color:#1f2328;\">\n"
-            "<p style=\"margin:0 0 18px;\">Hi Ann,</p>\n"
-            "<p style=\"margin:0 0 18px;\">See <a class=\"pw-link\" style=\"color:#0969da;"
-            "text-decoration:underline;\" href=\"https://x.com\">site</a>.</p>\n"
-            "\n</td></tr>\n</table>\n</td></tr>\n"
-            "<tr><td class=\"pw-muted pw-footer\" style=\"padding:24px 20px 8px;text-align:center;"
-            "font-family:"_qs +
-            kSystem +
-            u";font-size:12px;line-height:1.6;color:#6e7781;\">\n"
-            "<p style=\"margin:0 0 8px;\">You are receiving this because you subscribed to "
-            "<strong>The Quiet Workshop</strong>.</p>\n"
-            "<p style=\"margin:0 0 8px;\">The Quiet Workshop<br>1 Main St<br>Springfield</p>\n"
-            "<p style=\"margin:0;\"><a class=\"pw-link\" href=\""_qs +
-            kUnsubscribe +
-            u"\" style=\"color:#6e7781;text-decoration:underline;\">Unsubscribe</a> "
-            "&nbsp;&middot;&nbsp; <a class=\"pw-link\" href=\""_qs +
-            kArchive +
-            u"\" style=\"color:#6e7781;text-decoration:underline;\">View in browser</a></p>\n"
-            "</td></tr>\n</table>\n</td></tr>\n</table>\n</body>\n</html>"_qs;
+            (u"<!DOCTYPE html>\n<html lang=\"en\" xmlns=\"http://www.w3.org/1999/xhtml\">\n<head>\n"
+             "<meta charset=\"utf-8\">\n"
+             "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+             "<meta http-equiv=\"X-UA-Compatible\" content=\"IE=edge\">\n"
+             "<meta name=\"color-scheme\" content=\"light dark\">\n"
+             "<meta name=\"supported-color-schemes\" content=\"light dark\">\n"
+             "<meta name=\"x-apple-disable-message-reformatting\">\n"
+             "<title>Hello Ann</title>\n<style>\n"_qs +
+             styleSheet +
+             u"</style>\n</head>\n"
+             "<body class=\"pw-body\" style=\"margin:0;padding:0;background:#ffffff;\">\n"
+             "<div style=\"display:none;font-size:1px;line-height:1px;max-height:0;max-width:0;"
+             "opacity:0;overflow:hidden;mso-hide:all;\">Read this"_qs +
+             u"&#847;&zwnj;&nbsp;"_qs.repeated(40) +
+             u"</div>\n"
+             "<table role=\"presentation\" class=\"pw-outer\" width=\"100%\" cellpadding=\"0\" "
+             "cellspacing=\"0\" border=\"0\" style=\"background:#ffffff;\">\n"
+             "<tr><td align=\"center\" style=\"padding:24px 12px;\">\n"
+             "<table role=\"presentation\" class=\"pw-container\" width=\"600\" cellpadding=\"0\" "
+             "cellspacing=\"0\" border=\"0\" style=\"width:600px;max-width:600px;\">\n"
+             "<tr><td class=\"pw-muted\" style=\"padding:12px 20px;text-align:center;"
+             "font-family:%1;font-size:12px;color:#6e7781;\"><a class=\"pw-link\" href=\"%2\" "
+             "style=\"color:#6e7781;text-decoration:underline;\">View in browser</a></td></tr>\n"
+             "<tr><td>\n<table role=\"presentation\" width=\"100%\" cellpadding=\"0\" "
+             "cellspacing=\"0\" border=\"0\" style=\"background:#ffffff;border:none;"
+             "border-radius:0;\">\n"
+             "\n<tr><td class=\"pw-card\" style=\"padding:24px 20px;background:#ffffff;"
+             "font-family:%1;font-size:16px;line-height:1.6;color:#1f2328;\">\n"
+             "<p style=\"margin:0 0 18px;\">Hi Ann,</p>\n"
+             "<p style=\"margin:0 0 18px;\">See <a class=\"pw-link\" style=\"color:#0969da;"
+             "text-decoration:underline;\" href=\"https://x.com\">site</a>.</p>\n"
+             "\n</td></tr>\n</table>\n</td></tr>\n"
+             "<tr><td class=\"pw-muted pw-footer\" style=\"padding:24px 20px 8px;text-align:center;"
+             "font-family:%1;font-size:12px;line-height:1.6;color:#6e7781;\">\n"
+             "<p style=\"margin:0 0 8px;\">You are receiving this because you subscribed to "
+             "<strong>The Quiet Workshop</strong>.</p>\n"
+             "<p style=\"margin:0 0 8px;\">The Quiet Workshop<br>1 Main St<br>Springfield</p>\n"
+             "<p style=\"margin:0;\"><a class=\"pw-link\" href=\"%3\" "
+             "style=\"color:#6e7781;text-decoration:underline;\">Unsubscribe</a> "
+             "&nbsp;&middot;&nbsp; <a class=\"pw-link\" href=\"%2\" "
+             "style=\"color:#6e7781;text-decoration:underline;\">View in browser</a></p>\n"
+             "</td></tr>\n</table>\n</td></tr>\n</table>\n</body>\n</html>"_qs)
+                .arg(kSystem, kArchive, kUnsubscribe);
         QCOMPARE(email.html, expected);
-        QCOMPARE(email.text, u"View in browser: "_qs + kArchive +
-                                 u"\n\nHello Ann\n\nHi Ann,\n\nSee site (https://x.com).\n\n--\n"
-                                 "You are receiving this because you subscribed to The Quiet "
-                                 "Workshop.\nThe Quiet Workshop\n1 Main St\nSpringfield\n"
-                                 "Unsubscribe: "_qs +
-                                 kUnsubscribe + u"\n"_qs);
+        QCOMPARE(email.text,
+                 u"View in browser: %1\n\nHello Ann\n\nHi Ann,\n\nSee site (https://x.com).\n\n"
+                 "--\nYou are receiving this because you subscribed to The Quiet Workshop.\n"
+                 "The Quiet Workshop\n1 Main St\nSpringfield\nUnsubscribe: %2\n"_qs.arg(
+                     kArchive, kUnsubscribe));
         QCOMPARE(email.subject, u"Hello Ann"_qs);
     }
 
@@ -140,28 +134,23 @@ private Q_SLOTS:
                 .html;
         QVERIFY(editorial.contains(
             u"<tr><td class=\"pw-card\" style=\"padding:28px 40px 0;background:#ffffff;\">\n"
-            "<div style=\"font-family:"_qs +
-            kSystem +
-            u";font-size:12px;letter-spacing:0.14em;text-transform:uppercase;color:#c2410c;"
-            "font-weight:700;\">The Quiet Workshop</div>\n"
-            "<div class=\"pw-muted\" style=\"font-family:"_qs +
-            kSystem + u";font-size:13px;color:#6b6b6b;margin-top:4px;\">"_qs + date +
-            u"</div>\n<h1 style=\"font-family:"_qs + kSerif +
-            u";font-size:34px;line-height:1.2;color:#1a1a1a;margin:18px 0 0;font-weight:700;\">"
-            "Hello Ann</h1>\n<div style=\"border-top:3px solid #1a1a1a;width:56px;margin-top:20px;"
-            "font-size:0;line-height:0;\">&nbsp;</div>\n</td></tr>"_qs));
+            "<div style=\"font-family:%1;font-size:12px;letter-spacing:0.14em;"
+            "text-transform:uppercase;color:#c2410c;font-weight:700;\">The Quiet Workshop</div>\n"
+            "<div class=\"pw-muted\" style=\"font-family:%1;font-size:13px;color:#6b6b6b;"
+            "margin-top:4px;\">%2</div>\n<h1 style=\"font-family:%3;font-size:34px;"
+            "line-height:1.2;color:#1a1a1a;margin:18px 0 0;font-weight:700;\">Hello Ann</h1>\n"
+            "<div style=\"border-top:3px solid #1a1a1a;width:56px;margin-top:20px;font-size:0;"
+            "line-height:0;\">&nbsp;</div>\n</td></tr>"_qs.arg(kSystem, date, kSerif)));
         QVERIFY(editorial.contains(u"border:1px solid #e5e5e2;border-radius:8px;"_qs));
 
         const RenderedEmail letter =
             TemplateRenderer::render(context(issue(EmailTemplate::letter), reader(u"Ann"_qs)));
         QVERIFY(letter.html.contains(
             u"<tr><td class=\"pw-card\" style=\"padding:40px 48px 0;background:#fffdf8;"
-            "text-align:center;\">\n<div style=\"font-family:"_qs +
-            kSerif +
-            u";font-size:15px;font-style:italic;color:#7a6f64;\">The Quiet Workshop</div>\n"
-            "<div class=\"pw-muted\" style=\"font-family:"_qs +
-            kSerif + u";font-size:13px;color:#7a6f64;margin-top:6px;\">"_qs + date +
-            u"</div>\n</td></tr>"_qs));
+            "text-align:center;\">\n<div style=\"font-family:%1;font-size:15px;font-style:italic;"
+            "color:#7a6f64;\">The Quiet Workshop</div>\n<div class=\"pw-muted\" style=\""
+            "font-family:%1;font-size:13px;color:#7a6f64;margin-top:6px;\">%2</div>\n"
+            "</td></tr>"_qs.arg(kSerif, date)));
         QVERIFY(letter.html.contains(
             u"</p>\n<p style=\"margin:28px 0 0;font-style:italic;\">Warmly,<br>Mara Ellison</p>\n"
             "</td></tr>"_qs));
@@ -298,21 +287,18 @@ private Q_SLOTS:
             u"<pre style=\"background:#f5f5f4;border-radius:6px;padding:14px 16px;"
             "overflow-x:auto;margin:0 0 18px;font-size:14px;line-height:1.5;\">"
             "<code style=\"font-family:Menlo,Consolas,monospace;color:#1a1a1a;\""_qs;
+        // %1 every heading's common style, %2 a code block's opening.
         const QString expected =
-            u"<h1 style=\""_qs + h + u"font-size:30px;\">a</h1>\n<h2 style=\""_qs + h +
-            u"font-size:24px;\">b</h2>\n<h3 style=\""_qs + h +
-            u"font-size:20px;\">c</h3>\n"
-            "<h4 style=\""_qs +
-            h + u"font-size:18px;\">d</h4>\n<h5 style=\""_qs + h +
-            u"font-size:16px;\">e</h5>\n<h6 style=\""_qs + h +
-            u"font-size:14px;text-transform:uppercase;letter-spacing:0.05em;\">f</h6>\n"
+            u"<h1 style=\"%1font-size:30px;\">a</h1>\n<h2 style=\"%1font-size:24px;\">b</h2>\n"
+            "<h3 style=\"%1font-size:20px;\">c</h3>\n<h4 style=\"%1font-size:18px;\">d</h4>\n"
+            "<h5 style=\"%1font-size:16px;\">e</h5>\n<h6 style=\"%1font-size:14px;"
+            "text-transform:uppercase;letter-spacing:0.05em;\">f</h6>\n"
             "<p style=\"margin:0 0 18px;\"><code style=\"font-family:Menlo,Consolas,monospace;"
             "font-size:0.9em;background:#f5f5f4;border-radius:4px;padding:1px 5px;\">x</code> "
             "<a class=\"pw-link\" style=\"color:#c2410c;text-decoration:underline;\" "
             "href=\"https://x\">l</a> <img style=\"max-width:100%;height:auto;border:0;"
-            "display:block;margin:0 auto 18px;border-radius:4px;\" src=\"https://i\" alt=\"\"></p>\n"_qs +
-            pre + u" class=\"language-c\">y</code></pre>\n"_qs + pre +
-            u">z</code></pre>\n"
+            "display:block;margin:0 auto 18px;border-radius:4px;\" src=\"https://i\" alt=\"\">"
+            "</p>\n%2 class=\"language-c\">y</code></pre>\n%2>z</code></pre>\n"
             "<blockquote style=\"margin:0 0 18px;padding:4px 0 4px 18px;border-left:3px solid "
             "#c2410c;color:#6b6b6b;font-style:italic;\">\n"
             "<ul style=\"margin:0 0 18px;padding-left:24px;\">\n<li style=\"margin:0 0 "
@@ -321,7 +307,7 @@ private Q_SLOTS:
             "<li style=\"margin:0 0 6px;\">j</li>\n</ol>\n"
             "<ol style=\"margin:0 0 18px;padding-left:24px;\" start=\"3\">\n"
             "<li style=\"margin:0 0 6px;\">k</li>\n</ol>\n</blockquote>\n"
-            "<hr style=\"border:0;border-top:1px solid #e5e5e2;margin:28px 0;\">"_qs;
+            "<hr style=\"border:0;border-top:1px solid #e5e5e2;margin:28px 0;\">"_qs.arg(h, pre);
         QCOMPARE(TemplateRenderer::styleHTML(fragment, t), expected);
     }
 };

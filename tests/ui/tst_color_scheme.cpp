@@ -2,7 +2,6 @@
 
 #include <QChart>
 #include <QChartView>
-#include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVariant>

@@ -81,31 +81,21 @@ private Q_SLOTS:
 
         std::unique_ptr<QMenu> menu(area()->contextMenuAt(pointOf(u"recieve"_qs)));
         // Suggestions lead the menu, then the two choices, then the standard items.
-        QStringList texts;
-        QAction* the = nullptr;
-        for (QAction* a : menu->actions()) {
-            texts.append(a->text());
-            if (a->text() == u"receive"_qs && texts.size() <= 6) {
-                the = a;
-            }
-        }
-        QVERIFY2(the, qPrintable(texts.join(u", "_qs)));
+        const QStringList texts = textsOf(menu->actions(), &QAction::text);
+        const qsizetype the = texts.indexOf(u"receive"_qs);
+        QVERIFY2(the >= 0 && the < 6, qPrintable(texts.join(u", "_qs)));
         const qsizetype add = texts.indexOf(u"Add to Dictionary"_qs);
         QVERIFY(add > 0 && texts.value(add + 1) == u"Ignore"_qs);
         QVERIFY(texts.size() > add + 4); // the standard items follow
-        the->trigger();
+        menu->actions().at(the)->trigger();
         QCOMPARE(area()->toPlainText(), u"I receive the letter and the wrod "_qs + coined);
         QCOMPARE(f->model->selectedNewsletter()->markdown, area()->toPlainText());
 
         const auto choose = [&](const QString& word, const QString& item) {
             std::unique_ptr<QMenu> m(area()->contextMenuAt(pointOf(word)));
-            for (QAction* a : m->actions()) {
-                if (a->text() == item) {
-                    a->trigger();
-                    return;
-                }
-            }
-            QFAIL(qPrintable(item));
+            QAction* action = actionOf(m.get(), item);
+            QVERIFY2(action, qPrintable(item));
+            action->trigger();
         };
         choose(coined, u"Add to Dictionary"_qs);
         choose(u"wrod"_qs, u"Ignore"_qs);

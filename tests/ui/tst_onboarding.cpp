@@ -59,11 +59,7 @@ private Q_SLOTS:
         QDesktopServices::setUrlHandler(u"https"_s, &m_urls, "open");
     }
 
-    void cleanupTestCase() {
-        QDesktopServices::unsetUrlHandler(u"https"_s);
-        m_cloudflare.reset();
-        m_ses.reset();
-    }
+    void cleanupTestCase() { QDesktopServices::unsetUrlHandler(u"https"_s); }
 
     // The first launch shows the guide on its welcome; Continue, Back, Skip and the rail walk it.
     void firstLaunchWalksTheGuide() {

@@ -80,24 +80,14 @@ private Q_SLOTS:
         qputenv("QUILLMERE_DNS_SERVER", address.isEmpty() ? "127.0.0.1" : address.toUtf8());
     }
 
-    void cleanupTestCase() {
-        m_dns.reset();
-        m_cloudflare.reset();
-        m_ses.reset();
-    }
-
     void sesKeysAccountAndDomain() {
         auto* screen = open<SESSetupView>(AppSection::setup);
         QVERIFY(screen && screen->isVisible());
-        QStringList regions;
-        for (int i = 0; i < screen->regionPicker()->count(); ++i) {
-            regions.append(screen->regionPicker()->itemText(i));
-        }
-        QCOMPARE(regions, u"us-east-1 us-east-2 us-west-1 us-west-2 ca-central-1 "
-                          "eu-west-1 eu-west-2 eu-west-3 eu-central-1 eu-north-1 "
-                          "eu-south-1 ap-south-1 ap-southeast-1 ap-southeast-2 "
-                          "ap-northeast-1 ap-northeast-2 ap-northeast-3 sa-east-1 "
-                          "me-south-1 af-south-1"_s.split(u' '));
+        QCOMPARE(columnTexts(screen->regionPicker()->model()),
+                 u"us-east-1 us-east-2 us-west-1 us-west-2 ca-central-1 eu-west-1 eu-west-2 "
+                 "eu-west-3 eu-central-1 eu-north-1 eu-south-1 ap-south-1 ap-southeast-1 "
+                 "ap-southeast-2 ap-northeast-1 ap-northeast-2 ap-northeast-3 sa-east-1 "
+                 "me-south-1 af-south-1"_s.split(u' '));
         QCOMPARE(screen->regionPicker()->currentText(), u"us-east-1"_s);
         QCOMPARE(screen->accessKeyField()->placeholderText(), u"AKIA..."_s);
         QVERIFY(!screen->keysSavedLabel()->isVisible());
@@ -234,12 +224,10 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(f->model->identity().has_value(), 10000);
 
         const auto published = [screen](const QString& purpose) {
-            for (const DNSRecordRow* row : screen->records()->rows()) {
-                if (row->record().purpose == purpose) {
-                    return row->publishedText();
-                }
-            }
-            return u"(no row)"_s;
+            const QList<DNSRecordRow*> rows = screen->records()->rows();
+            const auto row =
+                std::ranges::find(rows, purpose, [](auto* r) { return r->record().purpose; });
+            return row == rows.end() ? u"(no row)"_s : (*row)->publishedText();
         };
         QTRY_COMPARE_WITH_TIMEOUT(published(u"SPF"_s), u"Found in DNS"_s, 10000);
         QTRY_COMPARE_WITH_TIMEOUT(published(u"DMARC"_s), u"Not found yet"_s, 10000);

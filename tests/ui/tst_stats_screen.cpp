@@ -16,10 +16,8 @@ Newsletter sentIssue(const QString& subject, qint64 sent, qint64 bounced, qint64
 }
 
 QList<Subscriber> readersOf(SubscriberStatus status, int count) {
-    QList<Subscriber> out;
-    for (int i = 0; i < count; ++i) {
-        out.append(reader(status));
-    }
+    QList<Subscriber> out(count);
+    std::ranges::generate(out, [status] { return reader(status); });
     return out;
 }
 
@@ -66,39 +64,36 @@ private Q_SLOTS:
     void tiles_data() {
         QTest::addColumn<QList<Newsletter>>("issues");
         QTest::addColumn<QStringList>("values");
-        QTest::addColumn<QList<bool>>("warnings");
-        QTest::newRow("no sends yet")
-            << QList<Newsletter>{sentIssue("Draft", 0, 0, 0, 0)}
-            << QStringList{"0", "0", "0.00%", "0.00%"} << QList<bool>{false, false, false, false};
-        QTest::newRow("6 of 100 bounced")
-            << QList<Newsletter>{sentIssue("One", 100, 6, 0, 0)}
-            << QStringList{"0", "100", "6.00%", "0.00%"} << QList<bool>{false, false, true, false};
-        QTest::newRow("exactly at the bounce limit")
-            << QList<Newsletter>{sentIssue("One", 100, 5, 0, 0)}
-            << QStringList{"0", "100", "5.00%", "0.00%"} << QList<bool>{false, false, false, false};
-        QTest::newRow("1 complaint in 1000") << QList<Newsletter>{sentIssue("One", 1000, 0, 1, 0)}
-                                             << QStringList{"0", "1,000", "0.00%", "0.10%"}
-                                             << QList<bool>{false, false, false, false};
-        QTest::newRow("2 complaints in 1000 over two issues")
-            << QList<Newsletter>{sentIssue("One", 600, 0, 1, 0), sentIssue("Two", 400, 0, 1, 0)}
-            << QStringList{"0", "1,000", "0.00%", "0.20%"}
-            << QList<bool>{false, false, false, true};
+        QTest::addColumn<int>("warned"); // the one tile that warns, or -1
+        const auto row = [](const char* name, const QList<Newsletter>& issues,
+                            const QStringList& values,
+                            int warned) { QTest::newRow(name) << issues << values << warned; };
+        row("no sends yet", {sentIssue("Draft", 0, 0, 0, 0)}, {"0", "0", "0.00%", "0.00%"}, -1);
+        row("6 of 100 bounced", {sentIssue("One", 100, 6, 0, 0)}, {"0", "100", "6.00%", "0.00%"},
+            2);
+        row("exactly at the bounce limit", {sentIssue("One", 100, 5, 0, 0)},
+            {"0", "100", "5.00%", "0.00%"}, -1);
+        row("1 complaint in 1000", {sentIssue("One", 1000, 0, 1, 0)},
+            {"0", "1,000", "0.00%", "0.10%"}, -1);
+        row("2 complaints in 1000 over two issues",
+            {sentIssue("One", 600, 0, 1, 0), sentIssue("Two", 400, 0, 1, 0)},
+            {"0", "1,000", "0.00%", "0.20%"}, 3);
     }
 
     void tiles() {
         QFETCH(QList<Newsletter>, issues);
         QFETCH(QStringList, values);
-        QFETCH(QList<bool>, warnings);
+        QFETCH(int, warned);
         StatsView* stats = openWith({.newsletters = issues});
         const QStringList titles{"Active subscribers", "Emails sent", "Bounce rate",
                                  "Complaint rate"};
         for (int i = 0; i < 4; ++i) {
             QCOMPARE(stats->tile(i)->title(), titles.at(i));
             QCOMPARE(stats->tile(i)->value(), values.at(i));
-            QCOMPARE(stats->tile(i)->warning(), warnings.at(i));
+            QCOMPARE(stats->tile(i)->warning(), i == warned);
             const QLabel* value = child<QLabel>(stats->tile(i), u"tileValue"_s);
             QCOMPARE(value->palette().color(QPalette::WindowText) == QColor(230, 55, 45),
-                     warnings.at(i));
+                     i == warned);
         }
     }
 

@@ -111,6 +111,7 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 
@@ -275,6 +276,15 @@ QStringList textsOf(const Items& items, Read text) {
     return out;
 }
 
+// The texts of one column of an item model (a table's, a list's or a picker's), by row.
+inline QStringList columnTexts(const QAbstractItemModel* model, int column = 0) {
+    QStringList texts;
+    for (int row = 0; row < model->rowCount(); ++row) {
+        texts << model->index(row, column).data().toString();
+    }
+    return texts;
+}
+
 // "purpose symbol" for each row of a DNS record list, in order.
 inline QStringList statusSymbols(const DNSRecordList* list) {
     return textsOf(list->rows(), [](const DNSRecordRow* row) {
@@ -311,6 +321,13 @@ inline QPoint rowCentre(const QAbstractItemView* view, int row) {
     return view->visualRect(view->model()->index(row, 0)).center();
 }
 
+// The item of a menu with that text, or none.
+inline QAction* actionOf(const QWidget* menu, const QString& text) {
+    const QList<QAction*> actions = menu->actions();
+    const auto found = std::ranges::find(actions, text, &QAction::text);
+    return found == actions.end() ? nullptr : *found;
+}
+
 // Opens the context menu of a widget at a point, as a right click does, and clicks the menu
 // item with that text once the menu shows.
 inline void chooseFromContextMenu(QWidget* widget, const QPoint& at, const QString& item) {
@@ -320,12 +337,10 @@ inline void chooseFromContextMenu(QWidget* widget, const QPoint& at, const QStri
         if (!menu) {
             return;
         }
-        for (QAction* action : menu->actions()) {
-            if (action->text() == item) {
-                QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(action).center());
-                chosen = true;
-                return;
-            }
+        if (QAction* action = actionOf(menu, item)) {
+            QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(action).center());
+            chosen = true;
+            return;
         }
         menu->close();
     });
